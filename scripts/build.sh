@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds into a build directory (default: build), passing any
+# further arguments to CMake.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}
+shift || true
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$dir" --parallel "$(nproc)"

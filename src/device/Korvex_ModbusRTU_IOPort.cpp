@@ -1,0 +1,121 @@
+#include "device/Korvex_ModbusRTU_IOPort.h"
+
+#include <QApplication>
+#include <QStringList>
+
+#include "app/platform_seams.h"
+#include "device/serial_backend.h"
+
+struct TIOPort::Private {
+  LineSettings settings;
+};
+
+TIOPort::TIOPort(const QString& PortName) : d_(std::make_unique<Private>()) {
+  this->PortName = PortName;
+  if (Connect(PortName)) Purge();
+}
+
+TIOPort::~TIOPort() {
+  if (backend_) {
+    Purge();
+    backend_->Close();
+  }
+}
+
+bool TIOPort::Connect(const QString& PortName) {
+  if (backend_) backend_->Close();
+  this->PortName = PortName;
+  d_->settings = LineSettings{};
+  return Open();
+}
+
+bool TIOPort::Open() {
+  if (!backend_) backend_ = CreateSerialBackend();
+  QString error;
+  const auto box = [this](const QString& caption) {
+    seams::ShowMessage(QApplication::focusWidget(), seams::MsgIcon::None, caption, PortName);
+  };
+  if (!backend_->Open(SerialDeviceName(PortName), &error)) {
+    box(QStringLiteral("Не могу открыть порт"));
+    return false;
+  }
+  bool result = false;
+  if (ApplySettings()) {
+    result = true;
+    SetRts(false);
+    SetDtr(false);
+  } else {
+    box(QStringLiteral("Не могу инициализировать порт"));
+  }
+  Purge();
+  ReadModemStatus();
+  return result;
+}
+
+bool TIOPort::ApplySettings() {
+  if (!IsOpen() || !backend_->Configure(d_->settings)) return false;
+  SetDtr(false);
+  SetRts(false);
+  return true;
+}
+
+bool TIOPort::SetParameters(const QString& Mode) {
+  // "baud,parity,data,stop" as the Windows mode strings write it.
+  const QStringList parts = Mode.split(QLatin1Char(','));
+  if (parts.size() != 4) return false;
+  bool ok = false;
+  LineSettings s;
+  s.BaudRate = parts[0].trimmed().toInt(&ok);
+  if (!ok || s.BaudRate <= 0) return false;
+  const QString parity = parts[1].trimmed().toUpper();
+  if (parity.size() != 1 || !QStringLiteral("NEOMS").contains(parity)) return false;
+  s.Parity = parity.at(0).toLatin1();
+  s.DataBits = parts[2].trimmed().toInt(&ok);
+  if (!ok || s.DataBits < 5 || s.DataBits > 8) return false;
+  const QString stop = parts[3].trimmed();
+  if (stop == QLatin1String("1"))
+    s.StopBits = 1;
+  else if (stop == QLatin1String("2") || stop == QLatin1String("1.5"))
+    s.StopBits = 2;
+  else
+    return false;
+  d_->settings = s;
+  return ApplySettings();
+}
+
+bool TIOPort::Write(const uint8_t* Buffer, int32_t Count) {
+  WriteDone = false;
+  if (!IsOpen() || Count <= 0) return false;
+  const bool ok = backend_->Write(Buffer, Count);
+  if (ok) BytesWritten = uint32_t(Count);
+  return ok;
+}
+
+uint32_t TIOPort::ReadModemStatus() { return ModemStatus; }
+
+void TIOPort::Purge() {
+  if (IsOpen()) backend_->Purge();
+}
+
+void TIOPort::Poll() {
+  if (!IsOpen()) return;
+  uint8_t buffer[256];
+  for (;;) {
+    const int64_t n = backend_->Read(buffer, sizeof buffer);
+    if (n <= 0) break;
+    BytesRead = uint32_t(n);
+    for (int64_t i = 0; i < n; ++i)
+      if (OnReceive) OnReceive(this, buffer[i], false);
+    if (!IsOpen()) break;
+  }
+}
+
+void TIOPort::SetRts(bool On) {
+  if (IsOpen() && backend_->SetRts(On)) RtsState = On;
+}
+
+void TIOPort::SetDtr(bool On) {
+  if (IsOpen() && backend_->SetDtr(On)) DtrState = On;
+}
+
+bool TIOPort::IsOpen() const { return backend_ && backend_->IsOpen(); }

@@ -1,0 +1,10 @@
+#include "print/chart_print.h"
+
+#include <QPrinter>
+
+#include "view/trend_chart.h"
+
+bool PrintChart(QPrinter&, TrendChart&, QString* error) {
+  if (error) *error = QStringLiteral("not built yet");
+  return false;
+}

@@ -1,0 +1,45 @@
+#include "support/analyzer_replies.h"
+
+#include "device/modbus_rtu.h"
+
+Frame WithCrc(Frame body) {
+  const uint16_t crc = ModbusCrc(body.data(), int32_t(body.size()));
+  body.push_back(uint8_t(crc & 0xFF));
+  body.push_back(uint8_t(crc >> 8));
+  return body;
+}
+
+Frame StatusReply(uint8_t address, const StatusRegisters& r) {
+  Frame f{address, 0x04, 28};
+  const auto word = [&f](uint16_t w) {
+    f.push_back(uint8_t(w >> 8));
+    f.push_back(uint8_t(w & 0xFF));
+  };
+  word(r.state);
+  word(r.faults);
+  word(uint16_t(r.tg));
+  word(uint16_t(r.ta));
+  word(r.o2);
+  word(r.reg5);
+  word(r.co);
+  word(r.no);
+  word(r.no2);
+  word(r.so2);
+  word(r.h2s);
+  f.push_back(r.serviceMonth);
+  f.push_back(r.serviceDay);
+  word(r.serviceYear);
+  word(r.runningHours);
+  return WithCrc(f);
+}
+
+Frame StatusReply(uint8_t address, uint8_t state, uint16_t faults) {
+  StatusRegisters r;
+  r.state = state;
+  r.faults = faults;
+  return StatusReply(address, r);
+}
+
+Frame CommandEcho(uint8_t address, uint8_t value) {
+  return WithCrc({address, 0x06, 0x00, 0x00, 0x00, value});
+}

@@ -1,0 +1,73 @@
+#include "support/fake_serial.h"
+
+#include <algorithm>
+
+namespace {
+
+class FakeSerialBackend final : public SerialBackend {
+ public:
+  explicit FakeSerialBackend(FakeSerialLine& line) : line_(line) {}
+
+  bool Open(const QString& device, QString* error) override {
+    line_.opened << device;
+    if (line_.refuseOpen) {
+      if (error) *error = QStringLiteral("No such file or directory");
+      return false;
+    }
+    ++line_.openCount;
+    line_.isOpen = open_ = true;
+    return true;
+  }
+  bool IsOpen() const override { return open_ && !line_.broken; }
+  void Close() override {
+    if (!open_) return;
+    open_ = line_.isOpen = false;
+    ++line_.closeCount;
+  }
+  bool Configure(const LineSettings& s) override {
+    if (!IsOpen() || line_.refuseSettings) return false;
+    line_.settings = s;
+    return true;
+  }
+  bool SetDtr(bool on) override {
+    if (!IsOpen()) return false;
+    line_.dtr = on;
+    return true;
+  }
+  bool SetRts(bool on) override {
+    if (!IsOpen()) return false;
+    line_.rts = on;
+    return true;
+  }
+  void Purge() override {
+    if (!IsOpen()) return;
+    ++line_.purgeCount;
+  }
+  int64_t Read(uint8_t* buffer, int64_t max) override {
+    if (!IsOpen()) return 0;
+    int64_t n = 0;
+    while (n < max && !line_.incoming.empty()) {
+      buffer[n++] = line_.incoming.front();
+      line_.incoming.pop_front();
+    }
+    return n;
+  }
+  bool Write(const uint8_t* data, int64_t count) override {
+    if (!IsOpen() || count <= 0) return false;
+    line_.writes.emplace_back(data, data + count);
+    return true;
+  }
+  bool Failed() const override { return open_ && line_.broken; }
+
+ private:
+  FakeSerialLine& line_;
+  bool open_ = false;
+};
+
+}  // namespace
+
+void InstallFakeSerial(FakeSerialLine& line) {
+  SetSerialBackendFactory([&line] { return std::make_unique<FakeSerialBackend>(line); });
+}
+
+void ClearFakeSerial() { SetSerialBackendFactory({}); }

@@ -1,0 +1,39 @@
+#pragma once
+// A scripted serial line in place of QSerialPort: it records what the program
+// writes and hands the program the bytes a test queues. The line outlives the
+// ports opened on it, so a test sees a port reopened by the options dialog.
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "device/serial_backend.h"
+
+struct FakeSerialLine {
+  // What happened.
+  QStringList opened;                       // device names, one per open
+  int openCount = 0;
+  int closeCount = 0;
+  int purgeCount = 0;
+  std::vector<std::vector<uint8_t>> writes; // one entry per Write
+  LineSettings settings;
+  bool dtr = true;
+  bool rts = true;
+  bool isOpen = false;
+
+  // What the line does.
+  bool refuseOpen = false;       // "device missing or busy"
+  bool refuseSettings = false;   // the driver refuses the line settings
+  bool broken = false;           // failed after opening (cable pulled)
+  std::deque<uint8_t> incoming;  // bytes waiting to be read
+
+  void Queue(const std::vector<uint8_t>& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
+  // The last frame written, or an empty one.
+  std::vector<uint8_t> LastWrite() const { return writes.empty() ? std::vector<uint8_t>{} : writes.back(); }
+};
+
+// Makes every TIOPort created from now on use `line` (until ClearFakeSerial).
+void InstallFakeSerial(FakeSerialLine& line);
+void ClearFakeSerial();

@@ -1,0 +1,20 @@
+// Shared main of the test programs: Qt runs offscreen, timers fire only when a
+// test says so, and the locale is Russian unless a test picks another.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFont>
+
+#include "app/message_timer.h"
+#include "app/platform_seams.h"
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                             {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+  TTimer::SetManualForTesting(true);
+  return RUN_ALL_TESTS();
+}
