@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite.
+# Installs what is missing, builds, and runs the whole test suite: the tests,
+# the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# each fuzzer for a bounded time. KORVEX_QUICK=1 runs the tests only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh build
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure --parallel "$(nproc)" --timeout 600
+if [ "${KORVEX_QUICK:-0}" != 1 ]; then
+  scripts/sanitize.sh
+  scripts/fuzz.sh "${KORVEX_FUZZ_SECONDS:-60}"
+fi
+echo "All tests passed."

@@ -59,7 +59,7 @@ class PollCycleTest : public KorvexFixture {
     Tick();
     TickWith(CommandEcho(1, 3));
     TickWith(StatusReply(1, 0));
-    ASSERT_EQ(DeviceRecord.WorkMode, kModeIdle);
+    ASSERT_EQ(+DeviceRecord.WorkMode, kModeIdle);
   }
 
   // A single measurement from the start command to the idle status after it.
@@ -82,18 +82,18 @@ TEST_F(PollCycleTest, StartUpReachesIdleAndEnablesTheModeButtonsAtTheThirdTick) 
   Tick();
   EXPECT_EQ(Label(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
   EXPECT_EQ(Sent(), kStop);
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeStopping);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
   EXPECT_TRUE(ModeButtonsDisabled());
 
   TickWith(CommandEcho(1, 3));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeStopping);
-  EXPECT_EQ(DeviceRecord.DeviceState, 3);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 3);
   EXPECT_EQ(Label(), QStringLiteral(u"Продувка датчиков"));
   EXPECT_EQ(Sent(), kStatusPoll);
   EXPECT_TRUE(ModeButtonsDisabled());
 
   TickWith(StatusReply(1, 0));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
   EXPECT_EQ(Label(), QStringLiteral(u"Ожидание"));
   EXPECT_TRUE(ModeButtonsEnabled());
   EXPECT_FALSE(Form1->BitBtnStop->isEnabled());
@@ -110,7 +110,7 @@ TEST_F(PollCycleTest, StartUpReachesIdleAndEnablesTheModeButtonsAtTheThirdTick) 
   TickWith(StatusReply(1, r));
   EXPECT_EQ(Caption(), QStringLiteral(u"Korvex адр:1 обслуживание 3.9.2025 наработка 17 часа(ов)"));
   EXPECT_EQ(Sent(), kStatusPoll);
-  EXPECT_EQ(DeviceRecord.LinkState, kLinkSent);
+  EXPECT_EQ(+DeviceRecord.LinkState, kLinkSent);
 }
 
 TEST_F(PollCycleTest, RequestsCarryTheConfiguredAddress) {
@@ -133,7 +133,7 @@ TEST_F(PollCycleTest, SingleMeasurementMakesOneRowAndEndsWithTheStopSequence) {
 
   TickWith(StatusReply(1, 0));
   EXPECT_EQ(Sent(), kStartSingle);
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeSingle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeSingle);
   EXPECT_EQ(Form1->Poll.PhaseLength, (3 + 0 + 3) * 60 + 30);
   EXPECT_FALSE(Form1->ProgressBar1->isHidden());
   EXPECT_EQ(Form1->ProgressBar1->value(), 0);
@@ -174,7 +174,7 @@ TEST_F(PollCycleTest, SingleMeasurementMakesOneRowAndEndsWithTheStopSequence) {
   EXPECT_EQ(Form1->Chart1->PointCount(), 1);
   EXPECT_TRUE(Form1->DataNotSaved);
   EXPECT_TRUE(Form1->N8->isEnabled());
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
   EXPECT_EQ(Form1->Poll.ModeRequest, kAskStop);
   EXPECT_FALSE(Form1->SpeedButtonLedOdnok->isEnabled());
   EXPECT_TRUE(Form1->SpeedButtonStop->isEnabled());
@@ -182,12 +182,12 @@ TEST_F(PollCycleTest, SingleMeasurementMakesOneRowAndEndsWithTheStopSequence) {
 
   TickWith(StatusReply(1, 0));
   EXPECT_EQ(Sent(), kStop);
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeStopping);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
   TickWith(CommandEcho(1, 3));
   EXPECT_EQ(Sent(), kStatusPoll);
   EXPECT_TRUE(ModeButtonsDisabled());
   TickWith(StatusReply(1, 0));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
   EXPECT_TRUE(ModeButtonsEnabled());
   EXPECT_FALSE(Form1->BitBtnStop->isEnabled());
   EXPECT_TRUE(Form1->SpeedButtonStop->isEnabled());  // lit until the next mode button
@@ -204,7 +204,7 @@ TEST_F(PollCycleTest, SingleModeEndsAtOnceWithoutARowWhenTheAnalyzerStaysIdle) {
   TickWith(StatusReply(1, 0));
   TickWith(CommandEcho(1, 1));
   TickWith(StatusReply(1, 0));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
   EXPECT_EQ(Form1->Poll.ModeRequest, kAskStop);
   EXPECT_TRUE(Form1->Grid->Cells(0, 1).isEmpty());
   EXPECT_EQ(Form1->Chart1->PointCount(), 0);
@@ -235,7 +235,7 @@ TEST_F(PollCycleTest, CyclicModeCountsDownAndStartsTheNextCycle) {
   const QDateTime start = Now();
   TickWith(StatusReply(1, 0));
   EXPECT_EQ(Sent(), kStartSingle);
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeCyclic);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeCyclic);
   // 30 minutes less 2 seconds from the start.
   EXPECT_NEAR((Form1->Poll.ModeEndTime - seams::ToDateTime(start)) * 86400, 30 * 60 - 2, 1e-3);
 
@@ -250,7 +250,7 @@ TEST_F(PollCycleTest, CyclicModeCountsDownAndStartsTheNextCycle) {
   EXPECT_EQ(Form1->Grid->Cells(0, 1), QStringLiteral("0"));
   EXPECT_TRUE(Form1->ProgressBar1->isHidden());
   EXPECT_EQ(Caption(), QStringLiteral(u"Korvex: до старта 1478 секунд(ы)"));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeCyclic);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeCyclic);
   EXPECT_EQ(Sent(), kStatusPoll);
 
   Advance(100);
@@ -320,7 +320,7 @@ TEST_F(PollCycleTest, ContinuousModeTakesARowEveryRefreshPeriodAndStopsAfterTheI
   EXPECT_EQ(Form1->Poll.ModeRequest, kAskContinuous);
   TickWith(StatusReply(1, 0));
   EXPECT_EQ(Sent(), kStartContinuous);  // the next period starts at once
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeContinuous);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeContinuous);
 }
 
 TEST_F(PollCycleTest, StopPressedBeforeTheNextReplyMeansNoStartCommandIsEverSent) {
@@ -345,7 +345,7 @@ TEST_F(PollCycleTest, AModeAskedWhileTheAnalyzerIsBusyIsDropped) {
   Form1->BitBtnCiklClick();
   TickWith(StatusReply(1, 4));
   EXPECT_EQ(Form1->Poll.ModeRequest, kAskNone);
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
   EXPECT_EQ(Sent(), kStatusPoll);
   // The buttons stay as the click left them until Stop is pressed.
   EXPECT_TRUE(Form1->BitBtnStop->isEnabled());
@@ -359,12 +359,12 @@ TEST_F(PollCycleTest, ManualOperationWhileMeasuringStopsWithoutTheStopButtonHand
   TickWith(StatusReply(1, 0));
   TickWith(CommandEcho(1, 1));
   TickWith(StatusReply(1, 4));
-  EXPECT_EQ(DeviceRecord.DeviceState, 8);
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeStopping);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 8);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
   EXPECT_EQ(Sent(), kStop);
   EXPECT_TRUE(TakeMessages().empty());
   TickWith(CommandEcho(1, 3));
-  EXPECT_EQ(DeviceRecord.DeviceState, 3);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 3);
   TickWith(StatusReply(1, 0));
   EXPECT_TRUE(ModeButtonsEnabled());
   EXPECT_TRUE(Form1->BitBtnStop->isEnabled());
@@ -403,7 +403,7 @@ TEST_F(PollCycleTest, LostAnalyzerWarnsOnceWithTheTimerOffAndRecoversThroughTheS
   EXPECT_EQ(messages_[0].text, kWarning);
   EXPECT_FALSE(timerEnabledDuringBox);
   EXPECT_TRUE(Form1->Timer1->Enabled());
-  EXPECT_EQ(DeviceRecord.DeviceState, 8);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 8);
   EXPECT_TRUE(ModeButtonsDisabled());
   EXPECT_TRUE(Form1->SpeedButtonStop->isEnabled());
 
@@ -415,14 +415,14 @@ TEST_F(PollCycleTest, LostAnalyzerWarnsOnceWithTheTimerOffAndRecoversThroughTheS
   EXPECT_EQ(messages_.size(), 1u);
 
   TickWith(CommandEcho(1, 3));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeStopping);
-  EXPECT_EQ(DeviceRecord.DeviceState, 3);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 3);
   EXPECT_FALSE(LabelRed());
   TickWith(StatusReply(1, 0));  // takes over the pending stop request
   EXPECT_EQ(Sent(), kStop);
   TickWith(CommandEcho(1, 3));
   TickWith(StatusReply(1, 0));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
   EXPECT_TRUE(ModeButtonsEnabled());
   EXPECT_EQ(messages_.size(), 1u);
 }
@@ -438,19 +438,19 @@ TEST_F(PollCycleTest, FaultLinesFollowTheStateTextInIdleAndMeasuringButNotWhileS
   TickWith(CommandEcho(1, 1));
   TickWith(StatusReply(1, 2, 0x8000));
   EXPECT_EQ(Label(), QStringLiteral(u"Измерение\nАппаратная ошиб."));
-  EXPECT_EQ(DeviceRecord.Measurement.FaultBits, 0);
+  EXPECT_EQ(+DeviceRecord.Measurement.FaultBits, 0);
 
   Form1->BitBtnStopClick();
   TickWith(StatusReply(1, 2));
   TickWith(StatusReply(1, 3, 0x0001));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeStopping);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
   EXPECT_EQ(Label(), QStringLiteral(u"Продувка датчиков"));
 }
 
 TEST_F(PollCycleTest, AnUnknownStateWhileIdleIsNamedAndPollingGoesOn) {
   BringToIdle();
   TickWith(StatusReply(1, 9));
-  EXPECT_EQ(DeviceRecord.DeviceState, 9);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 9);
   EXPECT_EQ(Label(), QStringLiteral(u"Неизвестное состояние 9"));
   EXPECT_EQ(Sent(), kStatusPoll);
   TickWith(StatusReply(1, 255));
@@ -481,7 +481,7 @@ TEST_F(PollCycleTest, RepliesThatFailTheTestAreSilenceAndTheShortestValidOneCoun
   Arrive(WithCrc({0x01, 0x06, 0x00, 0x00, 0x00}));
   Tick();
   EXPECT_EQ(Form1->Poll.SilentTicks, 1);
-  EXPECT_EQ(DeviceRecord.LinkState, kLinkSent);
+  EXPECT_EQ(+DeviceRecord.LinkState, kLinkSent);
 }
 
 TEST_F(PollCycleTest, AShortFunctionFourReplyIsNeverDecodedWithOldBytes) {
@@ -493,11 +493,11 @@ TEST_F(PollCycleTest, AShortFunctionFourReplyIsNeverDecodedWithOldBytes) {
   m.state = 2;
   m.tg = 300;
   TickWith(StatusReply(1, m));
-  ASSERT_EQ(DeviceRecord.Measurement.Tg, 300);
+  ASSERT_EQ(+DeviceRecord.Measurement.Tg, 300);
   // Function 4, state 2, valid CRC, but only 9 bytes.
   TickWith(WithCrc({0x01, 0x04, 0x04, 0x00, 0x02, 0x00, 0x00}));
-  EXPECT_EQ(DeviceRecord.DeviceState, 2);
-  EXPECT_EQ(DeviceRecord.Measurement.Tg, 300);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 2);
+  EXPECT_EQ(+DeviceRecord.Measurement.Tg, 300);
 }
 
 TEST_F(PollCycleTest, TheFirstTickOfANewDayWritesTheLogOfTheDayThatEnded) {
@@ -514,7 +514,7 @@ TEST_F(PollCycleTest, TheFirstTickOfANewDayWritesTheLogOfTheDayThatEnded) {
   EXPECT_TRUE(Form1->Grid->Cells(0, 1).isEmpty());
   EXPECT_EQ(Form1->Chart1->PointCount(), 0);
   EXPECT_FALSE(Form1->DataNotSaved);
-  EXPECT_DOUBLE_EQ(DeviceRecord.LogDate, seams::Now());
+  EXPECT_DOUBLE_EQ(+DeviceRecord.LogDate, seams::Now());
   EXPECT_TRUE(Form1->Timer1->Enabled());
   // Nothing more until the next day, and a clock set back triggers nothing.
   Advance(3600);

@@ -68,12 +68,12 @@ TEST_F(MainWindowTest, StartUpSetsThePollCycleFieldsWhateverWasStored) {
 
   StartProgram();
   EXPECT_TRUE(TakeMessages().empty());
-  EXPECT_EQ(DeviceRecord.FuelIndex, 0);
-  EXPECT_EQ(DeviceRecord.WorkMode, 5);
-  EXPECT_EQ(DeviceRecord.DeviceState, 8);
-  EXPECT_EQ(DeviceRecord.Measurement.FaultBits, 0);
-  EXPECT_EQ(DeviceRecord.DeviceAddress, 12);
-  EXPECT_DOUBLE_EQ(DeviceRecord.LogDate, seams::ToDateTime(Now()));
+  EXPECT_EQ(+DeviceRecord.FuelIndex, 0);
+  EXPECT_EQ(+DeviceRecord.WorkMode, 5);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 8);
+  EXPECT_EQ(+DeviceRecord.Measurement.FaultBits, 0);
+  EXPECT_EQ(+DeviceRecord.DeviceAddress, 12);
+  EXPECT_DOUBLE_EQ(+DeviceRecord.LogDate, seams::ToDateTime(Now()));
   EXPECT_TRUE(Form1->Timer1->Enabled());
   EXPECT_EQ(Form1->Timer1->Interval(), 1000);
   EXPECT_TRUE(Form1->Timer2->Enabled());
@@ -191,7 +191,7 @@ TEST_F(MainWindowTest, ClosingWithUnsavedDataOffersTheSaveThenStopsTheAnalyzer) 
   ASSERT_EQ(fileDialogs_.size(), 1u);  // the save dialog, cancelled by the script
   EXPECT_TRUE(fileDialogs_[0].save);
   EXPECT_EQ(serial_.LastWrite(), (std::vector<uint8_t>{0x01, 0x06, 0x00, 0x00, 0x00, 0x03, 0xC9, 0xCB}));
-  EXPECT_EQ(DeviceRecord.RequestKind, 3);
+  EXPECT_EQ(+DeviceRecord.RequestKind, 3);
 }
 
 TEST_F(MainWindowTest, ClosingWithoutUnsavedDataAsksOnce) {

@@ -168,36 +168,36 @@ TEST_F(SettingsFilesTest, HandBuiltImagesLoadIntoTheRightFieldsAndSaveBackUnchan
 
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM12"));
   EXPECT_EQ(ShortStringText(ProgramSettings.PrintFontName), QStringLiteral(u"Шрифт"));
-  EXPECT_EQ(ProgramSettings.NetAddress, 200);
-  EXPECT_EQ(ProgramSettings.RefreshPeriod, 45);
-  EXPECT_EQ(ProgramSettings.PrintFontSize, 12);
-  EXPECT_EQ(ProgramSettings.LogScale, 0);
-  EXPECT_EQ(ProgramSettings.View3D, 1);
-  EXPECT_EQ(ProgramSettings.ChartColorStart, 0x00112233u);
-  EXPECT_EQ(ProgramSettings.ChartColorEnd, 0x00445566u);
-  EXPECT_EQ(ProgramSettings.SeriesColor[7], 0x00ABCDEFu);
-  EXPECT_EQ(ProgramSettings.ChannelView[4].Show, 1);
-  EXPECT_EQ(ProgramSettings.ChannelView[4].Multiplier, 2.5);
+  EXPECT_EQ(+ProgramSettings.NetAddress, 200);
+  EXPECT_EQ(+ProgramSettings.RefreshPeriod, 45);
+  EXPECT_EQ(+ProgramSettings.PrintFontSize, 12);
+  EXPECT_EQ(+ProgramSettings.LogScale, 0);
+  EXPECT_EQ(+ProgramSettings.View3D, 1);
+  EXPECT_EQ(+ProgramSettings.ChartColorStart, 0x00112233u);
+  EXPECT_EQ(+ProgramSettings.ChartColorEnd, 0x00445566u);
+  EXPECT_EQ(+ProgramSettings.SeriesColor[7], 0x00ABCDEFu);
+  EXPECT_EQ(+ProgramSettings.ChannelView[4].Show, 1);
+  EXPECT_EQ(+ProgramSettings.ChannelView[4].Multiplier, 2.5);
 
-  EXPECT_EQ(DeviceRecord.DeviceAddress, 9);
-  EXPECT_EQ(DeviceRecord.DeviceSlot, 3);
-  EXPECT_EQ(DeviceRecord.CalibrationTime[2], 7);
-  EXPECT_EQ(DeviceRecord.DrainTime[2], 4);
-  EXPECT_EQ(DeviceRecord.MeasurementTime[2], 6);
-  EXPECT_EQ(DeviceRecord.CalibrationInterval[2], 110);
-  EXPECT_EQ(DeviceRecord.CyclePeriod[2], 240);
-  EXPECT_EQ(DeviceRecord.LinkState, 4);
-  EXPECT_EQ(DeviceRecord.FuelIndex, 5);
-  EXPECT_EQ(DeviceRecord.RequestKind, 2);
-  EXPECT_EQ(DeviceRecord.DeviceState, 1);
-  EXPECT_EQ(DeviceRecord.WorkMode, 3);
-  EXPECT_EQ(DeviceRecord.LogDate, 46000.25);
-  EXPECT_EQ(DeviceRecord.Measurement.FaultBits, 0x0123);
-  EXPECT_EQ(DeviceRecord.Measurement.Tg, 185);
-  EXPECT_EQ(DeviceRecord.Measurement.Ta, 21);
-  EXPECT_EQ(DeviceRecord.Measurement.O2, 6.1);
-  EXPECT_EQ(DeviceRecord.Measurement.Alf, 1.41);
-  EXPECT_EQ(DeviceRecord.Measurement.MeasTime, 46000.5);
+  EXPECT_EQ(+DeviceRecord.DeviceAddress, 9);
+  EXPECT_EQ(+DeviceRecord.DeviceSlot, 3);
+  EXPECT_EQ(+DeviceRecord.CalibrationTime[2], 7);
+  EXPECT_EQ(+DeviceRecord.DrainTime[2], 4);
+  EXPECT_EQ(+DeviceRecord.MeasurementTime[2], 6);
+  EXPECT_EQ(+DeviceRecord.CalibrationInterval[2], 110);
+  EXPECT_EQ(+DeviceRecord.CyclePeriod[2], 240);
+  EXPECT_EQ(+DeviceRecord.LinkState, 4);
+  EXPECT_EQ(+DeviceRecord.FuelIndex, 5);
+  EXPECT_EQ(+DeviceRecord.RequestKind, 2);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 1);
+  EXPECT_EQ(+DeviceRecord.WorkMode, 3);
+  EXPECT_EQ(+DeviceRecord.LogDate, 46000.25);
+  EXPECT_EQ(+DeviceRecord.Measurement.FaultBits, 0x0123);
+  EXPECT_EQ(+DeviceRecord.Measurement.Tg, 185);
+  EXPECT_EQ(+DeviceRecord.Measurement.Ta, 21);
+  EXPECT_EQ(+DeviceRecord.Measurement.O2, 6.1);
+  EXPECT_EQ(+DeviceRecord.Measurement.Alf, 1.41);
+  EXPECT_EQ(+DeviceRecord.Measurement.MeasTime, 46000.5);
 
   ASSERT_TRUE(SettingsSave());
   EXPECT_EQ(ReadAll(settingsPath_), s);
@@ -233,7 +233,7 @@ TEST_F(SettingsFilesTest, MissingSettingsFileSkipsTheDeviceFile) {
   WriteAll(devicePath_, QByteArray(239, '\x11'));
   DeviceRecord.DeviceAddress = 1;
   EXPECT_FALSE(SettingsLoad());
-  EXPECT_EQ(DeviceRecord.DeviceAddress, 1);  // the device file was not read
+  EXPECT_EQ(+DeviceRecord.DeviceAddress, 1);  // the device file was not read
 }
 
 TEST_F(SettingsFilesTest, DeviceSlotOutsideOneToEightIsAFailedLoad) {
@@ -243,9 +243,9 @@ TEST_F(SettingsFilesTest, DeviceSlotOutsideOneToEightIsAFailedLoad) {
     WriteAll(settingsPath_, DefaultSettingsImage());
     WriteAll(devicePath_, d);
     EXPECT_FALSE(SettingsLoad()) << int(slot);
-    EXPECT_EQ(DeviceRecord.DeviceSlot, 1) << int(slot);
+    EXPECT_EQ(+DeviceRecord.DeviceSlot, 1) << int(slot);
     SettingsReset();  // must stay inside the eight slots
-    EXPECT_EQ(DeviceRecord.CalibrationTime[0], 3);
+    EXPECT_EQ(+DeviceRecord.CalibrationTime[0], 3);
   }
 }
 
@@ -253,10 +253,10 @@ TEST_F(SettingsFilesTest, FileCutAfterTheSlotByteLeavesItsBytesBeforeFailing) {
   WriteAll(settingsPath_, DefaultSettingsImage());
   WriteAll(devicePath_, QByteArray("\x07\x05", 2));
   EXPECT_FALSE(SettingsLoad());
-  EXPECT_EQ(DeviceRecord.DeviceAddress, 7);
-  EXPECT_EQ(DeviceRecord.DeviceSlot, 5);
+  EXPECT_EQ(+DeviceRecord.DeviceAddress, 7);
+  EXPECT_EQ(+DeviceRecord.DeviceSlot, 5);
   SettingsReset();
-  EXPECT_EQ(DeviceRecord.CyclePeriod[4], 30);
+  EXPECT_EQ(+DeviceRecord.CyclePeriod[4], 30);
 }
 
 TEST_F(SettingsFilesTest, FailedSaveLeavesTheOldFilesIntact) {
@@ -284,7 +284,7 @@ TEST_F(SettingsFilesTest, FailedSaveLeavesTheOldFilesIntact) {
   EXPECT_EQ(messages_[0], QStringLiteral(u"Ошибка доступа к диску!\r\nПерезагрузите компьютер!"));
   EXPECT_EQ(ReadAll(settingsPath_), oldSettings);
   EXPECT_EQ(ReadAll(devicePath_), oldDevice);
-  EXPECT_EQ(ProgramSettings.RefreshPeriod, 55);  // memory keeps the new value
+  EXPECT_EQ(+ProgramSettings.RefreshPeriod, 55);  // memory keeps the new value
   // No temporary file is left behind.
   EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files).size(), 2);
 }

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the whole test suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DKORVEX_SANITIZE=ON -DKORVEX_BUILD_BENCH=OFF
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:suppressions=$PWD/tests/sanitizer/lsan.supp
+export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizer/lsan.supp
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build-asan --output-on-failure --parallel "$(nproc)" --timeout 900
