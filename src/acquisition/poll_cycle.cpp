@@ -26,7 +26,13 @@ QString PollCycle::DailyLogName(double logDate) {
 }
 
 void PollCycle::Tick() {
-  // 1-3: the reply collected since the last tick.
+  // The first tick of a new day writes the day's log. It comes before the
+  // reply is taken, so a result taken at this tick opens the new day's log
+  // instead of closing the old one with a row dated the next day.
+  if (std::floor(dev_.LogDate) < std::floor(seams::Now()))
+    host_.SaveChartToFile(DailyLogName(dev_.LogDate), true);
+
+  // The reply collected since the last tick.
   FaultText.clear();
   if (reply_.Accepted()) {
     dev_.LinkState = kLinkAccepted;
@@ -45,12 +51,12 @@ void PollCycle::Tick() {
   }
   reply_.Clear();
 
-  // 4: the state label.
+  // The state label.
   QString label = StateText(dev_.DeviceState);
   if (!FaultText.isEmpty()) label += QStringLiteral("\r\n") + FaultText;
   host_.ShowState(label);
 
-  // 5-6: as long as the analyzer is taken for lost, every tick sends a stop.
+  // As long as the analyzer is taken for lost, every tick sends a stop.
   if (dev_.DeviceState == kStateNotConnected) {
     dev_.RequestKind = kRequestStop;
     dev_.WorkMode = kModeStopping;
@@ -58,11 +64,7 @@ void PollCycle::Tick() {
   dev_.LinkState = kLinkSending;
   host_.SendRequest(dev_.RequestKind);
 
-  // 7: the first tick of a new day writes the day's log.
-  if (std::floor(dev_.LogDate) < std::floor(seams::Now()))
-    host_.SaveChartToFile(DailyLogName(dev_.LogDate), true);
-
-  // 8: link watch.
+  // Link watch.
   if (SilentTicks > kSilentTicksLimit) {
     host_.ShowLinkAlarm(true);
     if (dev_.DeviceState < 5) {

@@ -524,4 +524,28 @@ TEST_F(PollCycleTest, TheFirstTickOfANewDayWritesTheLogOfTheDayThatEnded) {
   EXPECT_EQ(QDir(dir_.path()).entryList({QStringLiteral("*.ask")}).size(), 1);
 }
 
+TEST_F(PollCycleTest, AResultTakenAtTheFirstTickOfANewDayOpensTheNewDaysTable) {
+  ProgramSettings.RefreshPeriod = 1;
+  BringToIdle();
+  Form1->BitBtnPostClick();
+  TickWith(StatusReply(1, 0));
+  TickWith(CommandEcho(1, 2));
+  TickWith(StatusReply(1, 1));
+  SetNow(QDateTime(QDate(2026, 12, 6), QTime(23, 59, 58)));
+  TickWith(StatusReply(1, 2));
+  Advance(1);
+  TickWith(StatusReply(1, 2));
+  ASSERT_EQ(Form1->Chart1->PointCount(), 1);  // the row of 23:59:59
+  Advance(1);
+  TickWith(StatusReply(1, 2));  // 00:00:00
+  QFile log(InDir(QStringLiteral("korvex-26-12-06.ask")));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QList<QByteArray> lines = log.readAll().split('\n');
+  ASSERT_EQ(lines.size(), 3);  // header, the row of 23:59:59, and the end
+  EXPECT_TRUE(lines[1].contains("23:59:59"));
+  EXPECT_EQ(Form1->Grid->Cells(1, 1), QStringLiteral("07.12.2026"));
+  EXPECT_EQ(Form1->Grid->Cells(2, 1), QStringLiteral("00:00:00"));
+  EXPECT_EQ(Form1->Grid->Cells(0, 1), QStringLiteral("0"));
+}
+
 }  // namespace

@@ -1,0 +1,110 @@
+// A simulated week of continuous measurement at a one-second refresh, driven
+// by the test clock: every result must land in exactly one daily log, the log
+// of its own day, and the program's memory must not grow from day to day.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <iostream>
+#include <unistd.h>
+
+#include "app/Korvex_ModbusRTU_MainChat.h"
+#include "storage/settings_files.h"
+#include "storage/text_codec.h"
+#include "support/korvex_fixture.h"
+#include "support/scripted_analyzer.h"
+#include "view/results_table.h"
+#include "view/trend_chart.h"
+
+namespace {
+
+long ResidentKiB() {
+  QFile f(QStringLiteral("/proc/self/statm"));
+  if (!f.open(QIODevice::ReadOnly)) return 0;
+  const QList<QByteArray> fields = f.readAll().split(' ');
+  return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+class LongRunTest : public KorvexFixture {
+ protected:
+  // One tick against the scripted analyzer; returns the results it added.
+  int Step(ScriptedAnalyzer& analyzer) {
+    Arrive(analyzer.Answer(serial_.LastWrite()));
+    Advance(1);
+    const int before = Form1->Chart1->PointCount();
+    Tick();
+    const int after = Form1->Chart1->PointCount();
+    return after >= before ? after - before : after;  // a cleared chart starts again
+  }
+};
+
+TEST_F(LongRunTest, AWeekAtOneSecondWritesSevenCompleteLogsWithFlatMemory) {
+  const QDate first(2026, 12, 6);
+  SetNow(QDateTime(first, QTime(0, 0, 0)));
+  WriteDefaultSettings();
+  StartProgram();
+  ProgramSettings.RefreshPeriod = 1;
+  ScriptedAnalyzer analyzer;
+
+  // Start-up, then continuous measurement.
+  int results = 0;
+  for (int i = 0; i < 3; ++i) results += Step(analyzer);
+  ASSERT_EQ(+DeviceRecord.WorkMode, 0);
+  Form1->BitBtnPostClick();
+
+  std::vector<long> memoryAtMidnight;
+  QDate day = first;
+  const QDateTime end(first.addDays(7), QTime(0, 0, 30));
+  while (Now() < end) {
+    results += Step(analyzer);
+    if (Now().date() != day) {
+      day = Now().date();
+      memoryAtMidnight.push_back(ResidentKiB());
+    }
+  }
+  ASSERT_EQ(memoryAtMidnight.size(), 7u);
+  EXPECT_TRUE(TakeMessages().empty());
+
+  // Seven logs, each holding the rows of its own day only, numbered from 0.
+  int logged = 0;
+  QSet<QString> stamps;
+  for (int d = 0; d < 7; ++d) {
+    const QDate date = first.addDays(d);
+    const QString name = InDir(QStringLiteral("korvex-") + date.toString(QStringLiteral("yy-MM-dd")) +
+                               QStringLiteral(".ask"));
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
+    const QStringList lines = cp1251::Decode(f.readAll()).split(QStringLiteral("\r\n"));
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_TRUE(lines.first().startsWith(QStringLiteral(u"Номер\tДата\t")));
+    EXPECT_TRUE(lines.last().isEmpty());  // the file ends with CR LF
+    const QString dateText = date.toString(QStringLiteral("dd.MM.yyyy"));
+    int rows = 0;
+    for (int i = 1; i + 1 < lines.size(); ++i) {
+      const QStringList cells = lines[i].split(QLatin1Char('\t'));
+      ASSERT_EQ(cells.size(), 17);
+      EXPECT_EQ(cells[0], QString::number(i - 1));
+      EXPECT_EQ(cells[1], dateText) << name.toStdString() << " line " << i;
+      EXPECT_FALSE(stamps.contains(cells[1] + cells[2])) << "duplicate " << cells[2].toStdString();
+      stamps.insert(cells[1] + cells[2]);
+      ++rows;
+    }
+    // A full day loses only the ticks of the hourly zero settings and purges.
+    if (d > 0) EXPECT_GT(rows, 86400 - 24 * 20);
+    std::cout << "log " << date.toString(Qt::ISODate).toStdString() << ": " << rows << " rows, memory at its end "
+              << memoryAtMidnight[size_t(d)] / 1024 << " MiB\n";
+    logged += rows;
+  }
+  const int inTable = Form1->Grid->Cells(0, 1).isEmpty() ? 0 : Form1->Grid->RowCount() - 1;
+  EXPECT_EQ(logged + inTable, results);
+  EXPECT_EQ(QDir(dir_.path()).entryList({QStringLiteral("*.ask")}).size(), 7);
+
+  // Memory after the first full day stays where it was.
+  const long growth = memoryAtMidnight.back() - memoryAtMidnight[1];
+  std::cout << "memory growth from day 2 to day 7: " << growth / 1024 << " MiB\n";
+  EXPECT_LT(growth, 16 * 1024);
+}
+
+}  // namespace
