@@ -18,8 +18,8 @@
 TFormFuel::TFormFuel(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral(u"Параметры топлива и расчетов"));
   setWindowIcon(glyphs::WindowIcon(glyphs::Window::Fuel));
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                 Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   // 381 x 371 with the frame of a dialog window.
   setFixedSize(373, 337);
 
@@ -197,6 +197,11 @@ bool TFormFuel::eventFilter(QObject* watched, QEvent* event) {
     if (qobject_cast<QLineEdit*>(watched) && EditCO2maxKeyPress(key)) return true;
   }
   return QDialog::eventFilter(watched, event);
+}
+
+void TFormFuel::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  ComboBoxFuel->setFocus();
 }
 
 int TFormFuel::FirstInvalidField(QString* message) const {

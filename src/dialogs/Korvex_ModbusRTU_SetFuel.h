@@ -55,6 +55,7 @@ class TFormFuel : public QDialog {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void FuelTextEdited(const QString& text);

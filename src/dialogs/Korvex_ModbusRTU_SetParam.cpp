@@ -23,8 +23,8 @@ const double kFactors[] = {0.1, 1, 10, 100, 1000};
 TFormSetView::TFormSetView(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral(u"Параметры просмотра"));
   setWindowIcon(glyphs::WindowIcon(glyphs::Window::View));
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                 Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(481, 284);
 
   struct Row {
@@ -61,11 +61,11 @@ TFormSetView::TFormSetView(QWidget* parent) : QDialog(parent) {
     column->setSpacing(1);
     frames->addLayout(column);
     auto* headings = new QHBoxLayout;
-    headings->setContentsMargins(6, 0, 6, 0);
+    headings->setContentsMargins(6, 0, 5, 0);
     headings->setSpacing(4);
     const QString headingTexts[3] = {QStringLiteral(u"показать"), QStringLiteral(u"множитель"),
                                      QStringLiteral(u"цвет")};
-    const int widths[3] = {56, 62, 96};
+    const int widths[3] = {52, 58, 92};
     for (int h = 0; h < 3; ++h) {
       auto* heading = new QLabel(headingTexts[h], this);
       heading->setFixedWidth(widths[h]);
@@ -80,7 +80,7 @@ TFormSetView::TFormSetView(QWidget* parent) : QDialog(parent) {
     frame->setFrameShadow(QFrame::Sunken);
     column->addWidget(frame);
     auto* grid = new QGridLayout(frame);
-    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setContentsMargins(5, 4, 5, 4);
     grid->setHorizontalSpacing(4);
     grid->setVerticalSpacing(2);
     for (int r = 0; r < 6; ++r) {
@@ -104,7 +104,6 @@ TFormSetView::TFormSetView(QWidget* parent) : QDialog(parent) {
       grid->addWidget(factor, r, 1);
       grid->addWidget(color, r, 2);
     }
-    grid->setColumnStretch(3, 1);
   }
 
   // Panel colours and chart options on the left, the buttons at the lower right.

@@ -53,8 +53,8 @@ const QString kPortNameError = QStringLiteral(
 TFormControl::TFormControl(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral(u"Опции"));
   setWindowIcon(glyphs::WindowIcon(glyphs::Window::Options));
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                 Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   // 500 x 306 with the frame of a dialog window.
   setFixedSize(492, 272);
 
@@ -68,7 +68,7 @@ TFormControl::TFormControl(QWidget* parent) : QDialog(parent) {
   root->addLayout(leftColumn, 0);
   QFrame* left = Frame(this);
   left->setFixedWidth(176);
-  leftColumn->addWidget(left);
+  leftColumn->addWidget(left, 1);
   auto* leftLayout = new QVBoxLayout(left);
   leftLayout->setContentsMargins(3, 3, 3, 8);
   leftLayout->setSpacing(8);
@@ -99,8 +99,8 @@ TFormControl::TFormControl(QWidget* parent) : QDialog(parent) {
   addRow(0, QStringLiteral(u"Порт обмена"), ComboBoxPort);
   addRow(1, QStringLiteral(u"Период обновления, сек"), SpinEditPediodWiev);
   addRow(2, QStringLiteral(u"Адрес прибора в сети"), SpinEditNetAddr);
+  leftLayout->addStretch(1);
 
-  leftColumn->addStretch(1);
   auto* buttons = new QHBoxLayout;
   buttons->setSpacing(8);
   ButtonApply = new QPushButton(QStringLiteral(u"Применить"), this);
