@@ -1,6 +1,8 @@
 #pragma once
 // Small helpers of the dialog tests: typing into a control as the keyboard
 // does (any script, not only Latin-1), and looking at the settings files.
+// Multi-byte fields of the packed records are compared as values (+field):
+// EXPECT_EQ would bind a reference to a misaligned member.
 
 #include <QApplication>
 #include <QByteArray>

@@ -115,7 +115,7 @@ TEST_F(FuelDialogTest, PickingAFuelShowsItsRow) {
     f->ButtonApply->click();
   });
   EXPECT_EQ(result, int(QDialog::Accepted));
-  EXPECT_EQ(DeviceRecord.FuelIndex, 5);
+  EXPECT_EQ(+DeviceRecord.FuelIndex, 5);
   EXPECT_EQ(ValueAt<int32_t>(FileBytes(devicePath_), 100), 5);
   // Nothing but the selection changed.
   EXPECT_EQ(FuelTable[5].CO2max, 24500);
@@ -186,7 +186,7 @@ TEST_F(FuelDialogTest, InvalidFieldsChangeNothingAndKeepTheDialogOpen) {
       f->ButtonCancel->click();
     });
     EXPECT_EQ(result, int(QDialog::Rejected));
-    EXPECT_EQ(DeviceRecord.FuelIndex, 0);
+    EXPECT_EQ(+DeviceRecord.FuelIndex, 0);
     EXPECT_EQ(FuelTable[3].Tmax, 2090);
     EXPECT_EQ(FuelTable[3].CO2max, 10400);
   }
@@ -220,7 +220,7 @@ TEST_F(FuelDialogTest, TypingABeginningSelectsTheFirstFuelSoNamed) {
     EXPECT_EQ(f->EditTmax->text(), QStringLiteral("2098"));
     f->ButtonApply->click();
   });
-  EXPECT_EQ(DeviceRecord.FuelIndex, 6);
+  EXPECT_EQ(+DeviceRecord.FuelIndex, 6);
   EXPECT_EQ(FuelTable[11].Name, QStringLiteral(u"ТОРФ"));
 }
 
@@ -241,7 +241,7 @@ TEST_F(FuelDialogTest, ATypedNewNameRenamesRowElevenAtOnceEvenWhenCancelled) {
   EXPECT_EQ(result, int(QDialog::Rejected));
   EXPECT_EQ(FuelTable[11].Name, QStringLiteral(u"Мой газ"));
   EXPECT_EQ(FuelTable[11].Tmax, 1970);
-  EXPECT_EQ(DeviceRecord.FuelIndex, 0);
+  EXPECT_EQ(+DeviceRecord.FuelIndex, 0);
   // The list is filled once: its last item still reads ТОРФ.
   EXPECT_EQ(FormFuel->ComboBoxFuel->itemText(11), QStringLiteral(u"ТОРФ"));
 }
@@ -256,7 +256,7 @@ TEST_F(FuelDialogTest, ANewFuelTakesRowElevenWithItsValues) {
     Replace(f->EditTmax, QStringLiteral("1800"));
     f->ButtonApply->click();
   });
-  EXPECT_EQ(DeviceRecord.FuelIndex, 11);
+  EXPECT_EQ(+DeviceRecord.FuelIndex, 11);
   EXPECT_EQ(FuelTable[11].Name, QStringLiteral(u"Биогаз"));
   EXPECT_EQ(FuelTable[11].CO2max, 15000);
   EXPECT_EQ(FuelTable[11].Tmax, 1800);

@@ -114,11 +114,11 @@ TEST_F(OptionsDialogTest, ApplyTakesTheValuesOverSavesBothFilesAndReopensThePort
   });
 
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM12"));
-  EXPECT_EQ(ProgramSettings.RefreshPeriod, 5);
+  EXPECT_EQ(+ProgramSettings.RefreshPeriod, 5);
   EXPECT_EQ(ProgramSettings.NetAddress, 12);
   EXPECT_EQ(DeviceRecord.DeviceAddress, 12);
-  EXPECT_EQ(DeviceRecord.CyclePeriod[0], 45);
-  EXPECT_EQ(DeviceRecord.CalibrationInterval[0], 90);
+  EXPECT_EQ(+DeviceRecord.CyclePeriod[0], 45);
+  EXPECT_EQ(+DeviceRecord.CalibrationInterval[0], 90);
   EXPECT_EQ(DeviceRecord.CalibrationTime[0], 3);
   EXPECT_EQ(DeviceRecord.DrainTime[0], 0);
   EXPECT_EQ(DeviceRecord.MeasurementTime[0], 3);
@@ -160,7 +160,7 @@ TEST_F(OptionsDialogTest, CancelAfterMovingTheBarChangesAndSavesNothing) {
     f->ButtonCancel->click();
   });
 
-  EXPECT_EQ(DeviceRecord.CalibrationInterval[0], 60);
+  EXPECT_EQ(+DeviceRecord.CalibrationInterval[0], 60);
   EXPECT_EQ(ProgramSettings.NetAddress, 1);
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM2"));
   EXPECT_EQ(serial_.openCount, opensBefore);
@@ -232,10 +232,10 @@ TEST_F(OptionsDialogTest, NumbersTypedOutsideTheirRangesAreBroughtIntoThem) {
       f->SpinEditCiklMeasurement->Editor()->setText(c.cyclic);
       f->ButtonApply->click();
     });
-    EXPECT_EQ(ProgramSettings.RefreshPeriod, c.wantRefresh) << c.refresh.toStdString();
+    EXPECT_EQ(+ProgramSettings.RefreshPeriod, c.wantRefresh) << c.refresh.toStdString();
     EXPECT_EQ(ProgramSettings.NetAddress, c.wantAddress) << c.address.toStdString();
     EXPECT_EQ(DeviceRecord.DeviceAddress, c.wantAddress);
-    EXPECT_EQ(DeviceRecord.CyclePeriod[0], c.wantCyclic) << c.cyclic.toStdString();
+    EXPECT_EQ(+DeviceRecord.CyclePeriod[0], c.wantCyclic) << c.cyclic.toStdString();
   }
 }
 
@@ -259,7 +259,7 @@ TEST_F(OptionsDialogTest, SpinEditsTakeOnlyNumberCharactersUpToTheirLimit) {
     f->ButtonApply->click();
   });
   EXPECT_EQ(ProgramSettings.NetAddress, 100);
-  EXPECT_EQ(DeviceRecord.CyclePeriod[0], 123);
+  EXPECT_EQ(+DeviceRecord.CyclePeriod[0], 123);
 }
 
 TEST_F(OptionsDialogTest, APortNameTooLongIsCutToThirtyCharacters) {
@@ -329,7 +329,7 @@ TEST_F(OptionsDialogTest, EnterConfirmsAndEscapeCancels) {
     Key(refresh, Qt::Key_Return);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(ProgramSettings.RefreshPeriod, 60);
+  EXPECT_EQ(+ProgramSettings.RefreshPeriod, 60);
 }
 
 TEST_F(OptionsDialogTest, ThePollCycleKeepsRunningWhileTheDialogIsOpen) {

@@ -126,10 +126,10 @@ TEST_F(ViewDialogTest, ApplyTakesTheValuesOverSavesAndRebuildsTheChart) {
   EXPECT_DOUBLE_EQ(p.ChannelView[4].Multiplier, 2.5);
   EXPECT_EQ(p.ChannelView[0].Show, 0);
   EXPECT_DOUBLE_EQ(p.ChannelView[10].Multiplier, 0.1);
-  EXPECT_EQ(p.SeriesColor[2], 0x008000u);
-  EXPECT_EQ(p.SeriesColor[3], 0x008000u);  // one colour for two channels is fine
-  EXPECT_EQ(p.ChartColorEnd, 0xF0FBFFu);
-  EXPECT_EQ(p.ChartColorStart, 0xC0DCC0u);
+  EXPECT_EQ(+p.SeriesColor[2], 0x008000u);
+  EXPECT_EQ(+p.SeriesColor[3], 0x008000u);  // one colour for two channels is fine
+  EXPECT_EQ(+p.ChartColorEnd, 0xF0FBFFu);
+  EXPECT_EQ(+p.ChartColorStart, 0xC0DCC0u);
   EXPECT_EQ(p.LogScale, 0);
   EXPECT_EQ(p.View3D, 0);
 
@@ -244,8 +244,8 @@ TEST_F(ViewDialogTest, AStoredColourOutsideTheListSurvivesTheDialog) {
     EXPECT_EQ(f->ColorBoxChartEnd->currentText(), QStringLiteral("$00ABCDEF"));
     f->ButtonApply->click();
   });
-  EXPECT_EQ(ProgramSettings.SeriesColor[5], 0x123456u);
-  EXPECT_EQ(ProgramSettings.ChartColorEnd, 0xABCDEFu);
+  EXPECT_EQ(+ProgramSettings.SeriesColor[5], 0x123456u);
+  EXPECT_EQ(+ProgramSettings.ChartColorEnd, 0xABCDEFu);
   // Reopened with a standard colour, the box drops back to its list.
   ProgramSettings.SeriesColor[5] = 0x000080;
   OpenView([](TFormSetView* f) {
