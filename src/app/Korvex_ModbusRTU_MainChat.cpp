@@ -719,7 +719,7 @@ void TForm1::N6Click() {
 void TForm1::N5Click() {
   FormSetView->Fill(ProgramSettings);
   if (seams::ExecModal(FormSetView) != QDialog::Accepted) return;
-  FormSetView->TakeOver(ProgramSettings);
+  if (!FormSetView->TakeOver(ProgramSettings)) return;  // the dialog has checked every factor
   SettingsSave();
   Chart1Init();
 }
@@ -727,7 +727,8 @@ void TForm1::N5Click() {
 void TForm1::N7Click() {
   FormFuel->FuelChange(uint8_t(DeviceRecord.FuelIndex));
   if (seams::ExecModal(FormFuel) != QDialog::Accepted) return;
+  // The dialog has checked every field: all are taken over, or nothing is.
+  if (!FormFuel->TakeOver(FuelTable[FormFuel->SelectedFuel])) return;
   DeviceRecord.FuelIndex = FormFuel->SelectedFuel;
-  FormFuel->TakeOver(FuelTable[DeviceRecord.FuelIndex]);
   SettingsSave();
 }

@@ -1,0 +1,50 @@
+#pragma once
+// Small helpers of the dialog tests: typing into a control as the keyboard
+// does (any script, not only Latin-1), and looking at the settings files.
+// Multi-byte fields of the packed records are compared as values (+field):
+// EXPECT_EQ would bind a reference to a misaligned member.
+
+#include <QApplication>
+#include <QByteArray>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QString>
+#include <QWidget>
+#include <cstring>
+
+namespace dialog_test {
+
+// Sends a key press and release to `target`, as the focus widget receives them.
+inline void Key(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+                const QString& text = QString()) {
+  QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+  QApplication::sendEvent(target, &release);
+}
+
+// Types `text` character by character.
+inline void Type(QWidget* target, const QString& text) {
+  for (QChar c : text) {
+    const int key = c.isLetterOrNumber() || c.isPunct() || c.isSpace() ? c.toUpper().unicode() : 0;
+    Key(target, key, Qt::NoModifier, QString(c));
+  }
+}
+
+inline QByteArray FileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline QDateTime FileTime(const QString& path) { return QFileInfo(path).lastModified(); }
+
+template <typename T>
+T ValueAt(const QByteArray& bytes, int offset) {
+  T value{};
+  if (offset + int(sizeof(T)) <= bytes.size()) std::memcpy(&value, bytes.constData() + offset, sizeof(T));
+  return value;
+}
+
+}  // namespace dialog_test
