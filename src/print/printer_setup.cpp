@@ -17,7 +17,8 @@
 const QString kNoPrinterText = QStringLiteral(
     u"Принтер не установлен!\r\nВыберите принтер или печать в файл в меню \"Выбор принтера\".");
 const QString kPrinterMissingText = QStringLiteral(u"Принтер \"%1\" недоступен!");
-const QString kPrintStartText = QStringLiteral(u"Ошибка печати!\r\nНе удалось начать печать на \"%1\".");
+const QString kPrintStartText =
+    QStringLiteral(u"Ошибка печати!\r\nНе удалось начать печать на \"%1\".");
 const QString kNewPageText = QStringLiteral(u"Ошибка печати!\r\nНе удалось начать новую страницу.");
 const QString kPrintFailedText = QStringLiteral(u"Ошибка печати!");
 

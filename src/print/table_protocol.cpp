@@ -18,7 +18,8 @@ QStringList ProtocolLines(const ResultsTable& table, double now) {
     const QStringList cells = table.Row(r);
     QString line;
     line.reserve(138);
-    for (int c = 0; c < ResultsTable::kColumnCount; ++c) line += cells[c].rightJustified(kWidths[c]);
+    for (int c = 0; c < ResultsTable::kColumnCount; ++c)
+      line += cells[c].rightJustified(kWidths[c]);
     lines << line;
   }
   return lines;
@@ -94,9 +95,9 @@ bool PrintLines(QPrinter& printer, const QStringList& lines, const QFont& font, 
   painter.setFont(font);
   painter.setPen(Qt::black);
   const QFontMetrics metrics = painter.fontMetrics();
-  const std::vector<PrintedLine> placed =
-      LayoutLines(lines, metrics.height(), printer.width(), printer.height(),
-                  [&metrics](QStringView text) { return metrics.horizontalAdvance(text.toString()); });
+  const std::vector<PrintedLine> placed = LayoutLines(
+      lines, metrics.height(), printer.width(), printer.height(),
+      [&metrics](QStringView text) { return metrics.horizontalAdvance(text.toString()); });
   bool ok = true;
   int page = 0;
   for (const PrintedLine& line : placed) {
@@ -111,7 +112,8 @@ bool PrintLines(QPrinter& printer, const QStringList& lines, const QFont& font, 
     if (!line.text.isEmpty()) painter.drawText(0, line.top + metrics.ascent(), line.text);
   }
   painter.end();
-  if (ok && (printer.printerState() == QPrinter::Error || printer.printerState() == QPrinter::Aborted)) {
+  if (ok &&
+      (printer.printerState() == QPrinter::Error || printer.printerState() == QPrinter::Aborted)) {
     if (error) *error = kPrintFailedText;
     ok = false;
   }

@@ -95,7 +95,8 @@ class PrintCommandsTest : public KorvexFixture {
   void FillChart(int points) {
     for (int i = 0; i < points; ++i) {
       std::array<double, kChannelCount> v{};
-      for (int c = 0; c < kChannelCount; ++c) v[size_t(c)] = 20 + 10 * c + 5 * std::sin(i / 5.0 + c);
+      for (int c = 0; c < kChannelCount; ++c)
+        v[size_t(c)] = 20 + 10 * c + 5 * std::sin(i / 5.0 + c);
       Form1->Chart1->AppendResult(v);
     }
   }
@@ -122,8 +123,9 @@ TEST_F(PrintCommandsTest, TheTableProtocolRunsOverSeveralPagesWithEveryLineInOrd
   const QFontMetrics metrics(ProtocolFont(QStringLiteral("Courier New"), 8), printer_);
   const QRect area = QPageLayout(printer_->pageLayout().pageSize(), QPageLayout::Landscape, {})
                          .fullRectPixels(printer_->resolution());
-  const auto placed = LayoutLines(expected, metrics.height(), area.width(), area.height(),
-                                  [&](QStringView t) { return metrics.horizontalAdvance(t.toString()); });
+  const auto placed =
+      LayoutLines(expected, metrics.height(), area.width(), area.height(),
+                  [&](QStringView t) { return metrics.horizontalAdvance(t.toString()); });
   ASSERT_EQ(placed.size(), size_t(expected.size()));  // nothing wider than the page
   const int pages = PdfPages(Out());
   EXPECT_GE(pages, 3);
@@ -177,7 +179,8 @@ TEST_F(PrintCommandsTest, TheChartFillsOneLandscapePageAndThePrinterGetsItsOrien
       if (c.red() > 200 && c.green() < 80 && c.blue() < 80) ++red;
     }
   EXPECT_GT(red, 100);
-  const QColor topLeft = image.pixelColor(1, 1), bottomLeft = image.pixelColor(1, image.height() - 2);
+  const QColor topLeft = image.pixelColor(1, 1),
+               bottomLeft = image.pixelColor(1, image.height() - 2);
   EXPECT_NE(topLeft, QColor(Qt::white));  // the sky-blue end of the gradient
   EXPECT_LT(topLeft.red(), bottomLeft.red());
 }

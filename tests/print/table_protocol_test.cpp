@@ -1,9 +1,10 @@
+#include "print/table_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <QDateTime>
 
 #include "app/platform_seams.h"
-#include "print/table_protocol.h"
 #include "view/results_table.h"
 #include "view/value_format.h"
 
@@ -35,12 +36,12 @@ TEST_F(ProtocolLinesTest, EmptyTableGivesTheTitleTheHeaderAndALineOfBlanks) {
 }
 
 TEST_F(ProtocolLinesTest, CellsAreRightAlignedInTheirFields) {
-  table_.SetRow(1, {QStringLiteral("0"), QStringLiteral("06.12.2026"), QStringLiteral("17:20:31"),
-                    QStringLiteral("185"), QStringLiteral("6,1"), QStringLiteral(u"перег."),
-                    QStringLiteral("118"), QStringLiteral("3"), QStringLiteral("0"),
-                    QStringLiteral(u"ошиб."), QStringLiteral("11,9"), QStringLiteral("121,5"),
-                    QStringLiteral("7,25"), QStringLiteral("1,41"), QStringLiteral("21"),
-                    QStringLiteral("Ok'")});
+  table_.SetRow(
+      1, {QStringLiteral("0"), QStringLiteral("06.12.2026"), QStringLiteral("17:20:31"),
+          QStringLiteral("185"), QStringLiteral("6,1"), QStringLiteral(u"перег."),
+          QStringLiteral("118"), QStringLiteral("3"), QStringLiteral("0"), QStringLiteral(u"ошиб."),
+          QStringLiteral("11,9"), QStringLiteral("121,5"), QStringLiteral("7,25"),
+          QStringLiteral("1,41"), QStringLiteral("21"), QStringLiteral("Ok'")});
   const QString line = ProtocolLines(table_, now_).at(2);
   ASSERT_EQ(line.size(), 138);
   EXPECT_EQ(line.mid(0, 10), QStringLiteral("         0"));
@@ -148,7 +149,8 @@ TEST(LayoutLinesTest, ACharacterWiderThanThePageStillGoesOutOneAtATime) {
 }
 
 TEST(LayoutLinesTest, ASurrogatePairIsNeverSplitAtTheRightEdge) {
-  const QString text = QStringLiteral("ab") + QString::fromUcs4(U"\U0001F600") + QStringLiteral("cd");
+  const QString text =
+      QStringLiteral("ab") + QString::fromUcs4(U"\U0001F600") + QStringLiteral("cd");
   // Three code units fit: "ab" and the first half of the pair.
   const auto placed = LayoutLines({text}, 10, 30, 1000, TenPerChar);
   ASSERT_EQ(placed.size(), 3u);

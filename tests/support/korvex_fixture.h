@@ -60,7 +60,8 @@ class KorvexFixture : public ::testing::Test {
   int beeps_ = 0;
   std::function<QString(const seams::FileDialogRequest&)> fileDialog_;  // empty: cancel
   std::vector<seams::FileDialogRequest> fileDialogs_;
-  std::function<std::optional<QFont>(const seams::FontDialogRequest&)> fontDialog_;  // empty: cancel
+  // Answers the font dialog; empty: cancel.
+  std::function<std::optional<QFont>(const seams::FontDialogRequest&)> fontDialog_;
   std::vector<seams::FontDialogRequest> fontDialogs_;
   std::function<int(QDialog*)> modal_;  // empty: rejected at once
   FakeSerialLine serial_;
