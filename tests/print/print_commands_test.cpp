@@ -248,16 +248,6 @@ TEST_F(PrintCommandsTest, AFailedChartPrintReportsTheErrorAndStillRestoresTheOri
   EXPECT_EQ(PdfPages(Out()), 1);
 }
 
-TEST_F(PrintCommandsTest, AFailedTableReportsTheError) {
-  FillTable(3);
-  const QString impossible = InDir(QStringLiteral("no/such/dir/out.pdf"));
-  printer_->setOutputFileName(impossible);
-  Form1->N14Click();
-  auto messages = TakeMessages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].text, kPrintStartText.arg(impossible));
-}
-
 // Without a printer Qt falls back to PDF output without a file; beginning a
 // job there would fail and leave the printer busy for good.
 TEST_F(PrintCommandsTest, WithoutAPrinterBothPrintsShowTheErrorAndThePrinterStaysUsable) {
@@ -278,22 +268,6 @@ TEST_F(PrintCommandsTest, WithoutAPrinterBothPrintsShowTheErrorAndThePrinterStay
   EXPECT_EQ(printer_->outputFileName(), Out());
 }
 
-TEST_F(PrintCommandsTest, APrinterThatIsNotThereShowsAnError) {
-  FillTable(3);
-  printer_->setOutputFileName(QString());
-  printer_->setOutputFormat(QPrinter::NativeFormat);
-  printer_->setPrinterName(QStringLiteral(u"Нет такого принтера"));
-  Form1->N14Click();
-  const auto messages = TakeMessages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].title, QStringLiteral("Error"));
-  EXPECT_TRUE(messages[0].text == kNoPrinterText ||
-              messages[0].text == kPrinterMissingText.arg(QStringLiteral(u"Нет такого принтера")))
-      << messages[0].text.toStdString();
-  EXPECT_FALSE(QFile::exists(Out()));
-  EXPECT_NE(printer_->printerState(), QPrinter::Active);
-}
-
 class FreshPrinterTest : public KorvexFixture {};
 
 TEST_F(FreshPrinterTest, OnAMachineWithoutPrintersTheDefaultPrinterGivesTheErrorBox) {
@@ -310,35 +284,32 @@ TEST_F(FreshPrinterTest, OnAMachineWithoutPrintersTheDefaultPrinterGivesTheError
   EXPECT_NE(Form1->Printer()->printerState(), QPrinter::Active);
 }
 
-TEST_F(PrintCommandsTest, ThePrinterSetUpWorksOnTheCurrentPrinterAndCancelChangesNothing) {
-  QPrintDialog* seen = nullptr;
-  modal_ = [&](QDialog* d) {
-    seen = qobject_cast<QPrintDialog*>(d);
-    return int(QDialog::Rejected);
-  };
-  Form1->N16Click();
-  ASSERT_NE(seen, nullptr);
-  EXPECT_EQ(printer_->outputFileName(), Out());
-  EXPECT_EQ(printer_->outputFormat(), QPrinter::PdfFormat);
-}
-
-TEST_F(PrintCommandsTest, AFileChosenInThePrinterSetUpTakesTheFollowingPrints) {
+TEST_F(PrintCommandsTest, ThePrinterSetUpChangesThePrinterOnlyWhenConfirmed) {
   printer_->setOutputFileName(QString());  // as without a printer
   const QString chosen = InDir(QStringLiteral("chosen.pdf"));
   QString title;
+  bool confirm = false;
   modal_ = [&](QDialog* d) {
     title = d->windowTitle();
+    auto* dialog = qobject_cast<QPrintDialog*>(d);
+    EXPECT_TRUE(dialog && dialog->printer() == printer_);
     d->show();
     auto* printers = d->findChild<QComboBox*>(QStringLiteral("printers"));
     auto* fileName = d->findChild<QLineEdit*>(QStringLiteral("filename"));
     if (!printers || !fileName) return int(QDialog::Rejected);
     printers->setCurrentIndex(printers->count() - 1);  // "Print to File (PDF)" comes last
     fileName->setText(chosen);
-    d->accept();
+    if (confirm)
+      d->accept();
+    else
+      d->reject();
     return d->result();
   };
   Form1->N16Click();
   EXPECT_EQ(title, QStringLiteral(u"Настройка печати"));
+  EXPECT_EQ(printer_->outputFileName(), QString());
+  confirm = true;
+  Form1->N16Click();
   EXPECT_EQ(printer_->outputFileName(), chosen);
 
   FillTable(3);
@@ -430,13 +401,6 @@ TEST_F(PrintCommandsTest, AFontNameWithoutAWindows1251FormIsRefusedNotStoredAlte
   EXPECT_EQ(ShortStringText(ProgramSettings.PrintFontName), QStringLiteral("Courier New"));
   EXPECT_EQ(ProgramSettings.PrintFontSize, 8);
   EXPECT_EQ(IniBytes(InDir(QStringLiteral("korvex.ini"))), before);
-}
-
-TEST(ProtocolFontTest, AStoredSizeOutOfAnySensibleRangePrintsAtEightPoints) {
-  EXPECT_EQ(ProtocolFont(QStringLiteral("Courier New"), 10).pointSize(), 10);
-  EXPECT_EQ(ProtocolFont(QStringLiteral("Courier New"), 0).pointSize(), 8);
-  EXPECT_EQ(ProtocolFont(QStringLiteral("Courier New"), -5).pointSize(), 8);
-  EXPECT_EQ(ProtocolFont(QStringLiteral("Courier New"), 100000).pointSize(), 8);
 }
 
 }  // namespace

@@ -64,14 +64,6 @@ TEST_F(ProtocolLinesTest, ACellLongerThanItsFieldIsWrittenWholeAndShiftsTheRest)
                               QStringLiteral("1,2345678901       5")));
 }
 
-TEST_F(ProtocolLinesTest, EveryRowOfALongTableGetsItsLineInOrder) {
-  table_.SetRowCount(101);
-  for (int r = 1; r <= 100; ++r) table_.SetCell(0, r, QString::number(r - 1));
-  const QStringList lines = ProtocolLines(table_, now_);
-  ASSERT_EQ(lines.size(), 102);
-  for (int r = 1; r <= 100; ++r) EXPECT_EQ(lines[r + 1].left(10).trimmed(), QString::number(r - 1));
-}
-
 // Ten pixels a character.
 int TenPerChar(QStringView text) { return int(text.size()) * 10; }
 
