@@ -31,6 +31,7 @@
 #include "dialogs/Korvex_ModbusRTU_SetParam.h"
 #include "dialogs/Korvex_ModbusRTU_SetUnit.h"
 #include "print/chart_print.h"
+#include "print/printer_setup.h"
 #include "print/table_protocol.h"
 #include "storage/settings_files.h"
 #include "storage/table_files.h"
@@ -679,28 +680,18 @@ void TForm1::N13Click() {
 
 void TForm1::N14Click() {
   QPrinter* printer = Printer();
-  printer->setPageOrientation(QPageLayout::Landscape);
-  const QFont font(ShortStringText(ProgramSettings.PrintFontName), ProgramSettings.PrintFontSize);
+  printer->setPageOrientation(QPageLayout::Landscape);  // stays so afterwards
+  const QFont font =
+      ProtocolFont(ShortStringText(ProgramSettings.PrintFontName), ProgramSettings.PrintFontSize);
   printer->setDocName(QStringLiteral(u"Печать базы данных"));
   QString error;
   if (!PrintLines(*printer, ProtocolLines(*Grid, seams::Now()), font, &error))
     seams::ErrorBox(this, error);
 }
 
-void TForm1::N16Click() {
-  QPrintDialog dialog(Printer(), this);
-  seams::ExecModal(&dialog);
-}
+void TForm1::N16Click() { ExecPrinterSetup(*Printer(), this); }
 
-void TForm1::N17Click() {
-  bool ok = false;
-  const QFont chosen = QFontDialog::getFont(
-      &ok, QFont(ShortStringText(ProgramSettings.PrintFontName), ProgramSettings.PrintFontSize), this);
-  if (!ok) return;
-  SetShortString(ProgramSettings.PrintFontName, chosen.family());
-  ProgramSettings.PrintFontSize = chosen.pointSize();
-  SettingsSave();
-}
+void TForm1::N17Click() { ChoosePrintFont(this); }
 
 // ---------------------------------------------------------------------------
 // Settings dialogs

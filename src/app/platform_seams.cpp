@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cmath>
@@ -16,6 +17,7 @@ std::optional<QLocale> g_locale;
 MessageHandler g_messageHandler;
 std::function<void()> g_beepHandler;
 FileDialogHandler g_fileDialogHandler;
+FontDialogHandler g_fontDialogHandler;
 ModalHandler g_modalHandler;
 QString g_executablePath;
 
@@ -146,6 +148,15 @@ QString GetOpenFileName(QWidget* parent, const QString& filter, const QString& p
 
 void SetFileDialogHandler(FileDialogHandler handler) { g_fileDialogHandler = std::move(handler); }
 
+std::optional<QFont> GetFont(QWidget* parent, const QFont& initial) {
+  if (g_fontDialogHandler) return g_fontDialogHandler({parent, initial});
+  QFontDialog dialog(initial, parent);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.selectedFont();
+}
+
+void SetFontDialogHandler(FontDialogHandler handler) { g_fontDialogHandler = std::move(handler); }
+
 int ExecModal(QDialog* dialog) {
   if (g_modalHandler) return g_modalHandler(dialog);
   return dialog->exec();
@@ -165,6 +176,7 @@ void ResetAll() {
   g_messageHandler = nullptr;
   g_beepHandler = nullptr;
   g_fileDialogHandler = nullptr;
+  g_fontDialogHandler = nullptr;
   g_modalHandler = nullptr;
   g_executablePath.clear();
 }

@@ -6,9 +6,11 @@
 // temporary directory without touching the code that uses them.
 
 #include <QDateTime>
+#include <QFont>
 #include <QLocale>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QDialog;
 class QWidget;
@@ -67,6 +69,16 @@ using FileDialogHandler = std::function<QString(const FileDialogRequest&)>;
 QString GetSaveFileName(QWidget* parent, const QString& filter, const QString& proposedName);
 QString GetOpenFileName(QWidget* parent, const QString& filter, const QString& proposedName);
 void SetFileDialogHandler(FileDialogHandler handler);
+
+// ---- font dialog -------------------------------------------------------------
+// The font dialog preset with `initial`; nullopt means cancel.
+struct FontDialogRequest {
+  QWidget* parent;
+  QFont initial;
+};
+using FontDialogHandler = std::function<std::optional<QFont>(const FontDialogRequest&)>;
+std::optional<QFont> GetFont(QWidget* parent, const QFont& initial);
+void SetFontDialogHandler(FontDialogHandler handler);
 
 // ---- modal dialogs -----------------------------------------------------------
 // Returns the dialog's result (QDialog::Accepted or Rejected).

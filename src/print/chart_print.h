@@ -6,6 +6,13 @@
 class QPrinter;
 class TrendChart;
 
-// Prints `chart` on `printer` in landscape, restoring the printer's
-// orientation afterwards, also on failure. False, with `error` set, on failure.
+// The resolution the chart is drawn at on paper: the screen's convention, so
+// that its fonts keep their point sizes and its pixel-wide lines and ticks
+// come out as on screen. The output stays vector graphics.
+inline constexpr int kChartPrintResolution = 96;
+
+// Prints `chart` on `printer` as currently shown (curves, zoom, colours,
+// legend), stretched over the printable area of a landscape page. The
+// printer's orientation (and the rest of its page set-up) is restored
+// afterwards, also on failure. False, with `error` set, on failure.
 bool PrintChart(QPrinter& printer, TrendChart& chart, QString* error);

@@ -4,6 +4,9 @@
 
 #include <QFont>
 #include <QStringList>
+#include <QStringView>
+#include <functional>
+#include <vector>
 
 class QPrinter;
 class ResultsTable;
@@ -13,6 +16,24 @@ class ResultsTable;
 // a longer cell is written whole.
 QStringList ProtocolLines(const ResultsTable& table, double now);
 
-// Prints `lines` on `printer` in `font` with the line and page rules of the
-// printer text output. False, with `error` set, when printing failed.
+// One printed piece of a line: its page (from 0), the top of its text in
+// device pixels below the top of the printable area, and the text.
+struct PrintedLine {
+  int page;
+  int top;
+  QString text;
+};
+
+// The line rules of the printer's text output, in device pixels: each line
+// starts at the left edge; a line is as high as its text plus 2 pixels (an
+// empty line: the font's height); when the next line's top would lie below
+// the page height minus twice the height of the line just finished, it goes
+// to the top of a new page. Text that would run past the right edge continues
+// on the next line. A new page is begun only for a line that goes on it.
+std::vector<PrintedLine> LayoutLines(const QStringList& lines, int fontHeight, int pageWidth,
+                                     int pageHeight,
+                                     const std::function<int(QStringView)>& textWidth);
+
+// Prints `lines` on `printer` in `font` with the rules above; the job is
+// ended also when printing fails. False, with `error` set, on failure.
 bool PrintLines(QPrinter& printer, const QStringList& lines, const QFont& font, QString* error);

@@ -28,6 +28,11 @@ void KorvexFixture::SetUp() {
     fileDialogs_.push_back(r);
     return fileDialog_ ? fileDialog_(r) : QString();
   });
+  seams::SetFontDialogHandler([this](const seams::FontDialogRequest& r) -> std::optional<QFont> {
+    fontDialogs_.push_back(r);
+    if (fontDialog_) return fontDialog_(r);
+    return std::nullopt;
+  });
   seams::SetModalHandler([this](QDialog* d) { return modal_ ? modal_(d) : int(QDialog::Rejected); });
   InstallFakeSerial(serial_);
   FuelTableReset();

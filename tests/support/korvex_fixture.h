@@ -1,7 +1,7 @@
 #pragma once
 // The fixture of every test that runs the program's windows: a temporary
 // directory in place of the executable's, a clock the test sets, message
-// boxes and file dialogs answered from a script, a scripted serial line, and
+// boxes, file and font dialogs answered from a script, a scripted serial line, and
 // the program-wide records put back to the state of a fresh start.
 
 #include <gtest/gtest.h>
@@ -60,6 +60,9 @@ class KorvexFixture : public ::testing::Test {
   int beeps_ = 0;
   std::function<QString(const seams::FileDialogRequest&)> fileDialog_;  // empty: cancel
   std::vector<seams::FileDialogRequest> fileDialogs_;
+  // Answers the font dialog; empty: cancel.
+  std::function<std::optional<QFont>(const seams::FontDialogRequest&)> fontDialog_;
+  std::vector<seams::FontDialogRequest> fontDialogs_;
   std::function<int(QDialog*)> modal_;  // empty: rejected at once
   FakeSerialLine serial_;
 };

@@ -1,0 +1,119 @@
+#include "print/printer_setup.h"
+
+#include <QAbstractPrintDialog>
+#include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+
+#include "app/platform_seams.h"
+#include "storage/settings_files.h"
+#include "storage/settings_records.h"
+
+const QString kNoPrinterText = QStringLiteral(
+    u"Принтер не установлен!\r\nВыберите принтер или печать в файл в меню \"Выбор принтера\".");
+const QString kPrinterMissingText = QStringLiteral(u"Принтер \"%1\" недоступен!");
+const QString kPrintStartText =
+    QStringLiteral(u"Ошибка печати!\r\nНе удалось начать печать на \"%1\".");
+const QString kNewPageText = QStringLiteral(u"Ошибка печати!\r\nНе удалось начать новую страницу.");
+const QString kPrintFailedText = QStringLiteral(u"Ошибка печати!");
+
+namespace {
+
+void SetError(QString* error, const QString& text) {
+  if (error) *error = text;
+}
+
+}  // namespace
+
+bool PrinterReady(const QPrinter& printer, QString* error) {
+  if (printer.printerState() == QPrinter::Active) {
+    SetError(error, kPrintFailedText);
+    return false;
+  }
+  if (printer.outputFormat() == QPrinter::PdfFormat) {
+    if (printer.outputFileName().isEmpty()) {
+      SetError(error, kNoPrinterText);
+      return false;
+    }
+    return true;
+  }
+  const QString name = printer.printerName();
+  if (name.isEmpty()) {
+    SetError(error, kNoPrinterText);
+    return false;
+  }
+  if (QPrinterInfo::printerInfo(name).isNull()) {
+    SetError(error, kPrinterMissingText.arg(name));
+    return false;
+  }
+  return true;
+}
+
+QString PrintStartError(const QPrinter& printer) {
+  const QString target = printer.outputFormat() == QPrinter::PdfFormat ? printer.outputFileName()
+                                                                       : printer.printerName();
+  return kPrintStartText.arg(target);
+}
+
+PrintJobScope::PrintJobScope(QPrinter& printer)
+    : printer_(printer), layout_(printer.pageLayout()), resolution_(printer.resolution()) {
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  const QPageLayout current = printer.pageLayout();
+  printer.setPageMargins(current.minimumMargins(), current.units());
+}
+
+PrintJobScope::~PrintJobScope() {
+  if (printer_.printerState() != QPrinter::Active) {
+    printer_.setResolution(resolution_);
+    printer_.setPageLayout(layout_);
+  }
+  QGuiApplication::restoreOverrideCursor();
+}
+
+int ExecPrinterSetup(QPrinter& printer, QWidget* parent) {
+  QPrintDialog dialog(&printer, parent);
+  dialog.setWindowTitle(QStringLiteral(u"Настройка печати"));
+  // Printer, file, paper and orientation only: the prints themselves decide
+  // which pages they make.
+  dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+  if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
+    if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok)) ok->setText(QStringLiteral("OK"));
+  return seams::ExecModal(&dialog);
+}
+
+QFont ProtocolFont(const QString& name, int pointSize) {
+  QFont font(name);
+  font.setStyleHint(QFont::TypeWriter);
+  font.setPointSize(pointSize >= 1 && pointSize <= 1000 ? pointSize : 8);
+  return font;
+}
+
+bool ChoosePrintFont(QWidget* parent) {
+  QFont current =
+      ProtocolFont(ShortStringText(ProgramSettings.PrintFontName), ProgramSettings.PrintFontSize);
+  // A font that is not installed prints in its substitute; the dialog shows
+  // that one, so that confirming it keeps the print as it is instead of
+  // landing on the dialog's own first choice.
+  if (!QFontDatabase::hasFamily(current.family())) current.setFamily(QFontInfo(current).family());
+  const std::optional<QFont> chosen = seams::GetFont(parent, current);
+  if (!chosen) return false;
+  int size = chosen->pointSize();
+  if (size <= 0) size = qRound(chosen->pointSizeF());
+  if (size <= 0) size = ProgramSettings.PrintFontSize;
+  TShortString30 name = ProgramSettings.PrintFontName;
+  if (!SetShortString(name, chosen->family())) {
+    seams::WarningBox(parent, QStringLiteral(u"Имя шрифта \"%1\" не может быть сохранено!\r\n"
+                                             u"Выберите другой шрифт.")
+                                  .arg(chosen->family()));
+    return false;
+  }
+  ProgramSettings.PrintFontName = name;
+  ProgramSettings.PrintFontSize = size;
+  SettingsSave();
+  return true;
+}
