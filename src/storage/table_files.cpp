@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -100,7 +101,7 @@ bool EncodeRow(std::string_view text, const Cp1251Maps& m, char*& out) {
 
 // The table's UTF-8 form of file bytes.
 std::string_view DecodeToUtf8(std::string_view bytes, const Cp1251Maps& m, std::string& buffer) {
-  buffer.resize(bytes.size() * 3);
+  if (buffer.size() < bytes.size() * 3) buffer.resize(bytes.size() * 3);
   char* p = buffer.data();
   for (const char c : bytes) {
     const auto b = uint8_t(c);
@@ -130,6 +131,32 @@ bool IsNumberChar(unsigned char c) {
 // The value of a numeric cell given as bytes; false when the text is made of
 // number characters but is no number in the locale's notation.
 bool CellValue(std::string_view text, char separator, double& value) {
+  // The usual cell, such as "185" or "10,95": at most 15 digits, so the digits
+  // and the power of ten are exact doubles and one division rounds correctly,
+  // giving what the general conversion below gives.
+  static constexpr double kPowerOfTen[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  uint64_t mantissa = 0;
+  int digitCount = 0, fractionDigits = -1;
+  bool plain = true;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      mantissa = mantissa * 10 + uint64_t(c - '0');
+      ++digitCount;
+      if (fractionDigits >= 0) ++fractionDigits;
+    } else if (c == separator && separator != 0 && fractionDigits < 0) {
+      fractionDigits = 0;
+    } else {
+      plain = false;
+      break;
+    }
+  }
+  if (plain && digitCount > 0 && digitCount <= 15) {
+    value = double(mantissa);
+    if (fractionDigits > 0) value /= kPowerOfTen[fractionDigits];
+    return true;
+  }
+
   for (const char c : text) {
     if (!IsNumberChar(uint8_t(c))) {
       value = 0;  // a marker, a sign, a letter, an exponent
@@ -179,11 +206,11 @@ class LineLoader {
     std::string_view fields[kCells];
     int count = 0;
     size_t start = 0;
-    while (count < kCells) {
-      const size_t tab = line.find('\t', start);
-      if (tab == std::string_view::npos) break;
-      fields[count++] = line.substr(start, tab - start);
-      start = tab + 1;
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (line[i] != '\t') continue;
+      fields[count++] = line.substr(start, i - start);
+      start = i + 1;
+      if (count == kCells) break;
     }
     const std::string_view cells = count ? line.substr(0, start - 1) : std::string_view();
 
