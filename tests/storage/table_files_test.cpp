@@ -190,6 +190,20 @@ TEST_F(TableFilesTest, LinesCutByTheReadChunksAreJoined) {
   EXPECT_EQ(*TableFileBytes(table_), file);
 }
 
+TEST_F(TableFilesTest, ALoadAnnouncesItselfToViewsOnceNotRowByRow) {
+  int resets = 0, inserts = 0, changes = 0;
+  QObject::connect(&table_, &QAbstractItemModel::modelReset, [&] { ++resets; });
+  QObject::connect(&table_, &QAbstractItemModel::rowsInserted, [&] { ++inserts; });
+  QObject::connect(&table_, &QAbstractItemModel::dataChanged, [&] { ++changes; });
+  QByteArray file = Line({"h"});
+  for (int i = 0; i < 100; ++i) file += NumericLine(i, "1");
+  EXPECT_TRUE(Load(file).ok);
+  EXPECT_EQ(table_.RowCount(), 101);
+  EXPECT_EQ(resets, 1);
+  EXPECT_EQ(inserts, 0);
+  EXPECT_EQ(changes, 0);
+}
+
 TEST_F(TableFilesTest, AMissingFileFailsAndLeavesTheClearedTable) {
   table_.SetCell(0, 0, QStringLiteral(u"Номер"));
   const TableLoadResult r = LoadTableFile(Path(QStringLiteral("missing.kvx")), table_, chart_);
