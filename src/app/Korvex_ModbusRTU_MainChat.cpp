@@ -614,51 +614,61 @@ void TForm1::Chart1Zoom() { BitBtn3->setEnabled(true); }
 // ---------------------------------------------------------------------------
 // Files
 
-void TForm1::SaveChartToFile(const QString& fileName, bool clear) {
+void TForm1::SaveChartToFile(const QString& fileName, bool clear) { WriteResults(fileName, clear); }
+
+bool TForm1::WriteResults(const QString& fileName, bool clear) {
+  // Restores the timer's state rather than starting it, so a write inside
+  // "Открыть" leaves the timer stopped until the load is done.
+  const bool timerWasOn = Timer1->Enabled();
   Timer1->SetEnabled(false);
-  QString error;
-  const bool written = WriteTableFile(*Grid, fileName, &error);
+  const bool written = WriteTableFile(*Grid, fileName);
   if (!written) {
     seams::Beep();
     seams::ErrorBox(this, QStringLiteral(
                               u"Ошибка записи данных!\r\nЗакройте лишние приложения или перезагрузите компьютер!"));
   }
-  // A log that could not be written keeps the day's results in the table, so
-  // they go into the next log or the save offered on closing.
+  // A log that could not be written keeps the day's results in the table and
+  // DataNotSaved set: they go into the next log or the save offered on
+  // closing. LogDate moves on either way, so the failed write is not repeated
+  // every tick and the next log carries the name of the day it closes.
   if (clear && written) ChartClear();
   DeviceRecord.LogDate = seams::Now();
-  Timer1->SetEnabled(true);
+  Timer1->SetEnabled(timerWasOn);
+  return written;
 }
 
-void TForm1::SaveCharDialog() {
+bool TForm1::SaveCharDialog() {
   const QString proposed = PathWithoutExtension(seams::ExecutablePath()) + QLatin1Char('-') +
                            seams::CurrentDateTime().date().toString(QStringLiteral("yy-MM-dd")) +
                            QStringLiteral(".kvx");
   const QString name = seams::GetSaveFileName(this, kDataFileFilter, proposed);
-  if (!name.isEmpty()) SaveChartToFile(name, false);
+  return !name.isEmpty() && WriteResults(name, false);
 }
 
 void TForm1::N9Click() {
   Timer1->SetEnabled(false);
-  // Results not yet saved are offered for saving before they are replaced.
-  if (DataNotSaved && seams::ConfirmBox(this, QStringLiteral(u"Данные не записаны! Сохранить?")))
-    SaveCharDialog();
-  Timer1->SetEnabled(false);  // the save restarts it when it is done
+  // Results not yet saved are offered for saving before they are replaced;
+  // if they were not saved after all, nothing is replaced.
+  if (DataNotSaved && seams::ConfirmBox(this, QStringLiteral(u"Данные не записаны! Сохранить?")) &&
+      !SaveCharDialog()) {
+    Timer1->SetEnabled(true);
+    return;
+  }
   const QString name = seams::GetOpenFileName(this, kDataFileFilter, QStringLiteral("*.kvx"));
   if (!name.isEmpty()) {
     ChartClear();
     StringGrid1->setVisible(false);
     const TableLoadResult result = LoadTableFile(name, *Grid, *Chart1);
-    if (!result.ok)
-      seams::WarningBox(this, QStringLiteral(
-                                  u"Файл слишком велик, заблокирован\r\nили содержит ошибки формата!"));
     StringGrid1->setVisible(true);
-    if (Grid->RowCount() > 1) {
+    if (result.pointsLoaded > 0) {
       const QModelIndex current = Grid->index(Grid->RowCount() - 2, 0);
       StringGrid1->setCurrentIndex(current);
       StringGrid1->scrollTo(current);
     }
     Chart1->Refresh();
+    if (!result.ok)
+      seams::WarningBox(this, QStringLiteral(
+                                  u"Файл слишком велик, заблокирован\r\nили содержит ошибки формата!"));
   }
   Timer1->SetEnabled(true);
 }

@@ -136,7 +136,7 @@ class TForm1 : public QMainWindow, public PollCycleHost {
 
   // ---- files ----
   void SaveChartToFile(const QString& fileName, bool clear) override;
-  void SaveCharDialog();
+  bool SaveCharDialog();  // true when the results were written
   void N9Click();
 
   // ---- printing ----
@@ -171,6 +171,7 @@ class TForm1 : public QMainWindow, public PollCycleHost {
   void BuildMenu();
   void ConnectHandlers();
   void ModeButtonClicked(uint8_t request, QToolButton* lamp);
+  bool WriteResults(const QString& fileName, bool clear);
 
   std::unique_ptr<QPrinter> printer_;
   bool activated_ = false;

@@ -27,9 +27,14 @@ double StrToValue(const QString& text, bool* ok);
 struct TableLoadResult {
   bool ok = true;      // false: stopped at a line that could not be read
   int linesLoaded = 0; // lines taken into the table, the header line included
+  int pointsLoaded = 0;  // points appended to each curve
 };
 
 // Reads a data file into the (cleared) table and chart: line r into row r,
 // and for r > 0 columns 3..14 as one point per curve. Stops at the first
-// failure, keeping what was loaded.
+// failure, keeping the rows and points read before it; the line that failed
+// leaves no row and no point, so row i + 1 always holds point i. A line of 16
+// empty cells (an empty table's row) is passed over. The table always ends
+// with at least a header row and a row 1 (empty when the file had no data),
+// where the next result goes. The chart is not redrawn.
 TableLoadResult LoadTableFile(const QString& path, ResultsTable& table, TrendChart& chart);
