@@ -310,7 +310,7 @@ void TForm1::ConnectHandlers() {
   connect(Chart1, &TrendChart::Chart1Scroll, this, &TForm1::Chart1Scroll);
   connect(Chart1, &TrendChart::Chart1Zoom, this, &TForm1::Chart1Zoom);
   connect(Chart1, &TrendChart::ChartDoubleClick, this, &TForm1::BitBtn3Click);
-  connect(N8, &QAction::triggered, this, &TForm1::SaveCharDialog);
+  connect(N8, &QAction::triggered, this, [this] { SaveCharDialog(); });
   connect(N9, &QAction::triggered, this, &TForm1::N9Click);
   connect(N13, &QAction::triggered, this, &TForm1::N13Click);
   connect(N14, &QAction::triggered, this, &TForm1::N14Click);
@@ -393,8 +393,13 @@ void TForm1::FormCloseQuery(bool& CanClose) {
     CanClose = false;
     return;
   }
-  if (DataNotSaved && seams::ConfirmBox(this, QStringLiteral(u"Данные не записаны! Сохранить?")))
-    SaveCharDialog();
+  if (DataNotSaved && seams::ConfirmBox(this, QStringLiteral(u"Данные не записаны! Сохранить?")) &&
+      SaveCharDialog() == SaveOutcome::Failed) {
+    // Closing now would lose the results the operator asked to keep: stay,
+    // so the save can be tried again (or declined).
+    CanClose = false;
+    return;
+  }
   DeviceRecord.RequestKind = kRequestStop;
   SendRequest(kRequestStop);
   QThread::msleep(100);
@@ -637,12 +642,13 @@ bool TForm1::WriteResults(const QString& fileName, bool clear) {
   return written;
 }
 
-bool TForm1::SaveCharDialog() {
+TForm1::SaveOutcome TForm1::SaveCharDialog() {
   const QString proposed = PathWithoutExtension(seams::ExecutablePath()) + QLatin1Char('-') +
                            seams::CurrentDateTime().date().toString(QStringLiteral("yy-MM-dd")) +
                            QStringLiteral(".kvx");
   const QString name = seams::GetSaveFileName(this, kDataFileFilter, proposed);
-  return !name.isEmpty() && WriteResults(name, false);
+  if (name.isEmpty()) return SaveOutcome::Cancelled;
+  return WriteResults(name, false) ? SaveOutcome::Written : SaveOutcome::Failed;
 }
 
 void TForm1::N9Click() {
@@ -650,7 +656,7 @@ void TForm1::N9Click() {
   // Results not yet saved are offered for saving before they are replaced;
   // if they were not saved after all, nothing is replaced.
   if (DataNotSaved && seams::ConfirmBox(this, QStringLiteral(u"Данные не записаны! Сохранить?")) &&
-      !SaveCharDialog()) {
+      SaveCharDialog() != SaveOutcome::Written) {
     Timer1->SetEnabled(true);
     return;
   }

@@ -136,7 +136,8 @@ class TForm1 : public QMainWindow, public PollCycleHost {
 
   // ---- files ----
   void SaveChartToFile(const QString& fileName, bool clear) override;
-  bool SaveCharDialog();  // true when the results were written
+  enum class SaveOutcome { Written, Cancelled, Failed };
+  SaveOutcome SaveCharDialog();
   void N9Click();
 
   // ---- printing ----

@@ -194,6 +194,28 @@ TEST_F(MainWindowTest, ClosingWithUnsavedDataOffersTheSaveThenStopsTheAnalyzer) 
   EXPECT_EQ(+DeviceRecord.RequestKind, 3);
 }
 
+TEST_F(MainWindowTest, ASaveThatFailsOnClosingKeepsTheProgramAndItsResults) {
+  WriteDefaultSettings();
+  StartProgram();
+  Form1->DataNotSaved = true;
+  // A path under a regular file cannot be created, whoever runs the program.
+  QFile blocker(InDir(QStringLiteral("not-a-directory")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  fileDialog_ = [this](const seams::FileDialogRequest&) {
+    return InDir(QStringLiteral("not-a-directory/results.kvx"));
+  };
+  const size_t written = serial_.writes.size();
+  bool canClose = true;
+  Form1->FormCloseQuery(canClose);
+  EXPECT_FALSE(canClose);
+  const auto messages = TakeMessages();
+  ASSERT_EQ(messages.size(), 3u);  // close?, save?, the write error
+  EXPECT_EQ(messages[2].title, QStringLiteral("Error"));
+  EXPECT_EQ(serial_.writes.size(), written);  // the analyzer is not stopped
+  EXPECT_TRUE(Form1->DataNotSaved);
+}
+
 TEST_F(MainWindowTest, ClosingWithoutUnsavedDataAsksOnce) {
   WriteDefaultSettings();
   StartProgram();
