@@ -34,7 +34,7 @@ TEST_F(ShortReplyTest, AShortFunction4ReplyWhileMeasuringLeavesTheMeasurementAlo
   r.state = 2;
   TickWith(StatusReply(1, r));
   const TMeasurement before = DeviceRecord.Measurement;
-  ASSERT_EQ(before.Tg, 180.0);
+  ASSERT_EQ(double(before.Tg), 180.0);
 
   Advance(1);
   // 01 04 02 00 02 + CRC: state 2 in byte 4, nothing else.
@@ -49,7 +49,7 @@ TEST_F(ShortReplyTest, AShortFunction4ReplyAtTheEndMakesTheRowFromTheLastWholeRe
   r.co = 77;
   TickWith(StatusReply(1, r));
   TickWith(WithCrc({0x01, 0x04, 0x02, 0x00, 0x00}));  // idle, but short
-  EXPECT_EQ(DeviceRecord.Measurement.CO, 77.0);
+  EXPECT_EQ(double(DeviceRecord.Measurement.CO), 77.0);
   EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
 }
 

@@ -82,10 +82,10 @@ TEST_F(DeviceLinkE2E, AStatusPollIsAnsweredWholeInOrderAndAccepted) {
 
   TMeasurement m{};
   DecodeMeasurement(reply_.ReplyBuffer, FuelTable[0], 1.0, m);
-  EXPECT_EQ(m.Tg, -200.0);
-  EXPECT_EQ(m.FaultBits, 0x0805);
-  EXPECT_EQ(m.SO2, 32769.0);
-  EXPECT_NEAR(m.CO2, 9.8302, 0.00005);
+  EXPECT_EQ(double(m.Tg), -200.0);
+  EXPECT_EQ(int32_t(m.FaultBits), 0x0805);
+  EXPECT_EQ(double(m.SO2), 32769.0);
+  EXPECT_NEAR(double(m.CO2), 9.8302, 0.00005);
 }
 
 TEST_F(DeviceLinkE2E, TheWrittenFrameIsCopiedSoTheCallersBufferMayChangeAtOnce) {

@@ -60,12 +60,12 @@ TEST_F(PollCycleE2E, ASingleMeasurementRunsToItsResultRowAndEndsWithTheStopSeque
   EXPECT_TRUE(sim_->WaitForLine(Line("^STATE 3 purging$"), 0, 0));
 
   const TMeasurement& m = DeviceRecord.Measurement;
-  EXPECT_EQ(m.Tg, 180.0);
-  EXPECT_DOUBLE_EQ(m.O2, 3.5);
-  EXPECT_NEAR(m.CO2, 9.8302, 0.00005);
-  EXPECT_EQ(m.NOx, 45.0);
-  EXPECT_NEAR(m.Alf, 1.1789, 0.00005);
-  EXPECT_NEAR(m.Qa, 7.6338, 0.00005);
+  EXPECT_EQ(double(m.Tg), 180.0);
+  EXPECT_DOUBLE_EQ(double(m.O2), 3.5);
+  EXPECT_NEAR(double(m.CO2), 9.8302, 0.00005);
+  EXPECT_EQ(double(m.NOx), 45.0);
+  EXPECT_NEAR(double(m.Alf), 1.1789, 0.00005);
+  EXPECT_NEAR(double(m.Qa), 7.6338, 0.00005);
   EXPECT_EQ(Form1->Grid->Cells(3, 1), QStringLiteral("180"));  // Tg
   EXPECT_TRUE(Form1->DataNotSaved);
 

@@ -54,7 +54,7 @@ TEST_F(SimulatorSettingsE2E, ExistingSettingsKeepEverythingButThePortAndTheAddre
   EXPECT_EQ(FileBytes(QStringLiteral("Device-001.ini")), device);
   LoadFiles();
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), sim_->PortPath());
-  EXPECT_EQ(ProgramSettings.RefreshPeriod, 33);
+  EXPECT_EQ(int32_t(ProgramSettings.RefreshPeriod), 33);
   EXPECT_EQ(ProgramSettings.NetAddress, 1);
 }
 
@@ -70,7 +70,7 @@ TEST_F(SimulatorSettingsE2E, AMissingProgramFileGetsDefaultsAndTheDeviceFileIsKe
   EXPECT_EQ(FileBytes(QStringLiteral("Device-001.ini")), device);
   LoadFiles();
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), sim_->PortPath());
-  EXPECT_EQ(ProgramSettings.RefreshPeriod, 10);  // the default
+  EXPECT_EQ(int32_t(ProgramSettings.RefreshPeriod), 10);  // the default
 }
 
 TEST_F(SimulatorSettingsE2E, AMissingDeviceFileGetsDefaults) {
@@ -79,7 +79,7 @@ TEST_F(SimulatorSettingsE2E, AMissingDeviceFileGetsDefaults) {
   StartSim({QStringLiteral("--settings"), exePath_});
   EXPECT_EQ(FileBytes(QStringLiteral("Device-001.ini")).size(), 239);
   LoadFiles();
-  EXPECT_EQ(DeviceRecord.CyclePeriod[0], 30);
+  EXPECT_EQ(int32_t(DeviceRecord.CyclePeriod[0]), 30);
 }
 
 TEST_F(SimulatorSettingsE2E, APortNameLongerThanTheFileHoldsIsRefusedAndNothingIsWritten) {
