@@ -171,7 +171,11 @@ TEST_F(DeviceLinkE2E, LineFaultsSpoilTheRepliesTheyHitAndNoOthers) {
   // Silence: the request is neither answered nor obeyed.
   ASSERT_TRUE(sim_->Command(QStringLiteral("silence 1")));
   const int commands = sim_->Count(Line("^COMMAND "));
-  EXPECT_FALSE(Exchange(*port, kRequestStop, 8, 500));
+  const int from = int(sim_->Lines().size());
+  reply_.Clear();
+  SendRequest(port.get(), 1, kRequestStop, linkState_);
+  ASSERT_TRUE(sim_->WaitForLine(Line("^FAULT silence$"), from));
+  port->Poll();
   EXPECT_EQ(reply_.ReplyLength, 0);
   ASSERT_TRUE(Exchange(*port, kRequestStop, 8));
   EXPECT_TRUE(reply_.Accepted());

@@ -227,7 +227,8 @@ void ModbusLoop(modbus_t* ctx, modbus_mapping_t* map, sim::Analyzer& analyzer,
     {
       std::lock_guard<std::mutex> lock(faultsMutex);
       if (sim::TakeFault(faults.silence)) {
-        if (verbose) Say("RX " + sim::Hex(query, size_t(rc)) + " (silent)");
+        if (verbose) Say("RX " + sim::Hex(query, size_t(rc)));
+        Say("FAULT silence");
         continue;
       }
     }
@@ -412,8 +413,8 @@ int main(int argc, char** argv) {
           std::lock_guard<std::mutex> lock(faultsMutex);
           note = sim::ShapeReply(frame, faults, outbox, random);
         }
-        if (o.verbose) Say("TX " + sim::Hex(frame.data(), frame.size()) + note);
-        else if (!note.empty()) Say("FAULT" + note);
+        if (o.verbose) Say("TX " + sim::Hex(frame.data(), frame.size()));
+        if (!note.empty()) Say("FAULT" + note);
       }
     }
     if (lineFd >= 0 && fds[2].revents) {
