@@ -13,7 +13,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev
   clang libclang-rt-14-dev
   # headless run, screenshots, print checks, the midnight check
-  xvfb xauth openbox imagemagick poppler-utils faketime
+  xvfb xauth openbox imagemagick poppler-utils faketime xdotool
   fonts-dejavu-core fonts-liberation
 )
 

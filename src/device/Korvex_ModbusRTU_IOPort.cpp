@@ -8,6 +8,7 @@
 
 struct TIOPort::Private {
   LineSettings settings;
+  bool writePending = false;
 };
 
 TIOPort::TIOPort(const QString& PortName) : d_(std::make_unique<Private>()) {
@@ -26,21 +27,26 @@ bool TIOPort::Connect(const QString& PortName) {
   if (backend_) backend_->Close();
   this->PortName = PortName;
   d_->settings = LineSettings{};
+  d_->writePending = false;
   return Open();
 }
 
 bool TIOPort::Open() {
   if (!backend_) backend_ = CreateSerialBackend();
-  QString error;
   const auto box = [this](const QString& caption) {
     seams::ShowMessage(QApplication::focusWidget(), seams::MsgIcon::None, caption, PortName);
   };
+  QString error;
   if (!backend_->Open(SerialDeviceName(PortName), &error)) {
     box(QStringLiteral("Не могу открыть порт"));
     return false;
   }
+  // After either failure below the port stays open: the owner's own
+  // SetParameters may still get the line settings through.
   bool result = false;
-  if (ApplySettings()) {
+  if (!backend_->ReadState()) {
+    box(QStringLiteral("Не могу получить статус порта"));
+  } else if (ApplySettings()) {
     result = true;
     SetRts(false);
     SetDtr(false);
@@ -83,31 +89,68 @@ bool TIOPort::SetParameters(const QString& Mode) {
   return ApplySettings();
 }
 
+bool TIOPort::DropFailedPort() {
+  if (!backend_) return true;
+  if (backend_->Failed()) {
+    backend_->Close();
+    d_->writePending = false;
+  }
+  return !backend_->IsOpen();
+}
+
 bool TIOPort::Write(const uint8_t* Buffer, int32_t Count) {
   WriteDone = false;
-  if (!IsOpen() || Count <= 0) return false;
+  if (DropFailedPort() || Count <= 0 || !Buffer) return false;
   const bool ok = backend_->Write(Buffer, Count);
-  if (ok) BytesWritten = uint32_t(Count);
+  BytesWritten = ok ? uint32_t(Count) : 0;
+  d_->writePending = ok;
   return ok;
 }
 
-uint32_t TIOPort::ReadModemStatus() { return ModemStatus; }
+uint32_t TIOPort::ReadModemStatus() {
+  if (IsOpen()) {
+    ModemStatus = backend_->ModemLines();
+    CtsOn = ModemStatus & kModemCts;
+    DsrOn = ModemStatus & kModemDsr;
+    RingOn = ModemStatus & kModemRing;
+    RlsdOn = ModemStatus & kModemRlsd;
+  }
+  return ModemStatus;
+}
 
 void TIOPort::Purge() {
   if (IsOpen()) backend_->Purge();
 }
 
 void TIOPort::Poll() {
-  if (!IsOpen()) return;
+  if (DropFailedPort()) return;
+
+  // Line events: a change of the modem lines.
+  const uint32_t status = ReadModemStatus();
+  if (status != LastModemStatus) {
+    LastModemStatus = status;
+    if (OnLineEvent) OnLineEvent();
+  }
+
+  // The end of the last write.
+  if (d_->writePending && IsOpen() && backend_->BytesToWrite() == 0) {
+    d_->writePending = false;
+    WriteDone = true;
+    if (OnWriteDone) OnWriteDone(this);
+  }
+
+  // Every byte that has arrived, one handler call per byte, in order.
   uint8_t buffer[256];
-  for (;;) {
+  int delivered = 0;
+  while (delivered < kMaxBytesPerPoll && !DropFailedPort()) {
     const int64_t n = backend_->Read(buffer, sizeof buffer);
     if (n <= 0) break;
     BytesRead = uint32_t(n);
+    delivered += int(n);
     for (int64_t i = 0; i < n; ++i)
       if (OnReceive) OnReceive(this, buffer[i], false);
-    if (!IsOpen()) break;
   }
+  DropFailedPort();
 }
 
 void TIOPort::SetRts(bool On) {

@@ -4,6 +4,11 @@
 // by polling: Poll(), called every 10 ms by the main window, hands every
 // received byte to OnReceive, one call per byte, in order. Writes are
 // asynchronous; the frame is copied. All on the GUI thread, nothing blocks.
+//
+// A port that fails after opening (adapter pulled, pseudo-terminal closed) is
+// closed at once and from then on behaves like one that never opened: Poll
+// returns at once, Write writes nothing, and nothing is shown. The poll cycle
+// then sees no replies and reports the analyzer as lost.
 
 #include <QString>
 #include <cstdint>
@@ -28,18 +33,22 @@ class TIOPort {
   virtual bool ApplySettings();
   // "9600,N,8,2": baud, parity, data bits, stop bits; no flow control.
   bool SetParameters(const QString& Mode);
-  // Starts an asynchronous write of a copy of the bytes; false when nothing
-  // was written at once (no port, Count 0, still in progress or failed).
+  // Starts an asynchronous write of a copy of the bytes. True when the port
+  // took them; false when nothing was written (no port, Count 0 or less, the
+  // port failed). Poll reports the end of the write (WriteDone, OnWriteDone).
   virtual bool Write(const uint8_t* Buffer, int32_t Count);
+  // Reads and decodes the modem lines; the stored word without a port.
   virtual uint32_t ReadModemStatus();
   virtual void Purge();
-  // Services the port: delivers the received bytes, notices the end of a
-  // write. Never blocks; does nothing without an open port.
+  // Services the port: notices modem-line changes and the end of a write,
+  // delivers the received bytes. Never blocks; does nothing without an open port.
   virtual void Poll();
   void SetRts(bool On);
   void SetDtr(bool On);
 
   bool IsOpen() const;
+  // The driver seam, for looking at what happened to the port.
+  const SerialBackend* Backend() const { return backend_.get(); }
 
   QString Tag;
   int32_t InQueueSize = 2255;
@@ -49,6 +58,11 @@ class TIOPort {
   bool DtrState = true;
   bool WriteDone = false;
   uint32_t ModemStatus = 0;
+  uint32_t LastModemStatus = 0;
+  bool CtsOn = false;
+  bool DsrOn = false;
+  bool RingOn = false;
+  bool RlsdOn = true;
   uint32_t BytesWritten = 0;
   uint32_t BytesRead = 0;
   int32_t AuxValue = 0;
@@ -57,7 +71,14 @@ class TIOPort {
   std::function<void(TIOPort* Sender)> OnWriteDone;
   std::function<void()> OnLineEvent;
 
+  // Bytes delivered by one Poll at most. A real line brings about 9 bytes per
+  // 10 ms; the cap only keeps a flooding device from holding the GUI thread.
+  static constexpr int kMaxBytesPerPoll = 4096;
+
  private:
+  // Closes a backend that reported a failure; true when there is none open.
+  bool DropFailedPort();
+
   std::unique_ptr<SerialBackend> backend_;
   struct Private;
   std::unique_ptr<Private> d_;

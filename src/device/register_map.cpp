@@ -27,16 +27,18 @@ void DecodeMeasurement(const uint8_t* reply, const TFuelRow& fuel, double now, T
   const long double co = m.CO;
   const long double co2max = fuel.CO2max;
 
-  long double co2 = ((10 - kO2Factor * (o2 - kCOToPercent * co)) * co2max - co) / 10000;
+  m.CO2 = double(((10 - kO2Factor * (o2 - kCOToPercent * co)) * co2max - co) / 10000);
   m.NOx = (m.NO < 9999 && m.NO2 < 999) ? m.NO + m.NO2 : 0;
-  if (!(co2 >= 0.5L)) co2 = 0;  // also NaN
-  m.CO2 = double(co2);
+  if (!(m.CO2 >= 0.5)) m.CO2 = 0;  // also NaN
+  // The later steps work on the stored value, as the record holds it.
+  const long double co2 = m.CO2;
 
   if (o2 >= 20) {
     m.Alf = 0;
   } else {
     const long double n2 = 100 - co2 - o2 - co / 10000;
     long double alf = n2 / (n2 - kN2ToO2 * (o2 - co / 20000));
+    // Only nonsense readings reach a zero divisor: no ratio then.
     if (std::isnan(alf) || alf == -INFINITY) alf = 0;
     if (alf > 10) alf = 10;
     m.Alf = double(alf);

@@ -3,6 +3,12 @@
 #include <QRegularExpression>
 #include <QSerialPort>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
 namespace {
 
 SerialBackendFactory g_factory;
@@ -11,18 +17,26 @@ class QtSerialBackend final : public SerialBackend {
  public:
   QtSerialBackend() {
     QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
-      // After a hang-up Qt 6.4 reports ReadError in a tight loop and never
-      // ResourceError: close at the first sign of a broken port.
+      // After a hang-up Qt 6.4 reports ReadError in a tight loop (a full core)
+      // and never ResourceError: close at the first sign of a broken port, so
+      // its notifiers go away with it.
       if (e == QSerialPort::ReadError || e == QSerialPort::WriteError ||
           e == QSerialPort::ResourceError) {
+        ++failures_;
         failed_ = true;
         if (port_.isOpen()) port_.close();
       }
     });
   }
 
+  ~QtSerialBackend() override {
+    port_.disconnect();
+    if (port_.isOpen()) port_.close();
+  }
+
   bool Open(const QString& device, QString* error) override {
     failed_ = false;
+    failures_ = 0;
     port_.setPortName(device);
     if (!port_.open(QIODevice::ReadWrite)) {
       if (error) *error = port_.errorString();
@@ -38,8 +52,18 @@ class QtSerialBackend final : public SerialBackend {
     if (port_.isOpen()) port_.close();
   }
 
+  bool ReadState() override {
+    if (!IsOpen()) return false;
+#ifdef Q_OS_UNIX
+    termios tio{};
+    return ::tcgetattr(int(port_.handle()), &tio) == 0;
+#else
+    return true;
+#endif
+  }
+
   bool Configure(const LineSettings& s) override {
-    if (!port_.isOpen()) return false;
+    if (!IsOpen()) return false;
     QSerialPort::Parity parity = QSerialPort::NoParity;
     switch (s.Parity) {
       case 'E': parity = QSerialPort::EvenParity; break;
@@ -58,14 +82,34 @@ class QtSerialBackend final : public SerialBackend {
   bool SetDtr(bool on) override { return IsOpen() && port_.setDataTerminalReady(on); }
   bool SetRts(bool on) override { return IsOpen() && port_.setRequestToSend(on); }
 
+  uint32_t ModemLines() override {
+    if (!IsOpen()) return 0;
+#ifdef Q_OS_UNIX
+    // Asked directly: QSerialPort would report a failure on every call for a
+    // pseudo-terminal, which has no modem lines.
+    int bits = 0;
+    if (::ioctl(int(port_.handle()), TIOCMGET, &bits) == -1) return 0;
+    return ((bits & TIOCM_CTS) ? kModemCts : 0) | ((bits & TIOCM_DSR) ? kModemDsr : 0) |
+           ((bits & TIOCM_RNG) ? kModemRing : 0) | ((bits & TIOCM_CAR) ? kModemRlsd : 0);
+#else
+    const auto s = port_.pinoutSignals();
+    return (s.testFlag(QSerialPort::ClearToSendSignal) ? kModemCts : 0) |
+           (s.testFlag(QSerialPort::DataSetReadySignal) ? kModemDsr : 0) |
+           (s.testFlag(QSerialPort::RingIndicatorSignal) ? kModemRing : 0) |
+           (s.testFlag(QSerialPort::DataCarrierDetectSignal) ? kModemRlsd : 0);
+#endif
+  }
+
   void Purge() override {
     if (IsOpen()) port_.clear(QSerialPort::AllDirections);
   }
 
   int64_t Read(uint8_t* buffer, int64_t max) override {
     if (!IsOpen()) return 0;
-    // Let the driver's queue reach Qt's buffer even without an event loop turn.
-    if (port_.bytesAvailable() == 0) port_.waitForReadyRead(0);
+    // Bytes reach Qt's buffer through the event loop; between two turns of it
+    // they are fetched here. Only when the driver has something (or reports a
+    // hang-up): an empty wait would report a time-out every 10 ms.
+    if (port_.bytesAvailable() == 0 && DriverHasInput()) port_.waitForReadyRead(0);
     if (!IsOpen()) return 0;
     const qint64 n = port_.read(reinterpret_cast<char*>(buffer), max);
     return n < 0 ? 0 : n;
@@ -75,15 +119,45 @@ class QtSerialBackend final : public SerialBackend {
     if (!IsOpen() || count <= 0) return false;
     const qint64 n = port_.write(reinterpret_cast<const char*>(data), count);
     if (n != count) return false;
-    port_.flush();  // start sending now rather than at the next event-loop turn
+    // Hand the frame to the driver now if it takes it at once; never waits
+    // for the line (flush() would block in tcdrain()).
+    if (DriverTakesOutput()) port_.waitForBytesWritten(0);
     return IsOpen();
   }
 
+  int64_t BytesToWrite() const override { return port_.isOpen() ? port_.bytesToWrite() : 0; }
+
   bool Failed() const override { return failed_; }
+  int FailureReports() const override { return failures_; }
 
  private:
+  bool DriverReady(short events) const {
+#ifdef Q_OS_UNIX
+    pollfd p{int(port_.handle()), events, 0};
+    return ::poll(&p, 1, 0) > 0;
+#else
+    Q_UNUSED(events);
+    return true;
+#endif
+  }
+  bool DriverHasInput() const {
+#ifdef Q_OS_UNIX
+    return DriverReady(POLLIN);
+#else
+    return true;
+#endif
+  }
+  bool DriverTakesOutput() const {
+#ifdef Q_OS_UNIX
+    return DriverReady(POLLOUT);
+#else
+    return true;
+#endif
+  }
+
   QSerialPort port_;
   bool failed_ = false;
+  int failures_ = 0;
 };
 
 }  // namespace

@@ -24,6 +24,7 @@ class FakeSerialBackend final : public SerialBackend {
     open_ = line_.isOpen = false;
     ++line_.closeCount;
   }
+  bool ReadState() override { return IsOpen() && !line_.refuseStatus; }
   bool Configure(const LineSettings& s) override {
     if (!IsOpen() || line_.refuseSettings) return false;
     line_.settings = s;
@@ -39,12 +40,15 @@ class FakeSerialBackend final : public SerialBackend {
     line_.rts = on;
     return true;
   }
+  uint32_t ModemLines() override { return IsOpen() ? line_.modemLines : 0; }
   void Purge() override {
     if (!IsOpen()) return;
     ++line_.purgeCount;
+    line_.incoming.clear();
   }
   int64_t Read(uint8_t* buffer, int64_t max) override {
     if (!IsOpen()) return 0;
+    ++line_.readCalls;
     int64_t n = 0;
     while (n < max && !line_.incoming.empty()) {
       buffer[n++] = line_.incoming.front();
@@ -57,7 +61,9 @@ class FakeSerialBackend final : public SerialBackend {
     line_.writes.emplace_back(data, data + count);
     return true;
   }
+  int64_t BytesToWrite() const override { return IsOpen() ? line_.bytesToWrite : 0; }
   bool Failed() const override { return open_ && line_.broken; }
+  int FailureReports() const override { return open_ && line_.broken ? 1 : 0; }
 
  private:
   FakeSerialLine& line_;

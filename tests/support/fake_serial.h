@@ -25,9 +25,13 @@ struct FakeSerialLine {
 
   // What the line does.
   bool refuseOpen = false;       // "device missing or busy"
+  bool refuseStatus = false;     // the current line settings cannot be read
   bool refuseSettings = false;   // the driver refuses the line settings
   bool broken = false;           // failed after opening (cable pulled)
-  std::deque<uint8_t> incoming;  // bytes waiting to be read
+  uint32_t modemLines = 0;       // kModem* bits
+  int64_t bytesToWrite = 0;      // bytes of the last write not yet on the line
+  std::deque<uint8_t> incoming;  // bytes waiting to be read; a purge discards them
+  int readCalls = 0;             // Read calls while open
 
   void Queue(const std::vector<uint8_t>& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
   // The last frame written, or an empty one.

@@ -1,0 +1,111 @@
+#include "support/sim_process.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTest>
+
+SimProcess::SimProcess(QString program) : program_(std::move(program)) {
+  process_.setProcessChannelMode(QProcess::SeparateChannels);
+}
+
+SimProcess::~SimProcess() { Stop(); }
+
+bool SimProcess::WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+  return QTest::qWaitFor(condition, timeoutMs);
+}
+
+void SimProcess::Pump() {
+  partial_ += process_.readAllStandardOutput();
+  for (qsizetype at; (at = partial_.indexOf('\n')) >= 0;) {
+    lines_ << QString::fromUtf8(partial_.left(at)).trimmed();
+    partial_.remove(0, at + 1);
+  }
+}
+
+QStringList SimProcess::Lines() {
+  Pump();
+  return lines_;
+}
+
+int SimProcess::Count(const QRegularExpression& pattern) {
+  Pump();
+  int n = 0;
+  for (const QString& l : lines_)
+    if (pattern.match(l).hasMatch()) ++n;
+  return n;
+}
+
+bool SimProcess::Start(const QStringList& args, int timeoutMs) {
+  process_.start(program_, args);
+  if (!process_.waitForStarted(timeoutMs)) return false;
+  // Ready, or ended (a bad option, a port it cannot open).
+  WaitFor(
+      [&] {
+        Pump();
+        return lines_.contains(QStringLiteral("READY")) || !Running();
+      },
+      timeoutMs);
+  Pump();
+  if (!lines_.contains(QStringLiteral("READY"))) return false;
+  for (const QString& l : lines_)
+    if (l.startsWith(QLatin1String("PORT "))) port_ = l.mid(5);
+  return !port_.isEmpty();
+}
+
+bool SimProcess::WaitForLine(const QRegularExpression& pattern, int from, int timeoutMs) {
+  return WaitFor(
+      [&] {
+        Pump();
+        for (qsizetype i = from; i < lines_.size(); ++i)
+          if (pattern.match(lines_[i]).hasMatch()) return true;
+        return false;
+      },
+      timeoutMs);
+}
+
+bool SimProcess::Command(const QString& line, int timeoutMs) {
+  if (!Running()) return false;
+  Pump();
+  const qsizetype from = lines_.size();
+  process_.write((line + QLatin1Char('\n')).toUtf8());
+  // Events of the simulator may come before the answer; the answer repeats
+  // the command after "OK ".
+  const QString ok = QStringLiteral("OK ") + line;
+  qsizetype answer = -1;
+  WaitFor(
+      [&] {
+        Pump();
+        for (qsizetype i = from; i < lines_.size(); ++i) {
+          const QString& l = lines_[i];
+          if (l == ok || l.startsWith(QLatin1String("ERROR ")) ||
+              (line == QLatin1String("status") && l.startsWith(QLatin1String("STATUS ")))) {
+            answer = i;
+            return true;
+          }
+        }
+        return !Running();
+      },
+      timeoutMs);
+  return answer >= 0 && !lines_[answer].startsWith(QLatin1String("ERROR "));
+}
+
+QString SimProcess::Status(int timeoutMs) {
+  if (!Command(QStringLiteral("status"), timeoutMs)) return {};
+  for (qsizetype i = lines_.size() - 1; i >= 0; --i)
+    if (lines_[i].startsWith(QLatin1String("STATUS "))) return lines_[i];
+  return {};
+}
+
+void SimProcess::Kill() {
+  if (!Running()) return;
+  process_.kill();
+  process_.waitForFinished(5000);
+}
+
+void SimProcess::Stop(int timeoutMs) {
+  if (!Running()) return;
+  process_.write("quit\n");
+  if (!process_.waitForFinished(timeoutMs)) Kill();
+}
+
+QString SimProcess::ErrorOutput() { return QString::fromUtf8(process_.readAllStandardError()); }

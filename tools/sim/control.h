@@ -1,0 +1,27 @@
+#pragma once
+// The simulator's control commands, one per line, from stdin or a FIFO.
+
+#include <mutex>
+#include <string>
+
+#include "sim/analyzer.h"
+#include "sim/line.h"
+
+namespace sim {
+
+struct Controls {
+  Analyzer* analyzer = nullptr;
+  LineFaults* faults = nullptr;
+  std::mutex* faultsMutex = nullptr;
+  bool quit = false;
+  bool hangup = false;  // the owner closes the line
+};
+
+// Carries out one command line. Returns "OK <line>", "STATUS ...", or
+// "ERROR <why>"; an empty line gives "".
+std::string RunCommand(const std::string& line, Controls& c);
+
+// The command summary printed by --help.
+const char* CommandHelp();
+
+}  // namespace sim

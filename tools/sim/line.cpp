@@ -1,0 +1,166 @@
+#include "sim/line.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+
+bool SetLine9600N82(int fd) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return false;
+  cfmakeraw(&tio);
+  cfsetispeed(&tio, B9600);
+  cfsetospeed(&tio, B9600);
+  tio.c_cflag &= ~(CSIZE | PARENB | CRTSCTS);
+  tio.c_cflag |= CS8 | CSTOPB | CLOCAL | CREAD;
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+bool OpenPty(Pty& pty, std::string* error) {
+  const auto fail = [&](const char* what) {
+    if (error) *error = std::string(what) + ": " + std::strerror(errno);
+    ClosePty(pty);
+    return false;
+  };
+  pty.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (pty.master < 0) return fail("posix_openpt");
+  if (grantpt(pty.master) != 0) return fail("grantpt");
+  if (unlockpt(pty.master) != 0) return fail("unlockpt");
+  const char* name = ptsname(pty.master);
+  if (!name) return fail("ptsname");
+  pty.path = name;
+  pty.slave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (pty.slave < 0) return fail("open pty slave");
+  // Raw from the start: a terminal in its cooked default would echo the
+  // replies back as if they were requests.
+  if (!SetLine9600N82(pty.slave)) return fail("tcsetattr");
+  return true;
+}
+
+void ClosePty(Pty& pty) {
+  if (pty.slave >= 0) close(pty.slave);
+  if (pty.master >= 0) close(pty.master);
+  pty.slave = pty.master = -1;
+}
+
+int OpenSerialDevice(const std::string& path, std::string* error) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    if (error) *error = path + ": " + std::strerror(errno);
+    return -1;
+  }
+  if (!SetLine9600N82(fd)) {
+    if (error) *error = path + ": not a serial line (" + std::strerror(errno) + ")";
+    close(fd);
+    return -1;
+  }
+  tcflush(fd, TCIOFLUSH);
+  return fd;
+}
+
+int ReplyFrameLength(const uint8_t* b, size_t n) {
+  if (n < 2) return 0;
+  const uint8_t function = b[1];
+  if (function & 0x80) return 5;  // exception
+  switch (function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+      if (n < 3) return 0;
+      return 5 + b[2];
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+      return 8;
+    default:
+      return -1;
+  }
+}
+
+bool TakeFault(int& counter) {
+  if (counter == 0) return false;
+  if (counter > 0) --counter;
+  return true;
+}
+
+void Outbox::Add(std::vector<uint8_t> bytes, Clock::time_point due) {
+  if (bytes.empty()) return;
+  // Never ahead of a chunk queued earlier: the line keeps the order.
+  if (!chunks_.empty()) due = std::max(due, chunks_.back().due);
+  chunks_.push_back({std::move(bytes), due});
+}
+
+void Outbox::Flush(int fd) {
+  const auto now = Clock::now();
+  while (!chunks_.empty() && chunks_.front().due <= now) {
+    const auto& c = chunks_.front();
+    if (fd >= 0) {
+      const ssize_t n = write(fd, c.bytes.data(), c.bytes.size());
+      if (n < 0 && errno != EAGAIN) {
+        // The line is gone; the caller notices on its next read.
+      }
+    }
+    chunks_.pop_front();
+  }
+}
+
+int Outbox::MillisecondsToNext() const {
+  if (chunks_.empty()) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(chunks_.front().due -
+                                                                          Clock::now());
+  return int(std::max<long long>(0, left.count()));
+}
+
+std::string ShapeReply(std::vector<uint8_t> reply, LineFaults& faults, Outbox& out,
+                       std::mt19937& random) {
+  const auto now = Outbox::Clock::now();
+  std::string note;
+  if (TakeFault(faults.badCrc) && !reply.empty()) {
+    reply.back() ^= 0x5A;
+    note += " bad-crc";
+  }
+  if (TakeFault(faults.cut)) {
+    reply.resize(reply.size() / 2);
+    note += " cut";
+  }
+  if (TakeFault(faults.split) && reply.size() >= 2) {
+    const size_t half = reply.size() / 2;
+    out.Add(std::vector<uint8_t>(reply.begin(), reply.begin() + half), now);
+    out.Add(std::vector<uint8_t>(reply.begin() + half, reply.end()),
+            now + std::chrono::milliseconds(faults.splitMs));
+    note += " split " + std::to_string(faults.splitMs) + " ms";
+  } else {
+    out.Add(reply, now);
+  }
+  if (TakeFault(faults.garbage)) {
+    std::vector<uint8_t> junk(size_t(std::max(1, faults.garbageBytes)));
+    for (auto& b : junk) b = uint8_t(random());
+    out.Add(junk, now);
+    note += " garbage " + std::to_string(junk.size()) + " bytes";
+  }
+  return note;
+}
+
+std::string Hex(const uint8_t* bytes, size_t n) {
+  std::string s;
+  char part[4];
+  for (size_t i = 0; i < n; ++i) {
+    std::snprintf(part, sizeof part, i ? " %02X" : "%02X", bytes[i]);
+    s += part;
+  }
+  return s;
+}
+
+}  // namespace sim

@@ -1,0 +1,467 @@
+// korvex-sim: a Korvex flue-gas analyzer on a serial line, for the demo run
+// and the end-to-end tests. A Modbus RTU slave (libmodbus) that answers
+// function 4 (input registers 0..13) and function 6 on holding register 0
+// (1 single measurement, 2 continuous, 3 stop), runs the analyzer's states by
+// itself, and injects faults on command.
+//
+// libmodbus needs a terminal device of its own, so it gets one side of an
+// inner pseudo-terminal pair; this program relays between that pair and the
+// line the Korvex program uses (the slave side of a second pair, or a real
+// serial device), and applies the line faults to the replies on the way.
+
+#include <fcntl.h>
+#include <modbus.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QString>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/platform_seams.h"
+#include "sim/analyzer.h"
+#include "sim/control.h"
+#include "sim/line.h"
+#include "storage/atomic_file.h"
+#include "storage/settings_files.h"
+#include "storage/settings_records.h"
+
+namespace {
+
+std::mutex g_outMutex;
+
+void Say(const std::string& line) {
+  std::lock_guard<std::mutex> lock(g_outMutex);
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &c, 1);
+}
+
+struct Options {
+  std::string device;
+  std::string link;
+  std::string control;
+  std::string settings;
+  std::string portName;
+  int address = 1;
+  sim::Durations durations;
+  int minReplies = 1;
+  sim::ServiceInfo service;
+  bool verbose = false;
+  unsigned seed = 1;
+};
+
+void Usage(FILE* to) {
+  std::fputs(
+      "Usage: korvex-sim [options]\n"
+      "A Korvex analyzer answering Modbus RTU at 9600 baud, 8N2, on a pseudo-terminal\n"
+      "(or a serial device). Prints \"PORT <path>\" with the port the program should\n"
+      "open, then \"READY\"; then events (STATE, COMMAND) and answers to commands.\n"
+      "Options:\n"
+      "  --device PATH         answer on this serial device instead of a pseudo-terminal\n"
+      "  --link PATH           symbolic link PATH -> the pseudo-terminal (removed at exit)\n"
+      "  --address N           Modbus address 1..247 (default 1)\n"
+      "  --zero S              seconds of zero setting (default 10)\n"
+      "  --measure S           seconds of measuring in a single measurement (default 20)\n"
+      "  --purge S             seconds of purging (default 5)\n"
+      "  --min-replies N       a timed state lasts at least N status replies (default 1)\n"
+      "  --service DD.MM.YYYY  date of the last service (default 15.03.2025)\n"
+      "  --hours N             running hours at start (default 1234)\n"
+      "  --control PATH        read commands from this FIFO too (made if missing)\n"
+      "  --settings PROGRAM    prepare the program's settings files for PROGRAM (its\n"
+      "                        executable path): PROGRAM.ini gets the port and the\n"
+      "                        address, Device-001.ini beside it is made if missing\n"
+      "  --port-name NAME      port name for --settings (default: --link or the pty)\n"
+      "  --verbose             print every request and reply (RX, TX)\n"
+      "  --seed N              seed of the garbage bytes (default 1)\n"
+      "  --help\n",
+      to);
+  std::fputs(sim::CommandHelp(), to);
+}
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  const auto number = [](const char* s, double low, double high, double& out) {
+    char* end = nullptr;
+    const double v = std::strtod(s, &end);
+    if (*end != '\0' || !(v >= low && v <= high)) return false;
+    out = v;
+    return true;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      Usage(stdout);
+      std::exit(0);
+    }
+    if (a == "--verbose") {
+      o.verbose = true;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "korvex-sim: %s needs a value\n", a.c_str());
+      return false;
+    }
+    const char* v = argv[++i];
+    double d = 0;
+    bool ok = true;
+    if (a == "--device") o.device = v;
+    else if (a == "--link") o.link = v;
+    else if (a == "--control") o.control = v;
+    else if (a == "--settings") o.settings = v;
+    else if (a == "--port-name") o.portName = v;
+    else if (a == "--address") ok = number(v, 1, 247, d) && (o.address = int(d), d == int(d));
+    else if (a == "--zero") ok = number(v, 0, 86400, o.durations.zero);
+    else if (a == "--measure") ok = number(v, 0, 86400, o.durations.measure);
+    else if (a == "--purge") ok = number(v, 0, 86400, o.durations.purge);
+    else if (a == "--min-replies") ok = number(v, 0, 1000, d) && (o.minReplies = int(d), true);
+    else if (a == "--hours") ok = number(v, 0, 65535, d) && (o.service.hours = int(d), true);
+    else if (a == "--seed") ok = number(v, 0, 4294967295.0, d) && (o.seed = unsigned(d), true);
+    else if (a == "--service") {
+      ok = std::sscanf(v, "%d.%d.%d", &o.service.day, &o.service.month, &o.service.year) == 3 &&
+           o.service.day >= 1 && o.service.day <= 31 && o.service.month >= 1 &&
+           o.service.month <= 12 && o.service.year >= 0 && o.service.year <= 65535;
+    } else {
+      std::fprintf(stderr, "korvex-sim: unknown option %s (see --help)\n", a.c_str());
+      return false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "korvex-sim: bad value for %s: %s\n", a.c_str(), v);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Writes the program's settings so that it starts connected to this
+// simulator: the port name and the network address in "<program>.ini",
+// defaults where a file is missing or not a whole record.
+bool PrepareSettings(const QString& program, const QString& portName, int address,
+                     std::string* error) {
+  QString shown;
+  seams::SetExecutablePath(program);
+  seams::SetMessageHandler([&shown](const seams::MessageRequest& r) {
+    shown = r.text;
+    return seams::MsgResult::Ok;
+  });
+  seams::SetBeepHandler([] {});
+
+  if (portName.size() > 30) {
+    *error = "the port name " + portName.toStdString() +
+             " is longer than the 30 characters the settings file holds";
+    return false;
+  }
+  ProgramSettings = TProgramSettings{};
+  DeviceRecord = TDeviceRecord{};
+  DeviceRecord.DeviceSlot = 1;
+  if (!SettingsLoad()) {
+    const bool programWhole = QFileInfo(SettingsPath()).size() >= kProgramSettingsSize;
+    const bool deviceWhole = QFileInfo(DevicePath()).size() >= kDeviceRecordSize;
+    if (!programWhole) {
+      DeviceRecord = TDeviceRecord{};
+      DeviceRecord.DeviceSlot = 1;
+      SettingsReset();
+      if (deviceWhole) {
+        // Keep the device file: write the program's record first, then let
+        // the loader read the device record that is already there.
+        const TProgramSettings fresh = ProgramSettings;
+        if (!WriteFileAtomically(SettingsPath(),
+                                 QByteArray(reinterpret_cast<const char*>(&fresh), sizeof fresh))) {
+          *error = "cannot write " + SettingsPath().toStdString();
+          return false;
+        }
+        if (!SettingsLoad()) {
+          DeviceRecord = TDeviceRecord{};
+          DeviceRecord.DeviceSlot = 1;
+          SettingsReset();
+          ProgramSettings = fresh;
+        }
+      }
+    } else {
+      const TProgramSettings loaded = ProgramSettings;
+      DeviceRecord = TDeviceRecord{};
+      DeviceRecord.DeviceSlot = 1;
+      SettingsReset();
+      ProgramSettings = loaded;
+    }
+  }
+  if (!SetShortString(ProgramSettings.PortName, portName)) {
+    *error = "the port name " + portName.toStdString() + " cannot be stored in Windows-1251";
+    return false;
+  }
+  ProgramSettings.NetAddress = uint8_t(address);
+  if (!SettingsSave()) {
+    *error = "cannot write the settings files (" + shown.simplified().toStdString() + ")";
+    return false;
+  }
+  return true;
+}
+
+// The Modbus side: answers requests from the inner pseudo-terminal.
+void ModbusLoop(modbus_t* ctx, modbus_mapping_t* map, sim::Analyzer& analyzer,
+                sim::LineFaults& faults, std::mutex& faultsMutex, std::atomic<bool>& stop,
+                bool verbose) {
+  uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+  const int header = modbus_get_header_length(ctx);
+  while (!stop) {
+    const int rc = modbus_receive(ctx, query);
+    if (rc <= 0) continue;  // time-out, a broken frame, or another address
+    {
+      std::lock_guard<std::mutex> lock(faultsMutex);
+      if (sim::TakeFault(faults.silence)) {
+        if (verbose) Say("RX " + sim::Hex(query, size_t(rc)));
+        Say("FAULT silence");
+        continue;
+      }
+    }
+    if (verbose) Say("RX " + sim::Hex(query, size_t(rc)));
+    const uint8_t function = query[header];
+    if (function == 0x04) {
+      const sim::Registers regs = analyzer.StatusReply();
+      for (size_t k = 0; k < regs.size(); ++k) map->tab_input_registers[k] = regs[k];
+    }
+    modbus_reply(ctx, query, rc, map);
+    if (function == 0x06) {
+      const int reg = query[header + 1] << 8 | query[header + 2];
+      const uint16_t value = uint16_t(query[header + 3] << 8 | query[header + 4]);
+      if (reg == 0) analyzer.Command(value);
+    }
+  }
+}
+
+// Lines of commands arriving on a descriptor.
+struct CommandReader {
+  int fd = -1;
+  std::string pending;
+  // Reads what is there; false at end of input.
+  bool Read(std::vector<std::string>& lines) {
+    char buf[512];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n == 0) return false;
+    if (n < 0) return errno == EAGAIN || errno == EINTR;
+    pending.append(buf, size_t(n));
+    for (size_t at; (at = pending.find('\n')) != std::string::npos;) {
+      std::string line = pending.substr(0, at);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+      pending.erase(0, at + 1);
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!ParseOptions(argc, argv, o)) return 2;
+  signal(SIGPIPE, SIG_IGN);
+  if (pipe(g_signalPipe) != 0) return 1;
+  fcntl(g_signalPipe[0], F_SETFL, O_NONBLOCK);
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+
+  std::string error;
+  // The Modbus side.
+  sim::Pty inner;
+  if (!sim::OpenPty(inner, &error)) {
+    std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
+    return 1;
+  }
+  // The program's side.
+  sim::Pty outer;
+  int lineFd = -1;
+  std::string portPath;
+  if (o.device.empty()) {
+    if (!sim::OpenPty(outer, &error)) {
+      std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
+      return 1;
+    }
+    lineFd = outer.master;
+    portPath = outer.path;
+  } else {
+    lineFd = sim::OpenSerialDevice(o.device, &error);
+    if (lineFd < 0) {
+      std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
+      return 1;
+    }
+    portPath = o.device;
+  }
+  if (!o.link.empty()) {
+    struct stat st {};
+    if (lstat(o.link.c_str(), &st) == 0) {
+      if (!S_ISLNK(st.st_mode)) {
+        std::fprintf(stderr, "korvex-sim: %s exists and is not a symbolic link\n", o.link.c_str());
+        return 1;
+      }
+      unlink(o.link.c_str());
+    }
+    if (symlink(portPath.c_str(), o.link.c_str()) != 0) {
+      std::fprintf(stderr, "korvex-sim: cannot link %s: %s\n", o.link.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+  if (!o.settings.empty()) {
+    std::string name = !o.portName.empty() ? o.portName : !o.link.empty() ? o.link : portPath;
+    if (!o.device.empty() && o.portName.empty()) {
+      std::fprintf(stderr, "korvex-sim: with --device, --settings needs --port-name\n");
+      return 1;
+    }
+    if (!PrepareSettings(QString::fromLocal8Bit(o.settings.c_str()),
+                         QString::fromLocal8Bit(name.c_str()), o.address, &error)) {
+      std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
+      if (!o.link.empty()) unlink(o.link.c_str());
+      return 1;
+    }
+  }
+
+  modbus_t* ctx = modbus_new_rtu(inner.path.c_str(), 9600, 'N', 8, 2);
+  if (!ctx || modbus_set_slave(ctx, o.address) != 0 || modbus_connect(ctx) != 0) {
+    std::fprintf(stderr, "korvex-sim: libmodbus on %s: %s\n", inner.path.c_str(),
+                 modbus_strerror(errno));
+    return 1;
+  }
+  modbus_set_indication_timeout(ctx, 0, 200000);  // to notice the end
+  // Holding register 0 (the command) and input registers 0..13.
+  modbus_mapping_t* map = modbus_mapping_new_start_address(0, 0, 0, 0, 0, 1, 0, 14);
+  if (!map) {
+    std::fprintf(stderr, "korvex-sim: %s\n", modbus_strerror(errno));
+    return 1;
+  }
+
+  sim::Analyzer analyzer(o.durations, o.minReplies, o.service, Say);
+  sim::LineFaults faults;
+  std::mutex faultsMutex;
+  std::atomic<bool> stop{false};
+  std::thread modbusThread(ModbusLoop, ctx, map, std::ref(analyzer), std::ref(faults),
+                           std::ref(faultsMutex), std::ref(stop), o.verbose);
+
+  CommandReader input;
+  input.fd = STDIN_FILENO;
+  fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+  bool inputOpen = true;
+  CommandReader fifo;
+  if (!o.control.empty()) {
+    struct stat st {};
+    if (stat(o.control.c_str(), &st) != 0 && mkfifo(o.control.c_str(), 0600) != 0) {
+      std::fprintf(stderr, "korvex-sim: cannot make %s: %s\n", o.control.c_str(), std::strerror(errno));
+      return 1;
+    }
+    // Read-write, so that the FIFO never reports the end when a writer leaves.
+    fifo.fd = open(o.control.c_str(), O_RDWR | O_NONBLOCK);
+    if (fifo.fd < 0) {
+      std::fprintf(stderr, "korvex-sim: cannot open %s: %s\n", o.control.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+
+  Say("PORT " + portPath);
+  if (!o.link.empty()) Say("LINK " + o.link);
+  Say("READY");
+
+  sim::Controls controls{&analyzer, &faults, &faultsMutex};
+  sim::Outbox outbox;
+  std::mt19937 random(o.seed);
+  std::vector<uint8_t> replyBytes;
+  while (!controls.quit) {
+    std::vector<pollfd> fds;
+    fds.push_back({g_signalPipe[0], POLLIN, 0});
+    fds.push_back({inner.master, POLLIN, 0});
+    fds.push_back({lineFd, short(lineFd >= 0 ? POLLIN : 0), 0});
+    fds.push_back({inputOpen ? STDIN_FILENO : -1, POLLIN, 0});
+    fds.push_back({fifo.fd, POLLIN, 0});
+    int timeout = 50;  // the analyzer's timers
+    const int next = outbox.MillisecondsToNext();
+    if (next >= 0 && next < timeout) timeout = next;
+    if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
+
+    if (fds[0].revents) break;  // a signal
+    if (fds[1].revents & POLLIN) {
+      uint8_t buf[512];
+      const ssize_t n = read(inner.master, buf, sizeof buf);
+      if (n > 0) replyBytes.insert(replyBytes.end(), buf, buf + n);
+      // Whole replies get the line faults; what cannot be framed goes as it is.
+      for (;;) {
+        const int length = sim::ReplyFrameLength(replyBytes.data(), replyBytes.size());
+        if (length == 0 || size_t(length) > replyBytes.size()) break;
+        const size_t take = length < 0 ? replyBytes.size() : size_t(length);
+        std::vector<uint8_t> frame(replyBytes.begin(), replyBytes.begin() + take);
+        replyBytes.erase(replyBytes.begin(), replyBytes.begin() + take);
+        std::string note;
+        {
+          std::lock_guard<std::mutex> lock(faultsMutex);
+          note = sim::ShapeReply(frame, faults, outbox, random);
+        }
+        if (o.verbose) Say("TX " + sim::Hex(frame.data(), frame.size()));
+        if (!note.empty()) Say("FAULT" + note);
+      }
+    }
+    if (lineFd >= 0 && fds[2].revents) {
+      uint8_t buf[512];
+      const ssize_t n = read(lineFd, buf, sizeof buf);
+      if (n > 0) {
+        [[maybe_unused]] const ssize_t w = write(inner.master, buf, size_t(n));
+      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        Say("LINE closed");
+        if (o.device.empty()) sim::ClosePty(outer);
+        else close(lineFd);
+        lineFd = -1;
+      }
+    }
+    std::vector<std::string> lines;
+    if (inputOpen && fds[3].revents && !input.Read(lines)) inputOpen = false;
+    if (fifo.fd >= 0 && fds[4].revents) fifo.Read(lines);
+    for (const auto& line : lines) {
+      const std::string answer = sim::RunCommand(line, controls);
+      if (!answer.empty()) Say(answer);
+      if (controls.hangup) {
+        controls.hangup = false;
+        if (lineFd >= 0) {
+          if (o.device.empty()) sim::ClosePty(outer);
+          else close(lineFd);
+          lineFd = -1;
+          outbox.Clear();
+        }
+      }
+      if (controls.quit) break;
+    }
+    analyzer.Advance();
+    outbox.Flush(lineFd);
+  }
+
+  stop = true;
+  modbusThread.join();
+  modbus_close(ctx);
+  modbus_free(ctx);
+  modbus_mapping_free(map);
+  if (!o.link.empty()) unlink(o.link.c_str());
+  if (lineFd >= 0) {
+    if (o.device.empty()) sim::ClosePty(outer);
+    else close(lineFd);
+  }
+  sim::ClosePty(inner);
+  if (fifo.fd >= 0) close(fifo.fd);
+  Say("BYE");
+  return 0;
+}
