@@ -264,7 +264,7 @@ TEST_F(PortHandlersTest, Timer2HandsTheBytesToTheReplyBuffer) {
   Form1->Timer2Timer();
   ASSERT_EQ(Form1->Reply.ReplyLength, int32_t(reply.size()));
   EXPECT_EQ(Frame(Form1->Reply.ReplyBuffer, Form1->Reply.ReplyBuffer + reply.size()), reply);
-  EXPECT_EQ(DeviceRecord.LinkState, kLinkReceiving);
+  EXPECT_EQ(+DeviceRecord.LinkState, kLinkReceiving);
 }
 
 TEST_F(PortHandlersTest, OpenPortWithTheSameNameClosesReopensAndDiscardsBytesInFlight) {
@@ -307,7 +307,7 @@ TEST_F(PortHandlersTest, AMissingPortIsReportedOnceAndThePollCycleRunsWithoutIt)
   }
   EXPECT_TRUE(TakeMessages().empty());
   EXPECT_TRUE(serial_.writes.empty());
-  EXPECT_EQ(DeviceRecord.LinkState, kLinkSent);
+  EXPECT_EQ(+DeviceRecord.LinkState, kLinkSent);
 }
 
 TEST_F(PortHandlersTest, APortLostWhileRunningGoesQuietAndTheAnalyzerIsReportedLostOnce) {
@@ -316,7 +316,7 @@ TEST_F(PortHandlersTest, APortLostWhileRunningGoesQuietAndTheAnalyzerIsReportedL
   Tick();
   TickWith(CommandEcho(1, 3));
   TickWith(StatusReply(1, 0));
-  ASSERT_EQ(DeviceRecord.WorkMode, 0);
+  ASSERT_EQ(+DeviceRecord.WorkMode, 0);
   const size_t written = serial_.writes.size();
 
   serial_.broken = true;
@@ -331,7 +331,7 @@ TEST_F(PortHandlersTest, APortLostWhileRunningGoesQuietAndTheAnalyzerIsReportedL
   const auto messages = TakeMessages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].title, QStringLiteral("Error"));
-  EXPECT_EQ(DeviceRecord.DeviceState, 8);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 8);
 }
 
 }  // namespace

@@ -21,11 +21,11 @@ class ShortReplyTest : public KorvexFixture {
     Tick();
     TickWith(CommandEcho(1, 3));
     TickWith(StatusReply(1, 0));
-    ASSERT_EQ(DeviceRecord.WorkMode, kModeIdle);
+    ASSERT_EQ(+DeviceRecord.WorkMode, kModeIdle);
     Form1->BitBtnOdnokrClick();
     TickWith(StatusReply(1, 0));  // takes the mode over: command 1
     TickWith(CommandEcho(1, 1));
-    ASSERT_EQ(DeviceRecord.WorkMode, kModeSingle);
+    ASSERT_EQ(+DeviceRecord.WorkMode, kModeSingle);
   }
 };
 
@@ -39,7 +39,7 @@ TEST_F(ShortReplyTest, AShortFunction4ReplyWhileMeasuringLeavesTheMeasurementAlo
   Advance(1);
   // 01 04 02 00 02 + CRC: state 2 in byte 4, nothing else.
   TickWith(WithCrc({0x01, 0x04, 0x02, 0x00, 0x02}));
-  EXPECT_EQ(DeviceRecord.DeviceState, 2);  // the state is still taken
+  EXPECT_EQ(+DeviceRecord.DeviceState, 2);  // the state is still taken
   EXPECT_EQ(std::memcmp(&DeviceRecord.Measurement, &before, sizeof before), 0);
 }
 
@@ -50,7 +50,7 @@ TEST_F(ShortReplyTest, AShortFunction4ReplyAtTheEndMakesTheRowFromTheLastWholeRe
   TickWith(StatusReply(1, r));
   TickWith(WithCrc({0x01, 0x04, 0x02, 0x00, 0x00}));  // idle, but short
   EXPECT_EQ(double(DeviceRecord.Measurement.CO), 77.0);
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
 }
 
 }  // namespace

@@ -115,13 +115,13 @@ TEST_F(OptionsDialogTest, ApplyTakesTheValuesOverSavesBothFilesAndReopensThePort
 
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM12"));
   EXPECT_EQ(+ProgramSettings.RefreshPeriod, 5);
-  EXPECT_EQ(ProgramSettings.NetAddress, 12);
-  EXPECT_EQ(DeviceRecord.DeviceAddress, 12);
+  EXPECT_EQ(+ProgramSettings.NetAddress, 12);
+  EXPECT_EQ(+DeviceRecord.DeviceAddress, 12);
   EXPECT_EQ(+DeviceRecord.CyclePeriod[0], 45);
   EXPECT_EQ(+DeviceRecord.CalibrationInterval[0], 90);
-  EXPECT_EQ(DeviceRecord.CalibrationTime[0], 3);
-  EXPECT_EQ(DeviceRecord.DrainTime[0], 0);
-  EXPECT_EQ(DeviceRecord.MeasurementTime[0], 3);
+  EXPECT_EQ(+DeviceRecord.CalibrationTime[0], 3);
+  EXPECT_EQ(+DeviceRecord.DrainTime[0], 0);
+  EXPECT_EQ(+DeviceRecord.MeasurementTime[0], 3);
 
   const QByteArray settings = FileBytes(settingsPath_);
   ASSERT_EQ(settings.size(), 237);
@@ -161,7 +161,7 @@ TEST_F(OptionsDialogTest, CancelAfterMovingTheBarChangesAndSavesNothing) {
   });
 
   EXPECT_EQ(+DeviceRecord.CalibrationInterval[0], 60);
-  EXPECT_EQ(ProgramSettings.NetAddress, 1);
+  EXPECT_EQ(+ProgramSettings.NetAddress, 1);
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM2"));
   EXPECT_EQ(serial_.openCount, opensBefore);
   EXPECT_EQ(FileBytes(settingsPath_), settingsBefore);
@@ -233,8 +233,8 @@ TEST_F(OptionsDialogTest, NumbersTypedOutsideTheirRangesAreBroughtIntoThem) {
       f->ButtonApply->click();
     });
     EXPECT_EQ(+ProgramSettings.RefreshPeriod, c.wantRefresh) << c.refresh.toStdString();
-    EXPECT_EQ(ProgramSettings.NetAddress, c.wantAddress) << c.address.toStdString();
-    EXPECT_EQ(DeviceRecord.DeviceAddress, c.wantAddress);
+    EXPECT_EQ(+ProgramSettings.NetAddress, c.wantAddress) << c.address.toStdString();
+    EXPECT_EQ(+DeviceRecord.DeviceAddress, c.wantAddress);
     EXPECT_EQ(+DeviceRecord.CyclePeriod[0], c.wantCyclic) << c.cyclic.toStdString();
   }
 }
@@ -258,7 +258,7 @@ TEST_F(OptionsDialogTest, SpinEditsTakeOnlyNumberCharactersUpToTheirLimit) {
     EXPECT_EQ(cyclic->Editor()->text(), QStringLiteral("123"));
     f->ButtonApply->click();
   });
-  EXPECT_EQ(ProgramSettings.NetAddress, 100);
+  EXPECT_EQ(+ProgramSettings.NetAddress, 100);
   EXPECT_EQ(+DeviceRecord.CyclePeriod[0], 123);
 }
 
@@ -290,7 +290,7 @@ TEST_F(OptionsDialogTest, APortNameWithoutAWindows1251FormIsRefusedAndTheDialogS
   });
   EXPECT_EQ(result, int(QDialog::Rejected));
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM2"));
-  EXPECT_EQ(ProgramSettings.NetAddress, 1);
+  EXPECT_EQ(+ProgramSettings.NetAddress, 1);
   EXPECT_EQ(serial_.openCount, opensBefore);
   EXPECT_EQ(FileBytes(settingsPath_), settingsBefore);
 
@@ -310,7 +310,7 @@ TEST_F(OptionsDialogTest, EnterConfirmsAndEscapeCancels) {
     Key(f->ComboBoxPort, Qt::Key_Escape);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(ProgramSettings.NetAddress, 1);
+  EXPECT_EQ(+ProgramSettings.NetAddress, 1);
 
   OpenOptions([](TFormControl* f) {
     f->SpinEditNetAddr->setValue(33);
@@ -318,7 +318,7 @@ TEST_F(OptionsDialogTest, EnterConfirmsAndEscapeCancels) {
     Key(f->ComboBoxPort, Qt::Key_Return);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(ProgramSettings.NetAddress, 33);
+  EXPECT_EQ(+ProgramSettings.NetAddress, 33);
 
   // Enter in a spin edit confirms the text as typed, brought into range.
   OpenOptions([](TFormControl* f) {

@@ -231,8 +231,8 @@ TEST_F(ViewDialogTest, AFactorThatIsNoNumberChangesNothingAndKeepsTheDialogOpen)
     f->ButtonApply->click();
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(ProgramSettings.ChannelView[0].Show, 0);
-  EXPECT_DOUBLE_EQ(ProgramSettings.ChannelView[7].Multiplier, 2.5);
+  EXPECT_EQ(+ProgramSettings.ChannelView[0].Show, 0);
+  EXPECT_DOUBLE_EQ(+ProgramSettings.ChannelView[7].Multiplier, 2.5);
 }
 
 TEST_F(ViewDialogTest, AStoredColourOutsideTheListSurvivesTheDialog) {
@@ -263,8 +263,8 @@ TEST_F(ViewDialogTest, FactorsFollowTheLocalesDecimalSeparator) {
     f->ComboBoxSO2->setCurrentIndex(0);
     f->ButtonApply->click();
   });
-  EXPECT_DOUBLE_EQ(ProgramSettings.ChannelView[5].Multiplier, 0.1);
-  EXPECT_DOUBLE_EQ(ProgramSettings.ChannelView[3].Multiplier, 0.25);
+  EXPECT_DOUBLE_EQ(+ProgramSettings.ChannelView[5].Multiplier, 0.1);
+  EXPECT_DOUBLE_EQ(+ProgramSettings.ChannelView[3].Multiplier, 0.25);
 }
 
 TEST_F(ViewDialogTest, EnterInAFactorConfirms) {
@@ -275,7 +275,7 @@ TEST_F(ViewDialogTest, EnterInAFactorConfirms) {
     Key(f->ComboBoxQa, Qt::Key_Return);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_DOUBLE_EQ(ProgramSettings.ChannelView[9].Multiplier, 3.0);
+  EXPECT_DOUBLE_EQ(+ProgramSettings.ChannelView[9].Multiplier, 3.0);
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST_F(PollCycleE2E, ASingleMeasurementRunsToItsResultRowAndEndsWithTheStopSeque
 
   // The mode ends: a stop, its echo, idle, and the mode buttons come back.
   ASSERT_TRUE(TicksUntil([] { return Form1->BitBtnOdnokr->isEnabled(); }, 10));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
   EXPECT_EQ(sim_->Count(Line("^COMMAND 3 stop$")), 2);
   EXPECT_TRUE(Form1->SpeedButtonStop->isEnabled());
   EXPECT_FALSE(Form1->SpeedButtonLedOdnok->isEnabled());
@@ -91,7 +91,7 @@ TEST_F(PollCycleE2E, ACyclicCycleMakesItsRowCountsDownAndStartsTheNextCycleOnTim
   RunTick();
   EXPECT_TRUE(Form1->windowTitle().startsWith(QStringLiteral(u"Korvex: до старта ")))
       << Form1->windowTitle().toStdString();
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeCyclic);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeCyclic);
 
   // The next cycle starts a minute less two seconds after the first.
   ASSERT_TRUE(TicksUntil([this] { return sim_->Count(Line("^COMMAND 1 ")) == 2; }, 90));
@@ -103,7 +103,7 @@ TEST_F(PollCycleE2E, ACyclicCycleMakesItsRowCountsDownAndStartsTheNextCycleOnTim
   // Stop ends it.
   Form1->BitBtnStopClick();
   ASSERT_TRUE(TicksUntil([] { return Form1->BitBtnCikl->isEnabled(); }, 10));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
   EXPECT_TRUE(messages_.empty());
 }
 
@@ -113,12 +113,12 @@ TEST_F(PollCycleE2E, AContinuousPeriodTakesARowEveryRefreshPeriodUntilStopped) {
   Form1->BitBtnPostClick();
   ASSERT_TRUE(TicksUntil([] { return ResultRows() == 3; }, 40));
   EXPECT_EQ(sim_->Count(Line("^COMMAND 2 continuous measurement$")), 1);
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeContinuous);
-  EXPECT_EQ(DeviceRecord.DeviceState, 2);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeContinuous);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 2);
   Form1->BitBtnStopClick();
   ASSERT_TRUE(TicksUntil([] { return Form1->BitBtnPost->isEnabled(); }, 10));
   EXPECT_TRUE(sim_->WaitForLine(Line("^STATE 3 purging$"), 0, 0));
-  EXPECT_EQ(DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
 }
 
 }  // namespace

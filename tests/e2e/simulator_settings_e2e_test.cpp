@@ -35,7 +35,7 @@ TEST_F(SimulatorSettingsE2E, InAnEmptyDirectoryBothFilesAreMadeAndTheProgramStar
   StartProgram();
   EXPECT_TRUE(TakeMessages().empty());
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), sim_->PortPath());
-  EXPECT_EQ(ProgramSettings.NetAddress, 7);
+  EXPECT_EQ(+ProgramSettings.NetAddress, 7);
   ASSERT_TRUE(Form1->ComPort->IsOpen());
   ASSERT_TRUE(TicksUntil([] { return DeviceRecord.WorkMode == 0 && Form1->BitBtnOdnokr->isEnabled(); }, 10));
   RunTick();
@@ -55,7 +55,7 @@ TEST_F(SimulatorSettingsE2E, ExistingSettingsKeepEverythingButThePortAndTheAddre
   LoadFiles();
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), sim_->PortPath());
   EXPECT_EQ(int32_t(ProgramSettings.RefreshPeriod), 33);
-  EXPECT_EQ(ProgramSettings.NetAddress, 1);
+  EXPECT_EQ(+ProgramSettings.NetAddress, 1);
 }
 
 TEST_F(SimulatorSettingsE2E, AMissingProgramFileGetsDefaultsAndTheDeviceFileIsKept) {

@@ -342,7 +342,7 @@ TEST_F(PrintCommandsTest, AChosenFontIsStoredWithItsFirstThirtyCharactersAndItsS
   EXPECT_TRUE(TakeMessages().empty());
 
   EXPECT_EQ(ShortStringText(ProgramSettings.PrintFontName), longName.left(30));
-  EXPECT_EQ(ProgramSettings.PrintFontSize, 11);
+  EXPECT_EQ(+ProgramSettings.PrintFontSize, 11);
   const QByteArray ini = IniBytes(InDir(QStringLiteral("korvex.ini")));
   ASSERT_EQ(ini.size(), 237);
   EXPECT_EQ(uint8_t(ini[31]), 30);
@@ -399,7 +399,7 @@ TEST_F(PrintCommandsTest, AFontNameWithoutAWindows1251FormIsRefusedNotStoredAlte
   EXPECT_EQ(messages[0].title, QStringLiteral("Warning"));
   EXPECT_TRUE(messages[0].text.contains(QStringLiteral(u"Noto Sans 日本語")));
   EXPECT_EQ(ShortStringText(ProgramSettings.PrintFontName), QStringLiteral("Courier New"));
-  EXPECT_EQ(ProgramSettings.PrintFontSize, 8);
+  EXPECT_EQ(+ProgramSettings.PrintFontSize, 8);
   EXPECT_EQ(IniBytes(InDir(QStringLiteral("korvex.ini"))), before);
 }
 

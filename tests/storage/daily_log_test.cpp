@@ -58,7 +58,7 @@ TEST_F(DailyLogTest, TheFirstTickOfTheNextDayLogsTheDayThatEndedAndStartsAfresh)
   EXPECT_EQ(Form1->Grid->Cells(0, 0), QStringLiteral(u"Номер"));
   EXPECT_EQ(Form1->Chart1->PointCount(), 0);
   EXPECT_FALSE(Form1->DataNotSaved);
-  EXPECT_DOUBLE_EQ(DeviceRecord.LogDate, seams::ToDateTime(Now()));
+  EXPECT_DOUBLE_EQ(+DeviceRecord.LogDate, seams::ToDateTime(Now()));
   EXPECT_TRUE(Form1->Timer1->Enabled());
   EXPECT_TRUE(TakeMessages().empty());
 
