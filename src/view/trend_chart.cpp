@@ -456,8 +456,12 @@ void TrendChart::RedrawNow() {
 // Mouse
 
 void TrendChart::processRectZoom(QRect rect, QMouseEvent*) {
-  // The rectangle as dragged, whichever way, cut to the plotting area.
-  const QRect r = rect.normalized() & axisRect()->rect();
+  // The rectangle between the pixels where the drag began and ended,
+  // whichever way it went, cut to the plotting area. (QRect::normalized
+  // would move a backward rectangle's corners by a pixel.)
+  const QRect r = QRect(QPoint(std::min(rect.left(), rect.right()), std::min(rect.top(), rect.bottom())),
+                        QPoint(std::max(rect.left(), rect.right()), std::max(rect.top(), rect.bottom()))) &
+                  axisRect()->rect();
   if (r.width() < kMinZoomPixels || r.height() < kMinZoomPixels) {
     replot(QCustomPlot::rpQueuedReplot);  // takes the rectangle off the screen
     return;
