@@ -268,7 +268,7 @@ void TrendChart::updateLayout() {
   const QRect vp = viewport();
   plotLayout()->setMargins(QMargins(qRound(vp.width() * 0.01), qRound(vp.height() * 0.02),
                                     qRound(vp.width() * 0.01), qRound(vp.height() * 0.03)));
-  depth_ = view3D_ ? std::clamp(qRound(std::min(vp.width(), vp.height()) * 0.06), 8, 28) : 0;
+  depth_ = view3D_ ? std::clamp(qRound(std::min(vp.width(), vp.height()) * 0.08), 8, 36) : 0;
   axisRect()->setMinimumMargins(QMargins(0, depth_, depth_, 0));
   xAxis->grid()->setVisible(depth_ == 0);
   yAxis->grid()->setVisible(depth_ == 0);
@@ -277,7 +277,7 @@ void TrendChart::updateLayout() {
   int shown = 0;
   for (const TrendSeries* s : Series) shown += s->visible() ? 1 : 0;
   const double slice = shown > 0 ? double(depth_) / shown : 0;
-  const int thickness = depth_ > 0 ? std::clamp(int(std::lround(slice * 0.7)), 1, 10) : 0;
+  const int thickness = depth_ > 0 ? std::clamp(int(std::lround(slice * 0.8)), 1, 10) : 0;
   int k = 0;
   for (TrendSeries* s : Series) {
     if (depth_ > 0 && s->visible())

@@ -303,16 +303,16 @@ void TrendSeries::draw(QCPPainter* painter) {
   const double width = pen().widthF();
 
   if (depthThickness_ > 0) {
-    // The ribbon: the line repeated one pixel deeper at a time (cheap 1-pixel
-    // lines), its far edge a shade darker.
+    // The ribbon: the line repeated deeper and deeper in one-pixel steps,
+    // up and right by turns so the copies close up whatever the slope
+    // (cheap 1-pixel lines), its far edge a shade darker.
     painter->setRenderHint(QPainter::Antialiasing, false);
-    const QColor face = Mix(color, Qt::white, 0.35);
-    painter->setPen(QPen(face, 1, Qt::SolidLine, Qt::SquareCap));
-    for (int k = depthThickness_; k >= 1; --k) {
-      const int d = depthFront_ + k;
-      painter->translate(d, -d);
+    painter->setPen(QPen(Mix(color, Qt::white, 0.45), 1, Qt::SolidLine, Qt::SquareCap));
+    for (int step = 2 * depthThickness_ - 1; step >= 1; --step) {
+      const int dx = depthFront_ + step / 2, dy = depthFront_ + (step + 1) / 2;
+      painter->translate(dx, -dy);
       painter->drawLines(segments);
-      painter->translate(-d, d);
+      painter->translate(-dx, dy);
     }
     const int d = depthFront_ + depthThickness_;
     painter->setPen(QPen(color.darker(150), 1, Qt::SolidLine, Qt::SquareCap));
