@@ -89,6 +89,34 @@ class DepthFrame : public QCPLayerable {
   TrendChart* chart_;
 };
 
+// Paints the picture from before a zoom over the chart while it moves to its
+// place in the new view and fades.
+class ZoomOverlay : public QWidget {
+ public:
+  explicit ZoomOverlay(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    hide();
+  }
+  QPixmap picture;
+  QRect clip;
+  QRectF from, to;
+  double progress = 0;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setClipRect(clip);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const double t = progress;
+    const QRectF r(from.left() + (to.left() - from.left()) * t, from.top() + (to.top() - from.top()) * t,
+                   from.width() + (to.width() - from.width()) * t,
+                   from.height() + (to.height() - from.height()) * t);
+    p.setOpacity(1 - t);
+    p.drawPixmap(r, picture, QRectF(picture.rect()));
+  }
+};
+
 }  // namespace
 
 TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
@@ -163,6 +191,17 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
   selectionRect()->setBrush(QColor(0x30, 0x60, 0xC0, 40));
 
   depthFrame_ = new DepthFrame(this);
+  zoomOverlay_ = new ZoomOverlay(this);
+  zoomAnimation_ = new QVariantAnimation(this);
+  zoomAnimation_->setDuration(220);
+  zoomAnimation_->setStartValue(0.0);
+  zoomAnimation_->setEndValue(1.0);
+  zoomAnimation_->setEasingCurve(QEasingCurve::OutCubic);
+  connect(zoomAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
+    static_cast<ZoomOverlay*>(zoomOverlay_)->progress = v.toDouble();
+    zoomOverlay_->update();
+  });
+  connect(zoomAnimation_, &QVariantAnimation::finished, zoomOverlay_, &QWidget::hide);
   UpdateLegend();
   UpdateDrawingOrder();
   UpdateBackground();
@@ -398,6 +437,7 @@ void TrendChart::SaveScalesOnce() {
 
 void TrendChart::ZoomPercent(double percent) {
   ApplyAutomaticRanges();
+  const ZoomStart start = CaptureBeforeZoom();
   SaveScalesOnce();
   for (int i = 0; i < 4; ++i) {
     QCPAxis* a = Axes(i);
@@ -407,7 +447,39 @@ void TrendChart::ZoomPercent(double percent) {
   }
   zoomed_ = true;
   Refresh();
+  AnimateZoom(start);
   emit Chart1Zoom();
+}
+
+TrendChart::ZoomStart TrendChart::CaptureBeforeZoom() {
+  ZoomStart start;
+  if (!isVisible() || PointCount() == 0) return start;
+  start.area = axisRect()->rect();
+  start.picture = grab(start.area);
+  start.x = xAxis->range();
+  start.y = yAxis->range();
+  return start;
+}
+
+void TrendChart::AnimateZoom(const ZoomStart& start) {
+  if (start.picture.isNull()) return;
+  RedrawNow();  // the new view is drawn first, under the fading old one
+  const QRectF to(QPointF(xAxis->coordToPixel(start.x.lower), yAxis->coordToPixel(start.y.upper)),
+                  QPointF(xAxis->coordToPixel(start.x.upper), yAxis->coordToPixel(start.y.lower)));
+  if (!std::isfinite(to.left()) || !std::isfinite(to.top()) || !std::isfinite(to.right()) ||
+      !std::isfinite(to.bottom()) || std::abs(to.width()) > 1e6 || std::abs(to.height()) > 1e6)
+    return;
+  auto* overlay = static_cast<ZoomOverlay*>(zoomOverlay_);
+  overlay->picture = start.picture;
+  overlay->clip = start.area;
+  overlay->from = QRectF(start.area);
+  overlay->to = to.normalized();
+  overlay->progress = 0;
+  overlay->setGeometry(rect());
+  overlay->show();
+  overlay->raise();
+  zoomAnimation_->stop();
+  zoomAnimation_->start();
 }
 
 void TrendChart::UndoZoom() {
@@ -467,6 +539,7 @@ void TrendChart::processRectZoom(QRect rect, QMouseEvent*) {
     return;
   }
   ApplyAutomaticRanges();
+  const ZoomStart start = CaptureBeforeZoom();
   SaveScalesOnce();
   for (QCPAxis* a : {xAxis, xAxis2})
     SetAxisMinMax(a, a->pixelToCoord(r.left()), a->pixelToCoord(r.right() + 1));
@@ -474,6 +547,7 @@ void TrendChart::processRectZoom(QRect rect, QMouseEvent*) {
     SetAxisMinMax(a, a->pixelToCoord(r.bottom() + 1), a->pixelToCoord(r.top()));
   zoomed_ = true;
   Refresh();
+  AnimateZoom(start);
   emit Chart1Zoom();
 }
 

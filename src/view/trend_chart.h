@@ -9,6 +9,8 @@
 // handler decides what going back means).
 
 #include <QColor>
+#include <QPixmap>
+#include <QVariantAnimation>
 #include <array>
 
 #include <qcustomplot.h>
@@ -143,6 +145,15 @@ class TrendChart : public QCustomPlot {
   void UpdateBackground();
   void UpdateLegend();
   void UpdateDrawingOrder();
+  // The zoom's transition: the picture before the zoom shrinks or grows to
+  // where its range lies now and fades out over the new picture.
+  struct ZoomStart {
+    QPixmap picture;
+    QRect area;
+    QCPRange x, y;
+  };
+  ZoomStart CaptureBeforeZoom();
+  void AnimateZoom(const ZoomStart& start);
 
   AxisMode modes_[4];
   bool saved_ = false;
@@ -154,6 +165,8 @@ class TrendChart : public QCustomPlot {
   QColor gradientTop_ = QColor(0xA6, 0xCA, 0xF0);
   QCPLayoutGrid* legendColumn_ = nullptr;
   QCPLayerable* depthFrame_ = nullptr;
+  QWidget* zoomOverlay_ = nullptr;
+  QVariantAnimation* zoomAnimation_ = nullptr;
 
   // Scrolling with the right button: where it started and the axes' ranges then.
   bool scrolling_ = false;
