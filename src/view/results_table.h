@@ -36,7 +36,8 @@ class ResultsTable : public QAbstractTableModel {
   QStringList Row(int row) const;
   // Replaces the whole row (missing cells become empty, extra ones are dropped).
   void SetRow(int row, const QStringList& cells);
-  // The row's cells as stored: UTF-8, separated by TABs.
+  // The row's cells as stored: UTF-8, separated by TABs. Valid until the
+  // table is next changed.
   std::string_view RowText(int row) const;
   // Takes a row given as UTF-8 cells separated by TABs (at most 16 cells).
   void SetRowText(int row, std::string_view text);
