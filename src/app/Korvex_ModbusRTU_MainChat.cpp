@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/glyphs.h"
 #include "app/message_timer.h"
@@ -525,10 +526,12 @@ void TForm1::WievResult() {
   Chart1->AppendResult(ResultChartValues(m));
   if (!Grid->Cells(0, 1).isEmpty()) Grid->AddRow();
   const int last = Grid->RowCount() - 1;
-  Grid->SetRow(last, ResultRowCells(m, Poll.ResultTime, Chart1->PointCount() - 1));
-  const QModelIndex current = Grid->index(last - 1, 0);
+  // The new row becomes the current one; the current column stays.
+  const int column = std::max(StringGrid1->currentIndex().column(), 0);
+  const QModelIndex current = Grid->index(last - 1, column);
   StringGrid1->setCurrentIndex(current);
   StringGrid1->scrollTo(current);
+  Grid->SetRow(last, ResultRowCells(m, Poll.ResultTime, Chart1->PointCount() - 1));
   if (Chart1->FollowLast) {
     Chart1->ApplyFollowWindow(Chart1->PointCount());
     Chart1->Refresh();
@@ -594,6 +597,10 @@ void TForm1::BitBtn3Click() {
   Chart1->FollowLast = false;
   Chart1->UndoZoom();
   Chart1->SetAxisAutomatic(Chart1->xAxis, true);
+  // The value axis scales itself again too: after the arrow buttons alone
+  // nothing else would ever bring its automatic range back.
+  Chart1->SetAxisAutomatic(Chart1->yAxis, true);
+  Chart1->SetAxisAutomatic(Chart1->yAxis2, true);
   BitBtn4->setEnabled(true);
   BitBtn3->setEnabled(false);
   Chart1->Refresh();

@@ -1,6 +1,8 @@
 #include "view/results_table.h"
 
 #include <QFont>
+#include <algorithm>
+#include <climits>
 
 namespace {
 // The cell `col` of a TAB-separated row.
@@ -39,18 +41,18 @@ void ResultsTable::SetRowCount(int count) {
   const int oldView = std::max(old - 1, 0), newView = std::max(count - 1, 0);
   if (count > old) {
     if (announce && newView > oldView) beginInsertRows(QModelIndex(), oldView, newView - 1);
-    rows_.resize(size_t(count), Span{0, 0});
+    rows_.resize(size_t(count), Span{0, 0, 0});
     if (announce && newView > oldView) endInsertRows();
   } else {
     if (announce && newView < oldView) beginRemoveRows(QModelIndex(), newView, oldView - 1);
-    for (int r = count; r < old; ++r) garbage_ += rows_[size_t(r)].length;
-    rows_.resize(size_t(count));
-    if (announce && newView < oldView) endRemoveRows();
-    if (count == 0) {
-      pool_.clear();
-      garbage_ = 0;
+    for (int r = count; r < old; ++r) {
+      live_ -= rows_[size_t(r)].length;
+      garbage_ += rows_[size_t(r)].length;
     }
+    rows_.resize(size_t(count));
+    rows_.shrink_to_fit();
     CompactIfWasteful();
+    if (announce && newView < oldView) endRemoveRows();
   }
   if (announce && (old == 0) != (count == 0)) emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
 }
@@ -94,7 +96,8 @@ void ResultsTable::SetRow(int row, const QStringList& cells) {
 std::string_view ResultsTable::RowText(int row) const {
   if (row < 0 || row >= RowCount()) return {};
   const Span s = rows_[size_t(row)];
-  return std::string_view(pool_).substr(s.offset, s.length);
+  if (s.length == 0) return {};
+  return std::string_view(blocks_[s.block].bytes.get() + s.offset, s.length);
 }
 
 void ResultsTable::SetRowText(int row, std::string_view text) {
@@ -118,12 +121,29 @@ int ResultsTable::AddRow() {
   return RowCount() - 1;
 }
 
+ResultsTable::Span ResultsTable::Place(std::string_view text) {
+  if (text.empty()) return Span{0, 0, 0};
+  const size_t size = text.size();
+  if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < size) {
+    // A row longer than a block (only a strange data file has one) gets a block of its own.
+    const uint32_t capacity = uint32_t(std::max<size_t>(kBlockSize, size));
+    blocks_.push_back(Block{std::make_unique<char[]>(capacity), capacity, 0});
+  }
+  Block& b = blocks_.back();
+  const Span s{uint32_t(blocks_.size() - 1), b.used, uint32_t(size)};
+  std::copy(text.begin(), text.end(), b.bytes.get() + b.used);
+  b.used += uint32_t(size);
+  return s;
+}
+
 void ResultsTable::Store(int row, std::string_view text) {
-  Span& s = rows_[size_t(row)];
-  garbage_ += s.length;
-  s.offset = pool_.size();
-  s.length = uint32_t(text.size());
-  pool_.append(text);
+  // Rows are at most 16 cells of a line; a text beyond 4 GB cannot come from one.
+  if (text.size() > UINT32_MAX / 2) text = text.substr(0, UINT32_MAX / 2);
+  Span& old = rows_[size_t(row)];
+  live_ -= old.length;
+  garbage_ += old.length;
+  old = Place(text);
+  live_ += text.size();
   if (updateDepth_ == 0) {
     if (row == 0)
       emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
@@ -133,16 +153,23 @@ void ResultsTable::Store(int row, std::string_view text) {
   CompactIfWasteful();
 }
 
+// Rewritten and removed rows leave their old text behind; once that is most
+// of what is held, the live rows are copied into fresh blocks.
 void ResultsTable::CompactIfWasteful() {
-  if (garbage_ < 4096 || garbage_ * 2 < pool_.size()) return;
-  std::string fresh;
-  fresh.reserve(pool_.size() - garbage_);
-  for (Span& s : rows_) {
-    const uint64_t at = fresh.size();
-    fresh.append(pool_, s.offset, s.length);
-    s.offset = at;
+  if (garbage_ == 0) return;
+  if (live_ == 0) {
+    blocks_.clear();
+    blocks_.shrink_to_fit();
+    garbage_ = 0;
+    return;
   }
-  pool_.swap(fresh);
+  if (garbage_ < kBlockSize || garbage_ < live_) return;
+  std::vector<Block> old;
+  old.swap(blocks_);
+  for (Span& s : rows_) {
+    if (s.length == 0) continue;
+    s = Place(std::string_view(old[s.block].bytes.get() + s.offset, s.length));
+  }
   garbage_ = 0;
 }
 
@@ -158,7 +185,12 @@ void ResultsTable::EndUpdate() {
 }
 
 size_t ResultsTable::MemoryUsage() const {
-  return pool_.capacity() + rows_.capacity() * sizeof(Span) + sizeof(*this);
+  size_t bytes = sizeof(*this) + blocks_.capacity() * sizeof(Block);
+  for (const Block& b : blocks_) bytes += b.capacity;
+  // A deque keeps its elements in 512-byte nodes and a map of node pointers.
+  const size_t perNode = std::max<size_t>(1, 512 / sizeof(Span));
+  const size_t nodes = (rows_.size() + perNode - 1) / perNode;
+  return bytes + nodes * (512 + sizeof(void*));
 }
 
 int ResultsTable::rowCount(const QModelIndex& parent) const {

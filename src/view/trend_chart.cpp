@@ -1,128 +1,278 @@
 #include "view/trend_chart.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include "app/platform_seams.h"
 #include "view/value_format.h"
 
+const QString TrendChart::TitleText = QStringLiteral(u"Временная зависимость результатов измерения");
+
 namespace {
+
 constexpr int kBottom = 0, kLeft = 1, kTop = 2, kRight = 3;
-}
+constexpr int kMinorTicks = 5;
+constexpr int kCO2 = 7;
+// A drag shorter than this either way is taken for a slip of the hand, not a zoom.
+constexpr int kMinZoomPixels = 8;
 
-TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
-  setPlottingHint(QCP::phFastPolylines, true);
-  setAutoAddPlottableToLegend(false);
+// Bottom axis: sequence numbers, so whole-number steps only.
+class SequenceTicker : public QCPAxisTicker {
+ protected:
+  double getTickStep(const QCPRange& range) override {
+    return std::max(1.0, QCPAxisTicker::getTickStep(range));
+  }
+  int getSubTickCount(double) override { return kMinorTicks; }
+};
 
-  for (int i = 0; i < kChannelCount; ++i) {
-    QCPGraph* g = addGraph(xAxis, yAxis);
-    g->setName(ChannelTitles[i]);
-    QPen pen(Qt::black, 2);
-    if (i == 7) pen.setStyle(Qt::DotLine);  // CO2
-    g->setPen(pen);
-    g->setLineStyle(QCPGraph::lsLine);
-    g->setScatterStyle(QCPScatterStyle::ssNone);
-    g->addToLegend();
-    Series[i] = g;
+class ValueTicker : public QCPAxisTicker {
+ protected:
+  int getSubTickCount(double) override { return kMinorTicks; }
+};
+
+// The legend box with a one-pixel shadow to its lower right.
+class ShadowLegend : public QCPLegend {
+ protected:
+  void draw(QCPPainter* painter) override {
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(0x50, 0x50, 0x50));
+    painter->drawRect(QRectF(mOuterRect).translated(1, 1));
+    QCPLegend::draw(painter);
+  }
+};
+
+// The 3-D look's box: the outline of the back wall and the edges that run to
+// it from the front plane, with the grid lines drawn on the back wall and
+// carried over the left wall and the floor. The walls themselves stay clear.
+class DepthFrame : public QCPLayerable {
+ public:
+  explicit DepthFrame(TrendChart* chart) : QCPLayerable(chart, QStringLiteral("grid")), chart_(chart) {}
+
+ protected:
+  void applyDefaultAntialiasingHint(QCPPainter* painter) const override {
+    painter->setRenderHint(QPainter::Antialiasing, false);
   }
 
+  void draw(QCPPainter* painter) override {
+    const int d = chart_->Depth();
+    if (d <= 0) return;
+    const QRect r = chart_->axisRect()->rect();
+    const int left = r.left(), right = r.right(), top = r.top(), bottom = r.bottom();
+
+    QPen grid(QColor(0xA0, 0xA0, 0xA0), 1, Qt::DotLine);
+    painter->setPen(grid);
+    for (double tick : chart_->xAxis->tickVector()) {
+      const double x = std::round(chart_->xAxis->coordToPixel(tick));
+      if (x < left || x > right) continue;
+      painter->drawLine(QLineF(x, bottom, x + d, bottom - d));
+      painter->drawLine(QLineF(x + d, bottom - d, x + d, top - d));
+    }
+    grid.setColor(Qt::blue);
+    painter->setPen(grid);
+    for (double tick : chart_->yAxis->tickVector()) {
+      const double y = std::round(chart_->yAxis->coordToPixel(tick));
+      if (y < top || y > bottom) continue;
+      painter->drawLine(QLineF(left, y, left + d, y - d));
+      painter->drawLine(QLineF(left + d, y - d, right + d, y - d));
+    }
+
+    painter->setPen(QPen(QColor(0x70, 0x70, 0x70), 1));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(QRect(left + d, top - d, right - left, bottom - top));
+    painter->drawLine(QLineF(left, top, left + d, top - d));
+    painter->drawLine(QLineF(left, bottom, left + d, bottom - d));
+    painter->drawLine(QLineF(right, bottom, right + d, bottom - d));
+  }
+
+ private:
+  TrendChart* chart_;
+};
+
+// Paints the picture from before a zoom over the chart while it moves to its
+// place in the new view and fades.
+class ZoomOverlay : public QWidget {
+ public:
+  explicit ZoomOverlay(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    hide();
+  }
+  QPixmap picture;
+  QRect clip;
+  QRectF from, to;
+  double progress = 0;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setClipRect(clip);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const double t = progress;
+    const QRectF r(from.left() + (to.left() - from.left()) * t, from.top() + (to.top() - from.top()) * t,
+                   from.width() + (to.width() - from.width()) * t,
+                   from.height() + (to.height() - from.height()) * t);
+    p.setOpacity(1 - t);
+    p.drawPixmap(r, picture, QRectF(picture.rect()));
+  }
+};
+
+}  // namespace
+
+TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
+  setAutoAddPlottableToLegend(false);
+  QLocale locale = seams::Locale();
+  locale.setNumberOptions(QLocale::OmitGroupSeparator);
+  setLocale(locale);
+
+  for (int i = 0; i < kChannelCount; ++i) {
+    auto* s = new TrendSeries(xAxis, yAxis);
+    s->setName(ChannelTitles[i]);
+    s->SetLineWidth(2);
+    s->SetDotted(i == kCO2);
+    Series[i] = s;
+  }
+
+  // Bottom axis: the point numbers.
+  xAxis->setTicker(QSharedPointer<SequenceTicker>::create());
+  xAxis->setNumberFormat(QStringLiteral("f"));
+  xAxis->setNumberPrecision(0);
   xAxis->setBasePen(QPen(Qt::blue, 1));
   xAxis->setTickLabelFont(QFont(QStringLiteral("Courier New"), 8));
   xAxis->setTickLabelColor(Qt::black);
   xAxis->setTickLength(5, 0);
   xAxis->setTickPen(QPen(Qt::black, 2));
+  xAxis->setSubTickLength(3, 0);
   xAxis->setSubTickPen(QPen(Qt::black, 1, Qt::DotLine));
-  yAxis->grid()->setPen(QPen(Qt::blue, 1, Qt::DotLine));
+  xAxis->grid()->setPen(QPen(QColor(0xA0, 0xA0, 0xA0), 1, Qt::DotLine));
+
+  // Left axis: the values times their factors.
+  yAxis->setTicker(QSharedPointer<ValueTicker>::create());
+  yAxis->setTickLabelFont(QFont(QStringLiteral("Arial"), 8));
+  yAxis->setTickLabelColor(Qt::black);
   yAxis->setTickLength(5, 0);
-  yAxis->setSubTickLength(3, 0);
   yAxis->setTickPen(QPen(Qt::black, 2));
+  yAxis->setSubTickLength(3, 0);
+  yAxis->setSubTickPen(QPen(Qt::black, 1));
+  yAxis->grid()->setPen(QPen(Qt::blue, 1, Qt::DotLine));
+
+  // Top and right axes only take part in zooming and scrolling.
   xAxis2->setVisible(false);
   yAxis2->setVisible(false);
-  xAxis->setRange(0, 1);
-  yAxis->setRange(0, 1);
-  xAxis2->setRange(0, 1);
-  yAxis2->setRange(0, 1);
+  for (int i = 0; i < 4; ++i) Axes(i)->setRange(0, 1);
+  axisRect()->setBackground(Qt::NoBrush);
 
-  legend->setVisible(true);
+  // The legend stands in its own column right of the plot, at the top.
+  QCPLegend* builtIn = legend;
+  axisRect()->insetLayout()->take(builtIn);
+  delete builtIn;
+  legendColumn_ = new QCPLayoutGrid;
+  plotLayout()->addElement(0, 1, legendColumn_);
+  plotLayout()->setColumnStretchFactor(1, 0.001);
+  legendColumn_->setMargins(QMargins(0, 0, 0, 0));
+  auto* shadowLegend = new ShadowLegend;
+  legendColumn_->addElement(0, 0, shadowLegend);
+  legendColumn_->addElement(1, 0, new QCPLayoutElement(this));
+  legendColumn_->setRowStretchFactors({0.001, 1});
+  legend = shadowLegend;
+  legend->setLayer(QStringLiteral("legend"));
   legend->setBorderPen(Qt::NoPen);
-  legend->setBrush(Qt::NoBrush);
+  legend->setBrush(Qt::white);
   legend->setFont(QFont(QStringLiteral("Arial Narrow"), 10));
   legend->setTextColor(Qt::black);
-  // The legend stands to the right of the plot, not inside it.
-  axisRect()->insetLayout()->take(legend);
-  plotLayout()->addElement(0, 1, legend);
-  plotLayout()->setColumnStretchFactor(1, 0.001);
-  legend->setMaximumSize(110, QWIDGETSIZE_MAX);
+  legend->setIconSize(22, 12);
+  legend->setIconTextPadding(5);
+  legend->setRowSpacing(0);
+  legend->setMargins(QMargins(6, 3, 8, 3));
+  legend->setSelectableParts(QCPLegend::spNone);
 
-  axisRect()->setBackground(Qt::NoBrush);
+  setSelectionRectMode(QCP::srmZoom);
+  selectionRect()->setPen(QPen(Qt::black, 1, Qt::DashLine));
+  selectionRect()->setBrush(QColor(0x30, 0x60, 0xC0, 40));
+
+  depthFrame_ = new DepthFrame(this);
+  zoomOverlay_ = new ZoomOverlay(this);
+  zoomAnimation_ = new QVariantAnimation(this);
+  zoomAnimation_->setDuration(220);
+  zoomAnimation_->setStartValue(0.0);
+  zoomAnimation_->setEndValue(1.0);
+  zoomAnimation_->setEasingCurve(QEasingCurve::OutCubic);
+  connect(zoomAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
+    static_cast<ZoomOverlay*>(zoomOverlay_)->progress = v.toDouble();
+    zoomOverlay_->update();
+  });
+  connect(zoomAnimation_, &QVariantAnimation::finished, zoomOverlay_, &QWidget::hide);
+  UpdateLegend();
+  UpdateDrawingOrder();
   UpdateBackground();
 }
 
 TrendChart::~TrendChart() = default;
 
-int TrendChart::PointCount() const { return int(curves_[0].values.size()); }
+// ---------------------------------------------------------------------------
+// Points
+
+int TrendChart::PointCount() const { return Series[0]->Count(); }
 
 double TrendChart::StoredValue(int channel, int index) const {
-  const auto& v = curves_[channel].values;
-  return (index >= 0 && size_t(index) < v.size()) ? v[size_t(index)] : 0;
+  return (channel >= 0 && channel < kChannelCount) ? Series[channel]->Value(index) : 0;
 }
 
 void TrendChart::AppendValue(int channel, double y) {
-  Curve& c = curves_[channel];
-  const double x = double(c.values.size());
-  c.values.push_back(y);
-  Series[channel]->addData(x, y * c.factor);
+  if (channel >= 0 && channel < kChannelCount) Series[channel]->Append(y);
 }
 
 void TrendChart::AppendResult(const std::array<double, kChannelCount>& values) {
-  for (int i = 0; i < kChannelCount; ++i) AppendValue(i, values[size_t(i)]);
+  for (int i = 0; i < kChannelCount; ++i) Series[i]->Append(values[size_t(i)]);
   Refresh();
 }
 
 void TrendChart::ClearSeries() {
-  for (int i = 0; i < kChannelCount; ++i) {
-    curves_[i].values.clear();
-    curves_[i].values.shrink_to_fit();
-    Series[i]->data()->clear();
-  }
+  for (TrendSeries* s : Series) s->Clear();
   Refresh();
 }
 
+// ---------------------------------------------------------------------------
+// Curves and panel
+
 void TrendChart::SetShown(int channel, bool shown) {
-  curves_[channel].shown = shown;
+  if (Series[channel]->visible() == shown) return;
   Series[channel]->setVisible(shown);
-  if (shown)
-    Series[channel]->addToLegend();
-  else
-    Series[channel]->removeFromLegend();
+  UpdateLegend();
 }
 
-bool TrendChart::Shown(int channel) const { return curves_[channel].shown; }
+bool TrendChart::Shown(int channel) const { return Series[channel]->visible(); }
 
-void TrendChart::SetFactor(int channel, double factor) {
-  if (curves_[channel].factor == factor) return;
-  curves_[channel].factor = factor;
-  RebuildCurve(channel);
+void TrendChart::SetFactor(int channel, double factor) { Series[channel]->SetFactor(factor); }
+
+double TrendChart::Factor(int channel) const { return Series[channel]->Factor(); }
+
+void TrendChart::SetColor(int channel, const QColor& color) { Series[channel]->SetColor(color); }
+
+void TrendChart::SetLineWidth(double width) {
+  for (TrendSeries* s : Series) s->SetLineWidth(width);
 }
 
-double TrendChart::Factor(int channel) const { return curves_[channel].factor; }
-
-void TrendChart::SetColor(int channel, const QColor& color) {
-  QPen pen = Series[channel]->pen();
-  pen.setColor(color);
-  Series[channel]->setPen(pen);
+void TrendChart::Set3D(bool on) {
+  if (view3D_ == on) return;
+  view3D_ = on;
+  UpdateDrawingOrder();
 }
-
-void TrendChart::Set3D(bool on) { view3D_ = on; }
 
 void TrendChart::SetLogScale(bool on) {
+  if (on == LogScale()) return;
   if (on) {
+    auto ticker = QSharedPointer<QCPAxisTickerLog>::create();
+    ticker->setSubTickCount(kMinorTicks);
     yAxis->setScaleType(QCPAxis::stLogarithmic);
-    yAxis->setTicker(QSharedPointer<QCPAxisTickerLog>::create());
+    yAxis->setTicker(ticker);
   } else {
     yAxis->setScaleType(QCPAxis::stLinear);
-    yAxis->setTicker(QSharedPointer<QCPAxisTicker>::create());
+    yAxis->setTicker(QSharedPointer<ValueTicker>::create());
   }
 }
+
+bool TrendChart::LogScale() const { return yAxis->scaleType() == QCPAxis::stLogarithmic; }
 
 void TrendChart::SetGradient(const QColor& bottom, const QColor& top) {
   gradientBottom_ = bottom;
@@ -137,6 +287,48 @@ void TrendChart::UpdateBackground() {
   g.setColorAt(1, gradientTop_);
   setBackground(QBrush(g));
 }
+
+void TrendChart::UpdateLegend() {
+  // Rebuilt whole, so the entries keep the curves' order whatever was shown when.
+  legend->clearItems();
+  for (TrendSeries* s : Series)
+    if (s->visible()) s->addToLegend(legend);
+  legend->setVisible(legend->itemCount() > 0);
+}
+
+void TrendChart::UpdateDrawingOrder() {
+  // Flat, later curves lie over earlier ones; in depth, the first curve is at
+  // the front, so the curves are drawn from the back.
+  QCPLayer* main = layer(QStringLiteral("main"));
+  for (int k = 0; k < kChannelCount; ++k) Series[view3D_ ? kChannelCount - 1 - k : k]->setLayer(main);
+}
+
+void TrendChart::updateLayout() {
+  const QRect vp = viewport();
+  plotLayout()->setMargins(QMargins(qRound(vp.width() * 0.01), qRound(vp.height() * 0.02),
+                                    qRound(vp.width() * 0.01), qRound(vp.height() * 0.03)));
+  depth_ = view3D_ ? std::clamp(qRound(std::min(vp.width(), vp.height()) * 0.08), 8, 36) : 0;
+  axisRect()->setMinimumMargins(QMargins(0, depth_, depth_, 0));
+  xAxis->grid()->setVisible(depth_ == 0);
+  yAxis->grid()->setVisible(depth_ == 0);
+
+  // Each shown curve gets its own slice of the depth, the first at the front.
+  int shown = 0;
+  for (const TrendSeries* s : Series) shown += s->visible() ? 1 : 0;
+  const double slice = shown > 0 ? double(depth_) / shown : 0;
+  const int thickness = depth_ > 0 ? std::clamp(int(std::lround(slice * 0.8)), 1, 10) : 0;
+  int k = 0;
+  for (TrendSeries* s : Series) {
+    if (depth_ > 0 && s->visible())
+      s->SetDepth(int(std::lround(k++ * slice)), thickness, depth_);
+    else
+      s->SetDepth(0, 0, 0);
+  }
+  QCustomPlot::updateLayout();
+}
+
+// ---------------------------------------------------------------------------
+// Axes
 
 QCPAxis* TrendChart::Axes(int i) const {
   switch (i) {
@@ -154,45 +346,98 @@ int TrendChart::AxisIndex(QCPAxis* axis) const {
 }
 
 bool TrendChart::SetAxisMinimum(QCPAxis* axis, double value) {
-  if (value > axis->range().upper) return false;
+  if (!(value <= axis->range().upper)) return false;
   axis->setRangeLower(value);
   return true;
 }
 
 bool TrendChart::SetAxisMaximum(QCPAxis* axis, double value) {
-  if (value < axis->range().lower) return false;
+  if (!(value >= axis->range().lower)) return false;
   axis->setRangeUpper(value);
   return true;
 }
 
 void TrendChart::SetAxisMinMax(QCPAxis* axis, double a, double b) {
+  if (!std::isfinite(a) || !std::isfinite(b)) return;
   if (a > b) std::swap(a, b);
-  if (b - a < 1e-10) b = a + 1e-10;
-  automatic_[AxisIndex(axis)] = false;
+  if (b - a < 1e-10) b = std::max(a + 1e-10, std::nextafter(a, std::numeric_limits<double>::infinity()));
+  modes_[AxisIndex(axis)] = AxisMode{false, false, false};
   axis->setRange(a, b);
 }
 
-void TrendChart::SetAxisAutomatic(QCPAxis* axis, bool on) { automatic_[AxisIndex(axis)] = on; }
+void TrendChart::SetAxisAutomatic(QCPAxis* axis, bool on) { modes_[AxisIndex(axis)] = AxisMode{on, on, on}; }
 
-bool TrendChart::AxisAutomatic(QCPAxis* axis) const { return automatic_[AxisIndex(axis)]; }
+void TrendChart::SetAxisAutomaticMinimum(QCPAxis* axis, bool on) {
+  modes_[AxisIndex(axis)].automaticMinimum = on;
+}
 
-void TrendChart::ApplyFollowWindow(int n) {
-  if (n - kFollowWindow >= xAxis->range().upper) {
-    SetAxisMaximum(xAxis, n);
-    SetAxisMinimum(xAxis, n - kFollowWindow);
-  } else {
-    SetAxisMinimum(xAxis, n - kFollowWindow);
-    SetAxisMaximum(xAxis, n);
+void TrendChart::SetAxisAutomaticMaximum(QCPAxis* axis, bool on) {
+  modes_[AxisIndex(axis)].automaticMaximum = on;
+}
+
+bool TrendChart::AxisAutomatic(QCPAxis* axis) const { return modes_[AxisIndex(axis)].automatic; }
+
+bool TrendChart::AxisAutomaticMinimum(QCPAxis* axis) const {
+  return modes_[AxisIndex(axis)].automaticMinimum;
+}
+
+bool TrendChart::AxisAutomaticMaximum(QCPAxis* axis) const {
+  return modes_[AxisIndex(axis)].automaticMaximum;
+}
+
+void TrendChart::ApplyAutomaticRanges() {
+  // An end follows the data when the axis is automatic or that end is.
+  const auto apply = [](QCPAxis* axis, const AxisMode& mode, double lo, double hi) {
+    QCPRange r = axis->range();
+    if (mode.automatic || mode.automaticMinimum) r.lower = lo;
+    if (mode.automatic || mode.automaticMaximum) r.upper = hi;
+    if (r.lower < r.upper && r != axis->range()) axis->setRange(r);
+  };
+
+  apply(xAxis, modes_[kBottom], 0, std::max(PointCount() - 1, 1));
+
+  // The extremes are kept per curve as points arrive, so this never walks the points.
+  const bool log = LogScale();
+  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+  for (const TrendSeries* s : Series) {
+    QCPRange r;
+    if (!s->visible() || !s->DrawnRange(log, &r)) continue;
+    lo = std::min(lo, r.lower);
+    hi = std::max(hi, r.upper);
   }
+  if (!(lo <= hi)) {
+    lo = log ? 1 : 0;
+    hi = log ? 10 : 1;
+  } else if (lo == hi) {
+    if (log) {
+      lo /= 2;
+      hi *= 2;
+    } else {
+      const double pad = std::max(1.0, std::abs(lo) * 0.1);
+      lo -= pad;
+      hi += pad;
+    }
+  }
+  apply(yAxis, modes_[kLeft], lo, hi);
+}
+
+bool TrendChart::ApplyFollowWindow(int n) {
+  // Whichever end moves towards the other goes second, so the axis never
+  // sees a minimum above its maximum.
+  if (n - kFollowWindow >= xAxis->range().upper)
+    return SetAxisMaximum(xAxis, n) && SetAxisMinimum(xAxis, n - kFollowWindow);
+  return SetAxisMinimum(xAxis, n - kFollowWindow) && SetAxisMaximum(xAxis, n);
 }
 
 void TrendChart::SaveScalesOnce() {
   if (saved_) return;
-  for (int i = 0; i < 4; ++i) savedScales_[i] = {Axes(i)->range(), automatic_[i]};
+  for (int i = 0; i < 4; ++i) savedScales_[i] = {Axes(i)->range(), modes_[i]};
   saved_ = true;
 }
 
 void TrendChart::ZoomPercent(double percent) {
+  ApplyAutomaticRanges();
+  const ZoomStart start = CaptureBeforeZoom();
   SaveScalesOnce();
   for (int i = 0; i < 4; ++i) {
     QCPAxis* a = Axes(i);
@@ -202,14 +447,46 @@ void TrendChart::ZoomPercent(double percent) {
   }
   zoomed_ = true;
   Refresh();
+  AnimateZoom(start);
   emit Chart1Zoom();
+}
+
+TrendChart::ZoomStart TrendChart::CaptureBeforeZoom() {
+  ZoomStart start;
+  if (!isVisible() || PointCount() == 0) return start;
+  start.area = axisRect()->rect();
+  start.picture = grab(start.area);
+  start.x = xAxis->range();
+  start.y = yAxis->range();
+  return start;
+}
+
+void TrendChart::AnimateZoom(const ZoomStart& start) {
+  if (start.picture.isNull()) return;
+  RedrawNow();  // the new view is drawn first, under the fading old one
+  const QRectF to(QPointF(xAxis->coordToPixel(start.x.lower), yAxis->coordToPixel(start.y.upper)),
+                  QPointF(xAxis->coordToPixel(start.x.upper), yAxis->coordToPixel(start.y.lower)));
+  if (!std::isfinite(to.left()) || !std::isfinite(to.top()) || !std::isfinite(to.right()) ||
+      !std::isfinite(to.bottom()) || std::abs(to.width()) > 1e6 || std::abs(to.height()) > 1e6)
+    return;
+  auto* overlay = static_cast<ZoomOverlay*>(zoomOverlay_);
+  overlay->picture = start.picture;
+  overlay->clip = start.area;
+  overlay->from = QRectF(start.area);
+  overlay->to = to.normalized();
+  overlay->progress = 0;
+  overlay->setGeometry(rect());
+  overlay->show();
+  overlay->raise();
+  zoomAnimation_->stop();
+  zoomAnimation_->start();
 }
 
 void TrendChart::UndoZoom() {
   if (saved_) {
     for (int i = 0; i < 4; ++i) {
       Axes(i)->setRange(savedScales_[i].range);
-      automatic_[i] = savedScales_[i].automatic;
+      modes_[i] = savedScales_[i].mode;
     }
     saved_ = false;
   }
@@ -224,60 +501,54 @@ void TrendChart::ScrollAxis(QCPAxis* axis, double percent) {
 }
 
 void TrendChart::ScrollHorizontal(double percent) {
+  ApplyAutomaticRanges();
   ScrollAxis(xAxis2, percent);
   ScrollAxis(xAxis, percent);
   Refresh();
 }
 
 void TrendChart::ScrollVertical(double percent) {
+  ApplyAutomaticRanges();
   ScrollAxis(yAxis, percent);
   ScrollAxis(yAxis2, percent);
   Refresh();
 }
 
-void TrendChart::RebuildCurve(int channel) {
-  const Curve& c = curves_[channel];
-  QVector<QCPGraphData> data(qsizetype(c.values.size()));
-  for (size_t i = 0; i < c.values.size(); ++i)
-    data[qsizetype(i)] = QCPGraphData(double(i), c.values[i] * c.factor);
-  Series[channel]->data()->set(data, true);
-}
-
-void TrendChart::ApplyAutomaticRanges() {
-  const int n = PointCount();
-  if (automatic_[kBottom]) xAxis->setRange(0, std::max(n - 1, 1));
-  if (automatic_[kLeft]) {
-    const bool log = yAxis->scaleType() == QCPAxis::stLogarithmic;
-    double lo = std::numeric_limits<double>::infinity();
-    double hi = -lo;
-    for (int i = 0; i < kChannelCount; ++i) {
-      if (!curves_[i].shown) continue;
-      bool found = false;
-      const QCPRange r =
-          Series[i]->getValueRange(found, log ? QCP::sdPositive : QCP::sdBoth);
-      if (!found) continue;
-      lo = std::min(lo, r.lower);
-      hi = std::max(hi, r.upper);
-    }
-    if (!(lo <= hi)) {
-      lo = log ? 1 : 0;
-      hi = log ? 10 : 1;
-    } else if (lo == hi) {
-      if (log) {
-        lo /= 2;
-        hi *= 2;
-      } else {
-        lo -= 1;
-        hi += 1;
-      }
-    }
-    yAxis->setRange(lo, hi);
-  }
-}
-
 void TrendChart::Refresh() {
   ApplyAutomaticRanges();
   replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TrendChart::RedrawNow() {
+  ApplyAutomaticRanges();
+  replot(QCustomPlot::rpImmediateRefresh);
+}
+
+// ---------------------------------------------------------------------------
+// Mouse
+
+void TrendChart::processRectZoom(QRect rect, QMouseEvent*) {
+  // The rectangle between the pixels where the drag began and ended,
+  // whichever way it went, cut to the plotting area. (QRect::normalized
+  // would move a backward rectangle's corners by a pixel.)
+  const QRect r = QRect(QPoint(std::min(rect.left(), rect.right()), std::min(rect.top(), rect.bottom())),
+                        QPoint(std::max(rect.left(), rect.right()), std::max(rect.top(), rect.bottom()))) &
+                  axisRect()->rect();
+  if (r.width() < kMinZoomPixels || r.height() < kMinZoomPixels) {
+    replot(QCustomPlot::rpQueuedReplot);  // takes the rectangle off the screen
+    return;
+  }
+  ApplyAutomaticRanges();
+  const ZoomStart start = CaptureBeforeZoom();
+  SaveScalesOnce();
+  for (QCPAxis* a : {xAxis, xAxis2})
+    SetAxisMinMax(a, a->pixelToCoord(r.left()), a->pixelToCoord(r.right() + 1));
+  for (QCPAxis* a : {yAxis, yAxis2})
+    SetAxisMinMax(a, a->pixelToCoord(r.bottom() + 1), a->pixelToCoord(r.top()));
+  zoomed_ = true;
+  Refresh();
+  AnimateZoom(start);
+  emit Chart1Zoom();
 }
 
 void TrendChart::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -286,66 +557,64 @@ void TrendChart::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TrendChart::mousePressEvent(QMouseEvent* event) {
-  QCustomPlot::mousePressEvent(event);
-  dragStart_ = event->pos();
-  dragStartX_ = xAxis->range();
-  dragStartY_ = yAxis->range();
-  if (event->button() == Qt::LeftButton) {
-    drag_ = Drag::Zoom;
-    if (!zoomRect_) {
-      zoomRect_ = new QCPItemRect(this);
-      zoomRect_->setPen(QPen(Qt::black, 1, Qt::DashLine));
-      zoomRect_->setBrush(Qt::NoBrush);
-    }
-    zoomRect_->setVisible(false);
-  } else if (event->button() == Qt::RightButton) {
-    drag_ = Drag::Scroll;
+  if (event->button() == Qt::RightButton) {
+    // Scrolling is ours; the base would start a zoom rectangle for any button.
+    event->accept();
+    if (!axisRect()->rect().contains(event->pos())) return;
+    ApplyAutomaticRanges();
+    scrolling_ = true;
+    scrolled_ = false;
+    scrollStart_ = event->pos();
+    for (int i = 0; i < 4; ++i) scrollStartRanges_[i] = Axes(i)->range();
+    setCursor(Qt::ClosedHandCursor);
+    return;
   }
+  if (event->button() == Qt::LeftButton) QCustomPlot::mousePressEvent(event);
 }
 
 void TrendChart::mouseMoveEvent(QMouseEvent* event) {
-  QCustomPlot::mouseMoveEvent(event);
-  if (drag_ == Drag::Zoom && zoomRect_) {
-    zoomRect_->topLeft->setPixelPosition(dragStart_);
-    zoomRect_->bottomRight->setPixelPosition(event->pos());
-    zoomRect_->setVisible(true);
-    replot(QCustomPlot::rpQueuedReplot);
-  } else if (drag_ == Drag::Scroll) {
-    SaveScalesOnce();
-    const double dx = xAxis->pixelToCoord(dragStart_.x()) - xAxis->pixelToCoord(event->pos().x());
-    const double dy = yAxis->pixelToCoord(dragStart_.y()) - yAxis->pixelToCoord(event->pos().y());
-    SetAxisMinMax(xAxis, dragStartX_.lower + dx, dragStartX_.upper + dx);
-    SetAxisMinMax(yAxis, dragStartY_.lower + dy, dragStartY_.upper + dy);
-    dragStart_ = event->pos();
-    dragStartX_ = xAxis->range();
-    dragStartY_ = yAxis->range();
-    replot(QCustomPlot::rpQueuedReplot);
+  if (!scrolling_) {
+    QCustomPlot::mouseMoveEvent(event);
+    return;
   }
+  event->accept();
+  const QPoint delta = event->pos() - scrollStart_;
+  if (!scrolled_ && delta.manhattanLength() < 3) return;
+  if (!scrolled_) {
+    SaveScalesOnce();
+    scrolled_ = true;
+  }
+  // The data follow the pointer: measured from where the drag began, so
+  // rounding never adds up over a long drag.
+  const QRect r = axisRect()->rect();
+  for (int i = 0; i < 4; ++i) {
+    QCPAxis* a = Axes(i);
+    const QCPRange start = scrollStartRanges_[i];
+    const bool horizontal = a->orientation() == Qt::Horizontal;
+    const double pixels = horizontal ? -delta.x() : delta.y();
+    const double length = horizontal ? r.width() : r.height();
+    if (length <= 0) continue;
+    if (a->scaleType() == QCPAxis::stLogarithmic && start.lower > 0) {
+      const double ratio = std::pow(start.upper / start.lower, pixels / length);
+      SetAxisMinMax(a, start.lower * ratio, start.upper * ratio);
+    } else {
+      const double shift = start.size() * pixels / length;
+      SetAxisMinMax(a, start.lower + shift, start.upper + shift);
+    }
+  }
+  zoomed_ = true;
+  replot(QCustomPlot::rpQueuedReplot);
 }
 
 void TrendChart::mouseReleaseEvent(QMouseEvent* event) {
-  QCustomPlot::mouseReleaseEvent(event);
-  const Drag drag = drag_;
-  drag_ = Drag::None;
-  if (zoomRect_) zoomRect_->setVisible(false);
-  if (drag == Drag::Zoom) {
-    const QPoint end = event->pos();
-    if (std::abs(end.x() - dragStart_.x()) > 4 && std::abs(end.y() - dragStart_.y()) > 4) {
-      if (end.x() < dragStart_.x()) {
-        UndoZoom();  // dragging right to left undoes, as users of this chart expect
-      } else {
-        SaveScalesOnce();
-        SetAxisMinMax(xAxis, xAxis->pixelToCoord(dragStart_.x()), xAxis->pixelToCoord(end.x()));
-        SetAxisMinMax(yAxis, yAxis->pixelToCoord(dragStart_.y()), yAxis->pixelToCoord(end.y()));
-        zoomed_ = true;
-        Refresh();
-        emit Chart1Zoom();
-      }
-    } else {
-      replot(QCustomPlot::rpQueuedReplot);
-    }
-  } else if (drag == Drag::Scroll) {
-    if (event->pos() != dragStart_ || xAxis->range() != dragStartX_) emit Chart1Scroll();
-    zoomed_ = true;
+  if (!scrolling_) {
+    if (event->button() == Qt::LeftButton) QCustomPlot::mouseReleaseEvent(event);
+    return;
   }
+  if (event->button() != Qt::RightButton) return;
+  event->accept();
+  scrolling_ = false;
+  unsetCursor();
+  if (scrolled_) emit Chart1Scroll();
+  scrolled_ = false;
 }

@@ -112,11 +112,18 @@ QString FaultBitsText(int32_t faultBits) {
 }
 
 namespace {
+// The locale's long time format without its time-zone field: the table shows
+// the clock time only.
 QString LongTimeFormat() {
-  QString f = seams::Locale().timeFormat(QLocale::LongFormat);
-  // The table shows the clock time only: drop the time-zone field.
-  f.remove(QLatin1Char('t'));
-  return f.trimmed();
+  const QString format = seams::Locale().timeFormat(QLocale::LongFormat);
+  QString out;
+  bool quoted = false;
+  for (const QChar c : format) {
+    if (c == QLatin1Char('\'')) quoted = !quoted;
+    if (!quoted && c == QLatin1Char('t')) continue;
+    out += c;
+  }
+  return out.trimmed();
 }
 }  // namespace
 

@@ -1,0 +1,75 @@
+#pragma once
+// One curve of the trend chart. It keeps its values as appended, x being the
+// point's index, and draws them times its display factor, so a new factor
+// needs no pass over the data. Drawing costs at most a few segments per pixel
+// column whatever the number of points: where points crowd, each column is
+// drawn as the span of its values. Segments go to the painter one by one (a
+// wide antialiased polyline through thousands of points takes seconds to
+// fill), and a dotted line is cut into its dots here for the same reason.
+// In the 3-D look the curve becomes a ribbon at its own depth behind the
+// plot's front plane.
+
+#include <QColor>
+#include <QLineF>
+#include <QVector>
+#include <vector>
+
+#include <qcustomplot.h>
+
+class TrendSeries : public QCPAbstractPlottable {
+  Q_OBJECT
+ public:
+  TrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis);
+
+  int Count() const { return int(values_.size()); }
+  // The stored value of point `index` (0 outside the curve).
+  double Value(int index) const;
+  void Append(double y);
+  void Clear();
+
+  void SetFactor(double factor);
+  double Factor() const { return factor_; }
+  void SetColor(const QColor& color);
+  QColor Color() const { return pen().color(); }
+  void SetLineWidth(double width);
+  void SetDotted(bool dotted);
+
+  // Range of the drawn values (stored value x factor) over all points; only
+  // finite values count, and for `positiveOnly` only those above 0.
+  bool DrawnRange(bool positiveOnly, QCPRange* range) const;
+
+  // 3-D look: the ribbon starts `front` pixels behind the front plane and is
+  // `thickness` pixels deep; both 0 draw a flat line. `reach` is the total
+  // depth of the chart, which the drawing may take beyond the plot's edges.
+  void SetDepth(int front, int thickness, int reach);
+
+  // QCPAbstractPlottable
+  double selectTest(const QPointF& pos, bool onlySelectable, QVariant* details = nullptr) const override;
+  QCPRange getKeyRange(bool& foundRange, QCP::SignDomain inSignDomain = QCP::sdBoth) const override;
+  QCPRange getValueRange(bool& foundRange, QCP::SignDomain inSignDomain = QCP::sdBoth,
+                         const QCPRange& inKeyRange = QCPRange()) const override;
+
+  // The segments that drawing puts on screen with the current axes, before
+  // the depth offset (for tests and the benchmarks).
+  QVector<QLineF> ScreenSegments() const;
+
+ protected:
+  void draw(QCPPainter* painter) override;
+  void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override;
+  QRect clipRect() const override;
+
+ private:
+  void Polylines(std::vector<QVector<QPointF>>* runs) const;
+
+  std::vector<double> values_;
+  double factor_ = 1;
+  bool dotted_ = false;
+  int depthFront_ = 0, depthThickness_ = 0, depthReach_ = 0;
+
+  // Running extremes of the finite values, so that automatic scaling never
+  // walks the points.
+  bool hasFinite_ = false, hasPositive_ = false, hasNegative_ = false;
+  double min_ = 0, max_ = 0;
+  double minPositive_ = 0;  // smallest value above 0
+  double maxNegative_ = 0;  // largest value below 0
+};
