@@ -59,6 +59,10 @@ class NoPort final : public SerialBackend {
   int64_t Read(uint8_t*, int64_t) override { return 0; }
   bool Write(const uint8_t*, int64_t) override { return false; }
   bool Failed() const override { return false; }
+  bool ReadState() override { return false; }
+  uint32_t ModemLines() override { return 0; }
+  int64_t BytesToWrite() const override { return 0; }
+  int FailureReports() const override { return 0; }
 };
 
 // A working day of a gas boiler: slow drifts, sensor noise, readings in whole

@@ -167,7 +167,9 @@ TEST_F(ViewDialogTest, ATypedFactorMultipliesThePlottedValues) {
   });
   TrendChart* chart = Form1->Chart1;
   chart->AppendValue(2, 40);
-  EXPECT_DOUBLE_EQ(chart->SeriesCO->data()->at(0)->value, 100.0);
+  QCPRange drawn;
+  ASSERT_TRUE(chart->SeriesCO->DrawnRange(false, &drawn));
+  EXPECT_DOUBLE_EQ(drawn.upper, 100.0);
   EXPECT_DOUBLE_EQ(chart->StoredValue(2, 0), 40.0);
 }
 

@@ -39,7 +39,7 @@ int FuzzDataFile(const uint8_t* data, size_t size) {
   FUZZ_CHECK(result.linesLoaded >= 0);
   FUZZ_CHECK(table->RowCount() >= 1);
   FUZZ_CHECK(chart->PointCount() <= table->RowCount());
-  for (int c = 1; c < 12; ++c) FUZZ_CHECK(chart->Series[c]->dataCount() == chart->PointCount());
+  for (int c = 1; c < 12; ++c) FUZZ_CHECK(chart->Series[c]->Count() == chart->PointCount());
   // What was loaded can be written back.
   QString error;
   const auto bytes = TableFileBytes(*table, &error);

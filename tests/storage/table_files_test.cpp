@@ -171,7 +171,7 @@ TEST_F(TableFilesTest, ALineThatCannotBeReadLeavesNoRowAndNoPoint) {
   for (int ch = 0; ch < 12; ++ch) EXPECT_EQ(chart_.StoredValue(ch, 1), 2);
   EXPECT_EQ(chart_.PointCount(), 2);
   // Every curve holds the same number of points, however far the bad line got.
-  for (int ch = 0; ch < 12; ++ch) EXPECT_EQ(chart_.Series[ch]->dataCount(), 2) << ch;
+  for (int ch = 0; ch < 12; ++ch) EXPECT_EQ(chart_.Series[ch]->Count(), 2) << ch;
 }
 
 TEST_F(TableFilesTest, LinesCutByTheReadChunksAreJoined) {

@@ -28,6 +28,9 @@ QStringList SimProcess::Lines() {
 }
 
 int SimProcess::Count(const QRegularExpression& pattern) {
+  // Events reach us through the output pipe, replies through the serial line:
+  // a status round trip makes sure every event printed so far has arrived.
+  if (Running()) Status();
   Pump();
   int n = 0;
   for (const QString& l : lines_)
@@ -53,6 +56,7 @@ bool SimProcess::Start(const QStringList& args, int timeoutMs) {
 }
 
 bool SimProcess::WaitForLine(const QRegularExpression& pattern, int from, int timeoutMs) {
+  if (timeoutMs == 0 && Running()) Status();  // "has it happened yet?": sync first
   return WaitFor(
       [&] {
         Pump();
