@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QFile>
 #include <QSet>
+#include <algorithm>
 #include <iostream>
 #include <unistd.h>
 
@@ -32,6 +34,7 @@ class LongRunTest : public KorvexFixture {
   // One tick against the scripted analyzer; returns the results it added.
   int Step(ScriptedAnalyzer& analyzer) {
     Arrive(analyzer.Answer(serial_.LastWrite()));
+    serial_.writes.clear();  // the test's own record of frames must not grow
     Advance(1);
     const int before = Form1->Chart1->PointCount();
     Tick();
@@ -59,6 +62,7 @@ TEST_F(LongRunTest, AWeekAtOneSecondWritesSevenCompleteLogsWithFlatMemory) {
   const QDateTime end(first.addDays(7), QTime(0, 0, 30));
   while (Now() < end) {
     results += Step(analyzer);
+    if (Now().time().second() == 0) QCoreApplication::processEvents();  // as the event loop would
     if (Now().date() != day) {
       day = Now().date();
       memoryAtMidnight.push_back(ResidentKiB());
@@ -101,10 +105,13 @@ TEST_F(LongRunTest, AWeekAtOneSecondWritesSevenCompleteLogsWithFlatMemory) {
   EXPECT_EQ(logged + inTable, results);
   EXPECT_EQ(QDir(dir_.path()).entryList({QStringLiteral("*.ask")}).size(), 7);
 
-  // Memory after the first full day stays where it was.
-  const long growth = memoryAtMidnight.back() - memoryAtMidnight[1];
-  std::cout << "memory growth from day 2 to day 7: " << growth / 1024 << " MiB\n";
-  EXPECT_LT(growth, 16 * 1024);
+  // Memory after the first full day stays where it was: a day's results are
+  // about 20 MiB, so keeping even a part of each day would show here.
+  const long day2 = memoryAtMidnight[1];
+  const long peak = *std::max_element(memoryAtMidnight.begin() + 1, memoryAtMidnight.end());
+  std::cout << "memory after day 2: " << day2 / 1024 << " MiB, highest after it: " << peak / 1024
+            << " MiB, at the end: " << memoryAtMidnight.back() / 1024 << " MiB\n";
+  EXPECT_LT(peak - day2, 24 * 1024);
 }
 
 }  // namespace
