@@ -9,6 +9,8 @@
 struct TIOPort::Private {
   LineSettings settings;
   bool writePending = false;
+  bool lost = false;       // was open, then failed
+  int pollsSinceLoss = 0;
 };
 
 TIOPort::TIOPort(const QString& PortName) : d_(std::make_unique<Private>()) {
@@ -25,6 +27,7 @@ TIOPort::~TIOPort() {
 
 bool TIOPort::Connect(const QString& PortName) {
   if (backend_) backend_->Close();
+  d_->lost = false;
   this->PortName = PortName;
   d_->settings = LineSettings{};
   d_->writePending = false;
@@ -94,6 +97,8 @@ bool TIOPort::DropFailedPort() {
   if (backend_->Failed()) {
     backend_->Close();
     d_->writePending = false;
+    d_->lost = true;
+    d_->pollsSinceLoss = 0;
   }
   return !backend_->IsOpen();
 }
@@ -122,8 +127,26 @@ void TIOPort::Purge() {
   if (IsOpen()) backend_->Purge();
 }
 
+bool TIOPort::Reconnect() {
+  if (++d_->pollsSinceLoss < kReconnectPolls) return false;
+  d_->pollsSinceLoss = 0;
+  QString error;
+  if (!backend_->Open(SerialDeviceName(PortName), &error)) return false;
+  if (!backend_->ReadState() || !backend_->Configure(d_->settings)) {
+    backend_->Close();
+    return false;
+  }
+  d_->lost = false;
+  SetRts(false);
+  SetDtr(false);
+  Purge();
+  return true;
+}
+
 void TIOPort::Poll() {
-  if (DropFailedPort()) return;
+  // A line that went away (a USB adapter pulled, the analyzer's converter
+  // switched off) comes back by itself once the device is there again.
+  if (DropFailedPort() && !(d_->lost && Reconnect())) return;
 
   // Line events: a change of the modem lines.
   const uint32_t status = ReadModemStatus();

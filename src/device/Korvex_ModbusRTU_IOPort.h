@@ -74,10 +74,15 @@ class TIOPort {
   // Bytes delivered by one Poll at most. A real line brings about 9 bytes per
   // 10 ms; the cap only keeps a flooding device from holding the GUI thread.
   static constexpr int kMaxBytesPerPoll = 4096;
+  // A port that failed after it was open (an adapter pulled out) is tried
+  // again silently every this many polls (a second at one poll per 10 ms).
+  static constexpr int kReconnectPolls = 100;
 
  private:
   // Closes a backend that reported a failure; true when there is none open.
   bool DropFailedPort();
+  // Reopens a port lost after opening, without a message; true when open again.
+  bool Reconnect();
 
   std::unique_ptr<SerialBackend> backend_;
   struct Private;

@@ -180,6 +180,7 @@ TEST_F(IOPortTest, APortThatFailsAfterOpeningIsClosedAndStaysSilent) {
   int received = 0;
   port.OnReceive = [&received](TIOPort*, uint8_t, bool) { ++received; };
   serial_.broken = true;
+  serial_.refuseOpen = true;  // the device is gone, as a pulled adapter's is
   serial_.Queue({1, 2, 3});
   port.Poll();
   EXPECT_EQ(serial_.closeCount, 1);
@@ -193,6 +194,36 @@ TEST_F(IOPortTest, APortThatFailsAfterOpeningIsClosedAndStaysSilent) {
   EXPECT_EQ(serial_.readCalls, reads);
   EXPECT_EQ(serial_.closeCount, 1);
   EXPECT_TRUE(serial_.writes.empty());
+  EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(IOPortTest, ALostPortIsReopenedSilentlyOnceTheDeviceIsBack) {
+  TIOPort port(QStringLiteral("/dev/ttyUSB0"));
+  port.SetParameters(QStringLiteral("9600,N,8,2"));
+  std::vector<uint8_t> received;
+  port.OnReceive = [&received](TIOPort*, uint8_t b, bool) { received.push_back(b); };
+  serial_.broken = true;
+  serial_.refuseOpen = true;
+  port.Poll();
+  ASSERT_FALSE(port.IsOpen());
+  const int opensBefore = serial_.openCount;
+  // Tried once a second (every 100 polls) while the device is missing.
+  for (int i = 0; i < 3 * TIOPort::kReconnectPolls; ++i) port.Poll();
+  EXPECT_EQ(serial_.opened.count(QStringLiteral("/dev/ttyUSB0")), 1 + 3);
+  EXPECT_EQ(serial_.openCount, opensBefore);
+  // Plugged in again: opened with the same line settings, lines negated, queue purged.
+  serial_.broken = false;
+  serial_.refuseOpen = false;
+  serial_.dtr = serial_.rts = true;
+  for (int i = 0; i < TIOPort::kReconnectPolls; ++i) port.Poll();
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_EQ(serial_.openCount, opensBefore + 1);
+  EXPECT_EQ(serial_.settings.StopBits, 2);
+  EXPECT_FALSE(serial_.dtr);
+  EXPECT_FALSE(serial_.rts);
+  serial_.Queue({0x11, 0x22});
+  port.Poll();
+  EXPECT_EQ(received, (std::vector<uint8_t>{0x11, 0x22}));
   EXPECT_TRUE(TakeMessages().empty());
 }
 
