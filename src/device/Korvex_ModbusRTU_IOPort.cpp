@@ -94,7 +94,8 @@ bool TIOPort::SetParameters(const QString& Mode) {
 
 bool TIOPort::DropFailedPort() {
   if (!backend_) return true;
-  if (backend_->Failed()) {
+  // A backend keeps reporting its failure until it is opened again.
+  if (backend_->Failed() && !d_->lost) {
     backend_->Close();
     d_->writePending = false;
     d_->lost = true;

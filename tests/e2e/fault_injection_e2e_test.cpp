@@ -1,0 +1,205 @@
+// The whole program against a misbehaving analyzer line: noise, bad CRCs,
+// replies split across ticks or broken off, the analyzer taken over at its
+// panel, the simulator killed and restarted, the line closed for good.
+// Nothing may crash, no message box may come but the one warning of a lost
+// analyzer, and every result taken before a fault stays in the table.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QToolButton>
+#include <unistd.h>
+
+#include "acquisition/poll_cycle.h"
+#include "e2e/sim_fixture.h"
+
+namespace {
+
+const QString kWarning =
+    QStringLiteral(u"ВНИМАНИЕ!\r\nСБОЙ В РАБОТЕ ПРИБОРА!\r\nПРОВЕРТЕ ПОДКЛЮЧЕНИЕ И ПИТАНИЕ!");
+
+class FaultInjectionE2E : public SimFixture {
+ protected:
+  void TearDown() override {
+    SimFixture::TearDown();
+    if (!link_.isEmpty()) QFile::remove(link_);
+  }
+
+  // A symbolic link of our own for the simulator's port, short enough for the
+  // 30 characters of the settings' port name; it survives a restart.
+  QString Link() {
+    if (link_.isEmpty())
+      link_ = QStringLiteral("/tmp/kvx-%1-%2").arg(getpid()).arg(++counter_);
+    return link_;
+  }
+
+  QStringList SimArgs() const {
+    return {QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--measure"), QStringLiteral("0"),
+            QStringLiteral("--purge"), QStringLiteral("0"), QStringLiteral("--min-replies"),
+            QStringLiteral("2")};
+  }
+
+  void StartOnLink() {
+    QStringList args = SimArgs();
+    args << QStringLiteral("--link") << Link();
+    StartSim(args);
+    WriteDefaultSettings(Link());
+    StartProgram();
+    ASSERT_TRUE(messages_.empty());
+    ASSERT_TRUE(Form1->ComPort->IsOpen());
+  }
+
+  void ReachIdle() {
+    ASSERT_TRUE(TicksUntil([] { return DeviceRecord.WorkMode == kModeIdle && Form1->BitBtnPost->isEnabled(); }, 10));
+  }
+
+  // Continuous measurement with a row every tick until `rows` rows are in.
+  void MeasureUntil(int rows) {
+    ProgramSettings.RefreshPeriod = 1;
+    if (DeviceRecord.WorkMode != kModeContinuous) Form1->BitBtnPostClick();
+    ASSERT_TRUE(TicksUntil([rows] { return ResultRows() >= rows; }, 40));
+  }
+
+  // A tick that does not wait for a whole reply: the port is serviced for
+  // `ms` milliseconds and whatever came is what the next tick finds.
+  void ShortTick(int ms) {
+    Tick();
+    SimProcess::WaitFor(
+        [] {
+          Form1->Timer2Timer();
+          return false;
+        },
+        ms);
+    Advance(1);
+  }
+
+  QList<QStringList> Rows(int count) const {
+    QList<QStringList> rows;
+    for (int r = 1; r <= count; ++r) rows << Form1->Grid->Row(r);
+    return rows;
+  }
+
+  bool LabelRed() const { return Form1->LabelMode->palette().color(QPalette::Window) == QColor(Qt::red); }
+
+  QString link_;
+  static int counter_;
+};
+
+int FaultInjectionE2E::counter_ = 0;
+
+TEST_F(FaultInjectionE2E, ANoisyLineCostsTicksButNeitherResultsNorTheMeasurement) {
+  StartOnLink();
+  ReachIdle();
+  MeasureUntil(3);
+  const int before = ResultRows();
+  const QList<QStringList> kept = Rows(before);
+
+  const struct {
+    const char* command;
+    int ticks;
+  } faults[] = {
+      {"garbage 7 3", 4},   // bytes between frames spoil the reply they follow
+      {"crc 3", 3},         // wrong CRCs
+      {"split 1500 2", 4},  // replies split across ticks
+      {"cut 3", 3},         // replies broken off
+      {"silence 3", 3},     // no answer at all
+  };
+  for (const auto& f : faults) {
+    ASSERT_TRUE(sim_->Command(QString::fromLatin1(f.command)));
+    for (int i = 0; i < f.ticks; ++i) ShortTick(600);
+    RunTick();  // a good exchange between the faults keeps the link alive
+  }
+  EXPECT_GE(sim_->Count(Line("^FAULT")), 12);
+  ASSERT_TRUE(sim_->Command(QStringLiteral("normal")));
+  ASSERT_TRUE(TicksUntil([before] { return ResultRows() >= before + 5; }, 30));
+
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_FALSE(LabelRed());
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeContinuous);
+  EXPECT_EQ(Rows(before), kept);
+  // The rows stay numbered without a gap or a repeat.
+  for (int r = 1; r <= ResultRows(); ++r) EXPECT_EQ(Form1->Grid->Cells(0, r), QString::number(r - 1));
+}
+
+TEST_F(FaultInjectionE2E, ManualOperationMidMeasurementStopsTheModeQuietlyAndStopBringsItBack) {
+  StartOnLink();
+  ReachIdle();
+  MeasureUntil(2);
+  const int before = ResultRows();
+  const QList<QStringList> kept = Rows(before);
+
+  ASSERT_TRUE(sim_->Command(QStringLiteral("manual on")));
+  ASSERT_TRUE(TicksUntil([] { return DeviceRecord.DeviceState == 4; }, 10));
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
+  EXPECT_EQ(Form1->LabelMode->text(), QStringLiteral(u"Работа вручную"));
+  EXPECT_GE(sim_->Count(Line("^COMMAND 3 ignored")), 1);
+  // The stop handler was not run: Stop stays at hand, the mode's lamp lit.
+  EXPECT_TRUE(Form1->BitBtnStop->isEnabled());
+  EXPECT_TRUE(Form1->SpeedButtonLedConst->isEnabled());
+
+  ASSERT_TRUE(sim_->Command(QStringLiteral("manual off")));
+  Form1->BitBtnStopClick();
+  ASSERT_TRUE(TicksUntil([] { return Form1->BitBtnPost->isEnabled(); }, 15));
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(Rows(before), kept);
+}
+
+TEST_F(FaultInjectionE2E, TheSimulatorKilledMidMeasurementWarnsOnceAndTheProgramRecoversWhenItIsBack) {
+  StartOnLink();
+  ReachIdle();
+  MeasureUntil(3);
+  const int before = ResultRows();
+  const QList<QStringList> kept = Rows(before);
+
+  sim_->Kill();
+  // No answers now; the port sees the hang-up and closes.
+  for (int i = 0; i < 40; ++i) ShortTick(50);
+  EXPECT_FALSE(Form1->ComPort->IsOpen());
+  EXPECT_TRUE(LabelRed());
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, kWarning);
+  EXPECT_EQ(+DeviceRecord.DeviceState, 8);
+  EXPECT_FALSE(Form1->BitBtnPost->isEnabled());
+  EXPECT_EQ(Form1->LabelMode->text(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
+
+  // The analyzer comes back on the same line: the port reopens by itself,
+  // the stop sequence runs and the mode buttons return.
+  QStringList args = SimArgs();
+  args << QStringLiteral("--link") << Link();
+  StartSim(args);
+  ASSERT_TRUE(TicksUntil([] { return Form1->BitBtnPost->isEnabled(); }, 20));
+  EXPECT_TRUE(Form1->ComPort->IsOpen());
+  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
+  EXPECT_FALSE(LabelRed());
+  EXPECT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(Rows(before), kept);
+
+  // And measures again, numbering on after the rows it had.
+  MeasureUntil(before + 2);
+  EXPECT_EQ(Form1->Grid->Cells(0, before + 1), QString::number(before));
+}
+
+TEST_F(FaultInjectionE2E, ALineClosedForGoodLeavesTheProgramQuietWithItsResults) {
+  StartOnLink();
+  ReachIdle();
+  MeasureUntil(2);
+  const int before = ResultRows();
+  const QList<QStringList> kept = Rows(before);
+
+  ASSERT_TRUE(sim_->Command(QStringLiteral("hangup")));
+  ShortTick(200);  // a reply already on its way may still come
+  const int rows = ResultRows();
+  for (int i = 0; i < 200; ++i) ShortTick(20);
+  EXPECT_EQ(messages_.size(), 1u);  // the one warning, no storm
+  EXPECT_TRUE(LabelRed());
+  EXPECT_FALSE(Form1->ComPort->IsOpen());
+  EXPECT_EQ(+DeviceRecord.RequestKind, 3);
+  EXPECT_EQ(Rows(before), kept);
+  EXPECT_EQ(ResultRows(), rows);
+}
+
+}  // namespace
