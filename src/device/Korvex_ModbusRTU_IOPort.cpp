@@ -1,6 +1,7 @@
 #include "device/Korvex_ModbusRTU_IOPort.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QStringList>
 
 #include "app/platform_seams.h"
@@ -131,8 +132,12 @@ void TIOPort::Purge() {
 bool TIOPort::Reconnect() {
   if (++d_->pollsSinceLoss < kReconnectPolls) return false;
   d_->pollsSinceLoss = 0;
+  const QString device = SerialDeviceName(PortName);
+  // A pseudo-terminal's number goes to whatever program asks next: never
+  // take one over unasked (it may be somebody's terminal session).
+  if (QFileInfo(device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"))) return false;
   QString error;
-  if (!backend_->Open(SerialDeviceName(PortName), &error)) return false;
+  if (!backend_->Open(device, &error)) return false;
   if (!backend_->ReadState() || !backend_->Configure(d_->settings)) {
     backend_->Close();
     return false;

@@ -10,10 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QToolButton>
 #include <unistd.h>
 
 #include "acquisition/poll_cycle.h"
+#include "dialogs/Korvex_ModbusRTU_SetUnit.h"
 #include "e2e/sim_fixture.h"
 
 namespace {
@@ -166,13 +168,20 @@ TEST_F(FaultInjectionE2E, TheSimulatorKilledMidMeasurementWarnsOnceAndTheProgram
   EXPECT_FALSE(Form1->BitBtnPost->isEnabled());
   EXPECT_EQ(Form1->LabelMode->text(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
 
-  // The analyzer comes back on the same line: the port reopens by itself,
-  // the stop sequence runs and the mode buttons return.
+  // The analyzer comes back on a new pseudo-terminal behind the same link; a
+  // pseudo-terminal is never taken over unasked, so the operator applies the
+  // options once, which reopens the port. Then the stop sequence runs and the
+  // mode buttons return.
   QStringList args = SimArgs();
   args << QStringLiteral("--link") << Link();
   StartSim(args);
-  ASSERT_TRUE(TicksUntil([] { return Form1->BitBtnPost->isEnabled(); }, 20));
+  modal_ = [](QDialog*) {
+    FormControl->ButtonApply->click();
+    return FormControl->result();
+  };
+  Form1->N6Click();
   EXPECT_TRUE(Form1->ComPort->IsOpen());
+  ASSERT_TRUE(TicksUntil([] { return Form1->BitBtnPost->isEnabled(); }, 20));
   EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
   EXPECT_FALSE(LabelRed());
   EXPECT_EQ(messages_.size(), 1u);
