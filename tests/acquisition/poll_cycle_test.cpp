@@ -35,9 +35,7 @@ class PollCycleTest : public KorvexFixture {
  protected:
   void SetUp() override {
     KorvexFixture::SetUp();
-    WriteDefaultSettings();
-    StartProgram();
-    ASSERT_TRUE(TakeMessages().empty());
+    StartWithDefaults();
   }
 
   // The request sent by the last tick.

@@ -4,7 +4,11 @@
 // Multi-byte fields of the packed records are compared as values (+field):
 // EXPECT_EQ would bind a reference to a misaligned member.
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
+#include <QDialog>
+#include <functional>
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
@@ -15,6 +19,23 @@
 #include <cstring>
 
 namespace dialog_test {
+
+// A modal-dialog handler for the fixture's `modal_`: shows the dialog of type
+// `Dialog`, lets `use` work its controls and click a button, and returns the
+// dialog's result as exec() would.
+template <typename Dialog>
+std::function<int(QDialog*)> Working(std::function<void(Dialog*)> use) {
+  return [use](QDialog* d) {
+    auto* form = qobject_cast<Dialog*>(d);
+    EXPECT_NE(form, nullptr);
+    if (form) {
+      form->show();
+      use(form);
+      form->hide();
+    }
+    return d->result();
+  };
+}
 
 // Sends a key press and release to `target`, as the focus widget receives them.
 inline void Key(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,

@@ -21,23 +21,12 @@ class FuelDialogTest : public KorvexFixture {
  protected:
   void SetUp() override {
     KorvexFixture::SetUp();
-    WriteDefaultSettings();
-    StartProgram();
-    ASSERT_TRUE(TakeMessages().empty());
+    StartWithDefaults();
     devicePath_ = InDir(QStringLiteral("Device-001.ini"));
   }
 
   int OpenFuel(const std::function<void(TFormFuel*)>& use) {
-    modal_ = [use](QDialog* d) {
-      auto* form = qobject_cast<TFormFuel*>(d);
-      EXPECT_NE(form, nullptr);
-      if (form) {
-        form->show();
-        use(form);
-        form->hide();
-      }
-      return d->result();
-    };
+    modal_ = dialog_test::Working<TFormFuel>(use);
     int result = -1;
     const auto inner = modal_;
     modal_ = [&result, inner](QDialog* d) { return result = inner(d); };

@@ -22,9 +22,7 @@ class OptionsDialogTest : public KorvexFixture {
  protected:
   void SetUp() override {
     KorvexFixture::SetUp();
-    WriteDefaultSettings();
-    StartProgram();
-    ASSERT_TRUE(TakeMessages().empty());
+    StartWithDefaults();
     settingsPath_ = InDir(QStringLiteral("korvex.ini"));
     devicePath_ = InDir(QStringLiteral("Device-001.ini"));
   }
@@ -32,16 +30,7 @@ class OptionsDialogTest : public KorvexFixture {
   // Opens the dialog from its menu handler; `use` works the dialog and clicks
   // a button.
   void OpenOptions(const std::function<void(TFormControl*)>& use) {
-    modal_ = [use](QDialog* d) {
-      auto* form = qobject_cast<TFormControl*>(d);
-      EXPECT_NE(form, nullptr);
-      if (form) {
-        form->show();
-        use(form);
-        form->hide();
-      }
-      return d->result();
-    };
+    modal_ = dialog_test::Working<TFormControl>(use);
     Form1->N6Click();
   }
 

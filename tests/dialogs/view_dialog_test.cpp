@@ -25,24 +25,13 @@ class ViewDialogTest : public KorvexFixture {
  protected:
   void SetUp() override {
     KorvexFixture::SetUp();
-    WriteDefaultSettings();
-    StartProgram();
-    ASSERT_TRUE(TakeMessages().empty());
+    StartWithDefaults();
     settingsPath_ = InDir(QStringLiteral("korvex.ini"));
     devicePath_ = InDir(QStringLiteral("Device-001.ini"));
   }
 
   void OpenView(const std::function<void(TFormSetView*)>& use) {
-    modal_ = [use](QDialog* d) {
-      auto* form = qobject_cast<TFormSetView*>(d);
-      EXPECT_NE(form, nullptr);
-      if (form) {
-        form->show();
-        use(form);
-        form->hide();
-      }
-      return d->result();
-    };
+    modal_ = dialog_test::Working<TFormSetView>(use);
     Form1->N5Click();
   }
 

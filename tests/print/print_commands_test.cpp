@@ -71,9 +71,7 @@ class PrintCommandsTest : public KorvexFixture {
  protected:
   void SetUp() override {
     KorvexFixture::SetUp();
-    WriteDefaultSettings();
-    StartProgram();
-    ASSERT_TRUE(TakeMessages().empty());
+    StartWithDefaults();
     printer_ = Form1->Printer();
     printer_->setOutputFormat(QPrinter::PdfFormat);
     printer_->setOutputFileName(InDir(QStringLiteral("out.pdf")));

@@ -66,6 +66,12 @@ TForm1* KorvexFixture::StartProgram() {
   return Form1;
 }
 
+void KorvexFixture::StartWithDefaults() {
+  WriteDefaultSettings();
+  StartProgram();
+  ASSERT_TRUE(TakeMessages().empty());
+}
+
 void KorvexFixture::Arrive(const Frame& bytes) {
   for (uint8_t b : bytes) Form1->Recieve(Form1->ComPort, b, false);
 }

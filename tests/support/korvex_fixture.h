@@ -36,6 +36,8 @@ class KorvexFixture : public ::testing::Test {
   void WriteDefaultSettings(const QString& portName = QStringLiteral("COM2"));
   // Creates the five windows as the program's entry does (runs FormCreate).
   TForm1* StartProgram();
+  // Default settings files, then the program; start-up shows no box.
+  void StartWithDefaults();
 
   // Clock.
   void SetNow(const QDateTime& now) { now_ = now; }

@@ -14,9 +14,7 @@
 class ViewFixture : public KorvexFixture {
  protected:
   void Start() {
-    WriteDefaultSettings();
-    StartProgram();
-    ASSERT_TRUE(TakeMessages().empty());
+    StartWithDefaults();
   }
 
   // Shows the window so the chart has its size and axes their pixels.
