@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QScreen>
 
 #include "app/Korvex_ModbusRTU_MainChat.h"
 
@@ -16,6 +17,11 @@ int main(int argc, char* argv[]) {
   QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
   CreateForms();
+  // The main window opens in the middle of the screen.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect frame = Form1->frameGeometry();
+    Form1->move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+  }
   Form1->show();
   const int code = app.exec();
   DestroyForms();
