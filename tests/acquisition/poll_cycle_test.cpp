@@ -385,12 +385,6 @@ TEST_F(PollCycleTest, NoAnalyzerAtAllTurnsTheLabelRedAtThe32ndTickWithoutABox) {
 
 TEST_F(PollCycleTest, LostAnalyzerWarnsOnceWithTheTimerOffAndRecoversThroughTheStopEcho) {
   BringToIdle();
-  bool timerEnabledDuringBox = true;
-  seams::SetMessageHandler([&](const seams::MessageRequest& r) {
-    messages_.push_back({r.icon, r.title, r.text});
-    timerEnabledDuringBox = Form1->Timer1->Enabled();
-    return seams::MsgResult::Ok;
-  });
   for (int tick = 1; tick <= 30; ++tick) Tick();
   EXPECT_FALSE(LabelRed());
   EXPECT_TRUE(messages_.empty());
@@ -399,7 +393,7 @@ TEST_F(PollCycleTest, LostAnalyzerWarnsOnceWithTheTimerOffAndRecoversThroughTheS
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].title, QStringLiteral("Error"));
   EXPECT_EQ(messages_[0].text, kWarning);
-  EXPECT_FALSE(timerEnabledDuringBox);
+  EXPECT_FALSE(messages_[0].timer1Enabled);
   EXPECT_TRUE(Form1->Timer1->Enabled());
   EXPECT_EQ(+DeviceRecord.DeviceState, 8);
   EXPECT_TRUE(ModeButtonsDisabled());

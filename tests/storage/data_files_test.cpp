@@ -79,19 +79,13 @@ TEST_F(DataFilesTest, AnExistingFileIsReplacedWhole) {
 
 TEST_F(DataFilesTest, AFileThatCannotBeCreatedIsReportedAndTheTimerRunsAgain) {
   ASSERT_TRUE(WriteAll(InDir(QStringLiteral("plain")), "not a directory"));
-  bool timerDuringMessage = true;
-  seams::SetMessageHandler([&](const seams::MessageRequest& r) {
-    timerDuringMessage = Form1->Timer1->Enabled();
-    messages_.push_back({r.icon, r.title, r.text});
-    return seams::MsgResult::Ok;
-  });
   AddResult(185);
   Save(InDir(QStringLiteral("plain/a.kvx")));
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].title, QStringLiteral("Error"));
   EXPECT_EQ(messages_[0].text, kWriteError);
   EXPECT_EQ(beeps_, 1);
-  EXPECT_FALSE(timerDuringMessage);
+  EXPECT_FALSE(messages_[0].timer1Enabled);
   EXPECT_TRUE(Form1->Timer1->Enabled());
   EXPECT_TRUE(Form1->DataNotSaved);
 }

@@ -4,6 +4,7 @@
 #include <QDir>
 
 #include "app/Korvex_ModbusRTU_MainChat.h"
+#include "app/message_timer.h"
 #include "device/fuel_table.h"
 #include "storage/settings_files.h"
 
@@ -15,7 +16,7 @@ void KorvexFixture::SetUp() {
   now_ = QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0));
   seams::SetClock([this] { return now_; });
   seams::SetMessageHandler([this](const seams::MessageRequest& r) {
-    messages_.push_back({r.icon, r.title, r.text});
+    messages_.push_back({r.icon, r.title, r.text, Form1 && Form1->Timer1->Enabled()});
     if (!answers_.empty()) {
       const seams::MsgResult a = answers_.front();
       answers_.pop_front();

@@ -23,6 +23,7 @@ struct RecordedMessage {
   seams::MsgIcon icon;
   QString title;
   QString text;
+  bool timer1Enabled = false;  // the poll timer's state while the box was open
 };
 
 class KorvexFixture : public ::testing::Test {
