@@ -12,6 +12,7 @@
 #include <QTableView>
 #include <QToolButton>
 
+#include "support/test_files.h"
 #include "app/Korvex_ModbusRTU_MainChat.h"
 #include "app/message_timer.h"
 #include "dialogs/Korvex_ModbusRTU_About.h"
@@ -24,10 +25,7 @@ namespace {
 
 class MainWindowTest : public KorvexFixture {};
 
-QByteArray FileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+inline QByteArray FileBytes(const QString& path) { return test_files::ReadAll(path); }
 
 TEST_F(MainWindowTest, FirstStartInAnEmptyDirectoryResetsAndWritesBothFiles) {
   StartProgram();

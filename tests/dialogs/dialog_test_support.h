@@ -18,6 +18,8 @@
 #include <QWidget>
 #include <cstring>
 
+#include "support/test_files.h"
+
 namespace dialog_test {
 
 // A modal-dialog handler for the fixture's `modal_`: shows the dialog of type
@@ -54,10 +56,7 @@ inline void Type(QWidget* target, const QString& text) {
   }
 }
 
-inline QByteArray FileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+inline QByteArray FileBytes(const QString& path) { return test_files::ReadAll(path); }
 
 inline QDateTime FileTime(const QString& path) { return QFileInfo(path).lastModified(); }
 

@@ -10,20 +10,13 @@
 #include <cstring>
 
 #include "app/platform_seams.h"
+#include "support/test_files.h"
 #include "storage/text_codec.h"
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  ASSERT_EQ(f.write(bytes), bytes.size());
-}
+using test_files::ReadAll;
+using test_files::WriteAll;
 
 void PutU32(QByteArray& b, int at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = char((v >> (8 * i)) & 0xFF);
@@ -162,8 +155,8 @@ TEST_F(SettingsFilesTest, HandBuiltImagesLoadIntoTheRightFieldsAndSaveBackUnchan
   const double values[13] = {185, 21, 6.1, 42, 118, 3, 7, 0, 10.95, 121, 8.72, 1.41, 46000.5};
   for (int i = 0; i < 13; ++i) PutDouble(d, 135 + 8 * i, values[i]);
 
-  WriteAll(settingsPath_, s);
-  WriteAll(devicePath_, d);
+  ASSERT_TRUE(WriteAll(settingsPath_, s));
+  ASSERT_TRUE(WriteAll(devicePath_, d));
   ASSERT_TRUE(SettingsLoad());
 
   EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM12"));
@@ -207,7 +200,7 @@ TEST_F(SettingsFilesTest, HandBuiltImagesLoadIntoTheRightFieldsAndSaveBackUnchan
 TEST_F(SettingsFilesTest, ResetWritesOnlyTheStringsLengthAndCharacters) {
   QByteArray s = DefaultSettingsImage();
   s.replace(0, 31, QByteArray(31, 'Z').replace(0, 1, "\x1E"));
-  WriteAll(settingsPath_, s);
+  ASSERT_TRUE(WriteAll(settingsPath_, s));
   EXPECT_FALSE(SettingsLoad());  // no device file
   SettingsReset();
   ASSERT_TRUE(SettingsSave());
@@ -218,11 +211,11 @@ TEST_F(SettingsFilesTest, ResetWritesOnlyTheStringsLengthAndCharacters) {
 
 TEST_F(SettingsFilesTest, ShortDeviceFileFailsAndLongSettingsFileIsCut) {
   QByteArray s = DefaultSettingsImage() + QByteArray(63, '\x77');  // 300 bytes
-  WriteAll(settingsPath_, s);
-  WriteAll(devicePath_, DefaultDeviceImage().left(238));
+  ASSERT_TRUE(WriteAll(settingsPath_, s));
+  ASSERT_TRUE(WriteAll(devicePath_, DefaultDeviceImage().left(238)));
   EXPECT_FALSE(SettingsLoad());
 
-  WriteAll(devicePath_, DefaultDeviceImage());
+  ASSERT_TRUE(WriteAll(devicePath_, DefaultDeviceImage()));
   EXPECT_TRUE(SettingsLoad());
   ASSERT_TRUE(SettingsSave());
   EXPECT_EQ(ReadAll(settingsPath_).size(), 237);
@@ -230,7 +223,7 @@ TEST_F(SettingsFilesTest, ShortDeviceFileFailsAndLongSettingsFileIsCut) {
 }
 
 TEST_F(SettingsFilesTest, MissingSettingsFileSkipsTheDeviceFile) {
-  WriteAll(devicePath_, QByteArray(239, '\x11'));
+  ASSERT_TRUE(WriteAll(devicePath_, QByteArray(239, '\x11')));
   DeviceRecord.DeviceAddress = 1;
   EXPECT_FALSE(SettingsLoad());
   EXPECT_EQ(+DeviceRecord.DeviceAddress, 1);  // the device file was not read
@@ -240,8 +233,8 @@ TEST_F(SettingsFilesTest, DeviceSlotOutsideOneToEightIsAFailedLoad) {
   for (uint8_t slot : {uint8_t(0), uint8_t(9), uint8_t(255)}) {
     QByteArray d = DefaultDeviceImage();
     d[1] = char(slot);
-    WriteAll(settingsPath_, DefaultSettingsImage());
-    WriteAll(devicePath_, d);
+    ASSERT_TRUE(WriteAll(settingsPath_, DefaultSettingsImage()));
+    ASSERT_TRUE(WriteAll(devicePath_, d));
     EXPECT_FALSE(SettingsLoad()) << int(slot);
     EXPECT_EQ(+DeviceRecord.DeviceSlot, 1) << int(slot);
     SettingsReset();  // must stay inside the eight slots
@@ -250,8 +243,8 @@ TEST_F(SettingsFilesTest, DeviceSlotOutsideOneToEightIsAFailedLoad) {
 }
 
 TEST_F(SettingsFilesTest, FileCutAfterTheSlotByteLeavesItsBytesBeforeFailing) {
-  WriteAll(settingsPath_, DefaultSettingsImage());
-  WriteAll(devicePath_, QByteArray("\x07\x05", 2));
+  ASSERT_TRUE(WriteAll(settingsPath_, DefaultSettingsImage()));
+  ASSERT_TRUE(WriteAll(devicePath_, QByteArray("\x07\x05", 2)));
   EXPECT_FALSE(SettingsLoad());
   EXPECT_EQ(+DeviceRecord.DeviceAddress, 7);
   EXPECT_EQ(+DeviceRecord.DeviceSlot, 5);

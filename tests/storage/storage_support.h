@@ -14,6 +14,8 @@
 #include "view/results_table.h"
 #include "view/trend_chart.h"
 
+#include "support/test_files.h"
+
 namespace storage_test {
 
 inline const QString kWriteError =
@@ -21,15 +23,8 @@ inline const QString kWriteError =
 inline const QString kReadError =
     QStringLiteral(u"Файл слишком велик, заблокирован\r\nили содержит ошибки формата!");
 
-inline QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
+using test_files::ReadAll;
+using test_files::WriteAll;
 
 // A plausible measurement; `tg` tells the results apart.
 inline TMeasurement Sample(double tg) {

@@ -6,21 +6,14 @@
 #include <QTemporaryDir>
 
 #include "app/platform_seams.h"
+#include "support/test_files.h"
 #include "view/results_table.h"
 #include "view/trend_chart.h"
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  ASSERT_EQ(f.write(bytes), bytes.size());
-}
+using test_files::ReadAll;
+using test_files::WriteAll;
 
 // A data line of 16 cells, each followed by a TAB.
 QByteArray Line(const QList<QByteArray>& cells) {
@@ -47,7 +40,7 @@ class TableFilesTest : public ::testing::Test {
 
   QString Path(const QString& name) const { return dir_.filePath(name); }
   TableLoadResult Load(const QByteArray& bytes) {
-    WriteAll(Path(QStringLiteral("in.kvx")), bytes);
+    EXPECT_TRUE(WriteAll(Path(QStringLiteral("in.kvx")), bytes));
     return LoadTableFile(Path(QStringLiteral("in.kvx")), table_, chart_);
   }
 
@@ -104,7 +97,7 @@ TEST_F(TableFilesTest, EveryCellIsFollowedByATabAndRowsEndInCrLf) {
 
 TEST_F(TableFilesTest, TextWithoutAWindows1251FormIsRefusedAndTheOldFileStays) {
   const QString path = Path(QStringLiteral("t.kvx"));
-  WriteAll(path, "old");
+  ASSERT_TRUE(WriteAll(path, "old"));
   table_.SetCell(15, 1, QStringLiteral(u"中"));
   QString error;
   EXPECT_FALSE(TableFileBytes(table_, &error).has_value());
