@@ -24,14 +24,16 @@
 #include <random>
 #include <string>
 
-#include "app/Korvex_ModbusRTU_MainChat.h"
-#include "app/message_timer.h"
-#include "app/platform_seams.h"
+#include "app/main_window.h"
+#include "app/session.h"
+#include "data/results_log.h"
+#include "data/value_format.h"
 #include "device/serial_backend.h"
+#include "platform/seams.h"
+#include "platform/timer.h"
 #include "storage/settings_records.h"
-#include "view/results_table.h"
+#include "view/results_table_model.h"
 #include "view/trend_chart.h"
-#include "view/value_format.h"
 
 namespace {
 
@@ -46,51 +48,54 @@ std::map<std::string, double> g_figures;
 // lives with.
 class NoPort final : public SerialBackend {
  public:
-  bool Open(const QString&, QString* error) override {
+  bool open(const QString&, QString* error) override {
     if (error) *error = QStringLiteral("no port in the benchmark");
     return false;
   }
-  bool IsOpen() const override { return false; }
-  void Close() override {}
-  bool Configure(const LineSettings&) override { return false; }
-  bool SetDtr(bool) override { return false; }
-  bool SetRts(bool) override { return false; }
-  void Purge() override {}
-  int64_t Read(uint8_t*, int64_t) override { return 0; }
-  bool Write(const uint8_t*, int64_t) override { return false; }
-  bool Failed() const override { return false; }
-  bool ReadState() override { return false; }
-  uint32_t ModemLines() override { return 0; }
-  int64_t BytesToWrite() const override { return 0; }
-  int FailureReports() const override { return 0; }
+  bool isOpen() const override { return false; }
+  void close() override {}
+  bool readState() override { return false; }
+  bool configure(const LineSettings&) override { return false; }
+  bool setDtr(bool) override { return false; }
+  bool setRts(bool) override { return false; }
+  void purge() override {}
+  int64_t read(uint8_t*, int64_t) override { return 0; }
+  bool write(const uint8_t*, int64_t) override { return false; }
+  bool failed() const override { return false; }
+  int failureReports() const override { return 0; }
 };
 
 // A working day of a gas boiler: slow drifts, sensor noise, readings in whole
 // ppm, CO peaks when the burner restarts.
-TMeasurement Realistic(int i, std::mt19937& rng) {
+Result realistic(int i, std::mt19937& rng) {
+  using namespace channel;
   std::normal_distribution<double> n(0, 1);
   const double t = i;
-  TMeasurement m{};
-  m.Tg = std::round(180 + 15 * std::sin(2 * kPi * t / 7200) + 5 * std::sin(2 * kPi * t / 600) + n(rng));
-  m.O2 = std::round((6 + 1.2 * std::sin(2 * kPi * t / 3600) + 0.1 * n(rng)) * 100) / 100;
+  Result r;
+  const QDateTime at = QDateTime(QDate(2026, 12, 6), QTime(0, 0)).addSecs(i);
+  r.utcMs = at.toMSecsSinceEpoch();
+  r.utcOffset = at.offsetFromUtc();
+  ChannelValues& m = r.values;
+  m[Tg] = std::round(180 + 15 * std::sin(2 * kPi * t / 7200) + 5 * std::sin(2 * kPi * t / 600) + n(rng));
+  m[O2] = std::round((6 + 1.2 * std::sin(2 * kPi * t / 3600) + 0.1 * n(rng)) * 100) / 100;
   const bool restart = (i % 2700) < 40;
-  m.CO = std::max(0.0, std::round(40 + 25 * std::sin(2 * kPi * t / 1800) + 4 * n(rng) + (restart ? 400 : 0)));
-  m.NO = std::round(120 + 10 * std::sin(2 * kPi * t / 5400) + 2 * n(rng));
-  m.NO2 = std::max(0.0, std::round(3 + 0.6 * n(rng)));
-  m.SO2 = std::max(0.0, std::round(2 + n(rng)));
-  m.H2S = 0;
-  m.CO2 = 21 * 0.5 * (21 - m.O2) / 21;
-  m.NOx = m.NO + m.NO2;
-  m.Alf = 21 / (21 - m.O2);
-  m.Qa = 4 + 0.03 * m.Tg * m.Alf;
-  m.Ta = std::round(20 + 3 * std::sin(2 * kPi * t / kDay));
-  return m;
+  m[CO] = std::max(0.0, std::round(40 + 25 * std::sin(2 * kPi * t / 1800) + 4 * n(rng) + (restart ? 400 : 0)));
+  m[NO] = std::round(120 + 10 * std::sin(2 * kPi * t / 5400) + 2 * n(rng));
+  m[NO2] = std::max(0.0, std::round(3 + 0.6 * n(rng)));
+  m[SO2] = std::max(0.0, std::round(2 + n(rng)));
+  m[H2S] = 0;
+  m[CO2] = 21 * 0.5 * (21 - m[O2]) / 21;
+  m[NOx] = m[NO] + m[NO2];
+  m[Alf] = 21 / (21 - m[O2]);
+  m[Qa] = 4 + 0.03 * m[Tg] * m[Alf];
+  m[Ta] = std::round(20 + 3 * std::sin(2 * kPi * t / kDay));
+  return r;
 }
 
 // Every curve from the bottom of the chart to its top at every point.
-std::array<double, kChannelCount> Noise(std::mt19937& rng) {
+ChannelValues noise(std::mt19937& rng) {
   std::uniform_real_distribution<double> u(0, 1000);
-  std::array<double, kChannelCount> v;
+  ChannelValues v;
   for (double& x : v) x = u(rng);
   return v;
 }
@@ -98,69 +103,72 @@ std::array<double, kChannelCount> Noise(std::mt19937& rng) {
 class Program {
  public:
   Program() {
-    seams::SetExecutablePath(QDir(dir_.path()).filePath(QStringLiteral("korvex")));
-    seams::SetLocale(QLocale(QLocale::Russian, QLocale::Russia));
-    seams::SetMessageHandler([](const seams::MessageRequest& r) {
+    seams::setExecutablePath(QDir(dir_.path()).filePath(QStringLiteral("korvex")));
+    seams::setLocale(QLocale(QLocale::Russian, QLocale::Russia));
+    seams::setMessageHandler([](const seams::MessageRequest& r) {
       return r.buttons == seams::MsgButtons::Ok ? seams::MsgResult::Ok : seams::MsgResult::Yes;
     });
-    seams::SetBeepHandler([] {});
-    seams::SetModalHandler([](QDialog*) { return 0; });
-    SetSerialBackendFactory([] { return std::make_unique<NoPort>(); });
-    CreateForms();
-    Form1->resize(808, 540);
-    Form1->show();
+    seams::setBeepHandler([] {});
+    seams::setModalHandler([](QDialog*) { return 0; });
+    setSerialBackendFactory([] { return std::make_unique<NoPort>(); });
+    session_ = std::make_unique<Session>();
+    window_ = std::make_unique<MainWindow>(*session_);
+    window_->resize(808, 540);
+    window_->show();
     QApplication::processEvents();
   }
   ~Program() {
-    DestroyForms();
-    SetSerialBackendFactory({});
-    seams::ResetAll();
+    window_.reset();
+    session_.reset();
+    setSerialBackendFactory({});
+    seams::resetAll();
   }
+
+  MainWindow& window() { return *window_; }
+  Session& session() { return *session_; }
+  TrendChart* chart() { return window_->findChild<TrendChart*>(QStringLiteral("Chart1")); }
 
   // Shows all twelve curves; the rest of the view as the defaults have it
   // unless changed.
-  void View(bool view3D, bool log, bool unitFactors) {
+  void view(bool view3D, bool log, bool unitFactors) {
     for (int i = 0; i < kChannelCount; ++i) {
-      ProgramSettings.ChannelView[i].Show = 1;
-      if (unitFactors) ProgramSettings.ChannelView[i].Multiplier = 1;
+      programSettings.channelView[i].show = 1;
+      if (unitFactors) programSettings.channelView[i].multiplier = 1;
     }
-    ProgramSettings.View3D = view3D;
-    ProgramSettings.LogScale = log;
-    Form1->Chart1Init();
+    programSettings.view3D = view3D;
+    programSettings.logScale = log;
+    window_->applyViewSettings();
   }
 
-  // A day of results into table and chart, the way a data file is loaded.
-  void FillDay(bool noise) {
-    Form1->ChartClear();
-    ResultsTable* g = Form1->Grid;
+  // A day of results, loaded at once as a data file brings them.
+  void fillDay(bool noisy) {
+    ResultsLog& log = session_->results();
     std::mt19937 rng(1);
-    const double start = seams::ToDateTime(QDateTime(QDate(2026, 12, 6), QTime(0, 0)));
-    g->BeginUpdate();
+    log.beginLoad();
     for (int i = 0; i < kDay; ++i) {
-      const TMeasurement m = Realistic(i, rng);
-      const auto values = noise ? Noise(rng) : ResultChartValues(m);
-      for (int c = 0; c < kChannelCount; ++c) Form1->Chart1->AppendValue(c, values[size_t(c)]);
-      g->SetRowCount(i + 2);
-      g->SetRow(i + 1, ResultRowCells(m, start + i / double(kDay), i));
+      const Result r = realistic(i, rng);
+      log.appendLoaded(noisy ? noise(rng) : plottedValues(r.values), {});
     }
-    g->EndUpdate();
-    Form1->Chart1->RedrawNow();
+    log.endLoad();
+    chart()->redrawNow();
     QApplication::processEvents();
   }
 
   // Runs the event loop until the chart has drawn itself once more.
-  static void WaitForReplot(int before, const int& replots) {
+  static void waitForReplot(int before, const int& replots) {
     for (int spin = 0; spin < 1000 && replots == before; ++spin)
       QApplication::processEvents(QEventLoop::AllEvents);
   }
 
  private:
   QTemporaryDir dir_;
+  std::unique_ptr<Session> session_;
+  std::unique_ptr<MainWindow> window_;
 };
 
 Program* g_program = nullptr;
 
-double Elapsed(std::chrono::steady_clock::time_point since) {
+double elapsed(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
 }
 
@@ -173,22 +181,22 @@ void BM_RedrawDay(benchmark::State& state) {
   const bool view3D = state.range(2) == 1;
   // Realistic data on the default view (logarithmic, factors); the noise
   // case on a linear axis with every factor 1, so each curve spans it all.
-  g_program->View(view3D, !noise, noise);
-  g_program->FillDay(noise);
-  TrendChart* c = Form1->Chart1;
-  c->SetLineWidth(width);
+  g_program->view(view3D, !noise, noise);
+  g_program->fillDay(noise);
+  TrendChart* c = g_program->chart();
+  c->setLineWidth(width);
   double total = 0;
   for (auto _ : state) {
     const auto t0 = std::chrono::steady_clock::now();
-    c->RedrawNow();
-    total += Elapsed(t0);
+    c->redrawNow();
+    total += elapsed(t0);
   }
-  c->SetLineWidth(2);
+  c->setLineWidth(2);
   const std::string name = std::string(noise ? "noise" : "realistic") + (view3D ? " 3-D " : " flat ") +
                            std::to_string(width) + "px";
   g_ms[name] = total / double(state.iterations());
   state.SetLabel(name);
-  state.counters["points"] = double(kChannelCount) * c->PointCount();
+  state.counters["points"] = double(kChannelCount) * c->pointCount();
 }
 BENCHMARK(BM_RedrawDay)
     ->ArgsProduct({{0, 1}, {1, 2}, {1, 0}})
@@ -202,32 +210,31 @@ BENCHMARK(BM_RedrawDay)
 // does it, with the event loop run until the chart has been drawn.
 void BM_AppendToADay(benchmark::State& state) {
   const bool follow = state.range(0) == 1;
-  g_program->View(true, true, false);
-  g_program->FillDay(false);
+  g_program->view(true, true, false);
+  g_program->fillDay(false);
   if (follow)
-    Form1->BitBtn4Click();
+    g_program->window().onFollowClicked();
   else
-    Form1->BitBtn3Click();
+    g_program->window().onResetZoomClicked();
   int replots = 0;
-  auto connection = QObject::connect(Form1->Chart1, &QCustomPlot::afterReplot, [&] { ++replots; });
+  auto connection = QObject::connect(g_program->chart(), &QCustomPlot::afterReplot, [&] { ++replots; });
   std::mt19937 rng(2);
   int i = kDay;
   double total = 0;
   for (auto _ : state) {
-    DeviceRecord.Measurement = Realistic(i, rng);
-    Form1->Poll.ResultTime = seams::ToDateTime(QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addSecs(i - kDay));
+    const Result r = realistic(i, rng);
     const int before = replots;
     const auto t0 = std::chrono::steady_clock::now();
-    Form1->WievResult();
-    Program::WaitForReplot(before, replots);
-    total += Elapsed(t0);
+    g_program->session().results().append(r);
+    Program::waitForReplot(before, replots);
+    total += elapsed(t0);
     ++i;
   }
   QObject::disconnect(connection);
   const std::string name = follow ? "append, following" : "append, whole day in view";
   g_ms[name] = total / double(state.iterations());
   state.SetLabel(name);
-  state.counters["rows"] = Form1->Grid->RowCount() - 1;
+  state.counters["rows"] = g_program->session().results().count();
 }
 BENCHMARK(BM_AppendToADay)
     ->Arg(1)
@@ -240,68 +247,59 @@ BENCHMARK(BM_AppendToADay)
 // ---------------------------------------------------------------------------
 // The table alone: bytes per row, and appending at row 10 and at row 1,000,000.
 
-QStringList RowOf(int i, std::mt19937& rng) {
-  const double start = seams::ToDateTime(QDateTime(QDate(2026, 12, 6), QTime(0, 0)));
-  return ResultRowCells(Realistic(i, rng), start + i / double(kDay), i);
-}
-
 void BM_TableDayMemory(benchmark::State& state) {
-  size_t modelBytes = 0;
+  size_t logBytes = 0;
   double heapPerRow = 0;
   for (auto _ : state) {
     std::mt19937 rng(3);
     const size_t heapBefore = mallinfo2().uordblks;
     {
-      auto table = std::make_unique<ResultsTable>();
+      auto log = std::make_unique<ResultsLog>();
+      ResultsTableModel model(*log);
       QTableView view;
       view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
       view.verticalHeader()->setDefaultSectionSize(20);
-      view.setModel(table.get());
-      table->SetRowCount(2);
-      for (int i = 0; i < kDay; ++i) {
-        const int row = i == 0 ? 1 : table->AddRow();
-        table->SetRow(row, RowOf(i, rng));
-      }
-      modelBytes = table->MemoryUsage();
+      view.setModel(&model);
+      for (int i = 0; i < kDay; ++i) log->append(realistic(i, rng));
+      logBytes = log->memoryUsage();
       heapPerRow = double(mallinfo2().uordblks - heapBefore) / kDay;
       view.setModel(nullptr);
     }
   }
-  g_figures["table bytes a row (model)"] = double(modelBytes) / kDay;
-  g_figures["table bytes a row (model and view, heap)"] = heapPerRow;
-  state.counters["model_bytes_per_row"] = double(modelBytes) / kDay;
+  g_figures["results bytes a row (log)"] = double(logBytes) / kDay;
+  g_figures["results bytes a row (log, model and view, heap)"] = heapPerRow;
+  state.counters["log_bytes_per_row"] = double(logBytes) / kDay;
   state.counters["heap_bytes_per_row"] = heapPerRow;
   state.counters["day_MB"] = heapPerRow * kDay / 1e6;
 }
 BENCHMARK(BM_TableDayMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// Appending one row to a table that already holds `rows` rows: the model
-// alone, or with the window's view (fixed row height, the new row made
+// Appending one result to a log that already holds `rows` results: the log
+// alone, or with the window's table (fixed row height, the new row made
 // current and scrolled to, the event loop run so it is painted).
 void BM_TableAppendAt(benchmark::State& state) {
   const int rows = int(state.range(0));
   const bool withView = state.range(1) == 1;
   std::mt19937 rng(4);
-  ResultsTable table;
+  ResultsLog log;
+  ResultsTableModel model(log);
   QTableView view;
   view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   view.verticalHeader()->setDefaultSectionSize(20);
   view.resize(800, 85);
   if (withView) {
-    view.setModel(&table);
+    view.setModel(&model);
     view.show();
   }
-  table.BeginUpdate();
-  const QStringList row = RowOf(7, rng);
-  table.SetRowCount(rows + 1);
-  for (int r = 1; r <= rows; ++r) table.SetRow(r, row);
-  table.EndUpdate();
+  const Result r = realistic(7, rng);
+  log.beginLoad();
+  for (int i = 0; i < rows; ++i) log.appendLoaded(r.values, {});
+  log.endLoad();
   QApplication::processEvents();
   for (auto _ : state) {
-    const int r = table.AddRow();
-    table.SetRow(r, row);
+    const int row = log.append(r);
     if (!withView) continue;
-    const QModelIndex index = table.index(r - 1, 0);
+    const QModelIndex index = model.index(row, 0);
     view.setCurrentIndex(index);
     view.scrollTo(index);
     QApplication::processEvents();
@@ -328,7 +326,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 };
 
-void PrintSummary() {
+void printSummary() {
   const auto ms = [](const std::string& k) { return g_ms.count(k) ? g_ms[k] : -1.0; };
   std::printf("\n== Summary (12 curves x %d points, window 808 x 540) ==\n", kDay);
   for (const char* view : {" 3-D ", " flat "}) {
@@ -358,7 +356,7 @@ int main(int argc, char** argv) {
   QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                              {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
   QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-  TTimer::SetManualForTesting(true);  // no poll cycle: the benchmark drives the window
+  Timer::setManualForTesting(true);  // no poll cycle: the benchmark drives the window
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   {
@@ -369,6 +367,6 @@ int main(int argc, char** argv) {
     g_program = nullptr;
   }
   benchmark::Shutdown();
-  PrintSummary();
+  printSummary();
   return 0;
 }

@@ -1,204 +1,229 @@
 #include "acquisition/poll_cycle.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "acquisition/state_texts.h"
-#include "app/platform_seams.h"
-#include "device/register_map.h"
-#include "storage/settings_files.h"
+#include "platform/seams.h"
 
 namespace {
 // Rounding of the program: to the nearest integer, halves to the even one.
-int64_t Round(double x) { return int64_t(std::nearbyint(x)); }
+int64_t roundEven(double x) { return int64_t(std::nearbyint(x)); }
 
 const QString kZeroSettingCaption =
     QStringLiteral(u"Korvex: производится установка нуля, пожалуйста подождите");
 }  // namespace
 
-PollCycle::PollCycle(PollCycleHost& host, TDeviceRecord& device, const TProgramSettings& settings,
-                     ReplyCollector& reply, const TFuelRow* fuelTable)
-    : host_(host), dev_(device), settings_(settings), reply_(reply), fuelTable_(fuelTable) {}
+PollCycle::PollCycle(AnalyzerLink& link, const FuelRow* fuels, QObject* parent)
+    : QObject(parent), link_(link), fuels_(fuels) {}
 
-QString PollCycle::DailyLogName(double logDate) {
-  return PathWithoutExtension(seams::ExecutablePath()) + QLatin1Char('-') +
-         seams::FromDateTime(logDate).date().toString(QStringLiteral("yy-MM-dd")) +
-         QStringLiteral(".ask");
+void PollCycle::restart() {
+  logDate_ = seams::now();
+  analyzerState_ = AnalyzerState::NotConnected;
+  workMode_ = WorkMode::StartUp;
+  measurement_.faultBits = 0;
 }
 
-void PollCycle::Tick() {
-  // The first tick of a new day writes the day's log. It comes before the
-  // reply is taken, so a result taken at this tick opens the new day's log
-  // instead of closing the old one with a row dated the next day.
-  if (std::floor(dev_.LogDate) < std::floor(seams::Now()))
-    host_.SaveChartToFile(DailyLogName(dev_.LogDate), true);
+double PollCycle::resultTime() const {
+  return resultTime_.isValid() ? seams::toDateTime(resultTime_) : 0;
+}
 
-  // The reply collected since the last tick.
-  FaultText.clear();
-  if (reply_.Accepted()) {
-    dev_.LinkState = kLinkAccepted;
-    if (reply_.ReplyBuffer[5] == kRequestStop && dev_.DeviceState == kStateNotConnected) {
-      // The echo of a stop from an analyzer that was taken for lost.
-      dev_.WorkMode = kModeStopping;
-      dev_.DeviceState = 3;
-      dev_.RequestKind = kRequestStatus;
-    } else if (ModeRequest != kAskNone) {
-      TakeOverModeRequest();
-    } else {
-      ++PhaseTick;
-      HandleReply();
-    }
-    SilentTicks = 0;
+void PollCycle::tick() {
+  // The first tick of a new day ends the day's log. It comes before the reply
+  // is taken, so a result taken at this tick opens the new day instead of
+  // closing the old one with a row dated the next day.
+  if (std::floor(logDate_) < std::floor(seams::now())) {
+    emit dayEnded(seams::fromDateTime(logDate_).date());
+    logDate_ = seams::now();
   }
-  reply_.Clear();
 
-  // The state label.
-  QString label = StateText(dev_.DeviceState);
-  if (!FaultText.isEmpty()) label += QStringLiteral("\r\n") + FaultText;
-  host_.ShowState(label);
+  faultText_.clear();
+  const ReplyCollector& reply = link_.reply();
+  if (reply.accepted()) {
+    link_.setLinkState(LinkState::Accepted);
+    if (reply[kReplyCommand] == uint8_t(Request::Stop) &&
+        analyzerState_ == AnalyzerState::NotConnected) {
+      // The echo of a stop from an analyzer that was taken for lost.
+      workMode_ = WorkMode::Stopping;
+      analyzerState_ = AnalyzerState::Purging;
+      requestKind_ = Request::Status;
+    } else if (modeRequest_ != ModeRequest::None) {
+      takeOverModeRequest();
+    } else {
+      ++phaseTick_;
+      handleReply();
+    }
+    silentTicks_ = 0;
+  }
+  link_.clearReply();
+
+  QString label = stateText(analyzerState_);
+  if (!faultText_.isEmpty()) label += QStringLiteral("\r\n") + faultText_;
+  emit stateTextChanged(label);
 
   // As long as the analyzer is taken for lost, every tick sends a stop.
-  if (dev_.DeviceState == kStateNotConnected) {
-    dev_.RequestKind = kRequestStop;
-    dev_.WorkMode = kModeStopping;
+  if (analyzerState_ == AnalyzerState::NotConnected) {
+    requestKind_ = Request::Stop;
+    workMode_ = WorkMode::Stopping;
   }
-  dev_.LinkState = kLinkSending;
-  host_.SendRequest(dev_.RequestKind);
+  link_.setLinkState(LinkState::Sending);
+  link_.send(settings_.address, requestKind_);
 
-  // Link watch.
-  if (SilentTicks > kSilentTicksLimit) {
-    host_.ShowLinkAlarm(true);
-    if (dev_.DeviceState < 5) {
-      host_.LinkLost();
-      dev_.DeviceState = kStateNotConnected;
+  // The link watch.
+  if (silentTicks_ > kSilentTicksLimit) {
+    setLinkAlarm(true);
+    if (uint8_t(analyzerState_) < uint8_t(AnalyzerState::Requesting)) {
+      modeRequest_ = ModeRequest::Stop;
+      emit linkLost();
+      analyzerState_ = AnalyzerState::NotConnected;
     }
   } else {
-    ++SilentTicks;
-    host_.ShowLinkAlarm(false);
+    ++silentTicks_;
+    setLinkAlarm(false);
   }
 }
 
-void PollCycle::TakeOverModeRequest() {
-  PhaseTick = 0;
-  const int slot = SlotIndex(dev_);
-  const bool idle = dev_.DeviceState == 0;
-  // Preparation length in ticks: minutes x 60 000 ms (+ 30 000), per 1000 ms.
-  const double prepare = (double(dev_.CalibrationTime[slot]) + dev_.DrainTime[slot]) * 60 * 1000;
-  const double single = (double(dev_.CalibrationTime[slot]) + dev_.DrainTime[slot] +
-                         dev_.MeasurementTime[slot]) * 60 * 1000 + 30 * 1000;
-  const auto startBar = [this] {
-    host_.ShowLinkAlarm(false);
-    host_.SetProgress(0);
-    host_.SetProgressVisible(true);
+void PollCycle::setLinkAlarm(bool alarm) {
+  if (alarm == linkAlarm_) return;
+  linkAlarm_ = alarm;
+  emit linkAlarmChanged(alarm);
+}
+
+void PollCycle::takeOverModeRequest() {
+  phaseTick_ = 0;
+  const bool idle = analyzerState_ == AnalyzerState::Idle;
+  const PollSettings& s = settings_;
+  // Phase lengths in ticks: minutes x 60 000 ms (+ 30 000), per 1000 ms.
+  const double prepare = (double(s.calibrationTime) + s.drainTime) * 60 * 1000;
+  const double single =
+      (double(s.calibrationTime) + s.drainTime + s.measurementTime) * 60 * 1000 + 30 * 1000;
+  const auto start = [this](WorkMode mode) {
+    workMode_ = mode;
+    setLinkAlarm(false);
+    emit modeStarted(mode);
+    emit progressChanged(0);
+    emit progressVisibleChanged(true);
   };
-  switch (ModeRequest) {
-    case kAskContinuous:
+  switch (modeRequest_) {
+    case ModeRequest::Continuous:
       if (idle) {
-        startBar();
-        dev_.RequestKind = kRequestContinuous;
-        PhaseLength = int32_t(Round(prepare / 1000.0));
-        dev_.WorkMode = kModeContinuous;
+        requestKind_ = Request::StartContinuous;
+        phaseLength_ = int32_t(roundEven(prepare / 1000.0));
+        start(WorkMode::Continuous);
       } else {
-        dev_.RequestKind = kRequestStatus;
+        requestKind_ = Request::Status;
       }
       break;
-    case kAskSingle:
-    case kAskCyclic:
+    case ModeRequest::Single:
+    case ModeRequest::Cyclic:
       if (idle) {
-        startBar();
-        dev_.RequestKind = kRequestSingle;
-        PhaseLength = int32_t(Round(single / 1000.0));
-        ResultPending = false;
-        if (ModeRequest == kAskSingle) {
-          dev_.WorkMode = kModeSingle;
+        requestKind_ = Request::StartSingle;
+        phaseLength_ = int32_t(roundEven(single / 1000.0));
+        resultPending_ = false;
+        if (modeRequest_ == ModeRequest::Cyclic) {
+          // The cycle period less 2 seconds from now.
+          modeEndTime_ = seams::now() + (s.cyclePeriod - 1.0 / 30) / 1440;
+          start(WorkMode::Cyclic);
         } else {
-          dev_.WorkMode = kModeCyclic;
-          // CyclePeriod minutes less 2 seconds from now.
-          ModeEndTime = seams::Now() + (dev_.CyclePeriod[slot] - 1.0 / 30) / 1440;
+          start(WorkMode::Single);
         }
       } else {
-        dev_.RequestKind = kRequestStatus;
+        requestKind_ = Request::Status;
       }
       break;
-    case kAskStop:
-      host_.SetProgressVisible(false);
-      dev_.RequestKind = kRequestStop;
-      dev_.WorkMode = kModeStopping;
+    case ModeRequest::Stop:
+      emit progressVisibleChanged(false);
+      requestKind_ = Request::Stop;
+      workMode_ = WorkMode::Stopping;
       break;
-    default:
+    case ModeRequest::None:
       break;
   }
-  ModeRequest = kAskNone;  // a mode asked for while the analyzer is busy is dropped
+  modeRequest_ = ModeRequest::None;  // a mode asked for while the analyzer is busy is dropped
 }
 
-uint16_t PollCycle::ReplyWord(int at) const {
-  return uint16_t(reply_.ReplyBuffer[at] << 8 | reply_.ReplyBuffer[at + 1]);
+uint16_t PollCycle::replyWord(int at) const {
+  const ReplyCollector& r = link_.reply();
+  return uint16_t(r[at] << 8 | r[at + 1]);
 }
 
-void PollCycle::BuildFaultText() { ::BuildFaultText(ReplyWord(kReplyFaultHigh), FaultText); }
+void PollCycle::takeFaultTexts() { buildFaultText(replyWord(kReplyFaultHigh), faultText_); }
 
-void PollCycle::Decode() {
+void PollCycle::decode() {
   // Only a whole status reply is decoded: a shorter one would mix with nothing
   // but zeros, and its measurement must not be taken for a reading.
-  if (!IsWholeStatusReply(reply_)) return;
-  const int fuel = (dev_.FuelIndex >= 0 && dev_.FuelIndex < kFuelCount) ? dev_.FuelIndex : 0;
-  DecodeMeasurement(reply_.ReplyBuffer, fuelTable_[fuel], seams::Now(), dev_.Measurement);
+  if (!isWholeStatusReply(link_.reply())) return;
+  const int fuel = (settings_.fuelIndex >= 0 && settings_.fuelIndex < kFuelCount) ? settings_.fuelIndex : 0;
+  measurement_ = decodeMeasurement(link_.reply().bytes(), fuels_[fuel], seams::now());
 }
 
-QString PollCycle::ServiceCaption() const {
-  const uint8_t* r = reply_.ReplyBuffer;
+void PollCycle::takeResult() {
+  Result r;
+  r.utcMs = resultTime_.toMSecsSinceEpoch();
+  r.utcOffset = resultTime_.offsetFromUtc();
+  r.faultBits = measurement_.faultBits;
+  r.values = measurement_.values;
+  r.mode = workMode_;
+  r.fuelIndex = uint8_t((settings_.fuelIndex >= 0 && settings_.fuelIndex < kFuelCount) ? settings_.fuelIndex : 0);
+  r.address = settings_.address;
+  emit resultTaken(r);
+}
+
+QString PollCycle::serviceCaption() const {
+  const ReplyCollector& r = link_.reply();
   return QStringLiteral(u"Korvex адр:%1 обслуживание %2.%3.%4 наработка %5 часа(ов)")
-      .arg(int(dev_.DeviceAddress))
+      .arg(int(settings_.address))
       .arg(int(r[kReplyServiceDay]))
       .arg(int(r[kReplyServiceMonth]))
-      .arg(int(ReplyWord(kReplyServiceYear)))
-      .arg(int(ReplyWord(kReplyRunningHours)));
+      .arg(int(replyWord(kReplyServiceYear)))
+      .arg(int(replyWord(kReplyRunningHours)));
 }
 
-void PollCycle::ShowProgress() {
+void PollCycle::showProgress() {
   double position = 100;
-  if (PhaseLength > 0) position = 100 - double(PhaseLength - PhaseTick) / PhaseLength * 100;
-  host_.SetProgress(int(std::clamp<int64_t>(Round(position), 0, 100)));
+  if (phaseLength_ > 0) position = 100 - double(phaseLength_ - phaseTick_) / phaseLength_ * 100;
+  emit progressChanged(int(std::clamp<int64_t>(roundEven(position), 0, 100)));
 }
 
-void PollCycle::HandleReply() {
-  const bool status = reply_.ReplyBuffer[kReplyFunction] == 0x04;
-  const uint8_t state = reply_.ReplyBuffer[kReplyState];
-  const uint8_t mode = dev_.WorkMode;
+void PollCycle::handleReply() {
+  const ReplyCollector& reply = link_.reply();
+  const bool status = reply[kReplyFunction] == 0x04;
+  const auto state = AnalyzerState(reply[kReplyState]);
 
-  if (mode == kModeStartUp) {
-    dev_.DeviceState = kStateNotConnected;
+  if (workMode_ == WorkMode::StartUp) {
+    analyzerState_ = AnalyzerState::NotConnected;
     return;
   }
   if (!status) {
     // A command's echo: back to status polling.
-    dev_.RequestKind = kRequestStatus;
+    requestKind_ = Request::Status;
     return;
   }
-  switch (mode) {
-    case kModeIdle:
-      BuildFaultText();
-      host_.SetCaption(ServiceCaption());
-      dev_.DeviceState = state;
+  switch (workMode_) {
+    case WorkMode::Idle:
+      takeFaultTexts();
+      emit captionChanged(serviceCaption());
+      analyzerState_ = state;
       break;
-    case kModeContinuous:
-      dev_.DeviceState = state;
-      BuildFaultText();
-      HandleContinuous(state);
+    case WorkMode::Continuous:
+      analyzerState_ = state;
+      takeFaultTexts();
+      handleContinuous(state);
       break;
-    case kModeSingle:
-    case kModeCyclic:
-      dev_.DeviceState = state;
-      BuildFaultText();
-      HandleSingleOrCyclic(state, mode == kModeCyclic);
+    case WorkMode::Single:
+    case WorkMode::Cyclic:
+      analyzerState_ = state;
+      takeFaultTexts();
+      handleSingleOrCyclic(state, workMode_ == WorkMode::Cyclic);
       break;
-    case kModeStopping:
-      dev_.DeviceState = state;
-      if (state == 0) {
-        dev_.WorkMode = kModeIdle;
-        host_.EnableModeButtons();
-      } else if (state == 3) {
-        Decode();
-        host_.DataToCaption();
+    case WorkMode::Stopping:
+      analyzerState_ = state;
+      if (state == AnalyzerState::Idle) {
+        workMode_ = WorkMode::Idle;
+        emit analyzerReady();
+      } else if (state == AnalyzerState::Purging) {
+        decode();
+        emit measurementShown(measurement_);
       }
       break;
     default:
@@ -206,81 +231,80 @@ void PollCycle::HandleReply() {
   }
 }
 
-void PollCycle::HandleContinuous(uint8_t state) {
+void PollCycle::handleContinuous(AnalyzerState state) {
   switch (state) {
-    case 0:
-      ModeRequest = kAskContinuous;  // the next period starts at the next accepted reply
+    case AnalyzerState::Idle:
+      modeRequest_ = ModeRequest::Continuous;  // the next period starts at the next accepted reply
       break;
-    case 1:
-      host_.SetCaption(kZeroSettingCaption);
-      ShowProgress();
+    case AnalyzerState::ZeroSetting:
+      emit captionChanged(kZeroSettingCaption);
+      showProgress();
       // Re-armed on every tick of the zero setting: the period runs from its end.
-      ModeEndTime = seams::Now() + double(dev_.CalibrationInterval[SlotIndex(dev_)]) / 1440;
+      modeEndTime_ = seams::now() + double(settings_.calibrationInterval) / 1440;
       break;
-    case 2: {
-      host_.SetCaption(QStringLiteral(u"Korvex: наработка %1 часа(ов)")
-                           .arg(int(ReplyWord(kReplyRunningHours))));
-      host_.SetProgressVisible(false);
-      Decode();
-      if (RefreshCounter >= settings_.RefreshPeriod) {
-        ResultTime = seams::Now();
-        host_.WievResult();
-        RefreshCounter = 1;
+    case AnalyzerState::Measuring:
+      emit captionChanged(QStringLiteral(u"Korvex: наработка %1 часа(ов)").arg(int(replyWord(kReplyRunningHours))));
+      emit progressVisibleChanged(false);
+      decode();
+      if (refreshCounter_ >= settings_.refreshPeriod) {
+        resultTime_ = seams::currentDateTime();
+        takeResult();
+        refreshCounter_ = 1;
       } else {
-        ++RefreshCounter;
+        ++refreshCounter_;
       }
-      if (seams::Now() > ModeEndTime) dev_.RequestKind = kRequestStop;
+      if (seams::now() > modeEndTime_) requestKind_ = Request::Stop;
       break;
-    }
-    case 3:
-      host_.SetCaption(QStringLiteral(u"Korvex: подготовка к следующему измерению"));
+    case AnalyzerState::Purging:
+      emit captionChanged(QStringLiteral(u"Korvex: подготовка к следующему измерению"));
       break;
     default:
-      dev_.DeviceState = kStateNotConnected;
+      analyzerState_ = AnalyzerState::NotConnected;
       break;
   }
 }
 
-void PollCycle::HandleSingleOrCyclic(uint8_t state, bool cyclic) {
+void PollCycle::handleSingleOrCyclic(AnalyzerState state, bool cyclic) {
   switch (state) {
-    case 0:
-      if (ResultPending) {
+    case AnalyzerState::Idle:
+      if (resultPending_) {
         // The row is made from the idle reply, stamped with the last measuring tick.
-        ResultPending = false;
-        Decode();
-        host_.WievResult();
+        resultPending_ = false;
+        decode();
+        takeResult();
       }
       if (!cyclic) {
-        dev_.WorkMode = kModeIdle;
-        host_.BitBtnStopClick();
-        host_.SetProgressVisible(false);
+        workMode_ = WorkMode::Idle;
+        modeRequest_ = ModeRequest::Stop;
+        emit modeFinished();
+        emit progressVisibleChanged(false);
       } else {
-        host_.SetProgressVisible(false);
-        const double now = seams::Now();
-        if (now >= ModeEndTime)
-          ModeRequest = kAskCyclic;
+        emit progressVisibleChanged(false);
+        const double now = seams::now();
+        if (now >= modeEndTime_)
+          modeRequest_ = ModeRequest::Cyclic;
         else
-          host_.SetCaption(QStringLiteral(u"Korvex: до старта %1 секунд(ы)")
-                               .arg(qint64(Round((ModeEndTime - now) * 86400))));
+          emit captionChanged(QStringLiteral(u"Korvex: до старта %1 секунд(ы)")
+                                  .arg(qint64(roundEven((modeEndTime_ - now) * 86400))));
       }
       break;
-    case 1:
-      host_.SetCaption(kZeroSettingCaption);
-      ShowProgress();
+    case AnalyzerState::ZeroSetting:
+      emit captionChanged(kZeroSettingCaption);
+      showProgress();
       break;
-    case 2:
-      ShowProgress();
-      Decode();
-      host_.DataToCaption();
-      ResultPending = true;
-      ResultTime = seams::Now();
+    case AnalyzerState::Measuring:
+      showProgress();
+      decode();
+      emit measurementShown(measurement_);
+      resultPending_ = true;
+      resultTime_ = seams::currentDateTime();
       break;
-    case 3:
-      host_.SetProgressVisible(false);
-      host_.SetCaption(QStringLiteral(u"Korvex: продувка датчиков чистым воздухом"));
+    case AnalyzerState::Purging:
+      emit progressVisibleChanged(false);
+      emit captionChanged(QStringLiteral(u"Korvex: продувка датчиков чистым воздухом"));
       break;
     default:
-      dev_.DeviceState = kStateNotConnected;
+      analyzerState_ = AnalyzerState::NotConnected;
       break;
   }
 }

@@ -1,101 +1,141 @@
 #pragma once
 // The poll cycle: one tick a second drives the whole exchange with the
 // analyzer. A tick looks at the reply collected since the previous tick, acts
-// on it according to the program's mode (WorkMode) and the analyzer's reported
-// state, updates the state label, caption and progress bar, and at its end
-// sends exactly one request. The window that shows all this implements
-// PollCycleHost; the cycle itself holds no widgets, so it can be driven and
-// fuzzed on its own.
+// on it according to the program's mode and the analyzer's reported state,
+// and at its end sends exactly one request. It holds no widgets: it reports
+// what happened as signals carrying values (a result taken, the day ended, a
+// mode started or finished, the link lost, texts for the state and caption,
+// the progress), and whoever shows or keeps them connects to those.
 
+#include <QDate>
+#include <QDateTime>
+#include <QObject>
 #include <QString>
 #include <cstdint>
 
+#include "acquisition/result.h"
+#include "device/analyzer_link.h"
 #include "device/fuel_table.h"
-#include "device/modbus_rtu.h"
-#include "storage/settings_records.h"
+#include "device/measurement.h"
+#include "device/register_map.h"
 
-// WorkMode values.
-inline constexpr uint8_t kModeIdle = 0;
-inline constexpr uint8_t kModeContinuous = 1;
-inline constexpr uint8_t kModeSingle = 2;
-inline constexpr uint8_t kModeCyclic = 3;
-inline constexpr uint8_t kModeStopping = 4;
-inline constexpr uint8_t kModeStartUp = 5;
+// What the mode buttons ask for; taken over at the next accepted reply.
+enum class ModeRequest : uint8_t { None = 0, Continuous = 1, Single = 2, Cyclic = 3, Stop = 4 };
 
-// ModeRequest values.
-inline constexpr uint8_t kAskNone = 0;
-inline constexpr uint8_t kAskContinuous = 1;
-inline constexpr uint8_t kAskSingle = 2;
-inline constexpr uint8_t kAskCyclic = 3;
-inline constexpr uint8_t kAskStop = 4;
+// What the cycle needs of the settings.
+struct PollSettings {
+  uint8_t address = 1;
+  int32_t refreshPeriod = 10;  // a continuous measurement's result every this many ticks
+  // Of the slot in use, in minutes.
+  uint8_t calibrationTime = 3;
+  uint8_t drainTime = 0;
+  uint8_t measurementTime = 3;
+  int32_t calibrationInterval = 60;  // length of a continuous measurement's period
+  int32_t cyclePeriod = 30;
+  int fuelIndex = 0;
+};
 
 // Ticks without an accepted reply after which the analyzer is taken for lost.
 inline constexpr int32_t kSilentTicksLimit = 30;
 
-class PollCycleHost {
+class PollCycle : public QObject {
+  Q_OBJECT
  public:
-  virtual ~PollCycleHost() = default;
-  // LabelMode: its text, and its background (red = analyzer lost).
-  virtual void ShowState(const QString& text) = 0;
-  virtual void ShowLinkAlarm(bool alarm) = 0;
-  virtual void SetCaption(const QString& caption) = 0;
-  // ProgressBar1.
-  virtual void SetProgressVisible(bool visible) = 0;
-  virtual void SetProgress(int position) = 0;
-  // Enables BitBtnPost, BitBtnOdnokr and BitBtnCikl.
-  virtual void EnableModeButtons() = 0;
-  // The stop button's handler (sets ModeRequest to 4 and the stopped look).
-  virtual void BitBtnStopClick() = 0;
-  // Appends Measurement with ResultTime to the table and the chart.
-  virtual void WievResult() = 0;
-  // Writes the main values of Measurement into the caption.
-  virtual void DataToCaption() = 0;
-  // Writes the results table to `fileName`; clears table and chart when `clear`.
-  virtual void SaveChartToFile(const QString& fileName, bool clear) = 0;
-  // The analyzer stopped answering while it was connected: Timer1 off, the
-  // warning box, BitBtnStopClick, Timer1 on again.
-  virtual void LinkLost() = 0;
-  // Sends the request of `kind` to the analyzer.
-  virtual void SendRequest(uint8_t kind) = 0;
-};
+  // `fuels` is the fuel table the derived channels are computed with.
+  explicit PollCycle(AnalyzerLink& link, const FuelRow* fuels = fuelTable, QObject* parent = nullptr);
 
-class PollCycle {
- public:
-  PollCycle(PollCycleHost& host, TDeviceRecord& device, const TProgramSettings& settings,
-            ReplyCollector& reply, const TFuelRow* fuelTable);
+  void setSettings(const PollSettings& settings) { settings_ = settings; }
+  const PollSettings& settings() const { return settings_; }
 
-  // One tick of Timer1.
-  void Tick();
+  // The state of a program start: the analyzer not yet heard from, the
+  // start-up mode (its first request stops whatever the analyzer does), the
+  // day begun now.
+  void restart();
 
-  // State of the cycle (the mode buttons write ModeRequest).
-  uint8_t ModeRequest = kAskNone;
-  int32_t PhaseTick = 0;
-  int32_t PhaseLength = 0;
-  double ModeEndTime = 0;
-  bool ResultPending = false;
-  double ResultTime = 0;
-  int32_t RefreshCounter = 0;
-  int32_t SilentTicks = 0;
-  QString FaultText;
+  // One tick.
+  void tick();
 
-  // The daily log's file name for a LogDate: executable path without its
-  // extension, "-", "yy-mm-dd", ".ask".
-  static QString DailyLogName(double logDate);
+  // The mode buttons.
+  void requestMode(ModeRequest request) { modeRequest_ = request; }
+  ModeRequest modeRequest() const { return modeRequest_; }
+
+  WorkMode workMode() const { return workMode_; }
+  AnalyzerState analyzerState() const { return analyzerState_; }
+  Request requestKind() const { return requestKind_; }
+  // The state as a start-up or the fuzzer may find it.
+  void setWorkMode(WorkMode mode) { workMode_ = mode; }
+  void setAnalyzerState(AnalyzerState state) { analyzerState_ = state; }
+  void setRequestKind(Request kind) { requestKind_ = kind; }
+
+  // The latest decoded measurement.
+  const Measurement& measurement() const { return measurement_; }
+  // When the pending (or last) result was taken, as a program date-time.
+  double resultTime() const;
+  int32_t phaseTick() const { return phaseTick_; }
+  int32_t phaseLength() const { return phaseLength_; }
+  double modeEndTime() const { return modeEndTime_; }
+  int32_t silentTicks() const { return silentTicks_; }
+  // A single or cyclic measurement has measured: its result comes with the idle reply.
+  bool resultPending() const { return resultPending_; }
+
+  // The moment the current day's log began; a tick on a later calendar day
+  // reports the day ended first.
+  double logDate() const { return logDate_; }
+  void setLogDate(double dateTime) { logDate_ = dateTime; }
+
+ signals:
+  void stateTextChanged(const QString& text);
+  void captionChanged(const QString& caption);
+  // Newest values while measuring, for the caption.
+  void measurementShown(const Measurement& measurement);
+  void progressChanged(int percent);
+  void progressVisibleChanged(bool visible);
+  void modeStarted(WorkMode mode);
+  // A single measurement is over: the cycle asks for the stop itself.
+  void modeFinished();
+  // Back to idle after a stop: a mode may be started again.
+  void analyzerReady();
+  // The analyzer has not answered for kSilentTicksLimit ticks (the state label
+  // turns red while it is so).
+  void linkAlarmChanged(bool alarm);
+  // Emitted once when an answering analyzer goes silent; the cycle asks for
+  // the stop itself.
+  void linkLost();
+  void resultTaken(const Result& result);
+  // The first tick of a new calendar day, before anything else: `day` is the
+  // date the log that now ends was begun on.
+  void dayEnded(const QDate& day);
 
  private:
-  void TakeOverModeRequest();
-  void HandleReply();
-  void HandleContinuous(uint8_t state);
-  void HandleSingleOrCyclic(uint8_t state, bool cyclic);
-  void ShowProgress();
-  void BuildFaultText();
-  QString ServiceCaption() const;
-  uint16_t ReplyWord(int at) const;
-  void Decode();
+  void takeOverModeRequest();
+  void handleReply();
+  void handleContinuous(AnalyzerState state);
+  void handleSingleOrCyclic(AnalyzerState state, bool cyclic);
+  void showProgress();
+  void takeFaultTexts();
+  QString serviceCaption() const;
+  uint16_t replyWord(int at) const;
+  void decode();
+  void takeResult();
+  void setLinkAlarm(bool alarm);
 
-  PollCycleHost& host_;
-  TDeviceRecord& dev_;
-  const TProgramSettings& settings_;
-  ReplyCollector& reply_;
-  const TFuelRow* fuelTable_;
+  AnalyzerLink& link_;
+  const FuelRow* fuels_;
+  PollSettings settings_;
+
+  WorkMode workMode_ = WorkMode::StartUp;
+  AnalyzerState analyzerState_ = AnalyzerState::NotConnected;
+  Request requestKind_ = Request::Status;
+  ModeRequest modeRequest_ = ModeRequest::None;
+  int32_t phaseTick_ = 0;
+  int32_t phaseLength_ = 0;
+  double modeEndTime_ = 0;
+  bool resultPending_ = false;
+  QDateTime resultTime_;
+  int32_t refreshCounter_ = 0;
+  int32_t silentTicks_ = 0;
+  bool linkAlarm_ = false;
+  double logDate_ = 0;
+  QString faultText_;
+  Measurement measurement_;
 };

@@ -1,6 +1,6 @@
 #include "acquisition/state_texts.h"
 
-const QString StateTexts[kStateTextCount] = {
+const QString kStateTexts[kStateTextCount] = {
     QStringLiteral(u"Ожидание"),
     QStringLiteral(u"Установка \"0\""),
     QStringLiteral(u"Измерение"),
@@ -14,7 +14,7 @@ const QString StateTexts[kStateTextCount] = {
 
 // In the gas names the O (and the C of CO) are Cyrillic, N, S and digits Latin,
 // as the analyzer's manual prints them.
-const QString FaultTexts[16] = {
+const QString kFaultTexts[16] = {
     QStringLiteral(u"Ошибка датчика Ta"),
     QStringLiteral(u"Td вне диапазона"),
     QStringLiteral(u"Ошибка датчика \u041E2"),
@@ -33,18 +33,19 @@ const QString FaultTexts[16] = {
     QStringLiteral(u"Аппаратная ошиб."),
 };
 
-QString StateText(uint8_t state) {
-  if (state < kStateTextCount) return StateTexts[state];
-  return QStringLiteral(u"Неизвестное состояние %1").arg(state);
+QString stateText(AnalyzerState state) {
+  const int n = int(state);
+  if (n < kStateTextCount) return kStateTexts[n];
+  return QStringLiteral(u"Неизвестное состояние %1").arg(n);
 }
 
-void BuildFaultText(uint16_t faultWord, QString& faultText) {
+void buildFaultText(uint16_t faultWord, QString& faultText) {
   if (faultWord == 0) return;
   for (int bit = 0; bit < 16; ++bit) {
     if (!(faultWord & (1u << bit))) continue;
     if (faultText.isEmpty())
-      faultText = FaultTexts[bit];
+      faultText = kFaultTexts[bit];
     else
-      faultText += QStringLiteral("\r\n") + FaultTexts[bit];
+      faultText += QStringLiteral("\r\n") + kFaultTexts[bit];
   }
 }

@@ -5,18 +5,19 @@
 #include <QString>
 #include <cstdint>
 
-inline constexpr int kStateTextCount = 9;
-inline constexpr uint8_t kStateNotConnected = 8;
+#include "device/register_map.h"
 
-// StateTexts[DeviceState]; entry 8 is the program's own "not connected".
-extern const QString StateTexts[kStateTextCount];
-// FaultTexts[bit] for bits 0..15 of the fault word.
-extern const QString FaultTexts[16];
+inline constexpr int kStateTextCount = 9;
+
+// kStateTexts[state]; entry 8 is the program's own "not connected".
+extern const QString kStateTexts[kStateTextCount];
+// kFaultTexts[bit] for bits 0..15 of the fault word.
+extern const QString kFaultTexts[16];
 
 // The label text for a state; a state the analyzer should never report (above
 // 8) gets "Неизвестное состояние" and its number instead of an out-of-range entry.
-QString StateText(uint8_t state);
+QString stateText(AnalyzerState state);
 
 // Appends one line per set bit of `faultWord`, lowest bit first, separated by
 // CR LF. A fault word of 0 leaves `faultText` unchanged.
-void BuildFaultText(uint16_t faultWord, QString& faultText);
+void buildFaultText(uint16_t faultWord, QString& faultText);

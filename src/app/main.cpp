@@ -4,7 +4,8 @@
 #include <QFont>
 #include <QScreen>
 
-#include "app/Korvex_ModbusRTU_MainChat.h"
+#include "app/main_window.h"
+#include "app/session.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
@@ -16,14 +17,13 @@ int main(int argc, char* argv[]) {
                               QStringLiteral("Arial")});
   QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
-  CreateForms();
+  Session session;
+  MainWindow window(session);
   // The main window opens in the middle of the screen.
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect frame = Form1->frameGeometry();
-    Form1->move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+    const QRect frame = window.frameGeometry();
+    window.move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
   }
-  Form1->show();
-  const int code = app.exec();
-  DestroyForms();
-  return code;
+  window.show();
+  return app.exec();
 }

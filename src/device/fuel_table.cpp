@@ -3,7 +3,7 @@
 namespace {
 
 // "AНТРАЦИТ" begins with a Latin A, as the analyzer's documentation writes it.
-const TFuelRow kBuiltIn[kFuelCount] = {
+const FuelRow kBuiltIn[kFuelCount] = {
     {2010, 11800, 810, 833, 780, 1000, 3, QStringLiteral(u"ПРИРОДНЫЙ ГАЗ")},
     {2080, 14000, 850, 833, 780, 1000, 3, QStringLiteral(u"СЖИЖЕННЫЙ ГАЗ")},
     {2050, 13000, 840, 833, 780, 1000, 3, QStringLiteral(u"НЕФТЕПРОМЫСЛОВЫЙ ГАЗ")},
@@ -20,10 +20,10 @@ const TFuelRow kBuiltIn[kFuelCount] = {
 
 }  // namespace
 
-TFuelRow FuelTable[kFuelCount] = {kBuiltIn[0], kBuiltIn[1], kBuiltIn[2],  kBuiltIn[3],
+FuelRow fuelTable[kFuelCount] = {kBuiltIn[0], kBuiltIn[1], kBuiltIn[2],  kBuiltIn[3],
                                   kBuiltIn[4], kBuiltIn[5], kBuiltIn[6],  kBuiltIn[7],
                                   kBuiltIn[8], kBuiltIn[9], kBuiltIn[10], kBuiltIn[11]};
 
-void FuelTableReset() {
-  for (int i = 0; i < kFuelCount; ++i) FuelTable[i] = kBuiltIn[i];
+void resetFuelTable() {
+  for (int i = 0; i < kFuelCount; ++i) fuelTable[i] = kBuiltIn[i];
 }

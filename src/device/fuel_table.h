@@ -6,20 +6,20 @@
 #include <QString>
 #include <cstdint>
 
-struct TFuelRow {
-  int32_t Tmax;    // T'max, deg C
-  int32_t CO2max;  // thousandths of a per cent
+struct FuelRow {
+  int32_t tMax;    // T'max, deg C
+  int32_t co2Max;  // thousandths of a per cent
   int32_t kfB;     // x 1000
   int32_t kfC;     // x 1000
   int32_t kfK;     // x 1000
   int32_t kfP;     // unscaled
-  int32_t O2ref;   // per cent; shown and edited only
-  QString Name;
+  int32_t o2Ref;   // per cent; shown and edited only
+  QString name;
 };
 
 inline constexpr int kFuelCount = 12;
 
-extern TFuelRow FuelTable[kFuelCount];
+extern FuelRow fuelTable[kFuelCount];
 
 // Puts the built-in contents back (program start; tests).
-void FuelTableReset();
+void resetFuelTable();

@@ -2,9 +2,8 @@
 
 #include <cstring>
 
-#include "device/Korvex_ModbusRTU_IOPort.h"
 
-const uint8_t CrcLowTable[256] = {
+const uint8_t kCrcLowTable[256] = {
     0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41, 0x01, 0xC0, 0x80, 0x41, 0x00, 0xC1, 0x81, 0x40,
     0x01, 0xC0, 0x80, 0x41, 0x00, 0xC1, 0x81, 0x40, 0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41,
     0x01, 0xC0, 0x80, 0x41, 0x00, 0xC1, 0x81, 0x40, 0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41,
@@ -22,7 +21,7 @@ const uint8_t CrcLowTable[256] = {
     0x01, 0xC0, 0x80, 0x41, 0x00, 0xC1, 0x81, 0x40, 0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41,
     0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41, 0x01, 0xC0, 0x80, 0x41, 0x00, 0xC1, 0x81, 0x40};
 
-const uint8_t CrcHighTable[256] = {
+const uint8_t kCrcHighTable[256] = {
     0x00, 0xC0, 0xC1, 0x01, 0xC3, 0x03, 0x02, 0xC2, 0xC6, 0x06, 0x07, 0xC7, 0x05, 0xC5, 0xC4, 0x04,
     0xCC, 0x0C, 0x0D, 0xCD, 0x0F, 0xCF, 0xCE, 0x0E, 0x0A, 0xCA, 0xCB, 0x0B, 0xC9, 0x09, 0x08, 0xC8,
     0xD8, 0x18, 0x19, 0xD9, 0x1B, 0xDB, 0xDA, 0x1A, 0x1E, 0xDE, 0xDF, 0x1F, 0xDD, 0x1D, 0x1C, 0xDC,
@@ -40,61 +39,55 @@ const uint8_t CrcHighTable[256] = {
     0x88, 0x48, 0x49, 0x89, 0x4B, 0x8B, 0x8A, 0x4A, 0x4E, 0x8E, 0x8F, 0x4F, 0x8D, 0x4D, 0x4C, 0x8C,
     0x44, 0x84, 0x85, 0x45, 0x87, 0x47, 0x46, 0x86, 0x82, 0x42, 0x43, 0x83, 0x41, 0x81, 0x80, 0x40};
 
-uint16_t ModbusCrc(const uint8_t* data, int32_t count) {
+uint16_t modbusCrc(const uint8_t* data, int32_t count) {
   uint8_t lo = 0xFF;
   uint8_t hi = 0xFF;
   for (int32_t k = 0; k < count; ++k) {
     const uint8_t i = data[k] ^ lo;
-    lo = CrcLowTable[i] ^ hi;
-    hi = CrcHighTable[i];
+    lo = kCrcLowTable[i] ^ hi;
+    hi = kCrcHighTable[i];
   }
   return uint16_t(hi << 8 | lo);
 }
 
-RequestFrame BuildRequest(uint8_t address, uint8_t kind) {
+RequestFrame buildRequest(uint8_t address, Request kind) {
   RequestFrame f{};
   f[0] = address;
-  if (kind == kRequestStatus) {
+  if (kind == Request::Status) {
     f[1] = 0x04;
     f[5] = 0x0E;  // 14 registers from register 0
   } else {
-    f[1] = 0x06;  // register 0 <- kind
-    f[5] = kind;
+    f[1] = 0x06;  // register 0 <- the command
+    f[5] = uint8_t(kind);
   }
-  const uint16_t crc = ModbusCrc(f.data(), 6);
+  const uint16_t crc = modbusCrc(f.data(), 6);
   f[6] = uint8_t(crc & 0xFF);
   f[7] = uint8_t(crc >> 8);
   return f;
 }
 
-void SendRequest(TIOPort* port, uint8_t address, uint8_t kind, uint8_t& linkState) {
-  if (kind > kRequestStop) return;
-  const RequestFrame frame = BuildRequest(address, kind);
-  if (port) port->Write(frame.data(), int32_t(frame.size()));
-  linkState = kLinkSent;
-}
-
-void ReplyCollector::Recieve(uint8_t value, bool lineError, uint8_t& linkState) {
-  if (!lineError && ReplyLength < kReplyCapacity) {
-    ReplyBuffer[ReplyLength++] = value;
-    linkState = kLinkReceiving;
-  } else {
-    linkState = kLinkByteLost;
+bool ReplyCollector::append(const uint8_t* data, int count) {
+  const int room = kCapacity - length_;
+  const int taken = count < room ? count : room;
+  if (taken > 0) {
+    std::memcpy(buffer_ + length_, data, size_t(taken));
+    length_ += taken;
   }
+  return taken == count;
 }
 
-bool ReplyCollector::Accepted() const {
-  const int32_t n = ReplyLength;
+bool ReplyCollector::accepted() const {
+  const int n = length_;
   if (n < 7) return false;
-  const uint16_t crc = ModbusCrc(ReplyBuffer, n - 2);
-  return crc == uint16_t(ReplyBuffer[n - 2] | ReplyBuffer[n - 1] << 8);
+  const uint16_t crc = modbusCrc(buffer_, n - 2);
+  return crc == uint16_t(buffer_[n - 2] | buffer_[n - 1] << 8);
 }
 
-void ReplyCollector::Clear() {
-  std::memset(ReplyBuffer, 0, sizeof ReplyBuffer);
-  ReplyLength = 0;
+void ReplyCollector::clear() {
+  std::memset(buffer_, 0, sizeof buffer_);
+  length_ = 0;
 }
 
-bool IsWholeStatusReply(const ReplyCollector& reply) {
-  return reply.ReplyLength == 33 && reply.ReplyBuffer[1] == 0x04 && reply.ReplyBuffer[2] == 28;
+bool isWholeStatusReply(const ReplyCollector& reply) {
+  return reply.length() == 33 && reply[1] == 0x04 && reply[2] == 28;
 }

@@ -12,53 +12,56 @@ constexpr long double kCpAir = 0.000108L;
 constexpr long double kChemicalLoss = 0.302L;
 }  // namespace
 
-void DecodeMeasurement(const uint8_t* reply, const TFuelRow& fuel, double now, TMeasurement& m) {
-  m.FaultBits = RegisterU(reply, 1) & 0x0FFF;
-  m.Tg = RegisterS(reply, 2);
-  m.Ta = RegisterS(reply, 3);
-  m.O2 = RegisterU(reply, 4) / 100.0;
-  m.CO = RegisterU(reply, 6);
-  m.NO = RegisterU(reply, 7);
-  m.NO2 = RegisterU(reply, 8);
-  m.SO2 = RegisterU(reply, 9);
-  m.H2S = RegisterU(reply, 10);
+Measurement decodeMeasurement(const uint8_t* reply, const FuelRow& fuel, double now) {
+  using namespace channel;
+  Measurement m;
+  m.faultBits = registerU(reply, 1) & 0x0FFF;
+  m[Tg] = registerS(reply, 2);
+  m[Ta] = registerS(reply, 3);
+  m[O2] = registerU(reply, 4) / 100.0;
+  m[CO] = registerU(reply, 6);
+  m[NO] = registerU(reply, 7);
+  m[NO2] = registerU(reply, 8);
+  m[SO2] = registerU(reply, 9);
+  m[H2S] = registerU(reply, 10);
 
-  const long double o2 = m.O2;
-  const long double co = m.CO;
-  const long double co2max = fuel.CO2max;
+  const long double o2 = m[O2];
+  const long double co = m[CO];
+  const long double co2max = fuel.co2Max;
 
-  m.CO2 = double(((10 - kO2Factor * (o2 - kCOToPercent * co)) * co2max - co) / 10000);
-  m.NOx = (m.NO < 9999 && m.NO2 < 999) ? m.NO + m.NO2 : 0;
-  if (!(m.CO2 >= 0.5)) m.CO2 = 0;  // also NaN
+  m[CO2] = double(((10 - kO2Factor * (o2 - kCOToPercent * co)) * co2max - co) / 10000);
+  m[NOx] = (m[NO] < 9999 && m[NO2] < 999) ? m[NO] + m[NO2] : 0;
+  if (!(m[CO2] >= 0.5)) m[CO2] = 0;  // also NaN
   // The later steps work on the stored value, as the record holds it.
-  const long double co2 = m.CO2;
+  const long double co2 = m[CO2];
 
   if (o2 >= 20) {
-    m.Alf = 0;
+    m[Alf] = 0;
   } else {
     const long double n2 = 100 - co2 - o2 - co / 10000;
     long double alf = n2 / (n2 - kN2ToO2 * (o2 - co / 20000));
     // Only nonsense readings reach a zero divisor: no ratio then.
     if (std::isnan(alf) || alf == -INFINITY) alf = 0;
     if (alf > 10) alf = 10;
-    m.Alf = double(alf);
+    m[Alf] = double(alf);
   }
 
-  const long double tg = m.Tg;
-  const long double dT = tg - m.Ta;
+  const long double tg = m[Tg];
+  const long double dT = tg - m[Ta];
   long double qa = 0;
   // A fuel row edited to T'max or P of 0 would divide by zero: no heat loss then.
-  if (co2 > 1 && dT > 20 && fuel.Tmax != 0 && fuel.kfP != 0) {
+  if (co2 > 1 && dT > 20 && fuel.tMax != 0 && fuel.kfP != 0) {
     const long double h = co2max / (co2 * 1000 + co / 10);
     const long double u = 1 + (tg - 200) * kCpGas;
     const long double w = 1 + (tg - 200) * kCpAir;
-    qa = dT / fuel.Tmax *
+    qa = dT / fuel.tMax *
              (u * (long double)fuel.kfC / 10 +
               (h - 1) * (long double)fuel.kfB * (long double)fuel.kfK / 10000 * w) +
          kChemicalLoss * co * h / fuel.kfP;
     if (qa > 100) qa = 100;
     if (!(qa >= 0)) qa = 0;  // also NaN
   }
-  m.Qa = double(qa);
-  m.MeasTime = now;
+  m[Qa] = double(qa);
+  m.time = now;
+  return m;
 }

@@ -5,7 +5,6 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #endif
 
@@ -34,7 +33,7 @@ class QtSerialBackend final : public SerialBackend {
     if (port_.isOpen()) port_.close();
   }
 
-  bool Open(const QString& device, QString* error) override {
+  bool open(const QString& device, QString* error) override {
     failed_ = false;
     failures_ = 0;
     port_.setPortName(device);
@@ -46,14 +45,14 @@ class QtSerialBackend final : public SerialBackend {
     return true;
   }
 
-  bool IsOpen() const override { return port_.isOpen() && !failed_; }
+  bool isOpen() const override { return port_.isOpen() && !failed_; }
 
-  void Close() override {
+  void close() override {
     if (port_.isOpen()) port_.close();
   }
 
-  bool ReadState() override {
-    if (!IsOpen()) return false;
+  bool readState() override {
+    if (!isOpen()) return false;
 #ifdef Q_OS_UNIX
     termios tio{};
     return ::tcgetattr(int(port_.handle()), &tio) == 0;
@@ -62,76 +61,56 @@ class QtSerialBackend final : public SerialBackend {
 #endif
   }
 
-  bool Configure(const LineSettings& s) override {
-    if (!IsOpen()) return false;
+  bool configure(const LineSettings& s) override {
+    if (!isOpen()) return false;
     QSerialPort::Parity parity = QSerialPort::NoParity;
-    switch (s.Parity) {
+    switch (s.parity) {
       case 'E': parity = QSerialPort::EvenParity; break;
       case 'O': parity = QSerialPort::OddParity; break;
       case 'M': parity = QSerialPort::MarkParity; break;
       case 'S': parity = QSerialPort::SpaceParity; break;
       default: break;
     }
-    const auto dataBits = QSerialPort::DataBits(qBound(5, s.DataBits, 8));
-    const auto stopBits = s.StopBits == 1 ? QSerialPort::OneStop : QSerialPort::TwoStop;
-    return port_.setBaudRate(s.BaudRate) && port_.setDataBits(dataBits) &&
+    const auto dataBits = QSerialPort::DataBits(qBound(5, s.dataBits, 8));
+    const auto stopBits = s.stopBits == 1 ? QSerialPort::OneStop : QSerialPort::TwoStop;
+    return port_.setBaudRate(s.baudRate) && port_.setDataBits(dataBits) &&
            port_.setParity(parity) && port_.setStopBits(stopBits) &&
            port_.setFlowControl(QSerialPort::NoFlowControl);
   }
 
-  bool SetDtr(bool on) override { return IsOpen() && port_.setDataTerminalReady(on); }
-  bool SetRts(bool on) override { return IsOpen() && port_.setRequestToSend(on); }
+  bool setDtr(bool on) override { return isOpen() && port_.setDataTerminalReady(on); }
+  bool setRts(bool on) override { return isOpen() && port_.setRequestToSend(on); }
 
-  uint32_t ModemLines() override {
-    if (!IsOpen()) return 0;
-#ifdef Q_OS_UNIX
-    // Asked directly: QSerialPort would report a failure on every call for a
-    // pseudo-terminal, which has no modem lines.
-    int bits = 0;
-    if (::ioctl(int(port_.handle()), TIOCMGET, &bits) == -1) return 0;
-    return ((bits & TIOCM_CTS) ? kModemCts : 0) | ((bits & TIOCM_DSR) ? kModemDsr : 0) |
-           ((bits & TIOCM_RNG) ? kModemRing : 0) | ((bits & TIOCM_CAR) ? kModemRlsd : 0);
-#else
-    const auto s = port_.pinoutSignals();
-    return (s.testFlag(QSerialPort::ClearToSendSignal) ? kModemCts : 0) |
-           (s.testFlag(QSerialPort::DataSetReadySignal) ? kModemDsr : 0) |
-           (s.testFlag(QSerialPort::RingIndicatorSignal) ? kModemRing : 0) |
-           (s.testFlag(QSerialPort::DataCarrierDetectSignal) ? kModemRlsd : 0);
-#endif
+  void purge() override {
+    if (isOpen()) port_.clear(QSerialPort::AllDirections);
   }
 
-  void Purge() override {
-    if (IsOpen()) port_.clear(QSerialPort::AllDirections);
-  }
-
-  int64_t Read(uint8_t* buffer, int64_t max) override {
-    if (!IsOpen()) return 0;
+  int64_t read(uint8_t* buffer, int64_t max) override {
+    if (!isOpen()) return 0;
     // Bytes reach Qt's buffer through the event loop; between two turns of it
     // they are fetched here. Only when the driver has something (or reports a
     // hang-up): an empty wait would report a time-out every 10 ms.
-    if (port_.bytesAvailable() == 0 && DriverHasInput()) port_.waitForReadyRead(0);
-    if (!IsOpen()) return 0;
+    if (port_.bytesAvailable() == 0 && driverHasInput()) port_.waitForReadyRead(0);
+    if (!isOpen()) return 0;
     const qint64 n = port_.read(reinterpret_cast<char*>(buffer), max);
     return n < 0 ? 0 : n;
   }
 
-  bool Write(const uint8_t* data, int64_t count) override {
-    if (!IsOpen() || count <= 0) return false;
+  bool write(const uint8_t* data, int64_t count) override {
+    if (!isOpen() || count <= 0) return false;
     const qint64 n = port_.write(reinterpret_cast<const char*>(data), count);
     if (n != count) return false;
     // Hand the frame to the driver now if it takes it at once; never waits
     // for the line (flush() would block in tcdrain()).
-    if (DriverTakesOutput()) port_.waitForBytesWritten(0);
-    return IsOpen();
+    if (driverTakesOutput()) port_.waitForBytesWritten(0);
+    return isOpen();
   }
 
-  int64_t BytesToWrite() const override { return port_.isOpen() ? port_.bytesToWrite() : 0; }
-
-  bool Failed() const override { return failed_; }
-  int FailureReports() const override { return failures_; }
+  bool failed() const override { return failed_; }
+  int failureReports() const override { return failures_; }
 
  private:
-  bool DriverReady(short events) const {
+  bool driverReady(short events) const {
 #ifdef Q_OS_UNIX
     pollfd p{int(port_.handle()), events, 0};
     return ::poll(&p, 1, 0) > 0;
@@ -140,16 +119,16 @@ class QtSerialBackend final : public SerialBackend {
     return true;
 #endif
   }
-  bool DriverHasInput() const {
+  bool driverHasInput() const {
 #ifdef Q_OS_UNIX
-    return DriverReady(POLLIN);
+    return driverReady(POLLIN);
 #else
     return true;
 #endif
   }
-  bool DriverTakesOutput() const {
+  bool driverTakesOutput() const {
 #ifdef Q_OS_UNIX
-    return DriverReady(POLLOUT);
+    return driverReady(POLLOUT);
 #else
     return true;
 #endif
@@ -162,14 +141,14 @@ class QtSerialBackend final : public SerialBackend {
 
 }  // namespace
 
-std::unique_ptr<SerialBackend> CreateSerialBackend() {
+std::unique_ptr<SerialBackend> createSerialBackend() {
   if (g_factory) return g_factory();
   return std::make_unique<QtSerialBackend>();
 }
 
-void SetSerialBackendFactory(SerialBackendFactory factory) { g_factory = std::move(factory); }
+void setSerialBackendFactory(SerialBackendFactory factory) { g_factory = std::move(factory); }
 
-QString SerialDeviceName(const QString& portName) {
+QString serialDeviceName(const QString& portName) {
 #ifdef Q_OS_WIN
   return portName;
 #else

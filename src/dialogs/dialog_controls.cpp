@@ -9,11 +9,11 @@
 
 #include "dialogs/number_text.h"
 
-void ConfirmOnEnter(QComboBox* box, QPushButton* button) {
+void confirmOnEnter(QComboBox* box, QPushButton* button) {
   QObject::connect(box->lineEdit(), &QLineEdit::returnPressed, button, &QPushButton::click);
 }
 
-QLabel* HeadingPanel(const QString& text, QWidget* parent) {
+QLabel* headingPanel(const QString& text, QWidget* parent) {
   auto* panel = new QLabel(text, parent);
   panel->setAlignment(Qt::AlignCenter);
   panel->setFrameShape(QFrame::Panel);
@@ -28,7 +28,7 @@ QLabel* HeadingPanel(const QString& text, QWidget* parent) {
 
 // ---------------------------------------------------------------------------
 
-TSpinEdit::TSpinEdit(int minimum, int maximum, int maxTyped, QWidget* parent)
+SpinEdit::SpinEdit(int minimum, int maximum, int maxTyped, QWidget* parent)
     : QSpinBox(parent), maxTyped_(maxTyped) {
   setRange(minimum, maximum);
   setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
@@ -36,36 +36,36 @@ TSpinEdit::TSpinEdit(int minimum, int maximum, int maxTyped, QWidget* parent)
   setAccelerated(true);
 }
 
-bool TSpinEdit::AllowedCharacter(QChar c) const {
+bool SpinEdit::allowedCharacter(QChar c) const {
   return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+') ||
-         c == QLatin1Char('-') || c == DecimalSeparator();
+         c == QLatin1Char('-') || c == decimalSeparator();
 }
 
-int TSpinEdit::Value() const {
-  const auto v = ReadInt(lineEdit()->text());
+int SpinEdit::typedValue() const {
+  const auto v = readInt(lineEdit()->text());
   return v ? *v : minimum();
 }
 
-int TSpinEdit::BoundedValue() const { return qBound(minimum(), Value(), maximum()); }
+int SpinEdit::boundedValue() const { return qBound(minimum(), typedValue(), maximum()); }
 
-QValidator::State TSpinEdit::validate(QString& text, int&) const {
+QValidator::State SpinEdit::validate(QString& text, int&) const {
   for (QChar c : text)
-    if (!AllowedCharacter(c) && c != QLatin1Char(' ')) return QValidator::Invalid;
-  const auto v = ReadInt(text);
+    if (!allowedCharacter(c) && c != QLatin1Char(' ')) return QValidator::Invalid;
+  const auto v = readInt(text);
   return v && *v >= minimum() && *v <= maximum() ? QValidator::Acceptable : QValidator::Intermediate;
 }
 
-void TSpinEdit::fixup(QString& text) const {
-  const auto v = ReadInt(text);
+void SpinEdit::fixup(QString& text) const {
+  const auto v = readInt(text);
   text = QString::number(v ? qBound(minimum(), int(*v), maximum()) : minimum());
 }
 
-int TSpinEdit::valueFromText(const QString& text) const {
-  const auto v = ReadInt(text);
+int SpinEdit::valueFromText(const QString& text) const {
+  const auto v = readInt(text);
   return v ? qBound(minimum(), int(*v), maximum()) : minimum();
 }
 
-void TSpinEdit::keyPressEvent(QKeyEvent* event) {
+void SpinEdit::keyPressEvent(QKeyEvent* event) {
   QLineEdit* edit = lineEdit();
   const int kept = int(edit->text().size() - edit->selectedText().size());
   if (event->matches(QKeySequence::Paste)) {
@@ -80,7 +80,7 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
                          !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
   if (character) {
     for (QChar c : typed) {
-      if (!AllowedCharacter(c)) {
+      if (!allowedCharacter(c)) {
         event->accept();
         return;
       }
@@ -116,52 +116,52 @@ const NamedColor kExtended[] = {
     {0xA4A0A0, "Medium Gray"},
 };
 
-QColor ToQColor(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+QColor toQColor(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
 
 const QSize kSwatchSize(22, 12);
 
 }  // namespace
 
-QIcon ColorSwatch(uint32_t colorRef, const QSize& size) {
+QIcon colorSwatch(uint32_t colorRef, const QSize& size) {
   QPixmap pixmap(size);
   pixmap.fill(Qt::transparent);
   QPainter p(&pixmap);
   p.setPen(Qt::black);
-  p.setBrush(ToQColor(colorRef));
+  p.setBrush(toQColor(colorRef));
   p.drawRect(QRect(QPoint(0, 0), size - QSize(1, 1)));
   return QIcon(pixmap);
 }
 
-TColorBox::TColorBox(bool extended, QWidget* parent) : QComboBox(parent) {
+ColorBox::ColorBox(bool extended, QWidget* parent) : QComboBox(parent) {
   setIconSize(kSwatchSize);
   for (const NamedColor& c : kStandard)
-    addItem(ColorSwatch(c.ref, kSwatchSize), QString::fromLatin1(c.name), QVariant::fromValue(c.ref));
+    addItem(colorSwatch(c.ref, kSwatchSize), QString::fromLatin1(c.name), QVariant::fromValue(c.ref));
   if (extended)
     for (const NamedColor& c : kExtended)
-      addItem(ColorSwatch(c.ref, kSwatchSize), QString::fromLatin1(c.name), QVariant::fromValue(c.ref));
+      addItem(colorSwatch(c.ref, kSwatchSize), QString::fromLatin1(c.name), QVariant::fromValue(c.ref));
   setMaxVisibleItems(count());
 }
 
-int TColorBox::IndexOf(uint32_t colorRef) const {
+int ColorBox::indexOfColor(uint32_t colorRef) const {
   for (int i = 0; i < count(); ++i)
     if (itemData(i).toUInt() == colorRef) return i;
   return -1;
 }
 
-uint32_t TColorBox::Selected() const {
+uint32_t ColorBox::selectedColor() const {
   const int i = currentIndex();
   return i < 0 ? 0 : itemData(i).toUInt();
 }
 
-void TColorBox::SetSelected(uint32_t colorRef) {
-  int i = IndexOf(colorRef);
+void ColorBox::setSelectedColor(uint32_t colorRef) {
+  int i = indexOfColor(colorRef);
   if (i < 0) {
     const QString name = QStringLiteral("$%1").arg(colorRef, 8, 16, QLatin1Char('0')).toUpper();
     if (customIndex_ < 0) {
-      addItem(ColorSwatch(colorRef, kSwatchSize), name, QVariant::fromValue(colorRef));
+      addItem(colorSwatch(colorRef, kSwatchSize), name, QVariant::fromValue(colorRef));
       customIndex_ = count() - 1;
     } else {
-      setItemIcon(customIndex_, ColorSwatch(colorRef, kSwatchSize));
+      setItemIcon(customIndex_, colorSwatch(colorRef, kSwatchSize));
       setItemText(customIndex_, name);
       setItemData(customIndex_, QVariant::fromValue(colorRef));
     }

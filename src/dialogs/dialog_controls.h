@@ -11,27 +11,27 @@ class QPushButton;
 
 // An editable combo box keeps Enter to itself; in a dialog it should confirm
 // like the other fields do.
-void ConfirmOnEnter(QComboBox* box, QPushButton* button);
+void confirmOnEnter(QComboBox* box, QPushButton* button);
 
 // A raised panel with a bold centred caption, the heading of a frame.
-QLabel* HeadingPanel(const QString& text, QWidget* parent);
+QLabel* headingPanel(const QString& text, QWidget* parent);
 
 // A spin edit: its text may be typed freely (digits, sign, decimal separator,
 // at most `maxTyped` characters); the arrows step through the whole range.
 // A value typed outside the range is brought into it when the field is left.
-class TSpinEdit : public QSpinBox {
+class SpinEdit : public QSpinBox {
   Q_OBJECT
  public:
-  TSpinEdit(int minimum, int maximum, int maxTyped, QWidget* parent = nullptr);
+  SpinEdit(int minimum, int maximum, int maxTyped, QWidget* parent = nullptr);
 
   // The integer the text reads as, or the minimum when it reads as none; not
   // brought into the range.
-  int Value() const;
-  // Value() brought into the range.
-  int BoundedValue() const;
+  int typedValue() const;
+  // typedValue() brought into the range.
+  int boundedValue() const;
   // The edit field, for tests and for selecting its text.
-  QLineEdit* Editor() const { return lineEdit(); }
-  int MaxTyped() const { return maxTyped_; }
+  QLineEdit* editor() const { return lineEdit(); }
+  int maxTyped() const { return maxTyped_; }
 
  protected:
   QValidator::State validate(QString& text, int& pos) const override;
@@ -40,29 +40,29 @@ class TSpinEdit : public QSpinBox {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  bool AllowedCharacter(QChar c) const;
+  bool allowedCharacter(QChar c) const;
   int maxTyped_;
 };
 
 // A drop-down of colours, each with a swatch and its English name. Colours are
 // 0x00BBGGRR values, as the settings store them.
-class TColorBox : public QComboBox {
+class ColorBox : public QComboBox {
   Q_OBJECT
  public:
   // `extended`: after the 16 standard colours also money green, sky blue,
   // cream and medium gray.
-  explicit TColorBox(bool extended, QWidget* parent = nullptr);
+  explicit ColorBox(bool extended, QWidget* parent = nullptr);
 
-  uint32_t Selected() const;
+  uint32_t selectedColor() const;
   // A colour that is not in the list is added at its end as "$00BBGGRR", so
   // that a stored colour survives the dialog unchanged.
-  void SetSelected(uint32_t colorRef);
+  void setSelectedColor(uint32_t colorRef);
   // Index of the item of `colorRef`, or -1.
-  int IndexOf(uint32_t colorRef) const;
+  int indexOfColor(uint32_t colorRef) const;
 
  private:
   int customIndex_ = -1;
 };
 
 // Swatch of a colour for a list item.
-QIcon ColorSwatch(uint32_t colorRef, const QSize& size);
+QIcon colorSwatch(uint32_t colorRef, const QSize& size);

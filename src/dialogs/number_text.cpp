@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/platform_seams.h"
-#include "view/value_format.h"
+#include "platform/seams.h"
+#include "data/value_format.h"
 
 namespace {
 
@@ -17,13 +17,13 @@ struct Decimal {
   long exponent = 0;
 };
 
-bool IsBlank(QChar c) { return c.unicode() <= ' '; }
+bool isBlank(QChar c) { return c.unicode() <= ' '; }
 
-std::optional<Decimal> ParseDecimal(const QString& text) {
-  const QChar sep = DecimalSeparator();
+std::optional<Decimal> parseDecimal(const QString& text) {
+  const QChar sep = decimalSeparator();
   qsizetype i = 0, end = text.size();
-  while (i < end && IsBlank(text.at(i))) ++i;
-  while (end > i && IsBlank(text.at(end - 1))) --end;
+  while (i < end && isBlank(text.at(i))) ++i;
+  while (end > i && isBlank(text.at(end - 1))) --end;
 
   Decimal d;
   if (i < end && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-'))) {
@@ -75,13 +75,13 @@ std::optional<Decimal> ParseDecimal(const QString& text) {
 
 }  // namespace
 
-QChar DecimalSeparator() {
-  const QString point = seams::Locale().decimalPoint();
+QChar decimalSeparator() {
+  const QString point = seams::locale().decimalPoint();
   return point.isEmpty() ? QLatin1Char('.') : point.at(0);
 }
 
-std::optional<double> ReadFloat(const QString& text) {
-  const auto d = ParseDecimal(text);
+std::optional<double> readFloat(const QString& text) {
+  const auto d = parseDecimal(text);
   if (!d) return std::nullopt;
   if (d->digits.empty()) return d->negative ? -0.0 : 0.0;
   const std::string c = (d->negative ? "-" : "") + d->digits + "e" + std::to_string(d->exponent);
@@ -91,8 +91,8 @@ std::optional<double> ReadFloat(const QString& text) {
   return value;
 }
 
-ScaledRead ReadScaledInt(const QString& text, int scaleDigits, int32_t* out) {
-  const auto d = ParseDecimal(text);
+ScaledRead readScaledInt(const QString& text, int scaleDigits, int32_t* out) {
+  const auto d = parseDecimal(text);
   if (!d) return ScaledRead::NotANumber;
   if (d->digits.empty()) {
     *out = 0;
@@ -124,7 +124,7 @@ ScaledRead ReadScaledInt(const QString& text, int scaleDigits, int32_t* out) {
   return ScaledRead::Ok;
 }
 
-std::optional<int32_t> ReadInt(const QString& text) {
+std::optional<int32_t> readInt(const QString& text) {
   const QString t = text.trimmed();
   qsizetype i = 0;
   bool negative = false;
@@ -145,10 +145,10 @@ std::optional<int32_t> ReadInt(const QString& text) {
   return int32_t(value);
 }
 
-QString NumberText(double value) { return PlainForm(value); }
+QString numberText(double value) { return plainForm(value); }
 
-QString NotAFloatText(const QString& text) {
+QString notAFloatText(const QString& text) {
   return QStringLiteral("'%1' is not a valid floating point value").arg(text);
 }
 
-QString RangeErrorText() { return QStringLiteral("Range check error"); }
+QString rangeErrorText() { return QStringLiteral("Range check error"); }

@@ -9,25 +9,25 @@
 #include <cstdint>
 #include <optional>
 
-// The decimal separator of seams::Locale().
-QChar DecimalSeparator();
+// The decimal separator of seams::locale().
+QChar decimalSeparator();
 
 // The number `text` reads as; nullopt when it is not a number (or too large
 // for a double).
-std::optional<double> ReadFloat(const QString& text);
+std::optional<double> readFloat(const QString& text);
 
 enum class ScaledRead { Ok, NotANumber, OutOfRange };
 // `text` x 10^scaleDigits rounded to the nearest integer, ties to even. Values
 // outside the 32-bit range give OutOfRange and leave `out` alone.
-ScaledRead ReadScaledInt(const QString& text, int scaleDigits, int32_t* out);
+ScaledRead readScaledInt(const QString& text, int scaleDigits, int32_t* out);
 
 // The integer `text` reads as (spaces around it and a sign allowed); nullopt
 // for anything else, a fraction or a value outside 32 bits included.
-std::optional<int32_t> ReadInt(const QString& text);
+std::optional<int32_t> readInt(const QString& text);
 
 // The shortest text of a number with the locale's separator: 11,8  0,833  1000.
-QString NumberText(double value);
+QString numberText(double value);
 
 // The texts of the conversion errors.
-QString NotAFloatText(const QString& text);  // '%s' is not a valid floating point value
-QString RangeErrorText();                    // Range check error
+QString notAFloatText(const QString& text);  // '%s' is not a valid floating point value
+QString rangeErrorText();                    // Range check error

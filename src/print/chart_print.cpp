@@ -5,8 +5,8 @@
 #include "print/printer_setup.h"
 #include "view/trend_chart.h"
 
-bool PrintChart(QPrinter& printer, TrendChart& chart, QString* error) {
-  if (!PrinterReady(printer, error)) return false;
+bool printChart(QPrinter& printer, TrendChart& chart, QString* error) {
+  if (!printerReady(printer, error)) return false;
   PrintJobScope scope(printer);  // gives the orientation back
   printer.setPageOrientation(QPageLayout::Landscape);
   printer.setResolution(kChartPrintResolution);
@@ -17,7 +17,7 @@ bool PrintChart(QPrinter& printer, TrendChart& chart, QString* error) {
 
   QCPPainter painter;
   if (!painter.begin(&printer)) {
-    if (error) *error = PrintStartError(printer);
+    if (error) *error = printStartError(printer);
     return false;
   }
   painter.setMode(QCPPainter::pmVectorized);

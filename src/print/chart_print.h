@@ -15,4 +15,4 @@ inline constexpr int kChartPrintResolution = 96;
 // legend), stretched over the printable area of a landscape page. The
 // printer's orientation (and the rest of its page set-up) is restored
 // afterwards, also on failure. False, with `error` set, on failure.
-bool PrintChart(QPrinter& printer, TrendChart& chart, QString* error);
+bool printChart(QPrinter& printer, TrendChart& chart, QString* error);

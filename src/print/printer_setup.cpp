@@ -10,8 +10,7 @@
 #include <QPrinterInfo>
 #include <QPushButton>
 
-#include "app/platform_seams.h"
-#include "storage/settings_files.h"
+#include "platform/seams.h"
 #include "storage/settings_records.h"
 
 const QString kNoPrinterText = QStringLiteral(
@@ -24,37 +23,37 @@ const QString kPrintFailedText = QStringLiteral(u"Ошибка печати!");
 
 namespace {
 
-void SetError(QString* error, const QString& text) {
+void setError(QString* error, const QString& text) {
   if (error) *error = text;
 }
 
 }  // namespace
 
-bool PrinterReady(const QPrinter& printer, QString* error) {
+bool printerReady(const QPrinter& printer, QString* error) {
   if (printer.printerState() == QPrinter::Active) {
-    SetError(error, kPrintFailedText);
+    setError(error, kPrintFailedText);
     return false;
   }
   if (printer.outputFormat() == QPrinter::PdfFormat) {
     if (printer.outputFileName().isEmpty()) {
-      SetError(error, kNoPrinterText);
+      setError(error, kNoPrinterText);
       return false;
     }
     return true;
   }
   const QString name = printer.printerName();
   if (name.isEmpty()) {
-    SetError(error, kNoPrinterText);
+    setError(error, kNoPrinterText);
     return false;
   }
   if (QPrinterInfo::printerInfo(name).isNull()) {
-    SetError(error, kPrinterMissingText.arg(name));
+    setError(error, kPrinterMissingText.arg(name));
     return false;
   }
   return true;
 }
 
-QString PrintStartError(const QPrinter& printer) {
+QString printStartError(const QPrinter& printer) {
   const QString target = printer.outputFormat() == QPrinter::PdfFormat ? printer.outputFileName()
                                                                        : printer.printerName();
   return kPrintStartText.arg(target);
@@ -75,7 +74,7 @@ PrintJobScope::~PrintJobScope() {
   QGuiApplication::restoreOverrideCursor();
 }
 
-int ExecPrinterSetup(QPrinter& printer, QWidget* parent) {
+int execPrinterSetup(QPrinter& printer, QWidget* parent) {
   QPrintDialog dialog(&printer, parent);
   dialog.setWindowTitle(QStringLiteral(u"Настройка печати"));
   // Printer, file, paper and orientation only: the prints themselves decide
@@ -83,37 +82,36 @@ int ExecPrinterSetup(QPrinter& printer, QWidget* parent) {
   dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
   if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
     if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok)) ok->setText(QStringLiteral("OK"));
-  return seams::ExecModal(&dialog);
+  return seams::execModal(&dialog);
 }
 
-QFont ProtocolFont(const QString& name, int pointSize) {
+QFont protocolFont(const QString& name, int pointSize) {
   QFont font(name);
   font.setStyleHint(QFont::TypeWriter);
   font.setPointSize(pointSize >= 1 && pointSize <= 1000 ? pointSize : 8);
   return font;
 }
 
-bool ChoosePrintFont(QWidget* parent) {
+bool choosePrintFont(QWidget* parent, ProgramSettings& settings) {
   QFont current =
-      ProtocolFont(ShortStringText(ProgramSettings.PrintFontName), ProgramSettings.PrintFontSize);
+      protocolFont(shortStringText(settings.printFontName), settings.printFontSize);
   // A font that is not installed prints in its substitute; the dialog shows
   // that one, so that confirming it keeps the print as it is instead of
   // landing on the dialog's own first choice.
   if (!QFontDatabase::hasFamily(current.family())) current.setFamily(QFontInfo(current).family());
-  const std::optional<QFont> chosen = seams::GetFont(parent, current);
+  const std::optional<QFont> chosen = seams::getFont(parent, current);
   if (!chosen) return false;
   int size = chosen->pointSize();
   if (size <= 0) size = qRound(chosen->pointSizeF());
-  if (size <= 0) size = ProgramSettings.PrintFontSize;
-  TShortString30 name = ProgramSettings.PrintFontName;
-  if (!SetShortString(name, chosen->family())) {
-    seams::WarningBox(parent, QStringLiteral(u"Имя шрифта \"%1\" не может быть сохранено!\r\n"
+  if (size <= 0) size = settings.printFontSize;
+  ShortString30 name = settings.printFontName;
+  if (!setShortString(name, chosen->family())) {
+    seams::warningBox(parent, QStringLiteral(u"Имя шрифта \"%1\" не может быть сохранено!\r\n"
                                              u"Выберите другой шрифт.")
                                   .arg(chosen->family()));
     return false;
   }
-  ProgramSettings.PrintFontName = name;
-  ProgramSettings.PrintFontSize = size;
-  SettingsSave();
+  settings.printFontName = name;
+  settings.printFontSize = size;
   return true;
 }

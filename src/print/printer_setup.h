@@ -7,6 +7,8 @@
 #include <QPageLayout>
 #include <QString>
 
+#include "storage/settings_records.h"
+
 class QPrinter;
 class QWidget;
 
@@ -21,10 +23,10 @@ extern const QString kPrintFailedText;
 // or the output goes to a file. Qt falls back to PDF output without a file
 // when the system has no printer; beginning a job there fails and leaves the
 // printer unusable for the rest of the run, so that case is refused here.
-bool PrinterReady(const QPrinter& printer, QString* error);
+bool printerReady(const QPrinter& printer, QString* error);
 
 // The text of a failed start of a job on `printer`.
-QString PrintStartError(const QPrinter& printer);
+QString printStartError(const QPrinter& printer);
 
 // For the length of one job: the printable area as the page (no margins of
 // the program's own), a wait cursor, and the printer's page layout and
@@ -45,15 +47,15 @@ class PrintJobScope {
 // The printer set-up dialog on `printer`: what the operator picks there
 // (printer or file, paper, orientation) stays for the following prints.
 // Returns the dialog's result.
-int ExecPrinterSetup(QPrinter& printer, QWidget* parent);
+int execPrinterSetup(QPrinter& printer, QWidget* parent);
 
 // The print font of the table protocol from the stored name and size; a
 // size the settings file holds out of any sensible range prints at 8 points.
-QFont ProtocolFont(const QString& name, int pointSize);
+QFont protocolFont(const QString& name, int pointSize);
 
 // Shows the font dialog preset with the print font (or, when that is not
-// installed, the font it prints in); on confirmation stores the
-// name (its first 30 characters) and the size in points, and saves the
-// settings. A name that the settings file cannot hold unaltered is refused
-// with a warning and nothing changes. True when the font was taken.
-bool ChoosePrintFont(QWidget* parent);
+// installed, the font it prints in); on confirmation stores the name (its
+// first 30 characters) and the size in points in `settings`. A name that the
+// settings file cannot hold unaltered is refused with a warning and nothing
+// changes. True when the font was taken (the caller saves the settings).
+bool choosePrintFont(QWidget* parent, ProgramSettings& settings);

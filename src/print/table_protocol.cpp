@@ -4,24 +4,24 @@
 #include <QPrinter>
 
 #include "print/printer_setup.h"
-#include "view/results_table.h"
-#include "view/value_format.h"
+#include "data/results_log.h"
+#include "data/value_format.h"
 
-QStringList ProtocolLines(const ResultsTable& table, double now) {
+QStringList protocolLines(const ResultsLog& log, double now) {
   QStringList lines;
-  lines.reserve(table.RowCount() + 1);
-  lines << QStringLiteral(u"Потокол замеров KVX от ") + ShortDateText(now) + QLatin1Char(' ') +
-               LongTimeText(now);
-  static const int kWidths[ResultsTable::kColumnCount] = {10, 14, 10, 8, 8, 8, 8, 8,
-                                                          8,  8,  8,  8, 8, 8, 8, 8};
-  for (int r = 0; r < table.RowCount(); ++r) {
-    const QStringList cells = table.Row(r);
-    QString line;
-    line.reserve(138);
-    for (int c = 0; c < ResultsTable::kColumnCount; ++c)
-      line += cells[c].rightJustified(kWidths[c]);
-    lines << line;
-  }
+  lines.reserve(log.count() + 3);
+  lines << QStringLiteral(u"Потокол замеров KVX от ") + shortDateText(now) + QLatin1Char(' ') +
+               longTimeText(now);
+  static const int kWidths[kResultColumnCount] = {10, 14, 10, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8};
+  const auto line = [](const auto& cellOf) {
+    QString text;
+    text.reserve(138);
+    for (int c = 0; c < kResultColumnCount; ++c) text += cellOf(c).rightJustified(kWidths[c]);
+    return text;
+  };
+  lines << line([&log](int c) { return log.header(c); });
+  for (int r = 0; r < log.count(); ++r) lines << line([&log, r](int c) { return log.cell(r, c); });
+  if (log.isEmpty()) lines << line([](int) { return QString(); });
   return lines;
 }
 
@@ -29,7 +29,7 @@ namespace {
 
 // How many characters of `text` fit into `width`: at least one, so that every
 // piece makes progress, and never half of a surrogate pair.
-qsizetype FittingLength(QStringView text, int width,
+qsizetype fittingLength(QStringView text, int width,
                         const std::function<int(QStringView)>& textWidth) {
   if (textWidth(text) <= width) return text.size();
   qsizetype lo = 1, hi = text.size() - 1;
@@ -50,7 +50,7 @@ qsizetype FittingLength(QStringView text, int width,
 
 }  // namespace
 
-std::vector<PrintedLine> LayoutLines(const QStringList& lines, int fontHeight, int pageWidth,
+std::vector<PrintedLine> layoutLines(const QStringList& lines, int fontHeight, int pageWidth,
                                      int pageHeight,
                                      const std::function<int(QStringView)>& textWidth) {
   std::vector<PrintedLine> out;
@@ -76,7 +76,7 @@ std::vector<PrintedLine> LayoutLines(const QStringList& lines, int fontHeight, i
       continue;
     }
     while (!rest.isEmpty()) {
-      const qsizetype n = FittingLength(rest, pageWidth, textWidth);
+      const qsizetype n = fittingLength(rest, pageWidth, textWidth);
       place(rest.left(n));
       rest = rest.mid(n);
     }
@@ -84,18 +84,18 @@ std::vector<PrintedLine> LayoutLines(const QStringList& lines, int fontHeight, i
   return out;
 }
 
-bool PrintLines(QPrinter& printer, const QStringList& lines, const QFont& font, QString* error) {
-  if (!PrinterReady(printer, error)) return false;
+bool printLines(QPrinter& printer, const QStringList& lines, const QFont& font, QString* error) {
+  if (!printerReady(printer, error)) return false;
   PrintJobScope scope(printer);
   QPainter painter;
   if (!painter.begin(&printer)) {
-    if (error) *error = PrintStartError(printer);
+    if (error) *error = printStartError(printer);
     return false;
   }
   painter.setFont(font);
   painter.setPen(Qt::black);
   const QFontMetrics metrics = painter.fontMetrics();
-  const std::vector<PrintedLine> placed = LayoutLines(
+  const std::vector<PrintedLine> placed = layoutLines(
       lines, metrics.height(), printer.width(), printer.height(),
       [&metrics](QStringView text) { return metrics.horizontalAdvance(text.toString()); });
   bool ok = true;

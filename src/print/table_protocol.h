@@ -9,12 +9,12 @@
 #include <vector>
 
 class QPrinter;
-class ResultsTable;
+class ResultsLog;
 
-// "Потокол замеров KVX от <date> <time>", then every row from the header on,
-// each cell right-aligned in its field (10, 14, 10, then 13 x 8 characters);
-// a longer cell is written whole.
-QStringList ProtocolLines(const ResultsTable& table, double now);
+// "Потокол замеров KVX от <date> <time>", then the headings and every result
+// (an empty row when there is none), each cell right-aligned in its field
+// (10, 14, 10, then 13 x 8 characters); a longer cell is written whole.
+QStringList protocolLines(const ResultsLog& log, double now);
 
 // One printed piece of a line: its page (from 0), the top of its text in
 // device pixels below the top of the printable area, and the text.
@@ -30,10 +30,10 @@ struct PrintedLine {
 // the page height minus twice the height of the line just finished, it goes
 // to the top of a new page. Text that would run past the right edge continues
 // on the next line. A new page is begun only for a line that goes on it.
-std::vector<PrintedLine> LayoutLines(const QStringList& lines, int fontHeight, int pageWidth,
+std::vector<PrintedLine> layoutLines(const QStringList& lines, int fontHeight, int pageWidth,
                                      int pageHeight,
                                      const std::function<int(QStringView)>& textWidth);
 
 // Prints `lines` on `printer` in `font` with the rules above; the job is
 // ended also when printing fails. False, with `error` set, on failure.
-bool PrintLines(QPrinter& printer, const QStringList& lines, const QFont& font, QString* error);
+bool printLines(QPrinter& printer, const QStringList& lines, const QFont& font, QString* error);

@@ -2,7 +2,7 @@
 
 #include <QSaveFile>
 
-bool WriteFileAtomically(const QString& path, const QByteArray& data, QString* error) {
+bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error) {
   QSaveFile file(path);
   // Renaming over the old file is the point; never fall back to writing in place.
   file.setDirectWriteFallback(false);

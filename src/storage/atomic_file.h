@@ -8,4 +8,4 @@
 
 // Writes `data` to `path` by atomic replace. On failure the file at `path` is
 // untouched and `error` (when given) says why.
-bool WriteFileAtomically(const QString& path, const QByteArray& data, QString* error = nullptr);
+bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error = nullptr);

@@ -5,12 +5,12 @@
 #include <QFileInfo>
 #include <cstring>
 
-#include "app/platform_seams.h"
+#include "platform/seams.h"
+#include "platform/text_codec.h"
 #include "storage/atomic_file.h"
-#include "storage/text_codec.h"
 
-TProgramSettings ProgramSettings{};
-TDeviceRecord DeviceRecord{};
+ProgramSettings programSettings{};
+DeviceRecord deviceRecord{};
 
 namespace {
 
@@ -20,7 +20,7 @@ QString g_devicePath;
 const QString kDeviceFileName = QStringLiteral("Device-001.ini");
 
 // Position of the extension's dot in the file-name part of `path`, or -1.
-qsizetype ExtensionDot(const QString& path) {
+qsizetype extensionDot(const QString& path) {
   for (qsizetype i = path.size() - 1; i >= 0; --i) {
     const QChar c = path.at(i);
     if (c == QLatin1Char('.')) return i;
@@ -29,8 +29,8 @@ qsizetype ExtensionDot(const QString& path) {
   return -1;
 }
 
-void ComputePaths() {
-  g_settingsPath = ChangeFileExt(seams::ExecutablePath(), QStringLiteral(".ini"));
+void computePaths() {
+  g_settingsPath = changeFileExt(seams::executablePath(), QStringLiteral(".ini"));
   qsizetype cut = g_settingsPath.size();
   while (cut > 0 && g_settingsPath.at(cut - 1) != QLatin1Char('/') &&
          g_settingsPath.at(cut - 1) != QLatin1Char('\\'))
@@ -40,7 +40,7 @@ void ComputePaths() {
 
 // Reads up to `size` bytes of the file into `record`; true only when the file
 // holds a whole record. Longer files are fine: only the first record counts.
-bool ReadRecord(const QString& path, void* record, qsizetype size) {
+bool readRecord(const QString& path, void* record, qsizetype size) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
   const QByteArray bytes = file.read(size);
@@ -48,78 +48,118 @@ bool ReadRecord(const QString& path, void* record, qsizetype size) {
   return bytes.size() == size;
 }
 
-bool WriteRecord(const QString& path, const void* record, qsizetype size) {
-  return WriteFileAtomically(path, QByteArray(static_cast<const char*>(record), size));
+bool writeRecord(const QString& path, const void* record, qsizetype size) {
+  return writeFileAtomically(path, QByteArray(static_cast<const char*>(record), size));
 }
 
-void SetDefaultString(TShortString30& s, const char* latin) {
+void setDefaultString(ShortString30& s, const char* latin) {
   const size_t n = std::strlen(latin);
-  s.Length = uint8_t(n);
-  std::memcpy(s.Chars, latin, n);
+  s.length = uint8_t(n);
+  std::memcpy(s.chars, latin, n);
 }
 
 }  // namespace
 
-QString ShortStringText(const TShortString30& s) {
-  const int length = s.Length > 30 ? 30 : s.Length;
-  return cp1251::Decode(s.Chars, length);
+QString shortStringText(const ShortString30& s) {
+  const int length = s.length > 30 ? 30 : s.length;
+  return cp1251::decode(s.chars, length);
 }
 
-bool SetShortString(TShortString30& s, const QString& text) {
+bool setShortString(ShortString30& s, const QString& text) {
   QString cut = text.left(30);
   if (cut.size() == 30 && cut.at(29).isHighSurrogate()) cut.chop(1);
-  const auto bytes = cp1251::Encode(cut);
+  const auto bytes = cp1251::encode(cut);
   if (!bytes || bytes->size() > 30) return false;
-  s.Length = uint8_t(bytes->size());
-  std::memcpy(s.Chars, bytes->constData(), size_t(bytes->size()));
+  s.length = uint8_t(bytes->size());
+  std::memcpy(s.chars, bytes->constData(), size_t(bytes->size()));
   return true;
 }
 
-QString ChangeFileExt(const QString& path, const QString& extension) {
-  const qsizetype dot = ExtensionDot(path);
+MeasurementRecord toRecord(const Measurement& m) {
+  using namespace channel;
+  MeasurementRecord r;
+  r.faultBits = m.faultBits;
+  r.tg = m[Tg];
+  r.ta = m[Ta];
+  r.o2 = m[O2];
+  r.co = m[CO];
+  r.no = m[NO];
+  r.no2 = m[NO2];
+  r.so2 = m[SO2];
+  r.h2s = m[H2S];
+  r.co2 = m[CO2];
+  r.nox = m[NOx];
+  r.qa = m[Qa];
+  r.alf = m[Alf];
+  r.measTime = m.time;
+  return r;
+}
+
+Measurement fromRecord(const MeasurementRecord& r) {
+  using namespace channel;
+  Measurement m;
+  m.faultBits = r.faultBits;
+  m[Tg] = r.tg;
+  m[Ta] = r.ta;
+  m[O2] = r.o2;
+  m[CO] = r.co;
+  m[NO] = r.no;
+  m[NO2] = r.no2;
+  m[SO2] = r.so2;
+  m[H2S] = r.h2s;
+  m[CO2] = r.co2;
+  m[NOx] = r.nox;
+  m[Qa] = r.qa;
+  m[Alf] = r.alf;
+  m.time = r.measTime;
+  return m;
+}
+
+QString changeFileExt(const QString& path, const QString& extension) {
+  const qsizetype dot = extensionDot(path);
   return (dot < 0 ? path : path.left(dot)) + extension;
 }
 
-QString PathWithoutExtension(const QString& path) { return ChangeFileExt(path, QString()); }
+QString pathWithoutExtension(const QString& path) { return changeFileExt(path, QString()); }
 
-QString SettingsPath() {
-  if (g_settingsPath.isEmpty()) ComputePaths();
+QString settingsPath() {
+  if (g_settingsPath.isEmpty()) computePaths();
   return g_settingsPath;
 }
 
-QString DevicePath() {
-  if (g_devicePath.isEmpty()) ComputePaths();
+QString devicePath() {
+  if (g_devicePath.isEmpty()) computePaths();
   return g_devicePath;
 }
 
-bool SettingsLoad() {
-  ComputePaths();
-  if (!ReadRecord(g_settingsPath, &ProgramSettings, kProgramSettingsSize)) return false;
-  const bool deviceRead = ReadRecord(g_devicePath, &DeviceRecord, kDeviceRecordSize);
+bool loadSettings() {
+  computePaths();
+  if (!readRecord(g_settingsPath, &programSettings, kProgramSettingsSize)) return false;
+  const bool deviceRead = readRecord(g_devicePath, &deviceRecord, kDeviceRecordSize);
   // Every per-slot array has eight entries: a slot outside 1..8 cannot be used.
-  if (DeviceRecord.DeviceSlot < 1 || DeviceRecord.DeviceSlot > kSlotCount) {
-    DeviceRecord.DeviceSlot = 1;
+  if (deviceRecord.deviceSlot < 1 || deviceRecord.deviceSlot > kSlotCount) {
+    deviceRecord.deviceSlot = 1;
     return false;
   }
   return deviceRead;
 }
 
-void SettingsReset() {
-  TProgramSettings& p = ProgramSettings;
-  SetDefaultString(p.PortName, "COM2");
-  SetDefaultString(p.PrintFontName, "Courier New");
-  p.PrintFontSize = 8;
-  p.RefreshPeriod = 10;
-  p.NetAddress = 1;
+void resetSettings() {
+  ProgramSettings& p = programSettings;
+  setDefaultString(p.portName, "COM2");
+  setDefaultString(p.printFontName, "Courier New");
+  p.printFontSize = 8;
+  p.refreshPeriod = 10;
+  p.netAddress = 1;
 
-  TDeviceRecord& d = DeviceRecord;
-  const int slot = SlotIndex(d);
-  d.SlotFlag[slot] = 1;
-  d.CalibrationTime[slot] = 3;
-  d.DrainTime[slot] = 0;
-  d.MeasurementTime[slot] = 3;
-  d.CalibrationInterval[slot] = 60;
-  d.CyclePeriod[slot] = 30;
+  DeviceRecord& d = deviceRecord;
+  const int slot = slotIndex(d);
+  d.slotFlag[slot] = 1;
+  d.calibrationTime[slot] = 3;
+  d.drainTime[slot] = 0;
+  d.measurementTime[slot] = 3;
+  d.calibrationInterval[slot] = 60;
+  d.cyclePeriod[slot] = 30;
 
   struct ChannelDefault {
     bool show;
@@ -141,23 +181,19 @@ void SettingsReset() {
       {false, 1, 0x800080},   // Ta   purple
   };
   for (int i = 0; i < kChannelCount; ++i) {
-    p.ChannelView[i].Show = kChannels[i].show ? 1 : 0;
-    p.ChannelView[i].Multiplier = kChannels[i].multiplier;
+    p.channelView[i].show = kChannels[i].show ? 1 : 0;
+    p.channelView[i].multiplier = kChannels[i].multiplier;
   }
-  p.LogScale = 1;
-  p.View3D = 1;
-  p.ChartColorStart = 0xFFFFFF;
-  p.ChartColorEnd = 0xF0CAA6;
-  for (int i = 0; i < kChannelCount; ++i) p.SeriesColor[i] = kChannels[i].color;
+  p.logScale = 1;
+  p.view3D = 1;
+  p.chartColorStart = 0xFFFFFF;
+  p.chartColorEnd = 0xF0CAA6;
+  for (int i = 0; i < kChannelCount; ++i) p.seriesColor[i] = kChannels[i].color;
 }
 
-bool SettingsSave() {
-  SettingsPath();  // paths exist even if nothing was loaded
-  const bool ok = WriteRecord(g_settingsPath, &ProgramSettings, kProgramSettingsSize) &&
-                  WriteRecord(g_devicePath, &DeviceRecord, kDeviceRecordSize);
-  if (!ok) {
-    seams::Beep();
-    seams::ErrorBox(nullptr, QStringLiteral("Ошибка доступа к диску!\r\nПерезагрузите компьютер!"));
-  }
+bool saveSettings() {
+  settingsPath();  // paths exist even if nothing was loaded
+  const bool ok = writeRecord(g_settingsPath, &programSettings, kProgramSettingsSize) &&
+                  writeRecord(g_devicePath, &deviceRecord, kDeviceRecordSize);
   return ok;
 }

@@ -1,137 +1,142 @@
 #pragma once
 // The two settings records, laid out byte for byte as the files hold them:
 // packed, little-endian, short strings as a length byte and 30 characters in
-// Windows-1251. The records are the program's state as well as its settings;
-// the poll cycle works on DeviceRecord directly and every save writes it whole.
+// Windows-1251. The device record keeps the poll cycle's state and the latest
+// measurement beside the settings, and every save writes it whole: whoever
+// saves copies that state in first.
 
 #include <QString>
 #include <QtGlobal>
 #include <cstddef>
 #include <cstdint>
 
+#include "device/measurement.h"
+
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the records are stored as little-endian memory images");
 
-inline constexpr int kChannelCount = 12;
 inline constexpr int kSlotCount = 8;
 
 #pragma pack(push, 1)
 
-// A string[30]: length byte 0..30, then 30 bytes of which the first `Length`
+// A string[30]: length byte 0..30, then 30 bytes of which the first `length`
 // count. The bytes after them are kept as they are and written back unchanged.
-struct TShortString30 {
-  uint8_t Length;
-  char Chars[30];
+struct ShortString30 {
+  uint8_t length;
+  char chars[30];
 };
 
-struct TChannelView {
-  uint8_t Show;  // bool: 0 false, anything else true
-  double Multiplier;
+struct ChannelView {
+  uint8_t show;  // bool: 0 false, anything else true
+  double multiplier;
 };
 
-struct TProgramSettings {
-  TShortString30 PortName;            // 0
-  TShortString30 PrintFontName;       // 31
-  uint8_t NetAddress;                 // 62
-  int32_t RefreshPeriod;              // 63
-  int32_t PrintFontSize;              // 67
-  uint8_t LogScale;                   // 71, bool
-  uint8_t View3D;                     // 72, bool
-  uint32_t ChartColorStart;           // 73, 0x00BBGGRR
-  uint32_t ChartColorEnd;             // 77
-  uint32_t SeriesColor[kChannelCount];        // 81
-  TChannelView ChannelView[kChannelCount];    // 129
+struct ProgramSettings {
+  ShortString30 portName;            // 0
+  ShortString30 printFontName;       // 31
+  uint8_t netAddress;                 // 62
+  int32_t refreshPeriod;              // 63
+  int32_t printFontSize;              // 67
+  uint8_t logScale;                   // 71, bool
+  uint8_t view3D;                     // 72, bool
+  uint32_t chartColorStart;           // 73, 0x00BBGGRR
+  uint32_t chartColorEnd;             // 77
+  uint32_t seriesColor[kChannelCount];        // 81
+  ChannelView channelView[kChannelCount];    // 129
 };
 
-// The measured and computed values of the last decoded status reply. Inside
-// this group Ta stands second; everywhere else the channel order is Tg, O2, CO,
-// NO, NO2, SO2, H2S, CO2, NOx, Qa, Alf, Ta.
-struct TMeasurement {
-  int32_t FaultBits;  // 131
-  double Tg;          // 135
-  double Ta;          // 143
-  double O2;          // 151
-  double CO;          // 159
-  double NO;          // 167
-  double NO2;         // 175
-  double SO2;         // 183
-  double H2S;         // 191
-  double CO2;         // 199
-  double NOx;         // 207
-  double Qa;          // 215
-  double Alf;         // 223
-  double MeasTime;    // 231
+// The last decoded measurement as the device file holds it: Ta stands second
+// here, unlike everywhere else.
+struct MeasurementRecord {
+  int32_t faultBits;  // 131
+  double tg;          // 135
+  double ta;          // 143
+  double o2;          // 151
+  double co;          // 159
+  double no;          // 167
+  double no2;         // 175
+  double so2;         // 183
+  double h2s;         // 191
+  double co2;         // 199
+  double nox;         // 207
+  double qa;          // 215
+  double alf;         // 223
+  double measTime;    // 231
 };
 
-struct TDeviceRecord {
-  uint8_t DeviceAddress;                    // 0
-  uint8_t DeviceSlot;                       // 1, 1..8
-  uint8_t SlotFlag[kSlotCount];             // 2
-  uint8_t CalibrationTime[kSlotCount];      // 10, minutes
-  uint8_t DrainTime[kSlotCount];            // 18, minutes
-  uint8_t MeasurementTime[kSlotCount];      // 26, minutes
-  int32_t CalibrationInterval[kSlotCount];  // 34, minutes
-  int32_t CyclePeriod[kSlotCount];          // 66, minutes
-  uint8_t LinkState;                        // 98
-  uint8_t Unused99;                         // 99
-  int32_t FuelIndex;                        // 100
-  uint8_t RequestKind;                      // 104
-  uint8_t DeviceState;                      // 105
-  uint8_t WorkMode;                         // 106
-  uint8_t Unused107[12];                    // 107
-  double LogDate;                           // 119
-  uint8_t Unused127[4];                     // 127
-  TMeasurement Measurement;                 // 131
+struct DeviceRecord {
+  uint8_t deviceAddress;                    // 0
+  uint8_t deviceSlot;                       // 1, 1..8
+  uint8_t slotFlag[kSlotCount];             // 2
+  uint8_t calibrationTime[kSlotCount];      // 10, minutes
+  uint8_t drainTime[kSlotCount];            // 18, minutes
+  uint8_t measurementTime[kSlotCount];      // 26, minutes
+  int32_t calibrationInterval[kSlotCount];  // 34, minutes
+  int32_t cyclePeriod[kSlotCount];          // 66, minutes
+  uint8_t linkState;                        // 98
+  uint8_t unused99;                         // 99
+  int32_t fuelIndex;                        // 100
+  uint8_t requestKind;                      // 104
+  uint8_t deviceState;                      // 105
+  uint8_t workMode;                         // 106
+  uint8_t unused107[12];                    // 107
+  double logDate;                           // 119
+  uint8_t unused127[4];                     // 127
+  MeasurementRecord measurement;            // 131
 };
 
 #pragma pack(pop)
 
-static_assert(sizeof(TShortString30) == 31);
-static_assert(sizeof(TChannelView) == 9);
-static_assert(sizeof(TProgramSettings) == 237);
-static_assert(offsetof(TProgramSettings, NetAddress) == 62);
-static_assert(offsetof(TProgramSettings, RefreshPeriod) == 63);
-static_assert(offsetof(TProgramSettings, PrintFontSize) == 67);
-static_assert(offsetof(TProgramSettings, LogScale) == 71);
-static_assert(offsetof(TProgramSettings, View3D) == 72);
-static_assert(offsetof(TProgramSettings, ChartColorStart) == 73);
-static_assert(offsetof(TProgramSettings, ChartColorEnd) == 77);
-static_assert(offsetof(TProgramSettings, SeriesColor) == 81);
-static_assert(offsetof(TProgramSettings, ChannelView) == 129);
-static_assert(sizeof(TMeasurement) == 108);
-static_assert(sizeof(TDeviceRecord) == 239);
-static_assert(offsetof(TDeviceRecord, CalibrationTime) == 10);
-static_assert(offsetof(TDeviceRecord, DrainTime) == 18);
-static_assert(offsetof(TDeviceRecord, MeasurementTime) == 26);
-static_assert(offsetof(TDeviceRecord, CalibrationInterval) == 34);
-static_assert(offsetof(TDeviceRecord, CyclePeriod) == 66);
-static_assert(offsetof(TDeviceRecord, LinkState) == 98);
-static_assert(offsetof(TDeviceRecord, FuelIndex) == 100);
-static_assert(offsetof(TDeviceRecord, RequestKind) == 104);
-static_assert(offsetof(TDeviceRecord, DeviceState) == 105);
-static_assert(offsetof(TDeviceRecord, WorkMode) == 106);
-static_assert(offsetof(TDeviceRecord, LogDate) == 119);
-static_assert(offsetof(TDeviceRecord, Measurement) == 131);
-static_assert(offsetof(TDeviceRecord, Measurement) + offsetof(TMeasurement, MeasTime) == 231);
+static_assert(sizeof(ShortString30) == 31);
+static_assert(sizeof(ChannelView) == 9);
+static_assert(sizeof(ProgramSettings) == 237);
+static_assert(offsetof(ProgramSettings, netAddress) == 62);
+static_assert(offsetof(ProgramSettings, refreshPeriod) == 63);
+static_assert(offsetof(ProgramSettings, printFontSize) == 67);
+static_assert(offsetof(ProgramSettings, logScale) == 71);
+static_assert(offsetof(ProgramSettings, view3D) == 72);
+static_assert(offsetof(ProgramSettings, chartColorStart) == 73);
+static_assert(offsetof(ProgramSettings, chartColorEnd) == 77);
+static_assert(offsetof(ProgramSettings, seriesColor) == 81);
+static_assert(offsetof(ProgramSettings, channelView) == 129);
+static_assert(sizeof(MeasurementRecord) == 108);
+static_assert(sizeof(DeviceRecord) == 239);
+static_assert(offsetof(DeviceRecord, calibrationTime) == 10);
+static_assert(offsetof(DeviceRecord, drainTime) == 18);
+static_assert(offsetof(DeviceRecord, measurementTime) == 26);
+static_assert(offsetof(DeviceRecord, calibrationInterval) == 34);
+static_assert(offsetof(DeviceRecord, cyclePeriod) == 66);
+static_assert(offsetof(DeviceRecord, linkState) == 98);
+static_assert(offsetof(DeviceRecord, fuelIndex) == 100);
+static_assert(offsetof(DeviceRecord, requestKind) == 104);
+static_assert(offsetof(DeviceRecord, deviceState) == 105);
+static_assert(offsetof(DeviceRecord, workMode) == 106);
+static_assert(offsetof(DeviceRecord, logDate) == 119);
+static_assert(offsetof(DeviceRecord, measurement) == 131);
+static_assert(offsetof(DeviceRecord, measurement) + offsetof(MeasurementRecord, measTime) == 231);
 
 // The single program-wide records.
-extern TProgramSettings ProgramSettings;
-extern TDeviceRecord DeviceRecord;
+extern ProgramSettings programSettings;
+extern DeviceRecord deviceRecord;
 
-// Index into the per-slot arrays for the slot in use. DeviceSlot is kept in
+// Index into the per-slot arrays for the slot in use. deviceSlot is kept in
 // 1..8 by the loader, so this is always 0..7.
-inline int SlotIndex(const TDeviceRecord& record) {
-  const int slot = record.DeviceSlot;
+inline int slotIndex(const DeviceRecord& record) {
+  const int slot = record.deviceSlot;
   return (slot >= 1 && slot <= kSlotCount) ? slot - 1 : 0;
 }
 
 // Short string access, through Windows-1251.
-QString ShortStringText(const TShortString30& s);
+QString shortStringText(const ShortString30& s);
 // Writes the length byte and the characters only (the rest stay as they are),
 // cut to 30 characters. False, and nothing written, when `text` has a
 // character without a Windows-1251 form.
-bool SetShortString(TShortString30& s, const QString& text);
+bool setShortString(ShortString30& s, const QString& text);
+
+// The measurement group of the device record from a measurement and back.
+MeasurementRecord toRecord(const Measurement& m);
+Measurement fromRecord(const MeasurementRecord& r);
 
 // Colours are stored 0x00BBGGRR.
-inline uint32_t ColorRef(int red, int green, int blue) {
+inline uint32_t colorRef(int red, int green, int blue) {
   return uint32_t(red & 0xFF) | (uint32_t(green & 0xFF) << 8) | (uint32_t(blue & 0xFF) << 16);
 }

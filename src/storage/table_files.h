@@ -1,40 +1,45 @@
 #pragma once
 // The daily measurement log and the measurement data files share one layout:
-// Windows-1251 text, one line per table row starting with the header row,
-// each of the 16 cells followed by a TAB, lines ended by CR LF.
+// Windows-1251 text, one line per row starting with the header row, each of
+// the 16 cells followed by a TAB, lines ended by CR LF. Written from the
+// results log and read back into it.
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 #include <optional>
 
-class ResultsTable;
-class TrendChart;
+class ResultsLog;
 
-// The file's bytes for the whole table; nullopt (and `error` set) when a cell
-// has a character without a Windows-1251 form.
-std::optional<QByteArray> TableFileBytes(const ResultsTable& table, QString* error = nullptr);
+// The daily log of `day`: the executable's path without its extension, "-",
+// "yy-MM-dd", ".ask"; and the data file proposed for saving on `day` (".kvx").
+QString dailyLogPath(const QDate& day);
+QString dataFilePath(const QDate& day);
 
-// Writes the table to `path` by atomic replace: on failure any earlier file of
+// The file's bytes for the whole log (an empty log gives the header and one
+// line of 16 TABs); nullopt, with `error` set, when a text has no
+// Windows-1251 form.
+std::optional<QByteArray> tableFileBytes(const ResultsLog& log, QString* error = nullptr);
+
+// Writes the log to `path` by atomic replace: on failure any earlier file of
 // that name is left as it was.
-bool WriteTableFile(const ResultsTable& table, const QString& path, QString* error = nullptr);
+bool writeTableFile(const ResultsLog& log, const QString& path, QString* error = nullptr);
 
 // A numeric cell of a data file. Text made only of digits, blanks and the two
 // separators is a decimal number in the locale's notation (`ok` false when it
 // is not one: empty, blanks only, the other separator, two separators, blanks
 // between digits); any other text is 0.
-double StrToValue(const QString& text, bool* ok);
+double strToValue(const QString& text, bool* ok);
 
 struct TableLoadResult {
-  bool ok = true;      // false: stopped at a line that could not be read
-  int linesLoaded = 0; // lines taken into the table, the header line included
-  int pointsLoaded = 0;  // points appended to each curve
+  bool ok = true;         // false: stopped at a line that could not be read
+  int linesLoaded = 0;    // lines taken, the header line included
+  int pointsLoaded = 0;   // result rows taken
 };
 
-// Reads a data file into the (cleared) table and chart: line r into row r,
-// and for r > 0 columns 3..14 as one point per curve. Stops at the first
-// failure, keeping the rows and points read before it; the line that failed
-// leaves no row and no point, so row i + 1 always holds point i. A line of 16
-// empty cells (an empty table's row) is passed over. The table always ends
-// with at least a header row and a row 1 (empty when the file had no data),
-// where the next result goes. The chart is not redrawn.
-TableLoadResult LoadTableFile(const QString& path, ResultsTable& table, TrendChart& chart);
+// Reads a data file into the log, replacing what it held: the first line
+// becomes the headings, every further line a row whose columns 3..14 are its
+// values. Stops at the first failure, keeping the rows read before it; the
+// line that failed leaves nothing behind. A line of 16 empty cells (an empty
+// table's row) is passed over.
+TableLoadResult loadTableFile(const QString& path, ResultsLog& log);

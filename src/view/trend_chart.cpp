@@ -4,10 +4,11 @@
 #include <cmath>
 #include <limits>
 
-#include "app/platform_seams.h"
-#include "view/value_format.h"
+#include "platform/seams.h"
+#include "data/results_log.h"
+#include "data/value_format.h"
 
-const QString TrendChart::TitleText = QStringLiteral(u"Временная зависимость результатов измерения");
+const QString TrendChart::kTitleText = QStringLiteral(u"Временная зависимость результатов измерения");
 
 namespace {
 
@@ -55,7 +56,7 @@ class DepthFrame : public QCPLayerable {
   }
 
   void draw(QCPPainter* painter) override {
-    const int d = chart_->Depth();
+    const int d = chart_->depth();
     if (d <= 0) return;
     const QRect r = chart_->axisRect()->rect();
     const int left = r.left(), right = r.right(), top = r.top(), bottom = r.bottom();
@@ -121,16 +122,16 @@ class ZoomOverlay : public QWidget {
 
 TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
   setAutoAddPlottableToLegend(false);
-  QLocale locale = seams::Locale();
+  QLocale locale = seams::locale();
   locale.setNumberOptions(QLocale::OmitGroupSeparator);
   setLocale(locale);
 
   for (int i = 0; i < kChannelCount; ++i) {
-    auto* s = new TrendSeries(xAxis, yAxis);
-    s->setName(ChannelTitles[i]);
-    s->SetLineWidth(2);
-    s->SetDotted(i == kCO2);
-    Series[i] = s;
+    auto* s = new TrendSeries(xAxis, yAxis, i);
+    s->setName(kChannelTitles[i]);
+    s->setLineWidth(2);
+    s->setDotted(i == kCO2);
+    series_[i] = s;
   }
 
   // Bottom axis: the point numbers.
@@ -159,7 +160,7 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
   // Top and right axes only take part in zooming and scrolling.
   xAxis2->setVisible(false);
   yAxis2->setVisible(false);
-  for (int i = 0; i < 4; ++i) Axes(i)->setRange(0, 1);
+  for (int i = 0; i < 4; ++i) axisAt(i)->setRange(0, 1);
   axisRect()->setBackground(Qt::NoBrush);
 
   // The legend stands in its own column right of the plot, at the top.
@@ -202,9 +203,9 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
     zoomOverlay_->update();
   });
   connect(zoomAnimation_, &QVariantAnimation::finished, zoomOverlay_, &QWidget::hide);
-  UpdateLegend();
-  UpdateDrawingOrder();
-  UpdateBackground();
+  updateLegend();
+  updateDrawingOrder();
+  updateBackground();
 }
 
 TrendChart::~TrendChart() = default;
@@ -212,55 +213,59 @@ TrendChart::~TrendChart() = default;
 // ---------------------------------------------------------------------------
 // Points
 
-int TrendChart::PointCount() const { return Series[0]->Count(); }
-
-double TrendChart::StoredValue(int channel, int index) const {
-  return (channel >= 0 && channel < kChannelCount) ? Series[channel]->Value(index) : 0;
+void TrendChart::setResultsLog(const ResultsLog* log) {
+  if (log_) disconnect(log_, nullptr, this, nullptr);
+  log_ = log;
+  for (TrendSeries* s : series_) s->setLog(log);
+  if (log_) {
+    connect(log_, &ResultsLog::rowsAppended, this, &TrendChart::onRowsAppended);
+    connect(log_, &ResultsLog::reset, this, &TrendChart::onLogReset);
+  }
+  refresh();
 }
 
-void TrendChart::AppendValue(int channel, double y) {
-  if (channel >= 0 && channel < kChannelCount) Series[channel]->Append(y);
+int TrendChart::pointCount() const { return log_ ? log_->count() : 0; }
+
+void TrendChart::onRowsAppended(int first, int last) {
+  for (TrendSeries* s : series_) s->noteAppended(first, last);
+  if (following_) applyFollowWindow(pointCount());
+  refresh();
 }
 
-void TrendChart::AppendResult(const std::array<double, kChannelCount>& values) {
-  for (int i = 0; i < kChannelCount; ++i) Series[i]->Append(values[size_t(i)]);
-  Refresh();
-}
-
-void TrendChart::ClearSeries() {
-  for (TrendSeries* s : Series) s->Clear();
-  Refresh();
+void TrendChart::onLogReset() {
+  for (TrendSeries* s : series_) s->noteReset();
+  refresh();
 }
 
 // ---------------------------------------------------------------------------
 // Curves and panel
 
-void TrendChart::SetShown(int channel, bool shown) {
-  if (Series[channel]->visible() == shown) return;
-  Series[channel]->setVisible(shown);
-  UpdateLegend();
+void TrendChart::setShown(int channel, bool shown) {
+  if (series_[channel]->visible() == shown) return;
+  series_[channel]->setVisible(shown);
+  updateLegend();
 }
 
-bool TrendChart::Shown(int channel) const { return Series[channel]->visible(); }
+bool TrendChart::isShown(int channel) const { return series_[channel]->visible(); }
 
-void TrendChart::SetFactor(int channel, double factor) { Series[channel]->SetFactor(factor); }
+void TrendChart::setFactor(int channel, double factor) { series_[channel]->setFactor(factor); }
 
-double TrendChart::Factor(int channel) const { return Series[channel]->Factor(); }
+double TrendChart::factor(int channel) const { return series_[channel]->factor(); }
 
-void TrendChart::SetColor(int channel, const QColor& color) { Series[channel]->SetColor(color); }
+void TrendChart::setColor(int channel, const QColor& color) { series_[channel]->setColor(color); }
 
-void TrendChart::SetLineWidth(double width) {
-  for (TrendSeries* s : Series) s->SetLineWidth(width);
+void TrendChart::setLineWidth(double width) {
+  for (TrendSeries* s : series_) s->setLineWidth(width);
 }
 
-void TrendChart::Set3D(bool on) {
+void TrendChart::set3D(bool on) {
   if (view3D_ == on) return;
   view3D_ = on;
-  UpdateDrawingOrder();
+  updateDrawingOrder();
 }
 
-void TrendChart::SetLogScale(bool on) {
-  if (on == LogScale()) return;
+void TrendChart::setLogScale(bool on) {
+  if (on == logScale()) return;
   if (on) {
     auto ticker = QSharedPointer<QCPAxisTickerLog>::create();
     ticker->setSubTickCount(kMinorTicks);
@@ -272,15 +277,15 @@ void TrendChart::SetLogScale(bool on) {
   }
 }
 
-bool TrendChart::LogScale() const { return yAxis->scaleType() == QCPAxis::stLogarithmic; }
+bool TrendChart::logScale() const { return yAxis->scaleType() == QCPAxis::stLogarithmic; }
 
-void TrendChart::SetGradient(const QColor& bottom, const QColor& top) {
+void TrendChart::setGradient(const QColor& bottom, const QColor& top) {
   gradientBottom_ = bottom;
   gradientTop_ = top;
-  UpdateBackground();
+  updateBackground();
 }
 
-void TrendChart::UpdateBackground() {
+void TrendChart::updateBackground() {
   QLinearGradient g(0, 1, 0, 0);
   g.setCoordinateMode(QGradient::ObjectMode);
   g.setColorAt(0, gradientBottom_);
@@ -288,19 +293,19 @@ void TrendChart::UpdateBackground() {
   setBackground(QBrush(g));
 }
 
-void TrendChart::UpdateLegend() {
+void TrendChart::updateLegend() {
   // Rebuilt whole, so the entries keep the curves' order whatever was shown when.
   legend->clearItems();
-  for (TrendSeries* s : Series)
+  for (TrendSeries* s : series_)
     if (s->visible()) s->addToLegend(legend);
   legend->setVisible(legend->itemCount() > 0);
 }
 
-void TrendChart::UpdateDrawingOrder() {
+void TrendChart::updateDrawingOrder() {
   // Flat, later curves lie over earlier ones; in depth, the first curve is at
   // the front, so the curves are drawn from the back.
   QCPLayer* main = layer(QStringLiteral("main"));
-  for (int k = 0; k < kChannelCount; ++k) Series[view3D_ ? kChannelCount - 1 - k : k]->setLayer(main);
+  for (int k = 0; k < kChannelCount; ++k) series_[view3D_ ? kChannelCount - 1 - k : k]->setLayer(main);
 }
 
 void TrendChart::updateLayout() {
@@ -314,15 +319,15 @@ void TrendChart::updateLayout() {
 
   // Each shown curve gets its own slice of the depth, the first at the front.
   int shown = 0;
-  for (const TrendSeries* s : Series) shown += s->visible() ? 1 : 0;
+  for (const TrendSeries* s : series_) shown += s->visible() ? 1 : 0;
   const double slice = shown > 0 ? double(depth_) / shown : 0;
   const int thickness = depth_ > 0 ? std::clamp(int(std::lround(slice * 0.8)), 1, 10) : 0;
   int k = 0;
-  for (TrendSeries* s : Series) {
+  for (TrendSeries* s : series_) {
     if (depth_ > 0 && s->visible())
-      s->SetDepth(int(std::lround(k++ * slice)), thickness, depth_);
+      s->setDepth(int(std::lround(k++ * slice)), thickness, depth_);
     else
-      s->SetDepth(0, 0, 0);
+      s->setDepth(0, 0, 0);
   }
   QCustomPlot::updateLayout();
 }
@@ -330,7 +335,7 @@ void TrendChart::updateLayout() {
 // ---------------------------------------------------------------------------
 // Axes
 
-QCPAxis* TrendChart::Axes(int i) const {
+QCPAxis* TrendChart::axisAt(int i) const {
   switch (i) {
     case kBottom: return xAxis;
     case kLeft: return yAxis;
@@ -339,53 +344,53 @@ QCPAxis* TrendChart::Axes(int i) const {
   }
 }
 
-int TrendChart::AxisIndex(QCPAxis* axis) const {
+int TrendChart::axisIndex(QCPAxis* axis) const {
   for (int i = 0; i < 4; ++i)
-    if (Axes(i) == axis) return i;
+    if (axisAt(i) == axis) return i;
   return kBottom;
 }
 
-bool TrendChart::SetAxisMinimum(QCPAxis* axis, double value) {
+bool TrendChart::setAxisMinimum(QCPAxis* axis, double value) {
   if (!(value <= axis->range().upper)) return false;
   axis->setRangeLower(value);
   return true;
 }
 
-bool TrendChart::SetAxisMaximum(QCPAxis* axis, double value) {
+bool TrendChart::setAxisMaximum(QCPAxis* axis, double value) {
   if (!(value >= axis->range().lower)) return false;
   axis->setRangeUpper(value);
   return true;
 }
 
-void TrendChart::SetAxisMinMax(QCPAxis* axis, double a, double b) {
+void TrendChart::setAxisMinMax(QCPAxis* axis, double a, double b) {
   if (!std::isfinite(a) || !std::isfinite(b)) return;
   if (a > b) std::swap(a, b);
   if (b - a < 1e-10) b = std::max(a + 1e-10, std::nextafter(a, std::numeric_limits<double>::infinity()));
-  modes_[AxisIndex(axis)] = AxisMode{false, false, false};
+  modes_[axisIndex(axis)] = AxisMode{false, false, false};
   axis->setRange(a, b);
 }
 
-void TrendChart::SetAxisAutomatic(QCPAxis* axis, bool on) { modes_[AxisIndex(axis)] = AxisMode{on, on, on}; }
+void TrendChart::setAxisAutomatic(QCPAxis* axis, bool on) { modes_[axisIndex(axis)] = AxisMode{on, on, on}; }
 
-void TrendChart::SetAxisAutomaticMinimum(QCPAxis* axis, bool on) {
-  modes_[AxisIndex(axis)].automaticMinimum = on;
+void TrendChart::setAxisAutomaticMinimum(QCPAxis* axis, bool on) {
+  modes_[axisIndex(axis)].automaticMinimum = on;
 }
 
-void TrendChart::SetAxisAutomaticMaximum(QCPAxis* axis, bool on) {
-  modes_[AxisIndex(axis)].automaticMaximum = on;
+void TrendChart::setAxisAutomaticMaximum(QCPAxis* axis, bool on) {
+  modes_[axisIndex(axis)].automaticMaximum = on;
 }
 
-bool TrendChart::AxisAutomatic(QCPAxis* axis) const { return modes_[AxisIndex(axis)].automatic; }
+bool TrendChart::axisAutomatic(QCPAxis* axis) const { return modes_[axisIndex(axis)].automatic; }
 
-bool TrendChart::AxisAutomaticMinimum(QCPAxis* axis) const {
-  return modes_[AxisIndex(axis)].automaticMinimum;
+bool TrendChart::axisAutomaticMinimum(QCPAxis* axis) const {
+  return modes_[axisIndex(axis)].automaticMinimum;
 }
 
-bool TrendChart::AxisAutomaticMaximum(QCPAxis* axis) const {
-  return modes_[AxisIndex(axis)].automaticMaximum;
+bool TrendChart::axisAutomaticMaximum(QCPAxis* axis) const {
+  return modes_[axisIndex(axis)].automaticMaximum;
 }
 
-void TrendChart::ApplyAutomaticRanges() {
+void TrendChart::applyAutomaticRanges() {
   // An end follows the data when the axis is automatic or that end is.
   const auto apply = [](QCPAxis* axis, const AxisMode& mode, double lo, double hi) {
     QCPRange r = axis->range();
@@ -394,14 +399,14 @@ void TrendChart::ApplyAutomaticRanges() {
     if (r.lower < r.upper && r != axis->range()) axis->setRange(r);
   };
 
-  apply(xAxis, modes_[kBottom], 0, std::max(PointCount() - 1, 1));
+  apply(xAxis, modes_[kBottom], 0, std::max(pointCount() - 1, 1));
 
   // The extremes are kept per curve as points arrive, so this never walks the points.
-  const bool log = LogScale();
+  const bool log = logScale();
   double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-  for (const TrendSeries* s : Series) {
+  for (const TrendSeries* s : series_) {
     QCPRange r;
-    if (!s->visible() || !s->DrawnRange(log, &r)) continue;
+    if (!s->visible() || !s->drawnRange(log, &r)) continue;
     lo = std::min(lo, r.lower);
     hi = std::max(hi, r.upper);
   }
@@ -421,39 +426,39 @@ void TrendChart::ApplyAutomaticRanges() {
   apply(yAxis, modes_[kLeft], lo, hi);
 }
 
-bool TrendChart::ApplyFollowWindow(int n) {
+bool TrendChart::applyFollowWindow(int n) {
   // Whichever end moves towards the other goes second, so the axis never
   // sees a minimum above its maximum.
   if (n - kFollowWindow >= xAxis->range().upper)
-    return SetAxisMaximum(xAxis, n) && SetAxisMinimum(xAxis, n - kFollowWindow);
-  return SetAxisMinimum(xAxis, n - kFollowWindow) && SetAxisMaximum(xAxis, n);
+    return setAxisMaximum(xAxis, n) && setAxisMinimum(xAxis, n - kFollowWindow);
+  return setAxisMinimum(xAxis, n - kFollowWindow) && setAxisMaximum(xAxis, n);
 }
 
-void TrendChart::SaveScalesOnce() {
+void TrendChart::saveScalesOnce() {
   if (saved_) return;
-  for (int i = 0; i < 4; ++i) savedScales_[i] = {Axes(i)->range(), modes_[i]};
+  for (int i = 0; i < 4; ++i) savedScales_[i] = {axisAt(i)->range(), modes_[i]};
   saved_ = true;
 }
 
-void TrendChart::ZoomPercent(double percent) {
-  ApplyAutomaticRanges();
-  const ZoomStart start = CaptureBeforeZoom();
-  SaveScalesOnce();
+void TrendChart::zoomPercent(double percent) {
+  applyAutomaticRanges();
+  const ZoomStart start = captureBeforeZoom();
+  saveScalesOnce();
   for (int i = 0; i < 4; ++i) {
-    QCPAxis* a = Axes(i);
+    QCPAxis* a = axisAt(i);
     const double lo = a->range().lower, hi = a->range().upper;
     const double d = (hi - lo) * (percent - 100) / 100;
-    SetAxisMinMax(a, lo + d, hi - d);
+    setAxisMinMax(a, lo + d, hi - d);
   }
   zoomed_ = true;
-  Refresh();
-  AnimateZoom(start);
-  emit Chart1Zoom();
+  refresh();
+  animateZoom(start);
+  emit zoomed();
 }
 
-TrendChart::ZoomStart TrendChart::CaptureBeforeZoom() {
+TrendChart::ZoomStart TrendChart::captureBeforeZoom() {
   ZoomStart start;
-  if (!isVisible() || PointCount() == 0) return start;
+  if (!isVisible() || pointCount() == 0) return start;
   start.area = axisRect()->rect();
   start.picture = grab(start.area);
   start.x = xAxis->range();
@@ -461,9 +466,9 @@ TrendChart::ZoomStart TrendChart::CaptureBeforeZoom() {
   return start;
 }
 
-void TrendChart::AnimateZoom(const ZoomStart& start) {
+void TrendChart::animateZoom(const ZoomStart& start) {
   if (start.picture.isNull()) return;
-  RedrawNow();  // the new view is drawn first, under the fading old one
+  redrawNow();  // the new view is drawn first, under the fading old one
   const QRectF to(QPointF(xAxis->coordToPixel(start.x.lower), yAxis->coordToPixel(start.y.upper)),
                   QPointF(xAxis->coordToPixel(start.x.upper), yAxis->coordToPixel(start.y.lower)));
   if (!std::isfinite(to.left()) || !std::isfinite(to.top()) || !std::isfinite(to.right()) ||
@@ -482,45 +487,45 @@ void TrendChart::AnimateZoom(const ZoomStart& start) {
   zoomAnimation_->start();
 }
 
-void TrendChart::UndoZoom() {
+void TrendChart::undoZoom() {
   if (saved_) {
     for (int i = 0; i < 4; ++i) {
-      Axes(i)->setRange(savedScales_[i].range);
+      axisAt(i)->setRange(savedScales_[i].range);
       modes_[i] = savedScales_[i].mode;
     }
     saved_ = false;
   }
   zoomed_ = false;
-  Refresh();
+  refresh();
 }
 
-void TrendChart::ScrollAxis(QCPAxis* axis, double percent) {
+void TrendChart::scrollAxis(QCPAxis* axis, double percent) {
   const double lo = axis->range().lower, hi = axis->range().upper;
   const double d = (hi - lo) * percent / 100;
-  SetAxisMinMax(axis, lo + d, hi + d);
+  setAxisMinMax(axis, lo + d, hi + d);
 }
 
-void TrendChart::ScrollHorizontal(double percent) {
-  ApplyAutomaticRanges();
-  ScrollAxis(xAxis2, percent);
-  ScrollAxis(xAxis, percent);
-  Refresh();
+void TrendChart::scrollHorizontal(double percent) {
+  applyAutomaticRanges();
+  scrollAxis(xAxis2, percent);
+  scrollAxis(xAxis, percent);
+  refresh();
 }
 
-void TrendChart::ScrollVertical(double percent) {
-  ApplyAutomaticRanges();
-  ScrollAxis(yAxis, percent);
-  ScrollAxis(yAxis2, percent);
-  Refresh();
+void TrendChart::scrollVertical(double percent) {
+  applyAutomaticRanges();
+  scrollAxis(yAxis, percent);
+  scrollAxis(yAxis2, percent);
+  refresh();
 }
 
-void TrendChart::Refresh() {
-  ApplyAutomaticRanges();
+void TrendChart::refresh() {
+  applyAutomaticRanges();
   replot(QCustomPlot::rpQueuedReplot);
 }
 
-void TrendChart::RedrawNow() {
-  ApplyAutomaticRanges();
+void TrendChart::redrawNow() {
+  applyAutomaticRanges();
   replot(QCustomPlot::rpImmediateRefresh);
 }
 
@@ -538,22 +543,22 @@ void TrendChart::processRectZoom(QRect rect, QMouseEvent*) {
     replot(QCustomPlot::rpQueuedReplot);  // takes the rectangle off the screen
     return;
   }
-  ApplyAutomaticRanges();
-  const ZoomStart start = CaptureBeforeZoom();
-  SaveScalesOnce();
+  applyAutomaticRanges();
+  const ZoomStart start = captureBeforeZoom();
+  saveScalesOnce();
   for (QCPAxis* a : {xAxis, xAxis2})
-    SetAxisMinMax(a, a->pixelToCoord(r.left()), a->pixelToCoord(r.right() + 1));
+    setAxisMinMax(a, a->pixelToCoord(r.left()), a->pixelToCoord(r.right() + 1));
   for (QCPAxis* a : {yAxis, yAxis2})
-    SetAxisMinMax(a, a->pixelToCoord(r.bottom() + 1), a->pixelToCoord(r.top()));
+    setAxisMinMax(a, a->pixelToCoord(r.bottom() + 1), a->pixelToCoord(r.top()));
   zoomed_ = true;
-  Refresh();
-  AnimateZoom(start);
-  emit Chart1Zoom();
+  refresh();
+  animateZoom(start);
+  emit zoomed();
 }
 
 void TrendChart::mouseDoubleClickEvent(QMouseEvent* event) {
   QCustomPlot::mouseDoubleClickEvent(event);
-  emit ChartDoubleClick();
+  emit doubleClicked();
 }
 
 void TrendChart::mousePressEvent(QMouseEvent* event) {
@@ -561,11 +566,11 @@ void TrendChart::mousePressEvent(QMouseEvent* event) {
     // Scrolling is ours; the base would start a zoom rectangle for any button.
     event->accept();
     if (!axisRect()->rect().contains(event->pos())) return;
-    ApplyAutomaticRanges();
+    applyAutomaticRanges();
     scrolling_ = true;
     scrolled_ = false;
     scrollStart_ = event->pos();
-    for (int i = 0; i < 4; ++i) scrollStartRanges_[i] = Axes(i)->range();
+    for (int i = 0; i < 4; ++i) scrollStartRanges_[i] = axisAt(i)->range();
     setCursor(Qt::ClosedHandCursor);
     return;
   }
@@ -581,14 +586,14 @@ void TrendChart::mouseMoveEvent(QMouseEvent* event) {
   const QPoint delta = event->pos() - scrollStart_;
   if (!scrolled_ && delta.manhattanLength() < 3) return;
   if (!scrolled_) {
-    SaveScalesOnce();
+    saveScalesOnce();
     scrolled_ = true;
   }
   // The data follow the pointer: measured from where the drag began, so
   // rounding never adds up over a long drag.
   const QRect r = axisRect()->rect();
   for (int i = 0; i < 4; ++i) {
-    QCPAxis* a = Axes(i);
+    QCPAxis* a = axisAt(i);
     const QCPRange start = scrollStartRanges_[i];
     const bool horizontal = a->orientation() == Qt::Horizontal;
     const double pixels = horizontal ? -delta.x() : delta.y();
@@ -596,10 +601,10 @@ void TrendChart::mouseMoveEvent(QMouseEvent* event) {
     if (length <= 0) continue;
     if (a->scaleType() == QCPAxis::stLogarithmic && start.lower > 0) {
       const double ratio = std::pow(start.upper / start.lower, pixels / length);
-      SetAxisMinMax(a, start.lower * ratio, start.upper * ratio);
+      setAxisMinMax(a, start.lower * ratio, start.upper * ratio);
     } else {
       const double shift = start.size() * pixels / length;
-      SetAxisMinMax(a, start.lower + shift, start.upper + shift);
+      setAxisMinMax(a, start.lower + shift, start.upper + shift);
     }
   }
   zoomed_ = true;
@@ -615,6 +620,6 @@ void TrendChart::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
   scrolling_ = false;
   unsetCursor();
-  if (scrolled_) emit Chart1Scroll();
+  if (scrolled_) emit scrolled();
   scrolled_ = false;
 }

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "data/results_log.h"
+
 namespace {
 
 // Cuts the segment a-b to `r`; false when nothing of it lies inside.
-bool ClipSegment(const QRectF& r, QPointF& a, QPointF& b) {
+bool clipSegment(const QRectF& r, QPointF& a, QPointF& b) {
   double t0 = 0, t1 = 1;
   const double dx = b.x() - a.x(), dy = b.y() - a.y();
   const double p[4] = {-dx, dx, -dy, dy};
@@ -33,7 +35,7 @@ bool ClipSegment(const QRectF& r, QPointF& a, QPointF& b) {
 
 // The dots of a dotted line along consecutive segments: `on` pixels drawn,
 // `off` pixels left out, the pattern running on across segment joints.
-QVector<QLineF> Dots(const QVector<QLineF>& segments, double on, double off) {
+QVector<QLineF> dots(const QVector<QLineF>& segments, double on, double off) {
   QVector<QLineF> dots;
   double phase = 0;  // position within the pattern
   QPointF last(qQNaN(), qQNaN());
@@ -58,7 +60,7 @@ QVector<QLineF> Dots(const QVector<QLineF>& segments, double on, double off) {
   return dots;
 }
 
-QColor Mix(const QColor& a, const QColor& b, double share) {
+QColor mix(const QColor& a, const QColor& b, double share) {
   return QColor::fromRgbF(float(a.redF() * (1 - share) + b.redF() * share),
                           float(a.greenF() * (1 - share) + b.greenF() * share),
                           float(a.blueF() * (1 - share) + b.blueF() * share));
@@ -66,18 +68,34 @@ QColor Mix(const QColor& a, const QColor& b, double share) {
 
 }  // namespace
 
-TrendSeries::TrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis) : QCPAbstractPlottable(keyAxis, valueAxis) {
+TrendSeries::TrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis, int channel)
+    : QCPAbstractPlottable(keyAxis, valueAxis), channel_(channel) {
   setSelectable(QCP::stNone);
   setBrush(Qt::NoBrush);
   setPen(QPen(Qt::black, 2));
 }
 
-double TrendSeries::Value(int index) const {
-  return (index >= 0 && index < Count()) ? values_[size_t(index)] : 0;
+void TrendSeries::setLog(const ResultsLog* log) {
+  log_ = log;
+  noteReset();
 }
 
-void TrendSeries::Append(double y) {
-  values_.push_back(y);
+int TrendSeries::pointCount() const { return log_ ? log_->count() : 0; }
+
+double TrendSeries::value(int index) const {
+  return (index >= 0 && index < pointCount()) ? log_->plottedValue(index, channel_) : 0;
+}
+
+void TrendSeries::noteAppended(int first, int last) {
+  for (int i = first; i <= last; ++i) take(log_->plottedValue(i, channel_));
+}
+
+void TrendSeries::noteReset() {
+  hasFinite_ = hasPositive_ = hasNegative_ = false;
+  if (log_) noteAppended(0, log_->count() - 1);
+}
+
+void TrendSeries::take(double y) {
   if (!std::isfinite(y)) return;
   if (!hasFinite_) {
     min_ = max_ = y;
@@ -95,43 +113,37 @@ void TrendSeries::Append(double y) {
   }
 }
 
-void TrendSeries::Clear() {
-  values_.clear();
-  values_.shrink_to_fit();
-  hasFinite_ = hasPositive_ = hasNegative_ = false;
-}
-
-void TrendSeries::SetFactor(double factor) {
+void TrendSeries::setFactor(double factor) {
   // A factor from a damaged settings file must not wipe the curve off the chart.
   factor_ = std::isfinite(factor) ? factor : 1;
 }
 
-void TrendSeries::SetColor(const QColor& color) {
+void TrendSeries::setColor(const QColor& color) {
   QPen p = pen();
   p.setColor(color);
   setPen(p);
 }
 
-void TrendSeries::SetLineWidth(double width) {
+void TrendSeries::setLineWidth(double width) {
   QPen p = pen();
   p.setWidthF(width);
   setPen(p);
 }
 
-void TrendSeries::SetDotted(bool dotted) {
+void TrendSeries::setDotted(bool dotted) {
   dotted_ = dotted;
   QPen p = pen();
   p.setStyle(dotted ? Qt::DotLine : Qt::SolidLine);
   setPen(p);
 }
 
-void TrendSeries::SetDepth(int front, int thickness, int reach) {
+void TrendSeries::setDepth(int front, int thickness, int reach) {
   depthFront_ = std::max(front, 0);
   depthThickness_ = std::max(thickness, 0);
   depthReach_ = std::max(reach, 0);
 }
 
-bool TrendSeries::DrawnRange(bool positiveOnly, QCPRange* range) const {
+bool TrendSeries::drawnRange(bool positiveOnly, QCPRange* range) const {
   const double f = factor_;
   double lo, hi;
   if (!positiveOnly) {
@@ -159,8 +171,9 @@ double TrendSeries::selectTest(const QPointF&, bool, QVariant*) const { return -
 
 QCPRange TrendSeries::getKeyRange(bool& foundRange, QCP::SignDomain inSignDomain) const {
   foundRange = false;
-  if (values_.empty()) return QCPRange();
-  double lo = 0, hi = double(values_.size() - 1);
+  const int n = pointCount();
+  if (n == 0) return QCPRange();
+  double lo = 0, hi = double(n - 1);
   if (inSignDomain == QCP::sdNegative) return QCPRange();
   if (inSignDomain == QCP::sdPositive) {
     lo = 1;
@@ -172,15 +185,15 @@ QCPRange TrendSeries::getKeyRange(bool& foundRange, QCP::SignDomain inSignDomain
 
 QCPRange TrendSeries::getValueRange(bool& foundRange, QCP::SignDomain inSignDomain, const QCPRange&) const {
   QCPRange r;
-  foundRange = inSignDomain != QCP::sdNegative && DrawnRange(inSignDomain == QCP::sdPositive, &r);
+  foundRange = inSignDomain != QCP::sdNegative && drawnRange(inSignDomain == QCP::sdPositive, &r);
   return foundRange ? r : QCPRange();
 }
 
-void TrendSeries::Polylines(std::vector<QVector<QPointF>>* runs) const {
+void TrendSeries::polylines(std::vector<QVector<QPointF>>* runs) const {
   runs->clear();
   QCPAxis* kAxis = keyAxis();
   QCPAxis* vAxis = valueAxis();
-  if (!kAxis || !vAxis || values_.empty()) return;
+  if (!kAxis || !vAxis || pointCount() == 0) return;
   const QRect rect = kAxis->axisRect()->rect();
   const QCPRange kr = kAxis->range(), vr = vAxis->range();
   if (rect.width() <= 0 || rect.height() <= 0 || !(kr.size() > 0) || !(vr.size() > 0) ||
@@ -190,7 +203,7 @@ void TrendSeries::Polylines(std::vector<QVector<QPointF>>* runs) const {
   if (log && !(vr.lower > 0)) return;
 
   // Only the points in view, and one beyond each edge so the line runs out of it.
-  const int n = Count();
+  const int n = pointCount();
   const double first = std::floor(kr.lower) - 1, last = std::ceil(kr.upper) + 1;
   if (last < 0 || first > n - 1) return;
   const int i0 = int(std::max(0.0, first)), i1 = int(std::min(double(n - 1), last));
@@ -215,7 +228,7 @@ void TrendSeries::Polylines(std::vector<QVector<QPointF>>* runs) const {
   };
   if (double(i1 - i0 + 1) <= 2.0 * rect.width()) {
     for (int i = i0; i <= i1; ++i) {
-      const double v = values_[size_t(i)] * f;
+      const double v = log_->plottedValue(i, channel_) * f;
       if (!std::isfinite(v)) {
         endRun();
         continue;
@@ -245,7 +258,7 @@ void TrendSeries::Polylines(std::vector<QVector<QPointF>>* runs) const {
       endColumn();
       column = c;
     }
-    const double v = values_[size_t(i)] * f;
+    const double v = log_->plottedValue(i, channel_) * f;
     if (!std::isfinite(v)) {
       endColumn();
       endRun();
@@ -263,9 +276,9 @@ void TrendSeries::Polylines(std::vector<QVector<QPointF>>* runs) const {
   endRun();
 }
 
-QVector<QLineF> TrendSeries::ScreenSegments() const {
+QVector<QLineF> TrendSeries::screenSegments() const {
   std::vector<QVector<QPointF>> runs;
-  Polylines(&runs);
+  polylines(&runs);
   QVector<QLineF> segments;
   if (runs.empty()) return segments;
   // Cut to where anything can show, so that far-off points of a deep zoom
@@ -277,12 +290,12 @@ QVector<QLineF> TrendSeries::ScreenSegments() const {
     if (run.size() == 1) {
       // A lone point shows as a dot.
       QPointF a = run[0] - QPointF(0.5, 0), b = run[0] + QPointF(0.5, 0);
-      if (ClipSegment(area, a, b)) segments.append(QLineF(a, b));
+      if (clipSegment(area, a, b)) segments.append(QLineF(a, b));
       continue;
     }
     for (int j = 1; j < run.size(); ++j) {
       QPointF a = run[j - 1], b = run[j];
-      if (ClipSegment(area, a, b)) segments.append(QLineF(a, b));
+      if (clipSegment(area, a, b)) segments.append(QLineF(a, b));
     }
   }
   return segments;
@@ -297,7 +310,7 @@ QRect TrendSeries::clipRect() const {
 }
 
 void TrendSeries::draw(QCPPainter* painter) {
-  const QVector<QLineF> segments = ScreenSegments();
+  const QVector<QLineF> segments = screenSegments();
   if (segments.isEmpty()) return;
   const QColor color = pen().color();
   const double width = pen().widthF();
@@ -307,7 +320,7 @@ void TrendSeries::draw(QCPPainter* painter) {
     // up and right by turns so the copies close up whatever the slope
     // (cheap 1-pixel lines), its far edge a shade darker.
     painter->setRenderHint(QPainter::Antialiasing, false);
-    painter->setPen(QPen(Mix(color, Qt::white, 0.45), 1, Qt::SolidLine, Qt::SquareCap));
+    painter->setPen(QPen(mix(color, Qt::white, 0.45), 1, Qt::SolidLine, Qt::SquareCap));
     for (int step = 2 * depthThickness_ - 1; step >= 1; --step) {
       const int dx = depthFront_ + step / 2, dy = depthFront_ + (step + 1) / 2;
       painter->translate(dx, -dy);
@@ -325,7 +338,7 @@ void TrendSeries::draw(QCPPainter* painter) {
   painter->translate(depthFront_, -depthFront_);
   if (dotted_) {
     painter->setPen(QPen(color, width, Qt::SolidLine, Qt::FlatCap));
-    painter->drawLines(Dots(segments, width, 2 * width));
+    painter->drawLines(dots(segments, width, 2 * width));
   } else {
     // Square caps close the joints between the separately drawn segments.
     painter->setPen(QPen(color, width, Qt::SolidLine, Qt::SquareCap));

@@ -1,7 +1,7 @@
 #pragma once
-// One curve of the trend chart. It keeps its values as appended, x being the
-// point's index, and draws them times its display factor, so a new factor
-// needs no pass over the data. Drawing costs at most a few segments per pixel
+// One curve of the trend chart: one channel of the results log, x being the
+// result's index, drawn times the curve's display factor (so a new factor
+// needs no pass over the data). It holds no values of its own. Drawing costs at most a few segments per pixel
 // column whatever the number of points: where points crowd, each column is
 // drawn as the span of its values. Segments go to the painter one by one (a
 // wide antialiased polyline through thousands of points takes seconds to
@@ -16,32 +16,38 @@
 
 #include <qcustomplot.h>
 
+class ResultsLog;
+
 class TrendSeries : public QCPAbstractPlottable {
   Q_OBJECT
  public:
-  TrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis);
+  TrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis, int channel);
+  // The log the curve shows (not owned); the extremes are taken anew.
+  void setLog(const ResultsLog* log);
 
-  int Count() const { return int(values_.size()); }
-  // The stored value of point `index` (0 outside the curve).
-  double Value(int index) const;
-  void Append(double y);
-  void Clear();
+  int pointCount() const;
+  // The plotted value of point `index` before the factor (0 outside the curve).
+  double value(int index) const;
+  // Takes rows first..last of the log into the running extremes.
+  void noteAppended(int first, int last);
+  // Recomputes the extremes after the log was replaced.
+  void noteReset();
 
-  void SetFactor(double factor);
-  double Factor() const { return factor_; }
-  void SetColor(const QColor& color);
-  QColor Color() const { return pen().color(); }
-  void SetLineWidth(double width);
-  void SetDotted(bool dotted);
+  void setFactor(double factor);
+  double factor() const { return factor_; }
+  void setColor(const QColor& color);
+  QColor color() const { return pen().color(); }
+  void setLineWidth(double width);
+  void setDotted(bool dotted);
 
   // Range of the drawn values (stored value x factor) over all points; only
   // finite values count, and for `positiveOnly` only those above 0.
-  bool DrawnRange(bool positiveOnly, QCPRange* range) const;
+  bool drawnRange(bool positiveOnly, QCPRange* range) const;
 
   // 3-D look: the ribbon starts `front` pixels behind the front plane and is
   // `thickness` pixels deep; both 0 draw a flat line. `reach` is the total
   // depth of the chart, which the drawing may take beyond the plot's edges.
-  void SetDepth(int front, int thickness, int reach);
+  void setDepth(int front, int thickness, int reach);
 
   // QCPAbstractPlottable
   double selectTest(const QPointF& pos, bool onlySelectable, QVariant* details = nullptr) const override;
@@ -51,7 +57,7 @@ class TrendSeries : public QCPAbstractPlottable {
 
   // The segments that drawing puts on screen with the current axes, before
   // the depth offset (for tests and the benchmarks).
-  QVector<QLineF> ScreenSegments() const;
+  QVector<QLineF> screenSegments() const;
 
  protected:
   void draw(QCPPainter* painter) override;
@@ -59,9 +65,12 @@ class TrendSeries : public QCPAbstractPlottable {
   QRect clipRect() const override;
 
  private:
-  void Polylines(std::vector<QVector<QPointF>>* runs) const;
+  void polylines(std::vector<QVector<QPointF>>* runs) const;
 
-  std::vector<double> values_;
+  void take(double y);
+
+  const ResultsLog* log_ = nullptr;
+  int channel_;
   double factor_ = 1;
   bool dotted_ = false;
   int depthFront_ = 0, depthThickness_ = 0, depthReach_ = 0;

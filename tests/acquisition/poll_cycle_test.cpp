@@ -1,6 +1,6 @@
-// The poll cycle driven tick by tick through the real main window, against a
-// scripted analyzer: replies go in through Recieve, requests come out of the
-// scripted serial line.
+// The poll cycle driven tick by tick through the real session and main window,
+// against a scripted analyzer: replies go in through the link, requests come
+// out of the scripted serial line.
 
 #include "acquisition/poll_cycle.h"
 
@@ -12,12 +12,7 @@
 #include <QProgressBar>
 #include <QToolButton>
 
-#include "app/Korvex_ModbusRTU_MainChat.h"
-#include "app/message_timer.h"
-#include "storage/settings_files.h"
 #include "support/korvex_fixture.h"
-#include "view/results_table.h"
-#include "view/trend_chart.h"
 
 namespace {
 
@@ -35,68 +30,68 @@ class PollCycleTest : public KorvexFixture {
  protected:
   void SetUp() override {
     KorvexFixture::SetUp();
-    StartWithDefaults();
+    startWithDefaults();
   }
 
   // The request sent by the last tick.
-  Bytes Sent() const { return serial_.LastWrite(); }
-  QString Label() const { return Form1->LabelMode->text(); }
-  QString Caption() const { return Form1->windowTitle(); }
-  bool LabelRed() const { return Form1->LabelMode->palette().color(QPalette::Window) == QColor(Qt::red); }
-  bool ModeButtonsEnabled() const {
-    return Form1->BitBtnCikl->isEnabled() && Form1->BitBtnOdnokr->isEnabled() &&
-           Form1->BitBtnPost->isEnabled();
+  Bytes sent() const { return serial_.lastWrite(); }
+  QString label() const { return find<QLabel>("LabelMode")->text(); }
+  QString caption() const { return window().windowTitle(); }
+  bool labelRed() const { return find<QLabel>("LabelMode")->palette().color(QPalette::Window) == QColor(Qt::red); }
+  bool modeButtonsEnabled() const {
+    return find<QToolButton>("BitBtnCikl")->isEnabled() && find<QToolButton>("BitBtnOdnokr")->isEnabled() &&
+           find<QToolButton>("BitBtnPost")->isEnabled();
   }
-  bool ModeButtonsDisabled() const {
-    return !Form1->BitBtnCikl->isEnabled() && !Form1->BitBtnOdnokr->isEnabled() &&
-           !Form1->BitBtnPost->isEnabled();
+  bool modeButtonsDisabled() const {
+    return !find<QToolButton>("BitBtnCikl")->isEnabled() && !find<QToolButton>("BitBtnOdnokr")->isEnabled() &&
+           !find<QToolButton>("BitBtnPost")->isEnabled();
   }
 
   // Start-up against an idle analyzer: stop, its echo, an idle status.
-  void BringToIdle() {
-    Tick();
-    TickWith(CommandEcho(1, 3));
-    TickWith(StatusReply(1, 0));
-    ASSERT_EQ(+DeviceRecord.WorkMode, kModeIdle);
+  void bringToIdle() {
+    tick();
+    tickWith(commandEcho(1, 3));
+    tickWith(statusReply(1, 0));
+    ASSERT_EQ(poll().workMode(), WorkMode::Idle);
   }
 
   // A single measurement from the start command to the idle status after it.
-  void RunSingleMeasurement(const StatusRegisters& measured) {
-    Form1->BitBtnOdnokrClick();
-    TickWith(StatusReply(1, 0));  // takes the mode over, sends the start
-    TickWith(CommandEcho(1, 1));
-    TickWith(StatusReply(1, 1));
+  void runSingleMeasurement(const StatusRegisters& measured) {
+    window().onSingleClicked();
+    tickWith(statusReply(1, 0));  // takes the mode over, sends the start
+    tickWith(commandEcho(1, 1));
+    tickWith(statusReply(1, 1));
     StatusRegisters m = measured;
     m.state = 2;
-    TickWith(StatusReply(1, m));
-    TickWith(StatusReply(1, 3));
+    tickWith(statusReply(1, m));
+    tickWith(statusReply(1, 3));
     StatusRegisters idle = measured;
     idle.state = 0;
-    TickWith(StatusReply(1, idle));
+    tickWith(statusReply(1, idle));
   }
 };
 
 TEST_F(PollCycleTest, StartUpReachesIdleAndEnablesTheModeButtonsAtTheThirdTick) {
-  Tick();
-  EXPECT_EQ(Label(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
-  EXPECT_EQ(Sent(), kStop);
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
-  EXPECT_TRUE(ModeButtonsDisabled());
+  tick();
+  EXPECT_EQ(label(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
+  EXPECT_EQ(sent(), kStop);
+  EXPECT_EQ(poll().workMode(), WorkMode::Stopping);
+  EXPECT_TRUE(modeButtonsDisabled());
 
-  TickWith(CommandEcho(1, 3));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
-  EXPECT_EQ(+DeviceRecord.DeviceState, 3);
-  EXPECT_EQ(Label(), QStringLiteral(u"Продувка датчиков"));
-  EXPECT_EQ(Sent(), kStatusPoll);
-  EXPECT_TRUE(ModeButtonsDisabled());
+  tickWith(commandEcho(1, 3));
+  EXPECT_EQ(poll().workMode(), WorkMode::Stopping);
+  EXPECT_EQ(poll().analyzerState(), AnalyzerState(3));
+  EXPECT_EQ(label(), QStringLiteral(u"Продувка датчиков"));
+  EXPECT_EQ(sent(), kStatusPoll);
+  EXPECT_TRUE(modeButtonsDisabled());
 
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
-  EXPECT_EQ(Label(), QStringLiteral(u"Ожидание"));
-  EXPECT_TRUE(ModeButtonsEnabled());
-  EXPECT_FALSE(Form1->BitBtnStop->isEnabled());
-  for (QToolButton* lamp : {Form1->SpeedButtonLedCikl, Form1->SpeedButtonLedOdnok,
-                            Form1->SpeedButtonLedConst, Form1->SpeedButtonStop})
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(poll().workMode(), WorkMode::Idle);
+  EXPECT_EQ(label(), QStringLiteral(u"Ожидание"));
+  EXPECT_TRUE(modeButtonsEnabled());
+  EXPECT_FALSE(find<QToolButton>("BitBtnStop")->isEnabled());
+  for (QToolButton* lamp : {find<QToolButton>("SpeedButtonLedCikl"), find<QToolButton>("SpeedButtonLedOdnok"),
+                            find<QToolButton>("SpeedButtonLedConst"), find<QToolButton>("SpeedButtonStop")})
     EXPECT_FALSE(lamp->isEnabled());
 
   // The idle poll shows address, service date and running hours.
@@ -105,439 +100,447 @@ TEST_F(PollCycleTest, StartUpReachesIdleAndEnablesTheModeButtonsAtTheThirdTick) 
   r.serviceMonth = 9;
   r.serviceYear = 2025;
   r.runningHours = 17;
-  TickWith(StatusReply(1, r));
-  EXPECT_EQ(Caption(), QStringLiteral(u"Korvex адр:1 обслуживание 3.9.2025 наработка 17 часа(ов)"));
-  EXPECT_EQ(Sent(), kStatusPoll);
-  EXPECT_EQ(+DeviceRecord.LinkState, kLinkSent);
+  tickWith(statusReply(1, r));
+  EXPECT_EQ(caption(), QStringLiteral(u"Korvex адр:1 обслуживание 3.9.2025 наработка 17 часа(ов)"));
+  EXPECT_EQ(sent(), kStatusPoll);
+  EXPECT_EQ(session().link().linkState(), LinkState::Sent);
 }
 
 TEST_F(PollCycleTest, RequestsCarryTheConfiguredAddress) {
-  ProgramSettings.NetAddress = 247;
-  DeviceRecord.DeviceAddress = 247;
-  Tick();
-  EXPECT_EQ(Sent(), (Bytes{0xF7, 0x06, 0x00, 0x00, 0x00, 0x03, 0xDD, 0x5D}));
-  TickWith(CommandEcho(247, 3));
-  EXPECT_EQ(Sent(), (Bytes{0xF7, 0x04, 0x00, 0x00, 0x00, 0x0E, 0x65, 0x58}));
+  programSettings.netAddress = 247;
+  deviceRecord.deviceAddress = 247;
+  session().takeSettings();
+  tick();
+  EXPECT_EQ(sent(), (Bytes{0xF7, 0x06, 0x00, 0x00, 0x00, 0x03, 0xDD, 0x5D}));
+  tickWith(commandEcho(247, 3));
+  EXPECT_EQ(sent(), (Bytes{0xF7, 0x04, 0x00, 0x00, 0x00, 0x0E, 0x65, 0x58}));
 }
 
 TEST_F(PollCycleTest, SingleMeasurementMakesOneRowAndEndsWithTheStopSequence) {
-  BringToIdle();
-  Form1->BitBtnOdnokrClick();
-  EXPECT_EQ(Form1->Poll.ModeRequest, kAskSingle);
-  EXPECT_TRUE(Form1->BitBtnStop->isEnabled());
-  EXPECT_TRUE(ModeButtonsDisabled());
-  EXPECT_TRUE(Form1->SpeedButtonLedOdnok->isEnabled());
-  EXPECT_FALSE(Form1->SpeedButtonStop->isEnabled());
+  bringToIdle();
+  window().onSingleClicked();
+  EXPECT_EQ(poll().modeRequest(), ModeRequest::Single);
+  EXPECT_TRUE(find<QToolButton>("BitBtnStop")->isEnabled());
+  EXPECT_TRUE(modeButtonsDisabled());
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonLedOdnok")->isEnabled());
+  EXPECT_FALSE(find<QToolButton>("SpeedButtonStop")->isEnabled());
 
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Sent(), kStartSingle);
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeSingle);
-  EXPECT_EQ(Form1->Poll.PhaseLength, (3 + 0 + 3) * 60 + 30);
-  EXPECT_FALSE(Form1->ProgressBar1->isHidden());
-  EXPECT_EQ(Form1->ProgressBar1->value(), 0);
-  EXPECT_EQ(Form1->Poll.ModeRequest, kAskNone);
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStartSingle);
+  EXPECT_EQ(poll().workMode(), WorkMode::Single);
+  EXPECT_EQ(poll().phaseLength(), (3 + 0 + 3) * 60 + 30);
+  EXPECT_FALSE(find<QProgressBar>("ProgressBar1")->isHidden());
+  EXPECT_EQ(find<QProgressBar>("ProgressBar1")->value(), 0);
+  EXPECT_EQ(poll().modeRequest(), ModeRequest::None);
 
-  TickWith(CommandEcho(1, 1));
-  EXPECT_EQ(Sent(), kStatusPoll);
+  tickWith(commandEcho(1, 1));
+  EXPECT_EQ(sent(), kStatusPoll);
 
-  TickWith(StatusReply(1, 1));
-  EXPECT_EQ(Caption(), QStringLiteral(u"Korvex: производится установка нуля, пожалуйста подождите"));
-  EXPECT_EQ(Label(), QStringLiteral(u"Установка \"0\""));
-  EXPECT_EQ(Form1->ProgressBar1->value(), 1);  // 2 of 390 ticks
+  tickWith(statusReply(1, 1));
+  EXPECT_EQ(caption(), QStringLiteral(u"Korvex: производится установка нуля, пожалуйста подождите"));
+  EXPECT_EQ(label(), QStringLiteral(u"Установка \"0\""));
+  EXPECT_EQ(find<QProgressBar>("ProgressBar1")->value(), 1);  // 2 of 390 ticks
 
-  Advance(1);
-  const double measuringTime = seams::Now();
+  advance(1);
+  const double measuringTime = seams::now();
   StatusRegisters m;
   m.state = 2;
-  TickWith(StatusReply(1, m));
-  EXPECT_EQ(Caption(), QStringLiteral(u"Korvex (Tg:180; O2:3,5; CO:50; NO:40; NO2:5; SO2:0; H2S:0)"));
-  EXPECT_TRUE(Form1->Poll.ResultPending);
-  EXPECT_EQ(Form1->Grid->Cells(0, 1), QString());  // no row while measuring
+  tickWith(statusReply(1, m));
+  EXPECT_EQ(caption(), QStringLiteral(u"Korvex (Tg:180; O2:3,5; CO:50; NO:40; NO2:5; SO2:0; H2S:0)"));
+  EXPECT_TRUE(poll().resultPending());
+  EXPECT_EQ(cell(0, 1), QString());  // no row while measuring
 
-  Advance(5);
-  TickWith(StatusReply(1, 3));
-  EXPECT_TRUE(Form1->ProgressBar1->isHidden());
-  EXPECT_EQ(Caption(), QStringLiteral(u"Korvex: продувка датчиков чистым воздухом"));
+  advance(5);
+  tickWith(statusReply(1, 3));
+  EXPECT_TRUE(find<QProgressBar>("ProgressBar1")->isHidden());
+  EXPECT_EQ(caption(), QStringLiteral(u"Korvex: продувка датчиков чистым воздухом"));
 
-  Advance(5);
+  advance(5);
   StatusRegisters idle;
   idle.tg = 185;
-  TickWith(StatusReply(1, idle));
+  tickWith(statusReply(1, idle));
   // The row comes from the idle reply, stamped with the last measuring tick.
-  ASSERT_EQ(Form1->Grid->RowCount(), 2);
-  EXPECT_EQ(Form1->Grid->Cells(0, 1), QStringLiteral("0"));
-  EXPECT_EQ(Form1->Grid->Cells(3, 1), QStringLiteral("185"));
-  EXPECT_EQ(Form1->Grid->Cells(2, 1),
-            seams::FromDateTime(measuringTime).time().toString(QStringLiteral("HH:mm:ss")));
-  EXPECT_EQ(Form1->Chart1->PointCount(), 1);
-  EXPECT_TRUE(Form1->DataNotSaved);
-  EXPECT_TRUE(Form1->N8->isEnabled());
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
-  EXPECT_EQ(Form1->Poll.ModeRequest, kAskStop);
-  EXPECT_FALSE(Form1->SpeedButtonLedOdnok->isEnabled());
-  EXPECT_TRUE(Form1->SpeedButtonStop->isEnabled());
-  EXPECT_TRUE(ModeButtonsDisabled());
+  ASSERT_EQ(gridRows(), 2);
+  EXPECT_EQ(cell(0, 1), QStringLiteral("0"));
+  EXPECT_EQ(cell(3, 1), QStringLiteral("185"));
+  EXPECT_EQ(cell(2, 1),
+            seams::fromDateTime(measuringTime).time().toString(QStringLiteral("HH:mm:ss")));
+  EXPECT_EQ(chart()->pointCount(), 1);
+  EXPECT_TRUE(results().unsaved());
+  EXPECT_TRUE(find<QAction>("N8")->isEnabled());
+  EXPECT_EQ(poll().workMode(), WorkMode::Idle);
+  EXPECT_EQ(poll().modeRequest(), ModeRequest::Stop);
+  EXPECT_FALSE(find<QToolButton>("SpeedButtonLedOdnok")->isEnabled());
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonStop")->isEnabled());
+  EXPECT_TRUE(modeButtonsDisabled());
 
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Sent(), kStop);
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
-  TickWith(CommandEcho(1, 3));
-  EXPECT_EQ(Sent(), kStatusPoll);
-  EXPECT_TRUE(ModeButtonsDisabled());
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
-  EXPECT_TRUE(ModeButtonsEnabled());
-  EXPECT_FALSE(Form1->BitBtnStop->isEnabled());
-  EXPECT_TRUE(Form1->SpeedButtonStop->isEnabled());  // lit until the next mode button
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStop);
+  EXPECT_EQ(poll().workMode(), WorkMode::Stopping);
+  tickWith(commandEcho(1, 3));
+  EXPECT_EQ(sent(), kStatusPoll);
+  EXPECT_TRUE(modeButtonsDisabled());
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(poll().workMode(), WorkMode::Idle);
+  EXPECT_TRUE(modeButtonsEnabled());
+  EXPECT_FALSE(find<QToolButton>("BitBtnStop")->isEnabled());
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonStop")->isEnabled());  // lit until the next mode button
 
   // A second measurement goes into a new row numbered 1.
-  RunSingleMeasurement(StatusRegisters{});
-  EXPECT_EQ(Form1->Grid->RowCount(), 3);
-  EXPECT_EQ(Form1->Grid->Cells(0, 2), QStringLiteral("1"));
+  runSingleMeasurement(StatusRegisters{});
+  EXPECT_EQ(gridRows(), 3);
+  EXPECT_EQ(cell(0, 2), QStringLiteral("1"));
 }
 
 TEST_F(PollCycleTest, SingleModeEndsAtOnceWithoutARowWhenTheAnalyzerStaysIdle) {
-  BringToIdle();
-  Form1->BitBtnOdnokrClick();
-  TickWith(StatusReply(1, 0));
-  TickWith(CommandEcho(1, 1));
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
-  EXPECT_EQ(Form1->Poll.ModeRequest, kAskStop);
-  EXPECT_TRUE(Form1->Grid->Cells(0, 1).isEmpty());
-  EXPECT_EQ(Form1->Chart1->PointCount(), 0);
+  bringToIdle();
+  window().onSingleClicked();
+  tickWith(statusReply(1, 0));
+  tickWith(commandEcho(1, 1));
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(poll().workMode(), WorkMode::Idle);
+  EXPECT_EQ(poll().modeRequest(), ModeRequest::Stop);
+  EXPECT_TRUE(cell(0, 1).isEmpty());
+  EXPECT_EQ(chart()->pointCount(), 0);
 }
 
 TEST_F(PollCycleTest, ProgressRoundsHalvesToTheEvenNeighbourAndStaysFullBeyondTheEnd) {
-  DeviceRecord.CalibrationTime[0] = 4;  // continuous: (4 + 0) x 60 = 240 ticks
-  BringToIdle();
-  Form1->BitBtnPostClick();
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Sent(), kStartContinuous);
-  EXPECT_EQ(Form1->Poll.PhaseLength, 240);
-  TickWith(CommandEcho(1, 2));  // PhaseTick 1
-  for (int tick = 2; tick <= 18; ++tick) {
-    TickWith(StatusReply(1, 1));
-    if (tick == 6) EXPECT_EQ(Form1->ProgressBar1->value(), 2);    // 2.5
-    if (tick == 18) EXPECT_EQ(Form1->ProgressBar1->value(), 8);   // 7.5
+  deviceRecord.calibrationTime[0] = 4;  // continuous: (4 + 0) x 60 = 240 ticks
+  session().takeSettings();
+  bringToIdle();
+  window().onContinuousClicked();
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStartContinuous);
+  EXPECT_EQ(poll().phaseLength(), 240);
+  tickWith(commandEcho(1, 2));  // PhaseTick 1
+  for (int n = 2; n <= 18; ++n) {
+    tickWith(statusReply(1, 1));
+    const int progress = find<QProgressBar>("ProgressBar1")->value();
+    if (n == 6) {
+      EXPECT_EQ(progress, 2);  // 2.5
+    }
+    if (n == 18) {
+      EXPECT_EQ(progress, 8);  // 7.5
+    }
   }
-  Form1->Poll.PhaseTick = 300;
-  TickWith(StatusReply(1, 1));
-  EXPECT_EQ(Form1->ProgressBar1->value(), 100);
+  for (int n = 19; n <= 300; ++n) tickWith(statusReply(1, 1));
+  EXPECT_EQ(find<QProgressBar>("ProgressBar1")->value(), 100);
 }
 
 TEST_F(PollCycleTest, CyclicModeCountsDownAndStartsTheNextCycle) {
-  BringToIdle();
-  Form1->BitBtnCiklClick();
-  EXPECT_TRUE(Form1->SpeedButtonLedCikl->isEnabled());
-  const QDateTime start = Now();
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Sent(), kStartSingle);
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeCyclic);
+  bringToIdle();
+  window().onCyclicClicked();
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonLedCikl")->isEnabled());
+  const QDateTime start = now();
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStartSingle);
+  EXPECT_EQ(poll().workMode(), WorkMode::Cyclic);
   // 30 minutes less 2 seconds from the start.
-  EXPECT_NEAR((Form1->Poll.ModeEndTime - seams::ToDateTime(start)) * 86400, 30 * 60 - 2, 1e-3);
+  EXPECT_NEAR((poll().modeEndTime() - seams::toDateTime(start)) * 86400, 30 * 60 - 2, 1e-3);
 
-  TickWith(CommandEcho(1, 1));
-  TickWith(StatusReply(1, 1));
-  Advance(200);
-  TickWith(StatusReply(1, 2));
-  Advance(60);
-  TickWith(StatusReply(1, 3));
-  Advance(60);
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Form1->Grid->Cells(0, 1), QStringLiteral("0"));
-  EXPECT_TRUE(Form1->ProgressBar1->isHidden());
-  EXPECT_EQ(Caption(), QStringLiteral(u"Korvex: до старта 1478 секунд(ы)"));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeCyclic);
-  EXPECT_EQ(Sent(), kStatusPoll);
+  tickWith(commandEcho(1, 1));
+  tickWith(statusReply(1, 1));
+  advance(200);
+  tickWith(statusReply(1, 2));
+  advance(60);
+  tickWith(statusReply(1, 3));
+  advance(60);
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(cell(0, 1), QStringLiteral("0"));
+  EXPECT_TRUE(find<QProgressBar>("ProgressBar1")->isHidden());
+  EXPECT_EQ(caption(), QStringLiteral(u"Korvex: до старта 1478 секунд(ы)"));
+  EXPECT_EQ(poll().workMode(), WorkMode::Cyclic);
+  EXPECT_EQ(sent(), kStatusPoll);
 
-  Advance(100);
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Caption(), QStringLiteral(u"Korvex: до старта 1378 секунд(ы)"));
-  EXPECT_EQ(Form1->Grid->RowCount(), 2);  // one row per cycle
+  advance(100);
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(caption(), QStringLiteral(u"Korvex: до старта 1378 секунд(ы)"));
+  EXPECT_EQ(gridRows(), 2);  // one row per cycle
 
-  SetNow(start.addSecs(30 * 60 - 2));
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Form1->Poll.ModeRequest, kAskCyclic);
-  EXPECT_EQ(Sent(), kStatusPoll);
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Sent(), kStartSingle);
-  EXPECT_NEAR((Form1->Poll.ModeEndTime - seams::Now()) * 86400, 30 * 60 - 2, 1e-3);
+  setNow(start.addSecs(30 * 60 - 2));
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(poll().modeRequest(), ModeRequest::Cyclic);
+  EXPECT_EQ(sent(), kStatusPoll);
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStartSingle);
+  EXPECT_NEAR((poll().modeEndTime() - seams::now()) * 86400, 30 * 60 - 2, 1e-3);
 }
 
 TEST_F(PollCycleTest, CyclicModeStoppedDuringTheCountdownSendsTheStop) {
-  BringToIdle();
-  Form1->BitBtnCiklClick();
-  TickWith(StatusReply(1, 0));
-  TickWith(CommandEcho(1, 1));
-  TickWith(StatusReply(1, 2));
-  TickWith(StatusReply(1, 0));
-  ASSERT_TRUE(Caption().startsWith(QStringLiteral(u"Korvex: до старта")));
-  Form1->BitBtnStopClick();
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Sent(), kStop);
-  TickWith(CommandEcho(1, 3));
-  TickWith(StatusReply(1, 0));
-  EXPECT_TRUE(ModeButtonsEnabled());
+  bringToIdle();
+  window().onCyclicClicked();
+  tickWith(statusReply(1, 0));
+  tickWith(commandEcho(1, 1));
+  tickWith(statusReply(1, 2));
+  tickWith(statusReply(1, 0));
+  ASSERT_TRUE(caption().startsWith(QStringLiteral(u"Korvex: до старта")));
+  window().onStopClicked();
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStop);
+  tickWith(commandEcho(1, 3));
+  tickWith(statusReply(1, 0));
+  EXPECT_TRUE(modeButtonsEnabled());
 }
 
 TEST_F(PollCycleTest, ContinuousModeTakesARowEveryRefreshPeriodAndStopsAfterTheInterval) {
-  ProgramSettings.RefreshPeriod = 2;
-  BringToIdle();
-  Form1->BitBtnPostClick();
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Sent(), kStartContinuous);
-  EXPECT_EQ(Form1->Poll.PhaseLength, 180);
-  TickWith(CommandEcho(1, 2));
-  TickWith(StatusReply(1, 1));
-  const double zeroEnd = seams::Now();
-  EXPECT_NEAR(Form1->Poll.ModeEndTime - zeroEnd, 60.0 / 1440, 1e-9);
+  programSettings.refreshPeriod = 2;
+  session().takeSettings();
+  bringToIdle();
+  window().onContinuousClicked();
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStartContinuous);
+  EXPECT_EQ(poll().phaseLength(), 180);
+  tickWith(commandEcho(1, 2));
+  tickWith(statusReply(1, 1));
+  const double zeroEnd = seams::now();
+  EXPECT_NEAR(poll().modeEndTime() - zeroEnd, 60.0 / 1440, 1e-9);
 
-  // The first row after RefreshPeriod + 1 measuring ticks, then every RefreshPeriod.
+  // The first row after refreshPeriod + 1 measuring ticks, then every refreshPeriod.
   int rowsAfter[7];
   for (int i = 0; i < 7; ++i) {
-    Advance(1);
-    TickWith(StatusReply(1, 2));
-    rowsAfter[i] = Form1->Chart1->PointCount();
-    EXPECT_EQ(Sent(), kStatusPoll);
+    advance(1);
+    tickWith(statusReply(1, 2));
+    rowsAfter[i] = chart()->pointCount();
+    EXPECT_EQ(sent(), kStatusPoll);
   }
   EXPECT_EQ((std::vector<int>(rowsAfter, rowsAfter + 7)), (std::vector<int>{0, 0, 1, 1, 2, 2, 3}));
-  EXPECT_EQ(Caption(), QStringLiteral(u"Korvex: наработка 1234 часа(ов)"));
-  EXPECT_TRUE(Form1->ProgressBar1->isHidden());
-  EXPECT_EQ(Form1->Grid->Cells(0, 3), QStringLiteral("2"));
+  EXPECT_EQ(caption(), QStringLiteral(u"Korvex: наработка 1234 часа(ов)"));
+  EXPECT_TRUE(find<QProgressBar>("ProgressBar1")->isHidden());
+  EXPECT_EQ(cell(0, 3), QStringLiteral("2"));
 
-  // CalibrationInterval (60 min) after the last zero-setting tick: stop.
-  SetNow(seams::FromDateTime(zeroEnd).addSecs(60 * 60 + 1));
-  TickWith(StatusReply(1, 2));
-  EXPECT_EQ(Sent(), kStop);
-  TickWith(CommandEcho(1, 3));
-  EXPECT_EQ(Sent(), kStatusPoll);
-  TickWith(StatusReply(1, 3));
-  EXPECT_EQ(Caption(), QStringLiteral(u"Korvex: подготовка к следующему измерению"));
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Form1->Poll.ModeRequest, kAskContinuous);
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(Sent(), kStartContinuous);  // the next period starts at once
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeContinuous);
+  // calibrationInterval (60 min) after the last zero-setting tick: stop.
+  setNow(seams::fromDateTime(zeroEnd).addSecs(60 * 60 + 1));
+  tickWith(statusReply(1, 2));
+  EXPECT_EQ(sent(), kStop);
+  tickWith(commandEcho(1, 3));
+  EXPECT_EQ(sent(), kStatusPoll);
+  tickWith(statusReply(1, 3));
+  EXPECT_EQ(caption(), QStringLiteral(u"Korvex: подготовка к следующему измерению"));
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(poll().modeRequest(), ModeRequest::Continuous);
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStartContinuous);  // the next period starts at once
+  EXPECT_EQ(poll().workMode(), WorkMode::Continuous);
 }
 
 TEST_F(PollCycleTest, StopPressedBeforeTheNextReplyMeansNoStartCommandIsEverSent) {
-  BringToIdle();
-  Form1->BitBtnOdnokrClick();
-  Form1->BitBtnStopClick();
-  EXPECT_EQ(Form1->Poll.ModeRequest, kAskStop);
-  TickWith(StatusReply(1, 0));
-  TickWith(CommandEcho(1, 3));
-  TickWith(StatusReply(1, 0));
+  bringToIdle();
+  window().onSingleClicked();
+  window().onStopClicked();
+  EXPECT_EQ(poll().modeRequest(), ModeRequest::Stop);
+  tickWith(statusReply(1, 0));
+  tickWith(commandEcho(1, 3));
+  tickWith(statusReply(1, 0));
   for (const Bytes& frame : serial_.writes) {
     EXPECT_NE(frame, kStartSingle);
     EXPECT_NE(frame, kStartContinuous);
   }
-  EXPECT_TRUE(ModeButtonsEnabled());
+  EXPECT_TRUE(modeButtonsEnabled());
 }
 
 TEST_F(PollCycleTest, AModeAskedWhileTheAnalyzerIsBusyIsDropped) {
-  BringToIdle();
-  TickWith(StatusReply(1, 4));  // manual operation, reported while idle
-  EXPECT_EQ(Label(), QStringLiteral(u"Работа вручную"));
-  Form1->BitBtnCiklClick();
-  TickWith(StatusReply(1, 4));
-  EXPECT_EQ(Form1->Poll.ModeRequest, kAskNone);
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
-  EXPECT_EQ(Sent(), kStatusPoll);
+  bringToIdle();
+  tickWith(statusReply(1, 4));  // manual operation, reported while idle
+  EXPECT_EQ(label(), QStringLiteral(u"Работа вручную"));
+  window().onCyclicClicked();
+  tickWith(statusReply(1, 4));
+  EXPECT_EQ(poll().modeRequest(), ModeRequest::None);
+  EXPECT_EQ(poll().workMode(), WorkMode::Idle);
+  EXPECT_EQ(sent(), kStatusPoll);
   // The buttons stay as the click left them until Stop is pressed.
-  EXPECT_TRUE(Form1->BitBtnStop->isEnabled());
-  EXPECT_TRUE(Form1->SpeedButtonLedCikl->isEnabled());
-  EXPECT_TRUE(ModeButtonsDisabled());
+  EXPECT_TRUE(find<QToolButton>("BitBtnStop")->isEnabled());
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonLedCikl")->isEnabled());
+  EXPECT_TRUE(modeButtonsDisabled());
 }
 
 TEST_F(PollCycleTest, ManualOperationWhileMeasuringStopsWithoutTheStopButtonHandler) {
-  BringToIdle();
-  Form1->BitBtnOdnokrClick();
-  TickWith(StatusReply(1, 0));
-  TickWith(CommandEcho(1, 1));
-  TickWith(StatusReply(1, 4));
-  EXPECT_EQ(+DeviceRecord.DeviceState, 8);
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
-  EXPECT_EQ(Sent(), kStop);
-  EXPECT_TRUE(TakeMessages().empty());
-  TickWith(CommandEcho(1, 3));
-  EXPECT_EQ(+DeviceRecord.DeviceState, 3);
-  TickWith(StatusReply(1, 0));
-  EXPECT_TRUE(ModeButtonsEnabled());
-  EXPECT_TRUE(Form1->BitBtnStop->isEnabled());
-  EXPECT_TRUE(Form1->SpeedButtonLedOdnok->isEnabled());
+  bringToIdle();
+  window().onSingleClicked();
+  tickWith(statusReply(1, 0));
+  tickWith(commandEcho(1, 1));
+  tickWith(statusReply(1, 4));
+  EXPECT_EQ(poll().analyzerState(), AnalyzerState(8));
+  EXPECT_EQ(poll().workMode(), WorkMode::Stopping);
+  EXPECT_EQ(sent(), kStop);
+  EXPECT_TRUE(takeMessages().empty());
+  tickWith(commandEcho(1, 3));
+  EXPECT_EQ(poll().analyzerState(), AnalyzerState(3));
+  tickWith(statusReply(1, 0));
+  EXPECT_TRUE(modeButtonsEnabled());
+  EXPECT_TRUE(find<QToolButton>("BitBtnStop")->isEnabled());
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonLedOdnok")->isEnabled());
 }
 
 TEST_F(PollCycleTest, NoAnalyzerAtAllTurnsTheLabelRedAtThe32ndTickWithoutABox) {
-  for (int tick = 1; tick <= 31; ++tick) {
-    Tick();
-    EXPECT_FALSE(LabelRed()) << tick;
-    EXPECT_EQ(Sent(), kStop);
+  for (int n = 1; n <= 31; ++n) {
+    tick();
+    EXPECT_FALSE(labelRed()) << n;
+    EXPECT_EQ(sent(), kStop);
   }
-  Tick();
-  EXPECT_TRUE(LabelRed());
-  EXPECT_EQ(Label(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
-  EXPECT_TRUE(TakeMessages().empty());
-  EXPECT_TRUE(ModeButtonsDisabled());
+  tick();
+  EXPECT_TRUE(labelRed());
+  EXPECT_EQ(label(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
+  EXPECT_TRUE(takeMessages().empty());
+  EXPECT_TRUE(modeButtonsDisabled());
   EXPECT_EQ(serial_.writes.size(), 32u);
 }
 
 TEST_F(PollCycleTest, LostAnalyzerWarnsOnceWithTheTimerOffAndRecoversThroughTheStopEcho) {
-  BringToIdle();
-  for (int tick = 1; tick <= 30; ++tick) Tick();
-  EXPECT_FALSE(LabelRed());
+  bringToIdle();
+  for (int n = 1; n <= 30; ++n) tick();
+  EXPECT_FALSE(labelRed());
   EXPECT_TRUE(messages_.empty());
-  Tick();  // the 31st tick without an answer
-  EXPECT_TRUE(LabelRed());
+  tick();  // the 31st tick without an answer
+  EXPECT_TRUE(labelRed());
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].title, QStringLiteral("Error"));
   EXPECT_EQ(messages_[0].text, kWarning);
-  EXPECT_FALSE(messages_[0].timer1Enabled);
-  EXPECT_TRUE(Form1->Timer1->Enabled());
-  EXPECT_EQ(+DeviceRecord.DeviceState, 8);
-  EXPECT_TRUE(ModeButtonsDisabled());
-  EXPECT_TRUE(Form1->SpeedButtonStop->isEnabled());
+  EXPECT_FALSE(messages_[0].pollTimerOn);
+  EXPECT_TRUE(pollTimer()->isEnabled());
+  EXPECT_EQ(poll().analyzerState(), AnalyzerState(8));
+  EXPECT_TRUE(modeButtonsDisabled());
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonStop")->isEnabled());
 
-  for (int tick = 0; tick < 10; ++tick) {
-    Tick();
-    EXPECT_EQ(Sent(), kStop);
-    EXPECT_EQ(Label(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
+  for (int n = 0; n < 10; ++n) {
+    tick();
+    EXPECT_EQ(sent(), kStop);
+    EXPECT_EQ(label(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
   }
   EXPECT_EQ(messages_.size(), 1u);
 
-  TickWith(CommandEcho(1, 3));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
-  EXPECT_EQ(+DeviceRecord.DeviceState, 3);
-  EXPECT_FALSE(LabelRed());
-  TickWith(StatusReply(1, 0));  // takes over the pending stop request
-  EXPECT_EQ(Sent(), kStop);
-  TickWith(CommandEcho(1, 3));
-  TickWith(StatusReply(1, 0));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
-  EXPECT_TRUE(ModeButtonsEnabled());
+  tickWith(commandEcho(1, 3));
+  EXPECT_EQ(poll().workMode(), WorkMode::Stopping);
+  EXPECT_EQ(poll().analyzerState(), AnalyzerState(3));
+  EXPECT_FALSE(labelRed());
+  tickWith(statusReply(1, 0));  // takes over the pending stop request
+  EXPECT_EQ(sent(), kStop);
+  tickWith(commandEcho(1, 3));
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(poll().workMode(), WorkMode::Idle);
+  EXPECT_TRUE(modeButtonsEnabled());
   EXPECT_EQ(messages_.size(), 1u);
 }
 
 TEST_F(PollCycleTest, FaultLinesFollowTheStateTextInIdleAndMeasuringButNotWhileStopping) {
-  BringToIdle();
-  TickWith(StatusReply(1, 0, 0x0005));
-  EXPECT_EQ(Label(), QStringLiteral(u"Ожидание\nОшибка датчика Ta\nОшибка датчика \u041E2"));
+  bringToIdle();
+  tickWith(statusReply(1, 0, 0x0005));
+  EXPECT_EQ(label(), QStringLiteral(u"Ожидание\nОшибка датчика Ta\nОшибка датчика \u041E2"));
 
-  Form1->BitBtnOdnokrClick();
-  TickWith(StatusReply(1, 0, 0x0005));  // mode start: no fault text
-  EXPECT_EQ(Label(), QStringLiteral(u"Ожидание"));
-  TickWith(CommandEcho(1, 1));
-  TickWith(StatusReply(1, 2, 0x8000));
-  EXPECT_EQ(Label(), QStringLiteral(u"Измерение\nАппаратная ошиб."));
-  EXPECT_EQ(+DeviceRecord.Measurement.FaultBits, 0);
+  window().onSingleClicked();
+  tickWith(statusReply(1, 0, 0x0005));  // mode start: no fault text
+  EXPECT_EQ(label(), QStringLiteral(u"Ожидание"));
+  tickWith(commandEcho(1, 1));
+  tickWith(statusReply(1, 2, 0x8000));
+  EXPECT_EQ(label(), QStringLiteral(u"Измерение\nАппаратная ошиб."));
+  EXPECT_EQ(poll().measurement().faultBits, 0);
 
-  Form1->BitBtnStopClick();
-  TickWith(StatusReply(1, 2));
-  TickWith(StatusReply(1, 3, 0x0001));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
-  EXPECT_EQ(Label(), QStringLiteral(u"Продувка датчиков"));
+  window().onStopClicked();
+  tickWith(statusReply(1, 2));
+  tickWith(statusReply(1, 3, 0x0001));
+  EXPECT_EQ(poll().workMode(), WorkMode::Stopping);
+  EXPECT_EQ(label(), QStringLiteral(u"Продувка датчиков"));
 }
 
 TEST_F(PollCycleTest, AnUnknownStateWhileIdleIsNamedAndPollingGoesOn) {
-  BringToIdle();
-  TickWith(StatusReply(1, 9));
-  EXPECT_EQ(+DeviceRecord.DeviceState, 9);
-  EXPECT_EQ(Label(), QStringLiteral(u"Неизвестное состояние 9"));
-  EXPECT_EQ(Sent(), kStatusPoll);
-  TickWith(StatusReply(1, 255));
-  EXPECT_EQ(Label(), QStringLiteral(u"Неизвестное состояние 255"));
-  EXPECT_EQ(Sent(), kStatusPoll);
+  bringToIdle();
+  tickWith(statusReply(1, 9));
+  EXPECT_EQ(poll().analyzerState(), AnalyzerState(9));
+  EXPECT_EQ(label(), QStringLiteral(u"Неизвестное состояние 9"));
+  EXPECT_EQ(sent(), kStatusPoll);
+  tickWith(statusReply(1, 255));
+  EXPECT_EQ(label(), QStringLiteral(u"Неизвестное состояние 255"));
+  EXPECT_EQ(sent(), kStatusPoll);
 }
 
 TEST_F(PollCycleTest, RepliesThatFailTheTestAreSilenceAndTheShortestValidOneCounts) {
-  BringToIdle();
-  Frame reply = StatusReply(1, 0);
+  bringToIdle();
+  Frame reply = statusReply(1, 0);
   // Cut off before the tick: the first part is dropped, the rest fails the next tick.
-  Arrive(Frame(reply.begin(), reply.begin() + 20));
-  Tick();
-  EXPECT_EQ(Form1->Poll.SilentTicks, 2);
-  Arrive(Frame(reply.begin() + 20, reply.end()));
-  Tick();
-  EXPECT_EQ(Form1->Poll.SilentTicks, 3);
+  arrive(Frame(reply.begin(), reply.begin() + 20));
+  tick();
+  EXPECT_EQ(poll().silentTicks(), 2);
+  arrive(Frame(reply.begin() + 20, reply.end()));
+  tick();
+  EXPECT_EQ(poll().silentTicks(), 3);
   // An exception reply (5 bytes) is no reply.
-  Arrive(WithCrc({0x01, 0x84, 0x02}));
-  Tick();
-  EXPECT_EQ(Form1->Poll.SilentTicks, 4);
+  arrive(withCrc({0x01, 0x84, 0x02}));
+  tick();
+  EXPECT_EQ(poll().silentTicks(), 4);
   // Two replies run together fail too.
-  Arrive(StatusReply(1, 0));
-  Arrive(StatusReply(1, 0));
-  Tick();
-  EXPECT_EQ(Form1->Poll.SilentTicks, 5);
+  arrive(statusReply(1, 0));
+  arrive(statusReply(1, 0));
+  tick();
+  EXPECT_EQ(poll().silentTicks(), 5);
   // Seven bytes with a valid CRC are accepted (taken as an echo here).
-  Arrive(WithCrc({0x01, 0x06, 0x00, 0x00, 0x00}));
-  Tick();
-  EXPECT_EQ(Form1->Poll.SilentTicks, 1);
-  EXPECT_EQ(+DeviceRecord.LinkState, kLinkSent);
+  arrive(withCrc({0x01, 0x06, 0x00, 0x00, 0x00}));
+  tick();
+  EXPECT_EQ(poll().silentTicks(), 1);
+  EXPECT_EQ(session().link().linkState(), LinkState::Sent);
 }
 
 TEST_F(PollCycleTest, AShortFunctionFourReplyIsNeverDecodedWithOldBytes) {
-  BringToIdle();
-  Form1->BitBtnOdnokrClick();
-  TickWith(StatusReply(1, 0));
-  TickWith(CommandEcho(1, 1));
+  bringToIdle();
+  window().onSingleClicked();
+  tickWith(statusReply(1, 0));
+  tickWith(commandEcho(1, 1));
   StatusRegisters m;
   m.state = 2;
   m.tg = 300;
-  TickWith(StatusReply(1, m));
-  ASSERT_EQ(+DeviceRecord.Measurement.Tg, 300);
+  tickWith(statusReply(1, m));
+  ASSERT_EQ(poll().measurement()[channel::Tg], 300);
   // Function 4, state 2, valid CRC, but only 9 bytes.
-  TickWith(WithCrc({0x01, 0x04, 0x04, 0x00, 0x02, 0x00, 0x00}));
-  EXPECT_EQ(+DeviceRecord.DeviceState, 2);
-  EXPECT_EQ(+DeviceRecord.Measurement.Tg, 300);
+  tickWith(withCrc({0x01, 0x04, 0x04, 0x00, 0x02, 0x00, 0x00}));
+  EXPECT_EQ(poll().analyzerState(), AnalyzerState(2));
+  EXPECT_EQ(poll().measurement()[channel::Tg], 300);
 }
 
 TEST_F(PollCycleTest, TheFirstTickOfANewDayWritesTheLogOfTheDayThatEnded) {
-  BringToIdle();
-  RunSingleMeasurement(StatusRegisters{});
-  ASSERT_EQ(Form1->Grid->Cells(0, 1), QStringLiteral("0"));
-  SetNow(QDateTime(QDate(2026, 12, 6), QTime(23, 59, 59)));
-  TickWith(StatusReply(1, 0));
-  const QString log = InDir(QStringLiteral("korvex-26-12-06.ask"));
+  bringToIdle();
+  runSingleMeasurement(StatusRegisters{});
+  ASSERT_EQ(cell(0, 1), QStringLiteral("0"));
+  setNow(QDateTime(QDate(2026, 12, 6), QTime(23, 59, 59)));
+  tickWith(statusReply(1, 0));
+  const QString log = inDir(QStringLiteral("korvex-26-12-06.ask"));
   EXPECT_FALSE(QFile::exists(log));
-  SetNow(QDateTime(QDate(2026, 12, 7), QTime(0, 0, 0)));
-  TickWith(StatusReply(1, 0));
+  setNow(QDateTime(QDate(2026, 12, 7), QTime(0, 0, 0)));
+  tickWith(statusReply(1, 0));
   EXPECT_TRUE(QFile::exists(log));
-  EXPECT_TRUE(Form1->Grid->Cells(0, 1).isEmpty());
-  EXPECT_EQ(Form1->Chart1->PointCount(), 0);
-  EXPECT_FALSE(Form1->DataNotSaved);
-  EXPECT_DOUBLE_EQ(+DeviceRecord.LogDate, seams::Now());
-  EXPECT_TRUE(Form1->Timer1->Enabled());
+  EXPECT_TRUE(cell(0, 1).isEmpty());
+  EXPECT_EQ(chart()->pointCount(), 0);
+  EXPECT_FALSE(results().unsaved());
+  EXPECT_DOUBLE_EQ(poll().logDate(), seams::now());
+  EXPECT_TRUE(pollTimer()->isEnabled());
   // Nothing more until the next day, and a clock set back triggers nothing.
-  Advance(3600);
-  TickWith(StatusReply(1, 0));
-  SetNow(QDateTime(QDate(2026, 12, 5), QTime(12, 0, 0)));
-  TickWith(StatusReply(1, 0));
+  advance(3600);
+  tickWith(statusReply(1, 0));
+  setNow(QDateTime(QDate(2026, 12, 5), QTime(12, 0, 0)));
+  tickWith(statusReply(1, 0));
   EXPECT_EQ(QDir(dir_.path()).entryList({QStringLiteral("*.ask")}).size(), 1);
 }
 
 TEST_F(PollCycleTest, AResultTakenAtTheFirstTickOfANewDayOpensTheNewDaysTable) {
-  ProgramSettings.RefreshPeriod = 1;
-  BringToIdle();
-  Form1->BitBtnPostClick();
-  TickWith(StatusReply(1, 0));
-  TickWith(CommandEcho(1, 2));
-  TickWith(StatusReply(1, 1));
-  SetNow(QDateTime(QDate(2026, 12, 6), QTime(23, 59, 58)));
-  TickWith(StatusReply(1, 2));
-  Advance(1);
-  TickWith(StatusReply(1, 2));
-  ASSERT_EQ(Form1->Chart1->PointCount(), 1);  // the row of 23:59:59
-  Advance(1);
-  TickWith(StatusReply(1, 2));  // 00:00:00
-  QFile log(InDir(QStringLiteral("korvex-26-12-06.ask")));
+  programSettings.refreshPeriod = 1;
+  session().takeSettings();
+  bringToIdle();
+  window().onContinuousClicked();
+  tickWith(statusReply(1, 0));
+  tickWith(commandEcho(1, 2));
+  tickWith(statusReply(1, 1));
+  setNow(QDateTime(QDate(2026, 12, 6), QTime(23, 59, 58)));
+  tickWith(statusReply(1, 2));
+  advance(1);
+  tickWith(statusReply(1, 2));
+  ASSERT_EQ(chart()->pointCount(), 1);  // the row of 23:59:59
+  advance(1);
+  tickWith(statusReply(1, 2));  // 00:00:00
+  QFile log(inDir(QStringLiteral("korvex-26-12-06.ask")));
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = log.readAll().split('\n');
   ASSERT_EQ(lines.size(), 3);  // header, the row of 23:59:59, and the end
   EXPECT_TRUE(lines[1].contains("23:59:59"));
-  EXPECT_EQ(Form1->Grid->Cells(1, 1), QStringLiteral("07.12.2026"));
-  EXPECT_EQ(Form1->Grid->Cells(2, 1), QStringLiteral("00:00:00"));
-  EXPECT_EQ(Form1->Grid->Cells(0, 1), QStringLiteral("0"));
+  EXPECT_EQ(cell(1, 1), QStringLiteral("07.12.2026"));
+  EXPECT_EQ(cell(2, 1), QStringLiteral("00:00:00"));
+  EXPECT_EQ(cell(0, 1), QStringLiteral("0"));
 }
 
 }  // namespace

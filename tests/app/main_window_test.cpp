@@ -1,3 +1,6 @@
+// The program as the entry starts it: settings, port, poll cycle, the main
+// window's controls and the close query.
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -12,162 +15,209 @@
 #include <QTableView>
 #include <QToolButton>
 
-#include "support/test_files.h"
-#include "app/Korvex_ModbusRTU_MainChat.h"
-#include "app/message_timer.h"
-#include "dialogs/Korvex_ModbusRTU_About.h"
+#include "dialogs/about_box.h"
 #include "storage/settings_files.h"
 #include "support/korvex_fixture.h"
-#include "view/results_table.h"
-#include "view/trend_chart.h"
+#include "support/test_files.h"
 
 namespace {
 
+using test_files::readAll;
+
 class MainWindowTest : public KorvexFixture {};
 
-inline QByteArray FileBytes(const QString& path) { return test_files::ReadAll(path); }
+const std::vector<uint8_t> kStop = {0x01, 0x06, 0x00, 0x00, 0x00, 0x03, 0xC9, 0xCB};
 
 TEST_F(MainWindowTest, FirstStartInAnEmptyDirectoryResetsAndWritesBothFiles) {
-  StartProgram();
-  const auto messages = TakeMessages();
+  startProgram();
+  const auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].title, QStringLiteral("Error"));
   EXPECT_EQ(messages[0].text, QStringLiteral(u"Файл конфигурации отсутствует!\r\nСброс конфигурации!"));
   EXPECT_EQ(beeps_, 1);
-  EXPECT_EQ(FileBytes(InDir(QStringLiteral("korvex.ini"))).size(), 237);
-  EXPECT_EQ(FileBytes(InDir(QStringLiteral("Device-001.ini"))).size(), 239);
-  EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM2"));
+  EXPECT_EQ(readAll(inDir(QStringLiteral("korvex.ini"))).size(), 237);
+  EXPECT_EQ(readAll(inDir(QStringLiteral("Device-001.ini"))).size(), 239);
+  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM2"));
   // The default port, COM2, is the second serial device.
   ASSERT_FALSE(serial_.opened.isEmpty());
   EXPECT_EQ(serial_.opened.last(), QStringLiteral("/dev/ttyS1"));
-  EXPECT_TRUE(Form1->Chart1->Shown(0));
-  EXPECT_FALSE(Form1->Chart1->Shown(4));
+  EXPECT_TRUE(chart()->isShown(0));
+  EXPECT_FALSE(chart()->isShown(4));
 }
 
 TEST_F(MainWindowTest, OnlyTheProgramsIniFileIsRewrittenWithDefaultsToo) {
-  WriteDefaultSettings(QStringLiteral("COM7"));
-  QFile::remove(InDir(QStringLiteral("Device-001.ini")));
-  StartProgram();
-  ASSERT_EQ(TakeMessages().size(), 1u);
-  EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM2"));
-  EXPECT_EQ(FileBytes(InDir(QStringLiteral("korvex.ini"))).mid(1, 4), QByteArray("COM2"));
+  writeDefaultSettings(QStringLiteral("COM7"));
+  QFile::remove(inDir(QStringLiteral("Device-001.ini")));
+  startProgram();
+  ASSERT_EQ(takeMessages().size(), 1u);
+  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM2"));
+  EXPECT_EQ(readAll(inDir(QStringLiteral("korvex.ini"))).mid(1, 4), QByteArray("COM2"));
+}
+
+TEST_F(MainWindowTest, SettingsThatCannotBeWrittenAtStartAreReportedAfterTheMissingFile) {
+  // The program's directory is a file: nothing can be written there.
+  ASSERT_TRUE(test_files::writeAll(inDir(QStringLiteral("dir")), "x"));
+  seams::setExecutablePath(inDir(QStringLiteral("dir/korvex")));
+  startProgram();
+  const auto messages = takeMessages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].text, QStringLiteral(u"Файл конфигурации отсутствует!\r\nСброс конфигурации!"));
+  EXPECT_EQ(messages[1].text, QStringLiteral(u"Ошибка доступа к диску!\r\nПерезагрузите компьютер!"));
+  EXPECT_EQ(beeps_, 2);
 }
 
 TEST_F(MainWindowTest, StartUpSetsThePollCycleFieldsWhateverWasStored) {
-  WriteDefaultSettings();
+  writeDefaultSettings();
   // A previous run left another fuel, state and address in the device file.
-  SettingsLoad();
-  DeviceRecord.FuelIndex = 7;
-  DeviceRecord.WorkMode = 1;
-  DeviceRecord.DeviceState = 2;
-  DeviceRecord.Measurement.FaultBits = 0x55;
-  ProgramSettings.NetAddress = 12;
-  SettingsSave();
+  loadSettings();
+  deviceRecord.fuelIndex = 7;
+  deviceRecord.workMode = 1;
+  deviceRecord.deviceState = 2;
+  deviceRecord.measurement.faultBits = 0x55;
+  programSettings.netAddress = 12;
+  saveSettings();
 
-  StartProgram();
-  EXPECT_TRUE(TakeMessages().empty());
-  EXPECT_EQ(+DeviceRecord.FuelIndex, 0);
-  EXPECT_EQ(+DeviceRecord.WorkMode, 5);
-  EXPECT_EQ(+DeviceRecord.DeviceState, 8);
-  EXPECT_EQ(+DeviceRecord.Measurement.FaultBits, 0);
-  EXPECT_EQ(+DeviceRecord.DeviceAddress, 12);
-  EXPECT_DOUBLE_EQ(+DeviceRecord.LogDate, seams::ToDateTime(Now()));
-  EXPECT_TRUE(Form1->Timer1->Enabled());
-  EXPECT_EQ(Form1->Timer1->Interval(), 1000);
-  EXPECT_TRUE(Form1->Timer2->Enabled());
-  EXPECT_EQ(Form1->Timer2->Interval(), 10);
-  EXPECT_FALSE(Form1->DataNotSaved);
-  EXPECT_FALSE(Form1->N8->isEnabled());
-  // DTR and RTS are negated once the port is open.
+  startProgram();
+  EXPECT_TRUE(takeMessages().empty());
+  EXPECT_EQ(poll().settings().fuelIndex, 0);
+  EXPECT_EQ(poll().settings().address, 12);
+  EXPECT_EQ(poll().workMode(), WorkMode::StartUp);
+  EXPECT_EQ(poll().analyzerState(), AnalyzerState::NotConnected);
+  EXPECT_EQ(poll().measurement().faultBits, 0);
+  EXPECT_DOUBLE_EQ(poll().logDate(), seams::toDateTime(now()));
+  // The record holds the same, for the next save.
+  EXPECT_EQ(+deviceRecord.fuelIndex, 0);
+  EXPECT_EQ(+deviceRecord.workMode, 5);
+  EXPECT_EQ(+deviceRecord.deviceState, 8);
+  EXPECT_EQ(+deviceRecord.measurement.faultBits, 0);
+  EXPECT_EQ(+deviceRecord.deviceAddress, 12);
+  EXPECT_TRUE(pollTimer()->isEnabled());
+  EXPECT_EQ(pollTimer()->interval(), 1000);
+  EXPECT_TRUE(session().link().serviceTimer()->isEnabled());
+  EXPECT_FALSE(results().unsaved());
+  EXPECT_FALSE(find<QAction>("N8")->isEnabled());
+  // The configured port at 9600 8N2, DTR and RTS negated once it is open.
+  EXPECT_EQ(serial_.opened, QStringList{QStringLiteral("/dev/ttyS1")});
   EXPECT_FALSE(serial_.dtr);
   EXPECT_FALSE(serial_.rts);
-  EXPECT_EQ(serial_.settings.BaudRate, 9600);
-  EXPECT_EQ(serial_.settings.StopBits, 2);
+  EXPECT_EQ(serial_.settings.baudRate, 9600);
+  EXPECT_EQ(serial_.settings.stopBits, 2);
 }
 
-TEST_F(MainWindowTest, LayoutTextsAndInitialStates) {
-  WriteDefaultSettings();
-  TForm1* f = StartProgram();
-  EXPECT_EQ(f->windowTitle(), QStringLiteral("ModbusRTU"));
-  EXPECT_EQ(f->PanelIzm->text(), QStringLiteral(u"ИЗМЕРЕНИЕ"));
-  EXPECT_EQ(f->Label1->text(), QStringLiteral(u"Циклически"));
-  EXPECT_EQ(f->Label2->text(), QStringLiteral(u"Однократно"));
-  EXPECT_EQ(f->Label3->text(), QStringLiteral(u"Постоянно"));
-  EXPECT_EQ(f->Label4->text(), QStringLiteral(u"Стоп"));
-  EXPECT_EQ(f->LabelMode->text(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН "));
-  EXPECT_EQ(f->LabelMode->size(), QSize(128, 61));
-  EXPECT_EQ(f->Panel1->width(), 133);
-  EXPECT_EQ(f->BitBtnPost->size(), QSize(41, 41));
-  EXPECT_EQ(f->BitBtnCikl->size(), QSize(41, 37));
-  EXPECT_EQ(f->ProgressBar1->width(), 116);
-  EXPECT_TRUE(f->ProgressBar1->isHidden());
-  for (QToolButton* b : {f->BitBtnCikl, f->BitBtnOdnokr, f->BitBtnPost, f->BitBtnStop,
-                         f->SpeedButtonLedCikl, f->SpeedButtonLedOdnok, f->SpeedButtonLedConst,
-                         f->SpeedButtonStop})
-    EXPECT_FALSE(b->isEnabled());
-  EXPECT_TRUE(f->BitBtn4->isEnabled());
-  EXPECT_FALSE(f->BitBtn3->isEnabled());
-
-  // Picture-only buttons say what they do.
-  for (QToolButton* b :
-       {f->BitBtnCikl, f->BitBtnOdnokr, f->BitBtnPost, f->BitBtnStop, f->SpeedButtonLedCikl,
-        f->SpeedButtonLedOdnok, f->SpeedButtonLedConst, f->SpeedButtonStop, f->SpeedButton1,
-        f->SpeedButton2, f->SpeedButton3, f->SpeedButton4, f->BitBtn1, f->BitBtn2, f->BitBtn3,
-        f->BitBtn4, f->BitBtn5}) {
-    EXPECT_FALSE(b->toolTip().isEmpty());
-    EXPECT_FALSE(b->accessibleName().isEmpty());
-    EXPECT_TRUE(b->text().isEmpty() || b->toolButtonStyle() == Qt::ToolButtonIconOnly);
+TEST_F(MainWindowTest, ControlsKeepTheirNamesAndPictureButtonsSayWhatTheyDo) {
+  startWithDefaults();
+  EXPECT_EQ(window().objectName(), QStringLiteral("Form1"));
+  EXPECT_EQ(window().windowTitle(), QStringLiteral("ModbusRTU"));
+  EXPECT_EQ(find<QLabel>("LabelMode")->text(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН "));
+  EXPECT_TRUE(find<QProgressBar>("ProgressBar1")->isHidden());
+  for (const char* name : {"BitBtnCikl", "BitBtnOdnokr", "BitBtnPost", "BitBtnStop", "SpeedButtonLedCikl",
+                           "SpeedButtonLedOdnok", "SpeedButtonLedConst", "SpeedButtonStop", "SpeedButton1",
+                           "SpeedButton2", "SpeedButton3", "SpeedButton4", "BitBtn1", "BitBtn2", "BitBtn3",
+                           "BitBtn4", "BitBtn5"}) {
+    QToolButton* b = find<QToolButton>(name);
+    ASSERT_NE(b, nullptr);
+    EXPECT_FALSE(b->toolTip().isEmpty()) << name;
+    EXPECT_FALSE(b->accessibleName().isEmpty()) << name;
+    // The mode buttons and lamps wait for the analyzer; of the pad only undo waits for a zoom.
+    const QByteArray n(name);
+    const bool padButton = n.startsWith("SpeedButton") ? n != "SpeedButtonStop" && !n.startsWith("SpeedButtonLed")
+                                                        : n.size() == 7;  // BitBtn1..5
+    EXPECT_EQ(b->isEnabled(), padButton && n != "BitBtn3") << name;
   }
 
-  // The results table: header row and one empty data row.
-  EXPECT_EQ(f->StringGrid1->height(), 85);
-  EXPECT_EQ(f->Grid->RowCount(), 2);
-  const char16_t* headers[16] = {u"Номер",   u"Дата",    u"Время",   u"Tg,*С",  u"O2,%",  u"CO,ppm",
-                                 u"NO,ppm",  u"NO2,ppm", u"SO2,ppm", u"H2S,ppm", u"CO2,%", u"NOx,ppm",
-                                 u"Qa,%",    u"Alf",     u"Ta,*С",   u"Тест"};
+  // The results table: the headings, one empty row, the specified widths.
+  QTableView* grid = find<QTableView>("StringGrid1");
   const int widths[16] = {48, 66, 53, 46, 45, 48, 48, 50, 50, 50, 45, 50, 44, 38, 38, 38};
+  ASSERT_EQ(grid->model()->rowCount(), 1);
   for (int c = 0; c < 16; ++c) {
-    EXPECT_EQ(f->Grid->Cells(c, 0), QString::fromUtf16(headers[c]));
-    EXPECT_EQ(f->StringGrid1->model()->headerData(c, Qt::Horizontal).toString(),
-              QString::fromUtf16(headers[c]));
-    EXPECT_EQ(f->StringGrid1->columnWidth(c), widths[c]);
-    EXPECT_TRUE(f->Grid->Cells(c, 1).isEmpty());
+    EXPECT_EQ(grid->model()->headerData(c, Qt::Horizontal).toString(), kResultHeaders[c]);
+    EXPECT_EQ(grid->columnWidth(c), widths[c]);
+    EXPECT_TRUE(grid->model()->index(0, c).data().toString().isEmpty());
   }
-  EXPECT_EQ(f->StringGrid1->toolTip(), QStringLiteral(u"Таблица полученных данных от АСК ЗВ"));
-  EXPECT_EQ(f->StringGrid1->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
-  EXPECT_EQ(f->StringGrid1->editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
 
-  // The menu in display order.
-  QStringList top;
-  for (QAction* a : f->menuBar()->actions()) top << a->text();
-  EXPECT_EQ(top, (QStringList{QStringLiteral(u"Файл"), QStringLiteral(u"Сервис"),
-                              QStringLiteral(u"О программе")}));
+  // The menu in display order, every item under its old name.
   QStringList file;
-  for (QAction* a : f->N1->actions()) file << (a->isSeparator() ? QStringLiteral("-") : a->text());
-  EXPECT_EQ(file, (QStringList{QStringLiteral(u"Сохранить"), QStringLiteral(u"Открыть"),
-                               QStringLiteral("-"), QStringLiteral(u"Печать"),
-                               QStringLiteral(u"Установки печати"), QStringLiteral("-"),
+  for (QAction* a : find<QMenu>("N1")->actions())
+    file << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  EXPECT_EQ(file, (QStringList{QStringLiteral(u"Сохранить"), QStringLiteral(u"Открыть"), QStringLiteral("-"),
+                               QStringLiteral(u"Печать"), QStringLiteral(u"Установки печати"), QStringLiteral("-"),
                                QStringLiteral(u"Выход")}));
-  EXPECT_EQ(f->N13->text(), QStringLiteral(u"Графика"));
-  EXPECT_EQ(f->N14->text(), QStringLiteral(u"Таблицы"));
-  EXPECT_EQ(f->N16->text(), QStringLiteral(u"Выбор принтера"));
-  EXPECT_EQ(f->N17->text(), QStringLiteral(u"Выбор шрифта"));
-  QStringList service;
-  for (QAction* a : f->N3->actions()) service << a->text();
-  EXPECT_EQ(service, (QStringList{QStringLiteral(u"Опции"), QStringLiteral(u"Параметры просмотра"),
-                                  QStringLiteral(u"Параметры топлива и расчетов")}));
+  const std::pair<const char*, const char16_t*> items[] = {
+      {"N8", u"Сохранить"},        {"N9", u"Открыть"},        {"N13", u"Графика"},
+      {"N14", u"Таблицы"},         {"N16", u"Выбор принтера"}, {"N17", u"Выбор шрифта"},
+      {"N4", u"Выход"},            {"N6", u"Опции"},          {"N5", u"Параметры просмотра"},
+      {"N7", u"Параметры топлива и расчетов"}, {"N2", u"О программе"}};
+  for (const auto& [name, text] : items) EXPECT_EQ(find<QAction>(name)->text(), QString::fromUtf16(text)) << name;
+}
+
+TEST_F(MainWindowTest, AMissingPortIsReportedOnceWithTheTimerStoppedAndThePollCycleRunsWithoutIt) {
+  writeDefaultSettings(QStringLiteral("COM3"));
+  serial_.refuseOpen = true;
+  startProgram();
+  auto messages = takeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, QStringLiteral(u"Не могу открыть порт"));
+  EXPECT_EQ(messages[0].text, QStringLiteral("COM3"));
+  EXPECT_EQ(messages[0].icon, seams::MsgIcon::None);
+  EXPECT_FALSE(messages[0].pollTimerOn);
+  for (int i = 0; i < 5; ++i) {
+    session().link().service();
+    tick();
+  }
+  EXPECT_TRUE(takeMessages().empty());
+  EXPECT_TRUE(serial_.writes.empty());
+  EXPECT_EQ(session().link().linkState(), LinkState::Sent);
+}
+
+TEST_F(MainWindowTest, ThePortsOtherFailuresHaveTheirOwnTitles) {
+  writeDefaultSettings(QStringLiteral("/dev/ttyUSB0"));
+  serial_.refuseStatus = true;
+  startProgram();
+  auto messages = takeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, QStringLiteral(u"Не могу получить статус порта"));
+  EXPECT_EQ(messages[0].text, QStringLiteral("/dev/ttyUSB0"));
+  stopProgram();
+
+  serial_.refuseStatus = false;
+  serial_.refuseSettings = true;
+  startProgram();
+  messages = takeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, QStringLiteral(u"Не могу инициализировать порт"));
+}
+
+TEST_F(MainWindowTest, APortLostWhileRunningGoesQuietAndTheAnalyzerIsReportedLostOnce) {
+  startWithDefaults();
+  tick();
+  tickWith(commandEcho(1, 3));
+  tickWith(statusReply(1, 0));
+  ASSERT_EQ(poll().workMode(), WorkMode::Idle);
+  const size_t written = serial_.writes.size();
+
+  serial_.broken = true;
+  for (int i = 0; i < 40; ++i) {
+    session().link().service();
+    tick();
+    advance(1);
+  }
+  EXPECT_EQ(serial_.closeCount, 1);
+  EXPECT_EQ(serial_.writes.size(), written);
+  // Only the poll cycle's one warning about the silent analyzer.
+  const auto messages = takeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, QStringLiteral("Error"));
+  EXPECT_EQ(poll().analyzerState(), AnalyzerState::NotConnected);
 }
 
 TEST_F(MainWindowTest, AnsweringNoToTheCloseQuestionKeepsEverythingAsItWas) {
-  WriteDefaultSettings();
-  StartProgram();
-  Form1->DataNotSaved = true;
+  startWithDefaults();
+  addResult(Measurement{});
   answers_ = {seams::MsgResult::No};
   const size_t written = serial_.writes.size();
-  bool canClose = true;
-  Form1->FormCloseQuery(canClose);
-  EXPECT_FALSE(canClose);
-  const auto messages = TakeMessages();
+  EXPECT_FALSE(window().close());
+  const auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 1u);  // no save question after a No
   EXPECT_EQ(messages[0].title, QStringLiteral("Confirm"));
   EXPECT_EQ(messages[0].text, QStringLiteral(u"Программа будет закрыта?"));
@@ -176,105 +226,86 @@ TEST_F(MainWindowTest, AnsweringNoToTheCloseQuestionKeepsEverythingAsItWas) {
 }
 
 TEST_F(MainWindowTest, ClosingWithUnsavedDataOffersTheSaveThenStopsTheAnalyzer) {
-  WriteDefaultSettings();
-  StartProgram();
-  Form1->DataNotSaved = true;
+  startWithDefaults();
+  addResult(Measurement{});
   answers_ = {seams::MsgResult::Yes, seams::MsgResult::Yes};
-  bool canClose = true;
-  Form1->FormCloseQuery(canClose);
-  EXPECT_TRUE(canClose);
-  const auto messages = TakeMessages();
+  EXPECT_TRUE(window().close());
+  const auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[1].text, QStringLiteral(u"Данные не записаны! Сохранить?"));
   ASSERT_EQ(fileDialogs_.size(), 1u);  // the save dialog, cancelled by the script
   EXPECT_TRUE(fileDialogs_[0].save);
-  EXPECT_EQ(serial_.LastWrite(), (std::vector<uint8_t>{0x01, 0x06, 0x00, 0x00, 0x00, 0x03, 0xC9, 0xCB}));
-  EXPECT_EQ(+DeviceRecord.RequestKind, 3);
+  EXPECT_EQ(serial_.lastWrite(), kStop);
+  EXPECT_EQ(poll().requestKind(), Request::Stop);
 }
 
 TEST_F(MainWindowTest, ASaveThatFailsOnClosingKeepsTheProgramAndItsResults) {
-  WriteDefaultSettings();
-  StartProgram();
-  Form1->DataNotSaved = true;
+  startWithDefaults();
+  addResult(Measurement{});
   // A path under a regular file cannot be created, whoever runs the program.
-  QFile blocker(InDir(QStringLiteral("not-a-directory")));
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  blocker.close();
+  ASSERT_TRUE(test_files::writeAll(inDir(QStringLiteral("not-a-directory")), ""));
   fileDialog_ = [this](const seams::FileDialogRequest&) {
-    return InDir(QStringLiteral("not-a-directory/results.kvx"));
+    return inDir(QStringLiteral("not-a-directory/results.kvx"));
   };
   const size_t written = serial_.writes.size();
-  bool canClose = true;
-  Form1->FormCloseQuery(canClose);
-  EXPECT_FALSE(canClose);
-  const auto messages = TakeMessages();
+  EXPECT_FALSE(window().close());
+  const auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 3u);  // close?, save?, the write error
   EXPECT_EQ(messages[2].title, QStringLiteral("Error"));
   EXPECT_EQ(serial_.writes.size(), written);  // the analyzer is not stopped
-  EXPECT_TRUE(Form1->DataNotSaved);
+  EXPECT_TRUE(results().unsaved());
 }
 
-TEST_F(MainWindowTest, ClosingWithoutUnsavedDataAsksOnce) {
-  WriteDefaultSettings();
-  StartProgram();
-  bool canClose = true;
-  Form1->FormCloseQuery(canClose);
-  EXPECT_TRUE(canClose);
-  EXPECT_EQ(TakeMessages().size(), 1u);
-  EXPECT_EQ(serial_.LastWrite().size(), 8u);
-}
-
-TEST_F(MainWindowTest, DestroyingTheWindowReleasesThePort) {
-  WriteDefaultSettings();
-  StartProgram();
+TEST_F(MainWindowTest, ClosingWithoutUnsavedDataAsksOnceAndEndingTheProgramReleasesThePort) {
+  startWithDefaults();
+  EXPECT_TRUE(window().close());
+  EXPECT_EQ(takeMessages().size(), 1u);
+  EXPECT_EQ(serial_.lastWrite(), kStop);
   ASSERT_TRUE(serial_.isOpen);
-  DestroyForms();
+  stopProgram();
   EXPECT_FALSE(serial_.isOpen);
+  EXPECT_FALSE(serial_.dtr);
+  EXPECT_FALSE(serial_.rts);
 }
 
 TEST_F(MainWindowTest, AboutBoxGreetsOnceAtTheFirstActivationAndOnDemand) {
-  WriteDefaultSettings();
-  StartProgram();
+  startWithDefaults();
+  auto* about = find<AboutBox>("AboutBox");
   int shown = 0;
-  modal_ = [&shown](QDialog* d) {
-    if (d == AboutBox) ++shown;
+  modal_ = [&shown, about](QDialog* d) {
+    if (d == about) ++shown;
     return int(QDialog::Rejected);
   };
   QEvent activate(QEvent::WindowActivate);
-  QApplication::sendEvent(Form1, &activate);
+  QApplication::sendEvent(&window(), &activate);
   QApplication::processEvents();
   EXPECT_EQ(shown, 1);
   // Coming back from a modal dialog activates the window again.
-  QApplication::sendEvent(Form1, &activate);
+  QApplication::sendEvent(&window(), &activate);
   QApplication::processEvents();
   EXPECT_EQ(shown, 1);
-  Form1->N2Click();
+  window().onAboutTriggered();
   EXPECT_EQ(shown, 2);
 }
 
-TEST_F(MainWindowTest, AboutBoxTextsAndItsTimer) {
-  WriteDefaultSettings();
-  StartProgram();
-  TAboutBox* box = AboutBox;
-  EXPECT_EQ(box->windowTitle(), QStringLiteral("About"));
-  EXPECT_EQ(box->ProductName->text(), QStringLiteral(u"Программа обмена газоанализатора Korvex"));
-  EXPECT_EQ(box->Version->text(), QStringLiteral("ver. A.02 20.01.2011"));
-  EXPECT_TRUE(box->Label2->text().startsWith(QStringLiteral("e-mail:")));
-  EXPECT_EQ(box->SpeedButton1->text(), QStringLiteral("EXIT"));
-  EXPECT_EQ(box->Image1->pixmap().size(), QSize(250, 75));
-
-  EXPECT_FALSE(box->Timer1->Enabled());
-  EXPECT_EQ(box->Timer1->Interval(), 5000);
+TEST_F(MainWindowTest, AboutBoxClosesItselfAfterFiveSecondsThenFifteen) {
+  startWithDefaults();
+  auto* box = find<AboutBox>("AboutBox");
+  EXPECT_EQ(find<QLabel>("ProductName", box)->text(), QStringLiteral(u"Программа обмена газоанализатора Korvex"));
+  EXPECT_EQ(find<QLabel>("Image1", box)->pixmap().size(), QSize(250, 75));
+  Timer* timer = box->closeTimer();
+  EXPECT_FALSE(timer->isEnabled());
+  EXPECT_EQ(timer->interval(), 5000);
   box->show();
-  EXPECT_TRUE(box->Timer1->Enabled());
-  box->Timer1->Fire();
+  EXPECT_TRUE(timer->isEnabled());
+  timer->fire();
   EXPECT_FALSE(box->isVisible());
-  EXPECT_FALSE(box->Timer1->Enabled());
-  EXPECT_EQ(box->Timer1->Interval(), 15000);
+  EXPECT_FALSE(timer->isEnabled());
+  EXPECT_EQ(timer->interval(), 15000);
   box->show();
-  EXPECT_TRUE(box->Timer1->Enabled());
-  EXPECT_EQ(box->Timer1->Interval(), 15000);
-  box->SpeedButton1Click();
+  EXPECT_TRUE(timer->isEnabled());
+  EXPECT_EQ(timer->interval(), 15000);
+  find<QToolButton>("SpeedButton1", box)->click();
   EXPECT_FALSE(box->isVisible());
 }
 

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "device/fuel_table.h"
 #include "device/register_map.h"
 #include "support/analyzer_replies.h"
@@ -12,34 +10,40 @@ constexpr double kNow = 46000.5;
 
 class DecodeTest : public ::testing::Test {
  protected:
-  void SetUp() override { FuelTableReset(); }
-  void TearDown() override { FuelTableReset(); }
+  void SetUp() override { resetFuelTable(); }
+  void TearDown() override { resetFuelTable(); }
 
-  TMeasurement Decode(const StatusRegisters& r, const TFuelRow& fuel = FuelTable[0]) {
-    const Frame reply = StatusReply(1, r);
-    TMeasurement m;
-    std::memset(&m, 0xA5, sizeof m);  // every field must be written
-    DecodeMeasurement(reply.data(), fuel, kNow, m);
-    return m;
+  // The channels by name, for readable checks.
+  struct Decoded {
+    int32_t faultBits;
+    double tg, ta, o2, co, no, no2, so2, h2s, co2, nox, qa, alf, measTime;
+  };
+
+  static Decoded decode(const StatusRegisters& r, const FuelRow& fuel = fuelTable[0]) {
+    using namespace channel;
+    const Frame reply = statusReply(1, r);
+    const Measurement m = decodeMeasurement(reply.data(), fuel, kNow);
+    return {m.faultBits, m[Tg], m[Ta],  m[O2],  m[CO], m[NO], m[NO2], m[SO2],
+            m[H2S],      m[CO2], m[NOx], m[Qa], m[Alf], m.time};
   }
 };
 
 TEST_F(DecodeTest, TheWorkedExampleOfNaturalGas) {
-  const TMeasurement m = Decode(StatusRegisters{});  // Tg 180, Ta 20, O2 3.50, CO 50, NO 40, NO2 5
-  EXPECT_EQ(int32_t(m.FaultBits), 0);
-  EXPECT_EQ(double(m.Tg), 180.0);
-  EXPECT_EQ(double(m.Ta), 20.0);
-  EXPECT_DOUBLE_EQ(double(m.O2), 3.5);
-  EXPECT_EQ(double(m.CO), 50.0);
-  EXPECT_EQ(double(m.NO), 40.0);
-  EXPECT_EQ(double(m.NO2), 5.0);
-  EXPECT_EQ(double(m.SO2), 0.0);
-  EXPECT_EQ(double(m.H2S), 0.0);
-  EXPECT_NEAR(double(m.CO2), 9.8302, 0.00005);
-  EXPECT_EQ(double(m.NOx), 45.0);
-  EXPECT_NEAR(double(m.Alf), 1.1789, 0.00005);
-  EXPECT_NEAR(double(m.Qa), 7.6338, 0.00005);
-  EXPECT_EQ(double(m.MeasTime), kNow);
+  const Decoded m = decode(StatusRegisters{});  // Tg 180, Ta 20, O2 3.50, CO 50, NO 40, NO2 5
+  EXPECT_EQ(int32_t(m.faultBits), 0);
+  EXPECT_EQ(double(m.tg), 180.0);
+  EXPECT_EQ(double(m.ta), 20.0);
+  EXPECT_DOUBLE_EQ(double(m.o2), 3.5);
+  EXPECT_EQ(double(m.co), 50.0);
+  EXPECT_EQ(double(m.no), 40.0);
+  EXPECT_EQ(double(m.no2), 5.0);
+  EXPECT_EQ(double(m.so2), 0.0);
+  EXPECT_EQ(double(m.h2s), 0.0);
+  EXPECT_NEAR(double(m.co2), 9.8302, 0.00005);
+  EXPECT_EQ(double(m.nox), 45.0);
+  EXPECT_NEAR(double(m.alf), 1.1789, 0.00005);
+  EXPECT_NEAR(double(m.qa), 7.6338, 0.00005);
+  EXPECT_EQ(double(m.measTime), kNow);
 }
 
 TEST_F(DecodeTest, TemperaturesAreSignedTheOtherRegistersUnsigned) {
@@ -49,23 +53,23 @@ TEST_F(DecodeTest, TemperaturesAreSignedTheOtherRegistersUnsigned) {
   r.co = 0x8000;
   r.so2 = 0xFFFF;
   r.h2s = 0x8002;
-  const TMeasurement m = Decode(r);
-  EXPECT_EQ(double(m.Tg), -200.0);
-  EXPECT_EQ(double(m.Ta), -5.0);
-  EXPECT_EQ(double(m.CO), 32768.0);
-  EXPECT_EQ(double(m.SO2), 65535.0);
-  EXPECT_EQ(double(m.H2S), 32770.0);
+  const Decoded m = decode(r);
+  EXPECT_EQ(double(m.tg), -200.0);
+  EXPECT_EQ(double(m.ta), -5.0);
+  EXPECT_EQ(double(m.co), 32768.0);
+  EXPECT_EQ(double(m.so2), 65535.0);
+  EXPECT_EQ(double(m.h2s), 32770.0);
 }
 
 TEST_F(DecodeTest, AnOverloadedOxygenSensorGivesNoDerivedValues) {
   StatusRegisters r;
   r.o2 = 0x8000;
-  const TMeasurement m = Decode(r);
-  EXPECT_DOUBLE_EQ(double(m.O2), 327.68);  // shown as "перег." by the display
-  EXPECT_EQ(double(m.CO2), 0.0);
-  EXPECT_EQ(double(m.Alf), 0.0);
-  EXPECT_EQ(double(m.Qa), 0.0);
-  EXPECT_EQ(double(m.NOx), 45.0);  // NO and NO2 are fine
+  const Decoded m = decode(r);
+  EXPECT_DOUBLE_EQ(double(m.o2), 327.68);  // shown as "перег." by the display
+  EXPECT_EQ(double(m.co2), 0.0);
+  EXPECT_EQ(double(m.alf), 0.0);
+  EXPECT_EQ(double(m.qa), 0.0);
+  EXPECT_EQ(double(m.nox), 45.0);  // NO and NO2 are fine
 }
 
 TEST_F(DecodeTest, NOxIsZeroFromNo9999OrNo2999Up) {
@@ -73,7 +77,7 @@ TEST_F(DecodeTest, NOxIsZeroFromNo9999OrNo2999Up) {
     StatusRegisters r;
     r.no = no;
     r.no2 = no2;
-    return Decode(r).NOx;
+    return decode(r).nox;
   };
   EXPECT_EQ(nox(9998, 998), 9998.0 + 998.0);
   EXPECT_EQ(nox(9999, 5), 0.0);
@@ -86,19 +90,19 @@ TEST_F(DecodeTest, CO2BelowHalfAPerCentIsZero) {
   StatusRegisters r;
   r.co = 0;
   r.o2 = 2050;  // (10 - 0.476 x 20.5) x 1.18 = 0.2856
-  EXPECT_EQ(double(Decode(r).CO2), 0.0);
+  EXPECT_EQ(double(decode(r).co2), 0.0);
   r.o2 = 2000;  // (10 - 0.476 x 20) x 1.18 = 0.5664
-  EXPECT_NEAR(double(Decode(r).CO2), 0.5664, 1e-12);
+  EXPECT_NEAR(double(decode(r).co2), 0.5664, 1e-12);
 }
 
 TEST_F(DecodeTest, ExcessAirIsZeroFromO2Of20PerCentAndCappedAt10Below) {
   StatusRegisters r;
   r.o2 = 2000;
-  EXPECT_EQ(double(Decode(r).Alf), 0.0);
+  EXPECT_EQ(double(decode(r).alf), 0.0);
   r.o2 = 1999;  // the formula gives about 18: capped
-  EXPECT_EQ(double(Decode(r).Alf), 10.0);
+  EXPECT_EQ(double(decode(r).alf), 10.0);
   r.o2 = 1000;  // 10 %: the formula itself, about 1.9
-  const double alf = Decode(r).Alf;
+  const double alf = decode(r).alf;
   EXPECT_GT(alf, 1.5);
   EXPECT_LT(alf, 2.5);
 }
@@ -107,56 +111,55 @@ TEST_F(DecodeTest, HeatLossNeedsMoreThan20DegreesAboveAmbient) {
   StatusRegisters r;
   r.tg = 40;
   r.ta = 20;
-  EXPECT_EQ(double(Decode(r).Qa), 0.0);
+  EXPECT_EQ(double(decode(r).qa), 0.0);
   r.tg = 41;
-  EXPECT_GT(double(Decode(r).Qa), 0.0);
+  EXPECT_GT(double(decode(r).qa), 0.0);
 }
 
 TEST_F(DecodeTest, HeatLossNeedsMoreThanOnePerCentCO2) {
-  // With O2 and CO at 0 the CO2 is CO2max / 1000 exactly.
-  TFuelRow fuel = FuelTable[0];
+  // With O2 and CO at 0 the CO2 is co2Max / 1000 exactly.
+  FuelRow fuel = fuelTable[0];
   StatusRegisters r;
   r.o2 = 0;
   r.co = 0;
-  fuel.CO2max = 1000;
-  const TMeasurement at1 = Decode(r, fuel);
-  EXPECT_EQ(double(at1.CO2), 1.0);
-  EXPECT_EQ(double(at1.Qa), 0.0);
-  fuel.CO2max = 1001;
-  EXPECT_GT(double(Decode(r, fuel).Qa), 0.0);
+  fuel.co2Max = 1000;
+  const Decoded at1 = decode(r, fuel);
+  EXPECT_EQ(double(at1.co2), 1.0);
+  EXPECT_EQ(double(at1.qa), 0.0);
+  fuel.co2Max = 1001;
+  EXPECT_GT(double(decode(r, fuel).qa), 0.0);
 }
 
 TEST_F(DecodeTest, HeatLossIsCappedAt100) {
   StatusRegisters r;
   r.tg = 30000;
-  EXPECT_EQ(double(Decode(r).Qa), 100.0);
+  EXPECT_EQ(double(decode(r).qa), 100.0);
 }
 
 TEST_F(DecodeTest, AFuelRowWithTmaxOrPOfZeroGivesNoHeatLossInsteadOfDividingByZero) {
-  TFuelRow fuel = FuelTable[0];
-  fuel.Tmax = 0;
-  TMeasurement m = Decode(StatusRegisters{}, fuel);
-  EXPECT_EQ(double(m.Qa), 0.0);
-  EXPECT_NEAR(double(m.CO2), 9.8302, 0.00005);  // the rest as usual
-  fuel = FuelTable[0];
+  FuelRow fuel = fuelTable[0];
+  fuel.tMax = 0;
+  Decoded m = decode(StatusRegisters{}, fuel);
+  EXPECT_EQ(double(m.qa), 0.0);
+  EXPECT_NEAR(double(m.co2), 9.8302, 0.00005);  // the rest as usual
+  fuel = fuelTable[0];
   fuel.kfP = 0;
-  m = Decode(StatusRegisters{}, fuel);
-  EXPECT_EQ(double(m.Qa), 0.0);
-  EXPECT_NEAR(double(m.Alf), 1.1789, 0.00005);
+  m = decode(StatusRegisters{}, fuel);
+  EXPECT_EQ(double(m.qa), 0.0);
+  EXPECT_NEAR(double(m.alf), 1.1789, 0.00005);
 }
 
 TEST_F(DecodeTest, OnlyTheLowTwelveFaultBitsAreKept) {
   StatusRegisters r;
   r.faults = 0xF000;
-  EXPECT_EQ(int32_t(Decode(r).FaultBits), 0);
+  EXPECT_EQ(int32_t(decode(r).faultBits), 0);
   r.faults = 0xFFFF;
-  EXPECT_EQ(int32_t(Decode(r).FaultBits), 0x0FFF);
+  EXPECT_EQ(int32_t(decode(r).faultBits), 0x0FFF);
   r.faults = 0x0805;
-  EXPECT_EQ(int32_t(Decode(r).FaultBits), 0x0805);
+  EXPECT_EQ(int32_t(decode(r).faultBits), 0x0805);
 }
 
 TEST_F(DecodeTest, Register5AndTheStateServiceAndHoursRegistersChangeNothing) {
-  const TMeasurement base = Decode(StatusRegisters{});
   StatusRegisters r;
   r.reg5 = 0xFFFF;
   r.state = 0x0203;
@@ -164,16 +167,19 @@ TEST_F(DecodeTest, Register5AndTheStateServiceAndHoursRegistersChangeNothing) {
   r.serviceMonth = 2;
   r.serviceYear = 1999;
   r.runningHours = 65535;
-  const TMeasurement other = Decode(r);
-  EXPECT_EQ(std::memcmp(&base, &other, sizeof base), 0);
+  const Frame plain = statusReply(1, StatusRegisters{}), other = statusReply(1, r);
+  const Measurement a = decodeMeasurement(plain.data(), fuelTable[0], kNow);
+  const Measurement b = decodeMeasurement(other.data(), fuelTable[0], kNow);
+  EXPECT_EQ(a.values, b.values);
+  EXPECT_EQ(a.faultBits, b.faultBits);
 }
 
 TEST_F(DecodeTest, TheSelectedFuelsCoefficientsAreUsed) {
-  const TMeasurement gas = Decode(StatusRegisters{}, FuelTable[0]);
-  const TMeasurement wood = Decode(StatusRegisters{}, FuelTable[10]);
-  EXPECT_NEAR(double(wood.CO2), ((10 - 0.476 * (3.5 - 0.002)) * 20500 - 50) / 10000, 1e-12);
-  EXPECT_GT(double(wood.CO2), double(gas.CO2));
-  EXPECT_NE(double(wood.Qa), double(gas.Qa));
+  const Decoded gas = decode(StatusRegisters{}, fuelTable[0]);
+  const Decoded wood = decode(StatusRegisters{}, fuelTable[10]);
+  EXPECT_NEAR(double(wood.co2), ((10 - 0.476 * (3.5 - 0.002)) * 20500 - 50) / 10000, 1e-12);
+  EXPECT_GT(double(wood.co2), double(gas.co2));
+  EXPECT_NE(double(wood.qa), double(gas.qa));
 }
 
 struct FuelExpectation {
@@ -197,30 +203,30 @@ const FuelExpectation kFuels[kFuelCount] = {
 };
 
 TEST(FuelTableTest, HoldsTheTwelveBuiltInFuels) {
-  FuelTableReset();
+  resetFuelTable();
   for (int i = 0; i < kFuelCount; ++i) {
-    const TFuelRow& row = FuelTable[i];
+    const FuelRow& row = fuelTable[i];
     const FuelExpectation& e = kFuels[i];
-    EXPECT_EQ(row.Name, QString::fromUtf16(e.name)) << i;
-    EXPECT_EQ(row.Tmax, e.tmax) << i;
-    EXPECT_EQ(row.CO2max, e.co2max) << i;
+    EXPECT_EQ(row.name, QString::fromUtf16(e.name)) << i;
+    EXPECT_EQ(row.tMax, e.tmax) << i;
+    EXPECT_EQ(row.co2Max, e.co2max) << i;
     EXPECT_EQ(row.kfB, e.b) << i;
     EXPECT_EQ(row.kfC, e.c) << i;
     EXPECT_EQ(row.kfK, e.k) << i;
     EXPECT_EQ(row.kfP, e.p) << i;
-    EXPECT_EQ(row.O2ref, e.o2ref) << i;
+    EXPECT_EQ(row.o2Ref, e.o2ref) << i;
   }
 }
 
 TEST(FuelTableTest, AnthraciteBeginsWithALatinAAndEveryOtherLetterIsCyrillic) {
-  FuelTableReset();
-  const QString name = FuelTable[8].Name;
+  resetFuelTable();
+  const QString name = fuelTable[8].name;
   ASSERT_EQ(name.size(), 8);
   EXPECT_EQ(name.at(0), QLatin1Char('A'));
   for (int i = 1; i < name.size(); ++i) EXPECT_EQ(name.at(i).script(), QChar::Script_Cyrillic) << i;
   for (int row = 0; row < kFuelCount; ++row) {
     if (row == 8) continue;
-    for (QChar c : FuelTable[row].Name) {
+    for (QChar c : fuelTable[row].name) {
       if (!c.isLetter()) continue;
       EXPECT_EQ(c.script(), QChar::Script_Cyrillic) << row;
     }
@@ -228,12 +234,12 @@ TEST(FuelTableTest, AnthraciteBeginsWithALatinAAndEveryOtherLetterIsCyrillic) {
 }
 
 TEST(FuelTableTest, ResetUndoesTheEditsOfARun) {
-  FuelTable[0].CO2max = 1;
-  FuelTable[11].Name = QStringLiteral("Мой");
-  FuelTableReset();
-  EXPECT_EQ(FuelTable[0].CO2max, 11800);
-  EXPECT_EQ(FuelTable[0].Tmax, 2010);
-  EXPECT_EQ(FuelTable[11].Name, QStringLiteral("ТОРФ"));
+  fuelTable[0].co2Max = 1;
+  fuelTable[11].name = QStringLiteral("Мой");
+  resetFuelTable();
+  EXPECT_EQ(fuelTable[0].co2Max, 11800);
+  EXPECT_EQ(fuelTable[0].tMax, 2010);
+  EXPECT_EQ(fuelTable[11].name, QStringLiteral("ТОРФ"));
 }
 
 }  // namespace

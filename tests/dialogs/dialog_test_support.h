@@ -26,7 +26,7 @@ namespace dialog_test {
 // `Dialog`, lets `use` work its controls and click a button, and returns the
 // dialog's result as exec() would.
 template <typename Dialog>
-std::function<int(QDialog*)> Working(std::function<void(Dialog*)> use) {
+std::function<int(QDialog*)> working(std::function<void(Dialog*)> use) {
   return [use](QDialog* d) {
     auto* form = qobject_cast<Dialog*>(d);
     EXPECT_NE(form, nullptr);
@@ -40,7 +40,7 @@ std::function<int(QDialog*)> Working(std::function<void(Dialog*)> use) {
 }
 
 // Sends a key press and release to `target`, as the focus widget receives them.
-inline void Key(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+inline void key(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
                 const QString& text = QString()) {
   QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
   QApplication::sendEvent(target, &press);
@@ -49,19 +49,27 @@ inline void Key(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::
 }
 
 // Types `text` character by character.
-inline void Type(QWidget* target, const QString& text) {
+inline void typeText(QWidget* target, const QString& text) {
   for (QChar c : text) {
-    const int key = c.isLetterOrNumber() || c.isPunct() || c.isSpace() ? c.toUpper().unicode() : 0;
-    Key(target, key, Qt::NoModifier, QString(c));
+    const int code = c.isLetterOrNumber() || c.isPunct() || c.isSpace() ? c.toUpper().unicode() : 0;
+    key(target, code, Qt::NoModifier, QString(c));
   }
 }
 
-inline QByteArray FileBytes(const QString& path) { return test_files::ReadAll(path); }
+inline QByteArray fileBytes(const QString& path) { return test_files::readAll(path); }
 
-inline QDateTime FileTime(const QString& path) { return QFileInfo(path).lastModified(); }
+inline QDateTime fileTime(const QString& path) { return QFileInfo(path).lastModified(); }
+
+// A control of a dialog by its name.
+template <typename T>
+T* control(const QObject* dialog, const char* name) {
+  T* found = dialog->findChild<T*>(QLatin1String(name));
+  if (!found) ADD_FAILURE() << "no control " << name;
+  return found;
+}
 
 template <typename T>
-T ValueAt(const QByteArray& bytes, int offset) {
+T valueAt(const QByteArray& bytes, int offset) {
   T value{};
   if (offset + int(sizeof(T)) <= bytes.size()) std::memcpy(&value, bytes.constData() + offset, sizeof(T));
   return value;

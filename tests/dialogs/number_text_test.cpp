@@ -2,15 +2,15 @@
 
 #include <QLocale>
 
-#include "app/platform_seams.h"
+#include "platform/seams.h"
 #include "dialogs/number_text.h"
 
 namespace {
 
 class NumberTextTest : public ::testing::Test {
  protected:
-  void SetUp() override { seams::SetLocale(QLocale(QLocale::Russian, QLocale::Russia)); }
-  void TearDown() override { seams::ResetLocale(); }
+  void SetUp() override { seams::setLocale(QLocale(QLocale::Russian, QLocale::Russia)); }
+  void TearDown() override { seams::resetLocale(); }
 };
 
 TEST_F(NumberTextTest, ScaledValuesRoundOnTheTypedDigitsWithTiesToEven) {
@@ -31,7 +31,7 @@ TEST_F(NumberTextTest, ScaledValuesRoundOnTheTypedDigitsWithTiesToEven) {
   };
   for (const Case& c : cases) {
     int32_t value = -12345;
-    EXPECT_EQ(ReadScaledInt(QString::fromUtf8(c.text), c.scale, &value), ScaledRead::Ok) << c.text;
+    EXPECT_EQ(readScaledInt(QString::fromUtf8(c.text), c.scale, &value), ScaledRead::Ok) << c.text;
     EXPECT_EQ(value, c.want) << c.text;
   }
 }
@@ -53,53 +53,53 @@ TEST_F(NumberTextTest, TextsThatAreNoNumberOrDoNotFitAreRefused) {
   };
   for (const Case& c : cases) {
     int32_t value = 77;
-    EXPECT_EQ(ReadScaledInt(QString::fromUtf8(c.text), c.scale, &value), c.want) << c.text;
+    EXPECT_EQ(readScaledInt(QString::fromUtf8(c.text), c.scale, &value), c.want) << c.text;
     EXPECT_EQ(value, 77) << c.text;
   }
 }
 
 TEST_F(NumberTextTest, FloatsUseTheLocalesSeparator) {
-  EXPECT_DOUBLE_EQ(*ReadFloat(QStringLiteral("2,5")), 2.5);
-  EXPECT_DOUBLE_EQ(*ReadFloat(QStringLiteral("0,1")), 0.1);
-  EXPECT_DOUBLE_EQ(*ReadFloat(QStringLiteral("-1,5E2")), -150.0);
-  EXPECT_FALSE(ReadFloat(QStringLiteral("2.5")));
-  EXPECT_FALSE(ReadFloat(QStringLiteral("1E400")));
-  EXPECT_FALSE(ReadFloat(QStringLiteral("abc")));
-  seams::SetLocale(QLocale(QLocale::English, QLocale::UnitedStates));
-  EXPECT_DOUBLE_EQ(*ReadFloat(QStringLiteral("2.5")), 2.5);
-  EXPECT_FALSE(ReadFloat(QStringLiteral("2,5")));
-  EXPECT_EQ(NumberText(0.833), QStringLiteral("0.833"));
+  EXPECT_DOUBLE_EQ(*readFloat(QStringLiteral("2,5")), 2.5);
+  EXPECT_DOUBLE_EQ(*readFloat(QStringLiteral("0,1")), 0.1);
+  EXPECT_DOUBLE_EQ(*readFloat(QStringLiteral("-1,5E2")), -150.0);
+  EXPECT_FALSE(readFloat(QStringLiteral("2.5")));
+  EXPECT_FALSE(readFloat(QStringLiteral("1E400")));
+  EXPECT_FALSE(readFloat(QStringLiteral("abc")));
+  seams::setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+  EXPECT_DOUBLE_EQ(*readFloat(QStringLiteral("2.5")), 2.5);
+  EXPECT_FALSE(readFloat(QStringLiteral("2,5")));
+  EXPECT_EQ(numberText(0.833), QStringLiteral("0.833"));
 }
 
 TEST_F(NumberTextTest, NumbersAreShownInTheShortestForm) {
-  EXPECT_EQ(NumberText(11.8), QStringLiteral("11,8"));
-  EXPECT_EQ(NumberText(0.833), QStringLiteral("0,833"));
-  EXPECT_EQ(NumberText(1000), QStringLiteral("1000"));
-  EXPECT_EQ(NumberText(0.1), QStringLiteral("0,1"));
-  EXPECT_EQ(NumberText(11850 / 1000.0), QStringLiteral("11,85"));
+  EXPECT_EQ(numberText(11.8), QStringLiteral("11,8"));
+  EXPECT_EQ(numberText(0.833), QStringLiteral("0,833"));
+  EXPECT_EQ(numberText(1000), QStringLiteral("1000"));
+  EXPECT_EQ(numberText(0.1), QStringLiteral("0,1"));
+  EXPECT_EQ(numberText(11850 / 1000.0), QStringLiteral("11,85"));
   // What is shown reads back to the same value.
   for (int v : {1, 833, 794, 11800, 24500, 2147483647}) {
     int32_t back = 0;
-    ASSERT_EQ(ReadScaledInt(NumberText(v / 1000.0), 3, &back), ScaledRead::Ok) << v;
+    ASSERT_EQ(readScaledInt(numberText(v / 1000.0), 3, &back), ScaledRead::Ok) << v;
     EXPECT_EQ(back, v);
   }
 }
 
 TEST_F(NumberTextTest, IntegersReadOnlyAsWholeNumbers) {
-  EXPECT_EQ(ReadInt(QStringLiteral(" 42 ")), 42);
-  EXPECT_EQ(ReadInt(QStringLiteral("-5")), -5);
-  EXPECT_EQ(ReadInt(QStringLiteral("+7")), 7);
-  EXPECT_FALSE(ReadInt(QStringLiteral("1,5")));
-  EXPECT_FALSE(ReadInt(QStringLiteral("")));
-  EXPECT_FALSE(ReadInt(QStringLiteral("-")));
-  EXPECT_FALSE(ReadInt(QStringLiteral("2147483648")));
-  EXPECT_EQ(ReadInt(QStringLiteral("-2147483648")), INT32_MIN);
+  EXPECT_EQ(readInt(QStringLiteral(" 42 ")), 42);
+  EXPECT_EQ(readInt(QStringLiteral("-5")), -5);
+  EXPECT_EQ(readInt(QStringLiteral("+7")), 7);
+  EXPECT_FALSE(readInt(QStringLiteral("1,5")));
+  EXPECT_FALSE(readInt(QStringLiteral("")));
+  EXPECT_FALSE(readInt(QStringLiteral("-")));
+  EXPECT_FALSE(readInt(QStringLiteral("2147483648")));
+  EXPECT_EQ(readInt(QStringLiteral("-2147483648")), INT32_MIN);
 }
 
 TEST_F(NumberTextTest, ErrorTextsAreTheStandardOnes) {
-  EXPECT_EQ(NotAFloatText(QStringLiteral("1,2,3")), QStringLiteral("'1,2,3' is not a valid floating point value"));
-  EXPECT_EQ(NotAFloatText(QStringLiteral("%1")), QStringLiteral("'%1' is not a valid floating point value"));
-  EXPECT_EQ(RangeErrorText(), QStringLiteral("Range check error"));
+  EXPECT_EQ(notAFloatText(QStringLiteral("1,2,3")), QStringLiteral("'1,2,3' is not a valid floating point value"));
+  EXPECT_EQ(notAFloatText(QStringLiteral("%1")), QStringLiteral("'%1' is not a valid floating point value"));
+  EXPECT_EQ(rangeErrorText(), QStringLiteral("Range check error"));
 }
 
 }  // namespace

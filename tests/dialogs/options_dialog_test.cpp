@@ -6,9 +6,8 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include "app/Korvex_ModbusRTU_MainChat.h"
-#include "app/message_timer.h"
-#include "dialogs/Korvex_ModbusRTU_SetUnit.h"
+#include "platform/timer.h"
+#include "dialogs/options_dialog.h"
 #include "dialogs/dialog_controls.h"
 #include "storage/settings_files.h"
 #include "support/korvex_fixture.h"
@@ -22,16 +21,16 @@ class OptionsDialogTest : public KorvexFixture {
  protected:
   void SetUp() override {
     KorvexFixture::SetUp();
-    StartWithDefaults();
-    settingsPath_ = InDir(QStringLiteral("korvex.ini"));
-    devicePath_ = InDir(QStringLiteral("Device-001.ini"));
+    startWithDefaults();
+    settingsPath_ = inDir(QStringLiteral("korvex.ini"));
+    devicePath_ = inDir(QStringLiteral("Device-001.ini"));
   }
 
   // Opens the dialog from its menu handler; `use` works the dialog and clicks
   // a button.
-  void OpenOptions(const std::function<void(TFormControl*)>& use) {
-    modal_ = dialog_test::Working<TFormControl>(use);
-    Form1->N6Click();
+  void openOptions(const std::function<void(OptionsDialog*)>& use) {
+    modal_ = dialog_test::working<OptionsDialog>(use);
+    window().onOptionsTriggered();
   }
 
   QString settingsPath_;
@@ -39,52 +38,52 @@ class OptionsDialogTest : public KorvexFixture {
 };
 
 TEST_F(OptionsDialogTest, ShowsTheDefaultSettings) {
-  OpenOptions([](TFormControl* f) {
+  openOptions([](OptionsDialog* f) {
     EXPECT_EQ(f->windowTitle(), QStringLiteral(u"Опции"));
-    EXPECT_EQ(f->ComboBoxPort->currentText(), QStringLiteral("COM2"));
-    EXPECT_EQ(f->SpinEditPediodWiev->value(), 10);
-    EXPECT_EQ(f->SpinEditNetAddr->value(), 1);
-    EXPECT_EQ(f->SpinEditCiklMeasurement->value(), 30);
-    EXPECT_EQ(f->TrackBarBetweenCalibration->value(), 60);
-    EXPECT_EQ(f->LabelBetweenCalibration->text(), QStringLiteral("60"));
-    EXPECT_TRUE(f->TrackBarBetweenCalibration->isEnabled());
-    EXPECT_EQ(f->TrackBarCalibration->value(), 3);
-    EXPECT_EQ(f->TrackBarDrain->value(), 0);
-    EXPECT_EQ(f->TrackBarMeasurement->value(), 3);
-    EXPECT_EQ(f->LabelCalibration->text(), QStringLiteral("3"));
-    EXPECT_EQ(f->LabelDrain->text(), QStringLiteral("0"));
-    EXPECT_EQ(f->LabelMeasurement->text(), QStringLiteral("3"));
-    EXPECT_FALSE(f->TrackBarCalibration->isEnabled());
-    EXPECT_FALSE(f->TrackBarDrain->isEnabled());
-    EXPECT_FALSE(f->TrackBarMeasurement->isEnabled());
-    EXPECT_EQ(f->ButtonApply->text(), QStringLiteral(u"Применить"));
-    EXPECT_EQ(f->ButtonCancel->text(), QStringLiteral(u"Отмена"));
-    f->ButtonCancel->click();
+    EXPECT_EQ(control<QComboBox>(f, "ComboBoxPort")->currentText(), QStringLiteral("COM2"));
+    EXPECT_EQ(control<SpinEdit>(f, "SpinEditPediodWiev")->value(), 10);
+    EXPECT_EQ(control<SpinEdit>(f, "SpinEditNetAddr")->value(), 1);
+    EXPECT_EQ(control<SpinEdit>(f, "SpinEditCiklMeasurement")->value(), 30);
+    EXPECT_EQ(control<QSlider>(f, "TrackBarBetweenCalibration")->value(), 60);
+    EXPECT_EQ(control<QLabel>(f, "LabelBetweenCalibration")->text(), QStringLiteral("60"));
+    EXPECT_TRUE(control<QSlider>(f, "TrackBarBetweenCalibration")->isEnabled());
+    EXPECT_EQ(control<QSlider>(f, "TrackBarCalibration")->value(), 3);
+    EXPECT_EQ(control<QSlider>(f, "TrackBarDrain")->value(), 0);
+    EXPECT_EQ(control<QSlider>(f, "TrackBarMeasurement")->value(), 3);
+    EXPECT_EQ(control<QLabel>(f, "LabelCalibration")->text(), QStringLiteral("3"));
+    EXPECT_EQ(control<QLabel>(f, "LabelDrain")->text(), QStringLiteral("0"));
+    EXPECT_EQ(control<QLabel>(f, "LabelMeasurement")->text(), QStringLiteral("3"));
+    EXPECT_FALSE(control<QSlider>(f, "TrackBarCalibration")->isEnabled());
+    EXPECT_FALSE(control<QSlider>(f, "TrackBarDrain")->isEnabled());
+    EXPECT_FALSE(control<QSlider>(f, "TrackBarMeasurement")->isEnabled());
+    EXPECT_EQ(control<QPushButton>(f, "ButtonApply")->text(), QStringLiteral(u"Применить"));
+    EXPECT_EQ(control<QPushButton>(f, "ButtonCancel")->text(), QStringLiteral(u"Отмена"));
+    control<QPushButton>(f, "ButtonCancel")->click();
   });
 }
 
 TEST_F(OptionsDialogTest, ControlsHaveTheirRangesAndTheListStartsWithTheEightComPorts) {
-  TFormControl* f = FormControl;
-  EXPECT_EQ(f->SpinEditPediodWiev->minimum(), 1);
-  EXPECT_EQ(f->SpinEditPediodWiev->maximum(), 60);
-  EXPECT_EQ(f->SpinEditPediodWiev->MaxTyped(), 2);
-  EXPECT_EQ(f->SpinEditNetAddr->minimum(), 1);
-  EXPECT_EQ(f->SpinEditNetAddr->maximum(), 247);
-  EXPECT_EQ(f->SpinEditNetAddr->MaxTyped(), 2);
-  EXPECT_EQ(f->SpinEditCiklMeasurement->minimum(), 20);
-  EXPECT_EQ(f->SpinEditCiklMeasurement->maximum(), 999);
-  EXPECT_EQ(f->SpinEditCiklMeasurement->MaxTyped(), 3);
-  EXPECT_EQ(f->TrackBarBetweenCalibration->minimum(), 10);
-  EXPECT_EQ(f->TrackBarBetweenCalibration->maximum(), 120);
-  EXPECT_EQ(f->TrackBarBetweenCalibration->tickInterval(), 10);
-  EXPECT_EQ(f->TrackBarCalibration->minimum(), 3);
-  EXPECT_EQ(f->TrackBarCalibration->maximum(), 10);
-  EXPECT_EQ(f->TrackBarDrain->minimum(), 0);
-  EXPECT_EQ(f->TrackBarDrain->maximum(), 10);
-  EXPECT_EQ(f->TrackBarMeasurement->minimum(), 3);
-  EXPECT_EQ(f->TrackBarMeasurement->maximum(), 10);
+  OptionsDialog* f = find<OptionsDialog>("FormControl");
+  EXPECT_EQ(control<SpinEdit>(f, "SpinEditPediodWiev")->minimum(), 1);
+  EXPECT_EQ(control<SpinEdit>(f, "SpinEditPediodWiev")->maximum(), 60);
+  EXPECT_EQ(control<SpinEdit>(f, "SpinEditPediodWiev")->maxTyped(), 2);
+  EXPECT_EQ(control<SpinEdit>(f, "SpinEditNetAddr")->minimum(), 1);
+  EXPECT_EQ(control<SpinEdit>(f, "SpinEditNetAddr")->maximum(), 247);
+  EXPECT_EQ(control<SpinEdit>(f, "SpinEditNetAddr")->maxTyped(), 2);
+  EXPECT_EQ(control<SpinEdit>(f, "SpinEditCiklMeasurement")->minimum(), 20);
+  EXPECT_EQ(control<SpinEdit>(f, "SpinEditCiklMeasurement")->maximum(), 999);
+  EXPECT_EQ(control<SpinEdit>(f, "SpinEditCiklMeasurement")->maxTyped(), 3);
+  EXPECT_EQ(control<QSlider>(f, "TrackBarBetweenCalibration")->minimum(), 10);
+  EXPECT_EQ(control<QSlider>(f, "TrackBarBetweenCalibration")->maximum(), 120);
+  EXPECT_EQ(control<QSlider>(f, "TrackBarBetweenCalibration")->tickInterval(), 10);
+  EXPECT_EQ(control<QSlider>(f, "TrackBarCalibration")->minimum(), 3);
+  EXPECT_EQ(control<QSlider>(f, "TrackBarCalibration")->maximum(), 10);
+  EXPECT_EQ(control<QSlider>(f, "TrackBarDrain")->minimum(), 0);
+  EXPECT_EQ(control<QSlider>(f, "TrackBarDrain")->maximum(), 10);
+  EXPECT_EQ(control<QSlider>(f, "TrackBarMeasurement")->minimum(), 3);
+  EXPECT_EQ(control<QSlider>(f, "TrackBarMeasurement")->maximum(), 10);
 
-  QStringList ports = TFormControl::PortList();
+  QStringList ports = OptionsDialog::portList();
   ASSERT_GE(ports.size(), 8);
   for (int i = 0; i < 8; ++i) EXPECT_EQ(ports[i], QStringLiteral("COM%1").arg(i + 1));
   EXPECT_EQ(ports.removeDuplicates(), 0);
@@ -92,78 +91,78 @@ TEST_F(OptionsDialogTest, ControlsHaveTheirRangesAndTheListStartsWithTheEightCom
 
 TEST_F(OptionsDialogTest, ApplyTakesTheValuesOverSavesBothFilesAndReopensThePort) {
   const int opensBefore = serial_.openCount;
-  OpenOptions([](TFormControl* f) {
-    f->ComboBoxPort->setEditText(QStringLiteral("COM12"));
-    f->SpinEditPediodWiev->setValue(5);
-    f->SpinEditNetAddr->setValue(12);
-    f->SpinEditCiklMeasurement->setValue(45);
-    f->TrackBarBetweenCalibration->setValue(90);
-    EXPECT_EQ(f->LabelBetweenCalibration->text(), QStringLiteral("90"));
-    f->ButtonApply->click();
+  openOptions([](OptionsDialog* f) {
+    control<QComboBox>(f, "ComboBoxPort")->setEditText(QStringLiteral("COM12"));
+    control<SpinEdit>(f, "SpinEditPediodWiev")->setValue(5);
+    control<SpinEdit>(f, "SpinEditNetAddr")->setValue(12);
+    control<SpinEdit>(f, "SpinEditCiklMeasurement")->setValue(45);
+    control<QSlider>(f, "TrackBarBetweenCalibration")->setValue(90);
+    EXPECT_EQ(control<QLabel>(f, "LabelBetweenCalibration")->text(), QStringLiteral("90"));
+    control<QPushButton>(f, "ButtonApply")->click();
   });
 
-  EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM12"));
-  EXPECT_EQ(+ProgramSettings.RefreshPeriod, 5);
-  EXPECT_EQ(+ProgramSettings.NetAddress, 12);
-  EXPECT_EQ(+DeviceRecord.DeviceAddress, 12);
-  EXPECT_EQ(+DeviceRecord.CyclePeriod[0], 45);
-  EXPECT_EQ(+DeviceRecord.CalibrationInterval[0], 90);
-  EXPECT_EQ(+DeviceRecord.CalibrationTime[0], 3);
-  EXPECT_EQ(+DeviceRecord.DrainTime[0], 0);
-  EXPECT_EQ(+DeviceRecord.MeasurementTime[0], 3);
+  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM12"));
+  EXPECT_EQ(+programSettings.refreshPeriod, 5);
+  EXPECT_EQ(+programSettings.netAddress, 12);
+  EXPECT_EQ(+deviceRecord.deviceAddress, 12);
+  EXPECT_EQ(+deviceRecord.cyclePeriod[0], 45);
+  EXPECT_EQ(+deviceRecord.calibrationInterval[0], 90);
+  EXPECT_EQ(+deviceRecord.calibrationTime[0], 3);
+  EXPECT_EQ(+deviceRecord.drainTime[0], 0);
+  EXPECT_EQ(+deviceRecord.measurementTime[0], 3);
 
-  const QByteArray settings = FileBytes(settingsPath_);
+  const QByteArray settings = fileBytes(settingsPath_);
   ASSERT_EQ(settings.size(), 237);
   EXPECT_EQ(settings.at(0), 5);
   EXPECT_EQ(settings.mid(1, 5), QByteArray("COM12"));
   EXPECT_EQ(uint8_t(settings.at(62)), 12);
-  EXPECT_EQ(ValueAt<int32_t>(settings, 63), 5);
-  const QByteArray device = FileBytes(devicePath_);
+  EXPECT_EQ(valueAt<int32_t>(settings, 63), 5);
+  const QByteArray device = fileBytes(devicePath_);
   ASSERT_EQ(device.size(), 239);
   EXPECT_EQ(uint8_t(device.at(0)), 12);
-  EXPECT_EQ(ValueAt<int32_t>(device, 34), 90);
-  EXPECT_EQ(ValueAt<int32_t>(device, 66), 45);
+  EXPECT_EQ(valueAt<int32_t>(device, 34), 90);
+  EXPECT_EQ(valueAt<int32_t>(device, 66), 45);
 
   // One new port, on the typed name, serviced again.
   EXPECT_EQ(serial_.openCount, opensBefore + 1);
   EXPECT_EQ(serial_.opened.last(), QStringLiteral("COM12"));
-  EXPECT_TRUE(Form1->Timer1->Enabled());
-  EXPECT_TRUE(Form1->Timer2->Enabled());
+  EXPECT_TRUE(pollTimer()->isEnabled());
+  EXPECT_TRUE(session().link().serviceTimer()->isEnabled());
   // The next request goes to the new address.
-  Form1->SendRequest(0);
-  ASSERT_FALSE(serial_.LastWrite().empty());
-  EXPECT_EQ(serial_.LastWrite()[0], 12);
+  tick();
+  ASSERT_FALSE(serial_.lastWrite().empty());
+  EXPECT_EQ(serial_.lastWrite()[0], 12);
 }
 
 TEST_F(OptionsDialogTest, CancelAfterMovingTheBarChangesAndSavesNothing) {
-  const QByteArray settingsBefore = FileBytes(settingsPath_);
-  const QByteArray deviceBefore = FileBytes(devicePath_);
-  const QDateTime settingsTime = FileTime(settingsPath_);
-  const QDateTime deviceTime = FileTime(devicePath_);
+  const QByteArray settingsBefore = fileBytes(settingsPath_);
+  const QByteArray deviceBefore = fileBytes(devicePath_);
+  const QDateTime settingsTime = fileTime(settingsPath_);
+  const QDateTime deviceTime = fileTime(devicePath_);
   const int opensBefore = serial_.openCount;
 
-  OpenOptions([](TFormControl* f) {
-    f->TrackBarBetweenCalibration->setValue(110);
-    f->ComboBoxPort->setEditText(QStringLiteral("COM5"));
-    f->SpinEditNetAddr->setValue(99);
-    f->ButtonCancel->click();
+  openOptions([](OptionsDialog* f) {
+    control<QSlider>(f, "TrackBarBetweenCalibration")->setValue(110);
+    control<QComboBox>(f, "ComboBoxPort")->setEditText(QStringLiteral("COM5"));
+    control<SpinEdit>(f, "SpinEditNetAddr")->setValue(99);
+    control<QPushButton>(f, "ButtonCancel")->click();
   });
 
-  EXPECT_EQ(+DeviceRecord.CalibrationInterval[0], 60);
-  EXPECT_EQ(+ProgramSettings.NetAddress, 1);
-  EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM2"));
+  EXPECT_EQ(+deviceRecord.calibrationInterval[0], 60);
+  EXPECT_EQ(+programSettings.netAddress, 1);
+  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM2"));
   EXPECT_EQ(serial_.openCount, opensBefore);
-  EXPECT_EQ(FileBytes(settingsPath_), settingsBefore);
-  EXPECT_EQ(FileBytes(devicePath_), deviceBefore);
-  EXPECT_EQ(FileTime(settingsPath_), settingsTime);
-  EXPECT_EQ(FileTime(devicePath_), deviceTime);
+  EXPECT_EQ(fileBytes(settingsPath_), settingsBefore);
+  EXPECT_EQ(fileBytes(devicePath_), deviceBefore);
+  EXPECT_EQ(fileTime(settingsPath_), settingsTime);
+  EXPECT_EQ(fileTime(devicePath_), deviceTime);
 
   // The next opening shows the stored value again.
-  OpenOptions([](TFormControl* f) {
-    EXPECT_EQ(f->TrackBarBetweenCalibration->value(), 60);
-    EXPECT_EQ(f->LabelBetweenCalibration->text(), QStringLiteral("60"));
-    EXPECT_EQ(f->ComboBoxPort->currentText(), QStringLiteral("COM2"));
-    f->ButtonCancel->click();
+  openOptions([](OptionsDialog* f) {
+    EXPECT_EQ(control<QSlider>(f, "TrackBarBetweenCalibration")->value(), 60);
+    EXPECT_EQ(control<QLabel>(f, "LabelBetweenCalibration")->text(), QStringLiteral("60"));
+    EXPECT_EQ(control<QComboBox>(f, "ComboBoxPort")->currentText(), QStringLiteral("COM2"));
+    control<QPushButton>(f, "ButtonCancel")->click();
   });
 }
 
@@ -171,32 +170,32 @@ TEST_F(OptionsDialogTest, ApplyWithoutChangesStillReopensThePortAndRewritesBothF
   QFile::remove(settingsPath_);
   QFile::remove(devicePath_);
   const int opensBefore = serial_.openCount;
-  OpenOptions([](TFormControl* f) { f->ButtonApply->click(); });
+  openOptions([](OptionsDialog* f) { control<QPushButton>(f, "ButtonApply")->click(); });
   EXPECT_EQ(serial_.openCount, opensBefore + 1);
   EXPECT_EQ(serial_.opened.last(), QStringLiteral("/dev/ttyS1"));
-  EXPECT_EQ(FileBytes(settingsPath_).size(), 237);
-  EXPECT_EQ(FileBytes(devicePath_).size(), 239);
-  EXPECT_TRUE(TakeMessages().empty());
+  EXPECT_EQ(fileBytes(settingsPath_).size(), 237);
+  EXPECT_EQ(fileBytes(devicePath_).size(), 239);
+  EXPECT_TRUE(takeMessages().empty());
 }
 
 TEST_F(OptionsDialogTest, LabelsShowStoredValuesThatTheBarsHadToClamp) {
-  DeviceRecord.CalibrationTime[0] = 20;
-  DeviceRecord.DrainTime[0] = 15;
-  DeviceRecord.MeasurementTime[0] = 1;
-  DeviceRecord.CalibrationInterval[0] = 200;
-  OpenOptions([](TFormControl* f) {
-    EXPECT_EQ(f->TrackBarCalibration->value(), 10);
-    EXPECT_EQ(f->TrackBarDrain->value(), 10);
-    EXPECT_EQ(f->TrackBarMeasurement->value(), 3);
-    EXPECT_EQ(f->TrackBarBetweenCalibration->value(), 120);
-    EXPECT_EQ(f->LabelCalibration->text(), QStringLiteral("20"));
-    EXPECT_EQ(f->LabelDrain->text(), QStringLiteral("15"));
-    EXPECT_EQ(f->LabelMeasurement->text(), QStringLiteral("1"));
-    EXPECT_EQ(f->LabelBetweenCalibration->text(), QStringLiteral("200"));
+  deviceRecord.calibrationTime[0] = 20;
+  deviceRecord.drainTime[0] = 15;
+  deviceRecord.measurementTime[0] = 1;
+  deviceRecord.calibrationInterval[0] = 200;
+  openOptions([](OptionsDialog* f) {
+    EXPECT_EQ(control<QSlider>(f, "TrackBarCalibration")->value(), 10);
+    EXPECT_EQ(control<QSlider>(f, "TrackBarDrain")->value(), 10);
+    EXPECT_EQ(control<QSlider>(f, "TrackBarMeasurement")->value(), 3);
+    EXPECT_EQ(control<QSlider>(f, "TrackBarBetweenCalibration")->value(), 120);
+    EXPECT_EQ(control<QLabel>(f, "LabelCalibration")->text(), QStringLiteral("20"));
+    EXPECT_EQ(control<QLabel>(f, "LabelDrain")->text(), QStringLiteral("15"));
+    EXPECT_EQ(control<QLabel>(f, "LabelMeasurement")->text(), QStringLiteral("1"));
+    EXPECT_EQ(control<QLabel>(f, "LabelBetweenCalibration")->text(), QStringLiteral("200"));
     // Moving a bar shows its position.
-    f->TrackBarBetweenCalibration->setValue(70);
-    EXPECT_EQ(f->LabelBetweenCalibration->text(), QStringLiteral("70"));
-    f->ButtonCancel->click();
+    control<QSlider>(f, "TrackBarBetweenCalibration")->setValue(70);
+    EXPECT_EQ(control<QLabel>(f, "LabelBetweenCalibration")->text(), QStringLiteral("70"));
+    control<QPushButton>(f, "ButtonCancel")->click();
   });
 }
 
@@ -214,121 +213,121 @@ TEST_F(OptionsDialogTest, NumbersTypedOutsideTheirRangesAreBroughtIntoThem) {
       {QStringLiteral("7"), QStringLiteral("300"), QStringLiteral("999"), 7, 247, 999},
   };
   for (const Case& c : cases) {
-    OpenOptions([&c](TFormControl* f) {
+    openOptions([&c](OptionsDialog* f) {
       // Text as it stands in the fields when Enter confirms before they are left.
-      f->SpinEditPediodWiev->Editor()->setText(c.refresh);
-      f->SpinEditNetAddr->Editor()->setText(c.address);
-      f->SpinEditCiklMeasurement->Editor()->setText(c.cyclic);
-      f->ButtonApply->click();
+      control<SpinEdit>(f, "SpinEditPediodWiev")->editor()->setText(c.refresh);
+      control<SpinEdit>(f, "SpinEditNetAddr")->editor()->setText(c.address);
+      control<SpinEdit>(f, "SpinEditCiklMeasurement")->editor()->setText(c.cyclic);
+      control<QPushButton>(f, "ButtonApply")->click();
     });
-    EXPECT_EQ(+ProgramSettings.RefreshPeriod, c.wantRefresh) << c.refresh.toStdString();
-    EXPECT_EQ(+ProgramSettings.NetAddress, c.wantAddress) << c.address.toStdString();
-    EXPECT_EQ(+DeviceRecord.DeviceAddress, c.wantAddress);
-    EXPECT_EQ(+DeviceRecord.CyclePeriod[0], c.wantCyclic) << c.cyclic.toStdString();
+    EXPECT_EQ(+programSettings.refreshPeriod, c.wantRefresh) << c.refresh.toStdString();
+    EXPECT_EQ(+programSettings.netAddress, c.wantAddress) << c.address.toStdString();
+    EXPECT_EQ(+deviceRecord.deviceAddress, c.wantAddress);
+    EXPECT_EQ(+deviceRecord.cyclePeriod[0], c.wantCyclic) << c.cyclic.toStdString();
   }
 }
 
 TEST_F(OptionsDialogTest, SpinEditsTakeOnlyNumberCharactersUpToTheirLimit) {
-  OpenOptions([](TFormControl* f) {
-    TSpinEdit* address = f->SpinEditNetAddr;
+  openOptions([](OptionsDialog* f) {
+    SpinEdit* address = control<SpinEdit>(f, "SpinEditNetAddr");
     address->setFocus();
-    address->Editor()->selectAll();
-    Type(address, QStringLiteral("1a2b3"));
-    EXPECT_EQ(address->Editor()->text(), QStringLiteral("12"));
+    address->editor()->selectAll();
+    typeText(address, QStringLiteral("1a2b3"));
+    EXPECT_EQ(address->editor()->text(), QStringLiteral("12"));
     // Above 99 only with the arrows.
     address->setValue(99);
-    Key(address, Qt::Key_Up);
-    EXPECT_EQ(address->Editor()->text(), QStringLiteral("100"));
-    EXPECT_EQ(address->Value(), 100);
+    key(address, Qt::Key_Up);
+    EXPECT_EQ(address->editor()->text(), QStringLiteral("100"));
+    EXPECT_EQ(address->typedValue(), 100);
 
-    TSpinEdit* cyclic = f->SpinEditCiklMeasurement;
-    cyclic->Editor()->selectAll();
-    Type(cyclic, QStringLiteral("1234"));
-    EXPECT_EQ(cyclic->Editor()->text(), QStringLiteral("123"));
-    f->ButtonApply->click();
+    SpinEdit* cyclic = control<SpinEdit>(f, "SpinEditCiklMeasurement");
+    cyclic->editor()->selectAll();
+    typeText(cyclic, QStringLiteral("1234"));
+    EXPECT_EQ(cyclic->editor()->text(), QStringLiteral("123"));
+    control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(+ProgramSettings.NetAddress, 100);
-  EXPECT_EQ(+DeviceRecord.CyclePeriod[0], 123);
+  EXPECT_EQ(+programSettings.netAddress, 100);
+  EXPECT_EQ(+deviceRecord.cyclePeriod[0], 123);
 }
 
 TEST_F(OptionsDialogTest, APortNameTooLongIsCutToThirtyCharacters) {
   const QString longName = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART-if00");
-  OpenOptions([&](TFormControl* f) {
-    f->ComboBoxPort->setEditText(longName);
-    f->ButtonApply->click();
+  openOptions([&](OptionsDialog* f) {
+    control<QComboBox>(f, "ComboBoxPort")->setEditText(longName);
+    control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(ShortStringText(ProgramSettings.PortName), longName.left(30));
+  EXPECT_EQ(shortStringText(programSettings.portName), longName.left(30));
   EXPECT_EQ(serial_.opened.last(), longName.left(30));
 }
 
 TEST_F(OptionsDialogTest, APortNameWithoutAWindows1251FormIsRefusedAndTheDialogStaysOpen) {
-  const QByteArray settingsBefore = FileBytes(settingsPath_);
+  const QByteArray settingsBefore = fileBytes(settingsPath_);
   const int opensBefore = serial_.openCount;
   int result = -1;
-  OpenOptions([&](TFormControl* f) {
-    f->SpinEditNetAddr->setValue(7);
-    f->ComboBoxPort->setEditText(QStringLiteral(u"COM\u2460"));
-    f->ButtonApply->click();
+  openOptions([&](OptionsDialog* f) {
+    control<SpinEdit>(f, "SpinEditNetAddr")->setValue(7);
+    control<QComboBox>(f, "ComboBoxPort")->setEditText(QStringLiteral(u"COM\u2460"));
+    control<QPushButton>(f, "ButtonApply")->click();
     EXPECT_TRUE(f->isVisible());
-    const auto messages = TakeMessages();
+    const auto messages = takeMessages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].title, QStringLiteral("Error"));
     EXPECT_TRUE(messages[0].text.contains(QStringLiteral(u"COM\u2460")));
-    f->ButtonCancel->click();
+    control<QPushButton>(f, "ButtonCancel")->click();
     result = f->result();
   });
   EXPECT_EQ(result, int(QDialog::Rejected));
-  EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral("COM2"));
-  EXPECT_EQ(+ProgramSettings.NetAddress, 1);
+  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM2"));
+  EXPECT_EQ(+programSettings.netAddress, 1);
   EXPECT_EQ(serial_.openCount, opensBefore);
-  EXPECT_EQ(FileBytes(settingsPath_), settingsBefore);
+  EXPECT_EQ(fileBytes(settingsPath_), settingsBefore);
 
   // Cyrillic has a Windows-1251 form and is stored as typed.
-  OpenOptions([](TFormControl* f) {
-    f->ComboBoxPort->setEditText(QStringLiteral(u"ПОРТ1"));
-    f->ButtonApply->click();
+  openOptions([](OptionsDialog* f) {
+    control<QComboBox>(f, "ComboBoxPort")->setEditText(QStringLiteral(u"ПОРТ1"));
+    control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(ShortStringText(ProgramSettings.PortName), QStringLiteral(u"ПОРТ1"));
-  EXPECT_EQ(FileBytes(settingsPath_).mid(1, 5), QByteArray("\xCF\xCE\xD0\xD2\x31"));
+  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral(u"ПОРТ1"));
+  EXPECT_EQ(fileBytes(settingsPath_).mid(1, 5), QByteArray("\xCF\xCE\xD0\xD2\x31"));
 }
 
 TEST_F(OptionsDialogTest, EnterConfirmsAndEscapeCancels) {
-  OpenOptions([](TFormControl* f) {
-    f->SpinEditNetAddr->setValue(33);
-    f->ComboBoxPort->setFocus();
-    Key(f->ComboBoxPort, Qt::Key_Escape);
+  openOptions([](OptionsDialog* f) {
+    control<SpinEdit>(f, "SpinEditNetAddr")->setValue(33);
+    control<QComboBox>(f, "ComboBoxPort")->setFocus();
+    key(control<QComboBox>(f, "ComboBoxPort"), Qt::Key_Escape);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(+ProgramSettings.NetAddress, 1);
+  EXPECT_EQ(+programSettings.netAddress, 1);
 
-  OpenOptions([](TFormControl* f) {
-    f->SpinEditNetAddr->setValue(33);
-    f->ComboBoxPort->setFocus();
-    Key(f->ComboBoxPort, Qt::Key_Return);
+  openOptions([](OptionsDialog* f) {
+    control<SpinEdit>(f, "SpinEditNetAddr")->setValue(33);
+    control<QComboBox>(f, "ComboBoxPort")->setFocus();
+    key(control<QComboBox>(f, "ComboBoxPort"), Qt::Key_Return);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(+ProgramSettings.NetAddress, 33);
+  EXPECT_EQ(+programSettings.netAddress, 33);
 
   // Enter in a spin edit confirms the text as typed, brought into range.
-  OpenOptions([](TFormControl* f) {
-    TSpinEdit* refresh = f->SpinEditPediodWiev;
+  openOptions([](OptionsDialog* f) {
+    SpinEdit* refresh = control<SpinEdit>(f, "SpinEditPediodWiev");
     refresh->setFocus();
-    refresh->Editor()->selectAll();
-    Type(refresh, QStringLiteral("75"));
-    Key(refresh, Qt::Key_Return);
+    refresh->editor()->selectAll();
+    typeText(refresh, QStringLiteral("75"));
+    key(refresh, Qt::Key_Return);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(+ProgramSettings.RefreshPeriod, 60);
+  EXPECT_EQ(+programSettings.refreshPeriod, 60);
 }
 
 TEST_F(OptionsDialogTest, ThePollCycleKeepsRunningWhileTheDialogIsOpen) {
-  OpenOptions([this](TFormControl* f) {
-    EXPECT_TRUE(Form1->Timer1->Enabled());
-    EXPECT_TRUE(Form1->Timer2->Enabled());
+  openOptions([this](OptionsDialog* f) {
+    EXPECT_TRUE(pollTimer()->isEnabled());
+    EXPECT_TRUE(session().link().serviceTimer()->isEnabled());
     const size_t written = serial_.writes.size();
-    Tick();
+    tick();
     EXPECT_GT(serial_.writes.size(), written);
-    f->ButtonCancel->click();
+    control<QPushButton>(f, "ButtonCancel")->click();
   });
 }
 

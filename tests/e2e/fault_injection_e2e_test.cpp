@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "acquisition/poll_cycle.h"
-#include "dialogs/Korvex_ModbusRTU_SetUnit.h"
+#include "dialogs/options_dialog.h"
 #include "e2e/sim_fixture.h"
 
 namespace {
@@ -48,43 +48,44 @@ class FaultInjectionE2E : public SimFixture {
     QStringList args = SimArgs();
     args << QStringLiteral("--link") << Link();
     StartSim(args);
-    WriteDefaultSettings(Link());
-    StartProgram();
+    writeDefaultSettings(Link());
+    startProgram();
     ASSERT_TRUE(messages_.empty());
-    ASSERT_TRUE(Form1->ComPort->IsOpen());
+    ASSERT_TRUE(session().link().isOpen());
   }
 
   void ReachIdle() {
-    ASSERT_TRUE(TicksUntil([] { return DeviceRecord.WorkMode == kModeIdle && Form1->BitBtnPost->isEnabled(); }, 10));
+    ASSERT_TRUE(TicksUntil([this] { return poll().workMode() == WorkMode::Idle && find<QToolButton>("BitBtnPost")->isEnabled(); }, 10));
   }
 
   // Continuous measurement with a row every tick until `rows` rows are in.
   void MeasureUntil(int rows) {
-    ProgramSettings.RefreshPeriod = 1;
-    if (DeviceRecord.WorkMode != kModeContinuous) Form1->BitBtnPostClick();
-    ASSERT_TRUE(TicksUntil([rows] { return ResultRows() >= rows; }, 40));
+    programSettings.refreshPeriod = 1;
+    session().takeSettings();
+    if (poll().workMode() != WorkMode::Continuous) window().onContinuousClicked();
+    ASSERT_TRUE(TicksUntil([this, rows] { return ResultRows() >= rows; }, 40));
   }
 
   // A tick that does not wait for a whole reply: the port is serviced for
   // `ms` milliseconds and whatever came is what the next tick finds.
   void ShortTick(int ms) {
-    Tick();
+    tick();
     SimProcess::WaitFor(
-        [] {
-          Form1->Timer2Timer();
+        [this] {
+          session().link().service();
           return false;
         },
         ms);
-    Advance(1);
+    advance(1);
   }
 
   QList<QStringList> Rows(int count) const {
     QList<QStringList> rows;
-    for (int r = 1; r <= count; ++r) rows << Form1->Grid->Row(r);
+    for (int r = 0; r < count; ++r) rows << results().cells(r);
     return rows;
   }
 
-  bool LabelRed() const { return Form1->LabelMode->palette().color(QPalette::Window) == QColor(Qt::red); }
+  bool LabelRed() const { return find<QLabel>("LabelMode")->palette().color(QPalette::Window) == QColor(Qt::red); }
 
   QString link_;
   static int counter_;
@@ -116,14 +117,14 @@ TEST_F(FaultInjectionE2E, ANoisyLineCostsTicksButNeitherResultsNorTheMeasurement
   }
   EXPECT_GE(sim_->Count(Line("^FAULT")), 12);
   ASSERT_TRUE(sim_->Command(QStringLiteral("normal")));
-  ASSERT_TRUE(TicksUntil([before] { return ResultRows() >= before + 5; }, 30));
+  ASSERT_TRUE(TicksUntil([this, before] { return ResultRows() >= before + 5; }, 30));
 
   EXPECT_TRUE(messages_.empty());
   EXPECT_FALSE(LabelRed());
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeContinuous);
+  EXPECT_EQ(poll().workMode(), WorkMode::Continuous);
   EXPECT_EQ(Rows(before), kept);
   // The rows stay numbered without a gap or a repeat.
-  for (int r = 1; r <= ResultRows(); ++r) EXPECT_EQ(Form1->Grid->Cells(0, r), QString::number(r - 1));
+  for (int r = 1; r <= ResultRows(); ++r) EXPECT_EQ(cell(0, r), QString::number(r - 1));
 }
 
 TEST_F(FaultInjectionE2E, ManualOperationMidMeasurementStopsTheModeQuietlyAndStopBringsItBack) {
@@ -134,18 +135,18 @@ TEST_F(FaultInjectionE2E, ManualOperationMidMeasurementStopsTheModeQuietlyAndSto
   const QList<QStringList> kept = Rows(before);
 
   ASSERT_TRUE(sim_->Command(QStringLiteral("manual on")));
-  ASSERT_TRUE(TicksUntil([] { return DeviceRecord.DeviceState == 4; }, 10));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeStopping);
-  EXPECT_EQ(Form1->LabelMode->text(), QStringLiteral(u"Работа вручную"));
+  ASSERT_TRUE(TicksUntil([this] { return poll().analyzerState() == AnalyzerState::Manual; }, 10));
+  EXPECT_EQ(poll().workMode(), WorkMode::Stopping);
+  EXPECT_EQ(find<QLabel>("LabelMode")->text(), QStringLiteral(u"Работа вручную"));
   EXPECT_GE(sim_->Count(Line("^COMMAND 3 ignored")), 1);
   // The stop handler was not run: Stop stays at hand, the mode's lamp lit.
-  EXPECT_TRUE(Form1->BitBtnStop->isEnabled());
-  EXPECT_TRUE(Form1->SpeedButtonLedConst->isEnabled());
+  EXPECT_TRUE(find<QToolButton>("BitBtnStop")->isEnabled());
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonLedConst")->isEnabled());
 
   ASSERT_TRUE(sim_->Command(QStringLiteral("manual off")));
-  Form1->BitBtnStopClick();
-  ASSERT_TRUE(TicksUntil([] { return Form1->BitBtnPost->isEnabled(); }, 15));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
+  window().onStopClicked();
+  ASSERT_TRUE(TicksUntil([this] { return find<QToolButton>("BitBtnPost")->isEnabled(); }, 15));
+  EXPECT_EQ(poll().workMode(), WorkMode::Idle);
   EXPECT_TRUE(messages_.empty());
   EXPECT_EQ(Rows(before), kept);
 }
@@ -160,13 +161,13 @@ TEST_F(FaultInjectionE2E, TheSimulatorKilledMidMeasurementWarnsOnceAndTheProgram
   sim_->Kill();
   // No answers now; the port sees the hang-up and closes.
   for (int i = 0; i < 40; ++i) ShortTick(50);
-  EXPECT_FALSE(Form1->ComPort->IsOpen());
+  EXPECT_FALSE(session().link().isOpen());
   EXPECT_TRUE(LabelRed());
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, kWarning);
-  EXPECT_EQ(+DeviceRecord.DeviceState, 8);
-  EXPECT_FALSE(Form1->BitBtnPost->isEnabled());
-  EXPECT_EQ(Form1->LabelMode->text(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
+  EXPECT_EQ(poll().analyzerState(), AnalyzerState(8));
+  EXPECT_FALSE(find<QToolButton>("BitBtnPost")->isEnabled());
+  EXPECT_EQ(find<QLabel>("LabelMode")->text(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
 
   // The analyzer comes back on a new pseudo-terminal behind the same link; a
   // pseudo-terminal is never taken over unasked, so the operator applies the
@@ -175,21 +176,21 @@ TEST_F(FaultInjectionE2E, TheSimulatorKilledMidMeasurementWarnsOnceAndTheProgram
   QStringList args = SimArgs();
   args << QStringLiteral("--link") << Link();
   StartSim(args);
-  modal_ = [](QDialog*) {
-    FormControl->ButtonApply->click();
-    return FormControl->result();
+  modal_ = [](QDialog* options) {
+    options->findChild<QPushButton*>(QStringLiteral("ButtonApply"))->click();
+    return options->result();
   };
-  Form1->N6Click();
-  EXPECT_TRUE(Form1->ComPort->IsOpen());
-  ASSERT_TRUE(TicksUntil([] { return Form1->BitBtnPost->isEnabled(); }, 20));
-  EXPECT_EQ(+DeviceRecord.WorkMode, kModeIdle);
+  window().onOptionsTriggered();
+  EXPECT_TRUE(session().link().isOpen());
+  ASSERT_TRUE(TicksUntil([this] { return find<QToolButton>("BitBtnPost")->isEnabled(); }, 20));
+  EXPECT_EQ(poll().workMode(), WorkMode::Idle);
   EXPECT_FALSE(LabelRed());
   EXPECT_EQ(messages_.size(), 1u);
   EXPECT_EQ(Rows(before), kept);
 
   // And measures again, numbering on after the rows it had.
   MeasureUntil(before + 2);
-  EXPECT_EQ(Form1->Grid->Cells(0, before + 1), QString::number(before));
+  EXPECT_EQ(cell(0, before + 1), QString::number(before));
 }
 
 TEST_F(FaultInjectionE2E, ALineClosedForGoodLeavesTheProgramQuietWithItsResults) {
@@ -205,8 +206,8 @@ TEST_F(FaultInjectionE2E, ALineClosedForGoodLeavesTheProgramQuietWithItsResults)
   for (int i = 0; i < 200; ++i) ShortTick(20);
   EXPECT_EQ(messages_.size(), 1u);  // the one warning, no storm
   EXPECT_TRUE(LabelRed());
-  EXPECT_FALSE(Form1->ComPort->IsOpen());
-  EXPECT_EQ(+DeviceRecord.RequestKind, 3);
+  EXPECT_FALSE(session().link().isOpen());
+  EXPECT_EQ(poll().requestKind(), Request::Stop);
   EXPECT_EQ(Rows(before), kept);
   EXPECT_EQ(ResultRows(), rows);
 }

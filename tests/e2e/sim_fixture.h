@@ -11,13 +11,12 @@
 #include <functional>
 #include <memory>
 
-#include "app/Korvex_ModbusRTU_MainChat.h"
-#include "device/Korvex_ModbusRTU_IOPort.h"
+#include "device/serial_port.h"
 #include "storage/settings_records.h"
 #include "support/fake_serial.h"
 #include "support/korvex_fixture.h"
 #include "support/sim_process.h"
-#include "view/results_table.h"
+#include "data/results_log.h"
 
 #ifndef KORVEX_SIM_PATH
 #define KORVEX_SIM_PATH ""
@@ -27,7 +26,7 @@ class SimFixture : public KorvexFixture {
  protected:
   void SetUp() override {
     KorvexFixture::SetUp();
-    ClearFakeSerial();  // the real QSerialPort backend
+    clearFakeSerial();  // the real QSerialPort backend
   }
   void TearDown() override {
     KorvexFixture::TearDown();  // closes the program's port first
@@ -43,25 +42,25 @@ class SimFixture : public KorvexFixture {
 
   // The program with its settings pointing at the simulator's port; no box.
   void StartProgramOnSim() {
-    WriteDefaultSettings(sim_->PortPath());
-    StartProgram();
+    writeDefaultSettings(sim_->PortPath());
+    startProgram();
     ASSERT_TRUE(messages_.empty()) << messages_.front().title.toStdString();
-    ASSERT_TRUE(Form1->ComPort && Form1->ComPort->IsOpen());
+    ASSERT_TRUE(session().link().isOpen());
   }
 
-  // One tick of the poll cycle (Timer1), then the port service (Timer2) until
+  // One tick of the poll cycle, then the port service until
   // the reply to the request just sent is in, at most `timeoutMs`; the clock
   // moves on by a second. False when no whole reply came.
   bool RunTick(int timeoutMs = 3000) {
-    Tick();
-    const int expected = DeviceRecord.RequestKind == 0 ? 33 : 8;
+    tick();
+    const int expected = poll().requestKind() == Request::Status ? 33 : 8;
     const bool got = SimProcess::WaitFor(
         [&] {
-          Form1->Timer2Timer();
-          return Form1->Reply.ReplyLength >= expected;
+          session().link().service();
+          return session().link().reply().length() >= expected;
         },
         timeoutMs);
-    Advance(1);
+    advance(1);
     return got;
   }
 
@@ -74,13 +73,8 @@ class SimFixture : public KorvexFixture {
     return done();
   }
 
-  // Rows of the results table that hold a result (row 0 is the header).
-  static int ResultRows() {
-    int n = 0;
-    for (int r = 1; r < Form1->Grid->RowCount(); ++r)
-      if (!Form1->Grid->Cells(0, r).isEmpty()) ++n;
-    return n;
-  }
+  // Results taken.
+  int ResultRows() const { return results().count(); }
 
   static QRegularExpression Line(const char* pattern) {
     return QRegularExpression(QString::fromLatin1(pattern));

@@ -1,13 +1,13 @@
 #include <QDateTime>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "acquisition/poll_cycle.h"
-#include "app/platform_seams.h"
+#include "platform/seams.h"
 #include "device/fuel_table.h"
 #include "fuzz/harnesses.h"
-#include "storage/settings_records.h"
-#include "view/value_format.h"
+#include "data/value_format.h"
 
 namespace {
 
@@ -19,11 +19,11 @@ namespace {
 class Reader {
  public:
   Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool Empty() const { return pos_ >= size_; }
-  uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-  int32_t Int() {
+  bool empty() const { return pos_ >= size_; }
+  uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+  int32_t integer() {
     uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= uint32_t(Byte()) << (8 * i);
+    for (int i = 0; i < 4; ++i) v |= uint32_t(byte()) << (8 * i);
     return int32_t(v);
   }
 
@@ -33,107 +33,85 @@ class Reader {
   size_t pos_ = 0;
 };
 
-// The window's side of the cycle, without widgets: it formats everything the
-// real window would show, so the texts of odd values are exercised too.
-class Host : public PollCycleHost {
- public:
-  PollCycle* cycle = nullptr;
-  TDeviceRecord* device = nullptr;
-  int linkLost = 0;
-
-  void ShowState(const QString& text) override { FUZZ_CHECK(!text.isEmpty()); }
-  void ShowLinkAlarm(bool) override {}
-  void SetCaption(const QString& caption) override { FUZZ_CHECK(!caption.isEmpty()); }
-  void SetProgressVisible(bool) override {}
-  void SetProgress(int position) override { FUZZ_CHECK(position >= 0 && position <= 100); }
-  void EnableModeButtons() override {}
-  void BitBtnStopClick() override { cycle->ModeRequest = kAskStop; }
-  void WievResult() override {
-    const QStringList cells = ResultRowCells(device->Measurement, cycle->ResultTime, rows++);
-    FUZZ_CHECK(cells.size() == 16);
-    ResultChartValues(device->Measurement);
-  }
-  void DataToCaption() override { FUZZ_CHECK(MeasurementCaption(device->Measurement).startsWith(QStringLiteral("Korvex ("))); }
-  void SaveChartToFile(const QString& name, bool) override {
-    FUZZ_CHECK(name.endsWith(QStringLiteral(".ask")));
-    device->LogDate = seams::Now();
-  }
-  void LinkLost() override {
-    FUZZ_CHECK(device->DeviceState < 5);
-    ++linkLost;
-    cycle->ModeRequest = kAskStop;
-  }
-  void SendRequest(uint8_t kind) override { SendRequestTo(kind); }
-
-  void SendRequestTo(uint8_t kind) { ::SendRequest(nullptr, device->DeviceAddress, kind, device->LinkState); }
-
- private:
-  int rows = 0;
-};
-
 }  // namespace
 
 int FuzzPollTick(const uint8_t* data, size_t size) {
+  EnsureFuzzApplication();
   Reader in(data, size);
-  TProgramSettings settings{};
-  TDeviceRecord device{};
-  ReplyCollector reply;
-  TFuelRow fuel[kFuelCount];
-  FuelTableReset();
-  for (int i = 0; i < kFuelCount; ++i) fuel[i] = FuelTable[i];
+  FuelRow fuel[kFuelCount];
+  resetFuelTable();
+  for (int i = 0; i < kFuelCount; ++i) fuel[i] = fuelTable[i];
 
-  device.WorkMode = in.Byte() % 6;
-  device.DeviceState = in.Byte();
-  device.DeviceSlot = 1;
-  device.DeviceAddress = 1;
-  settings.RefreshPeriod = in.Byte();
-  device.CalibrationTime[0] = in.Byte();
-  device.DrainTime[0] = in.Byte();
-  device.MeasurementTime[0] = in.Byte();
-  device.CalibrationInterval[0] = int8_t(in.Byte());
-  device.CyclePeriod[0] = int8_t(in.Byte());
-  device.RequestKind = in.Byte();
-  device.FuelIndex = in.Byte() % kFuelCount;
-  if (in.Byte() & 1) {  // a fuel row edited to anything
-    TFuelRow& row = fuel[device.FuelIndex];
-    row.Tmax = in.Int();
-    row.CO2max = in.Int();
-    row.kfB = in.Int();
-    row.kfC = in.Int();
-    row.kfK = in.Int();
-    row.kfP = in.Int();
+  AnalyzerLink link;  // no port: requests go nowhere, replies come from the input
+  PollCycle cycle(link, fuel);
+  cycle.setWorkMode(WorkMode(in.byte() % 6));
+  cycle.setAnalyzerState(AnalyzerState(in.byte()));
+  PollSettings s;
+  s.refreshPeriod = in.byte();
+  s.calibrationTime = in.byte();
+  s.drainTime = in.byte();
+  s.measurementTime = in.byte();
+  s.calibrationInterval = int8_t(in.byte());
+  s.cyclePeriod = int8_t(in.byte());
+  cycle.setRequestKind(Request(in.byte()));
+  s.fuelIndex = in.byte() % kFuelCount;
+  if (in.byte() & 1) {  // a fuel row edited to anything
+    FuelRow& row = fuel[s.fuelIndex];
+    row.tMax = in.integer();
+    row.co2Max = in.integer();
+    row.kfB = in.integer();
+    row.kfC = in.integer();
+    row.kfK = in.integer();
+    row.kfP = in.integer();
   }
+  cycle.setSettings(s);
 
   QDateTime now(QDate(2026, 12, 6), QTime(23, 50, 0));
-  seams::SetClock([&now] { return now; });
-  device.LogDate = seams::Now();
+  seams::setClock([&now] { return now; });
+  cycle.setLogDate(seams::now());
+  cycle.requestMode(ModeRequest(in.byte() % 5));
 
-  Host host;
-  PollCycle cycle(host, device, settings, reply, fuel);
-  host.cycle = &cycle;
-  host.device = &device;
-  cycle.ModeRequest = in.Byte() % 5;
+  // Everything the window would show is formatted, so the texts of odd values
+  // are exercised too.
+  QObject::connect(&cycle, &PollCycle::stateTextChanged, [](const QString& t) { FUZZ_CHECK(!t.isEmpty()); });
+  QObject::connect(&cycle, &PollCycle::captionChanged, [](const QString& t) { FUZZ_CHECK(!t.isEmpty()); });
+  QObject::connect(&cycle, &PollCycle::progressChanged, [](int p) { FUZZ_CHECK(p >= 0 && p <= 100); });
+  int rows = 0;
+  QObject::connect(&cycle, &PollCycle::resultTaken, [&rows](const Result& r) {
+    FUZZ_CHECK(resultCells(r.values, r.faultBits, r.localDateTime(), rows++).size() == 16);
+    plottedValues(r.values);
+  });
+  QObject::connect(&cycle, &PollCycle::measurementShown, [](const Measurement& m) {
+    FUZZ_CHECK(measurementCaption(m).startsWith(QStringLiteral("Korvex (")));
+  });
+  QObject::connect(&cycle, &PollCycle::dayEnded, [](const QDate& day) { FUZZ_CHECK(day.isValid()); });
+  QObject::connect(&cycle, &PollCycle::linkLost, [&cycle] {
+    FUZZ_CHECK(uint8_t(cycle.analyzerState()) < 5);
+    FUZZ_CHECK(cycle.modeRequest() == ModeRequest::Stop);
+  });
 
-  while (!in.Empty()) {
-    const uint8_t control = in.Byte();
+  while (!in.empty()) {
+    const uint8_t control = in.byte();
     switch (control & 7) {
-      case 1: cycle.ModeRequest = kAskContinuous; break;
-      case 2: cycle.ModeRequest = kAskSingle; break;
-      case 3: cycle.ModeRequest = kAskCyclic; break;
-      case 4: cycle.ModeRequest = kAskStop; break;
+      case 1: cycle.requestMode(ModeRequest::Continuous); break;
+      case 2: cycle.requestMode(ModeRequest::Single); break;
+      case 3: cycle.requestMode(ModeRequest::Cyclic); break;
+      case 4: cycle.requestMode(ModeRequest::Stop); break;
       default: break;
     }
     now = now.addSecs(control >> 3);
-    const int length = in.Byte();
-    for (int i = 0; i < length; ++i) reply.Recieve(in.Byte(), false, device.LinkState);
-    FUZZ_CHECK(reply.ReplyLength >= 0 && reply.ReplyLength <= kReplyCapacity);
-    const uint8_t modeBefore = device.WorkMode;
-    cycle.Tick();
-    FUZZ_CHECK(reply.ReplyLength == 0);
-    FUZZ_CHECK(device.WorkMode <= kModeStartUp || device.WorkMode == modeBefore);
-    FUZZ_CHECK(device.LinkState == kLinkSending || device.LinkState == kLinkSent);
-    FUZZ_CHECK(cycle.SilentTicks >= 0 && cycle.SilentTicks <= kSilentTicksLimit + 1);
+    const int length = in.byte();
+    std::vector<uint8_t> bytes(static_cast<size_t>(length));
+    for (uint8_t& b : bytes) b = in.byte();
+    link.receive(bytes.data(), length);
+    FUZZ_CHECK(link.reply().length() >= 0 && link.reply().length() <= ReplyCollector::kCapacity);
+    const WorkMode modeBefore = cycle.workMode();
+    cycle.tick();
+    FUZZ_CHECK(link.reply().length() == 0);
+    FUZZ_CHECK(cycle.workMode() <= WorkMode::StartUp || cycle.workMode() == modeBefore);
+    FUZZ_CHECK(link.linkState() == LinkState::Sending || link.linkState() == LinkState::Sent);
+    FUZZ_CHECK(cycle.silentTicks() >= 0 && cycle.silentTicks() <= kSilentTicksLimit + 1);
   }
-  seams::SetClock({});
+  seams::setClock({});
   return 0;
 }

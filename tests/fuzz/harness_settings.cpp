@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/platform_seams.h"
+#include "platform/seams.h"
 #include "fuzz/harnesses.h"
 #include "storage/settings_files.h"
 
@@ -14,7 +14,7 @@ namespace {
     if (!(cond)) std::abort(); \
   } while (0)
 
-void Write(const QString& path, const uint8_t* data, size_t size) {
+void writeFile(const QString& path, const uint8_t* data, size_t size) {
   QFile f(path);
   if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(reinterpret_cast<const char*>(data), qint64(size));
 }
@@ -23,9 +23,9 @@ void Write(const QString& path, const uint8_t* data, size_t size) {
 int FuzzSettings(const uint8_t* data, size_t size) {
   static QTemporaryDir dir;
   if (!dir.isValid()) return 0;
-  seams::SetExecutablePath(QDir(dir.path()).filePath(QStringLiteral("korvex")));
-  seams::SetMessageHandler([](const seams::MessageRequest&) { return seams::MsgResult::Ok; });
-  seams::SetBeepHandler([] {});
+  seams::setExecutablePath(QDir(dir.path()).filePath(QStringLiteral("korvex")));
+  seams::setMessageHandler([](const seams::MessageRequest&) { return seams::MsgResult::Ok; });
+  seams::setBeepHandler([] {});
   const QString settingsPath = QDir(dir.path()).filePath(QStringLiteral("korvex.ini"));
   const QString devicePath = QDir(dir.path()).filePath(QStringLiteral("Device-001.ini"));
   QFile::remove(settingsPath);
@@ -37,30 +37,30 @@ int FuzzSettings(const uint8_t* data, size_t size) {
   const uint8_t* rest = size ? data + 1 : data;
   const size_t restSize = size ? size - 1 : 0;
   const size_t first = std::min<size_t>(restSize, split == 0 ? 237 : split);
-  if (split != 254) Write(settingsPath, rest, first);
-  if (split != 255) Write(devicePath, rest + first, restSize - first);
+  if (split != 254) writeFile(settingsPath, rest, first);
+  if (split != 255) writeFile(devicePath, rest + first, restSize - first);
 
-  ProgramSettings = TProgramSettings{};
-  DeviceRecord = TDeviceRecord{};
-  DeviceRecord.DeviceSlot = 1;
-  const bool loaded = SettingsLoad();
-  FUZZ_CHECK(DeviceRecord.DeviceSlot >= 1 && DeviceRecord.DeviceSlot <= 8 || !loaded);
+  programSettings = ProgramSettings{};
+  deviceRecord = DeviceRecord{};
+  deviceRecord.deviceSlot = 1;
+  const bool loaded = loadSettings();
+  FUZZ_CHECK((deviceRecord.deviceSlot >= 1 && deviceRecord.deviceSlot <= 8) || !loaded);
   if (!loaded) {
-    FUZZ_CHECK(DeviceRecord.DeviceSlot >= 1 && DeviceRecord.DeviceSlot <= 8);
-    SettingsReset();
+    FUZZ_CHECK(deviceRecord.deviceSlot >= 1 && deviceRecord.deviceSlot <= 8);
+    resetSettings();
   }
   // Whatever was loaded can be shown and saved, and reads back the same.
-  ShortStringText(ProgramSettings.PortName);
-  ShortStringText(ProgramSettings.PrintFontName);
-  const TProgramSettings savedSettings = ProgramSettings;
-  const TDeviceRecord savedDevice = DeviceRecord;
-  FUZZ_CHECK(SettingsSave());
-  ProgramSettings = TProgramSettings{};
-  DeviceRecord = TDeviceRecord{};
-  DeviceRecord.DeviceSlot = 1;
-  FUZZ_CHECK(SettingsLoad());
-  FUZZ_CHECK(std::memcmp(&savedSettings, &ProgramSettings, sizeof savedSettings) == 0);
-  FUZZ_CHECK(std::memcmp(&savedDevice, &DeviceRecord, sizeof savedDevice) == 0);
-  seams::ResetAll();
+  shortStringText(programSettings.portName);
+  shortStringText(programSettings.printFontName);
+  const ProgramSettings savedSettings = programSettings;
+  const DeviceRecord savedDevice = deviceRecord;
+  FUZZ_CHECK(saveSettings());
+  programSettings = ProgramSettings{};
+  deviceRecord = DeviceRecord{};
+  deviceRecord.deviceSlot = 1;
+  FUZZ_CHECK(loadSettings());
+  FUZZ_CHECK(std::memcmp(&savedSettings, &programSettings, sizeof savedSettings) == 0);
+  FUZZ_CHECK(std::memcmp(&savedDevice, &deviceRecord, sizeof savedDevice) == 0);
+  seams::resetAll();
   return 0;
 }

@@ -11,12 +11,11 @@
 #include <QSet>
 #include <csignal>
 
-#include "app/Korvex_ModbusRTU_MainChat.h"
 #include "storage/settings_files.h"
-#include "storage/text_codec.h"
+#include "platform/text_codec.h"
 #include "support/korvex_fixture.h"
 #include "support/scripted_analyzer.h"
-#include "view/results_table.h"
+#include "data/results_log.h"
 #include "view/trend_chart.h"
 
 namespace {
@@ -31,23 +30,23 @@ class DiskFaultsTest : public KorvexFixture {
     // The program lives in a directory of its own, which a test can take away.
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("bin")));
     exePath_ = QDir(dir_.path()).filePath(QStringLiteral("bin/korvex"));
-    seams::SetExecutablePath(exePath_);
+    seams::setExecutablePath(exePath_);
   }
 
   // Ticks until the clock shows `until`, against the scripted analyzer.
   void RunUntil(const QDateTime& until, ScriptedAnalyzer& analyzer) {
-    while (Now() < until) {
-      Arrive(analyzer.Answer(serial_.LastWrite()));
+    while (now() < until) {
+      arrive(analyzer.answer(serial_.lastWrite()));
       serial_.writes.clear();
-      Advance(1);
-      Tick();
+      advance(1);
+      tick();
     }
   }
 
   QStringList LogLines(const QString& name) const {
     QFile f(QDir(dir_.path()).filePath(QStringLiteral("bin/") + name));
     if (!f.open(QIODevice::ReadOnly)) return {};
-    QStringList lines = cp1251::Decode(f.readAll()).split(QStringLiteral("\r\n"));
+    QStringList lines = cp1251::decode(f.readAll()).split(QStringLiteral("\r\n"));
     lines.removeLast();  // after the last CR LF
     return lines;
   }
@@ -55,17 +54,17 @@ class DiskFaultsTest : public KorvexFixture {
 
 TEST_F(DiskFaultsTest, FailedMidnightsKeepEveryResultForTheFirstLogThatCanBeWritten) {
   const QDate first(2026, 12, 6);
-  SetNow(QDateTime(first, QTime(22, 0, 0)));
-  WriteDefaultSettings();
-  StartProgram();
+  setNow(QDateTime(first, QTime(22, 0, 0)));
+  writeDefaultSettings();
+  startProgram();
   ASSERT_TRUE(messages_.empty());
   ScriptedAnalyzer analyzer;
-  RunUntil(Now().addSecs(3), analyzer);
-  Form1->BitBtnPostClick();
+  RunUntil(now().addSecs(3), analyzer);
+  window().onContinuousClicked();
 
   // Midnight 1: the disk is full.
   RunUntil(QDateTime(first, QTime(23, 59, 59)), analyzer);
-  const int dayOne = Form1->Grid->RowCount() - 1;
+  const int dayOne = gridRows() - 1;
   ASSERT_GT(dayOne, 600);
   struct rlimit old;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -81,8 +80,8 @@ TEST_F(DiskFaultsTest, FailedMidnightsKeepEveryResultForTheFirstLogThatCanBeWrit
   EXPECT_EQ(messages_[0].text, kWriteError);
   EXPECT_EQ(beeps_, 1);
   EXPECT_TRUE(LogLines(QStringLiteral("korvex-26-12-06.ask")).isEmpty());
-  EXPECT_GE(Form1->Grid->RowCount() - 1, dayOne);
-  EXPECT_TRUE(Form1->DataNotSaved);
+  EXPECT_GE(gridRows() - 1, dayOne);
+  EXPECT_TRUE(results().unsaved());
 
   // Midnight 2: the program's directory is gone (a regular file in its place).
   RunUntil(QDateTime(first.addDays(1), QTime(23, 59, 59)), analyzer);
@@ -102,7 +101,7 @@ TEST_F(DiskFaultsTest, FailedMidnightsKeepEveryResultForTheFirstLogThatCanBeWrit
   // Midnight 3: the disk is fine again.
   RunUntil(QDateTime(first.addDays(3), QTime(0, 0, 5)), analyzer);
   EXPECT_EQ(messages_.size(), 2u);
-  EXPECT_LT(Form1->Grid->RowCount(), 5);  // cleared by the log of midnight 3
+  EXPECT_LT(gridRows(), 5);  // cleared by the log of midnight 3
 
   // The log written at midnight 3 carries the name of the day the last write
   // was tried on and every result of the three days, each once and in order.

@@ -12,17 +12,16 @@
 #include <iostream>
 #include <unistd.h>
 
-#include "app/Korvex_ModbusRTU_MainChat.h"
 #include "storage/settings_files.h"
-#include "storage/text_codec.h"
+#include "platform/text_codec.h"
 #include "support/korvex_fixture.h"
 #include "support/scripted_analyzer.h"
-#include "view/results_table.h"
+#include "data/results_log.h"
 #include "view/trend_chart.h"
 
 namespace {
 
-long ResidentKiB() {
+long residentKiB() {
   QFile f(QStringLiteral("/proc/self/statm"));
   if (!f.open(QIODevice::ReadOnly)) return 0;
   const QList<QByteArray> fields = f.readAll().split(' ');
@@ -32,55 +31,56 @@ long ResidentKiB() {
 class LongRunTest : public KorvexFixture {
  protected:
   // One tick against the scripted analyzer; returns the results it added.
-  int Step(ScriptedAnalyzer& analyzer) {
-    Arrive(analyzer.Answer(serial_.LastWrite()));
+  int step(ScriptedAnalyzer& analyzer) {
+    arrive(analyzer.answer(serial_.lastWrite()));
     serial_.writes.clear();  // the test's own record of frames must not grow
-    Advance(1);
-    const int before = Form1->Chart1->PointCount();
-    Tick();
-    const int after = Form1->Chart1->PointCount();
+    advance(1);
+    const int before = chart()->pointCount();
+    tick();
+    const int after = chart()->pointCount();
     return after >= before ? after - before : after;  // a cleared chart starts again
   }
 };
 
 TEST_F(LongRunTest, AWeekAtOneSecondWritesSevenCompleteLogsWithFlatMemory) {
   const QDate first(2026, 12, 6);
-  SetNow(QDateTime(first, QTime(0, 0, 0)));
-  WriteDefaultSettings();
-  StartProgram();
-  ProgramSettings.RefreshPeriod = 1;
+  setNow(QDateTime(first, QTime(0, 0, 0)));
+  writeDefaultSettings();
+  startProgram();
+  programSettings.refreshPeriod = 1;
+  session().takeSettings();
   ScriptedAnalyzer analyzer;
 
   // Start-up, then continuous measurement.
   int results = 0;
-  for (int i = 0; i < 3; ++i) results += Step(analyzer);
-  ASSERT_EQ(+DeviceRecord.WorkMode, 0);
-  Form1->BitBtnPostClick();
+  for (int i = 0; i < 3; ++i) results += step(analyzer);
+  ASSERT_EQ(poll().workMode(), WorkMode::Idle);
+  window().onContinuousClicked();
 
   std::vector<long> memoryAtMidnight;
   QDate day = first;
   const QDateTime end(first.addDays(7), QTime(0, 0, 30));
-  while (Now() < end) {
-    results += Step(analyzer);
-    if (Now().time().second() == 0) QCoreApplication::processEvents();  // as the event loop would
-    if (Now().date() != day) {
-      day = Now().date();
-      memoryAtMidnight.push_back(ResidentKiB());
+  while (now() < end) {
+    results += step(analyzer);
+    if (now().time().second() == 0) QCoreApplication::processEvents();  // as the event loop would
+    if (now().date() != day) {
+      day = now().date();
+      memoryAtMidnight.push_back(residentKiB());
     }
   }
   ASSERT_EQ(memoryAtMidnight.size(), 7u);
-  EXPECT_TRUE(TakeMessages().empty());
+  EXPECT_TRUE(takeMessages().empty());
 
   // Seven logs, each holding the rows of its own day only, numbered from 0.
   int logged = 0;
   QSet<QString> stamps;
   for (int d = 0; d < 7; ++d) {
     const QDate date = first.addDays(d);
-    const QString name = InDir(QStringLiteral("korvex-") + date.toString(QStringLiteral("yy-MM-dd")) +
+    const QString name = inDir(QStringLiteral("korvex-") + date.toString(QStringLiteral("yy-MM-dd")) +
                                QStringLiteral(".ask"));
     QFile f(name);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
-    const QStringList lines = cp1251::Decode(f.readAll()).split(QStringLiteral("\r\n"));
+    const QStringList lines = cp1251::decode(f.readAll()).split(QStringLiteral("\r\n"));
     ASSERT_GE(lines.size(), 3);
     EXPECT_TRUE(lines.first().startsWith(QStringLiteral(u"Номер\tДата\t")));
     EXPECT_TRUE(lines.last().isEmpty());  // the file ends with CR LF
@@ -96,12 +96,14 @@ TEST_F(LongRunTest, AWeekAtOneSecondWritesSevenCompleteLogsWithFlatMemory) {
       ++rows;
     }
     // A full day loses only the ticks of the hourly zero settings and purges.
-    if (d > 0) EXPECT_GT(rows, 86400 - 24 * 20);
+    if (d > 0) {
+      EXPECT_GT(rows, 86400 - 24 * 20);
+    }
     std::cout << "log " << date.toString(Qt::ISODate).toStdString() << ": " << rows << " rows, memory at its end "
               << memoryAtMidnight[size_t(d)] / 1024 << " MiB\n";
     logged += rows;
   }
-  const int inTable = Form1->Grid->Cells(0, 1).isEmpty() ? 0 : Form1->Grid->RowCount() - 1;
+  const int inTable = session().results().count();
   EXPECT_EQ(logged + inTable, results);
   EXPECT_EQ(QDir(dir_.path()).entryList({QStringLiteral("*.ask")}).size(), 7);
 

@@ -17,19 +17,18 @@
 #include <QRegularExpression>
 #include <cmath>
 
-#include "app/Korvex_ModbusRTU_MainChat.h"
 #include "print/chart_print.h"
 #include "print/printer_setup.h"
 #include "print/table_protocol.h"
 #include "storage/settings_files.h"
 #include "support/korvex_fixture.h"
-#include "view/results_table.h"
+#include "data/results_log.h"
 #include "view/trend_chart.h"
-#include "view/value_format.h"
+#include "data/value_format.h"
 
 namespace {
 
-QByteArray Run(const QString& program, const QStringList& args) {
+QByteArray run(const QString& program, const QStringList& args) {
   QProcess p;
   p.start(program, args);
   if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
@@ -39,31 +38,31 @@ QByteArray Run(const QString& program, const QStringList& args) {
   return p.readAllStandardOutput();
 }
 
-QString PdfInfo(const QString& pdf) { return QString::fromUtf8(Run("pdfinfo", {pdf})); }
+QString pdfInfo(const QString& pdf) { return QString::fromUtf8(run("pdfinfo", {pdf})); }
 
-int PdfPages(const QString& pdf) {
-  const auto m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(PdfInfo(pdf));
+int pdfPages(const QString& pdf) {
+  const auto m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(pdfInfo(pdf));
   return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
 // Width and height of the first page in points.
-QSizeF PdfPageSize(const QString& pdf) {
+QSizeF pdfPageSize(const QString& pdf) {
   const auto m = QRegularExpression(QStringLiteral("Page size:\\s+([\\d.]+) x ([\\d.]+) pts"))
-                     .match(PdfInfo(pdf));
+                     .match(pdfInfo(pdf));
   return m.hasMatch() ? QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()) : QSizeF();
 }
 
-QString PdfTitle(const QString& pdf) {
-  const auto m = QRegularExpression(QStringLiteral("Title:\\s+([^\\n]*)")).match(PdfInfo(pdf));
+QString pdfTitle(const QString& pdf) {
+  const auto m = QRegularExpression(QStringLiteral("Title:\\s+([^\\n]*)")).match(pdfInfo(pdf));
   return m.captured(1).trimmed();
 }
 
-QString PdfText(const QString& pdf) {
-  return QString::fromUtf8(Run("pdftotext", {"-layout", "-enc", "UTF-8", pdf, "-"}));
+QString pdfText(const QString& pdf) {
+  return QString::fromUtf8(run("pdftotext", {"-layout", "-enc", "UTF-8", pdf, "-"}));
 }
 
-QImage PdfImage(const QString& pdf, const QString& pngBase) {
-  Run("pdftoppm", {"-r", "40", "-png", "-singlefile", pdf, pngBase});
+QImage pdfImage(const QString& pdf, const QString& pngBase) {
+  run("pdftoppm", {"-r", "40", "-png", "-singlefile", pdf, pngBase});
   return QImage(pngBase + ".png");
 }
 
@@ -71,65 +70,73 @@ class PrintCommandsTest : public KorvexFixture {
  protected:
   void SetUp() override {
     KorvexFixture::SetUp();
-    StartWithDefaults();
-    printer_ = Form1->Printer();
+    startWithDefaults();
+    printer_ = window().printer();
     printer_->setOutputFormat(QPrinter::PdfFormat);
-    printer_->setOutputFileName(InDir(QStringLiteral("out.pdf")));
+    printer_->setOutputFileName(inDir(QStringLiteral("out.pdf")));
   }
 
-  void FillTable(int rows) {
-    ResultsTable& grid = *Form1->Grid;
-    grid.SetRowCount(rows + 1);
+  // Rows as a data file brings them, so the table shows these texts and the
+  // chart these values.
+  void fillTable(int rows) {
+    results().beginLoad();
     for (int r = 1; r <= rows; ++r) {
       QStringList cells;
       cells << QString::number(r - 1) << QStringLiteral("06.12.2026")
             << QStringLiteral("10:%1:00").arg((r - 1) % 60, 2, 10, QLatin1Char('0'));
-      for (int c = 3; c < 15; ++c) cells << QString::number(r * 16 + c);
+      ChannelValues v{};
+      for (int c = 3; c < 15; ++c) {
+        cells << QString::number(r * 16 + c);
+        v[size_t(c - 3)] = r * 16 + c;
+      }
       cells << QStringLiteral("Ok'");
-      grid.SetRow(r, cells);
+      results().appendLoaded(v, cells.join(QLatin1Char('\t')).toStdString());
     }
+    results().endLoad();
   }
 
-  void FillChart(int points) {
+  void fillChart(int points) {
+    results().beginLoad();
     for (int i = 0; i < points; ++i) {
-      std::array<double, kChannelCount> v{};
+      ChannelValues v{};
       for (int c = 0; c < kChannelCount; ++c)
         v[size_t(c)] = 20 + 10 * c + 5 * std::sin(i / 5.0 + c);
-      Form1->Chart1->AppendResult(v);
+      results().appendLoaded(v, {});
     }
+    results().endLoad();
   }
 
-  QString Out() const { return InDir(QStringLiteral("out.pdf")); }
+  QString out() const { return inDir(QStringLiteral("out.pdf")); }
 
   QPrinter* printer_ = nullptr;
 };
 
 TEST_F(PrintCommandsTest, TheTableProtocolRunsOverSeveralPagesWithEveryLineInOrder) {
-  FillTable(150);
-  SetNow(QDateTime(QDate(2026, 12, 6), QTime(17, 20, 31)));
-  Form1->N14Click();
-  EXPECT_TRUE(TakeMessages().empty());
+  fillTable(150);
+  setNow(QDateTime(QDate(2026, 12, 6), QTime(17, 20, 31)));
+  window().onPrintTableTriggered();
+  EXPECT_TRUE(takeMessages().empty());
   EXPECT_EQ(printer_->pageLayout().orientation(), QPageLayout::Landscape);
 
-  const QStringList expected = ProtocolLines(*Form1->Grid, seams::Now());
+  const QStringList expected = protocolLines(results(), seams::now());
   ASSERT_EQ(expected.size(), 152);
-  EXPECT_EQ(PdfTitle(Out()), QStringLiteral(u"Печать базы данных"));
-  const QSizeF page = PdfPageSize(Out());
+  EXPECT_EQ(pdfTitle(out()), QStringLiteral(u"Печать базы данных"));
+  const QSizeF page = pdfPageSize(out());
   EXPECT_GT(page.width(), page.height());
 
   // The page breaks fall where the line rules put them for this font and page.
-  const QFontMetrics metrics(ProtocolFont(QStringLiteral("Courier New"), 8), printer_);
+  const QFontMetrics metrics(protocolFont(QStringLiteral("Courier New"), 8), printer_);
   const QRect area = QPageLayout(printer_->pageLayout().pageSize(), QPageLayout::Landscape, {})
                          .fullRectPixels(printer_->resolution());
   const auto placed =
-      LayoutLines(expected, metrics.height(), area.width(), area.height(),
+      layoutLines(expected, metrics.height(), area.width(), area.height(),
                   [&](QStringView t) { return metrics.horizontalAdvance(t.toString()); });
   ASSERT_EQ(placed.size(), size_t(expected.size()));  // nothing wider than the page
-  const int pages = PdfPages(Out());
+  const int pages = pdfPages(out());
   EXPECT_GE(pages, 3);
   EXPECT_EQ(pages, placed.back().page + 1);
 
-  const QStringList pageTexts = PdfText(Out()).split(QLatin1Char('\f'));
+  const QStringList pageTexts = pdfText(out()).split(QLatin1Char('\f'));
   ASSERT_GE(pageTexts.size(), pages);
   int next = 0;  // index into `expected` of the next line with text
   for (int p = 0; p < pages; ++p) {
@@ -149,24 +156,24 @@ TEST_F(PrintCommandsTest, TheTableProtocolRunsOverSeveralPagesWithEveryLineInOrd
 }
 
 TEST_F(PrintCommandsTest, TheChartFillsOneLandscapePageAndThePrinterGetsItsOrientationBack) {
-  FillChart(60);
+  fillChart(60);
   printer_->setPageOrientation(QPageLayout::Portrait);
   const QPageLayout before = printer_->pageLayout();
   const int resolution = printer_->resolution();
 
-  Form1->N13Click();
-  EXPECT_TRUE(TakeMessages().empty());
+  window().onPrintChartTriggered();
+  EXPECT_TRUE(takeMessages().empty());
   EXPECT_EQ(printer_->pageLayout().orientation(), QPageLayout::Portrait);
   EXPECT_TRUE(printer_->pageLayout().isEquivalentTo(before));
   EXPECT_EQ(printer_->resolution(), resolution);
 
-  EXPECT_EQ(PdfPages(Out()), 1);
-  EXPECT_EQ(PdfTitle(Out()), QStringLiteral(u"Печать графика"));
-  const QSizeF page = PdfPageSize(Out());
+  EXPECT_EQ(pdfPages(out()), 1);
+  EXPECT_EQ(pdfTitle(out()), QStringLiteral(u"Печать графика"));
+  const QSizeF page = pdfPageSize(out());
   EXPECT_NEAR(page.width(), 841.89, 1);  // A4 across
   EXPECT_NEAR(page.height(), 595.28, 1);
 
-  const QImage image = PdfImage(Out(), InDir(QStringLiteral("chart")));
+  const QImage image = pdfImage(out(), inDir(QStringLiteral("chart")));
   ASSERT_FALSE(image.isNull());
   EXPECT_GT(image.width(), image.height());
   // The gradient reaches every edge (no margins), and the Tg curve is drawn in its red.
@@ -184,26 +191,26 @@ TEST_F(PrintCommandsTest, TheChartFillsOneLandscapePageAndThePrinterGetsItsOrien
 }
 
 TEST_F(PrintCommandsTest, TheChartOnScreenIsLaidOutForTheWindowAgainAfterPrinting) {
-  FillChart(30);
-  Form1->Chart1->resize(600, 400);
+  fillChart(30);
+  chart()->resize(600, 400);
   QCoreApplication::processEvents();
-  Form1->Chart1->replot(QCustomPlot::rpImmediateRefresh);
-  const QRect onScreen = Form1->Chart1->axisRect()->outerRect();
-  Form1->N13Click();
-  EXPECT_TRUE(TakeMessages().empty());
+  chart()->replot(QCustomPlot::rpImmediateRefresh);
+  const QRect onScreen = chart()->axisRect()->outerRect();
+  window().onPrintChartTriggered();
+  EXPECT_TRUE(takeMessages().empty());
   QCoreApplication::processEvents();  // the queued replot
-  EXPECT_EQ(Form1->Chart1->axisRect()->outerRect(), onScreen);
+  EXPECT_EQ(chart()->axisRect()->outerRect(), onScreen);
 }
 
 TEST_F(PrintCommandsTest, AZoomedChartPrintsTheZoomedView) {
-  FillChart(200);
-  Form1->N13Click();
-  const QString whole = PdfText(Out());
-  Form1->Chart1->SetAxisMinMax(Form1->Chart1->xAxis, 100, 120);
-  Form1->Chart1->Refresh();
-  Form1->N13Click();
-  const QString zoomed = PdfText(Out());
-  EXPECT_TRUE(TakeMessages().empty());
+  fillChart(200);
+  window().onPrintChartTriggered();
+  const QString whole = pdfText(out());
+  chart()->setAxisMinMax(chart()->xAxis, 100, 120);
+  chart()->refresh();
+  window().onPrintChartTriggered();
+  const QString zoomed = pdfText(out());
+  EXPECT_TRUE(takeMessages().empty());
   // The bottom axis' labels: 0..200 in steps of 50 for the whole, 100..120 zoomed.
   EXPECT_TRUE(whole.contains(QStringLiteral("150"))) << whole.toStdString();
   EXPECT_FALSE(whole.contains(QStringLiteral("115")));
@@ -212,49 +219,49 @@ TEST_F(PrintCommandsTest, AZoomedChartPrintsTheZoomedView) {
 }
 
 TEST_F(PrintCommandsTest, AfterTheTableTheChartFindsAndLeavesTheLandscapeOrientation) {
-  FillTable(3);
-  FillChart(10);
+  fillTable(3);
+  fillChart(10);
   printer_->setPageOrientation(QPageLayout::Portrait);
-  Form1->N14Click();
+  window().onPrintTableTriggered();
   EXPECT_EQ(printer_->pageLayout().orientation(), QPageLayout::Landscape);
-  Form1->N13Click();
-  EXPECT_TRUE(TakeMessages().empty());
+  window().onPrintChartTriggered();
+  EXPECT_TRUE(takeMessages().empty());
   EXPECT_EQ(printer_->pageLayout().orientation(), QPageLayout::Landscape);
 }
 
 TEST_F(PrintCommandsTest, AFailedChartPrintReportsTheErrorAndStillRestoresTheOrientation) {
-  FillChart(10);
-  QFile blocker(InDir(QStringLiteral("blocker")));
+  fillChart(10);
+  QFile blocker(inDir(QStringLiteral("blocker")));
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
-  const QString impossible = InDir(QStringLiteral("blocker/out.pdf"));
+  const QString impossible = inDir(QStringLiteral("blocker/out.pdf"));
   printer_->setOutputFileName(impossible);
   printer_->setPageOrientation(QPageLayout::Portrait);
 
-  Form1->N13Click();
-  auto messages = TakeMessages();
+  window().onPrintChartTriggered();
+  auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].title, QStringLiteral("Error"));
   EXPECT_EQ(messages[0].text, kPrintStartText.arg(impossible));
   EXPECT_EQ(printer_->pageLayout().orientation(), QPageLayout::Portrait);
 
   // The printer is not left half-busy: the next print goes through.
-  printer_->setOutputFileName(Out());
-  EXPECT_EQ(printer_->outputFileName(), Out());
-  Form1->N13Click();
-  EXPECT_TRUE(TakeMessages().empty());
-  EXPECT_EQ(PdfPages(Out()), 1);
+  printer_->setOutputFileName(out());
+  EXPECT_EQ(printer_->outputFileName(), out());
+  window().onPrintChartTriggered();
+  EXPECT_TRUE(takeMessages().empty());
+  EXPECT_EQ(pdfPages(out()), 1);
 }
 
 // Without a printer Qt falls back to PDF output without a file; beginning a
 // job there would fail and leave the printer busy for good.
 TEST_F(PrintCommandsTest, WithoutAPrinterBothPrintsShowTheErrorAndThePrinterStaysUsable) {
-  FillTable(3);
-  FillChart(10);
+  fillTable(3);
+  fillChart(10);
   printer_->setOutputFileName(QString());
-  Form1->N14Click();
-  Form1->N13Click();
-  const auto messages = TakeMessages();
+  window().onPrintTableTriggered();
+  window().onPrintChartTriggered();
+  const auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 2u);
   for (const auto& m : messages) {
     EXPECT_EQ(m.icon, seams::MsgIcon::Error);
@@ -262,8 +269,8 @@ TEST_F(PrintCommandsTest, WithoutAPrinterBothPrintsShowTheErrorAndThePrinterStay
     EXPECT_EQ(m.text, kNoPrinterText);
   }
   EXPECT_EQ(printer_->printerState(), QPrinter::Idle);
-  printer_->setOutputFileName(Out());
-  EXPECT_EQ(printer_->outputFileName(), Out());
+  printer_->setOutputFileName(out());
+  EXPECT_EQ(printer_->outputFileName(), out());
 }
 
 class FreshPrinterTest : public KorvexFixture {};
@@ -271,20 +278,20 @@ class FreshPrinterTest : public KorvexFixture {};
 TEST_F(FreshPrinterTest, OnAMachineWithoutPrintersTheDefaultPrinterGivesTheErrorBox) {
   if (!QPrinterInfo::availablePrinterNames().isEmpty())
     GTEST_SKIP() << "this machine has printers; the case needs a machine without any";
-  WriteDefaultSettings();
-  StartProgram();
-  Form1->N14Click();
-  Form1->N13Click();
-  const auto messages = TakeMessages();
+  writeDefaultSettings();
+  startProgram();
+  window().onPrintTableTriggered();
+  window().onPrintChartTriggered();
+  const auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].text, kNoPrinterText);
   EXPECT_EQ(messages[1].text, kNoPrinterText);
-  EXPECT_NE(Form1->Printer()->printerState(), QPrinter::Active);
+  EXPECT_NE(window().printer()->printerState(), QPrinter::Active);
 }
 
 TEST_F(PrintCommandsTest, ThePrinterSetUpChangesThePrinterOnlyWhenConfirmed) {
   printer_->setOutputFileName(QString());  // as without a printer
-  const QString chosen = InDir(QStringLiteral("chosen.pdf"));
+  const QString chosen = inDir(QStringLiteral("chosen.pdf"));
   QString title;
   bool confirm = false;
   modal_ = [&](QDialog* d) {
@@ -303,21 +310,21 @@ TEST_F(PrintCommandsTest, ThePrinterSetUpChangesThePrinterOnlyWhenConfirmed) {
       d->reject();
     return d->result();
   };
-  Form1->N16Click();
+  window().onChoosePrinterTriggered();
   EXPECT_EQ(title, QStringLiteral(u"Настройка печати"));
   EXPECT_EQ(printer_->outputFileName(), QString());
   confirm = true;
-  Form1->N16Click();
+  window().onChoosePrinterTriggered();
   EXPECT_EQ(printer_->outputFileName(), chosen);
 
-  FillTable(3);
-  Form1->N14Click();
-  EXPECT_TRUE(TakeMessages().empty());
-  EXPECT_EQ(PdfPages(chosen), 1);
-  EXPECT_TRUE(PdfText(chosen).contains(QStringLiteral(u"Потокол замеров KVX от")));
+  fillTable(3);
+  window().onPrintTableTriggered();
+  EXPECT_TRUE(takeMessages().empty());
+  EXPECT_EQ(pdfPages(chosen), 1);
+  EXPECT_TRUE(pdfText(chosen).contains(QStringLiteral(u"Потокол замеров KVX от")));
 }
 
-QByteArray IniBytes(const QString& path) {
+QByteArray iniBytes(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -330,34 +337,34 @@ TEST_F(PrintCommandsTest, AChosenFontIsStoredWithItsFirstThirtyCharactersAndItsS
     f.setBold(true);
     return std::optional<QFont>(f);
   };
-  Form1->N17Click();
+  window().onChooseFontTriggered();
   ASSERT_EQ(fontDialogs_.size(), 1u);
   // Courier New, or where it is not installed the font it prints in.
   EXPECT_EQ(fontDialogs_[0].initial.family(),
-            QFontInfo(ProtocolFont(QStringLiteral("Courier New"), 8)).family());
+            QFontInfo(protocolFont(QStringLiteral("Courier New"), 8)).family());
   EXPECT_TRUE(QFontDatabase::hasFamily(fontDialogs_[0].initial.family()));
   EXPECT_EQ(fontDialogs_[0].initial.pointSize(), 8);
-  EXPECT_TRUE(TakeMessages().empty());
+  EXPECT_TRUE(takeMessages().empty());
 
-  EXPECT_EQ(ShortStringText(ProgramSettings.PrintFontName), longName.left(30));
-  EXPECT_EQ(+ProgramSettings.PrintFontSize, 11);
-  const QByteArray ini = IniBytes(InDir(QStringLiteral("korvex.ini")));
+  EXPECT_EQ(shortStringText(programSettings.printFontName), longName.left(30));
+  EXPECT_EQ(+programSettings.printFontSize, 11);
+  const QByteArray ini = iniBytes(inDir(QStringLiteral("korvex.ini")));
   ASSERT_EQ(ini.size(), 237);
   EXPECT_EQ(uint8_t(ini[31]), 30);
   EXPECT_EQ(ini.mid(32, 30), longName.left(30).toLatin1());
   EXPECT_EQ(ini.mid(67, 4), QByteArray("\x0b\x00\x00\x00", 4));
 
   // The protocol is printed in the stored, cut name.
-  EXPECT_EQ(ProtocolFont(ShortStringText(ProgramSettings.PrintFontName), 11).family(),
+  EXPECT_EQ(protocolFont(shortStringText(programSettings.printFontName), 11).family(),
             longName.left(30));
 }
 
 TEST_F(PrintCommandsTest, TheFontDialogStartsFromTheStoredFont) {
   const QString installed = QStringLiteral("DejaVu Sans");
   ASSERT_TRUE(QFontDatabase::hasFamily(installed));
-  SetShortString(ProgramSettings.PrintFontName, installed);
-  ProgramSettings.PrintFontSize = 13;
-  Form1->N17Click();
+  setShortString(programSettings.printFontName, installed);
+  programSettings.printFontSize = 13;
+  window().onChooseFontTriggered();
   ASSERT_EQ(fontDialogs_.size(), 1u);
   EXPECT_EQ(fontDialogs_[0].initial.family(), installed);
   EXPECT_EQ(fontDialogs_[0].initial.pointSize(), 13);
@@ -369,36 +376,36 @@ TEST_F(PrintCommandsTest, ACyrillicFontNameIsStoredInWindows1251) {
     f.setPointSize(9);
     return std::optional<QFont>(f);
   };
-  Form1->N17Click();
-  const QByteArray ini = IniBytes(InDir(QStringLiteral("korvex.ini")));
+  window().onChooseFontTriggered();
+  const QByteArray ini = iniBytes(inDir(QStringLiteral("korvex.ini")));
   EXPECT_EQ(uint8_t(ini[31]), 5);
   EXPECT_EQ(ini.mid(32, 5), QByteArray("\xD8\xF0\xE8\xF4\xF2"));
 }
 
 TEST_F(PrintCommandsTest, CancellingTheFontDialogChangesNothing) {
-  const QByteArray before = IniBytes(InDir(QStringLiteral("korvex.ini")));
-  Form1->N17Click();  // the fixture's font dialog cancels
+  const QByteArray before = iniBytes(inDir(QStringLiteral("korvex.ini")));
+  window().onChooseFontTriggered();  // the fixture's font dialog cancels
   EXPECT_EQ(fontDialogs_.size(), 1u);
-  EXPECT_EQ(ShortStringText(ProgramSettings.PrintFontName), QStringLiteral("Courier New"));
-  EXPECT_EQ(IniBytes(InDir(QStringLiteral("korvex.ini"))), before);
-  EXPECT_TRUE(TakeMessages().empty());
+  EXPECT_EQ(shortStringText(programSettings.printFontName), QStringLiteral("Courier New"));
+  EXPECT_EQ(iniBytes(inDir(QStringLiteral("korvex.ini"))), before);
+  EXPECT_TRUE(takeMessages().empty());
 }
 
 TEST_F(PrintCommandsTest, AFontNameWithoutAWindows1251FormIsRefusedNotStoredAltered) {
-  const QByteArray before = IniBytes(InDir(QStringLiteral("korvex.ini")));
+  const QByteArray before = iniBytes(inDir(QStringLiteral("korvex.ini")));
   fontDialog_ = [](const seams::FontDialogRequest&) {
     QFont f(QStringLiteral(u"Noto Sans 日本語"));
     f.setPointSize(12);
     return std::optional<QFont>(f);
   };
-  Form1->N17Click();
-  const auto messages = TakeMessages();
+  window().onChooseFontTriggered();
+  const auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].title, QStringLiteral("Warning"));
   EXPECT_TRUE(messages[0].text.contains(QStringLiteral(u"Noto Sans 日本語")));
-  EXPECT_EQ(ShortStringText(ProgramSettings.PrintFontName), QStringLiteral("Courier New"));
-  EXPECT_EQ(+ProgramSettings.PrintFontSize, 8);
-  EXPECT_EQ(IniBytes(InDir(QStringLiteral("korvex.ini"))), before);
+  EXPECT_EQ(shortStringText(programSettings.printFontName), QStringLiteral("Courier New"));
+  EXPECT_EQ(+programSettings.printFontSize, 8);
+  EXPECT_EQ(iniBytes(inDir(QStringLiteral("korvex.ini"))), before);
 }
 
 }  // namespace

@@ -4,29 +4,33 @@
 
 #include <QDateTime>
 
-#include "app/platform_seams.h"
-#include "view/results_table.h"
-#include "view/value_format.h"
+#include "platform/seams.h"
+#include "data/results_log.h"
+#include "data/value_format.h"
+#include "platform/text_codec.h"
 
 namespace {
 
 class ProtocolLinesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    seams::SetLocale(QLocale(QLocale::Russian, QLocale::Russia));
-    table_.SetRowCount(2);
-    QStringList headers;
-    for (const QString& h : ResultHeaders) headers << h;
-    table_.SetRow(0, headers);
+    seams::setLocale(QLocale(QLocale::Russian, QLocale::Russia));
   }
-  void TearDown() override { seams::ResetAll(); }
+  void TearDown() override { seams::resetAll(); }
 
-  double now_ = seams::ToDateTime(QDateTime(QDate(2026, 12, 6), QTime(17, 20, 31)));
-  ResultsTable table_;
+  // A row read from a file with these cells.
+  void loadRow(const QStringList& cells) {
+    log_.beginLoad();
+    log_.appendLoaded({}, cp1251::encode(cells.join(QLatin1Char('\t')))->toStdString());
+    log_.endLoad();
+  }
+
+  double now_ = seams::toDateTime(QDateTime(QDate(2026, 12, 6), QTime(17, 20, 31)));
+  ResultsLog log_;
 };
 
 TEST_F(ProtocolLinesTest, EmptyTableGivesTheTitleTheHeaderAndALineOfBlanks) {
-  const QStringList lines = ProtocolLines(table_, now_);
+  const QStringList lines = protocolLines(log_, now_);
   ASSERT_EQ(lines.size(), 3);
   EXPECT_EQ(lines[0], QStringLiteral(u"Потокол замеров KVX от 06.12.2026 17:20:31"));
   EXPECT_EQ(lines[1], QStringLiteral(u"     Номер          Дата     Время   Tg,*С    O2,%  CO,ppm"
@@ -36,13 +40,12 @@ TEST_F(ProtocolLinesTest, EmptyTableGivesTheTitleTheHeaderAndALineOfBlanks) {
 }
 
 TEST_F(ProtocolLinesTest, CellsAreRightAlignedInTheirFields) {
-  table_.SetRow(
-      1, {QStringLiteral("0"), QStringLiteral("06.12.2026"), QStringLiteral("17:20:31"),
+  loadRow({QStringLiteral("0"), QStringLiteral("06.12.2026"), QStringLiteral("17:20:31"),
           QStringLiteral("185"), QStringLiteral("6,1"), QStringLiteral(u"перег."),
           QStringLiteral("118"), QStringLiteral("3"), QStringLiteral("0"), QStringLiteral(u"ошиб."),
           QStringLiteral("11,9"), QStringLiteral("121,5"), QStringLiteral("7,25"),
           QStringLiteral("1,41"), QStringLiteral("21"), QStringLiteral("Ok'")});
-  const QString line = ProtocolLines(table_, now_).at(2);
+  const QString line = protocolLines(log_, now_).at(2);
   ASSERT_EQ(line.size(), 138);
   EXPECT_EQ(line.mid(0, 10), QStringLiteral("         0"));
   EXPECT_EQ(line.mid(10, 14), QStringLiteral("    06.12.2026"));
@@ -57,8 +60,8 @@ TEST_F(ProtocolLinesTest, ACellLongerThanItsFieldIsWrittenWholeAndShiftsTheRest)
   cells[0] = QStringLiteral("123456789012");  // 12 characters in a field of 10
   cells[3] = QStringLiteral("1,2345678901");  // 12 in a field of 8
   cells[4] = QStringLiteral("5");
-  table_.SetRow(1, cells);
-  const QString line = ProtocolLines(table_, now_).at(2);
+  loadRow(cells);
+  const QString line = protocolLines(log_, now_).at(2);
   EXPECT_EQ(line.size(), 138 + 2 + 4);
   EXPECT_TRUE(line.startsWith(QStringLiteral("123456789012") + QString(24, QLatin1Char(' ')) +
                               QStringLiteral("1,2345678901       5")));
@@ -74,7 +77,7 @@ std::vector<int> Tops(const std::vector<PrintedLine>& placed) {
 }
 
 TEST(LayoutLinesTest, LinesFollowAtTheTextHeightPlusTwoAndAnEmptyLineAtTheFontHeight) {
-  const auto placed = LayoutLines({QStringLiteral("a"), QStringLiteral("b"), QString(),
+  const auto placed = layoutLines({QStringLiteral("a"), QStringLiteral("b"), QString(),
                                    QStringLiteral(" "), QStringLiteral("c")},
                                   10, 1000, 1000, TenPerChar);
   EXPECT_EQ(Tops(placed), (std::vector<int>{0, 12, 24, 34, 46}));
@@ -87,7 +90,7 @@ TEST(LayoutLinesTest, ANewPageBeginsWhenTheNextTopLiesBelowPageHeightMinusTwiceT
   const QStringList lines(10, QStringLiteral("x"));
   // Lines of 12: after six lines the next top is 72 = 96 - 2 x 12, not below,
   // so a seventh fits; after it 84 lies below and the eighth starts page 2.
-  auto placed = LayoutLines(lines, 10, 1000, 96, TenPerChar);
+  auto placed = layoutLines(lines, 10, 1000, 96, TenPerChar);
   ASSERT_EQ(placed.size(), 10u);
   EXPECT_EQ(placed[6].page, 0);
   EXPECT_EQ(placed[6].top, 72);
@@ -96,7 +99,7 @@ TEST(LayoutLinesTest, ANewPageBeginsWhenTheNextTopLiesBelowPageHeightMinusTwiceT
   EXPECT_EQ(placed[9].page, 1);
   EXPECT_EQ(placed[9].top, 24);
   // One pixel less and 72 lies below 71: only six lines go on the page.
-  placed = LayoutLines(lines, 10, 1000, 95, TenPerChar);
+  placed = layoutLines(lines, 10, 1000, 95, TenPerChar);
   EXPECT_EQ(placed[5].page, 0);
   EXPECT_EQ(placed[6].page, 1);
   EXPECT_EQ(placed[6].top, 0);
@@ -107,24 +110,24 @@ TEST(LayoutLinesTest, AnEmptyLineJudgesThePageEndByItsOwnHeight) {
   QStringList lines(6, QStringLiteral("x"));
   lines << QString() << QStringLiteral("y");
   // 82 lies below 100 - 2 x 10: the next line starts a new page.
-  const auto placed = LayoutLines(lines, 10, 1000, 100, TenPerChar);
+  const auto placed = layoutLines(lines, 10, 1000, 100, TenPerChar);
   EXPECT_EQ(placed[6].page, 0);
   EXPECT_EQ(placed[6].top, 72);
   EXPECT_EQ(placed[7].page, 1);
   // 82 does not lie below 103 - 2 x 10 (it would below 103 - 2 x 12).
-  const auto taller = LayoutLines(lines, 10, 1000, 103, TenPerChar);
+  const auto taller = layoutLines(lines, 10, 1000, 103, TenPerChar);
   EXPECT_EQ(taller[7].page, 0);
   EXPECT_EQ(taller[7].top, 82);
 }
 
 TEST(LayoutLinesTest, AFullLastPageIsNotFollowedByABlankOne) {
-  const auto placed = LayoutLines(QStringList(7, QStringLiteral("x")), 10, 1000, 96, TenPerChar);
+  const auto placed = layoutLines(QStringList(7, QStringLiteral("x")), 10, 1000, 96, TenPerChar);
   EXPECT_EQ(placed.back().page, 0);
   EXPECT_EQ(placed.size(), 7u);
 }
 
 TEST(LayoutLinesTest, TextPastTheRightEdgeContinuesOnTheNextLine) {
-  const auto placed = LayoutLines({QStringLiteral("abcdefghijklmnopqrst"), QStringLiteral("next")},
+  const auto placed = layoutLines({QStringLiteral("abcdefghijklmnopqrst"), QStringLiteral("next")},
                                   10, 95, 1000, TenPerChar);
   ASSERT_EQ(placed.size(), 4u);
   EXPECT_EQ(placed[0].text, QStringLiteral("abcdefghi"));
@@ -135,7 +138,7 @@ TEST(LayoutLinesTest, TextPastTheRightEdgeContinuesOnTheNextLine) {
 }
 
 TEST(LayoutLinesTest, ACharacterWiderThanThePageStillGoesOutOneAtATime) {
-  const auto placed = LayoutLines({QStringLiteral("abc")}, 10, 5, 1000, TenPerChar);
+  const auto placed = layoutLines({QStringLiteral("abc")}, 10, 5, 1000, TenPerChar);
   ASSERT_EQ(placed.size(), 3u);
   EXPECT_EQ(placed[2].text, QStringLiteral("c"));
 }
@@ -144,7 +147,7 @@ TEST(LayoutLinesTest, ASurrogatePairIsNeverSplitAtTheRightEdge) {
   const QString text =
       QStringLiteral("ab") + QString::fromUcs4(U"\U0001F600") + QStringLiteral("cd");
   // Three code units fit: "ab" and the first half of the pair.
-  const auto placed = LayoutLines({text}, 10, 30, 1000, TenPerChar);
+  const auto placed = layoutLines({text}, 10, 30, 1000, TenPerChar);
   ASSERT_EQ(placed.size(), 3u);
   EXPECT_EQ(placed[0].text, QStringLiteral("ab"));
   EXPECT_EQ(placed[1].text, QString::fromUcs4(U"\U0001F600") + QStringLiteral("c"));

@@ -9,7 +9,7 @@
 #include <QTableView>
 #include <csignal>
 
-#include "app/message_timer.h"
+#include "platform/timer.h"
 #include "storage/table_files.h"
 #include "storage_support.h"
 
@@ -20,16 +20,16 @@ using namespace storage_test;
 class DataFilesTest : public StorageFixture {
  protected:
   // "Открыть" on `path`, with the messages it showed.
-  std::vector<RecordedMessage> Open(const QString& path) {
-    ChooseFile(path);
-    Form1->N9Click();
+  std::vector<RecordedMessage> open(const QString& path) {
+    chooseFile(path);
+    window().onOpenTriggered();
     fileDialog_ = nullptr;
-    return TakeMessages();
+    return takeMessages();
   }
   // "Сохранить" to `path`.
-  void Save(const QString& path) {
-    ChooseFile(path);
-    Form1->SaveCharDialog();
+  void save(const QString& path) {
+    chooseFile(path);
+    window().onSaveTriggered();
     fileDialog_ = nullptr;
   }
 };
@@ -39,61 +39,61 @@ const QByteArray kHeaderBytes =
     "NO2,ppm\tSO2,ppm\tH2S,ppm\tCO2,%\tNOx,ppm\tQa,%\tAlf\tTa,*\xD1\t\xD2\xE5\xF1\xF2\t\r\n";
 
 TEST_F(DataFilesTest, TheHeaderLineIsWindows1251AndARowIsWrittenInTheLocalesForms) {
-  SetNow(QDateTime(QDate(2026, 12, 6), QTime(17, 5, 12)));
-  AddResult(185);
-  Save(InDir(QStringLiteral("a.kvx")));
-  const QByteArray bytes = ReadAll(InDir(QStringLiteral("a.kvx")));
+  setNow(QDateTime(QDate(2026, 12, 6), QTime(17, 5, 12)));
+  addResult(185);
+  save(inDir(QStringLiteral("a.kvx")));
+  const QByteArray bytes = readAll(inDir(QStringLiteral("a.kvx")));
   EXPECT_EQ(bytes, kHeaderBytes +
                        "0\t06.12.2026\t17:05:12\t185\t6,1\t42\t118\t3\t0\t0\t10,95\t121\t8,72\t1,41\t24\tOk'\t\r\n");
-  EXPECT_TRUE(TakeMessages().empty());
+  EXPECT_TRUE(takeMessages().empty());
 }
 
 TEST_F(DataFilesTest, SaveProposesADatedNameBesideTheProgramAndChangesNothing) {
-  AddResult(185);
-  const QStringList before = RowTexts();
-  ChooseFile(InDir(QStringLiteral("mine")));  // typed without an extension
-  Form1->SaveCharDialog();
+  addResult(185);
+  const QStringList before = rowTexts();
+  chooseFile(inDir(QStringLiteral("mine")));  // typed without an extension
+  window().onSaveTriggered();
   ASSERT_EQ(fileDialogs_.size(), 1u);
   EXPECT_TRUE(fileDialogs_[0].save);
   EXPECT_EQ(fileDialogs_[0].filter, QStringLiteral(u"Файлы данных KVX(*.kvx)|*.kvx"));
-  EXPECT_EQ(fileDialogs_[0].proposedName, InDir(QStringLiteral("korvex-26-12-06.kvx")));
-  EXPECT_TRUE(QFile::exists(InDir(QStringLiteral("mine"))));  // no extension added
+  EXPECT_EQ(fileDialogs_[0].proposedName, inDir(QStringLiteral("korvex-26-12-06.kvx")));
+  EXPECT_TRUE(QFile::exists(inDir(QStringLiteral("mine"))));  // no extension added
   // The results stay, unsaved as far as the day's log is concerned.
-  EXPECT_EQ(RowTexts(), before);
-  EXPECT_EQ(Form1->Chart1->PointCount(), 1);
-  EXPECT_TRUE(Form1->DataNotSaved);
-  EXPECT_TRUE(Form1->Timer1->Enabled());
+  EXPECT_EQ(rowTexts(), before);
+  EXPECT_EQ(chart()->pointCount(), 1);
+  EXPECT_TRUE(results().unsaved());
+  EXPECT_TRUE(pollTimer()->isEnabled());
 
   // Nor does a save set the flag.
-  Form1->BitBtn5Click();
-  Save(InDir(QStringLiteral("empty.kvx")));
-  EXPECT_FALSE(Form1->DataNotSaved);
+  window().onClearClicked();
+  save(inDir(QStringLiteral("empty.kvx")));
+  EXPECT_FALSE(results().unsaved());
 }
 
 TEST_F(DataFilesTest, AnExistingFileIsReplacedWhole) {
-  const QString path = InDir(QStringLiteral("a.kvx"));
-  ASSERT_TRUE(WriteAll(path, QByteArray(100000, 'x')));
-  Save(path);
-  EXPECT_EQ(ReadAll(path), kHeaderBytes + QByteArray(16, '\t') + "\r\n");
+  const QString path = inDir(QStringLiteral("a.kvx"));
+  ASSERT_TRUE(writeAll(path, QByteArray(100000, 'x')));
+  save(path);
+  EXPECT_EQ(readAll(path), kHeaderBytes + QByteArray(16, '\t') + "\r\n");
 }
 
 TEST_F(DataFilesTest, AFileThatCannotBeCreatedIsReportedAndTheTimerRunsAgain) {
-  ASSERT_TRUE(WriteAll(InDir(QStringLiteral("plain")), "not a directory"));
-  AddResult(185);
-  Save(InDir(QStringLiteral("plain/a.kvx")));
+  ASSERT_TRUE(writeAll(inDir(QStringLiteral("plain")), "not a directory"));
+  addResult(185);
+  save(inDir(QStringLiteral("plain/a.kvx")));
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].title, QStringLiteral("Error"));
   EXPECT_EQ(messages_[0].text, kWriteError);
   EXPECT_EQ(beeps_, 1);
-  EXPECT_FALSE(messages_[0].timer1Enabled);
-  EXPECT_TRUE(Form1->Timer1->Enabled());
-  EXPECT_TRUE(Form1->DataNotSaved);
+  EXPECT_FALSE(messages_[0].pollTimerOn);
+  EXPECT_TRUE(pollTimer()->isEnabled());
+  EXPECT_TRUE(results().unsaved());
 }
 
 TEST_F(DataFilesTest, AFullDiskLeavesTheEarlierFileIntactAndNoTemporaryFile) {
-  for (int i = 0; i < 50; ++i) AddResult(100 + i);
-  const QString path = InDir(QStringLiteral("a.kvx"));
-  ASSERT_TRUE(WriteAll(path, "earlier contents"));
+  for (int i = 0; i < 50; ++i) addResult(100 + i);
+  const QString path = inDir(QStringLiteral("a.kvx"));
+  ASSERT_TRUE(writeAll(path, "earlier contents"));
   const QStringList filesBefore = QDir(dir_.path()).entryList(QDir::Files);
 
   // Files may not grow past 1000 bytes: the write runs out of room half way.
@@ -103,256 +103,255 @@ TEST_F(DataFilesTest, AFullDiskLeavesTheEarlierFileIntactAndNoTemporaryFile) {
   rlimit small = old;
   small.rlim_cur = 1000;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  Save(path);
+  save(path);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
 
-  const auto messages = TakeMessages();
+  const auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, kWriteError);
-  EXPECT_EQ(ReadAll(path), QByteArray("earlier contents"));
+  EXPECT_EQ(readAll(path), QByteArray("earlier contents"));
   EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), filesBefore);
 }
 
 TEST_F(DataFilesTest, SavedResultsOpenAgainWithTheirTextsAndThePointsOfTheirNumbers) {
-  TMeasurement cold = Sample(-20);  // shown -20, loads as 0
-  cold.Ta = -5;
-  cold.CO = 32768;                  // "перег."
-  TMeasurement broken = Sample(185);
-  broken.O2 = 327.69;               // "ошиб.", and "-----" in CO2, Qa, Alf
-  broken.NO = 32770;                // "-----"
-  broken.FaultBits = 0x12;
-  AddResult(cold);
-  AddResult(broken);
-  AddResult(Sample(190.5));
-  const QStringList saved = RowTexts();
-  const QString path = InDir(QStringLiteral("a.kvx"));
-  Save(path);
-  const QByteArray file = ReadAll(path);
+  Measurement cold = sample(-20);  // shown -20, loads as 0
+  cold[channel::Ta] = -5;
+  cold[channel::CO] = 32768;                  // "перег."
+  Measurement broken = sample(185);
+  broken[channel::O2] = 327.69;               // "ошиб.", and "-----" in CO2, Qa, Alf
+  broken[channel::NO] = 32770;                // "-----"
+  broken.faultBits = 0x12;
+  addResult(cold);
+  addResult(broken);
+  addResult(sample(190.5));
+  const QStringList saved = rowTexts();
+  const QString path = inDir(QStringLiteral("a.kvx"));
+  save(path);
+  const QByteArray file = readAll(path);
 
-  Form1->BitBtn5Click();
-  EXPECT_TRUE(Open(path).empty());
-  EXPECT_EQ(RowTexts(), saved);
-  EXPECT_EQ(Form1->Grid->Cells(5, 1), QStringLiteral(u"перег."));
-  EXPECT_EQ(Form1->Grid->Cells(3, 1), QStringLiteral("-20"));
-  TrendChart* chart = Form1->Chart1;
-  ASSERT_EQ(chart->PointCount(), 3);
+  window().onClearClicked();
+  EXPECT_TRUE(open(path).empty());
+  EXPECT_EQ(rowTexts(), saved);
+  EXPECT_EQ(cell(5, 1), QStringLiteral(u"перег."));
+  EXPECT_EQ(cell(3, 1), QStringLiteral("-20"));
+  ASSERT_EQ(chart()->pointCount(), 3);
   const double point0[12] = {0, 6.1, 0, 118, 3, 0, 0, 10.95, 121, 8.72, 1.41, 0};
   const double point1[12] = {185, 0, 42, 0, 3, 0, 0, 0, 121, 0, 0, 24};
   const double point2[12] = {190.5, 6.1, 42, 118, 3, 0, 0, 10.95, 121, 8.72, 1.41, 24};
   for (int ch = 0; ch < 12; ++ch) {
-    EXPECT_DOUBLE_EQ(chart->StoredValue(ch, 0), point0[ch]) << ch;
-    EXPECT_DOUBLE_EQ(chart->StoredValue(ch, 1), point1[ch]) << ch;
-    EXPECT_DOUBLE_EQ(chart->StoredValue(ch, 2), point2[ch]) << ch;
+    EXPECT_DOUBLE_EQ(results().plottedValue(0, ch), point0[ch]) << ch;
+    EXPECT_DOUBLE_EQ(results().plottedValue(1, ch), point1[ch]) << ch;
+    EXPECT_DOUBLE_EQ(results().plottedValue(2, ch), point2[ch]) << ch;
   }
-  EXPECT_FALSE(Form1->DataNotSaved);
+  EXPECT_FALSE(results().unsaved());
   // The last loaded row is the current one.
-  EXPECT_EQ(Form1->StringGrid1->currentIndex().row(), 2);
-  EXPECT_TRUE(Form1->StringGrid1->isVisible() || !Form1->isVisible());
-  EXPECT_FALSE(Form1->StringGrid1->isHidden());
+  EXPECT_EQ(find<QTableView>("StringGrid1")->currentIndex().row(), 2);
+  EXPECT_TRUE(find<QTableView>("StringGrid1")->isVisible() || !window().isVisible());
+  EXPECT_FALSE(find<QTableView>("StringGrid1")->isHidden());
 
   // Written again, byte for byte the same file.
-  const QString again = InDir(QStringLiteral("b.kvx"));
-  Save(again);
-  EXPECT_EQ(ReadAll(again), file);
+  const QString again = inDir(QStringLiteral("b.kvx"));
+  save(again);
+  EXPECT_EQ(readAll(again), file);
 }
 
 TEST_F(DataFilesTest, OpenShowsTheDialogWithTheTimerStoppedAndCancelKeepsEverything) {
-  AddResult(185);
-  AddResult(186);
-  Form1->BitBtn4Click();
-  const QStringList before = RowTexts();
+  addResult(185);
+  addResult(186);
+  window().onFollowClicked();
+  const QStringList before = rowTexts();
   bool timerDuringDialog = true;
   fileDialog_ = [&](const seams::FileDialogRequest&) {
-    timerDuringDialog = Form1->Timer1->Enabled();
+    timerDuringDialog = pollTimer()->isEnabled();
     return QString();
   };
   answers_.push_back(seams::MsgResult::No);  // not saved first
-  Form1->N9Click();
+  window().onOpenTriggered();
   ASSERT_EQ(fileDialogs_.size(), 1u);
   EXPECT_FALSE(fileDialogs_[0].save);
   EXPECT_EQ(fileDialogs_[0].filter, QStringLiteral(u"Файлы данных KVX(*.kvx)|*.kvx"));
   EXPECT_EQ(fileDialogs_[0].proposedName, QStringLiteral("*.kvx"));
   EXPECT_FALSE(timerDuringDialog);
-  EXPECT_TRUE(Form1->Timer1->Enabled());
-  EXPECT_EQ(RowTexts(), before);
-  EXPECT_EQ(Form1->Chart1->PointCount(), 2);
-  EXPECT_TRUE(Form1->DataNotSaved);
-  EXPECT_TRUE(Form1->Chart1->FollowLast);
+  EXPECT_TRUE(pollTimer()->isEnabled());
+  EXPECT_EQ(rowTexts(), before);
+  EXPECT_EQ(chart()->pointCount(), 2);
+  EXPECT_TRUE(results().unsaved());
+  EXPECT_TRUE(chart()->isFollowing());
 }
 
 TEST_F(DataFilesTest, OpeningOverUnsavedResultsOffersToSaveThemFirst) {
-  const QString other = InDir(QStringLiteral("other.kvx"));
-  AddResult(300);
-  Save(other);
-  Form1->BitBtn5Click();
-  AddResult(185);
+  const QString other = inDir(QStringLiteral("other.kvx"));
+  addResult(300);
+  save(other);
+  window().onClearClicked();
+  addResult(185);
   fileDialogs_.clear();
 
   // Yes: the save dialog, then the open dialog.
-  const QString saved = InDir(QStringLiteral("saved.kvx"));
+  const QString saved = inDir(QStringLiteral("saved.kvx"));
   fileDialog_ = [&](const seams::FileDialogRequest& r) { return r.save ? saved : other; };
-  Form1->N9Click();
-  auto messages = TakeMessages();
+  window().onOpenTriggered();
+  auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].title, QStringLiteral("Confirm"));
   EXPECT_EQ(messages[0].text, QStringLiteral(u"Данные не записаны! Сохранить?"));
   ASSERT_EQ(fileDialogs_.size(), 2u);
   EXPECT_TRUE(fileDialogs_[0].save);
   EXPECT_FALSE(fileDialogs_[1].save);
-  EXPECT_TRUE(ReadAll(saved).contains("\t185\t"));
-  EXPECT_EQ(Form1->Grid->Cells(3, 1), QStringLiteral("300"));
+  EXPECT_TRUE(readAll(saved).contains("\t185\t"));
+  EXPECT_EQ(cell(3, 1), QStringLiteral("300"));
 
   // No: straight to the open dialog.
-  AddResult(186);
+  addResult(186);
   fileDialogs_.clear();
   answers_.push_back(seams::MsgResult::No);
-  Form1->N9Click();
-  EXPECT_EQ(TakeMessages().size(), 1u);
+  window().onOpenTriggered();
+  EXPECT_EQ(takeMessages().size(), 1u);
   ASSERT_EQ(fileDialogs_.size(), 1u);
   EXPECT_FALSE(fileDialogs_[0].save);
-  EXPECT_EQ(Form1->Grid->RowCount(), 2);
-  EXPECT_EQ(Form1->Grid->Cells(3, 1), QStringLiteral("300"));
+  EXPECT_EQ(gridRows(), 2);
+  EXPECT_EQ(cell(3, 1), QStringLiteral("300"));
 
   // Yes, but the save is cancelled: nothing is replaced.
-  AddResult(187);
-  const QStringList before = RowTexts();
+  addResult(187);
+  const QStringList before = rowTexts();
   fileDialogs_.clear();
   fileDialog_ = [](const seams::FileDialogRequest&) { return QString(); };
-  Form1->N9Click();
+  window().onOpenTriggered();
   EXPECT_EQ(fileDialogs_.size(), 1u);
-  EXPECT_EQ(RowTexts(), before);
-  EXPECT_TRUE(Form1->DataNotSaved);
-  EXPECT_TRUE(Form1->Timer1->Enabled());
+  EXPECT_EQ(rowTexts(), before);
+  EXPECT_TRUE(results().unsaved());
+  EXPECT_TRUE(pollTimer()->isEnabled());
 
   // Yes, but the save fails: nothing is replaced either.
-  ASSERT_TRUE(WriteAll(InDir(QStringLiteral("plain")), "x"));
+  ASSERT_TRUE(writeAll(inDir(QStringLiteral("plain")), "x"));
   fileDialog_ = [&](const seams::FileDialogRequest& r) {
-    return r.save ? InDir(QStringLiteral("plain/a.kvx")) : other;
+    return r.save ? inDir(QStringLiteral("plain/a.kvx")) : other;
   };
-  TakeMessages();
-  Form1->N9Click();
-  messages = TakeMessages();
+  takeMessages();
+  window().onOpenTriggered();
+  messages = takeMessages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[1].text, kWriteError);
-  EXPECT_EQ(RowTexts(), before);
-  EXPECT_TRUE(Form1->Timer1->Enabled());
+  EXPECT_EQ(rowTexts(), before);
+  EXPECT_TRUE(pollTimer()->isEnabled());
 }
 
 TEST_F(DataFilesTest, TheNextResultAfterALoadIsNumberedOnAndAppended) {
-  for (int i = 0; i < 3; ++i) AddResult(100 + i);
-  const QString path = InDir(QStringLiteral("a.kvx"));
-  Save(path);
-  Form1->BitBtn5Click();
-  AddResult(50);
+  for (int i = 0; i < 3; ++i) addResult(100 + i);
+  const QString path = inDir(QStringLiteral("a.kvx"));
+  save(path);
+  window().onClearClicked();
+  addResult(50);
   answers_.push_back(seams::MsgResult::No);
-  Open(path);
-  ASSERT_EQ(Form1->Grid->RowCount(), 4);
-  AddResult(200);
-  ASSERT_EQ(Form1->Grid->RowCount(), 5);
-  EXPECT_EQ(Form1->Grid->Cells(0, 4), QStringLiteral("3"));
-  EXPECT_EQ(Form1->Grid->Cells(3, 4), QStringLiteral("200"));
-  EXPECT_EQ(Form1->Grid->Cells(3, 3), QStringLiteral("102"));
-  EXPECT_EQ(Form1->Chart1->PointCount(), 4);
-  EXPECT_DOUBLE_EQ(Form1->Chart1->StoredValue(0, 3), 200);
-  EXPECT_TRUE(Form1->DataNotSaved);
+  open(path);
+  ASSERT_EQ(gridRows(), 4);
+  addResult(200);
+  ASSERT_EQ(gridRows(), 5);
+  EXPECT_EQ(cell(0, 4), QStringLiteral("3"));
+  EXPECT_EQ(cell(3, 4), QStringLiteral("200"));
+  EXPECT_EQ(cell(3, 3), QStringLiteral("102"));
+  EXPECT_EQ(chart()->pointCount(), 4);
+  EXPECT_DOUBLE_EQ(results().plottedValue(3, 0), 200);
+  EXPECT_TRUE(results().unsaved());
 }
 
 TEST_F(DataFilesTest, OpenLeavesTheSaveCommandAsItWas) {
-  AddResult(100);
-  const QString path = InDir(QStringLiteral("a.kvx"));
-  Save(path);
+  addResult(100);
+  const QString path = inDir(QStringLiteral("a.kvx"));
+  save(path);
   answers_.push_back(seams::MsgResult::No);
-  ASSERT_TRUE(Form1->N8->isEnabled());
-  Open(path);
-  EXPECT_TRUE(Form1->N8->isEnabled());
+  ASSERT_TRUE(find<QAction>("N8")->isEnabled());
+  open(path);
+  EXPECT_TRUE(find<QAction>("N8")->isEnabled());
 
-  Form1->BitBtn5Click();
-  ASSERT_FALSE(Form1->N8->isEnabled());
-  Open(path);
-  EXPECT_FALSE(Form1->N8->isEnabled());
-  EXPECT_EQ(Form1->Chart1->PointCount(), 1);
+  window().onClearClicked();
+  ASSERT_FALSE(find<QAction>("N8")->isEnabled());
+  open(path);
+  EXPECT_FALSE(find<QAction>("N8")->isEnabled());
+  EXPECT_EQ(chart()->pointCount(), 1);
 }
 
 TEST_F(DataFilesTest, AnEmptyTablesFileOpensWithoutAMessage) {
-  const QString path = InDir(QStringLiteral("empty.kvx"));
-  Save(path);
-  EXPECT_EQ(ReadAll(path), kHeaderBytes + QByteArray(16, '\t') + "\r\n");
-  EXPECT_TRUE(Open(path).empty());
-  EXPECT_EQ(Form1->Grid->RowCount(), 2);
-  EXPECT_EQ(Form1->Grid->Cells(0, 0), QStringLiteral(u"Номер"));
-  EXPECT_TRUE(Form1->Grid->RowText(1).empty());
-  EXPECT_EQ(Form1->Chart1->PointCount(), 0);
-  AddResult(100);
-  EXPECT_EQ(Form1->Grid->RowCount(), 2);
-  EXPECT_EQ(Form1->Grid->Cells(0, 1), QStringLiteral("0"));
+  const QString path = inDir(QStringLiteral("empty.kvx"));
+  save(path);
+  EXPECT_EQ(readAll(path), kHeaderBytes + QByteArray(16, '\t') + "\r\n");
+  EXPECT_TRUE(open(path).empty());
+  EXPECT_EQ(gridRows(), 2);
+  EXPECT_EQ(cell(0, 0), QStringLiteral(u"Номер"));
+  EXPECT_TRUE(results().isEmpty());
+  EXPECT_EQ(chart()->pointCount(), 0);
+  addResult(100);
+  EXPECT_EQ(gridRows(), 2);
+  EXPECT_EQ(cell(0, 1), QStringLiteral("0"));
 }
 
 TEST_F(DataFilesTest, AHeaderOnlyFileLeavesRowOneForTheNextResult) {
-  const QString path = InDir(QStringLiteral("h.kvx"));
-  ASSERT_TRUE(WriteAll(path, "A\tB\tC\t\r\n"));
-  EXPECT_TRUE(Open(path).empty());
-  EXPECT_EQ(Form1->Grid->RowCount(), 2);
-  EXPECT_EQ(Form1->Grid->Cells(1, 0), QStringLiteral("B"));
-  AddResult(100);
-  EXPECT_EQ(Form1->Grid->Cells(1, 0), QStringLiteral("B"));
-  EXPECT_EQ(Form1->Grid->Cells(0, 1), QStringLiteral("0"));
-  EXPECT_EQ(Form1->Grid->RowCount(), 2);
+  const QString path = inDir(QStringLiteral("h.kvx"));
+  ASSERT_TRUE(writeAll(path, "A\tB\tC\t\r\n"));
+  EXPECT_TRUE(open(path).empty());
+  EXPECT_EQ(gridRows(), 2);
+  EXPECT_EQ(cell(1, 0), QStringLiteral("B"));
+  addResult(100);
+  EXPECT_EQ(cell(1, 0), QStringLiteral("B"));
+  EXPECT_EQ(cell(0, 1), QStringLiteral("0"));
+  EXPECT_EQ(gridRows(), 2);
 }
 
 TEST_F(DataFilesTest, ADecimalPointFileStopsAtItsFirstFractionUnderADecimalComma) {
-  seams::SetLocale(QLocale(QLocale::English, QLocale::UnitedStates));
-  TMeasurement whole = Sample(151);
-  whole.O2 = 6;
-  whole.CO2 = 11;
-  whole.Qa = 9;
-  whole.Alf = 1;
+  seams::setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+  Measurement whole = sample(151);
+  whole[channel::O2] = 6;
+  whole[channel::CO2] = 11;
+  whole[channel::Qa] = 9;
+  whole[channel::Alf] = 1;
   // Rows 1 and 2 hold only whole numbers, row 3 the first fraction.
-  AddResult(whole);
-  AddResult(whole);
-  AddResult(Sample(152));
-  AddResult(whole);
-  const QString path = InDir(QStringLiteral("point.kvx"));
-  Save(path);
-  ASSERT_TRUE(ReadAll(path).contains("\t6.1\t"));
+  addResult(whole);
+  addResult(whole);
+  addResult(sample(152));
+  addResult(whole);
+  const QString path = inDir(QStringLiteral("point.kvx"));
+  save(path);
+  ASSERT_TRUE(readAll(path).contains("\t6.1\t"));
 
-  seams::SetLocale(QLocale(QLocale::Russian, QLocale::Russia));
+  seams::setLocale(QLocale(QLocale::Russian, QLocale::Russia));
   answers_.push_back(seams::MsgResult::No);
-  const auto messages = Open(path);
+  const auto messages = open(path);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[1].title, QStringLiteral("Warning"));
   EXPECT_EQ(messages[1].text, kReadError);
-  EXPECT_EQ(Form1->Grid->RowCount(), 3);
-  EXPECT_EQ(Form1->Chart1->PointCount(), 2);
-  EXPECT_EQ(Form1->Grid->Cells(0, 2), QStringLiteral("1"));
-  EXPECT_TRUE(Form1->Timer1->Enabled());
-  EXPECT_FALSE(Form1->StringGrid1->isHidden());
+  EXPECT_EQ(gridRows(), 3);
+  EXPECT_EQ(chart()->pointCount(), 2);
+  EXPECT_EQ(cell(0, 2), QStringLiteral("1"));
+  EXPECT_TRUE(pollTimer()->isEnabled());
+  EXPECT_FALSE(find<QTableView>("StringGrid1")->isHidden());
 }
 
 TEST_F(DataFilesTest, ATrailingEmptyLineIsReportedAfterEveryRowIsLoaded) {
-  for (int i = 0; i < 4; ++i) AddResult(100 + i);
-  const QString path = InDir(QStringLiteral("a.kvx"));
-  Save(path);
-  ASSERT_TRUE(WriteAll(path, ReadAll(path) + "\r\n"));
+  for (int i = 0; i < 4; ++i) addResult(100 + i);
+  const QString path = inDir(QStringLiteral("a.kvx"));
+  save(path);
+  ASSERT_TRUE(writeAll(path, readAll(path) + "\r\n"));
   answers_.push_back(seams::MsgResult::No);
-  const auto messages = Open(path);
+  const auto messages = open(path);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[1].text, kReadError);
-  EXPECT_EQ(Form1->Grid->RowCount(), 5);
-  EXPECT_EQ(Form1->Chart1->PointCount(), 4);
-  EXPECT_EQ(Form1->Grid->Cells(3, 4), QStringLiteral("103"));
+  EXPECT_EQ(gridRows(), 5);
+  EXPECT_EQ(chart()->pointCount(), 4);
+  EXPECT_EQ(cell(3, 4), QStringLiteral("103"));
 }
 
 TEST_F(DataFilesTest, AMissingFileIsReportedAndLeavesAnEmptyTable) {
-  AddResult(100);
+  addResult(100);
   answers_.push_back(seams::MsgResult::No);
-  const auto messages = Open(InDir(QStringLiteral("gone.kvx")));
+  const auto messages = open(inDir(QStringLiteral("gone.kvx")));
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[1].text, kReadError);
-  EXPECT_EQ(Form1->Grid->RowCount(), 2);
-  EXPECT_EQ(Form1->Grid->Cells(0, 0), QStringLiteral(u"Номер"));
-  EXPECT_EQ(Form1->Chart1->PointCount(), 0);
-  EXPECT_FALSE(Form1->DataNotSaved);
+  EXPECT_EQ(gridRows(), 2);
+  EXPECT_EQ(cell(0, 0), QStringLiteral(u"Номер"));
+  EXPECT_EQ(chart()->pointCount(), 0);
+  EXPECT_FALSE(results().unsaved());
 }
 
 }  // namespace

@@ -8,11 +8,8 @@
 #include <QFile>
 #include <QString>
 
-#include "app/Korvex_ModbusRTU_MainChat.h"
 #include "storage/settings_records.h"
 #include "support/korvex_fixture.h"
-#include "view/results_table.h"
-#include "view/trend_chart.h"
 
 #include "support/test_files.h"
 
@@ -23,22 +20,23 @@ inline const QString kWriteError =
 inline const QString kReadError =
     QStringLiteral(u"Файл слишком велик, заблокирован\r\nили содержит ошибки формата!");
 
-using test_files::ReadAll;
-using test_files::WriteAll;
+using test_files::readAll;
+using test_files::writeAll;
 
 // A plausible measurement; `tg` tells the results apart.
-inline TMeasurement Sample(double tg) {
-  TMeasurement m{};
-  m.Tg = tg;
-  m.Ta = 24;
-  m.O2 = 6.1;
-  m.CO = 42;
-  m.NO = 118;
-  m.NO2 = 3;
-  m.CO2 = 10.95;
-  m.NOx = 121;
-  m.Qa = 8.72;
-  m.Alf = 1.41;
+inline Measurement sample(double tg) {
+  using namespace channel;
+  Measurement m;
+  m[Tg] = tg;
+  m[Ta] = 24;
+  m[O2] = 6.1;
+  m[CO] = 42;
+  m[NO] = 118;
+  m[NO2] = 3;
+  m[CO2] = 10.95;
+  m[NOx] = 121;
+  m[Qa] = 8.72;
+  m[Alf] = 1.41;
   return m;
 }
 
@@ -48,31 +46,30 @@ class StorageFixture : public KorvexFixture {
   void SetUp() override {
     KorvexFixture::SetUp();
     if (!exeName_.isEmpty()) {
-      exePath_ = InDir(exeName_);
-      seams::SetExecutablePath(exePath_);
+      exePath_ = inDir(exeName_);
+      seams::setExecutablePath(exePath_);
     }
-    WriteDefaultSettings();
-    StartProgram();
-    TakeMessages();
+    writeDefaultSettings();
+    startProgram();
+    takeMessages();
   }
 
-  // A result as the poll cycle hands it over: Measurement, ResultTime, WievResult.
-  void AddResult(const TMeasurement& m) {
-    DeviceRecord.Measurement = m;
-    Form1->Poll.ResultTime = seams::ToDateTime(Now());
-    Form1->WievResult();
-  }
-  void AddResult(double tg) { AddResult(Sample(tg)); }
+  using KorvexFixture::addResult;
+  void addResult(double tg) { addResult(sample(tg)); }
 
-  QStringList RowTexts() const {
+  // Every row of the table as its 16 cells joined by TABs, the headings first.
+  QStringList rowTexts() const {
     QStringList rows;
-    for (int r = 0; r < Form1->Grid->RowCount(); ++r)
-      rows << QString::fromUtf8(Form1->Grid->RowText(r).data(), qsizetype(Form1->Grid->RowText(r).size()));
+    for (int r = 0; r < gridRows(); ++r) {
+      QStringList cells;
+      for (int c = 0; c < 16; ++c) cells << cell(c, r);
+      rows << cells.join(QLatin1Char('\t'));
+    }
     return rows;
   }
 
   // Answers the next file dialog with `path`.
-  void ChooseFile(const QString& path) {
+  void chooseFile(const QString& path) {
     fileDialog_ = [path](const seams::FileDialogRequest&) { return path; };
   }
 

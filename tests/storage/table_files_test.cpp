@@ -2,108 +2,118 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/platform_seams.h"
+#include "platform/seams.h"
 #include "support/test_files.h"
-#include "view/results_table.h"
-#include "view/trend_chart.h"
+#include "data/results_log.h"
 
 namespace {
 
-using test_files::ReadAll;
-using test_files::WriteAll;
+using test_files::readAll;
+using test_files::writeAll;
 
 // A data line of 16 cells, each followed by a TAB.
-QByteArray Line(const QList<QByteArray>& cells) {
+QByteArray line(const QList<QByteArray>& cells) {
   QByteArray line;
   for (int i = 0; i < 16; ++i) line += (i < cells.size() ? cells[i] : QByteArray()) + '\t';
   return line + "\r\n";
 }
 
-QByteArray NumericLine(int number, const QByteArray& value) {
+QByteArray numericLine(int number, const QByteArray& value) {
   QList<QByteArray> cells{QByteArray::number(number), "06.12.2026", "17:05:12"};
   for (int i = 0; i < 12; ++i) cells << value;
   cells << "Ok'";
-  return Line(cells);
+  return line(cells);
 }
 
 class TableFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    seams::SetLocale(QLocale(QLocale::Russian, QLocale::Russia));
-    table_.SetRowCount(2);
+    seams::setLocale(QLocale(QLocale::Russian, QLocale::Russia));
   }
-  void TearDown() override { seams::ResetAll(); }
+  void TearDown() override { seams::resetAll(); }
 
-  QString Path(const QString& name) const { return dir_.filePath(name); }
-  TableLoadResult Load(const QByteArray& bytes) {
-    EXPECT_TRUE(WriteAll(Path(QStringLiteral("in.kvx")), bytes));
-    return LoadTableFile(Path(QStringLiteral("in.kvx")), table_, chart_);
+  QString path(const QString& name) const { return dir_.filePath(name); }
+  TableLoadResult load(const QByteArray& bytes) {
+    EXPECT_TRUE(writeAll(path(QStringLiteral("in.kvx")), bytes));
+    return loadTableFile(path(QStringLiteral("in.kvx")), log_);
+  }
+  // The log as the table shows it: row 0 the headings.
+  QString cell(int column, int gridRow) const {
+    return gridRow == 0 ? log_.header(column) : log_.cell(gridRow - 1, column);
   }
 
   QTemporaryDir dir_;
-  ResultsTable table_;
-  TrendChart chart_;
+  ResultsLog log_;
 };
 
 TEST_F(TableFilesTest, StrToValueConvertsLocaleNumbersAndTakesEverythingElseAsZero) {
   bool ok = false;
-  EXPECT_DOUBLE_EQ(StrToValue(QStringLiteral("6,1"), &ok), 6.1);
+  EXPECT_DOUBLE_EQ(strToValue(QStringLiteral("6,1"), &ok), 6.1);
   EXPECT_TRUE(ok);
-  EXPECT_DOUBLE_EQ(StrToValue(QStringLiteral("  42 "), &ok), 42);
+  EXPECT_DOUBLE_EQ(strToValue(QStringLiteral("  42 "), &ok), 42);
   EXPECT_TRUE(ok);
-  EXPECT_DOUBLE_EQ(StrToValue(QStringLiteral("0"), &ok), 0);
+  EXPECT_DOUBLE_EQ(strToValue(QStringLiteral("0"), &ok), 0);
   EXPECT_TRUE(ok);
   // Signs, markers, exponents and letters are not numbers of a cell: 0.
   for (const QString& text : {QStringLiteral("-20"), QStringLiteral(u"перег."), QStringLiteral(u"ошиб."),
                               QStringLiteral("-----"), QStringLiteral("1,235E004"), QStringLiteral("5E-5"),
                               QStringLiteral("Ok'"), QStringLiteral("+3")}) {
     ok = false;
-    EXPECT_EQ(StrToValue(text, &ok), 0) << text.toStdString();
+    EXPECT_EQ(strToValue(text, &ok), 0) << text.toStdString();
     EXPECT_TRUE(ok) << text.toStdString();
   }
   // Number characters that make no number stop a load.
   for (const QString& text : {QString(), QStringLiteral("   "), QStringLiteral("6.1"), QStringLiteral("1,2,3"),
                               QStringLiteral("1 2"), QStringLiteral(","), QStringLiteral("6,1.5")}) {
     ok = true;
-    StrToValue(text, &ok);
+    strToValue(text, &ok);
     EXPECT_FALSE(ok) << '"' << text.toStdString() << '"';
   }
 }
 
 TEST_F(TableFilesTest, StrToValueFollowsTheLocalesSeparator) {
-  seams::SetLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+  seams::setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
   bool ok = false;
-  EXPECT_DOUBLE_EQ(StrToValue(QStringLiteral("6.1"), &ok), 6.1);
+  EXPECT_DOUBLE_EQ(strToValue(QStringLiteral("6.1"), &ok), 6.1);
   EXPECT_TRUE(ok);
-  StrToValue(QStringLiteral("6,1"), &ok);
+  strToValue(QStringLiteral("6,1"), &ok);
   EXPECT_FALSE(ok);
 }
 
 TEST_F(TableFilesTest, EveryCellIsFollowedByATabAndRowsEndInCrLf) {
-  table_.SetRowCount(3);
-  table_.SetRowText(0, "a\tb");
-  table_.SetRowText(1, "");
-  table_.SetRow(2, QStringList{QStringLiteral(u"Тест"), QString(), QStringLiteral("x")});
-  const auto bytes = TableFileBytes(table_);
-  ASSERT_TRUE(bytes.has_value());
+  log_.setHeaderCells("a\tb");
+  const auto empty = tableFileBytes(log_);
+  ASSERT_TRUE(empty.has_value());
   const QByteArray tabs14(14, '\t');
-  EXPECT_EQ(*bytes, "a\tb\t" + tabs14 + "\r\n" + QByteArray(16, '\t') + "\r\n" +
-                        "\xD2\xE5\xF1\xF2\t\tx\t" + QByteArray(13, '\t') + "\r\n");
+  // No results: the headings and the line of the empty row.
+  EXPECT_EQ(*empty, "a\tb\t" + tabs14 + "\r\n" + QByteArray(16, '\t') + "\r\n");
+
+  Result r;
+  r.utcMs = QDateTime(QDate(2026, 12, 6), QTime(17, 5, 12)).toMSecsSinceEpoch();
+  r.utcOffset = QDateTime(QDate(2026, 12, 6), QTime(17, 5, 12)).offsetFromUtc();
+  r.values = {185, 6.1, 42, 118, 3, 0, 32768, 10.95, 121, 8.72, 1.41, 24};
+  log_.append(r);
+  EXPECT_EQ(tableFileBytes(log_)->split('\n').at(1),
+            "0\t06.12.2026\t17:05:12\t185\t6,1\t42\t118\t3\t0\t\xEF\xE5\xF0\xE5\xE3.\t10,95\t121\t8,72\t"
+            "1,41\t24\tOk'\t\r");
 }
 
 TEST_F(TableFilesTest, TextWithoutAWindows1251FormIsRefusedAndTheOldFileStays) {
-  const QString path = Path(QStringLiteral("t.kvx"));
-  ASSERT_TRUE(WriteAll(path, "old"));
-  table_.SetCell(15, 1, QStringLiteral(u"中"));
+  const QString file = path(QStringLiteral("t.kvx"));
+  ASSERT_TRUE(writeAll(file, "old"));
+  // A locale that writes its dates in digits the code page does not have.
+  seams::setLocale(QLocale(QLocale::Arabic, QLocale::Egypt));
+  log_.append(Result{});
   QString error;
-  EXPECT_FALSE(TableFileBytes(table_, &error).has_value());
+  EXPECT_FALSE(tableFileBytes(log_, &error).has_value());
   EXPECT_FALSE(error.isEmpty());
-  EXPECT_FALSE(WriteTableFile(table_, path));
-  EXPECT_EQ(ReadAll(path), QByteArray("old"));
+  EXPECT_FALSE(writeTableFile(log_, file));
+  EXPECT_EQ(readAll(file), QByteArray("old"));
 }
 
 TEST_F(TableFilesTest, EveryByteOfTheCodePageReadsBackAndIsWrittenUnchanged) {
@@ -111,14 +121,14 @@ TEST_F(TableFilesTest, EveryByteOfTheCodePageReadsBackAndIsWrittenUnchanged) {
   QByteArray all;
   for (int b = 1; b < 256; ++b)
     if (b != '\t' && b != '\r' && b != '\n') all += char(b);
-  const QByteArray file = Line({all}) + NumericLine(0, "1") + Line({"0", "d", "t", "1", "2", "3", "4", "5",
+  const QByteArray file = line({all}) + numericLine(0, "1") + line({"0", "d", "t", "1", "2", "3", "4", "5",
                                                                      "6", "7", "8", "9", "10", "11", "12", all});
-  const TableLoadResult r = Load(file);
+  const TableLoadResult r = load(file);
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.linesLoaded, 3);
-  EXPECT_EQ(table_.Cells(0, 0).at(0), QChar(0x01));
-  EXPECT_TRUE(table_.Cells(0, 0).contains(QStringLiteral(u"АБВ")));
-  const auto bytes = TableFileBytes(table_);
+  EXPECT_EQ(cell(0, 0).at(0), QChar(0x01));
+  EXPECT_TRUE(cell(0, 0).contains(QStringLiteral(u"АБВ")));
+  const auto bytes = tableFileBytes(log_);
   ASSERT_TRUE(bytes.has_value());
   EXPECT_EQ(*bytes, file);
 }
@@ -130,81 +140,73 @@ TEST_F(TableFilesTest, FieldsAreRunsEndedByTabsAndOnlySixteenAreKept) {
   for (int i = 1; i < 17; ++i) first += "\th" + QByteArray::number(i);
   first += "\ttail\n";
   const QByteArray last = "1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\t14\t15\t16\t17\tend";
-  const TableLoadResult r = Load(first + last);
+  const TableLoadResult r = load(first + last);
   EXPECT_TRUE(r.ok);
-  EXPECT_EQ(table_.RowCount(), 2);
-  EXPECT_EQ(table_.Cells(15, 0), QStringLiteral("h15"));
-  EXPECT_EQ(table_.Row(0).size(), 16);
-  EXPECT_EQ(table_.Cells(15, 1), QStringLiteral("16"));
-  ASSERT_EQ(chart_.PointCount(), 1);
-  for (int ch = 0; ch < 12; ++ch) EXPECT_EQ(chart_.StoredValue(ch, 0), ch + 4) << ch;
+  EXPECT_EQ(log_.count(), 1);
+  EXPECT_EQ(cell(15, 0), QStringLiteral("h15"));
+  EXPECT_EQ(cell(15, 1), QStringLiteral("16"));
+  for (int ch = 0; ch < 12; ++ch) EXPECT_EQ(log_.plottedValue(0, ch), ch + 4) << ch;
   // Written back: 16 cells, the 17th field and the tails gone.
-  EXPECT_EQ(TableFileBytes(table_)->split('\n').at(0), "h0\th1\th2\th3\th4\th5\th6\th7\th8\th9\th10\th11\th12\th13\th14\th15\t\r");
+  EXPECT_EQ(tableFileBytes(log_)->split('\n').at(0), "h0\th1\th2\th3\th4\th5\th6\th7\th8\th9\th10\th11\th12\th13\th14\th15\t\r");
 }
 
 TEST_F(TableFilesTest, ColumnsThreeToFourteenGoToTheCurvesInChannelOrder) {
   QList<QByteArray> cells{"0", "d", "t"};
   for (int i = 0; i < 12; ++i) cells << QByteArray::number(100 + i) + ",5";
   cells << "E0012";
-  const TableLoadResult r = Load(Line({"h"}) + Line(cells));
+  const TableLoadResult r = load(line({"h"}) + line(cells));
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.pointsLoaded, 1);
   // Tg O2 CO NO NO2 SO2 H2S CO2 NOx Qa Alf Ta
-  for (int ch = 0; ch < 12; ++ch) EXPECT_DOUBLE_EQ(chart_.StoredValue(ch, 0), 100.5 + ch);
+  for (int ch = 0; ch < 12; ++ch) EXPECT_DOUBLE_EQ(log_.plottedValue(0, ch), 100.5 + ch);
 }
 
 TEST_F(TableFilesTest, ALineThatCannotBeReadLeavesNoRowAndNoPoint) {
   QList<QByteArray> bad{"2", "d", "t", "1", "2", "3", "4", "5", "6,7.1", "7", "8", "9", "10", "11", "12", "Ok'"};
   const TableLoadResult r =
-      Load(Line({"h"}) + NumericLine(0, "1") + NumericLine(1, "2") + Line(bad) + NumericLine(3, "4"));
+      load(line({"h"}) + numericLine(0, "1") + numericLine(1, "2") + line(bad) + numericLine(3, "4"));
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.linesLoaded, 3);
-  EXPECT_EQ(table_.RowCount(), 3);
-  EXPECT_EQ(table_.Cells(0, 2), QStringLiteral("1"));
-  for (int ch = 0; ch < 12; ++ch) EXPECT_EQ(chart_.StoredValue(ch, 1), 2);
-  EXPECT_EQ(chart_.PointCount(), 2);
-  // Every curve holds the same number of points, however far the bad line got.
-  for (int ch = 0; ch < 12; ++ch) EXPECT_EQ(chart_.Series[ch]->Count(), 2) << ch;
+  ASSERT_EQ(log_.count(), 2);
+  EXPECT_EQ(cell(0, 2), QStringLiteral("1"));
+  for (int ch = 0; ch < 12; ++ch) EXPECT_EQ(log_.plottedValue(1, ch), 2);
 }
 
 TEST_F(TableFilesTest, LinesCutByTheReadChunksAreJoined) {
   // Well over one read chunk, with lines of uneven length.
-  QByteArray file = Line({"h"});
+  QByteArray file = line({"h"});
   const int rows = 12000;
-  for (int i = 0; i < rows; ++i) file += NumericLine(i, QByteArray::number(i % 977) + "," + QByteArray::number(i % 7));
+  for (int i = 0; i < rows; ++i) file += numericLine(i, QByteArray::number(i % 977) + "," + QByteArray::number(i % 7));
   ASSERT_GT(file.size(), 1 << 20);
-  const TableLoadResult r = Load(file);
+  const TableLoadResult r = load(file);
   EXPECT_TRUE(r.ok);
-  ASSERT_EQ(chart_.PointCount(), rows);
+  ASSERT_EQ(log_.count(), rows);
   for (int i = 0; i < rows; ++i) {
-    ASSERT_DOUBLE_EQ(chart_.StoredValue(11, i), (i % 977) + (i % 7) / 10.0) << i;
-    ASSERT_EQ(table_.Cells(0, i + 1), QString::number(i)) << i;
+    ASSERT_DOUBLE_EQ(log_.plottedValue(i, channel::Ta), (i % 977) + (i % 7) / 10.0) << i;
+    ASSERT_EQ(cell(0, i + 1), QString::number(i)) << i;
   }
-  EXPECT_EQ(*TableFileBytes(table_), file);
+  EXPECT_EQ(*tableFileBytes(log_), file);
 }
 
-TEST_F(TableFilesTest, ALoadAnnouncesItselfToViewsOnceNotRowByRow) {
-  int resets = 0, inserts = 0, changes = 0;
-  QObject::connect(&table_, &QAbstractItemModel::modelReset, [&] { ++resets; });
-  QObject::connect(&table_, &QAbstractItemModel::rowsInserted, [&] { ++inserts; });
-  QObject::connect(&table_, &QAbstractItemModel::dataChanged, [&] { ++changes; });
-  QByteArray file = Line({"h"});
-  for (int i = 0; i < 100; ++i) file += NumericLine(i, "1");
-  EXPECT_TRUE(Load(file).ok);
-  EXPECT_EQ(table_.RowCount(), 101);
+TEST_F(TableFilesTest, ALoadAnnouncesItselfOnceNotRowByRow) {
+  int resets = 0, appends = 0;
+  QObject::connect(&log_, &ResultsLog::reset, [&] { ++resets; });
+  QObject::connect(&log_, &ResultsLog::rowsAppended, [&] { ++appends; });
+  QByteArray file = line({"h"});
+  for (int i = 0; i < 100; ++i) file += numericLine(i, "1");
+  EXPECT_TRUE(load(file).ok);
+  EXPECT_EQ(log_.count(), 100);
   EXPECT_EQ(resets, 1);
-  EXPECT_EQ(inserts, 0);
-  EXPECT_EQ(changes, 0);
+  EXPECT_EQ(appends, 0);
 }
 
 TEST_F(TableFilesTest, AMissingFileFailsAndLeavesTheClearedTable) {
-  table_.SetCell(0, 0, QStringLiteral(u"Номер"));
-  const TableLoadResult r = LoadTableFile(Path(QStringLiteral("missing.kvx")), table_, chart_);
+  log_.append(Result{});
+  const TableLoadResult r = loadTableFile(path(QStringLiteral("missing.kvx")), log_);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.linesLoaded, 0);
-  EXPECT_EQ(table_.RowCount(), 2);
-  EXPECT_EQ(table_.Cells(0, 0), QStringLiteral(u"Номер"));
-  EXPECT_EQ(chart_.PointCount(), 0);
+  EXPECT_TRUE(log_.isEmpty());
+  EXPECT_EQ(cell(0, 0), QStringLiteral(u"Номер"));
 }
 
 }  // namespace

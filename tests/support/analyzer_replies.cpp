@@ -2,14 +2,14 @@
 
 #include "device/modbus_rtu.h"
 
-Frame WithCrc(Frame body) {
-  const uint16_t crc = ModbusCrc(body.data(), int32_t(body.size()));
+Frame withCrc(Frame body) {
+  const uint16_t crc = modbusCrc(body.data(), int32_t(body.size()));
   body.push_back(uint8_t(crc & 0xFF));
   body.push_back(uint8_t(crc >> 8));
   return body;
 }
 
-Frame StatusReply(uint8_t address, const StatusRegisters& r) {
+Frame statusReply(uint8_t address, const StatusRegisters& r) {
   Frame f{address, 0x04, 28};
   const auto word = [&f](uint16_t w) {
     f.push_back(uint8_t(w >> 8));
@@ -30,16 +30,16 @@ Frame StatusReply(uint8_t address, const StatusRegisters& r) {
   f.push_back(r.serviceDay);
   word(r.serviceYear);
   word(r.runningHours);
-  return WithCrc(f);
+  return withCrc(f);
 }
 
-Frame StatusReply(uint8_t address, uint8_t state, uint16_t faults) {
+Frame statusReply(uint8_t address, uint8_t state, uint16_t faults) {
   StatusRegisters r;
   r.state = state;
   r.faults = faults;
-  return StatusReply(address, r);
+  return statusReply(address, r);
 }
 
-Frame CommandEcho(uint8_t address, uint8_t value) {
-  return WithCrc({address, 0x06, 0x00, 0x00, 0x00, value});
+Frame commandEcho(uint8_t address, uint8_t value) {
+  return withCrc({address, 0x06, 0x00, 0x00, 0x00, value});
 }

@@ -8,7 +8,7 @@
 using Frame = std::vector<uint8_t>;
 
 // Appends the CRC (low byte first) to `body`.
-Frame WithCrc(Frame body);
+Frame withCrc(Frame body);
 
 // The 14 input registers of a status reply.
 struct StatusRegisters {
@@ -30,7 +30,7 @@ struct StatusRegisters {
 };
 
 // A whole 33-byte status reply (function 4, byte count 28).
-Frame StatusReply(uint8_t address, const StatusRegisters& regs);
-Frame StatusReply(uint8_t address, uint8_t state, uint16_t faults = 0);
+Frame statusReply(uint8_t address, const StatusRegisters& regs);
+Frame statusReply(uint8_t address, uint8_t state, uint16_t faults = 0);
 // The echo of a write of `value` to register 0 (function 6).
-Frame CommandEcho(uint8_t address, uint8_t value);
+Frame commandEcho(uint8_t address, uint8_t value);

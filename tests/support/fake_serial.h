@@ -28,16 +28,14 @@ struct FakeSerialLine {
   bool refuseStatus = false;     // the current line settings cannot be read
   bool refuseSettings = false;   // the driver refuses the line settings
   bool broken = false;           // failed after opening (cable pulled)
-  uint32_t modemLines = 0;       // kModem* bits
-  int64_t bytesToWrite = 0;      // bytes of the last write not yet on the line
   std::deque<uint8_t> incoming;  // bytes waiting to be read; a purge discards them
   int readCalls = 0;             // Read calls while open
 
-  void Queue(const std::vector<uint8_t>& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
+  void queue(const std::vector<uint8_t>& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
   // The last frame written, or an empty one.
-  std::vector<uint8_t> LastWrite() const { return writes.empty() ? std::vector<uint8_t>{} : writes.back(); }
+  std::vector<uint8_t> lastWrite() const { return writes.empty() ? std::vector<uint8_t>{} : writes.back(); }
 };
 
-// Makes every TIOPort created from now on use `line` (until ClearFakeSerial).
-void InstallFakeSerial(FakeSerialLine& line);
-void ClearFakeSerial();
+// Makes every serial port opened from now on use `line` (until clearFakeSerial).
+void installFakeSerial(FakeSerialLine& line);
+void clearFakeSerial();

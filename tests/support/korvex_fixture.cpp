@@ -3,20 +3,19 @@
 #include <QDialog>
 #include <QDir>
 
-#include "app/Korvex_ModbusRTU_MainChat.h"
-#include "app/message_timer.h"
 #include "device/fuel_table.h"
 #include "storage/settings_files.h"
+#include "storage/settings_records.h"
 
 void KorvexFixture::SetUp() {
   ASSERT_TRUE(dir_.isValid());
   exePath_ = QDir(dir_.path()).filePath(QStringLiteral("korvex"));
-  seams::SetExecutablePath(exePath_);
-  seams::SetLocale(QLocale(QLocale::Russian, QLocale::Russia));
+  seams::setExecutablePath(exePath_);
+  seams::setLocale(QLocale(QLocale::Russian, QLocale::Russia));
   now_ = QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0));
-  seams::SetClock([this] { return now_; });
-  seams::SetMessageHandler([this](const seams::MessageRequest& r) {
-    messages_.push_back({r.icon, r.title, r.text, Form1 && Form1->Timer1->Enabled()});
+  seams::setClock([this] { return now_; });
+  seams::setMessageHandler([this](const seams::MessageRequest& r) {
+    messages_.push_back({r.icon, r.title, r.text, session_ && session_->pollTimer()->isEnabled()});
     if (!answers_.empty()) {
       const seams::MsgResult a = answers_.front();
       answers_.pop_front();
@@ -24,67 +23,90 @@ void KorvexFixture::SetUp() {
     }
     return r.buttons == seams::MsgButtons::Ok ? seams::MsgResult::Ok : seams::MsgResult::Yes;
   });
-  seams::SetBeepHandler([this] { ++beeps_; });
-  seams::SetFileDialogHandler([this](const seams::FileDialogRequest& r) {
+  seams::setBeepHandler([this] { ++beeps_; });
+  seams::setFileDialogHandler([this](const seams::FileDialogRequest& r) {
     fileDialogs_.push_back(r);
     return fileDialog_ ? fileDialog_(r) : QString();
   });
-  seams::SetFontDialogHandler([this](const seams::FontDialogRequest& r) -> std::optional<QFont> {
+  seams::setFontDialogHandler([this](const seams::FontDialogRequest& r) -> std::optional<QFont> {
     fontDialogs_.push_back(r);
     if (fontDialog_) return fontDialog_(r);
     return std::nullopt;
   });
-  seams::SetModalHandler([this](QDialog* d) { return modal_ ? modal_(d) : int(QDialog::Rejected); });
-  InstallFakeSerial(serial_);
-  FuelTableReset();
-  ProgramSettings = TProgramSettings{};
-  DeviceRecord = TDeviceRecord{};
+  seams::setModalHandler([this](QDialog* d) { return modal_ ? modal_(d) : int(QDialog::Rejected); });
+  installFakeSerial(serial_);
+  resetFuelTable();
+  programSettings = ProgramSettings{};
+  deviceRecord = DeviceRecord{};
 }
 
 void KorvexFixture::TearDown() {
-  DestroyForms();
-  ClearFakeSerial();
-  seams::ResetAll();
+  stopProgram();
+  clearFakeSerial();
+  seams::resetAll();
 }
 
-QString KorvexFixture::InDir(const QString& name) const { return QDir(dir_.path()).filePath(name); }
-
-void KorvexFixture::WriteDefaultSettings(const QString& portName) {
-  ProgramSettings = TProgramSettings{};
-  DeviceRecord = TDeviceRecord{};
-  DeviceRecord.DeviceSlot = 1;
-  SettingsLoad();  // computes the paths; the files do not exist yet
-  DeviceRecord.DeviceSlot = 1;
-  SettingsReset();
-  SetShortString(ProgramSettings.PortName, portName);
-  ASSERT_TRUE(SettingsSave());
-  ProgramSettings = TProgramSettings{};
-  DeviceRecord = TDeviceRecord{};
+void KorvexFixture::stopProgram() {
+  window_.reset();
+  session_.reset();
 }
 
-TForm1* KorvexFixture::StartProgram() {
-  CreateForms();
-  return Form1;
+QString KorvexFixture::inDir(const QString& name) const { return QDir(dir_.path()).filePath(name); }
+
+void KorvexFixture::writeDefaultSettings(const QString& portName) {
+  programSettings = ProgramSettings{};
+  deviceRecord = DeviceRecord{};
+  deviceRecord.deviceSlot = 1;
+  loadSettings();  // computes the paths; the files do not exist yet
+  deviceRecord.deviceSlot = 1;
+  resetSettings();
+  setShortString(programSettings.portName, portName);
+  ASSERT_TRUE(saveSettings());
+  programSettings = ProgramSettings{};
+  deviceRecord = DeviceRecord{};
 }
 
-void KorvexFixture::StartWithDefaults() {
-  WriteDefaultSettings();
-  StartProgram();
-  ASSERT_TRUE(TakeMessages().empty());
+MainWindow* KorvexFixture::startProgram() {
+  session_ = std::make_unique<Session>();
+  window_ = std::make_unique<MainWindow>(*session_);
+  return window_.get();
 }
 
-void KorvexFixture::Arrive(const Frame& bytes) {
-  for (uint8_t b : bytes) Form1->Recieve(Form1->ComPort, b, false);
+void KorvexFixture::startWithDefaults() {
+  writeDefaultSettings();
+  startProgram();
+  ASSERT_TRUE(takeMessages().empty());
 }
 
-void KorvexFixture::Tick() { Form1->Timer1Timer(); }
-
-void KorvexFixture::TickWith(const Frame& reply) {
-  Arrive(reply);
-  Tick();
+QString KorvexFixture::cell(int column, int gridRow) const {
+  if (gridRow == 0) return session_->results().header(column);
+  return session_->results().cell(gridRow - 1, column);
 }
 
-std::vector<RecordedMessage> KorvexFixture::TakeMessages() {
+int KorvexFixture::gridRows() const { return 1 + std::max(session_->results().count(), 1); }
+
+void KorvexFixture::arrive(const Frame& bytes) {
+  session_->link().receive(bytes.data(), int(bytes.size()));
+}
+
+void KorvexFixture::tick() { session_->pollTimer()->fire(); }
+
+void KorvexFixture::tickWith(const Frame& reply) {
+  arrive(reply);
+  tick();
+}
+
+void KorvexFixture::addResult(const Measurement& m, int seconds) {
+  const QDateTime at = now_.addSecs(seconds);
+  Result r;
+  r.utcMs = at.toMSecsSinceEpoch();
+  r.utcOffset = at.offsetFromUtc();
+  r.faultBits = m.faultBits;
+  r.values = m.values;
+  session_->results().append(r);
+}
+
+std::vector<RecordedMessage> KorvexFixture::takeMessages() {
   std::vector<RecordedMessage> out;
   out.swap(messages_);
   return out;

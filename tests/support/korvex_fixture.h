@@ -1,8 +1,9 @@
 #pragma once
-// The fixture of every test that runs the program's windows: a temporary
-// directory in place of the executable's, a clock the test sets, message
-// boxes, file and font dialogs answered from a script, a scripted serial line, and
-// the program-wide records put back to the state of a fresh start.
+// The fixture of every test that runs the program: a temporary directory in
+// place of the executable's, a clock the test sets, message boxes, file and
+// font dialogs answered from a script, a scripted serial line, the records
+// put back to the state of a fresh start, and the program's session and main
+// window as the entry creates them.
 
 #include <gtest/gtest.h>
 
@@ -11,19 +12,25 @@
 #include <QTemporaryDir>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
-#include "app/platform_seams.h"
+#include "acquisition/poll_cycle.h"
+#include "app/main_window.h"
+#include "app/session.h"
+#include "data/results_log.h"
+#include "platform/seams.h"
+#include "platform/timer.h"
+#include "storage/settings_records.h"
 #include "support/analyzer_replies.h"
 #include "support/fake_serial.h"
-
-class TForm1;
+#include "view/trend_chart.h"
 
 struct RecordedMessage {
   seams::MsgIcon icon;
   QString title;
   QString text;
-  bool timer1Enabled = false;  // the poll timer's state while the box was open
+  bool pollTimerOn = false;  // the poll timer's state while the box was open
 };
 
 class KorvexFixture : public ::testing::Test {
@@ -32,28 +39,51 @@ class KorvexFixture : public ::testing::Test {
   void TearDown() override;
 
   // Path of a file in the program's directory.
-  QString InDir(const QString& name) const;
+  QString inDir(const QString& name) const;
   // Writes valid default settings files, so that start-up shows no box.
-  void WriteDefaultSettings(const QString& portName = QStringLiteral("COM2"));
-  // Creates the five windows as the program's entry does (runs FormCreate).
-  TForm1* StartProgram();
+  void writeDefaultSettings(const QString& portName = QStringLiteral("COM2"));
+  // Creates the session and the main window as the program's entry does.
+  MainWindow* startProgram();
   // Default settings files, then the program; start-up shows no box.
-  void StartWithDefaults();
+  void startWithDefaults();
+  // Closes the program as exit does after the close query.
+  void stopProgram();
+
+  Session& session() const { return *session_; }
+  MainWindow& window() const { return *window_; }
+  PollCycle& poll() const { return session_->pollCycle(); }
+  ResultsLog& results() const { return session_->results(); }
+  Timer* pollTimer() const { return session_->pollTimer(); }
+  // A control of the main window (or of `in`) by its name.
+  template <class T = QWidget>
+  T* find(const char* name, const QObject* in = nullptr) const {
+    T* found = (in ? in : static_cast<const QObject*>(window_.get()))->findChild<T*>(QLatin1String(name));
+    if (!found) ADD_FAILURE() << "no control " << name;
+    return found;
+  }
+  TrendChart* chart() const { return find<TrendChart>("Chart1"); }
+
+  // The results table as the grid it is drawn as: row 0 the headings, rows
+  // 1.. the results (one empty row when there are none).
+  QString cell(int column, int gridRow) const;
+  int gridRows() const;
 
   // Clock.
-  void SetNow(const QDateTime& now) { now_ = now; }
-  void Advance(int seconds) { now_ = now_.addSecs(seconds); }
-  QDateTime Now() const { return now_; }
+  void setNow(const QDateTime& now) { now_ = now; }
+  void advance(int seconds) { now_ = now_.addSecs(seconds); }
+  QDateTime now() const { return now_; }
 
   // Bytes that arrive from the analyzer before the next tick.
-  void Arrive(const Frame& bytes);
+  void arrive(const Frame& bytes);
   // One tick of the poll cycle.
-  void Tick();
+  void tick();
   // Arrive, then tick.
-  void TickWith(const Frame& reply);
+  void tickWith(const Frame& reply);
+  // A result taken at the fixture's clock (plus `seconds`), as the poll cycle hands it over.
+  void addResult(const Measurement& m, int seconds = 0);
 
   // Messages shown since the last call (or since SetUp).
-  std::vector<RecordedMessage> TakeMessages();
+  std::vector<RecordedMessage> takeMessages();
 
   QTemporaryDir dir_;
   QString exePath_;
@@ -68,4 +98,6 @@ class KorvexFixture : public ::testing::Test {
   std::vector<seams::FontDialogRequest> fontDialogs_;
   std::function<int(QDialog*)> modal_;  // empty: rejected at once
   FakeSerialLine serial_;
+  std::unique_ptr<Session> session_;
+  std::unique_ptr<MainWindow> window_;
 };

@@ -1,12 +1,12 @@
 #include "support/scripted_analyzer.h"
 
-Frame ScriptedAnalyzer::Answer(const std::vector<uint8_t>& request) {
+Frame ScriptedAnalyzer::answer(const std::vector<uint8_t>& request) {
   if (request.size() != 8 || request[0] != address_) return {};
   if (request[1] == 0x04) {
-    Step();
+    step();
     StatusRegisters r = registers;
     r.state = state_;
-    return StatusReply(address_, r);
+    return statusReply(address_, r);
   }
   if (request[1] != 0x06) return {};
   switch (request[5]) {
@@ -27,10 +27,10 @@ Frame ScriptedAnalyzer::Answer(const std::vector<uint8_t>& request) {
     default:
       break;
   }
-  return CommandEcho(address_, request[5]);
+  return commandEcho(address_, request[5]);
 }
 
-void ScriptedAnalyzer::Step() {
+void ScriptedAnalyzer::step() {
   ++ticks_;
   switch (state_) {
     case 1:

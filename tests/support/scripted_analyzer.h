@@ -23,11 +23,11 @@ class ScriptedAnalyzer {
   StatusRegisters registers;  // the readings it reports (state is its own)
 
   // The reply to `request`; an empty frame for anything it does not answer.
-  Frame Answer(const std::vector<uint8_t>& request);
-  uint8_t State() const { return state_; }
+  Frame answer(const std::vector<uint8_t>& request);
+  uint8_t state() const { return state_; }
 
  private:
-  void Step();
+  void step();
 
   uint8_t address_;
   uint8_t state_ = 0;

@@ -8,13 +8,13 @@
 namespace test_files {
 
 // The file's bytes; empty when it cannot be read.
-inline QByteArray ReadAll(const QString& path) {
+inline QByteArray readAll(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Replaces the file with `bytes`; false when that failed.
-inline bool WriteAll(const QString& path, const QByteArray& bytes) {
+inline bool writeAll(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }

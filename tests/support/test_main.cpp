@@ -6,8 +6,8 @@
 #include <QApplication>
 #include <QFont>
 
-#include "app/message_timer.h"
-#include "app/platform_seams.h"
+#include "platform/timer.h"
+#include "platform/seams.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -15,6 +15,6 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                              {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-  TTimer::SetManualForTesting(true);
+  Timer::setManualForTesting(true);
   return RUN_ALL_TESTS();
 }

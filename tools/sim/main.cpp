@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/platform_seams.h"
+#include "platform/seams.h"
 #include "sim/analyzer.h"
 #include "sim/control.h"
 #include "sim/line.h"
@@ -157,58 +157,58 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 bool PrepareSettings(const QString& program, const QString& portName, int address,
                      std::string* error) {
   QString shown;
-  seams::SetExecutablePath(program);
-  seams::SetMessageHandler([&shown](const seams::MessageRequest& r) {
+  seams::setExecutablePath(program);
+  seams::setMessageHandler([&shown](const seams::MessageRequest& r) {
     shown = r.text;
     return seams::MsgResult::Ok;
   });
-  seams::SetBeepHandler([] {});
+  seams::setBeepHandler([] {});
 
   if (portName.size() > 30) {
     *error = "the port name " + portName.toStdString() +
              " is longer than the 30 characters the settings file holds";
     return false;
   }
-  ProgramSettings = TProgramSettings{};
-  DeviceRecord = TDeviceRecord{};
-  DeviceRecord.DeviceSlot = 1;
-  if (!SettingsLoad()) {
-    const bool programWhole = QFileInfo(SettingsPath()).size() >= kProgramSettingsSize;
-    const bool deviceWhole = QFileInfo(DevicePath()).size() >= kDeviceRecordSize;
+  programSettings = ProgramSettings{};
+  deviceRecord = DeviceRecord{};
+  deviceRecord.deviceSlot = 1;
+  if (!loadSettings()) {
+    const bool programWhole = QFileInfo(settingsPath()).size() >= kProgramSettingsSize;
+    const bool deviceWhole = QFileInfo(devicePath()).size() >= kDeviceRecordSize;
     if (!programWhole) {
-      DeviceRecord = TDeviceRecord{};
-      DeviceRecord.DeviceSlot = 1;
-      SettingsReset();
+      deviceRecord = DeviceRecord{};
+      deviceRecord.deviceSlot = 1;
+      resetSettings();
       if (deviceWhole) {
         // Keep the device file: write the program's record first, then let
         // the loader read the device record that is already there.
-        const TProgramSettings fresh = ProgramSettings;
-        if (!WriteFileAtomically(SettingsPath(),
+        const ProgramSettings fresh = programSettings;
+        if (!writeFileAtomically(settingsPath(),
                                  QByteArray(reinterpret_cast<const char*>(&fresh), sizeof fresh))) {
-          *error = "cannot write " + SettingsPath().toStdString();
+          *error = "cannot write " + settingsPath().toStdString();
           return false;
         }
-        if (!SettingsLoad()) {
-          DeviceRecord = TDeviceRecord{};
-          DeviceRecord.DeviceSlot = 1;
-          SettingsReset();
-          ProgramSettings = fresh;
+        if (!loadSettings()) {
+          deviceRecord = DeviceRecord{};
+          deviceRecord.deviceSlot = 1;
+          resetSettings();
+          programSettings = fresh;
         }
       }
     } else {
-      const TProgramSettings loaded = ProgramSettings;
-      DeviceRecord = TDeviceRecord{};
-      DeviceRecord.DeviceSlot = 1;
-      SettingsReset();
-      ProgramSettings = loaded;
+      const ProgramSettings loaded = programSettings;
+      deviceRecord = DeviceRecord{};
+      deviceRecord.deviceSlot = 1;
+      resetSettings();
+      programSettings = loaded;
     }
   }
-  if (!SetShortString(ProgramSettings.PortName, portName)) {
+  if (!setShortString(programSettings.portName, portName)) {
     *error = "the port name " + portName.toStdString() + " cannot be stored in Windows-1251";
     return false;
   }
-  ProgramSettings.NetAddress = uint8_t(address);
-  if (!SettingsSave()) {
+  programSettings.netAddress = uint8_t(address);
+  if (!saveSettings()) {
     *error = "cannot write the settings files (" + shown.simplified().toStdString() + ")";
     return false;
   }

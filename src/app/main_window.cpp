@@ -1,0 +1,627 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QProgressBar>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "acquisition/state_texts.h"
+#include "app/session.h"
+#include "data/value_format.h"
+#include "device/fuel_table.h"
+#include "dialogs/about_box.h"
+#include "dialogs/fuel_dialog.h"
+#include "dialogs/options_dialog.h"
+#include "dialogs/view_dialog.h"
+#include "platform/glyphs.h"
+#include "platform/seams.h"
+#include "platform/timer.h"
+#include "print/chart_print.h"
+#include "print/printer_setup.h"
+#include "print/table_protocol.h"
+#include "storage/settings_files.h"
+#include "storage/settings_records.h"
+#include "storage/table_files.h"
+#include "view/results_table_model.h"
+#include "view/trend_chart.h"
+
+namespace {
+
+const int kGridColumnWidths[kResultColumnCount] = {48, 66, 53, 46, 45, 48, 48, 50,
+                                                   50, 50, 45, 50, 44, 38, 38, 38};
+const QString kDataFileFilter = QStringLiteral(u"Файлы данных KVX(*.kvx)|*.kvx");
+const QString kNotSavedQuestion = QStringLiteral(u"Данные не записаны! Сохранить?");
+
+QToolButton* pictureButton(QWidget* parent, const QIcon& icon, const QSize& size, const QString& tip) {
+  auto* b = new QToolButton(parent);
+  b->setIcon(icon);
+  b->setIconSize(QSize(size.width() - 10, size.height() - 10).expandedTo(QSize(16, 16)));
+  b->setFixedSize(size);
+  b->setToolTip(tip);
+  b->setAccessibleName(tip);
+  return b;
+}
+
+QColor fromColorRef(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+
+}  // namespace
+
+MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent), session_(session) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("ModbusRTU"));
+  setWindowIcon(glyphs::windowIcon(glyphs::Window::Main));
+  buildLayout();
+  buildMenu();
+  connectSession();
+  startUp();
+  // The other windows, created once and kept until exit.
+  aboutBox_ = new AboutBox(this);
+  fuelDialog_ = new FuelDialog(this);
+  viewDialog_ = new ViewDialog(this);
+  optionsDialog_ = new OptionsDialog(this);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildLayout() {
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+  auto* outer = new QVBoxLayout(central);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+  auto* top = new QHBoxLayout;
+  top->setContentsMargins(0, 0, 0, 0);
+  top->setSpacing(0);
+  outer->addLayout(top, 1);
+
+  // Left column: the measurement controls, the state, the chart pad.
+  auto* leftPanel = new QWidget(central);
+  leftPanel->setObjectName(QStringLiteral("Panel1"));
+  leftPanel->setFixedWidth(133);
+  auto* left = new QVBoxLayout(leftPanel);
+  left->setContentsMargins(0, 0, 0, 0);
+  left->setSpacing(0);
+  top->addWidget(leftPanel);
+
+  auto* modes = new QWidget(leftPanel);
+  modes->setFixedSize(133, 290);
+  left->addWidget(modes);
+  left->addStretch(1);
+
+  auto* heading = new QLabel(QStringLiteral(u"ИЗМЕРЕНИЕ"), modes);
+  heading->setObjectName(QStringLiteral("PanelIzm"));
+  heading->setGeometry(1, 1, 131, 22);
+  heading->setAlignment(Qt::AlignCenter);
+  heading->setFrameShape(QFrame::Panel);
+  heading->setFrameShadow(QFrame::Raised);
+  QFont bold = heading->font();
+  bold.setBold(true);
+  heading->setFont(bold);
+
+  struct ModeRow {
+    QToolButton** button;
+    QToolButton** lamp;
+    const char* buttonName;
+    const char* labelName;
+    const char* lampName;
+    glyphs::Mode glyph;
+    QString text;
+    QString tip;
+    QString lampTip;
+    int height;
+  };
+  const ModeRow rows[4] = {
+      {&cyclicButton_, &cyclicLamp_, "BitBtnCikl", "Label1", "SpeedButtonLedCikl", glyphs::Mode::Cyclic,
+       QStringLiteral(u"Циклически"), QStringLiteral(u"Запустить циклическое измерение"),
+       QStringLiteral(u"Горит, пока выбрано циклическое измерение"), 37},
+      {&singleButton_, &singleLamp_, "BitBtnOdnokr", "Label2", "SpeedButtonLedOdnok", glyphs::Mode::Single,
+       QStringLiteral(u"Однократно"), QStringLiteral(u"Запустить однократное измерение"),
+       QStringLiteral(u"Горит, пока выбрано однократное измерение"), 37},
+      {&continuousButton_, &continuousLamp_, "BitBtnPost", "Label3", "SpeedButtonLedConst",
+       glyphs::Mode::Continuous, QStringLiteral(u"Постоянно"), QStringLiteral(u"Запустить непрерывное измерение"),
+       QStringLiteral(u"Горит, пока выбрано непрерывное измерение"), 41},
+      {&stopButton_, &stopLamp_, "BitBtnStop", "Label4", "SpeedButtonStop", glyphs::Mode::Stop,
+       QStringLiteral(u"Стоп"), QStringLiteral(u"Остановить измерение"),
+       QStringLiteral(u"Горит после остановки измерения"), 37},
+  };
+  const QIcon lamp = glyphs::lampIcon();
+  int y = 28;
+  for (const ModeRow& row : rows) {
+    QToolButton* b = pictureButton(modes, glyphs::modeIcon(row.glyph), QSize(41, row.height), row.tip);
+    b->setObjectName(QLatin1String(row.buttonName));
+    b->move(4, y);
+    b->setIconSize(QSize(28, 28));
+    b->setEnabled(false);
+    *row.button = b;
+    auto* label = new QLabel(row.text, modes);
+    label->setObjectName(QLatin1String(row.labelName));
+    label->setGeometry(50, y + 2, 82, 16);
+    auto* led = new QToolButton(modes);
+    led->setObjectName(QLatin1String(row.lampName));
+    led->setGeometry(70, y + 19, 16, 17);
+    led->setAutoRaise(true);
+    led->setIcon(lamp);
+    led->setIconSize(QSize(16, 16));
+    led->setEnabled(false);
+    led->setFocusPolicy(Qt::NoFocus);
+    led->setToolTip(row.lampTip);
+    led->setAccessibleName(row.lampTip);
+    *row.lamp = led;
+    y += row.height + 6;
+  }
+
+  stateLabel_ = new QLabel(QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН "), modes);
+  stateLabel_->setObjectName(QStringLiteral("LabelMode"));
+  stateLabel_->setGeometry(2, y + 2, 128, 61);
+  stateLabel_->setAlignment(Qt::AlignCenter);
+  stateLabel_->setWordWrap(true);
+  stateLabel_->setAutoFillBackground(true);
+  QFont small = stateLabel_->font();
+  small.setPointSize(6);
+  stateLabel_->setFont(small);
+  stateLabel_->setToolTip(QStringLiteral(u"Состояние газоанализатора"));
+
+  progressBar_ = new QProgressBar(modes);
+  progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+  progressBar_->setGeometry(8, y + 67, 116, 14);
+  progressBar_->setRange(0, 100);
+  progressBar_->setTextVisible(false);
+  progressBar_->setVisible(false);
+
+  // Chart pad, three by three.
+  auto* pad = new QWidget(leftPanel);
+  pad->setObjectName(QStringLiteral("Panel3"));
+  pad->setFixedSize(133, 125);
+  left->addWidget(pad);
+  auto* padLayout = new QGridLayout(pad);
+  padLayout->setContentsMargins(12, 8, 12, 8);
+  padLayout->setSpacing(4);
+  struct PadButton {
+    QToolButton** button;
+    const char* name;
+    glyphs::Pad glyph;
+    QString tip;
+    int row, col;
+  };
+  const PadButton padButtons[9] = {
+      {&zoomOutButton_, "BitBtn2", glyphs::Pad::ZoomOut, QStringLiteral(u"Уменьшить масштаб графика"), 0, 0},
+      {&scrollDownButton_, "SpeedButton2", glyphs::Pad::ScrollDown,
+       QStringLiteral(u"Сдвинуть график к меньшим значениям"), 0, 1},
+      {&zoomInButton_, "BitBtn1", glyphs::Pad::ZoomIn, QStringLiteral(u"Увеличить масштаб графика"), 0, 2},
+      {&scrollLaterButton_, "SpeedButton1", glyphs::Pad::ScrollRight,
+       QStringLiteral(u"Сдвинуть график к более поздним точкам"), 1, 0},
+      {&resetZoomButton_, "BitBtn3", glyphs::Pad::Reset,
+       QStringLiteral(u"Отменить масштаб и сдвиг (двойной щелчок по графику)"), 1, 1},
+      {&scrollEarlierButton_, "SpeedButton4", glyphs::Pad::ScrollLeft,
+       QStringLiteral(u"Сдвинуть график к более ранним точкам"), 1, 2},
+      {&clearButton_, "BitBtn5", glyphs::Pad::Clear, QStringLiteral(u"Очистить график и таблицу"), 2, 0},
+      {&scrollUpButton_, "SpeedButton3", glyphs::Pad::ScrollUp,
+       QStringLiteral(u"Сдвинуть график к большим значениям"), 2, 1},
+      {&followButton_, "BitBtn4", glyphs::Pad::Follow, QStringLiteral(u"Следить за последними точками"), 2, 2},
+  };
+  for (const PadButton& p : padButtons) {
+    QToolButton* b = pictureButton(pad, glyphs::padIcon(p.glyph), QSize(33, 34), p.tip);
+    b->setObjectName(QLatin1String(p.name));
+    b->setIconSize(QSize(22, 22));
+    b->setFocusPolicy(Qt::NoFocus);
+    *p.button = b;
+    padLayout->addWidget(b, p.row, p.col);
+  }
+
+  chart_ = new TrendChart(central);
+  chart_->setObjectName(QStringLiteral("Chart1"));
+  chart_->setResultsLog(&session_.results());
+  top->addWidget(chart_, 1);
+
+  // Results table along the bottom edge.
+  model_ = new ResultsTableModel(session_.results(), this);
+  resultsView_ = new QTableView(central);
+  resultsView_->setObjectName(QStringLiteral("StringGrid1"));
+  resultsView_->setModel(model_);
+  resultsView_->setFixedHeight(85);
+  resultsView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  resultsView_->setShowGrid(true);
+  resultsView_->setFrameShape(QFrame::NoFrame);
+  resultsView_->setSelectionMode(QAbstractItemView::SingleSelection);
+  resultsView_->setToolTip(QStringLiteral(u"Таблица полученных данных от АСК ЗВ"));
+  resultsView_->setWordWrap(false);
+  resultsView_->verticalHeader()->setVisible(false);
+  // A fixed row height: sizing rows to their contents costs seconds a row at a day's size.
+  resultsView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  resultsView_->verticalHeader()->setDefaultSectionSize(20);
+  resultsView_->verticalHeader()->setMinimumSectionSize(20);
+  resultsView_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  resultsView_->horizontalHeader()->setMinimumSectionSize(10);
+  resultsView_->horizontalHeader()->setFixedHeight(20);
+  resultsView_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  resultsView_->horizontalHeader()->setHighlightSections(false);
+  for (int c = 0; c < kResultColumnCount; ++c) resultsView_->setColumnWidth(c, kGridColumnWidths[c]);
+  QPalette gridPalette = resultsView_->palette();
+  gridPalette.setColor(QPalette::Base, gridPalette.color(QPalette::Button));
+  resultsView_->setPalette(gridPalette);
+  outer->addWidget(resultsView_);
+
+  connect(cyclicButton_, &QToolButton::clicked, this, &MainWindow::onCyclicClicked);
+  connect(singleButton_, &QToolButton::clicked, this, &MainWindow::onSingleClicked);
+  connect(continuousButton_, &QToolButton::clicked, this, &MainWindow::onContinuousClicked);
+  connect(stopButton_, &QToolButton::clicked, this, &MainWindow::onStopClicked);
+  connect(scrollLaterButton_, &QToolButton::clicked, this, &MainWindow::onScrollLaterClicked);
+  connect(scrollDownButton_, &QToolButton::clicked, this, &MainWindow::onScrollDownClicked);
+  connect(scrollUpButton_, &QToolButton::clicked, this, &MainWindow::onScrollUpClicked);
+  connect(scrollEarlierButton_, &QToolButton::clicked, this, &MainWindow::onScrollEarlierClicked);
+  connect(zoomInButton_, &QToolButton::clicked, this, &MainWindow::onZoomInClicked);
+  connect(zoomOutButton_, &QToolButton::clicked, this, &MainWindow::onZoomOutClicked);
+  connect(resetZoomButton_, &QToolButton::clicked, this, &MainWindow::onResetZoomClicked);
+  connect(followButton_, &QToolButton::clicked, this, &MainWindow::onFollowClicked);
+  connect(clearButton_, &QToolButton::clicked, this, &MainWindow::onClearClicked);
+  // A zoom or scroll with the mouse can be undone with the pad.
+  connect(chart_, &TrendChart::scrolled, resetZoomButton_, [this] { resetZoomButton_->setEnabled(true); });
+  connect(chart_, &TrendChart::zoomed, resetZoomButton_, [this] { resetZoomButton_->setEnabled(true); });
+  connect(chart_, &TrendChart::doubleClicked, this, &MainWindow::onResetZoomClicked);
+
+  resize(808, 510);
+}
+
+void MainWindow::buildMenu() {
+  QMenuBar* bar = menuBar();
+  const auto named = [](auto* item, const char* name) {
+    item->setObjectName(QLatin1String(name));
+    return item;
+  };
+  QMenu* file = named(bar->addMenu(QStringLiteral(u"Файл")), "N1");
+  saveAction_ = named(file->addAction(QStringLiteral(u"Сохранить")), "N8");
+  QAction* open = named(file->addAction(QStringLiteral(u"Открыть")), "N9");
+  named(file->addSeparator(), "N11");
+  QMenu* print = named(file->addMenu(QStringLiteral(u"Печать")), "N12");
+  QAction* printChart = named(print->addAction(QStringLiteral(u"Графика")), "N13");
+  QAction* printTable = named(print->addAction(QStringLiteral(u"Таблицы")), "N14");
+  QMenu* printSetup = named(file->addMenu(QStringLiteral(u"Установки печати")), "N15");
+  QAction* choosePrinter = named(printSetup->addAction(QStringLiteral(u"Выбор принтера")), "N16");
+  QAction* chooseFont = named(printSetup->addAction(QStringLiteral(u"Выбор шрифта")), "N17");
+  named(file->addSeparator(), "N10");
+  QAction* exit = named(file->addAction(QStringLiteral(u"Выход")), "N4");
+  QMenu* service = named(bar->addMenu(QStringLiteral(u"Сервис")), "N3");
+  QAction* options = named(service->addAction(QStringLiteral(u"Опции")), "N6");
+  QAction* viewParameters = named(service->addAction(QStringLiteral(u"Параметры просмотра")), "N5");
+  QAction* fuelParameters = named(service->addAction(QStringLiteral(u"Параметры топлива и расчетов")), "N7");
+  QAction* about = named(bar->addAction(QStringLiteral(u"О программе")), "N2");
+  saveAction_->setEnabled(false);
+
+  connect(saveAction_, &QAction::triggered, this, [this] { onSaveTriggered(); });
+  connect(open, &QAction::triggered, this, &MainWindow::onOpenTriggered);
+  connect(printChart, &QAction::triggered, this, &MainWindow::onPrintChartTriggered);
+  connect(printTable, &QAction::triggered, this, &MainWindow::onPrintTableTriggered);
+  connect(choosePrinter, &QAction::triggered, this, &MainWindow::onChoosePrinterTriggered);
+  connect(chooseFont, &QAction::triggered, this, &MainWindow::onChooseFontTriggered);
+  connect(exit, &QAction::triggered, this, &MainWindow::close);
+  connect(options, &QAction::triggered, this, &MainWindow::onOptionsTriggered);
+  connect(viewParameters, &QAction::triggered, this, &MainWindow::onViewParametersTriggered);
+  connect(fuelParameters, &QAction::triggered, this, &MainWindow::onFuelParametersTriggered);
+  connect(about, &QAction::triggered, this, &MainWindow::onAboutTriggered);
+}
+
+void MainWindow::connectSession() {
+  PollCycle& poll = session_.pollCycle();
+  connect(&poll, &PollCycle::stateTextChanged, this, &MainWindow::showState);
+  connect(&poll, &PollCycle::linkAlarmChanged, this, &MainWindow::showLinkAlarm);
+  connect(&poll, &PollCycle::captionChanged, this, &QWidget::setWindowTitle);
+  connect(&poll, &PollCycle::measurementShown, this, &MainWindow::showCaption);
+  connect(&poll, &PollCycle::progressChanged, progressBar_, &QProgressBar::setValue);
+  connect(&poll, &PollCycle::progressVisibleChanged, progressBar_, &QWidget::setVisible);
+  connect(&poll, &PollCycle::modeFinished, this, &MainWindow::showStopped);
+  connect(&poll, &PollCycle::analyzerReady, this, [this] {
+    continuousButton_->setEnabled(true);
+    singleButton_->setEnabled(true);
+    cyclicButton_->setEnabled(true);
+  });
+  connect(&session_.results(), &ResultsLog::rowsAppended, this, &MainWindow::onResultsAppended);
+  connect(&session_, &Session::portOpenFailed, this, &MainWindow::onPortOpenFailed);
+  connect(&session_, &Session::analyzerLost, this, &MainWindow::onAnalyzerLost);
+  connect(&session_, &Session::settingsSaveFailed, this, [this] {
+    seams::beep();
+    seams::errorBox(this, QStringLiteral(u"Ошибка доступа к диску!\r\nПерезагрузите компьютер!"));
+  });
+  connect(&session_, &Session::resultsWriteFailed, this, [this] {
+    seams::beep();
+    seams::errorBox(this, QStringLiteral(
+                              u"Ошибка записи данных!\r\nЗакройте лишние приложения или перезагрузите компьютер!"));
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and closing
+
+void MainWindow::startUp() {
+  progressBar_->setVisible(false);
+  for (QToolButton* b : {stopButton_, continuousButton_, singleButton_, cyclicButton_}) b->setEnabled(false);
+  followButton_->setEnabled(true);
+  resetZoomButton_->setEnabled(false);
+  if (!session_.loadSettings()) {
+    seams::beep();
+    seams::errorBox(this, QStringLiteral(u"Файл конфигурации отсутствует!\r\nСброс конфигурации!"));
+    session_.resetSettings();
+  }
+  session_.openPort();
+  session_.start();
+  applyViewSettings();
+}
+
+bool MainWindow::event(QEvent* event) {
+  // The about box greets the operator once, at the first activation; coming
+  // back from a modal dialog activates the window again and must not repeat it.
+  if (event->type() == QEvent::WindowActivate && !activated_) {
+    activated_ = true;
+    QTimer::singleShot(0, this, [this] {
+      if (aboutBox_) seams::execModal(aboutBox_);
+    });
+  }
+  return QMainWindow::event(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (queryClose())
+    event->accept();
+  else
+    event->ignore();
+}
+
+bool MainWindow::queryClose() {
+  // "No": nothing is saved and the analyzer is not stopped.
+  if (!seams::confirmBox(this, QStringLiteral(u"Программа будет закрыта?"))) return false;
+  // Closing after a failed save would lose the results the operator asked to
+  // keep: stay, so the save can be tried again (or declined).
+  if (session_.results().unsaved() && seams::confirmBox(this, kNotSavedQuestion) &&
+      onSaveTriggered() == SaveOutcome::Failed)
+    return false;
+  session_.sendStop();
+  return true;
+}
+
+void MainWindow::onAboutTriggered() { seams::execModal(aboutBox_); }
+
+void MainWindow::onPortOpenFailed(PortOpenResult result, const QString& portName) {
+  QString title;
+  switch (result) {
+    case PortOpenResult::CannotOpen: title = QStringLiteral(u"Не могу открыть порт"); break;
+    case PortOpenResult::CannotGetStatus: title = QStringLiteral(u"Не могу получить статус порта"); break;
+    case PortOpenResult::CannotInitialize: title = QStringLiteral(u"Не могу инициализировать порт"); break;
+    case PortOpenResult::Opened: return;
+  }
+  seams::showMessage(this, seams::MsgIcon::None, title, portName);
+}
+
+// ---------------------------------------------------------------------------
+// Measurement
+
+void MainWindow::modeClicked(uint8_t request, QToolButton* lamp) {
+  session_.pollCycle().requestMode(ModeRequest(request));
+  stopButton_->setEnabled(true);
+  for (QToolButton* b : {continuousButton_, singleButton_, cyclicButton_}) b->setEnabled(false);
+  lamp->setEnabled(true);
+  stopLamp_->setEnabled(false);
+}
+
+void MainWindow::onCyclicClicked() { modeClicked(uint8_t(ModeRequest::Cyclic), cyclicLamp_); }
+void MainWindow::onSingleClicked() { modeClicked(uint8_t(ModeRequest::Single), singleLamp_); }
+void MainWindow::onContinuousClicked() { modeClicked(uint8_t(ModeRequest::Continuous), continuousLamp_); }
+
+void MainWindow::onStopClicked() {
+  session_.pollCycle().requestMode(ModeRequest::Stop);
+  showStopped();
+}
+
+void MainWindow::showStopped() {
+  for (QToolButton* b : {stopButton_, continuousButton_, singleButton_, cyclicButton_, continuousLamp_,
+                         singleLamp_, cyclicLamp_})
+    b->setEnabled(false);
+  stopLamp_->setEnabled(true);
+}
+
+void MainWindow::showState(const QString& text) {
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  stateLabel_->setText(shown);
+}
+
+void MainWindow::showLinkAlarm(bool alarm) {
+  QPalette pal = stateLabel_->palette();
+  pal.setColor(QPalette::Window, alarm ? QColor(Qt::red) : palette().color(QPalette::Button));
+  stateLabel_->setPalette(pal);
+}
+
+void MainWindow::showCaption(const Measurement& measurement) {
+  setWindowTitle(measurementCaption(measurement));
+}
+
+void MainWindow::onAnalyzerLost() {
+  seams::errorBox(
+      this, QStringLiteral(u"ВНИМАНИЕ!\r\nСБОЙ В РАБОТЕ ПРИБОРА!\r\nПРОВЕРТЕ ПОДКЛЮЧЕНИЕ И ПИТАНИЕ!"));
+  showStopped();
+}
+
+void MainWindow::onResultsAppended(int, int last) {
+  // The newest row becomes the current one; the current column stays.
+  const int column = std::max(resultsView_->currentIndex().column(), 0);
+  const QModelIndex current = model_->index(last, column);
+  resultsView_->setCurrentIndex(current);
+  resultsView_->scrollTo(current);
+  saveAction_->setEnabled(true);
+}
+
+// ---------------------------------------------------------------------------
+// Chart
+
+void MainWindow::applyViewSettings() {
+  const ProgramSettings& s = programSettings;
+  for (int i = 0; i < kChannelCount; ++i) {
+    chart_->setShown(i, s.channelView[i].show != 0);
+    chart_->setFactor(i, s.channelView[i].multiplier);
+    chart_->setColor(i, fromColorRef(s.seriesColor[i]));
+  }
+  chart_->set3D(s.view3D != 0);
+  chart_->setLogScale(s.logScale != 0);
+  chart_->setGradient(fromColorRef(s.chartColorStart), fromColorRef(s.chartColorEnd));
+  chart_->setFollowing(false);
+  chart_->refresh();
+}
+
+void MainWindow::onScrollLaterClicked() {
+  chart_->scrollHorizontal(10);
+  resetZoomButton_->setEnabled(true);
+}
+
+void MainWindow::onScrollDownClicked() {
+  chart_->scrollVertical(-10);
+  resetZoomButton_->setEnabled(true);
+}
+
+void MainWindow::onScrollUpClicked() {
+  chart_->scrollVertical(10);
+  resetZoomButton_->setEnabled(true);
+}
+
+void MainWindow::onScrollEarlierClicked() {
+  chart_->scrollHorizontal(-10);
+  resetZoomButton_->setEnabled(true);
+}
+
+void MainWindow::onZoomInClicked() {
+  chart_->zoomPercent(120);
+  resetZoomButton_->setEnabled(true);
+}
+
+void MainWindow::onZoomOutClicked() {
+  chart_->zoomPercent(80);
+  resetZoomButton_->setEnabled(true);
+}
+
+void MainWindow::onResetZoomClicked() {
+  chart_->setFollowing(false);
+  chart_->undoZoom();
+  chart_->setAxisAutomatic(chart_->xAxis, true);
+  // The value axis scales itself again too: after the arrow buttons alone
+  // nothing else would ever bring its automatic range back.
+  chart_->setAxisAutomatic(chart_->yAxis, true);
+  chart_->setAxisAutomatic(chart_->yAxis2, true);
+  followButton_->setEnabled(true);
+  resetZoomButton_->setEnabled(false);
+  chart_->refresh();
+}
+
+void MainWindow::onFollowClicked() {
+  chart_->setFollowing(true);
+  chart_->setAxisAutomatic(chart_->xAxis, false);
+  followButton_->setEnabled(false);
+  resetZoomButton_->setEnabled(true);
+  chart_->applyFollowWindow(chart_->pointCount());
+  chart_->refresh();
+}
+
+void MainWindow::onClearClicked() {
+  saveAction_->setEnabled(false);
+  session_.clearResults();
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+MainWindow::SaveOutcome MainWindow::onSaveTriggered() {
+  const QString name = seams::getSaveFileName(this, kDataFileFilter,
+                                               dataFilePath(seams::currentDateTime().date()));
+  if (name.isEmpty()) return SaveOutcome::Cancelled;
+  return session_.saveDataFile(name) ? SaveOutcome::Written : SaveOutcome::Failed;
+}
+
+void MainWindow::onOpenTriggered() {
+  Timer* timer = session_.pollTimer();
+  timer->setEnabled(false);
+  // Results not yet saved are offered for saving before they are replaced;
+  // if they were not saved after all, nothing is replaced.
+  if (session_.results().unsaved() && seams::confirmBox(this, kNotSavedQuestion) &&
+      onSaveTriggered() != SaveOutcome::Written) {
+    timer->setEnabled(true);
+    return;
+  }
+  const QString name = seams::getOpenFileName(this, kDataFileFilter, QStringLiteral("*.kvx"));
+  if (!name.isEmpty()) {
+    resultsView_->setVisible(false);
+    const TableLoadResult result = session_.openDataFile(name);
+    resultsView_->setVisible(true);
+    if (result.pointsLoaded > 0) {
+      const QModelIndex current = model_->index(session_.results().count() - 1, 0);
+      resultsView_->setCurrentIndex(current);
+      resultsView_->scrollTo(current);
+    }
+    chart_->refresh();
+    if (!result.ok)
+      seams::warningBox(this, QStringLiteral(u"Файл слишком велик, заблокирован\r\nили содержит ошибки формата!"));
+  }
+  timer->setEnabled(true);
+}
+
+// ---------------------------------------------------------------------------
+// Printing
+
+QPrinter* MainWindow::printer() {
+  if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  return printer_.get();
+}
+
+void MainWindow::onPrintChartTriggered() {
+  QPrinter* p = printer();
+  p->setDocName(QStringLiteral(u"Печать графика"));
+  QString error;
+  if (!printChart(*p, *chart_, &error)) seams::errorBox(this, error);
+}
+
+void MainWindow::onPrintTableTriggered() {
+  QPrinter* p = printer();
+  p->setPageOrientation(QPageLayout::Landscape);  // stays so afterwards
+  const QFont font = protocolFont(shortStringText(programSettings.printFontName), programSettings.printFontSize);
+  p->setDocName(QStringLiteral(u"Печать базы данных"));
+  QString error;
+  if (!printLines(*p, protocolLines(session_.results(), seams::now()), font, &error))
+    seams::errorBox(this, error);
+}
+
+void MainWindow::onChoosePrinterTriggered() { execPrinterSetup(*printer(), this); }
+
+void MainWindow::onChooseFontTriggered() {
+  if (choosePrintFont(this, programSettings)) session_.saveSettings();
+}
+
+// ---------------------------------------------------------------------------
+// Settings dialogs
+
+void MainWindow::onOptionsTriggered() {
+  optionsDialog_->fill(programSettings, deviceRecord);
+  if (seams::execModal(optionsDialog_) != QDialog::Accepted) return;
+  optionsDialog_->takeOver(programSettings, deviceRecord);
+  session_.applyOptions();
+}
+
+void MainWindow::onViewParametersTriggered() {
+  viewDialog_->fill(programSettings);
+  if (seams::execModal(viewDialog_) != QDialog::Accepted) return;
+  if (!viewDialog_->takeOver(programSettings)) return;  // the dialog has checked every factor
+  session_.saveSettings();
+  applyViewSettings();
+}
+
+void MainWindow::onFuelParametersTriggered() {
+  fuelDialog_->showFuel(uint8_t(deviceRecord.fuelIndex));
+  if (seams::execModal(fuelDialog_) != QDialog::Accepted) return;
+  // The dialog has checked every field: all are taken over, or nothing is.
+  if (!fuelDialog_->takeOver(fuelTable[fuelDialog_->selectedFuel()])) return;
+  session_.applyFuel(fuelDialog_->selectedFuel());
+}

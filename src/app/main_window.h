@@ -1,0 +1,124 @@
+#pragma once
+// The main window: the measurement buttons and lamps, the analyzer's state,
+// the trend chart with its pad, the results table and the menu. It shows what
+// the session reports and hands the operator's commands on; the work is done
+// by the session, the results log, the chart and the files. Every control
+// keeps the name the operator's documentation gives it as its objectName
+// (BitBtnCikl, LabelMode, N9, ...).
+
+#include <QMainWindow>
+#include <memory>
+
+#include "device/serial_port.h"
+
+class AboutBox;
+class FuelDialog;
+class OptionsDialog;
+class QLabel;
+class QPrinter;
+class QProgressBar;
+class QTableView;
+class QToolButton;
+class ResultsTableModel;
+class Session;
+class TrendChart;
+class ViewDialog;
+struct Measurement;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  // Starts the session: settings, port, poll cycle (with the message boxes
+  // that start-up may need), then creates the dialogs.
+  explicit MainWindow(Session& session, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  enum class SaveOutcome { Written, Cancelled, Failed };
+
+  // The current printer (the default one until chosen).
+  QPrinter* printer();
+  // The chart's look from the view settings.
+  void applyViewSettings();
+
+ public slots:
+  // Mode buttons.
+  void onCyclicClicked();
+  void onSingleClicked();
+  void onContinuousClicked();
+  void onStopClicked();
+  // Chart pad.
+  void onScrollLaterClicked();
+  void onScrollDownClicked();
+  void onScrollUpClicked();
+  void onScrollEarlierClicked();
+  void onZoomInClicked();
+  void onZoomOutClicked();
+  void onResetZoomClicked();
+  void onFollowClicked();
+  void onClearClicked();
+  // Menu.
+  SaveOutcome onSaveTriggered();
+  void onOpenTriggered();
+  void onPrintChartTriggered();
+  void onPrintTableTriggered();
+  void onChoosePrinterTriggered();
+  void onChooseFontTriggered();
+  void onOptionsTriggered();
+  void onViewParametersTriggered();
+  void onFuelParametersTriggered();
+  void onAboutTriggered();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  void buildLayout();
+  void buildMenu();
+  void connectSession();
+  void startUp();
+  // True when the window may close: asked, unsaved results offered, the
+  // analyzer stopped.
+  bool queryClose();
+  void modeClicked(uint8_t request, QToolButton* lamp);
+  void showStopped();
+  void showState(const QString& text);
+  void showLinkAlarm(bool alarm);
+  void showCaption(const Measurement& measurement);
+  void onResultsAppended(int first, int last);
+  void onPortOpenFailed(PortOpenResult result, const QString& portName);
+  void onAnalyzerLost();
+
+  Session& session_;
+  ResultsTableModel* model_ = nullptr;
+
+  QToolButton* cyclicButton_ = nullptr;
+  QToolButton* singleButton_ = nullptr;
+  QToolButton* continuousButton_ = nullptr;
+  QToolButton* stopButton_ = nullptr;
+  QToolButton* cyclicLamp_ = nullptr;
+  QToolButton* singleLamp_ = nullptr;
+  QToolButton* continuousLamp_ = nullptr;
+  QToolButton* stopLamp_ = nullptr;
+  QLabel* stateLabel_ = nullptr;
+  QProgressBar* progressBar_ = nullptr;
+  QToolButton* scrollLaterButton_ = nullptr;
+  QToolButton* scrollDownButton_ = nullptr;
+  QToolButton* scrollUpButton_ = nullptr;
+  QToolButton* scrollEarlierButton_ = nullptr;
+  QToolButton* zoomInButton_ = nullptr;
+  QToolButton* zoomOutButton_ = nullptr;
+  QToolButton* resetZoomButton_ = nullptr;
+  QToolButton* followButton_ = nullptr;
+  QToolButton* clearButton_ = nullptr;
+  TrendChart* chart_ = nullptr;
+  QTableView* resultsView_ = nullptr;
+  QAction* saveAction_ = nullptr;
+
+  AboutBox* aboutBox_ = nullptr;
+  FuelDialog* fuelDialog_ = nullptr;
+  ViewDialog* viewDialog_ = nullptr;
+  OptionsDialog* optionsDialog_ = nullptr;
+  std::unique_ptr<QPrinter> printer_;
+  bool activated_ = false;
+};

@@ -1,0 +1,113 @@
+#pragma once
+// The results of the day (or of an opened data file) as numbers: for each
+// result its date-time, the twelve channels as measured and derived (the
+// analyzer's special codes kept) and the fault bits. The results table, the
+// chart, the daily log, the data files and the printout all work from here;
+// the texts they show are made from the numbers when they are needed.
+//
+// Rows read from a data file keep the text of their cells exactly as the file
+// had it (Windows-1251 bytes), beside the values read from them: a file the
+// program did not write may hold texts it would never make, and saving such a
+// file again must give back what was read. They always come first: loading
+// replaces everything, and taken results are appended after them.
+//
+// Appending costs the same at any size: rows live in fixed-size chunks that
+// are never moved.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "acquisition/result.h"
+#include "data/value_format.h"
+
+class ResultsLog : public QObject {
+  Q_OBJECT
+ public:
+  explicit ResultsLog(QObject* parent = nullptr);
+  ~ResultsLog() override;
+
+  int count() const { return count_; }
+  bool isEmpty() const { return count_ == 0; }
+
+  // The program date-time of a row (days since 30 December 1899, local time);
+  // NaN for a row read from a file.
+  double dateTime(int row) const { return at(row).dateTime[offset(row)]; }
+  int32_t faultBits(int row) const { return at(row).faultBits[offset(row)]; }
+  // A channel's value as the row holds it.
+  double value(int row, int ch) const { return at(row).values[ch][offset(row)]; }
+  ChannelValues values(int row) const;
+  // What the chart plots: the value as a file held it, or a taken result's
+  // value through the channel's plotting rule.
+  double plottedValue(int row, int ch) const {
+    const double v = value(row, ch);
+    return row < loadedCount_ ? v : ::plottedValue(ch, v);
+  }
+
+  // Rows read from a data file (they come first).
+  int loadedCount() const { return loadedCount_; }
+  bool isLoaded(int row) const { return row < loadedCount_; }
+  // A loaded row's cells as the file held them: Windows-1251, separated by
+  // TABs, at most 16; empty for a taken result.
+  std::string_view loadedCells(int row) const;
+
+  // Text of a cell as shown, written and printed.
+  QString cell(int row, int column) const;
+  QStringList cells(int row) const;
+
+  // The column headings, as Windows-1251 bytes and as text.
+  const std::string& headerBytes(int column) const { return header_[size_t(column)]; }
+  QString header(int column) const;
+  // Replaces the headings by the cells of a file's first line (Windows-1251,
+  // separated by TABs); a heading the line does not reach becomes empty.
+  void setHeaderCells(std::string_view cells);
+
+  // A taken result; true while results are appended that no file holds.
+  int append(const Result& result);
+  bool unsaved() const { return unsaved_; }
+  // Back to no rows and the standard headings kept as they are.
+  void clear();
+
+  // Bulk loading: between begin and end, appendLoaded adds rows without
+  // announcing each; end announces the whole log replaced.
+  void beginLoad();
+  void appendLoaded(const ChannelValues& values, std::string_view cells);
+  void endLoad();
+
+  // Bytes held (for the memory figures of the benchmarks).
+  size_t memoryUsage() const;
+
+ signals:
+  void rowsAppended(int first, int last);
+  // Everything replaced: cleared, or loaded.
+  void reset();
+  void headerChanged();
+
+ private:
+  static constexpr int kChunkBits = 12;
+  static constexpr int kChunkRows = 1 << kChunkBits;
+  struct Chunk {
+    double dateTime[kChunkRows];
+    int32_t faultBits[kChunkRows];
+    double values[kChannelCount][kChunkRows];
+  };
+  const Chunk& at(int row) const { return *chunks_[size_t(row >> kChunkBits)]; }
+  static int offset(int row) { return row & (kChunkRows - 1); }
+  int addRow(double dateTime, int32_t faultBits, const ChannelValues& values);
+
+  std::vector<std::unique_ptr<Chunk>> chunks_;
+  int count_ = 0;
+  int loadedCount_ = 0;
+  // The loaded rows' cells, one after the other; ends_[r] is where row r's end.
+  std::string loadedText_;
+  std::vector<uint32_t> loadedEnds_;
+  std::array<std::string, kResultColumnCount> header_;
+  bool unsaved_ = false;
+  bool loading_ = false;
+};

@@ -1,0 +1,45 @@
+#include "device/analyzer_link.h"
+
+#include "platform/timer.h"
+
+AnalyzerLink::AnalyzerLink(QObject* parent)
+    : QObject(parent), serviceTimer_(new Timer(10, this)) {
+  connect(serviceTimer_, &Timer::timeout, this, &AnalyzerLink::service);
+}
+
+AnalyzerLink::~AnalyzerLink() { close(); }
+
+PortOpenResult AnalyzerLink::open(const QString& portName) {
+  close();
+  port_ = std::make_unique<SerialPort>();
+  port_->onReceive = [this](const uint8_t* data, int count) { receive(data, count); };
+  const PortOpenResult result = port_->open(portName);
+  port_->setParameters(QStringLiteral("9600,N,8,2"));
+  serviceTimer_->setEnabled(true);
+  return result;
+}
+
+void AnalyzerLink::close() {
+  if (!port_) return;
+  port_->setDtr(false);
+  port_->setRts(false);
+  port_.reset();
+}
+
+bool AnalyzerLink::isOpen() const { return port_ && port_->isOpen(); }
+
+void AnalyzerLink::send(uint8_t address, Request kind) {
+  if (uint8_t(kind) > uint8_t(Request::Stop)) return;
+  const RequestFrame frame = buildRequest(address, kind);
+  if (port_) port_->write(frame.data(), int32_t(frame.size()));
+  state_ = LinkState::Sent;
+}
+
+void AnalyzerLink::receive(const uint8_t* data, int count) {
+  if (count <= 0) return;
+  state_ = reply_.append(data, count) ? LinkState::Receiving : LinkState::ByteLost;
+}
+
+void AnalyzerLink::service() {
+  if (port_) port_->poll();
+}

@@ -1,0 +1,32 @@
+#include "platform/timer.h"
+
+namespace {
+bool g_manual = false;
+}
+
+Timer::Timer(int intervalMs, QObject* parent) : QObject(parent), interval_(intervalMs) {
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    if (enabled_) emit timeout();
+  });
+}
+
+void Timer::setEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  restart();
+}
+
+void Timer::setInterval(int ms) {
+  if (ms == interval_) return;
+  interval_ = ms;
+  restart();
+}
+
+void Timer::fire() { emit timeout(); }
+
+void Timer::restart() {
+  timer_.stop();
+  if (enabled_ && !g_manual && interval_ > 0) timer_.start(interval_);
+}
+
+void Timer::setManualForTesting(bool manual) { g_manual = manual; }

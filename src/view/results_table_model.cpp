@@ -1,0 +1,50 @@
+#include "view/results_table_model.h"
+
+#include "data/results_log.h"
+
+ResultsTableModel::ResultsTableModel(const ResultsLog& log, QObject* parent)
+    : QAbstractTableModel(parent), log_(log) {
+  connect(&log_, &ResultsLog::rowsAppended, this, &ResultsTableModel::onRowsAppended);
+  connect(&log_, &ResultsLog::reset, this, [this] {
+    beginResetModel();
+    endResetModel();
+  });
+  connect(&log_, &ResultsLog::headerChanged, this,
+          [this] { emit headerDataChanged(Qt::Horizontal, 0, kResultColumnCount - 1); });
+}
+
+void ResultsTableModel::onRowsAppended(int first, int last) {
+  // The first result fills the empty row that stood for none.
+  if (first == 0) {
+    emit dataChanged(index(0, 0), index(0, kResultColumnCount - 1));
+    ++first;
+  }
+  if (first > last) return;
+  beginInsertRows(QModelIndex(), first, last);
+  endInsertRows();
+}
+
+int ResultsTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : std::max(log_.count(), 1);
+}
+
+int ResultsTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kResultColumnCount;
+}
+
+QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  if (role == Qt::DisplayRole) return log_.cell(index.row(), index.column());
+  if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
+  return {};
+}
+
+QVariant ResultsTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && role == Qt::DisplayRole) return log_.header(section);
+  if (orientation == Qt::Vertical && role == Qt::DisplayRole) return section + 1;
+  return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+Qt::ItemFlags ResultsTableModel::flags(const QModelIndex& index) const {
+  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}

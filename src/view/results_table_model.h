@@ -1,0 +1,25 @@
+#pragma once
+// The results table's model: the results log shown as 16 text columns under
+// the log's headings, one row per result. With no results it shows one empty
+// row, where the first result then appears. Texts are made as they are shown.
+
+#include <QAbstractTableModel>
+
+class ResultsLog;
+
+class ResultsTableModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  explicit ResultsTableModel(const ResultsLog& log, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ private:
+  void onRowsAppended(int first, int last);
+
+  const ResultsLog& log_;
+};

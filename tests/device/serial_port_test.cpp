@@ -1,0 +1,255 @@
+#include "device/serial_port.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "device/analyzer_link.h"
+#include "device/serial_backend.h"
+#include "platform/timer.h"
+#include "support/analyzer_replies.h"
+#include "support/fake_serial.h"
+
+namespace {
+
+// SerialPort on the scripted line.
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override { installFakeSerial(serial_); }
+  void TearDown() override { clearFakeSerial(); }
+
+  // What one poll delivers.
+  static std::vector<uint8_t> received(SerialPort& port) {
+    std::vector<uint8_t> got;
+    port.onReceive = [&got](const uint8_t* data, int count) { got.insert(got.end(), data, data + count); };
+    port.poll();
+    port.onReceive = nullptr;
+    return got;
+  }
+
+  FakeSerialLine serial_;
+};
+
+TEST_F(SerialPortTest, APortThatDoesNotExistIsReportedAndHarmlessAfterwards) {
+  serial_.refuseOpen = true;
+  SerialPort port;
+  EXPECT_EQ(port.open(QStringLiteral("COM5")), PortOpenResult::CannotOpen);
+  EXPECT_EQ(serial_.opened, QStringList{QStringLiteral("/dev/ttyS4")});
+
+  EXPECT_FALSE(port.isOpen());
+  serial_.queue({1, 2, 3});
+  EXPECT_TRUE(received(port).empty());
+  const uint8_t frame[8] = {1, 4, 0, 0, 0, 14, 0x71, 0xCE};
+  EXPECT_FALSE(port.write(frame, 8));
+  EXPECT_FALSE(port.setParameters(QStringLiteral("9600,N,8,2")));
+  port.setDtr(true);
+  EXPECT_TRUE(serial_.writes.empty());
+  EXPECT_EQ(serial_.readCalls, 0);
+}
+
+TEST_F(SerialPortTest, UnreadableOrRefusedLineSettingsAreReportedAndThePortStaysOpen) {
+  serial_.refuseStatus = true;
+  SerialPort port;
+  EXPECT_EQ(port.open(QStringLiteral("COM2")), PortOpenResult::CannotGetStatus);
+  EXPECT_TRUE(port.isOpen());
+  EXPECT_TRUE(port.setParameters(QStringLiteral("9600,N,8,2")));  // the owner's settings still get through
+  EXPECT_EQ(serial_.settings.stopBits, 2);
+
+  serial_.refuseStatus = false;
+  serial_.refuseSettings = true;
+  EXPECT_EQ(port.open(QStringLiteral("/dev/ttyUSB0")), PortOpenResult::CannotInitialize);
+  EXPECT_TRUE(port.isOpen());
+  EXPECT_EQ(serial_.opened.last(), QStringLiteral("/dev/ttyUSB0"));
+}
+
+TEST_F(SerialPortTest, OpeningPurgesWhatTheDriverHeldAndNegatesDtrAndRts) {
+  serial_.queue({0xEE, 0xEE});  // stale bytes from before
+  SerialPort port;
+  EXPECT_EQ(port.open(QStringLiteral("COM2")), PortOpenResult::Opened);
+  EXPECT_GE(serial_.purgeCount, 1);
+  EXPECT_TRUE(received(port).empty());
+  EXPECT_FALSE(serial_.dtr);
+  EXPECT_FALSE(serial_.rts);
+  EXPECT_FALSE(port.dtr());
+  EXPECT_FALSE(port.rts());
+}
+
+TEST_F(SerialPortTest, ModeStringsSetTheLineOrAreRefusedWhole) {
+  SerialPort port;
+  port.open(QStringLiteral("COM2"));
+  EXPECT_TRUE(port.setParameters(QStringLiteral("9600,N,8,2")));
+  EXPECT_EQ(serial_.settings.baudRate, 9600);
+  EXPECT_EQ(serial_.settings.parity, 'N');
+  EXPECT_EQ(serial_.settings.dataBits, 8);
+  EXPECT_EQ(serial_.settings.stopBits, 2);
+  EXPECT_TRUE(port.setParameters(QStringLiteral("19200,e,7,1")));
+  EXPECT_EQ(serial_.settings.baudRate, 19200);
+  EXPECT_EQ(serial_.settings.parity, 'E');
+  EXPECT_EQ(serial_.settings.dataBits, 7);
+  EXPECT_EQ(serial_.settings.stopBits, 1);
+  for (const char* bad : {"", "9600", "9600,X,8,2", "9600,N,9,2", "fast,N,8,2", "9600,N,8,3"})
+    EXPECT_FALSE(port.setParameters(QString::fromLatin1(bad))) << bad;
+  EXPECT_EQ(serial_.settings.baudRate, 19200);  // unchanged by the refused ones
+}
+
+TEST_F(SerialPortTest, BytesArrivingBetweenTwoPollsAreDeliveredInOrderInOnePoll) {
+  SerialPort port;
+  port.open(QStringLiteral("COM2"));
+  const Frame reply = statusReply(1, 2);
+  serial_.queue(reply);
+  EXPECT_EQ(received(port), reply);
+  EXPECT_TRUE(received(port).empty());
+}
+
+TEST_F(SerialPortTest, AFloodIsDeliveredOverSeveralPollsWithoutLosingAByte) {
+  SerialPort port;
+  port.open(QStringLiteral("COM2"));
+  std::vector<uint8_t> flood(SerialPort::kMaxBytesPerPoll + 1000);
+  for (size_t i = 0; i < flood.size(); ++i) flood[i] = uint8_t(i * 7);
+  serial_.queue(flood);
+  std::vector<uint8_t> got = received(port);
+  EXPECT_EQ(got.size(), size_t(SerialPort::kMaxBytesPerPoll));
+  const std::vector<uint8_t> rest = received(port);
+  got.insert(got.end(), rest.begin(), rest.end());
+  EXPECT_EQ(got, flood);
+}
+
+TEST_F(SerialPortTest, WriteCopiesTheFrameAndCountZeroWritesNothing) {
+  SerialPort port;
+  port.open(QStringLiteral("COM2"));
+  uint8_t frame[8] = {1, 6, 0, 0, 0, 3, 0xC9, 0xCB};
+  EXPECT_FALSE(port.write(frame, 0));
+  EXPECT_FALSE(port.write(frame, -1));
+  EXPECT_TRUE(serial_.writes.empty());
+  EXPECT_TRUE(port.write(frame, 8));
+  frame[5] = 0;  // the caller's buffer may change at once
+  ASSERT_EQ(serial_.writes.size(), 1u);
+  EXPECT_EQ(serial_.writes[0], (std::vector<uint8_t>{1, 6, 0, 0, 0, 3, 0xC9, 0xCB}));
+}
+
+TEST_F(SerialPortTest, APortThatFailsAfterOpeningIsClosedAndStaysSilent) {
+  SerialPort port;
+  port.open(QStringLiteral("COM2"));
+  int received = 0;
+  port.onReceive = [&received](const uint8_t*, int count) { received += count; };
+  serial_.broken = true;
+  serial_.refuseOpen = true;  // the device is gone, as a pulled adapter's is
+  serial_.queue({1, 2, 3});
+  port.poll();
+  EXPECT_EQ(serial_.closeCount, 1);
+  EXPECT_FALSE(serial_.isOpen);
+  EXPECT_FALSE(port.isOpen());
+  const int reads = serial_.readCalls;
+  for (int i = 0; i < 100; ++i) port.poll();
+  const uint8_t frame[8] = {1, 4, 0, 0, 0, 14, 0x71, 0xCE};
+  EXPECT_FALSE(port.write(frame, 8));
+  EXPECT_EQ(received, 0);
+  EXPECT_EQ(serial_.readCalls, reads);
+  EXPECT_EQ(serial_.closeCount, 1);
+  EXPECT_TRUE(serial_.writes.empty());
+}
+
+TEST_F(SerialPortTest, ALostPortIsReopenedSilentlyOnceTheDeviceIsBack) {
+  SerialPort port;
+  port.open(QStringLiteral("/dev/ttyUSB0"));
+  port.setParameters(QStringLiteral("9600,N,8,2"));
+  std::vector<uint8_t> got;
+  port.onReceive = [&got](const uint8_t* data, int count) { got.insert(got.end(), data, data + count); };
+  serial_.broken = true;
+  serial_.refuseOpen = true;
+  port.poll();
+  ASSERT_FALSE(port.isOpen());
+  const int opensBefore = serial_.openCount;
+  // Tried once a second (every 100 polls) while the device is missing.
+  for (int i = 0; i < 3 * SerialPort::kReconnectPolls; ++i) port.poll();
+  EXPECT_EQ(serial_.opened.count(QStringLiteral("/dev/ttyUSB0")), 1 + 3);
+  EXPECT_EQ(serial_.openCount, opensBefore);
+  // Plugged in again: opened with the same line settings, lines negated, queue purged.
+  serial_.broken = false;
+  serial_.refuseOpen = false;
+  serial_.dtr = serial_.rts = true;
+  for (int i = 0; i < SerialPort::kReconnectPolls; ++i) port.poll();
+  EXPECT_TRUE(port.isOpen());
+  EXPECT_EQ(serial_.openCount, opensBefore + 1);
+  EXPECT_EQ(serial_.settings.stopBits, 2);
+  EXPECT_FALSE(serial_.dtr);
+  EXPECT_FALSE(serial_.rts);
+  serial_.queue({0x11, 0x22});
+  port.poll();
+  EXPECT_EQ(got, (std::vector<uint8_t>{0x11, 0x22}));
+}
+
+TEST_F(SerialPortTest, AWriteOnAFailedPortClosesIt) {
+  SerialPort port;
+  port.open(QStringLiteral("COM2"));
+  serial_.broken = true;
+  const uint8_t frame[8] = {1, 4, 0, 0, 0, 14, 0x71, 0xCE};
+  EXPECT_FALSE(port.write(frame, 8));
+  EXPECT_EQ(serial_.closeCount, 1);
+}
+
+TEST_F(SerialPortTest, OpeningAnotherPortClosesTheFirstAndTheDestructorPurgesAndCloses) {
+  {
+    SerialPort port;
+    port.open(QStringLiteral("COM2"));
+    EXPECT_EQ(port.open(QStringLiteral("COM3")), PortOpenResult::Opened);
+    EXPECT_EQ(serial_.closeCount, 1);
+    EXPECT_EQ(serial_.opened, (QStringList{QStringLiteral("/dev/ttyS1"), QStringLiteral("/dev/ttyS2")}));
+    EXPECT_EQ(port.portName(), QStringLiteral("COM3"));
+    serial_.queue({1, 2});
+  }
+  EXPECT_EQ(serial_.closeCount, 2);
+  EXPECT_TRUE(serial_.incoming.empty());
+}
+
+TEST(SerialDeviceNameTest, Com1ToCom8AreTheFirstEightSerialDevicesAndOtherNamesArePaths) {
+  for (int i = 1; i <= 8; ++i)
+    EXPECT_EQ(serialDeviceName(QStringLiteral("COM%1").arg(i)), QStringLiteral("/dev/ttyS%1").arg(i - 1));
+  EXPECT_EQ(serialDeviceName(QStringLiteral("COM9")), QStringLiteral("COM9"));
+  EXPECT_EQ(serialDeviceName(QStringLiteral("COM10")), QStringLiteral("COM10"));
+  EXPECT_EQ(serialDeviceName(QStringLiteral("/dev/ttyUSB0")), QStringLiteral("/dev/ttyUSB0"));
+  EXPECT_EQ(serialDeviceName(QStringLiteral("/tmp/COM1")), QStringLiteral("/tmp/COM1"));
+}
+
+// The link: the port at 9600 8N2 with DTR and RTS negated, its service, closing.
+TEST_F(SerialPortTest, TheLinkOpensAt9600N82ServicesThePortIntoTheReplyAndClosesWithTheLinesNegated) {
+  AnalyzerLink link;
+  EXPECT_EQ(link.open(QStringLiteral("COM3")), PortOpenResult::Opened);
+  EXPECT_EQ(serial_.opened, QStringList{QStringLiteral("/dev/ttyS2")});
+  EXPECT_EQ(serial_.settings.baudRate, 9600);
+  EXPECT_EQ(serial_.settings.parity, 'N');
+  EXPECT_EQ(serial_.settings.dataBits, 8);
+  EXPECT_EQ(serial_.settings.stopBits, 2);
+  EXPECT_FALSE(serial_.dtr);
+  EXPECT_FALSE(serial_.rts);
+  EXPECT_TRUE(link.serviceTimer()->isEnabled());
+  EXPECT_EQ(link.serviceTimer()->interval(), 10);
+
+  const Frame reply = statusReply(1, 0);
+  serial_.queue(reply);
+  link.serviceTimer()->fire();
+  ASSERT_EQ(link.reply().length(), int(reply.size()));
+  EXPECT_EQ(Frame(link.reply().bytes(), link.reply().bytes() + reply.size()), reply);
+  EXPECT_EQ(link.linkState(), LinkState::Receiving);
+
+  // Reopening the same port discards the bytes in flight.
+  serial_.queue({0x01, 0x04, 0x1C});
+  link.clearReply();
+  link.open(QStringLiteral("COM3"));
+  EXPECT_EQ(serial_.closeCount, 1);
+  EXPECT_EQ(serial_.openCount, 2);
+  link.service();
+  EXPECT_EQ(link.reply().length(), 0);
+
+  serial_.dtr = serial_.rts = true;
+  link.close();
+  EXPECT_FALSE(serial_.dtr);
+  EXPECT_FALSE(serial_.rts);
+  EXPECT_EQ(serial_.closeCount, 2);
+  EXPECT_EQ(link.port(), nullptr);
+  link.service();  // harmless without a port
+  link.close();
+  EXPECT_EQ(serial_.closeCount, 2);
+}
+
+}  // namespace
