@@ -100,7 +100,8 @@ void Usage(FILE* to) {
       "  --settings PROGRAM    prepare the program's settings files for PROGRAM (its\n"
       "                        executable path): PROGRAM.ini gets the port and the\n"
       "                        address, Device-001.ini beside it is made if missing\n"
-      "  --port-name NAME      port name for --settings (default: --link or the pty)\n"
+      "  --port-name NAME      port name for --settings (default: --link, the pty, or\n"
+      "                        tcp://<host>:<port>)\n"
       "  --verbose             print every request and reply (RX, TX)\n"
       "  --seed N              seed of the garbage bytes (default 1)\n"
       "  --help\n",
