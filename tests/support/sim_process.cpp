@@ -50,8 +50,14 @@ bool SimProcess::Start(const QStringList& args, int timeoutMs) {
       timeoutMs);
   Pump();
   if (!lines_.contains(QStringLiteral("READY"))) return false;
-  for (const QString& l : lines_)
+  for (const QString& l : lines_) {
     if (l.startsWith(QLatin1String("PORT "))) port_ = l.mid(5);
+    if (l.startsWith(QLatin1String("TCP "))) {
+      const qsizetype colon = l.lastIndexOf(QLatin1Char(':'));
+      tcpHost_ = l.mid(4, colon - 4);
+      tcpPort_ = l.mid(colon + 1).toUShort();
+    }
+  }
   return !port_.isEmpty();
 }
 

@@ -25,8 +25,12 @@ class SimProcess {
 
   // Starts the simulator with `args` and waits for it to be ready.
   bool Start(const QStringList& args = {}, int timeoutMs = 10000);
-  // The port the program should open (the pseudo-terminal's path).
+  // The port the program should open (the pseudo-terminal's path, or
+  // "tcp://<host>:<port>" with --tcp).
   QString PortPath() const { return port_; }
+  // With --tcp: the address it listens on, and its port (0 without --tcp).
+  QString TcpHost() const { return tcpHost_; }
+  quint16 TcpPort() const { return tcpPort_; }
 
   // Sends one command line and waits for its answer: true for "OK ..." (or
   // the "STATUS ..." line of "status"), false for "ERROR ..." or no answer.
@@ -56,6 +60,8 @@ class SimProcess {
   QString program_;
   QProcess process_;
   QString port_;
+  QString tcpHost_;
+  quint16 tcpPort_ = 0;
   QByteArray partial_;
   QStringList lines_;
 };

@@ -62,6 +62,8 @@ const char* CommandHelp() {
          "  normal                 all faults off\n"
          "  status                 print the state and counters\n"
          "  hangup                 close the line: the program's port goes away\n"
+         "                         (--tcp: the connection is reset, the port stops listening)\n"
+         "  drop                   --tcp: reset the connection at once, go on listening\n"
          "  quit                   end the simulator\n"
          "Every command is answered with a line \"OK <command>\" or \"ERROR <why>\".\n";
 }
@@ -167,6 +169,11 @@ std::string RunCommand(const std::string& line, Controls& c) {
   }
   if (cmd == "hangup") {
     c.hangup = true;
+    return ok;
+  }
+  if (cmd == "drop") {
+    if (!c.tcp) return "ERROR drop needs the TCP mode (--tcp)";
+    c.drop = true;
     return ok;
   }
   if (cmd == "quit" || cmd == "exit") {

@@ -15,6 +15,8 @@ struct Controls {
   std::mutex* faultsMutex = nullptr;
   bool quit = false;
   bool hangup = false;  // the owner closes the line
+  bool tcp = false;     // the line is a TCP connection (--tcp)
+  bool drop = false;    // the owner closes the TCP connection and listens on
 };
 
 // Carries out one command line. Returns "OK <line>", "STATUS ...", or

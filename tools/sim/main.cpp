@@ -6,14 +6,17 @@
 //
 // libmodbus needs a terminal device of its own, so it gets one side of an
 // inner pseudo-terminal pair; this program relays between that pair and the
-// line the Korvex program uses (the slave side of a second pair, or a real
-// serial device), and applies the line faults to the replies on the way.
+// line the Korvex program uses (the slave side of a second pair, a real
+// serial device, or a TCP connection carrying the RTU frames as a serial
+// device server does), and applies the line faults to the replies on the way.
+// libmodbus has no backend for RTU frames over TCP, hence the relay there too.
 
 #include <fcntl.h>
 #include <modbus.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QFileInfo>
@@ -34,6 +37,7 @@
 #include "sim/analyzer.h"
 #include "sim/control.h"
 #include "sim/line.h"
+#include "sim/tcp.h"
 #include "storage/atomic_file.h"
 #include "storage/settings_files.h"
 #include "storage/settings_records.h"
@@ -58,6 +62,7 @@ void OnSignal(int) {
 
 struct Options {
   std::string device;
+  std::string tcp;
   std::string link;
   std::string control;
   std::string settings;
@@ -74,10 +79,15 @@ void Usage(FILE* to) {
   std::fputs(
       "Usage: korvex-sim [options]\n"
       "A Korvex analyzer answering Modbus RTU at 9600 baud, 8N2, on a pseudo-terminal\n"
-      "(or a serial device). Prints \"PORT <path>\" with the port the program should\n"
-      "open, then \"READY\"; then events (STATE, COMMAND) and answers to commands.\n"
+      "(or a serial device, or TCP). Prints \"PORT <path>\" with the port the program\n"
+      "should open, then \"READY\"; then events (STATE, COMMAND) and answers to commands.\n"
       "Options:\n"
       "  --device PATH         answer on this serial device instead of a pseudo-terminal\n"
+      "  --tcp [HOST:]PORT     answer the same RTU frames over TCP instead, as behind a\n"
+      "                        serial device server: listen on HOST (default 127.0.0.1,\n"
+      "                        IPv4), PORT (0: a free one), one client at a time (others\n"
+      "                        are reset); prints \"TCP <host>:<port>\" and the port\n"
+      "                        \"tcp://<host>:<port>\"\n"
       "  --link PATH           symbolic link PATH -> the pseudo-terminal (removed at exit)\n"
       "  --address N           Modbus address 1..247 (default 1)\n"
       "  --zero S              seconds of zero setting (default 10)\n"
@@ -90,7 +100,8 @@ void Usage(FILE* to) {
       "  --settings PROGRAM    prepare the program's settings files for PROGRAM (its\n"
       "                        executable path): PROGRAM.ini gets the port and the\n"
       "                        address, Device-001.ini beside it is made if missing\n"
-      "  --port-name NAME      port name for --settings (default: --link or the pty)\n"
+      "  --port-name NAME      port name for --settings (default: --link, the pty, or\n"
+      "                        tcp://<host>:<port>)\n"
       "  --verbose             print every request and reply (RX, TX)\n"
       "  --seed N              seed of the garbage bytes (default 1)\n"
       "  --help\n",
@@ -124,6 +135,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     double d = 0;
     bool ok = true;
     if (a == "--device") o.device = v;
+    else if (a == "--tcp") o.tcp = v;
     else if (a == "--link") o.link = v;
     else if (a == "--control") o.control = v;
     else if (a == "--settings") o.settings = v;
@@ -147,6 +159,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       std::fprintf(stderr, "korvex-sim: bad value for %s: %s\n", a.c_str(), v);
       return false;
     }
+  }
+  if (!o.tcp.empty() && (!o.device.empty() || !o.link.empty())) {
+    std::fprintf(stderr, "korvex-sim: --tcp goes with neither --device nor --link\n");
+    return false;
   }
   return true;
 }
@@ -289,11 +305,24 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
     return 1;
   }
-  // The program's side.
+  // The program's side: a pseudo-terminal, a serial device, or a TCP
+  // connection (lineFd, once a client is there) taken from listenFd.
+  const bool tcp = !o.tcp.empty();
   sim::Pty outer;
   int lineFd = -1;
+  int listenFd = -1;
   std::string portPath;
-  if (o.device.empty()) {
+  std::string tcpAddress;
+  std::string client;  // the TCP peer being served
+  if (tcp) {
+    sim::TcpAddress address;
+    if (!sim::ParseTcpAddress(o.tcp, address, &error) ||
+        (listenFd = sim::ListenTcp(address, &tcpAddress, &error)) < 0) {
+      std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
+      return 1;
+    }
+    portPath = "tcp://" + tcpAddress;
+  } else if (o.device.empty()) {
     if (!sim::OpenPty(outer, &error)) {
       std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
       return 1;
@@ -323,6 +352,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!o.settings.empty()) {
+    // "tcp://" and a numeric IPv4 address with its port fit the 30 characters.
     std::string name = !o.portName.empty() ? o.portName : !o.link.empty() ? o.link : portPath;
     if (!o.device.empty() && o.portName.empty()) {
       std::fprintf(stderr, "korvex-sim: with --device, --settings needs --port-name\n");
@@ -376,14 +406,52 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (tcp) Say("TCP " + tcpAddress);
   Say("PORT " + portPath);
   if (!o.link.empty()) Say("LINK " + o.link);
   Say("READY");
 
   sim::Controls controls{&analyzer, &faults, &faultsMutex};
+  controls.tcp = tcp;
   sim::Outbox outbox;
   std::mt19937 random(o.seed);
   std::vector<uint8_t> replyBytes;
+
+  // Passes what the program sent on to libmodbus; false when its side ended.
+  const auto relayRequests = [&]() {
+    for (;;) {
+      uint8_t buf[512];
+      const ssize_t n = read(lineFd, buf, sizeof buf);
+      if (n > 0) {
+        [[maybe_unused]] const ssize_t w = write(inner.master, buf, size_t(n));
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        return n < 0 && errno == EAGAIN;
+      }
+    }
+  };
+  // Closes the program's side. A TCP connection the simulator ends is reset;
+  // requests libmodbus has not read yet and replies not relayed yet belong to
+  // it, so the next client gets none of them.
+  const auto endLine = [&](bool reset) {
+    if (lineFd < 0) return;
+    if (tcp) {
+      if (reset) sim::ResetTcp(lineFd);
+      else close(lineFd);
+      tcflush(inner.slave, TCIFLUSH);
+      for (uint8_t buf[512]; read(inner.master, buf, sizeof buf) > 0;) {
+      }
+      replyBytes.clear();
+    } else if (o.device.empty()) {
+      sim::ClosePty(outer);
+    } else {
+      close(lineFd);
+    }
+    lineFd = -1;
+    outbox.Clear();
+  };
+
   while (!controls.quit) {
     std::vector<pollfd> fds;
     fds.push_back({g_signalPipe[0], POLLIN, 0});
@@ -391,6 +459,7 @@ int main(int argc, char** argv) {
     fds.push_back({lineFd, short(lineFd >= 0 ? POLLIN : 0), 0});
     fds.push_back({inputOpen ? STDIN_FILENO : -1, POLLIN, 0});
     fds.push_back({fifo.fd, POLLIN, 0});
+    fds.push_back({listenFd, POLLIN, 0});
     int timeout = 50;  // the analyzer's timers
     const int next = outbox.MillisecondsToNext();
     if (next >= 0 && next < timeout) timeout = next;
@@ -417,16 +486,25 @@ int main(int argc, char** argv) {
         if (!note.empty()) Say("FAULT" + note);
       }
     }
-    if (lineFd >= 0 && fds[2].revents) {
-      uint8_t buf[512];
-      const ssize_t n = read(lineFd, buf, sizeof buf);
-      if (n > 0) {
-        [[maybe_unused]] const ssize_t w = write(inner.master, buf, size_t(n));
-      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        Say("LINE closed");
-        if (o.device.empty()) sim::ClosePty(outer);
-        else close(lineFd);
-        lineFd = -1;
+    if (lineFd >= 0 && fds[2].revents && !relayRequests()) {
+      Say(tcp ? "CLIENT " + client + " closed" : std::string("LINE closed"));
+      endLine(false);
+    }
+    if (fds[5].revents & POLLIN) {
+      // A client that left just before this one came must not make it busy.
+      if (lineFd >= 0 && !relayRequests()) {
+        Say("CLIENT " + client + " closed");
+        endLine(false);
+      }
+      std::string peer;
+      const int fd = sim::AcceptTcp(listenFd, &peer);
+      if (fd >= 0 && lineFd >= 0) {
+        sim::ResetTcp(fd);
+        Say("CLIENT " + peer + " refused (busy)");
+      } else if (fd >= 0) {
+        lineFd = fd;
+        client = peer;
+        Say("CLIENT " + client + " connected");
       }
     }
     std::vector<std::string> lines;
@@ -435,14 +513,18 @@ int main(int argc, char** argv) {
     for (const auto& line : lines) {
       const std::string answer = sim::RunCommand(line, controls);
       if (!answer.empty()) Say(answer);
+      if (controls.drop) {
+        controls.drop = false;
+        if (lineFd >= 0) Say("CLIENT " + client + " dropped");
+        endLine(true);
+      }
       if (controls.hangup) {
         controls.hangup = false;
-        if (lineFd >= 0) {
-          if (o.device.empty()) sim::ClosePty(outer);
-          else close(lineFd);
-          lineFd = -1;
-          outbox.Clear();
-        }
+        if (tcp && lineFd >= 0) Say("CLIENT " + client + " hung up");
+        endLine(true);
+        // On TCP the port goes away too: later connections are refused.
+        if (listenFd >= 0) close(listenFd);
+        listenFd = -1;
       }
       if (controls.quit) break;
     }
@@ -456,10 +538,8 @@ int main(int argc, char** argv) {
   modbus_free(ctx);
   modbus_mapping_free(map);
   if (!o.link.empty()) unlink(o.link.c_str());
-  if (lineFd >= 0) {
-    if (o.device.empty()) sim::ClosePty(outer);
-    else close(lineFd);
-  }
+  endLine(false);
+  if (listenFd >= 0) close(listenFd);
   sim::ClosePty(inner);
   if (fifo.fd >= 0) close(fifo.fd);
   Say("BYE");
