@@ -36,7 +36,7 @@ class FuelDialogTest : public KorvexFixture {
   }
 
   // The seven edits top to bottom: co2Max, T'max, P, C', K, B, O2.
-  static QStringList Shown(FuelDialog* f) {
+  static QStringList shown(FuelDialog* f) {
     return {control<QLineEdit>(f, "EditCO2max")->text(), control<QLineEdit>(f, "EditTmax")->text(), control<QLineEdit>(f, "EditkfP")->text(), control<QLineEdit>(f, "EditkfC")->text(),
             control<QLineEdit>(f, "EditkfK")->text(),    control<QLineEdit>(f, "EditkfB")->text(),  control<QLineEdit>(f, "EditO2ref")->text()};
   }
@@ -62,7 +62,7 @@ TEST_F(FuelDialogTest, ShowsTheFirstFuelAfterStartAndAllTwelveNames) {
   openFuel([](FuelDialog* f) {
     EXPECT_EQ(f->windowTitle(), QStringLiteral(u"Параметры топлива и расчетов"));
     EXPECT_EQ(control<QComboBox>(f, "ComboBoxFuel")->currentText(), QStringLiteral(u"ПРИРОДНЫЙ ГАЗ"));
-    EXPECT_EQ(Shown(f), kNaturalGas);
+    EXPECT_EQ(shown(f), kNaturalGas);
     EXPECT_EQ(f->selectedFuel(), 0);
     ASSERT_EQ(control<QComboBox>(f, "ComboBoxFuel")->count(), 12);
     for (int i = 0; i < 12; ++i) EXPECT_EQ(control<QComboBox>(f, "ComboBoxFuel")->itemText(i), fuelTable[i].name);
@@ -100,7 +100,7 @@ TEST_F(FuelDialogTest, PickingAFuelShowsItsRow) {
   const int result = openFuel([](FuelDialog* f) {
     pick(f, 5);
     EXPECT_EQ(control<QComboBox>(f, "ComboBoxFuel")->currentText(), QStringLiteral(u"ДОМЕННЫЙ ГАЗ"));
-    EXPECT_EQ(Shown(f), kBlastFurnaceGas);
+    EXPECT_EQ(shown(f), kBlastFurnaceGas);
     EXPECT_EQ(f->selectedFuel(), 5);
     control<QPushButton>(f, "ButtonApply")->click();
   });
@@ -113,7 +113,7 @@ TEST_F(FuelDialogTest, PickingAFuelShowsItsRow) {
 
   openFuel([](FuelDialog* f) {
     EXPECT_EQ(control<QComboBox>(f, "ComboBoxFuel")->currentText(), QStringLiteral(u"ДОМЕННЫЙ ГАЗ"));
-    EXPECT_EQ(Shown(f), kBlastFurnaceGas);
+    EXPECT_EQ(shown(f), kBlastFurnaceGas);
     control<QPushButton>(f, "ButtonCancel")->click();
   });
 }
@@ -139,7 +139,7 @@ TEST_F(FuelDialogTest, ApplyScalesAndRoundsTiesToEven) {
   EXPECT_EQ(row.o2Ref, 4);
 
   openFuel([](FuelDialog* f) {
-    EXPECT_EQ(Shown(f), QStringList({"11,85", "1500", "1000", "0,844", "0,782", "1", "4"}));
+    EXPECT_EQ(shown(f), QStringList({"11,85", "1500", "1000", "0,844", "0,782", "1", "4"}));
     replaceText(control<QLineEdit>(f, "EditTmax"), QStringLiteral("1501,5"));
     control<QPushButton>(f, "ButtonApply")->click();
   });
@@ -203,7 +203,7 @@ TEST_F(FuelDialogTest, TypingABeginningSelectsTheFirstFuelSoNamed) {
     EXPECT_EQ(list->currentText(), QStringLiteral(u"ДОМЕННЫЙ ГАЗ"));
     EXPECT_EQ(list->lineEdit()->selectedText(), QStringLiteral(u"ОМЕННЫЙ ГАЗ"));
     EXPECT_EQ(f->selectedFuel(), 5);
-    EXPECT_EQ(Shown(f), kBlastFurnaceGas);
+    EXPECT_EQ(shown(f), kBlastFurnaceGas);
     typeText(list, QStringLiteral(u"и"));
     EXPECT_EQ(list->currentText(), QStringLiteral(u"ДИЗЕЛЬНОЕ ТОПЛИВО"));
     EXPECT_EQ(f->selectedFuel(), 6);

@@ -22,7 +22,7 @@ class DeviceLinkE2E : public SimFixture {
   // The link as the program opens it.
   std::unique_ptr<AnalyzerLink> openLink() {
     auto link = std::make_unique<AnalyzerLink>();
-    link->open(sim_->PortPath());
+    link->open(sim_->portPath());
     return link;
   }
 
@@ -30,7 +30,7 @@ class DeviceLinkE2E : public SimFixture {
   static bool exchange(AnalyzerLink& link, Request kind, int length, int timeoutMs = 3000) {
     link.clearReply();
     link.send(1, kind);
-    return SimProcess::WaitFor(
+    return SimProcess::waitFor(
         [&] {
           link.service();
           return link.reply().length() >= length;
@@ -44,7 +44,7 @@ class DeviceLinkE2E : public SimFixture {
 };
 
 TEST_F(DeviceLinkE2E, AStatusPollIsAnsweredWholeInOrderAndAccepted) {
-  StartSim();
+  startSim();
   // Every register a different value, so that order and position show.
   StatusRegisters r;
   r.state = 0;
@@ -66,7 +66,7 @@ TEST_F(DeviceLinkE2E, AStatusPollIsAnsweredWholeInOrderAndAccepted) {
                           r.no2,   r.so2,    r.h2s, (r.serviceMonth << 8) | r.serviceDay,
                           r.serviceYear,     r.runningHours};
   for (int k = 0; k < 14; ++k)
-    ASSERT_TRUE(sim_->Command(QStringLiteral("set %1 %2").arg(k).arg(values[k])));
+    ASSERT_TRUE(sim_->command(QStringLiteral("set %1 %2").arg(k).arg(values[k])));
 
   auto link = openLink();
   ASSERT_TRUE(link->isOpen());
@@ -85,12 +85,12 @@ TEST_F(DeviceLinkE2E, AStatusPollIsAnsweredWholeInOrderAndAccepted) {
 }
 
 TEST_F(DeviceLinkE2E, TheWrittenFrameIsCopiedSoTheCallersBufferMayChangeAtOnce) {
-  StartSim();
+  startSim();
   auto link = openLink();
   uint8_t frame[8] = {0x01, 0x04, 0x00, 0x00, 0x00, 0x0E, 0x71, 0xCE};
   ASSERT_TRUE(link->port()->write(frame, 8));
   std::fill(std::begin(frame), std::end(frame), 0xFF);
-  ASSERT_TRUE(SimProcess::WaitFor(
+  ASSERT_TRUE(SimProcess::waitFor(
       [&] {
         link->service();
         return link->reply().length() >= 33;
@@ -100,14 +100,14 @@ TEST_F(DeviceLinkE2E, TheWrittenFrameIsCopiedSoTheCallersBufferMayChangeAtOnce) 
 }
 
 TEST_F(DeviceLinkE2E, ACommandIsEchoedAndTheAnalyzerRunsItsStates) {
-  StartSim({QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--measure"),
+  startSim({QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--measure"),
             QStringLiteral("0"), QStringLiteral("--purge"), QStringLiteral("0"),
             QStringLiteral("--min-replies"), QStringLiteral("1")});
   auto link = openLink();
   ASSERT_TRUE(exchange(*link, Request::StartSingle, 8));
   EXPECT_EQ(received(*link), commandEcho(1, 1));
   EXPECT_TRUE(link->reply().accepted());
-  EXPECT_TRUE(sim_->WaitForLine(Line("^COMMAND 1 single measurement$")));
+  EXPECT_TRUE(sim_->waitForLine(line("^COMMAND 1 single measurement$")));
 
   // Each state is reported at least once, in order, and then idle again.
   std::vector<int> states;
@@ -121,13 +121,13 @@ TEST_F(DeviceLinkE2E, ACommandIsEchoedAndTheAnalyzerRunsItsStates) {
 }
 
 TEST_F(DeviceLinkE2E, AnExceptionReplyIsFiveBytesAndNotAccepted) {
-  StartSim();
+  startSim();
   auto link = openLink();
   // A read of 15 registers: the analyzer has only 14.
   link->clearReply();
   const Frame request = withCrc({0x01, 0x04, 0x00, 0x00, 0x00, 0x0F});
   ASSERT_TRUE(link->port()->write(request.data(), int32_t(request.size())));
-  ASSERT_TRUE(SimProcess::WaitFor(
+  ASSERT_TRUE(SimProcess::waitFor(
       [&] {
         link->service();
         return link->reply().length() >= 5;
@@ -138,7 +138,7 @@ TEST_F(DeviceLinkE2E, AnExceptionReplyIsFiveBytesAndNotAccepted) {
 }
 
 TEST_F(DeviceLinkE2E, LineFaultsSpoilTheRepliesTheyHitAndNoOthers) {
-  StartSim();
+  startSim();
   auto link = openLink();
   const struct {
     const char* command;
@@ -151,7 +151,7 @@ TEST_F(DeviceLinkE2E, LineFaultsSpoilTheRepliesTheyHitAndNoOthers) {
       {"split 50 1", 33, true},  // the tick collects whatever came since the last one
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(sim_->Command(QString::fromLatin1(c.command)));
+    ASSERT_TRUE(sim_->command(QString::fromLatin1(c.command)));
     ASSERT_TRUE(exchange(*link, Request::Status, c.length)) << c.command;
     EXPECT_EQ(link->reply().length(), c.length) << c.command;
     EXPECT_EQ(link->reply().accepted(), c.accepted) << c.command;
@@ -159,18 +159,18 @@ TEST_F(DeviceLinkE2E, LineFaultsSpoilTheRepliesTheyHitAndNoOthers) {
     EXPECT_TRUE(link->reply().accepted()) << "after " << c.command;
   }
   // Silence: the request is neither answered nor obeyed.
-  ASSERT_TRUE(sim_->Command(QStringLiteral("silence 1")));
-  const int commands = sim_->Count(Line("^COMMAND "));
-  const int from = int(sim_->Lines().size());
+  ASSERT_TRUE(sim_->command(QStringLiteral("silence 1")));
+  const int commands = sim_->count(line("^COMMAND "));
+  const int from = int(sim_->lines().size());
   link->clearReply();
   link->send(1, Request::Stop);
-  ASSERT_TRUE(sim_->WaitForLine(Line("^FAULT silence$"), from));
+  ASSERT_TRUE(sim_->waitForLine(line("^FAULT silence$"), from));
   link->service();
   EXPECT_EQ(link->reply().length(), 0);
   ASSERT_TRUE(exchange(*link, Request::Stop, 8));
   EXPECT_TRUE(link->reply().accepted());
-  EXPECT_TRUE(sim_->WaitForLine(Line("^COMMAND 3")));
-  EXPECT_EQ(sim_->Count(Line("^COMMAND ")), commands + 1);
+  EXPECT_TRUE(sim_->waitForLine(line("^COMMAND 3")));
+  EXPECT_EQ(sim_->count(line("^COMMAND ")), commands + 1);
 }
 
 TEST_F(DeviceLinkE2E, APortThatDoesNotExistIsReportedAndHarmless) {
@@ -186,11 +186,11 @@ TEST_F(DeviceLinkE2E, APortThatDoesNotExistIsReportedAndHarmless) {
 }
 
 TEST_F(DeviceLinkE2E, APortInUseIsReportedAsNotOpened) {
-  StartSim();
+  startSim();
   auto first = openLink();
   ASSERT_TRUE(first->isOpen());
   AnalyzerLink second;
-  EXPECT_EQ(second.open(sim_->PortPath()), PortOpenResult::CannotOpen);
+  EXPECT_EQ(second.open(sim_->portPath()), PortOpenResult::CannotOpen);
   EXPECT_FALSE(second.isOpen());
   EXPECT_TRUE(exchange(*first, Request::Status, 33));  // the first one still works
 }
@@ -213,18 +213,18 @@ class LineLostE2E : public DeviceLinkE2E, public ::testing::WithParamInterface<L
 
 TEST_P(LineLostE2E, ThePortClosesAtTheFirstErrorAndStaysQuiet) {
   const LineLoss loss = GetParam();
-  StartSim();
+  startSim();
   auto link = openLink();
   ASSERT_TRUE(exchange(*link, Request::Status, 33));
   ASSERT_TRUE(link->reply().accepted());
 
   if (loss.killed)
-    sim_->Kill();
+    sim_->kill();
   else
-    ASSERT_TRUE(sim_->Command(QStringLiteral("hangup")));
+    ASSERT_TRUE(sim_->command(QStringLiteral("hangup")));
 
   const SerialBackend* backend = link->port()->backend();
-  ASSERT_TRUE(SimProcess::WaitFor(
+  ASSERT_TRUE(SimProcess::waitFor(
       [&] {
         if (loss.noticedByPoll) {
           link->service();
@@ -250,7 +250,7 @@ TEST_P(LineLostE2E, ThePortClosesAtTheFirstErrorAndStaysQuiet) {
   EXPECT_EQ(link->linkState(), LinkState::Sent);
   EXPECT_TRUE(takeMessages().empty());
   if (!loss.killed) {
-    EXPECT_TRUE(sim_->Running());
+    EXPECT_TRUE(sim_->isRunning());
   }
 }
 

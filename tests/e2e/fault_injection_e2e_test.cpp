@@ -32,45 +32,45 @@ class FaultInjectionE2E : public SimFixture {
 
   // A symbolic link of our own for the simulator's port, short enough for the
   // 30 characters of the settings' port name; it survives a restart.
-  QString Link() {
+  QString linkPath() {
     if (link_.isEmpty())
       link_ = QStringLiteral("/tmp/kvx-%1-%2").arg(getpid()).arg(++counter_);
     return link_;
   }
 
-  QStringList SimArgs() const {
+  QStringList simArgs() const {
     return {QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--measure"), QStringLiteral("0"),
             QStringLiteral("--purge"), QStringLiteral("0"), QStringLiteral("--min-replies"),
             QStringLiteral("2")};
   }
 
-  void StartOnLink() {
-    QStringList args = SimArgs();
-    args << QStringLiteral("--link") << Link();
-    StartSim(args);
-    writeDefaultSettings(Link());
+  void startOnLink() {
+    QStringList args = simArgs();
+    args << QStringLiteral("--link") << linkPath();
+    startSim(args);
+    writeDefaultSettings(linkPath());
     startProgram();
     ASSERT_TRUE(messages_.empty());
     ASSERT_TRUE(session().link().isOpen());
   }
 
-  void ReachIdle() {
-    ASSERT_TRUE(TicksUntil([this] { return poll().workMode() == WorkMode::Idle && find<QToolButton>("BitBtnPost")->isEnabled(); }, 10));
+  void reachIdle() {
+    ASSERT_TRUE(ticksUntil([this] { return poll().workMode() == WorkMode::Idle && find<QToolButton>("BitBtnPost")->isEnabled(); }, 10));
   }
 
   // Continuous measurement with a row every tick until `rows` rows are in.
-  void MeasureUntil(int rows) {
+  void measureUntil(int rows) {
     programSettings.refreshPeriod = 1;
     session().takeSettings();
     if (poll().workMode() != WorkMode::Continuous) window().onContinuousClicked();
-    ASSERT_TRUE(TicksUntil([this, rows] { return ResultRows() >= rows; }, 40));
+    ASSERT_TRUE(ticksUntil([this, rows] { return resultRows() >= rows; }, 40));
   }
 
   // A tick that does not wait for a whole reply: the port is serviced for
   // `ms` milliseconds and whatever came is what the next tick finds.
-  void ShortTick(int ms) {
+  void shortTick(int ms) {
     tick();
-    SimProcess::WaitFor(
+    SimProcess::waitFor(
         [this] {
           session().link().service();
           return false;
@@ -79,13 +79,13 @@ class FaultInjectionE2E : public SimFixture {
     advance(1);
   }
 
-  QList<QStringList> Rows(int count) const {
+  QList<QStringList> rowsOf(int count) const {
     QList<QStringList> rows;
     for (int r = 0; r < count; ++r) rows << results().cells(r);
     return rows;
   }
 
-  bool LabelRed() const { return find<QLabel>("LabelMode")->palette().color(QPalette::Window) == QColor(Qt::red); }
+  bool labelRed() const { return find<QLabel>("LabelMode")->palette().color(QPalette::Window) == QColor(Qt::red); }
 
   QString link_;
   static int counter_;
@@ -94,11 +94,11 @@ class FaultInjectionE2E : public SimFixture {
 int FaultInjectionE2E::counter_ = 0;
 
 TEST_F(FaultInjectionE2E, ANoisyLineCostsTicksButNeitherResultsNorTheMeasurement) {
-  StartOnLink();
-  ReachIdle();
-  MeasureUntil(3);
-  const int before = ResultRows();
-  const QList<QStringList> kept = Rows(before);
+  startOnLink();
+  reachIdle();
+  measureUntil(3);
+  const int before = resultRows();
+  const QList<QStringList> kept = rowsOf(before);
 
   const struct {
     const char* command;
@@ -111,58 +111,58 @@ TEST_F(FaultInjectionE2E, ANoisyLineCostsTicksButNeitherResultsNorTheMeasurement
       {"silence 3", 3},     // no answer at all
   };
   for (const auto& f : faults) {
-    ASSERT_TRUE(sim_->Command(QString::fromLatin1(f.command)));
-    for (int i = 0; i < f.ticks; ++i) ShortTick(600);
-    RunTick();  // a good exchange between the faults keeps the link alive
+    ASSERT_TRUE(sim_->command(QString::fromLatin1(f.command)));
+    for (int i = 0; i < f.ticks; ++i) shortTick(600);
+    runTick();  // a good exchange between the faults keeps the link alive
   }
-  EXPECT_GE(sim_->Count(Line("^FAULT")), 12);
-  ASSERT_TRUE(sim_->Command(QStringLiteral("normal")));
-  ASSERT_TRUE(TicksUntil([this, before] { return ResultRows() >= before + 5; }, 30));
+  EXPECT_GE(sim_->count(line("^FAULT")), 12);
+  ASSERT_TRUE(sim_->command(QStringLiteral("normal")));
+  ASSERT_TRUE(ticksUntil([this, before] { return resultRows() >= before + 5; }, 30));
 
   EXPECT_TRUE(messages_.empty());
-  EXPECT_FALSE(LabelRed());
+  EXPECT_FALSE(labelRed());
   EXPECT_EQ(poll().workMode(), WorkMode::Continuous);
-  EXPECT_EQ(Rows(before), kept);
+  EXPECT_EQ(rowsOf(before), kept);
   // The rows stay numbered without a gap or a repeat.
-  for (int r = 1; r <= ResultRows(); ++r) EXPECT_EQ(cell(0, r), QString::number(r - 1));
+  for (int r = 1; r <= resultRows(); ++r) EXPECT_EQ(cell(0, r), QString::number(r - 1));
 }
 
 TEST_F(FaultInjectionE2E, ManualOperationMidMeasurementStopsTheModeQuietlyAndStopBringsItBack) {
-  StartOnLink();
-  ReachIdle();
-  MeasureUntil(2);
-  const int before = ResultRows();
-  const QList<QStringList> kept = Rows(before);
+  startOnLink();
+  reachIdle();
+  measureUntil(2);
+  const int before = resultRows();
+  const QList<QStringList> kept = rowsOf(before);
 
-  ASSERT_TRUE(sim_->Command(QStringLiteral("manual on")));
-  ASSERT_TRUE(TicksUntil([this] { return poll().analyzerState() == AnalyzerState::Manual; }, 10));
+  ASSERT_TRUE(sim_->command(QStringLiteral("manual on")));
+  ASSERT_TRUE(ticksUntil([this] { return poll().analyzerState() == AnalyzerState::Manual; }, 10));
   EXPECT_EQ(poll().workMode(), WorkMode::Stopping);
   EXPECT_EQ(find<QLabel>("LabelMode")->text(), QStringLiteral(u"Работа вручную"));
-  EXPECT_GE(sim_->Count(Line("^COMMAND 3 ignored")), 1);
+  EXPECT_GE(sim_->count(line("^COMMAND 3 ignored")), 1);
   // The stop handler was not run: Stop stays at hand, the mode's lamp lit.
   EXPECT_TRUE(find<QToolButton>("BitBtnStop")->isEnabled());
   EXPECT_TRUE(find<QToolButton>("SpeedButtonLedConst")->isEnabled());
 
-  ASSERT_TRUE(sim_->Command(QStringLiteral("manual off")));
+  ASSERT_TRUE(sim_->command(QStringLiteral("manual off")));
   window().onStopClicked();
-  ASSERT_TRUE(TicksUntil([this] { return find<QToolButton>("BitBtnPost")->isEnabled(); }, 15));
+  ASSERT_TRUE(ticksUntil([this] { return find<QToolButton>("BitBtnPost")->isEnabled(); }, 15));
   EXPECT_EQ(poll().workMode(), WorkMode::Idle);
   EXPECT_TRUE(messages_.empty());
-  EXPECT_EQ(Rows(before), kept);
+  EXPECT_EQ(rowsOf(before), kept);
 }
 
 TEST_F(FaultInjectionE2E, TheSimulatorKilledMidMeasurementWarnsOnceAndTheProgramRecoversWhenItIsBack) {
-  StartOnLink();
-  ReachIdle();
-  MeasureUntil(3);
-  const int before = ResultRows();
-  const QList<QStringList> kept = Rows(before);
+  startOnLink();
+  reachIdle();
+  measureUntil(3);
+  const int before = resultRows();
+  const QList<QStringList> kept = rowsOf(before);
 
-  sim_->Kill();
+  sim_->kill();
   // No answers now; the port sees the hang-up and closes.
-  for (int i = 0; i < 40; ++i) ShortTick(50);
+  for (int i = 0; i < 40; ++i) shortTick(50);
   EXPECT_FALSE(session().link().isOpen());
-  EXPECT_TRUE(LabelRed());
+  EXPECT_TRUE(labelRed());
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, kWarning);
   EXPECT_EQ(poll().analyzerState(), AnalyzerState(8));
@@ -173,43 +173,43 @@ TEST_F(FaultInjectionE2E, TheSimulatorKilledMidMeasurementWarnsOnceAndTheProgram
   // pseudo-terminal is never taken over unasked, so the operator applies the
   // options once, which reopens the port. Then the stop sequence runs and the
   // mode buttons return.
-  QStringList args = SimArgs();
-  args << QStringLiteral("--link") << Link();
-  StartSim(args);
+  QStringList args = simArgs();
+  args << QStringLiteral("--link") << linkPath();
+  startSim(args);
   modal_ = [](QDialog* options) {
     options->findChild<QPushButton*>(QStringLiteral("ButtonApply"))->click();
     return options->result();
   };
   window().onOptionsTriggered();
   EXPECT_TRUE(session().link().isOpen());
-  ASSERT_TRUE(TicksUntil([this] { return find<QToolButton>("BitBtnPost")->isEnabled(); }, 20));
+  ASSERT_TRUE(ticksUntil([this] { return find<QToolButton>("BitBtnPost")->isEnabled(); }, 20));
   EXPECT_EQ(poll().workMode(), WorkMode::Idle);
-  EXPECT_FALSE(LabelRed());
+  EXPECT_FALSE(labelRed());
   EXPECT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(Rows(before), kept);
+  EXPECT_EQ(rowsOf(before), kept);
 
   // And measures again, numbering on after the rows it had.
-  MeasureUntil(before + 2);
+  measureUntil(before + 2);
   EXPECT_EQ(cell(0, before + 1), QString::number(before));
 }
 
 TEST_F(FaultInjectionE2E, ALineClosedForGoodLeavesTheProgramQuietWithItsResults) {
-  StartOnLink();
-  ReachIdle();
-  MeasureUntil(2);
-  const int before = ResultRows();
-  const QList<QStringList> kept = Rows(before);
+  startOnLink();
+  reachIdle();
+  measureUntil(2);
+  const int before = resultRows();
+  const QList<QStringList> kept = rowsOf(before);
 
-  ASSERT_TRUE(sim_->Command(QStringLiteral("hangup")));
-  ShortTick(200);  // a reply already on its way may still come
-  const int rows = ResultRows();
-  for (int i = 0; i < 200; ++i) ShortTick(20);
+  ASSERT_TRUE(sim_->command(QStringLiteral("hangup")));
+  shortTick(200);  // a reply already on its way may still come
+  const int rows = resultRows();
+  for (int i = 0; i < 200; ++i) shortTick(20);
   EXPECT_EQ(messages_.size(), 1u);  // the one warning, no storm
-  EXPECT_TRUE(LabelRed());
+  EXPECT_TRUE(labelRed());
   EXPECT_FALSE(session().link().isOpen());
   EXPECT_EQ(poll().requestKind(), Request::Stop);
-  EXPECT_EQ(Rows(before), kept);
-  EXPECT_EQ(ResultRows(), rows);
+  EXPECT_EQ(rowsOf(before), kept);
+  EXPECT_EQ(resultRows(), rows);
 }
 
 }  // namespace

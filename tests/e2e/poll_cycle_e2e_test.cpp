@@ -18,7 +18,7 @@ class PollCycleE2E : public SimFixture {
  protected:
   void SetUp() override {
     SimFixture::SetUp();
-    StartSim({QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--measure"),
+    startSim({QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--measure"),
               QStringLiteral("0"), QStringLiteral("--purge"), QStringLiteral("0"),
               QStringLiteral("--min-replies"), QStringLiteral("2"),
               QStringLiteral("--service"), QStringLiteral("25.11.2026"),
@@ -27,20 +27,20 @@ class PollCycleE2E : public SimFixture {
     // CO 50, NO 40, NO2 5 ppm).
     for (const char* c : {"set 2 180", "set 3 20", "set 4 350", "set 6 50", "set 7 40", "set 8 5",
                           "set 9 0", "set 10 0"})
-      ASSERT_TRUE(sim_->Command(QString::fromLatin1(c)));
-    StartProgramOnSim();
+      ASSERT_TRUE(sim_->command(QString::fromLatin1(c)));
+    startProgramOnSim();
   }
 
   // Start-up: the stop command, its echo, then idle with the mode buttons on.
-  void ReachIdle() {
-    ASSERT_TRUE(TicksUntil([this] { return poll().workMode() == WorkMode::Idle && find<QToolButton>("BitBtnOdnokr")->isEnabled(); }, 10));
-    RunTick();  // one idle status reply shows the service caption
+  void reachIdle() {
+    ASSERT_TRUE(ticksUntil([this] { return poll().workMode() == WorkMode::Idle && find<QToolButton>("BitBtnOdnokr")->isEnabled(); }, 10));
+    runTick();  // one idle status reply shows the service caption
   }
 };
 
 TEST_F(PollCycleE2E, StartUpFindsTheAnalyzerIdleAndShowsAddressServiceDateAndHours) {
-  ReachIdle();
-  EXPECT_EQ(sim_->Count(Line("^COMMAND 3 stop$")), 1);
+  reachIdle();
+  EXPECT_EQ(sim_->count(line("^COMMAND 3 stop$")), 1);
   EXPECT_EQ(window().windowTitle(),
             QStringLiteral(u"Korvex адр:1 обслуживание 25.11.2026 наработка 4321 часа(ов)"));
   EXPECT_EQ(find<QLabel>("LabelMode")->text(), QStringLiteral(u"Ожидание"));
@@ -52,12 +52,12 @@ TEST_F(PollCycleE2E, StartUpFindsTheAnalyzerIdleAndShowsAddressServiceDateAndHou
 }
 
 TEST_F(PollCycleE2E, ASingleMeasurementRunsToItsResultRowAndEndsWithTheStopSequence) {
-  ReachIdle();
+  reachIdle();
   window().onSingleClicked();
-  ASSERT_TRUE(TicksUntil([this] { return ResultRows() == 1; }, 30));
-  EXPECT_EQ(sim_->Count(Line("^COMMAND 1 single measurement$")), 1);
-  EXPECT_TRUE(sim_->WaitForLine(Line("^STATE 2 measuring$"), 0, 0));
-  EXPECT_TRUE(sim_->WaitForLine(Line("^STATE 3 purging$"), 0, 0));
+  ASSERT_TRUE(ticksUntil([this] { return resultRows() == 1; }, 30));
+  EXPECT_EQ(sim_->count(line("^COMMAND 1 single measurement$")), 1);
+  EXPECT_TRUE(sim_->waitForLine(line("^STATE 2 measuring$"), 0, 0));
+  EXPECT_TRUE(sim_->waitForLine(line("^STATE 3 purging$"), 0, 0));
 
   using namespace channel;
   const Measurement& m = poll().measurement();
@@ -71,40 +71,40 @@ TEST_F(PollCycleE2E, ASingleMeasurementRunsToItsResultRowAndEndsWithTheStopSeque
   EXPECT_TRUE(results().unsaved());
 
   // The mode ends: a stop, its echo, idle, and the mode buttons come back.
-  ASSERT_TRUE(TicksUntil([this] { return find<QToolButton>("BitBtnOdnokr")->isEnabled(); }, 10));
+  ASSERT_TRUE(ticksUntil([this] { return find<QToolButton>("BitBtnOdnokr")->isEnabled(); }, 10));
   EXPECT_EQ(poll().workMode(), WorkMode::Idle);
-  EXPECT_EQ(sim_->Count(Line("^COMMAND 3 stop$")), 2);
+  EXPECT_EQ(sim_->count(line("^COMMAND 3 stop$")), 2);
   EXPECT_TRUE(find<QToolButton>("SpeedButtonStop")->isEnabled());
   EXPECT_FALSE(find<QToolButton>("SpeedButtonLedOdnok")->isEnabled());
-  EXPECT_EQ(ResultRows(), 1);
+  EXPECT_EQ(resultRows(), 1);
   EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(PollCycleE2E, ACyclicCycleMakesItsRowCountsDownAndStartsTheNextCycleOnTime) {
-  ReachIdle();
+  reachIdle();
   deviceRecord.cyclePeriod[slotIndex(deviceRecord)] = 1;  // minutes
   session().takeSettings();
   const QDateTime started = now();
   window().onCyclicClicked();
-  ASSERT_TRUE(TicksUntil([this] { return ResultRows() == 1; }, 30));
-  EXPECT_EQ(sim_->Count(Line("^COMMAND 1 ")), 1);
+  ASSERT_TRUE(ticksUntil([this] { return resultRows() == 1; }, 30));
+  EXPECT_EQ(sim_->count(line("^COMMAND 1 ")), 1);
 
   // Waiting for the next start: the caption counts down.
-  RunTick();
+  runTick();
   EXPECT_TRUE(window().windowTitle().startsWith(QStringLiteral(u"Korvex: до старта ")))
       << window().windowTitle().toStdString();
   EXPECT_EQ(poll().workMode(), WorkMode::Cyclic);
 
   // The next cycle starts a minute less two seconds after the first.
-  ASSERT_TRUE(TicksUntil([this] { return sim_->Count(Line("^COMMAND 1 ")) == 2; }, 90));
+  ASSERT_TRUE(ticksUntil([this] { return sim_->count(line("^COMMAND 1 ")) == 2; }, 90));
   const qint64 period = started.secsTo(now());
   EXPECT_GE(period, 58);
   EXPECT_LE(period, 61);
-  ASSERT_TRUE(TicksUntil([this] { return ResultRows() == 2; }, 30));
+  ASSERT_TRUE(ticksUntil([this] { return resultRows() == 2; }, 30));
 
   // Stop ends it.
   window().onStopClicked();
-  ASSERT_TRUE(TicksUntil([this] { return find<QToolButton>("BitBtnCikl")->isEnabled(); }, 10));
+  ASSERT_TRUE(ticksUntil([this] { return find<QToolButton>("BitBtnCikl")->isEnabled(); }, 10));
   EXPECT_EQ(poll().workMode(), WorkMode::Idle);
   EXPECT_TRUE(messages_.empty());
 }
@@ -112,15 +112,15 @@ TEST_F(PollCycleE2E, ACyclicCycleMakesItsRowCountsDownAndStartsTheNextCycleOnTim
 TEST_F(PollCycleE2E, AContinuousPeriodTakesARowEveryRefreshPeriodUntilStopped) {
   programSettings.refreshPeriod = 2;
   session().takeSettings();
-  ReachIdle();
+  reachIdle();
   window().onContinuousClicked();
-  ASSERT_TRUE(TicksUntil([this] { return ResultRows() == 3; }, 40));
-  EXPECT_EQ(sim_->Count(Line("^COMMAND 2 continuous measurement$")), 1);
+  ASSERT_TRUE(ticksUntil([this] { return resultRows() == 3; }, 40));
+  EXPECT_EQ(sim_->count(line("^COMMAND 2 continuous measurement$")), 1);
   EXPECT_EQ(poll().workMode(), WorkMode::Continuous);
   EXPECT_EQ(poll().analyzerState(), AnalyzerState(2));
   window().onStopClicked();
-  ASSERT_TRUE(TicksUntil([this] { return find<QToolButton>("BitBtnPost")->isEnabled(); }, 10));
-  EXPECT_TRUE(sim_->WaitForLine(Line("^STATE 3 purging$"), 0, 0));
+  ASSERT_TRUE(ticksUntil([this] { return find<QToolButton>("BitBtnPost")->isEnabled(); }, 10));
+  EXPECT_TRUE(sim_->waitForLine(line("^STATE 3 purging$"), 0, 0));
   EXPECT_EQ(poll().workMode(), WorkMode::Idle);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // End-to-end fixture: the real serial port (QSerialPort) against the analyzer
 // simulator on a pseudo-terminal, with the fixture's recorded message boxes
-// and test clock. For the whole program: StartProgramOnSim(), then RunTick()
+// and test clock. For the whole program: startProgramOnSim(), then runTick()
 // drives one poll tick and spins the port until the reply is in.
 
 #include <gtest/gtest.h>
@@ -30,19 +30,19 @@ class SimFixture : public KorvexFixture {
   }
   void TearDown() override {
     KorvexFixture::TearDown();  // closes the program's port first
-    if (sim_) sim_->Stop();
+    if (sim_) sim_->stop();
   }
 
   // Starts the simulator; fails the test when it cannot.
-  void StartSim(const QStringList& args = {}) {
+  void startSim(const QStringList& args = {}) {
     ASSERT_STRNE(KORVEX_SIM_PATH, "") << "built without the analyzer simulator (KORVEX_BUILD_TOOLS)";
     sim_ = std::make_unique<SimProcess>(QStringLiteral(KORVEX_SIM_PATH));
-    ASSERT_TRUE(sim_->Start(args)) << sim_->ErrorOutput().toStdString();
+    ASSERT_TRUE(sim_->start(args)) << sim_->errorOutput().toStdString();
   }
 
   // The program with its settings pointing at the simulator's port; no box.
-  void StartProgramOnSim() {
-    writeDefaultSettings(sim_->PortPath());
+  void startProgramOnSim() {
+    writeDefaultSettings(sim_->portPath());
     startProgram();
     ASSERT_TRUE(messages_.empty()) << messages_.front().title.toStdString();
     ASSERT_TRUE(session().link().isOpen());
@@ -51,10 +51,10 @@ class SimFixture : public KorvexFixture {
   // One tick of the poll cycle, then the port service until
   // the reply to the request just sent is in, at most `timeoutMs`; the clock
   // moves on by a second. False when no whole reply came.
-  bool RunTick(int timeoutMs = 3000) {
+  bool runTick(int timeoutMs = 3000) {
     tick();
     const int expected = poll().requestKind() == Request::Status ? 33 : 8;
-    const bool got = SimProcess::WaitFor(
+    const bool got = SimProcess::waitFor(
         [&] {
           session().link().service();
           return session().link().reply().length() >= expected;
@@ -65,18 +65,18 @@ class SimFixture : public KorvexFixture {
   }
 
   // Ticks until `done` holds, at most `maxTicks`.
-  bool TicksUntil(const std::function<bool()>& done, int maxTicks) {
+  bool ticksUntil(const std::function<bool()>& done, int maxTicks) {
     for (int i = 0; i < maxTicks; ++i) {
       if (done()) return true;
-      RunTick();
+      runTick();
     }
     return done();
   }
 
   // Results taken.
-  int ResultRows() const { return results().count(); }
+  int resultRows() const { return results().count(); }
 
-  static QRegularExpression Line(const char* pattern) {
+  static QRegularExpression line(const char* pattern) {
     return QRegularExpression(QString::fromLatin1(pattern));
   }
 

@@ -15,12 +15,12 @@ namespace {
 
 class SimulatorSettingsE2E : public SimFixture {
  protected:
-  QByteArray FileBytes(const QString& name) const {
+  QByteArray fileBytes(const QString& name) const {
     QFile f(inDir(name));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
   // Both records as the files hold them.
-  void LoadFiles() {
+  void loadFiles() {
     programSettings = ProgramSettings{};
     deviceRecord = DeviceRecord{};
     ASSERT_TRUE(loadSettings());
@@ -28,80 +28,80 @@ class SimulatorSettingsE2E : public SimFixture {
 };
 
 TEST_F(SimulatorSettingsE2E, InAnEmptyDirectoryBothFilesAreMadeAndTheProgramStartsConnected) {
-  StartSim({QStringLiteral("--settings"), exePath_, QStringLiteral("--address"), QStringLiteral("7")});
-  EXPECT_EQ(FileBytes(QStringLiteral("korvex.ini")).size(), 237);
-  EXPECT_EQ(FileBytes(QStringLiteral("Device-001.ini")).size(), 239);
+  startSim({QStringLiteral("--settings"), exePath_, QStringLiteral("--address"), QStringLiteral("7")});
+  EXPECT_EQ(fileBytes(QStringLiteral("korvex.ini")).size(), 237);
+  EXPECT_EQ(fileBytes(QStringLiteral("Device-001.ini")).size(), 239);
 
   startProgram();
   EXPECT_TRUE(takeMessages().empty());
-  EXPECT_EQ(shortStringText(programSettings.portName), sim_->PortPath());
+  EXPECT_EQ(shortStringText(programSettings.portName), sim_->portPath());
   EXPECT_EQ(+programSettings.netAddress, 7);
   ASSERT_TRUE(session().link().isOpen());
-  ASSERT_TRUE(TicksUntil([this] { return poll().workMode() == WorkMode::Idle && find<QToolButton>("BitBtnOdnokr")->isEnabled(); }, 10));
-  RunTick();
+  ASSERT_TRUE(ticksUntil([this] { return poll().workMode() == WorkMode::Idle && find<QToolButton>("BitBtnOdnokr")->isEnabled(); }, 10));
+  runTick();
   EXPECT_TRUE(window().windowTitle().startsWith(QStringLiteral(u"Korvex адр:7 обслуживание 15.3.2025")));
 }
 
 TEST_F(SimulatorSettingsE2E, ExistingSettingsKeepEverythingButThePortAndTheAddress) {
   writeDefaultSettings(QStringLiteral("COM4"));
-  LoadFiles();
+  loadFiles();
   programSettings.refreshPeriod = 33;
   deviceRecord.cyclePeriod[0] = 17;
   ASSERT_TRUE(saveSettings());
-  const QByteArray device = FileBytes(QStringLiteral("Device-001.ini"));
+  const QByteArray device = fileBytes(QStringLiteral("Device-001.ini"));
 
-  StartSim({QStringLiteral("--settings"), exePath_});
-  EXPECT_EQ(FileBytes(QStringLiteral("Device-001.ini")), device);
-  LoadFiles();
-  EXPECT_EQ(shortStringText(programSettings.portName), sim_->PortPath());
+  startSim({QStringLiteral("--settings"), exePath_});
+  EXPECT_EQ(fileBytes(QStringLiteral("Device-001.ini")), device);
+  loadFiles();
+  EXPECT_EQ(shortStringText(programSettings.portName), sim_->portPath());
   EXPECT_EQ(int32_t(programSettings.refreshPeriod), 33);
   EXPECT_EQ(+programSettings.netAddress, 1);
 }
 
 TEST_F(SimulatorSettingsE2E, AMissingProgramFileGetsDefaultsAndTheDeviceFileIsKept) {
   writeDefaultSettings(QStringLiteral("COM4"));
-  LoadFiles();
+  loadFiles();
   deviceRecord.cyclePeriod[0] = 17;
   ASSERT_TRUE(saveSettings());
-  const QByteArray device = FileBytes(QStringLiteral("Device-001.ini"));
+  const QByteArray device = fileBytes(QStringLiteral("Device-001.ini"));
   ASSERT_TRUE(QFile::remove(inDir(QStringLiteral("korvex.ini"))));
 
-  StartSim({QStringLiteral("--settings"), exePath_});
-  EXPECT_EQ(FileBytes(QStringLiteral("Device-001.ini")), device);
-  LoadFiles();
-  EXPECT_EQ(shortStringText(programSettings.portName), sim_->PortPath());
+  startSim({QStringLiteral("--settings"), exePath_});
+  EXPECT_EQ(fileBytes(QStringLiteral("Device-001.ini")), device);
+  loadFiles();
+  EXPECT_EQ(shortStringText(programSettings.portName), sim_->portPath());
   EXPECT_EQ(int32_t(programSettings.refreshPeriod), 10);  // the default
 }
 
 TEST_F(SimulatorSettingsE2E, AMissingDeviceFileGetsDefaults) {
   writeDefaultSettings(QStringLiteral("COM4"));
   ASSERT_TRUE(QFile::remove(inDir(QStringLiteral("Device-001.ini"))));
-  StartSim({QStringLiteral("--settings"), exePath_});
-  EXPECT_EQ(FileBytes(QStringLiteral("Device-001.ini")).size(), 239);
-  LoadFiles();
+  startSim({QStringLiteral("--settings"), exePath_});
+  EXPECT_EQ(fileBytes(QStringLiteral("Device-001.ini")).size(), 239);
+  loadFiles();
   EXPECT_EQ(int32_t(deviceRecord.cyclePeriod[0]), 30);
 }
 
 TEST_F(SimulatorSettingsE2E, APortNameLongerThanTheFileHoldsIsRefusedAndNothingIsWritten) {
   ASSERT_STRNE(KORVEX_SIM_PATH, "");
   SimProcess sim(QStringLiteral(KORVEX_SIM_PATH));
-  EXPECT_FALSE(sim.Start({QStringLiteral("--settings"), exePath_, QStringLiteral("--port-name"),
+  EXPECT_FALSE(sim.start({QStringLiteral("--settings"), exePath_, QStringLiteral("--port-name"),
                           QStringLiteral("/dev/serial/by-id/usb-FTDI-0123456789")}));
-  EXPECT_TRUE(SimProcess::WaitFor([&] { return !sim.Running(); }, 5000));
-  EXPECT_TRUE(sim.ErrorOutput().contains(QStringLiteral("30 characters")));
+  EXPECT_TRUE(SimProcess::waitFor([&] { return !sim.isRunning(); }, 5000));
+  EXPECT_TRUE(sim.errorOutput().contains(QStringLiteral("30 characters")));
   EXPECT_FALSE(QFile::exists(inDir(QStringLiteral("korvex.ini"))));
 }
 
 TEST_F(SimulatorSettingsE2E, TheLinkLeadsToThePortAndGoesAwayWithTheSimulator) {
   const QString link = QStringLiteral("/tmp/kvx-e2e-%1").arg(QCoreApplication::applicationPid());
-  StartSim({QStringLiteral("--link"), link, QStringLiteral("--settings"), exePath_});
-  EXPECT_EQ(QFile::symLinkTarget(link), sim_->PortPath());
+  startSim({QStringLiteral("--link"), link, QStringLiteral("--settings"), exePath_});
+  EXPECT_EQ(QFile::symLinkTarget(link), sim_->portPath());
   startProgram();
   EXPECT_TRUE(takeMessages().empty());
   EXPECT_EQ(shortStringText(programSettings.portName), link);
-  ASSERT_TRUE(TicksUntil([this] { return poll().workMode() == WorkMode::Idle; }, 10));
+  ASSERT_TRUE(ticksUntil([this] { return poll().workMode() == WorkMode::Idle; }, 10));
   stopProgram();
-  sim_->Stop();
+  sim_->stop();
   EXPECT_FALSE(QFileInfo(link).isSymLink());
 }
 

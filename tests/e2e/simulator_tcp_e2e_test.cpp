@@ -52,7 +52,7 @@ class RawLink {
     if (connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return 0;
     if (errno != EINPROGRESS) return errno;
     int error = ETIMEDOUT;
-    SimProcess::WaitFor(
+    SimProcess::waitFor(
         [&] {
           pollfd p{fd_, POLLOUT, 0};
           if (poll(&p, 1, 0) <= 0) return false;
@@ -75,7 +75,7 @@ class RawLink {
   Frame Exchange(const Frame& request, size_t length, int timeoutMs = 3000) {
     Frame got;
     if (write(fd_, request.data(), request.size()) != ssize_t(request.size())) return got;
-    SimProcess::WaitFor(
+    SimProcess::waitFor(
         [&] {
           ReadInto(got);
           return got.size() >= length || ended_;
@@ -87,7 +87,7 @@ class RawLink {
   // True once the other side ended the connection (end of stream or reset).
   bool WaitForEnd(int timeoutMs = 5000) {
     Frame ignored;
-    return SimProcess::WaitFor(
+    return SimProcess::waitFor(
         [&] {
           ReadInto(ignored);
           return ended_;
@@ -115,7 +115,7 @@ class RawLink {
   bool ended_ = false;
 };
 
-const Frame kStatusRequest = WithCrc({0x01, 0x04, 0x00, 0x00, 0x00, 0x0E});
+const Frame kStatusRequest = withCrc({0x01, 0x04, 0x00, 0x00, 0x00, 0x0E});
 
 class SimulatorTcpE2E : public SimFixture {
  protected:
@@ -147,76 +147,76 @@ class SimulatorTcpE2E : public SimFixture {
                             r.no2,   r.so2,    r.h2s, (r.serviceMonth << 8) | r.serviceDay,
                             r.serviceYear,     r.runningHours};
     for (int k = 0; k < 14; ++k)
-      ASSERT_TRUE(sim.Command(QStringLiteral("set %1 %2").arg(k).arg(values[k])));
+      ASSERT_TRUE(sim.command(QStringLiteral("set %1 %2").arg(k).arg(values[k])));
   }
 
-  void StartTcpSim(QStringList args = {}) {
+  void startTcpSim(QStringList args = {}) {
     args << QStringLiteral("--tcp") << QStringLiteral("0");
-    StartSim(args);
-    ASSERT_EQ(sim_->TcpHost(), QStringLiteral("127.0.0.1"));
-    ASSERT_NE(sim_->TcpPort(), 0);
+    startSim(args);
+    ASSERT_EQ(sim_->tcpHost(), QStringLiteral("127.0.0.1"));
+    ASSERT_NE(sim_->tcpPort(), 0);
   }
 
-  int Connect(RawLink& link) { return link.ConnectTcp(sim_->TcpHost(), sim_->TcpPort()); }
+  int Connect(RawLink& link) { return link.ConnectTcp(sim_->tcpHost(), sim_->tcpPort()); }
 };
 
 TEST_F(SimulatorTcpE2E, RepliesAreByteForByteTheOnesOnThePseudoTerminal) {
   SimProcess ptySim(QStringLiteral(KORVEX_SIM_PATH));
-  ASSERT_TRUE(ptySim.Start()) << ptySim.ErrorOutput().toStdString();
-  ASSERT_NO_FATAL_FAILURE(StartTcpSim());
-  EXPECT_EQ(sim_->PortPath(), QStringLiteral("tcp://127.0.0.1:%1").arg(sim_->TcpPort()));
+  ASSERT_TRUE(ptySim.start()) << ptySim.errorOutput().toStdString();
+  ASSERT_NO_FATAL_FAILURE(startTcpSim());
+  EXPECT_EQ(sim_->portPath(), QStringLiteral("tcp://127.0.0.1:%1").arg(sim_->tcpPort()));
   ASSERT_NO_FATAL_FAILURE(FixRegisters(ptySim));
   ASSERT_NO_FATAL_FAILURE(FixRegisters(*sim_));
 
   RawLink pty, tcp;
-  ASSERT_TRUE(pty.OpenPty(ptySim.PortPath()));
+  ASSERT_TRUE(pty.OpenPty(ptySim.portPath()));
   ASSERT_EQ(Connect(tcp), 0);
   const Frame overPty = pty.Exchange(kStatusRequest, 33);
   const Frame overTcp = tcp.Exchange(kStatusRequest, 33);
-  EXPECT_EQ(overPty, StatusReply(1, Fixed()));
+  EXPECT_EQ(overPty, statusReply(1, Fixed()));
   EXPECT_EQ(overTcp, overPty);
 
   // An exception reply (15 registers asked, 14 there) alike.
-  const Frame tooMany = WithCrc({0x01, 0x04, 0x00, 0x00, 0x00, 0x0F});
+  const Frame tooMany = withCrc({0x01, 0x04, 0x00, 0x00, 0x00, 0x0F});
   const Frame exceptionOverPty = pty.Exchange(tooMany, 5);
-  EXPECT_EQ(exceptionOverPty, WithCrc({0x01, 0x84, 0x02}));
+  EXPECT_EQ(exceptionOverPty, withCrc({0x01, 0x84, 0x02}));
   EXPECT_EQ(tcp.Exchange(tooMany, 5), exceptionOverPty);
 }
 
 TEST_F(SimulatorTcpE2E, ACommandIsEchoedAndObeyed) {
-  ASSERT_NO_FATAL_FAILURE(StartTcpSim({QStringLiteral("--zero"), QStringLiteral("3600")}));
+  ASSERT_NO_FATAL_FAILURE(startTcpSim({QStringLiteral("--zero"), QStringLiteral("3600")}));
   RawLink tcp;
   ASSERT_EQ(Connect(tcp), 0);
-  const Frame single = WithCrc({0x01, 0x06, 0x00, 0x00, 0x00, 0x01});
-  EXPECT_EQ(tcp.Exchange(single, 8), CommandEcho(1, 1));
-  EXPECT_TRUE(sim_->WaitForLine(Line("^COMMAND 1 single measurement$")));
+  const Frame single = withCrc({0x01, 0x06, 0x00, 0x00, 0x00, 0x01});
+  EXPECT_EQ(tcp.Exchange(single, 8), commandEcho(1, 1));
+  EXPECT_TRUE(sim_->waitForLine(line("^COMMAND 1 single measurement$")));
   const Frame status = tcp.Exchange(kStatusRequest, 33);
   ASSERT_EQ(status.size(), 33u);
   EXPECT_EQ(status[4], 1) << "zero setting";  // low byte of register 0
 }
 
 TEST_F(SimulatorTcpE2E, DropResetsTheConnectionAndTheNextClientIsServed) {
-  ASSERT_NO_FATAL_FAILURE(StartTcpSim());
+  ASSERT_NO_FATAL_FAILURE(startTcpSim());
   ASSERT_NO_FATAL_FAILURE(FixRegisters(*sim_));
   RawLink first;
   ASSERT_EQ(Connect(first), 0);
-  ASSERT_EQ(first.Exchange(kStatusRequest, 33), StatusReply(1, Fixed()));
+  ASSERT_EQ(first.Exchange(kStatusRequest, 33), statusReply(1, Fixed()));
 
-  ASSERT_TRUE(sim_->Command(QStringLiteral("drop")));
+  ASSERT_TRUE(sim_->command(QStringLiteral("drop")));
   EXPECT_TRUE(first.WaitForEnd());
-  EXPECT_TRUE(sim_->WaitForLine(Line("^CLIENT 127\\.0\\.0\\.1:\\d+ dropped$")));
+  EXPECT_TRUE(sim_->waitForLine(line("^CLIENT 127\\.0\\.0\\.1:\\d+ dropped$")));
 
   RawLink next;
   ASSERT_EQ(Connect(next), 0);
-  EXPECT_EQ(next.Exchange(kStatusRequest, 33), StatusReply(1, Fixed()));
+  EXPECT_EQ(next.Exchange(kStatusRequest, 33), statusReply(1, Fixed()));
 }
 
 TEST_F(SimulatorTcpE2E, ASecondClientIsRefusedWhileTheFirstIsServed) {
-  ASSERT_NO_FATAL_FAILURE(StartTcpSim());
+  ASSERT_NO_FATAL_FAILURE(startTcpSim());
   ASSERT_NO_FATAL_FAILURE(FixRegisters(*sim_));
   RawLink first;
   ASSERT_EQ(Connect(first), 0);
-  ASSERT_EQ(first.Exchange(kStatusRequest, 33), StatusReply(1, Fixed()));
+  ASSERT_EQ(first.Exchange(kStatusRequest, 33), statusReply(1, Fixed()));
 
   // The listening socket takes it and the simulator resets it at once, so the
   // reset may already be there when the connect is seen to complete.
@@ -226,63 +226,63 @@ TEST_F(SimulatorTcpE2E, ASecondClientIsRefusedWhileTheFirstIsServed) {
     ASSERT_EQ(refused, 0) << std::strerror(refused);
     EXPECT_TRUE(second.WaitForEnd());
   }
-  EXPECT_TRUE(sim_->WaitForLine(Line("^CLIENT 127\\.0\\.0\\.1:\\d+ refused \\(busy\\)$")));
-  EXPECT_EQ(first.Exchange(kStatusRequest, 33), StatusReply(1, Fixed()));
+  EXPECT_TRUE(sim_->waitForLine(line("^CLIENT 127\\.0\\.0\\.1:\\d+ refused \\(busy\\)$")));
+  EXPECT_EQ(first.Exchange(kStatusRequest, 33), statusReply(1, Fixed()));
 
   // Once the first has gone, the next one is served.
-  const int from = int(sim_->Lines().size());
+  const int from = int(sim_->lines().size());
   first.Close();
-  ASSERT_TRUE(sim_->WaitForLine(Line("^CLIENT 127\\.0\\.0\\.1:\\d+ closed$"), from));
+  ASSERT_TRUE(sim_->waitForLine(line("^CLIENT 127\\.0\\.0\\.1:\\d+ closed$"), from));
   RawLink third;
   ASSERT_EQ(Connect(third), 0);
-  EXPECT_EQ(third.Exchange(kStatusRequest, 33), StatusReply(1, Fixed()));
+  EXPECT_EQ(third.Exchange(kStatusRequest, 33), statusReply(1, Fixed()));
 }
 
 TEST_F(SimulatorTcpE2E, ACrcFaultSpoilsExactlyOneReply) {
-  ASSERT_NO_FATAL_FAILURE(StartTcpSim());
+  ASSERT_NO_FATAL_FAILURE(startTcpSim());
   ASSERT_NO_FATAL_FAILURE(FixRegisters(*sim_));
-  const Frame whole = StatusReply(1, Fixed());
+  const Frame whole = statusReply(1, Fixed());
   RawLink tcp;
   ASSERT_EQ(Connect(tcp), 0);
   ASSERT_EQ(tcp.Exchange(kStatusRequest, 33), whole);
 
-  ASSERT_TRUE(sim_->Command(QStringLiteral("crc 1")));
+  ASSERT_TRUE(sim_->command(QStringLiteral("crc 1")));
   const Frame spoilt = tcp.Exchange(kStatusRequest, 33);
   ASSERT_EQ(spoilt.size(), 33u);
   EXPECT_NE(spoilt, whole);
-  EXPECT_NE(WithCrc(Frame(spoilt.begin(), spoilt.end() - 2)), spoilt) << "the CRC must not fit";
+  EXPECT_NE(withCrc(Frame(spoilt.begin(), spoilt.end() - 2)), spoilt) << "the CRC must not fit";
   EXPECT_EQ(Frame(spoilt.begin(), spoilt.end() - 2), Frame(whole.begin(), whole.end() - 2));
   EXPECT_EQ(tcp.Exchange(kStatusRequest, 33), whole);
   EXPECT_EQ(tcp.Exchange(kStatusRequest, 33), whole);
-  EXPECT_EQ(sim_->Count(Line("^FAULT bad-crc$")), 1);
+  EXPECT_EQ(sim_->count(line("^FAULT bad-crc$")), 1);
 }
 
 TEST_F(SimulatorTcpE2E, HangupResetsTheConnectionAndTheListeningEnds) {
-  ASSERT_NO_FATAL_FAILURE(StartTcpSim());
+  ASSERT_NO_FATAL_FAILURE(startTcpSim());
   RawLink tcp;
   ASSERT_EQ(Connect(tcp), 0);
   ASSERT_EQ(tcp.Exchange(kStatusRequest, 33).size(), 33u);
-  ASSERT_TRUE(sim_->Command(QStringLiteral("hangup")));
+  ASSERT_TRUE(sim_->command(QStringLiteral("hangup")));
   EXPECT_TRUE(tcp.WaitForEnd());
   RawLink late;
   EXPECT_EQ(Connect(late), ECONNREFUSED);
-  EXPECT_TRUE(sim_->Running());
+  EXPECT_TRUE(sim_->isRunning());
 }
 
 TEST_F(SimulatorTcpE2E, TheSettingsGetTheTcpPortName) {
-  ASSERT_NO_FATAL_FAILURE(StartTcpSim({QStringLiteral("--settings"), exePath_}));
-  ProgramSettings = TProgramSettings{};
-  DeviceRecord = TDeviceRecord{};
-  ASSERT_TRUE(SettingsLoad());
-  EXPECT_EQ(ShortStringText(ProgramSettings.PortName),
-            QStringLiteral("tcp://127.0.0.1:%1").arg(sim_->TcpPort()));
+  ASSERT_NO_FATAL_FAILURE(startTcpSim({QStringLiteral("--settings"), exePath_}));
+  programSettings = ProgramSettings{};
+  deviceRecord = DeviceRecord{};
+  ASSERT_TRUE(loadSettings());
+  EXPECT_EQ(shortStringText(programSettings.portName),
+            QStringLiteral("tcp://127.0.0.1:%1").arg(sim_->tcpPort()));
 }
 
 TEST_F(SimulatorTcpE2E, DropWithoutTcpIsAnError) {
   SimProcess ptySim(QStringLiteral(KORVEX_SIM_PATH));
-  ASSERT_TRUE(ptySim.Start());
-  EXPECT_FALSE(ptySim.Command(QStringLiteral("drop")));
-  EXPECT_TRUE(ptySim.WaitForLine(Line("^ERROR drop needs the TCP mode"), 0, 0));
+  ASSERT_TRUE(ptySim.start());
+  EXPECT_FALSE(ptySim.command(QStringLiteral("drop")));
+  EXPECT_TRUE(ptySim.waitForLine(line("^ERROR drop needs the TCP mode"), 0, 0));
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 #include "fuzz/harnesses.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  EnsureFuzzApplication();
+  ensureFuzzApplication();
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return FuzzPollTick(data, size); }
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return fuzzPollTick(data, size); }

@@ -2,7 +2,7 @@
 
 #include "fuzz/harnesses.h"
 
-void EnsureFuzzApplication() {
+void ensureFuzzApplication() {
   if (QCoreApplication::instance()) return;
   qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;

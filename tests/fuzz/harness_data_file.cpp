@@ -20,8 +20,8 @@ bool writeBytes(const QString& path, const char* data, qint64 size) {
 }
 }  // namespace
 
-int FuzzDataFile(const uint8_t* data, size_t size) {
-  EnsureFuzzApplication();
+int fuzzDataFile(const uint8_t* data, size_t size) {
+  ensureFuzzApplication();
   static QTemporaryDir dir;
   static ResultsLog* log = new ResultsLog;
   static ResultsLog* again = new ResultsLog;

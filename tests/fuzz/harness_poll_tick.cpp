@@ -35,8 +35,8 @@ class Reader {
 
 }  // namespace
 
-int FuzzPollTick(const uint8_t* data, size_t size) {
-  EnsureFuzzApplication();
+int fuzzPollTick(const uint8_t* data, size_t size) {
+  ensureFuzzApplication();
   Reader in(data, size);
   FuelRow fuel[kFuelCount];
   resetFuelTable();

@@ -20,7 +20,7 @@ void writeFile(const QString& path, const uint8_t* data, size_t size) {
 }
 }  // namespace
 
-int FuzzSettings(const uint8_t* data, size_t size) {
+int fuzzSettings(const uint8_t* data, size_t size) {
   static QTemporaryDir dir;
   if (!dir.isValid()) return 0;
   seams::setExecutablePath(QDir(dir.path()).filePath(QStringLiteral("korvex")));

@@ -9,11 +9,11 @@
 
 // Reply bytes split at arbitrary tick boundaries, with mode buttons pressed
 // and the clock moved between ticks, in every WorkMode and with any fuel row.
-int FuzzPollTick(const uint8_t* data, size_t size);
+int fuzzPollTick(const uint8_t* data, size_t size);
 // A data file opened into the table and the chart.
-int FuzzDataFile(const uint8_t* data, size_t size);
+int fuzzDataFile(const uint8_t* data, size_t size);
 // Arbitrary settings files of arbitrary lengths loaded, reset and saved.
-int FuzzSettings(const uint8_t* data, size_t size);
+int fuzzSettings(const uint8_t* data, size_t size);
 
 // Creates the QApplication (offscreen) the harnesses need, if none exists.
-void EnsureFuzzApplication();
+void ensureFuzzApplication();

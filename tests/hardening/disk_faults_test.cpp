@@ -34,7 +34,7 @@ class DiskFaultsTest : public KorvexFixture {
   }
 
   // Ticks until the clock shows `until`, against the scripted analyzer.
-  void RunUntil(const QDateTime& until, ScriptedAnalyzer& analyzer) {
+  void runUntil(const QDateTime& until, ScriptedAnalyzer& analyzer) {
     while (now() < until) {
       arrive(analyzer.answer(serial_.lastWrite()));
       serial_.writes.clear();
@@ -43,7 +43,7 @@ class DiskFaultsTest : public KorvexFixture {
     }
   }
 
-  QStringList LogLines(const QString& name) const {
+  QStringList logLines(const QString& name) const {
     QFile f(QDir(dir_.path()).filePath(QStringLiteral("bin/") + name));
     if (!f.open(QIODevice::ReadOnly)) return {};
     QStringList lines = cp1251::decode(f.readAll()).split(QStringLiteral("\r\n"));
@@ -59,11 +59,11 @@ TEST_F(DiskFaultsTest, FailedMidnightsKeepEveryResultForTheFirstLogThatCanBeWrit
   startProgram();
   ASSERT_TRUE(messages_.empty());
   ScriptedAnalyzer analyzer;
-  RunUntil(now().addSecs(3), analyzer);
+  runUntil(now().addSecs(3), analyzer);
   window().onContinuousClicked();
 
   // Midnight 1: the disk is full.
-  RunUntil(QDateTime(first, QTime(23, 59, 59)), analyzer);
+  runUntil(QDateTime(first, QTime(23, 59, 59)), analyzer);
   const int dayOne = gridRows() - 1;
   ASSERT_GT(dayOne, 600);
   struct rlimit old;
@@ -72,19 +72,19 @@ TEST_F(DiskFaultsTest, FailedMidnightsKeepEveryResultForTheFirstLogThatCanBeWrit
   struct rlimit full = old;
   full.rlim_cur = 64;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
-  RunUntil(QDateTime(first.addDays(1), QTime(0, 0, 5)), analyzer);
+  runUntil(QDateTime(first.addDays(1), QTime(0, 0, 5)), analyzer);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, previous);
 
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, kWriteError);
   EXPECT_EQ(beeps_, 1);
-  EXPECT_TRUE(LogLines(QStringLiteral("korvex-26-12-06.ask")).isEmpty());
+  EXPECT_TRUE(logLines(QStringLiteral("korvex-26-12-06.ask")).isEmpty());
   EXPECT_GE(gridRows() - 1, dayOne);
   EXPECT_TRUE(results().unsaved());
 
   // Midnight 2: the program's directory is gone (a regular file in its place).
-  RunUntil(QDateTime(first.addDays(1), QTime(23, 59, 59)), analyzer);
+  runUntil(QDateTime(first.addDays(1), QTime(23, 59, 59)), analyzer);
   const QString binDir = QDir(dir_.path()).filePath(QStringLiteral("bin"));
   const QString parked = QDir(dir_.path()).filePath(QStringLiteral("bin-parked"));
   ASSERT_TRUE(QDir().rename(binDir, parked));
@@ -92,20 +92,20 @@ TEST_F(DiskFaultsTest, FailedMidnightsKeepEveryResultForTheFirstLogThatCanBeWrit
     QFile blocker(binDir);
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   }
-  RunUntil(QDateTime(first.addDays(2), QTime(0, 0, 5)), analyzer);
+  runUntil(QDateTime(first.addDays(2), QTime(0, 0, 5)), analyzer);
   ASSERT_TRUE(QFile::remove(binDir));
   ASSERT_TRUE(QDir().rename(parked, binDir));
   ASSERT_EQ(messages_.size(), 2u);
   EXPECT_EQ(messages_[1].text, kWriteError);
 
   // Midnight 3: the disk is fine again.
-  RunUntil(QDateTime(first.addDays(3), QTime(0, 0, 5)), analyzer);
+  runUntil(QDateTime(first.addDays(3), QTime(0, 0, 5)), analyzer);
   EXPECT_EQ(messages_.size(), 2u);
   EXPECT_LT(gridRows(), 5);  // cleared by the log of midnight 3
 
   // The log written at midnight 3 carries the name of the day the last write
   // was tried on and every result of the three days, each once and in order.
-  const QStringList lines = LogLines(QStringLiteral("korvex-26-12-08.ask"));
+  const QStringList lines = logLines(QStringLiteral("korvex-26-12-08.ask"));
   ASSERT_GT(lines.size(), 2);
   QSet<QString> stamps;
   QMap<QString, int> perDay;

@@ -12,7 +12,7 @@ namespace {
 
 using Harness = int (*)(const uint8_t*, size_t);
 
-int ReplayAll(const QString& target, Harness harness) {
+int replayAll(const QString& target, Harness harness) {
   int inputs = 0;
   for (const char* kind : {"corpus", "regressions"}) {
     QDir dir(QStringLiteral(KORVEX_FUZZ_DIR) + QLatin1Char('/') + QLatin1String(kind) + QLatin1Char('/') + target);
@@ -28,8 +28,8 @@ int ReplayAll(const QString& target, Harness harness) {
   return inputs;
 }
 
-TEST(FuzzCorpus, PollTickInputsRunClean) { EXPECT_GT(ReplayAll(QStringLiteral("poll_tick"), FuzzPollTick), 0); }
-TEST(FuzzCorpus, DataFileInputsRunClean) { EXPECT_GT(ReplayAll(QStringLiteral("data_file"), FuzzDataFile), 0); }
-TEST(FuzzCorpus, SettingsInputsRunClean) { EXPECT_GT(ReplayAll(QStringLiteral("settings"), FuzzSettings), 0); }
+TEST(FuzzCorpus, PollTickInputsRunClean) { EXPECT_GT(replayAll(QStringLiteral("poll_tick"), fuzzPollTick), 0); }
+TEST(FuzzCorpus, DataFileInputsRunClean) { EXPECT_GT(replayAll(QStringLiteral("data_file"), fuzzDataFile), 0); }
+TEST(FuzzCorpus, SettingsInputsRunClean) { EXPECT_GT(replayAll(QStringLiteral("settings"), fuzzSettings), 0); }
 
 }  // namespace

@@ -68,9 +68,9 @@ TEST_F(ProtocolLinesTest, ACellLongerThanItsFieldIsWrittenWholeAndShiftsTheRest)
 }
 
 // Ten pixels a character.
-int TenPerChar(QStringView text) { return int(text.size()) * 10; }
+int tenPerChar(QStringView text) { return int(text.size()) * 10; }
 
-std::vector<int> Tops(const std::vector<PrintedLine>& placed) {
+std::vector<int> tops(const std::vector<PrintedLine>& placed) {
   std::vector<int> tops;
   for (const PrintedLine& p : placed) tops.push_back(p.top);
   return tops;
@@ -79,8 +79,8 @@ std::vector<int> Tops(const std::vector<PrintedLine>& placed) {
 TEST(LayoutLinesTest, LinesFollowAtTheTextHeightPlusTwoAndAnEmptyLineAtTheFontHeight) {
   const auto placed = layoutLines({QStringLiteral("a"), QStringLiteral("b"), QString(),
                                    QStringLiteral(" "), QStringLiteral("c")},
-                                  10, 1000, 1000, TenPerChar);
-  EXPECT_EQ(Tops(placed), (std::vector<int>{0, 12, 24, 34, 46}));
+                                  10, 1000, 1000, tenPerChar);
+  EXPECT_EQ(tops(placed), (std::vector<int>{0, 12, 24, 34, 46}));
   for (const PrintedLine& p : placed) EXPECT_EQ(p.page, 0);
   EXPECT_EQ(placed[2].text, QString());
   EXPECT_EQ(placed[3].text, QStringLiteral(" "));
@@ -90,7 +90,7 @@ TEST(LayoutLinesTest, ANewPageBeginsWhenTheNextTopLiesBelowPageHeightMinusTwiceT
   const QStringList lines(10, QStringLiteral("x"));
   // Lines of 12: after six lines the next top is 72 = 96 - 2 x 12, not below,
   // so a seventh fits; after it 84 lies below and the eighth starts page 2.
-  auto placed = layoutLines(lines, 10, 1000, 96, TenPerChar);
+  auto placed = layoutLines(lines, 10, 1000, 96, tenPerChar);
   ASSERT_EQ(placed.size(), 10u);
   EXPECT_EQ(placed[6].page, 0);
   EXPECT_EQ(placed[6].top, 72);
@@ -99,7 +99,7 @@ TEST(LayoutLinesTest, ANewPageBeginsWhenTheNextTopLiesBelowPageHeightMinusTwiceT
   EXPECT_EQ(placed[9].page, 1);
   EXPECT_EQ(placed[9].top, 24);
   // One pixel less and 72 lies below 71: only six lines go on the page.
-  placed = layoutLines(lines, 10, 1000, 95, TenPerChar);
+  placed = layoutLines(lines, 10, 1000, 95, tenPerChar);
   EXPECT_EQ(placed[5].page, 0);
   EXPECT_EQ(placed[6].page, 1);
   EXPECT_EQ(placed[6].top, 0);
@@ -110,35 +110,35 @@ TEST(LayoutLinesTest, AnEmptyLineJudgesThePageEndByItsOwnHeight) {
   QStringList lines(6, QStringLiteral("x"));
   lines << QString() << QStringLiteral("y");
   // 82 lies below 100 - 2 x 10: the next line starts a new page.
-  const auto placed = layoutLines(lines, 10, 1000, 100, TenPerChar);
+  const auto placed = layoutLines(lines, 10, 1000, 100, tenPerChar);
   EXPECT_EQ(placed[6].page, 0);
   EXPECT_EQ(placed[6].top, 72);
   EXPECT_EQ(placed[7].page, 1);
   // 82 does not lie below 103 - 2 x 10 (it would below 103 - 2 x 12).
-  const auto taller = layoutLines(lines, 10, 1000, 103, TenPerChar);
+  const auto taller = layoutLines(lines, 10, 1000, 103, tenPerChar);
   EXPECT_EQ(taller[7].page, 0);
   EXPECT_EQ(taller[7].top, 82);
 }
 
 TEST(LayoutLinesTest, AFullLastPageIsNotFollowedByABlankOne) {
-  const auto placed = layoutLines(QStringList(7, QStringLiteral("x")), 10, 1000, 96, TenPerChar);
+  const auto placed = layoutLines(QStringList(7, QStringLiteral("x")), 10, 1000, 96, tenPerChar);
   EXPECT_EQ(placed.back().page, 0);
   EXPECT_EQ(placed.size(), 7u);
 }
 
 TEST(LayoutLinesTest, TextPastTheRightEdgeContinuesOnTheNextLine) {
   const auto placed = layoutLines({QStringLiteral("abcdefghijklmnopqrst"), QStringLiteral("next")},
-                                  10, 95, 1000, TenPerChar);
+                                  10, 95, 1000, tenPerChar);
   ASSERT_EQ(placed.size(), 4u);
   EXPECT_EQ(placed[0].text, QStringLiteral("abcdefghi"));
   EXPECT_EQ(placed[1].text, QStringLiteral("jklmnopqr"));
   EXPECT_EQ(placed[2].text, QStringLiteral("st"));
   EXPECT_EQ(placed[3].text, QStringLiteral("next"));
-  EXPECT_EQ(Tops(placed), (std::vector<int>{0, 12, 24, 36}));
+  EXPECT_EQ(tops(placed), (std::vector<int>{0, 12, 24, 36}));
 }
 
 TEST(LayoutLinesTest, ACharacterWiderThanThePageStillGoesOutOneAtATime) {
-  const auto placed = layoutLines({QStringLiteral("abc")}, 10, 5, 1000, TenPerChar);
+  const auto placed = layoutLines({QStringLiteral("abc")}, 10, 5, 1000, tenPerChar);
   ASSERT_EQ(placed.size(), 3u);
   EXPECT_EQ(placed[2].text, QStringLiteral("c"));
 }
@@ -147,7 +147,7 @@ TEST(LayoutLinesTest, ASurrogatePairIsNeverSplitAtTheRightEdge) {
   const QString text =
       QStringLiteral("ab") + QString::fromUcs4(U"\U0001F600") + QStringLiteral("cd");
   // Three code units fit: "ab" and the first half of the pair.
-  const auto placed = layoutLines({text}, 10, 30, 1000, TenPerChar);
+  const auto placed = layoutLines({text}, 10, 30, 1000, tenPerChar);
   ASSERT_EQ(placed.size(), 3u);
   EXPECT_EQ(placed[0].text, QStringLiteral("ab"));
   EXPECT_EQ(placed[1].text, QString::fromUcs4(U"\U0001F600") + QStringLiteral("c"));

@@ -18,54 +18,54 @@ namespace {
 using test_files::readAll;
 using test_files::writeAll;
 
-void PutU32(QByteArray& b, int at, uint32_t v) {
+void putU32(QByteArray& b, int at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = char((v >> (8 * i)) & 0xFF);
 }
 
-void PutDouble(QByteArray& b, int at, double v) {
+void putDouble(QByteArray& b, int at, double v) {
   uint64_t bits;
   std::memcpy(&bits, &v, 8);
   for (int i = 0; i < 8; ++i) b[at + i] = char((bits >> (8 * i)) & 0xFF);
 }
 
-void PutShortString(QByteArray& b, int at, const QByteArray& text) {
+void putShortString(QByteArray& b, int at, const QByteArray& text) {
   b[at] = char(text.size());
   for (int i = 0; i < text.size(); ++i) b[at + 1 + i] = text[i];
 }
 
 // Byte images as written by hand from the record layout.
-QByteArray DefaultSettingsImage() {
+QByteArray defaultSettingsImage() {
   QByteArray b(237, '\0');
-  PutShortString(b, 0, "COM2");
-  PutShortString(b, 31, "Courier New");
+  putShortString(b, 0, "COM2");
+  putShortString(b, 31, "Courier New");
   b[62] = 1;
-  PutU32(b, 63, 10);
-  PutU32(b, 67, 8);
+  putU32(b, 63, 10);
+  putU32(b, 67, 8);
   b[71] = 1;
   b[72] = 1;
-  PutU32(b, 73, 0xFFFFFF);
-  PutU32(b, 77, 0xF0CAA6);
+  putU32(b, 73, 0xFFFFFF);
+  putU32(b, 77, 0xF0CAA6);
   const uint32_t colors[12] = {0x0000FF, 0xFFFF00, 0x00FFFF, 0xFF00FF, 0x000000, 0x000080,
                                0x008080, 0x00FF00, 0xC0C0C0, 0x808000, 0xFF0000, 0x800080};
   const bool show[12] = {true, true, true, true, false, false, false, false, false, false, true, false};
   const double mult[12] = {1, 10, 1, 1, 10, 1, 1, 1, 1, 1, 100, 1};
   for (int i = 0; i < 12; ++i) {
-    PutU32(b, 81 + 4 * i, colors[i]);
+    putU32(b, 81 + 4 * i, colors[i]);
     b[129 + 9 * i] = show[i] ? 1 : 0;
-    PutDouble(b, 130 + 9 * i, mult[i]);
+    putDouble(b, 130 + 9 * i, mult[i]);
   }
   return b;
 }
 
-QByteArray DefaultDeviceImage() {
+QByteArray defaultDeviceImage() {
   QByteArray b(239, '\0');
   b[1] = 1;          // deviceSlot
   b[2] = 1;          // slotFlag[slot 1]
   b[10] = 3;         // calibrationTime
   b[18] = 0;         // drainTime
   b[26] = 3;         // measurementTime
-  PutU32(b, 34, 60); // calibrationInterval
-  PutU32(b, 66, 30); // cyclePeriod
+  putU32(b, 34, 60); // calibrationInterval
+  putU32(b, 66, 30); // cyclePeriod
   return b;
 }
 
@@ -116,25 +116,25 @@ TEST_F(SettingsFilesTest, DefaultsSaveToTheExactRecordImages) {
   EXPECT_FALSE(loadSettings());
   resetSettings();
   ASSERT_TRUE(saveSettings());
-  EXPECT_EQ(readAll(settingsPath_), DefaultSettingsImage());
-  EXPECT_EQ(readAll(devicePath_), DefaultDeviceImage());
+  EXPECT_EQ(readAll(settingsPath_), defaultSettingsImage());
+  EXPECT_EQ(readAll(devicePath_), defaultDeviceImage());
 }
 
 TEST_F(SettingsFilesTest, HandBuiltImagesLoadIntoTheRightFieldsAndSaveBackUnchanged) {
-  QByteArray s = DefaultSettingsImage();
+  QByteArray s = defaultSettingsImage();
   // Short strings keep whatever stands after their length.
   s.replace(0, 31, QByteArray("\x05" "COM12" "\xAA\xBB\xCC", 9).leftJustified(31, '\x5A'));
-  PutShortString(s, 31, *cp1251::encode(QStringLiteral(u"Шрифт")));
+  putShortString(s, 31, *cp1251::encode(QStringLiteral(u"Шрифт")));
   s[62] = char(200);
-  PutU32(s, 63, 45);
-  PutU32(s, 67, 12);
+  putU32(s, 63, 45);
+  putU32(s, 67, 12);
   s[71] = 0;
   s[72] = 1;
-  PutU32(s, 73, 0x00112233);
-  PutU32(s, 77, 0x00445566);
-  PutU32(s, 81 + 4 * 7, 0x00ABCDEF);
+  putU32(s, 73, 0x00112233);
+  putU32(s, 77, 0x00445566);
+  putU32(s, 81 + 4 * 7, 0x00ABCDEF);
   s[129 + 9 * 4] = 1;
-  PutDouble(s, 130 + 9 * 4, 2.5);
+  putDouble(s, 130 + 9 * 4, 2.5);
 
   QByteArray d(239, '\0');
   for (int i = 0; i < 239; ++i) d[i] = char(0x40 + i % 50);  // unused bytes too
@@ -143,17 +143,17 @@ TEST_F(SettingsFilesTest, HandBuiltImagesLoadIntoTheRightFieldsAndSaveBackUnchan
   d[10 + 2] = 7;
   d[18 + 2] = 4;
   d[26 + 2] = 6;
-  PutU32(d, 34 + 8, 110);
-  PutU32(d, 66 + 8, 240);
+  putU32(d, 34 + 8, 110);
+  putU32(d, 66 + 8, 240);
   d[98] = 4;
-  PutU32(d, 100, 5);
+  putU32(d, 100, 5);
   d[104] = 2;
   d[105] = 1;
   d[106] = 3;
-  PutDouble(d, 119, 46000.25);
-  PutU32(d, 131, 0x0123);
+  putDouble(d, 119, 46000.25);
+  putU32(d, 131, 0x0123);
   const double values[13] = {185, 21, 6.1, 42, 118, 3, 7, 0, 10.95, 121, 8.72, 1.41, 46000.5};
-  for (int i = 0; i < 13; ++i) PutDouble(d, 135 + 8 * i, values[i]);
+  for (int i = 0; i < 13; ++i) putDouble(d, 135 + 8 * i, values[i]);
 
   ASSERT_TRUE(writeAll(settingsPath_, s));
   ASSERT_TRUE(writeAll(devicePath_, d));
@@ -198,7 +198,7 @@ TEST_F(SettingsFilesTest, HandBuiltImagesLoadIntoTheRightFieldsAndSaveBackUnchan
 }
 
 TEST_F(SettingsFilesTest, ResetWritesOnlyTheStringsLengthAndCharacters) {
-  QByteArray s = DefaultSettingsImage();
+  QByteArray s = defaultSettingsImage();
   s.replace(0, 31, QByteArray(31, 'Z').replace(0, 1, "\x1E"));
   ASSERT_TRUE(writeAll(settingsPath_, s));
   EXPECT_FALSE(loadSettings());  // no device file
@@ -210,12 +210,12 @@ TEST_F(SettingsFilesTest, ResetWritesOnlyTheStringsLengthAndCharacters) {
 }
 
 TEST_F(SettingsFilesTest, ShortDeviceFileFailsAndLongSettingsFileIsCut) {
-  QByteArray s = DefaultSettingsImage() + QByteArray(63, '\x77');  // 300 bytes
+  QByteArray s = defaultSettingsImage() + QByteArray(63, '\x77');  // 300 bytes
   ASSERT_TRUE(writeAll(settingsPath_, s));
-  ASSERT_TRUE(writeAll(devicePath_, DefaultDeviceImage().left(238)));
+  ASSERT_TRUE(writeAll(devicePath_, defaultDeviceImage().left(238)));
   EXPECT_FALSE(loadSettings());
 
-  ASSERT_TRUE(writeAll(devicePath_, DefaultDeviceImage()));
+  ASSERT_TRUE(writeAll(devicePath_, defaultDeviceImage()));
   EXPECT_TRUE(loadSettings());
   ASSERT_TRUE(saveSettings());
   EXPECT_EQ(readAll(settingsPath_).size(), 237);
@@ -231,9 +231,9 @@ TEST_F(SettingsFilesTest, MissingSettingsFileSkipsTheDeviceFile) {
 
 TEST_F(SettingsFilesTest, DeviceSlotOutsideOneToEightIsAFailedLoad) {
   for (uint8_t slot : {uint8_t(0), uint8_t(9), uint8_t(255)}) {
-    QByteArray d = DefaultDeviceImage();
+    QByteArray d = defaultDeviceImage();
     d[1] = char(slot);
-    ASSERT_TRUE(writeAll(settingsPath_, DefaultSettingsImage()));
+    ASSERT_TRUE(writeAll(settingsPath_, defaultSettingsImage()));
     ASSERT_TRUE(writeAll(devicePath_, d));
     EXPECT_FALSE(loadSettings()) << int(slot);
     EXPECT_EQ(+deviceRecord.deviceSlot, 1) << int(slot);
@@ -243,7 +243,7 @@ TEST_F(SettingsFilesTest, DeviceSlotOutsideOneToEightIsAFailedLoad) {
 }
 
 TEST_F(SettingsFilesTest, FileCutAfterTheSlotByteLeavesItsBytesBeforeFailing) {
-  ASSERT_TRUE(writeAll(settingsPath_, DefaultSettingsImage()));
+  ASSERT_TRUE(writeAll(settingsPath_, defaultSettingsImage()));
   ASSERT_TRUE(writeAll(devicePath_, QByteArray("\x07\x05", 2)));
   EXPECT_FALSE(loadSettings());
   EXPECT_EQ(+deviceRecord.deviceAddress, 7);

@@ -8,13 +8,13 @@ SimProcess::SimProcess(QString program) : program_(std::move(program)) {
   process_.setProcessChannelMode(QProcess::SeparateChannels);
 }
 
-SimProcess::~SimProcess() { Stop(); }
+SimProcess::~SimProcess() { stop(); }
 
-bool SimProcess::WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+bool SimProcess::waitFor(const std::function<bool()>& condition, int timeoutMs) {
   return QTest::qWaitFor(condition, timeoutMs);
 }
 
-void SimProcess::Pump() {
+void SimProcess::pump() {
   partial_ += process_.readAllStandardOutput();
   for (qsizetype at; (at = partial_.indexOf('\n')) >= 0;) {
     lines_ << QString::fromUtf8(partial_.left(at)).trimmed();
@@ -22,33 +22,33 @@ void SimProcess::Pump() {
   }
 }
 
-QStringList SimProcess::Lines() {
-  Pump();
+QStringList SimProcess::lines() {
+  pump();
   return lines_;
 }
 
-int SimProcess::Count(const QRegularExpression& pattern) {
+int SimProcess::count(const QRegularExpression& pattern) {
   // Events reach us through the output pipe, replies through the serial line:
   // a status round trip makes sure every event printed so far has arrived.
-  if (Running()) Status();
-  Pump();
+  if (isRunning()) status();
+  pump();
   int n = 0;
   for (const QString& l : lines_)
     if (pattern.match(l).hasMatch()) ++n;
   return n;
 }
 
-bool SimProcess::Start(const QStringList& args, int timeoutMs) {
+bool SimProcess::start(const QStringList& args, int timeoutMs) {
   process_.start(program_, args);
   if (!process_.waitForStarted(timeoutMs)) return false;
   // Ready, or ended (a bad option, a port it cannot open).
-  WaitFor(
+  waitFor(
       [&] {
-        Pump();
-        return lines_.contains(QStringLiteral("READY")) || !Running();
+        pump();
+        return lines_.contains(QStringLiteral("READY")) || !isRunning();
       },
       timeoutMs);
-  Pump();
+  pump();
   if (!lines_.contains(QStringLiteral("READY"))) return false;
   for (const QString& l : lines_) {
     if (l.startsWith(QLatin1String("PORT "))) port_ = l.mid(5);
@@ -61,11 +61,11 @@ bool SimProcess::Start(const QStringList& args, int timeoutMs) {
   return !port_.isEmpty();
 }
 
-bool SimProcess::WaitForLine(const QRegularExpression& pattern, int from, int timeoutMs) {
-  if (timeoutMs == 0 && Running()) Status();  // "has it happened yet?": sync first
-  return WaitFor(
+bool SimProcess::waitForLine(const QRegularExpression& pattern, int from, int timeoutMs) {
+  if (timeoutMs == 0 && isRunning()) status();  // "has it happened yet?": sync first
+  return waitFor(
       [&] {
-        Pump();
+        pump();
         for (qsizetype i = from; i < lines_.size(); ++i)
           if (pattern.match(lines_[i]).hasMatch()) return true;
         return false;
@@ -73,18 +73,18 @@ bool SimProcess::WaitForLine(const QRegularExpression& pattern, int from, int ti
       timeoutMs);
 }
 
-bool SimProcess::Command(const QString& line, int timeoutMs) {
-  if (!Running()) return false;
-  Pump();
+bool SimProcess::command(const QString& line, int timeoutMs) {
+  if (!isRunning()) return false;
+  pump();
   const qsizetype from = lines_.size();
   process_.write((line + QLatin1Char('\n')).toUtf8());
   // Events of the simulator may come before the answer; the answer repeats
   // the command after "OK ".
   const QString ok = QStringLiteral("OK ") + line;
   qsizetype answer = -1;
-  WaitFor(
+  waitFor(
       [&] {
-        Pump();
+        pump();
         for (qsizetype i = from; i < lines_.size(); ++i) {
           const QString& l = lines_[i];
           if (l == ok || l.startsWith(QLatin1String("ERROR ")) ||
@@ -93,29 +93,29 @@ bool SimProcess::Command(const QString& line, int timeoutMs) {
             return true;
           }
         }
-        return !Running();
+        return !isRunning();
       },
       timeoutMs);
   return answer >= 0 && !lines_[answer].startsWith(QLatin1String("ERROR "));
 }
 
-QString SimProcess::Status(int timeoutMs) {
-  if (!Command(QStringLiteral("status"), timeoutMs)) return {};
+QString SimProcess::status(int timeoutMs) {
+  if (!command(QStringLiteral("status"), timeoutMs)) return {};
   for (qsizetype i = lines_.size() - 1; i >= 0; --i)
     if (lines_[i].startsWith(QLatin1String("STATUS "))) return lines_[i];
   return {};
 }
 
-void SimProcess::Kill() {
-  if (!Running()) return;
+void SimProcess::kill() {
+  if (!isRunning()) return;
   process_.kill();
   process_.waitForFinished(5000);
 }
 
-void SimProcess::Stop(int timeoutMs) {
-  if (!Running()) return;
+void SimProcess::stop(int timeoutMs) {
+  if (!isRunning()) return;
   process_.write("quit\n");
-  if (!process_.waitForFinished(timeoutMs)) Kill();
+  if (!process_.waitForFinished(timeoutMs)) kill();
 }
 
-QString SimProcess::ErrorOutput() { return QString::fromUtf8(process_.readAllStandardError()); }
+QString SimProcess::errorOutput() { return QString::fromUtf8(process_.readAllStandardError()); }

@@ -4,10 +4,10 @@
 // its answers and events. Every wait spins the event loop and has a cap.
 //
 //   SimProcess sim(KORVEX_SIM_PATH);
-//   ASSERT_TRUE(sim.Start({"--zero", "0", "--min-replies", "2"}));
-//   ... open sim.PortPath() ...
-//   ASSERT_TRUE(sim.Command("crc 1"));
-//   ASSERT_TRUE(sim.WaitForLine(QRegularExpression("^STATE 2")));
+//   ASSERT_TRUE(sim.start({"--zero", "0", "--min-replies", "2"}));
+//   ... open sim.portPath() ...
+//   ASSERT_TRUE(sim.command("crc 1"));
+//   ASSERT_TRUE(sim.waitForLine(QRegularExpression("^STATE 2")));
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -24,38 +24,38 @@ class SimProcess {
   SimProcess& operator=(const SimProcess&) = delete;
 
   // Starts the simulator with `args` and waits for it to be ready.
-  bool Start(const QStringList& args = {}, int timeoutMs = 10000);
+  bool start(const QStringList& args = {}, int timeoutMs = 10000);
   // The port the program should open (the pseudo-terminal's path, or
   // "tcp://<host>:<port>" with --tcp).
-  QString PortPath() const { return port_; }
+  QString portPath() const { return port_; }
   // With --tcp: the address it listens on, and its port (0 without --tcp).
-  QString TcpHost() const { return tcpHost_; }
-  quint16 TcpPort() const { return tcpPort_; }
+  QString tcpHost() const { return tcpHost_; }
+  quint16 tcpPort() const { return tcpPort_; }
 
   // Sends one command line and waits for its answer: true for "OK ..." (or
   // the "STATUS ..." line of "status"), false for "ERROR ..." or no answer.
-  bool Command(const QString& line, int timeoutMs = 5000);
+  bool command(const QString& line, int timeoutMs = 5000);
   // The answer of the "status" command, or an empty string.
-  QString Status(int timeoutMs = 5000);
+  QString status(int timeoutMs = 5000);
 
   // Waits until a line of the output from line index `from` on matches.
-  bool WaitForLine(const QRegularExpression& pattern, int from = 0, int timeoutMs = 10000);
+  bool waitForLine(const QRegularExpression& pattern, int from = 0, int timeoutMs = 10000);
   // Output lines matching `pattern` so far.
-  int Count(const QRegularExpression& pattern);
-  QStringList Lines();
+  int count(const QRegularExpression& pattern);
+  QStringList lines();
 
   // Ends the simulator at once, as a pulled adapter ends the line.
-  void Kill();
+  void kill();
   // "quit", then a kill if it does not end.
-  void Stop(int timeoutMs = 5000);
-  bool Running() const { return process_.state() != QProcess::NotRunning; }
-  QString ErrorOutput();
+  void stop(int timeoutMs = 5000);
+  bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+  QString errorOutput();
 
   // Spins the event loop until `condition` holds; false after `timeoutMs`.
-  static bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
+  static bool waitFor(const std::function<bool()>& condition, int timeoutMs);
 
  private:
-  void Pump();
+  void pump();
 
   QString program_;
   QProcess process_;

@@ -10,7 +10,7 @@ namespace {
 constexpr double kTwoPi = 6.283185307179586;
 
 // Plausible flue-gas readings of a gas boiler, drifting slowly.
-Registers Wave(double t) {
+Registers wave(double t) {
   const auto wave = [t](double mean, double amplitude, double period, double phase) {
     return mean + amplitude * std::sin(kTwoPi * t / period + phase);
   };
@@ -29,7 +29,7 @@ Registers Wave(double t) {
 
 }  // namespace
 
-const char* StateName(int state) {
+const char* stateName(int state) {
   switch (state) {
     case kIdle: return "idle";
     case kZero: return "zero setting";
@@ -40,7 +40,7 @@ const char* StateName(int state) {
   }
 }
 
-int ChannelRegister(const std::string& name) {
+int channelRegister(const std::string& name) {
   static const char* kNames[] = {"tg", "ta", "o2", "co", "no", "no2", "so2", "h2s"};
   static const int kRegisters[] = {2, 3, 4, 6, 7, 8, 9, 10};
   for (int i = 0; i < 8; ++i)
@@ -55,24 +55,24 @@ Analyzer::Analyzer(Durations durations, int minReplies, ServiceInfo service, Eve
       events_(std::move(events)),
       start_(Clock::now()),
       since_(start_) {
-  readings_ = Wave(0);
+  readings_ = wave(0);
 }
 
-double Analyzer::Elapsed(Clock::time_point now) const {
+double Analyzer::elapsed(Clock::time_point now) const {
   return std::chrono::duration<double>(now - since_).count();
 }
 
-void Analyzer::Enter(State s) {
+void Analyzer::enter(State s) {
   state_ = s;
   since_ = Clock::now();
   repliesInState_ = 0;
-  if (events_) events_("STATE " + std::to_string(int(s)) + " " + StateName(s));
+  if (events_) events_("STATE " + std::to_string(int(s)) + " " + stateName(s));
 }
 
-void Analyzer::Command(uint16_t value) {
+void Analyzer::command(uint16_t value) {
   std::lock_guard<std::mutex> lock(mu_);
   ++commands_;
-  AdvanceLocked(Clock::now());
+  advanceLocked(Clock::now());
   const auto say = [this, value](const char* what) {
     if (events_) events_("COMMAND " + std::to_string(value) + " " + what);
   };
@@ -89,11 +89,11 @@ void Analyzer::Command(uint16_t value) {
       }
       say(value == 1 ? "single measurement" : "continuous measurement");
       continuous_ = value == 2;
-      Enter(kZero);
+      enter(kZero);
       break;
     case 3:
       say("stop");
-      if (state_ == kZero || state_ == kMeasuring) Enter(kPurging);
+      if (state_ == kZero || state_ == kMeasuring) enter(kPurging);
       break;
     default:
       say("ignored (unknown)");
@@ -101,37 +101,37 @@ void Analyzer::Command(uint16_t value) {
   }
 }
 
-void Analyzer::Advance() {
+void Analyzer::advance() {
   std::lock_guard<std::mutex> lock(mu_);
-  AdvanceLocked(Clock::now());
+  advanceLocked(Clock::now());
 }
 
-void Analyzer::AdvanceLocked(Clock::time_point now) {
+void Analyzer::advanceLocked(Clock::time_point now) {
   if (manual_) return;
   for (;;) {
-    const double t = Elapsed(now);
-    if (state_ == kZero && t >= durations_.zero && ReportedEnough()) {
-      Enter(kMeasuring);
-    } else if (state_ == kMeasuring && !continuous_ && t >= durations_.measure && ReportedEnough()) {
-      Enter(kPurging);
-    } else if (state_ == kPurging && t >= durations_.purge && ReportedEnough()) {
-      Enter(kIdle);
+    const double t = elapsed(now);
+    if (state_ == kZero && t >= durations_.zero && reportedEnough()) {
+      enter(kMeasuring);
+    } else if (state_ == kMeasuring && !continuous_ && t >= durations_.measure && reportedEnough()) {
+      enter(kPurging);
+    } else if (state_ == kPurging && t >= durations_.purge && reportedEnough()) {
+      enter(kIdle);
     } else {
       break;
     }
     now = Clock::now();
   }
-  if (state_ == kMeasuring) SampleLocked(now);
+  if (state_ == kMeasuring) sampleLocked(now);
 }
 
-void Analyzer::SampleLocked(Clock::time_point now) {
-  readings_ = Wave(std::chrono::duration<double>(now - start_).count());
+void Analyzer::sampleLocked(Clock::time_point now) {
+  readings_ = wave(std::chrono::duration<double>(now - start_).count());
 }
 
-Registers Analyzer::StatusReply() {
+Registers Analyzer::statusReply() {
   std::lock_guard<std::mutex> lock(mu_);
   const auto now = Clock::now();
-  AdvanceLocked(now);
+  advanceLocked(now);
   ++repliesInState_;
   ++statusReplies_;
   Registers r = readings_;
@@ -148,22 +148,22 @@ Registers Analyzer::StatusReply() {
   return r;
 }
 
-void Analyzer::SetFaultWord(uint16_t word) {
+void Analyzer::setFaultWord(uint16_t word) {
   std::lock_guard<std::mutex> lock(mu_);
   faultWord_ = word;
 }
 
-void Analyzer::SetSpecial(int reg, std::optional<uint16_t> code) {
+void Analyzer::setSpecial(int reg, std::optional<uint16_t> code) {
   std::lock_guard<std::mutex> lock(mu_);
   if (reg >= 0 && reg < 14) special_[reg] = code;
 }
 
-void Analyzer::SetRaw(int reg, std::optional<uint16_t> value) {
+void Analyzer::setRaw(int reg, std::optional<uint16_t> value) {
   std::lock_guard<std::mutex> lock(mu_);
   if (reg >= 0 && reg < 14) raw_[reg] = value;
 }
 
-void Analyzer::SetManual(bool on) {
+void Analyzer::setManual(bool on) {
   std::lock_guard<std::mutex> lock(mu_);
   if (manual_ == on) return;
   manual_ = on;
@@ -176,33 +176,33 @@ void Analyzer::SetManual(bool on) {
     repliesInState_ = 0;
     if (events_) events_("STATE 4 manual operation");
   } else {
-    Enter(kIdle);
+    enter(kIdle);
   }
 }
 
-void Analyzer::SetDurations(const Durations& d) {
+void Analyzer::setDurations(const Durations& d) {
   std::lock_guard<std::mutex> lock(mu_);
   durations_ = d;
 }
 
-void Analyzer::SetMinReplies(int n) {
+void Analyzer::setMinReplies(int n) {
   std::lock_guard<std::mutex> lock(mu_);
   minReplies_ = n;
 }
 
-void Analyzer::ClearFaults() {
+void Analyzer::clearFaults() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     faultWord_ = 0;
     special_.fill(std::nullopt);
     raw_.fill(std::nullopt);
   }
-  SetManual(false);
+  setManual(false);
 }
 
-std::string Analyzer::Status() {
+std::string Analyzer::status() {
   std::lock_guard<std::mutex> lock(mu_);
-  AdvanceLocked(Clock::now());
+  advanceLocked(Clock::now());
   char text[256];
   std::snprintf(text, sizeof text,
                 "state=%d mode=%s faults=0x%04X manual=%d status_replies=%ld commands=%ld "

@@ -16,7 +16,7 @@ namespace sim {
 
 enum State : uint8_t { kIdle = 0, kZero = 1, kMeasuring = 2, kPurging = 3, kManual = 4 };
 
-const char* StateName(int state);
+const char* stateName(int state);
 
 struct Durations {
   double zero = 10;     // seconds of zero setting
@@ -35,7 +35,7 @@ using Registers = std::array<uint16_t, 14>;
 
 // Input registers that carry a reading, by channel name (tg ta o2 co no no2
 // so2 h2s); -1 for an unknown name.
-int ChannelRegister(const std::string& name);
+int channelRegister(const std::string& name);
 
 class Analyzer {
  public:
@@ -47,28 +47,28 @@ class Analyzer {
   Analyzer(Durations durations, int minReplies, ServiceInfo service, EventSink events);
 
   // A write of `value` to holding register 0: 1 single, 2 continuous, 3 stop.
-  void Command(uint16_t value);
+  void command(uint16_t value);
   // Runs the state timers.
-  void Advance();
+  void advance();
   // The registers of one status reply (counts as one report of the state).
-  Registers StatusReply();
+  Registers statusReply();
 
   // Control.
-  void SetFaultWord(uint16_t word);
-  void SetSpecial(int reg, std::optional<uint16_t> code);  // code in place of a reading
-  void SetRaw(int reg, std::optional<uint16_t> value);     // any register, fixed
-  void SetManual(bool on);
-  void SetDurations(const Durations& d);
-  void SetMinReplies(int n);
-  void ClearFaults();  // fault word, special values, raw values, manual operation
-  std::string Status();
+  void setFaultWord(uint16_t word);
+  void setSpecial(int reg, std::optional<uint16_t> code);  // code in place of a reading
+  void setRaw(int reg, std::optional<uint16_t> value);     // any register, fixed
+  void setManual(bool on);
+  void setDurations(const Durations& d);
+  void setMinReplies(int n);
+  void clearFaults();  // fault word, special values, raw values, manual operation
+  std::string status();
 
  private:
-  void Enter(State s);
-  void AdvanceLocked(Clock::time_point now);
-  void SampleLocked(Clock::time_point now);
-  bool ReportedEnough() const { return repliesInState_ >= minReplies_; }
-  double Elapsed(Clock::time_point now) const;
+  void enter(State s);
+  void advanceLocked(Clock::time_point now);
+  void sampleLocked(Clock::time_point now);
+  bool reportedEnough() const { return repliesInState_ >= minReplies_; }
+  double elapsed(Clock::time_point now) const;
 
   std::mutex mu_;
   Durations durations_;

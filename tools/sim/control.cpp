@@ -9,7 +9,7 @@ namespace sim {
 
 namespace {
 
-std::optional<long> Number(const std::string& s, long low, long high) {
+std::optional<long> number(const std::string& s, long low, long high) {
   if (s.empty()) return std::nullopt;
   char* end = nullptr;
   const long v = std::strtol(s.c_str(), &end, 0);  // decimal or 0x hex
@@ -17,7 +17,7 @@ std::optional<long> Number(const std::string& s, long low, long high) {
   return v;
 }
 
-std::optional<double> Seconds(const std::string& s) {
+std::optional<double> seconds(const std::string& s) {
   if (s.empty()) return std::nullopt;
   char* end = nullptr;
   const double v = std::strtod(s.c_str(), &end);
@@ -26,10 +26,10 @@ std::optional<double> Seconds(const std::string& s) {
 }
 
 // "on" = every frame, "off" = none, N = the next N frames.
-std::optional<int> Count(const std::string& s) {
+std::optional<int> count(const std::string& s) {
   if (s == "on") return -1;
   if (s == "off") return 0;
-  const auto n = Number(s, 0, 1000000);
+  const auto n = number(s, 0, 1000000);
   if (!n) return std::nullopt;
   return int(*n);
 }
@@ -38,14 +38,14 @@ std::optional<uint16_t> SpecialCode(const std::string& s) {
   if (s == "overload") return uint16_t(32768);
   if (s == "error") return uint16_t(32769);
   if (s == "novalue") return uint16_t(32770);
-  const auto n = Number(s, 0, 65535);
+  const auto n = number(s, 0, 65535);
   if (!n) return std::nullopt;
   return uint16_t(*n);
 }
 
 }  // namespace
 
-const char* CommandHelp() {
+const char* commandHelp() {
   return "Commands (one per line, on stdin or the --control FIFO):\n"
          "  faults WORD            fault word, register 1 (decimal or 0x hex)\n"
          "  special CH CODE|off    CH: tg ta o2 co no no2 so2 h2s; CODE: overload, error,\n"
@@ -68,7 +68,7 @@ const char* CommandHelp() {
          "Every command is answered with a line \"OK <command>\" or \"ERROR <why>\".\n";
 }
 
-std::string RunCommand(const std::string& line, Controls& c) {
+std::string runCommand(const std::string& line, Controls& c) {
   std::istringstream in(line);
   std::vector<std::string> w;
   for (std::string word; in >> word;) w.push_back(word);
@@ -77,7 +77,7 @@ std::string RunCommand(const std::string& line, Controls& c) {
   const std::string& cmd = w[0];
   const auto arg = [&w](size_t i) { return i < w.size() ? w[i] : std::string(); };
   const auto lineFault = [&](int LineFaults::*counter) -> std::string {
-    const auto n = Count(arg(1));
+    const auto n = count(arg(1));
     if (!n || w.size() != 2) return "ERROR usage: " + cmd + " on|off|N";
     std::lock_guard<std::mutex> lock(*c.faultsMutex);
     c.faults->*counter = *n;
@@ -85,39 +85,39 @@ std::string RunCommand(const std::string& line, Controls& c) {
   };
 
   if (cmd == "faults") {
-    const auto v = Number(arg(1), 0, 0xFFFF);
+    const auto v = number(arg(1), 0, 0xFFFF);
     if (!v || w.size() != 2) return "ERROR usage: faults WORD";
-    c.analyzer->SetFaultWord(uint16_t(*v));
+    c.analyzer->setFaultWord(uint16_t(*v));
     return ok;
   }
   if (cmd == "special") {
-    const int reg = ChannelRegister(arg(1));
+    const int reg = channelRegister(arg(1));
     if (reg < 0 || w.size() != 3) return "ERROR usage: special tg|ta|o2|co|no|no2|so2|h2s CODE|off";
     if (arg(2) == "off") {
-      c.analyzer->SetSpecial(reg, std::nullopt);
+      c.analyzer->setSpecial(reg, std::nullopt);
       return ok;
     }
     const auto code = SpecialCode(arg(2));
     if (!code) return "ERROR unknown code " + arg(2);
-    c.analyzer->SetSpecial(reg, code);
+    c.analyzer->setSpecial(reg, code);
     return ok;
   }
   if (cmd == "set") {
-    const auto reg = Number(arg(1), 0, 13);
+    const auto reg = number(arg(1), 0, 13);
     if (!reg || w.size() != 3) return "ERROR usage: set REG VALUE|off";
     if (arg(2) == "off") {
-      c.analyzer->SetRaw(int(*reg), std::nullopt);
+      c.analyzer->setRaw(int(*reg), std::nullopt);
       return ok;
     }
     // Negative values for the signed temperature registers.
-    const auto v = Number(arg(2), -32768, 65535);
+    const auto v = number(arg(2), -32768, 65535);
     if (!v) return "ERROR bad value " + arg(2);
-    c.analyzer->SetRaw(int(*reg), uint16_t(*v));
+    c.analyzer->setRaw(int(*reg), uint16_t(*v));
     return ok;
   }
   if (cmd == "manual") {
     if (w.size() != 2 || (arg(1) != "on" && arg(1) != "off")) return "ERROR usage: manual on|off";
-    c.analyzer->SetManual(arg(1) == "on");
+    c.analyzer->setManual(arg(1) == "on");
     return ok;
   }
   if (cmd == "silence") return lineFault(&LineFaults::silence);
@@ -131,8 +131,8 @@ std::string RunCommand(const std::string& line, Controls& c) {
       counter = 0;
       return ok;
     }
-    const auto amount = Number(arg(1), 1, split ? 60000 : 256);
-    const auto n = w.size() == 3 ? Count(arg(2)) : std::optional<int>(-1);
+    const auto amount = number(arg(1), 1, split ? 60000 : 256);
+    const auto n = w.size() == 3 ? count(arg(2)) : std::optional<int>(-1);
     if (!amount || !n || w.size() > 3)
       return split ? "ERROR usage: split MS [N]|off" : "ERROR usage: garbage BYTES [N]|off";
     (split ? c.faults->splitMs : c.faults->garbageBytes) = int(*amount);
@@ -140,26 +140,26 @@ std::string RunCommand(const std::string& line, Controls& c) {
     return ok;
   }
   if (cmd == "times") {
-    const auto z = Seconds(arg(1)), m = Seconds(arg(2)), p = Seconds(arg(3));
+    const auto z = seconds(arg(1)), m = seconds(arg(2)), p = seconds(arg(3));
     if (!z || !m || !p || w.size() != 4) return "ERROR usage: times ZERO MEASURE PURGE";
-    c.analyzer->SetDurations({*z, *m, *p});
+    c.analyzer->setDurations({*z, *m, *p});
     return ok;
   }
   if (cmd == "min-replies") {
-    const auto n = Number(arg(1), 0, 1000);
+    const auto n = number(arg(1), 0, 1000);
     if (!n || w.size() != 2) return "ERROR usage: min-replies N";
-    c.analyzer->SetMinReplies(int(*n));
+    c.analyzer->setMinReplies(int(*n));
     return ok;
   }
   if (cmd == "normal") {
-    c.analyzer->ClearFaults();
+    c.analyzer->clearFaults();
     std::lock_guard<std::mutex> lock(*c.faultsMutex);
     const LineFaults defaults;
     *c.faults = defaults;
     return ok;
   }
   if (cmd == "status") {
-    std::string s = "STATUS " + c.analyzer->Status();
+    std::string s = "STATUS " + c.analyzer->status();
     std::lock_guard<std::mutex> lock(*c.faultsMutex);
     const LineFaults& f = *c.faults;
     s += " silence=" + std::to_string(f.silence) + " crc=" + std::to_string(f.badCrc) +

@@ -21,9 +21,9 @@ struct Controls {
 
 // Carries out one command line. Returns "OK <line>", "STATUS ...", or
 // "ERROR <why>"; an empty line gives "".
-std::string RunCommand(const std::string& line, Controls& c);
+std::string runCommand(const std::string& line, Controls& c);
 
 // The command summary printed by --help.
-const char* CommandHelp();
+const char* commandHelp();
 
 }  // namespace sim

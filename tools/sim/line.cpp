@@ -12,7 +12,7 @@
 
 namespace sim {
 
-bool SetLine9600N82(int fd) {
+bool setLine9600N82(int fd) {
   termios tio{};
   if (tcgetattr(fd, &tio) != 0) return false;
   cfmakeraw(&tio);
@@ -26,10 +26,10 @@ bool SetLine9600N82(int fd) {
   return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-bool OpenPty(Pty& pty, std::string* error) {
+bool openPty(Pty& pty, std::string* error) {
   const auto fail = [&](const char* what) {
     if (error) *error = std::string(what) + ": " + std::strerror(errno);
-    ClosePty(pty);
+    closePty(pty);
     return false;
   };
   pty.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -43,23 +43,23 @@ bool OpenPty(Pty& pty, std::string* error) {
   if (pty.slave < 0) return fail("open pty slave");
   // Raw from the start: a terminal in its cooked default would echo the
   // replies back as if they were requests.
-  if (!SetLine9600N82(pty.slave)) return fail("tcsetattr");
+  if (!setLine9600N82(pty.slave)) return fail("tcsetattr");
   return true;
 }
 
-void ClosePty(Pty& pty) {
+void closePty(Pty& pty) {
   if (pty.slave >= 0) close(pty.slave);
   if (pty.master >= 0) close(pty.master);
   pty.slave = pty.master = -1;
 }
 
-int OpenSerialDevice(const std::string& path, std::string* error) {
+int openSerialDevice(const std::string& path, std::string* error) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     if (error) *error = path + ": " + std::strerror(errno);
     return -1;
   }
-  if (!SetLine9600N82(fd)) {
+  if (!setLine9600N82(fd)) {
     if (error) *error = path + ": not a serial line (" + std::strerror(errno) + ")";
     close(fd);
     return -1;
@@ -68,7 +68,7 @@ int OpenSerialDevice(const std::string& path, std::string* error) {
   return fd;
 }
 
-int ReplyFrameLength(const uint8_t* b, size_t n) {
+int replyFrameLength(const uint8_t* b, size_t n) {
   if (n < 2) return 0;
   const uint8_t function = b[1];
   if (function & 0x80) return 5;  // exception
@@ -89,20 +89,20 @@ int ReplyFrameLength(const uint8_t* b, size_t n) {
   }
 }
 
-bool TakeFault(int& counter) {
+bool takeFault(int& counter) {
   if (counter == 0) return false;
   if (counter > 0) --counter;
   return true;
 }
 
-void Outbox::Add(std::vector<uint8_t> bytes, Clock::time_point due) {
+void Outbox::add(std::vector<uint8_t> bytes, Clock::time_point due) {
   if (bytes.empty()) return;
   // Never ahead of a chunk queued earlier: the line keeps the order.
   if (!chunks_.empty()) due = std::max(due, chunks_.back().due);
   chunks_.push_back({std::move(bytes), due});
 }
 
-void Outbox::Flush(int fd) {
+void Outbox::flush(int fd) {
   const auto now = Clock::now();
   while (!chunks_.empty() && chunks_.front().due <= now) {
     const auto& c = chunks_.front();
@@ -116,44 +116,44 @@ void Outbox::Flush(int fd) {
   }
 }
 
-int Outbox::MillisecondsToNext() const {
+int Outbox::millisecondsToNext() const {
   if (chunks_.empty()) return -1;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(chunks_.front().due -
                                                                           Clock::now());
   return int(std::max<long long>(0, left.count()));
 }
 
-std::string ShapeReply(std::vector<uint8_t> reply, LineFaults& faults, Outbox& out,
+std::string shapeReply(std::vector<uint8_t> reply, LineFaults& faults, Outbox& out,
                        std::mt19937& random) {
   const auto now = Outbox::Clock::now();
   std::string note;
-  if (TakeFault(faults.badCrc) && !reply.empty()) {
+  if (takeFault(faults.badCrc) && !reply.empty()) {
     reply.back() ^= 0x5A;
     note += " bad-crc";
   }
-  if (TakeFault(faults.cut)) {
+  if (takeFault(faults.cut)) {
     reply.resize(reply.size() / 2);
     note += " cut";
   }
-  if (TakeFault(faults.split) && reply.size() >= 2) {
+  if (takeFault(faults.split) && reply.size() >= 2) {
     const size_t half = reply.size() / 2;
-    out.Add(std::vector<uint8_t>(reply.begin(), reply.begin() + half), now);
-    out.Add(std::vector<uint8_t>(reply.begin() + half, reply.end()),
+    out.add(std::vector<uint8_t>(reply.begin(), reply.begin() + half), now);
+    out.add(std::vector<uint8_t>(reply.begin() + half, reply.end()),
             now + std::chrono::milliseconds(faults.splitMs));
     note += " split " + std::to_string(faults.splitMs) + " ms";
   } else {
-    out.Add(reply, now);
+    out.add(reply, now);
   }
-  if (TakeFault(faults.garbage)) {
+  if (takeFault(faults.garbage)) {
     std::vector<uint8_t> junk(size_t(std::max(1, faults.garbageBytes)));
     for (auto& b : junk) b = uint8_t(random());
-    out.Add(junk, now);
+    out.add(junk, now);
     note += " garbage " + std::to_string(junk.size()) + " bytes";
   }
   return note;
 }
 
-std::string Hex(const uint8_t* bytes, size_t n) {
+std::string hex(const uint8_t* bytes, size_t n) {
   std::string s;
   char part[4];
   for (size_t i = 0; i < n; ++i) {

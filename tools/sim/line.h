@@ -21,19 +21,19 @@ struct Pty {
   std::string path;  // of the slave side
 };
 
-bool OpenPty(Pty& pty, std::string* error);
-void ClosePty(Pty& pty);
+bool openPty(Pty& pty, std::string* error);
+void closePty(Pty& pty);
 
 // Opens a serial device without becoming its controlling process, raw,
 // 9600 baud, 8 data bits, no parity, 2 stop bits, no flow control.
-int OpenSerialDevice(const std::string& path, std::string* error);
+int openSerialDevice(const std::string& path, std::string* error);
 // Sets those line settings on any terminal descriptor.
-bool SetLine9600N82(int fd);
+bool setLine9600N82(int fd);
 
 // Length of the Modbus RTU reply at the start of `bytes`: 0 while too few
 // bytes are there to tell, -1 when the function code is not one a slave
 // answers with (then the bytes are passed on as they are).
-int ReplyFrameLength(const uint8_t* bytes, size_t n);
+int replyFrameLength(const uint8_t* bytes, size_t n);
 
 // Faults applied on the line. Each counter: 0 off, -1 on every frame, N > 0
 // on the next N frames.
@@ -48,18 +48,18 @@ struct LineFaults {
 };
 
 // True when the fault of `counter` applies to this frame; counts it down.
-bool TakeFault(int& counter);
+bool takeFault(int& counter);
 
 // Bytes waiting to go out, each chunk not before its time, in order.
 class Outbox {
  public:
   using Clock = std::chrono::steady_clock;
-  void Add(std::vector<uint8_t> bytes, Clock::time_point due);
+  void add(std::vector<uint8_t> bytes, Clock::time_point due);
   // Writes what is due to `fd`; bytes the line does not take are dropped.
-  void Flush(int fd);
+  void flush(int fd);
   // Milliseconds until the next chunk is due (-1: nothing waits).
-  int MillisecondsToNext() const;
-  void Clear() { chunks_.clear(); }
+  int millisecondsToNext() const;
+  void clear() { chunks_.clear(); }
 
  private:
   struct Chunk {
@@ -71,9 +71,9 @@ class Outbox {
 
 // Applies the faults to one reply and queues what goes on the line.
 // Returns a short note of what was done ("" when the reply went out whole).
-std::string ShapeReply(std::vector<uint8_t> reply, LineFaults& faults, Outbox& out,
+std::string shapeReply(std::vector<uint8_t> reply, LineFaults& faults, Outbox& out,
                        std::mt19937& random);
 
-std::string Hex(const uint8_t* bytes, size_t n);
+std::string hex(const uint8_t* bytes, size_t n);
 
 }  // namespace sim

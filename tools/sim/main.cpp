@@ -46,7 +46,7 @@ namespace {
 
 std::mutex g_outMutex;
 
-void Say(const std::string& line) {
+void say(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_outMutex);
   std::fputs(line.c_str(), stdout);
   std::fputc('\n', stdout);
@@ -55,7 +55,7 @@ void Say(const std::string& line) {
 
 int g_signalPipe[2] = {-1, -1};
 
-void OnSignal(int) {
+void onSignal(int) {
   const char c = 1;
   [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &c, 1);
 }
@@ -75,7 +75,7 @@ struct Options {
   unsigned seed = 1;
 };
 
-void Usage(FILE* to) {
+void usage(FILE* to) {
   std::fputs(
       "Usage: korvex-sim [options]\n"
       "A Korvex analyzer answering Modbus RTU at 9600 baud, 8N2, on a pseudo-terminal\n"
@@ -106,10 +106,10 @@ void Usage(FILE* to) {
       "  --seed N              seed of the garbage bytes (default 1)\n"
       "  --help\n",
       to);
-  std::fputs(sim::CommandHelp(), to);
+  std::fputs(sim::commandHelp(), to);
 }
 
-bool ParseOptions(int argc, char** argv, Options& o) {
+bool parseOptions(int argc, char** argv, Options& o) {
   const auto number = [](const char* s, double low, double high, double& out) {
     char* end = nullptr;
     const double v = std::strtod(s, &end);
@@ -120,7 +120,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
-      Usage(stdout);
+      usage(stdout);
       std::exit(0);
     }
     if (a == "--verbose") {
@@ -170,7 +170,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 // Writes the program's settings so that it starts connected to this
 // simulator: the port name and the network address in "<program>.ini",
 // defaults where a file is missing or not a whole record.
-bool PrepareSettings(const QString& program, const QString& portName, int address,
+bool prepareSettings(const QString& program, const QString& portName, int address,
                      std::string* error) {
   QString shown;
   seams::setExecutablePath(program);
@@ -232,7 +232,7 @@ bool PrepareSettings(const QString& program, const QString& portName, int addres
 }
 
 // The Modbus side: answers requests from the inner pseudo-terminal.
-void ModbusLoop(modbus_t* ctx, modbus_mapping_t* map, sim::Analyzer& analyzer,
+void modbusLoop(modbus_t* ctx, modbus_mapping_t* map, sim::Analyzer& analyzer,
                 sim::LineFaults& faults, std::mutex& faultsMutex, std::atomic<bool>& stop,
                 bool verbose) {
   uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
@@ -242,23 +242,23 @@ void ModbusLoop(modbus_t* ctx, modbus_mapping_t* map, sim::Analyzer& analyzer,
     if (rc <= 0) continue;  // time-out, a broken frame, or another address
     {
       std::lock_guard<std::mutex> lock(faultsMutex);
-      if (sim::TakeFault(faults.silence)) {
-        if (verbose) Say("RX " + sim::Hex(query, size_t(rc)));
-        Say("FAULT silence");
+      if (sim::takeFault(faults.silence)) {
+        if (verbose) say("RX " + sim::hex(query, size_t(rc)));
+        say("FAULT silence");
         continue;
       }
     }
-    if (verbose) Say("RX " + sim::Hex(query, size_t(rc)));
+    if (verbose) say("RX " + sim::hex(query, size_t(rc)));
     const uint8_t function = query[header];
     if (function == 0x04) {
-      const sim::Registers regs = analyzer.StatusReply();
+      const sim::Registers regs = analyzer.statusReply();
       for (size_t k = 0; k < regs.size(); ++k) map->tab_input_registers[k] = regs[k];
     }
     modbus_reply(ctx, query, rc, map);
     if (function == 0x06) {
       const int reg = query[header + 1] << 8 | query[header + 2];
       const uint16_t value = uint16_t(query[header + 3] << 8 | query[header + 4]);
-      if (reg == 0) analyzer.Command(value);
+      if (reg == 0) analyzer.command(value);
     }
   }
 }
@@ -268,9 +268,9 @@ struct CommandReader {
   int fd = -1;
   std::string pending;
   // Reads what is there; false at end of input.
-  bool Read(std::vector<std::string>& lines) {
+  bool read(std::vector<std::string>& lines) {
     char buf[512];
-    const ssize_t n = read(fd, buf, sizeof buf);
+    const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n == 0) return false;
     if (n < 0) return errno == EAGAIN || errno == EINTR;
     pending.append(buf, size_t(n));
@@ -288,12 +288,12 @@ struct CommandReader {
 
 int main(int argc, char** argv) {
   Options o;
-  if (!ParseOptions(argc, argv, o)) return 2;
+  if (!parseOptions(argc, argv, o)) return 2;
   signal(SIGPIPE, SIG_IGN);
   if (pipe(g_signalPipe) != 0) return 1;
   fcntl(g_signalPipe[0], F_SETFL, O_NONBLOCK);
   struct sigaction sa {};
-  sa.sa_handler = OnSignal;
+  sa.sa_handler = onSignal;
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGHUP, &sa, nullptr);
@@ -301,7 +301,7 @@ int main(int argc, char** argv) {
   std::string error;
   // The Modbus side.
   sim::Pty inner;
-  if (!sim::OpenPty(inner, &error)) {
+  if (!sim::openPty(inner, &error)) {
     std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
     return 1;
   }
@@ -316,21 +316,21 @@ int main(int argc, char** argv) {
   std::string client;  // the TCP peer being served
   if (tcp) {
     sim::TcpAddress address;
-    if (!sim::ParseTcpAddress(o.tcp, address, &error) ||
-        (listenFd = sim::ListenTcp(address, &tcpAddress, &error)) < 0) {
+    if (!sim::parseTcpAddress(o.tcp, address, &error) ||
+        (listenFd = sim::listenTcp(address, &tcpAddress, &error)) < 0) {
       std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
       return 1;
     }
     portPath = "tcp://" + tcpAddress;
   } else if (o.device.empty()) {
-    if (!sim::OpenPty(outer, &error)) {
+    if (!sim::openPty(outer, &error)) {
       std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
       return 1;
     }
     lineFd = outer.master;
     portPath = outer.path;
   } else {
-    lineFd = sim::OpenSerialDevice(o.device, &error);
+    lineFd = sim::openSerialDevice(o.device, &error);
     if (lineFd < 0) {
       std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
       return 1;
@@ -358,7 +358,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "korvex-sim: with --device, --settings needs --port-name\n");
       return 1;
     }
-    if (!PrepareSettings(QString::fromLocal8Bit(o.settings.c_str()),
+    if (!prepareSettings(QString::fromLocal8Bit(o.settings.c_str()),
                          QString::fromLocal8Bit(name.c_str()), o.address, &error)) {
       std::fprintf(stderr, "korvex-sim: %s\n", error.c_str());
       if (!o.link.empty()) unlink(o.link.c_str());
@@ -380,11 +380,11 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  sim::Analyzer analyzer(o.durations, o.minReplies, o.service, Say);
+  sim::Analyzer analyzer(o.durations, o.minReplies, o.service, say);
   sim::LineFaults faults;
   std::mutex faultsMutex;
   std::atomic<bool> stop{false};
-  std::thread modbusThread(ModbusLoop, ctx, map, std::ref(analyzer), std::ref(faults),
+  std::thread modbusThread(modbusLoop, ctx, map, std::ref(analyzer), std::ref(faults),
                            std::ref(faultsMutex), std::ref(stop), o.verbose);
 
   CommandReader input;
@@ -406,10 +406,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  if (tcp) Say("TCP " + tcpAddress);
-  Say("PORT " + portPath);
-  if (!o.link.empty()) Say("LINK " + o.link);
-  Say("READY");
+  if (tcp) say("TCP " + tcpAddress);
+  say("PORT " + portPath);
+  if (!o.link.empty()) say("LINK " + o.link);
+  say("READY");
 
   sim::Controls controls{&analyzer, &faults, &faultsMutex};
   controls.tcp = tcp;
@@ -437,19 +437,19 @@ int main(int argc, char** argv) {
   const auto endLine = [&](bool reset) {
     if (lineFd < 0) return;
     if (tcp) {
-      if (reset) sim::ResetTcp(lineFd);
+      if (reset) sim::resetTcp(lineFd);
       else close(lineFd);
       tcflush(inner.slave, TCIFLUSH);
       for (uint8_t buf[512]; read(inner.master, buf, sizeof buf) > 0;) {
       }
       replyBytes.clear();
     } else if (o.device.empty()) {
-      sim::ClosePty(outer);
+      sim::closePty(outer);
     } else {
       close(lineFd);
     }
     lineFd = -1;
-    outbox.Clear();
+    outbox.clear();
   };
 
   while (!controls.quit) {
@@ -461,7 +461,7 @@ int main(int argc, char** argv) {
     fds.push_back({fifo.fd, POLLIN, 0});
     fds.push_back({listenFd, POLLIN, 0});
     int timeout = 50;  // the analyzer's timers
-    const int next = outbox.MillisecondsToNext();
+    const int next = outbox.millisecondsToNext();
     if (next >= 0 && next < timeout) timeout = next;
     if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
 
@@ -472,7 +472,7 @@ int main(int argc, char** argv) {
       if (n > 0) replyBytes.insert(replyBytes.end(), buf, buf + n);
       // Whole replies get the line faults; what cannot be framed goes as it is.
       for (;;) {
-        const int length = sim::ReplyFrameLength(replyBytes.data(), replyBytes.size());
+        const int length = sim::replyFrameLength(replyBytes.data(), replyBytes.size());
         if (length == 0 || size_t(length) > replyBytes.size()) break;
         const size_t take = length < 0 ? replyBytes.size() : size_t(length);
         std::vector<uint8_t> frame(replyBytes.begin(), replyBytes.begin() + take);
@@ -480,47 +480,47 @@ int main(int argc, char** argv) {
         std::string note;
         {
           std::lock_guard<std::mutex> lock(faultsMutex);
-          note = sim::ShapeReply(frame, faults, outbox, random);
+          note = sim::shapeReply(frame, faults, outbox, random);
         }
-        if (o.verbose) Say("TX " + sim::Hex(frame.data(), frame.size()));
-        if (!note.empty()) Say("FAULT" + note);
+        if (o.verbose) say("TX " + sim::hex(frame.data(), frame.size()));
+        if (!note.empty()) say("FAULT" + note);
       }
     }
     if (lineFd >= 0 && fds[2].revents && !relayRequests()) {
-      Say(tcp ? "CLIENT " + client + " closed" : std::string("LINE closed"));
+      say(tcp ? "CLIENT " + client + " closed" : std::string("LINE closed"));
       endLine(false);
     }
     if (fds[5].revents & POLLIN) {
       // A client that left just before this one came must not make it busy.
       if (lineFd >= 0 && !relayRequests()) {
-        Say("CLIENT " + client + " closed");
+        say("CLIENT " + client + " closed");
         endLine(false);
       }
       std::string peer;
-      const int fd = sim::AcceptTcp(listenFd, &peer);
+      const int fd = sim::acceptTcp(listenFd, &peer);
       if (fd >= 0 && lineFd >= 0) {
-        sim::ResetTcp(fd);
-        Say("CLIENT " + peer + " refused (busy)");
+        sim::resetTcp(fd);
+        say("CLIENT " + peer + " refused (busy)");
       } else if (fd >= 0) {
         lineFd = fd;
         client = peer;
-        Say("CLIENT " + client + " connected");
+        say("CLIENT " + client + " connected");
       }
     }
     std::vector<std::string> lines;
-    if (inputOpen && fds[3].revents && !input.Read(lines)) inputOpen = false;
-    if (fifo.fd >= 0 && fds[4].revents) fifo.Read(lines);
+    if (inputOpen && fds[3].revents && !input.read(lines)) inputOpen = false;
+    if (fifo.fd >= 0 && fds[4].revents) fifo.read(lines);
     for (const auto& line : lines) {
-      const std::string answer = sim::RunCommand(line, controls);
-      if (!answer.empty()) Say(answer);
+      const std::string answer = sim::runCommand(line, controls);
+      if (!answer.empty()) say(answer);
       if (controls.drop) {
         controls.drop = false;
-        if (lineFd >= 0) Say("CLIENT " + client + " dropped");
+        if (lineFd >= 0) say("CLIENT " + client + " dropped");
         endLine(true);
       }
       if (controls.hangup) {
         controls.hangup = false;
-        if (tcp && lineFd >= 0) Say("CLIENT " + client + " hung up");
+        if (tcp && lineFd >= 0) say("CLIENT " + client + " hung up");
         endLine(true);
         // On TCP the port goes away too: later connections are refused.
         if (listenFd >= 0) close(listenFd);
@@ -528,8 +528,8 @@ int main(int argc, char** argv) {
       }
       if (controls.quit) break;
     }
-    analyzer.Advance();
-    outbox.Flush(lineFd);
+    analyzer.advance();
+    outbox.flush(lineFd);
   }
 
   stop = true;
@@ -540,8 +540,8 @@ int main(int argc, char** argv) {
   if (!o.link.empty()) unlink(o.link.c_str());
   endLine(false);
   if (listenFd >= 0) close(listenFd);
-  sim::ClosePty(inner);
+  sim::closePty(inner);
   if (fifo.fd >= 0) close(fifo.fd);
-  Say("BYE");
+  say("BYE");
   return 0;
 }

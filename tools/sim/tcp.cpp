@@ -16,7 +16,7 @@ namespace sim {
 
 namespace {
 
-std::string Numeric(const sockaddr_in& a) {
+std::string numeric(const sockaddr_in& a) {
   char host[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &a.sin_addr, host, sizeof host);
   return std::string(host) + ":" + std::to_string(ntohs(a.sin_port));
@@ -24,7 +24,7 @@ std::string Numeric(const sockaddr_in& a) {
 
 }  // namespace
 
-bool ParseTcpAddress(const std::string& text, TcpAddress& address, std::string* error) {
+bool parseTcpAddress(const std::string& text, TcpAddress& address, std::string* error) {
   const size_t colon = text.rfind(':');
   const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
   TcpAddress parsed;
@@ -40,7 +40,7 @@ bool ParseTcpAddress(const std::string& text, TcpAddress& address, std::string* 
   return true;
 }
 
-int ListenTcp(const TcpAddress& address, std::string* bound, std::string* error) {
+int listenTcp(const TcpAddress& address, std::string* bound, std::string* error) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -56,7 +56,7 @@ int ListenTcp(const TcpAddress& address, std::string* bound, std::string* error)
   a.sin_port = htons(uint16_t(address.port));
 
   const auto fail = [&](int fd, const char* what) {
-    if (error) *error = std::string(what) + " " + Numeric(a) + ": " + std::strerror(errno);
+    if (error) *error = std::string(what) + " " + numeric(a) + ": " + std::strerror(errno);
     if (fd >= 0) close(fd);
     return -1;
   };
@@ -69,22 +69,22 @@ int ListenTcp(const TcpAddress& address, std::string* bound, std::string* error)
   if (listen(fd, 4) != 0) return fail(fd, "cannot listen on");
   socklen_t length = sizeof a;
   if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) return fail(fd, "getsockname");
-  if (bound) *bound = Numeric(a);
+  if (bound) *bound = numeric(a);
   return fd;
 }
 
-int AcceptTcp(int listenFd, std::string* peer) {
+int acceptTcp(int listenFd, std::string* peer) {
   sockaddr_in a{};
   socklen_t length = sizeof a;
   const int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&a), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) return -1;
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  if (peer) *peer = Numeric(a);
+  if (peer) *peer = numeric(a);
   return fd;
 }
 
-void ResetTcp(int fd) {
+void resetTcp(int fd) {
   if (fd < 0) return;
   const linger reset{1, 0};
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);

@@ -13,18 +13,18 @@ struct TcpAddress {
 };
 
 // Parses "[HOST:]PORT".
-bool ParseTcpAddress(const std::string& text, TcpAddress& address, std::string* error);
+bool parseTcpAddress(const std::string& text, TcpAddress& address, std::string* error);
 
 // A non-blocking listening socket; `bound` gets the numeric "host:port" it
 // really listens on (the port chosen when 0 was asked for).
-int ListenTcp(const TcpAddress& address, std::string* bound, std::string* error);
+int listenTcp(const TcpAddress& address, std::string* bound, std::string* error);
 
 // Accepts one waiting connection, non-blocking and without Nagle's delay, so
 // that the parts of a split reply leave at their times; -1 when none waits.
-int AcceptTcp(int listenFd, std::string* peer);
+int acceptTcp(int listenFd, std::string* peer);
 
 // Closes a connection at once with a reset, as a rebooting gateway or a
 // pulled cable would end it: bytes not yet sent are lost.
-void ResetTcp(int fd);
+void resetTcp(int fd);
 
 }  // namespace sim
