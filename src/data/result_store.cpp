@@ -30,7 +30,8 @@ constexpr const char* kColumns[kChannelCount] = {"tg",  "o2",  "co", "no", "no2"
 //   INTEGER  the value in register units (O2 in hundredths of a per cent), used
 //            whenever dividing it back gives the very same double;
 //   REAL     the exact double otherwise (derived channels, odd values);
-//   BLOB     the double's 8 bytes, for a NaN, which SQLite would turn into NULL;
+//   BLOB     the double's 8 bytes, for what SQLite would not keep as it is: a
+//            NaN becomes NULL, -0.0 loses its sign;
 //   NULL     the special code that `specials` holds for the channel.
 // `specials` holds every channel's SpecialCode in bits 2*channel and up, so a
 // query can leave codes out; the view result_values does that and gives the
@@ -104,11 +105,14 @@ void bindValue(sqlite3_stmt* st, int col, int ch, double v) {
   }
   const double scale = scaleOf(ch);
   const double scaled = std::round(v * scale);
-  if (std::fabs(scaled) <= 9007199254740992.0 && sameBits(scaled / scale, v)) {  // 2^53: exact
-    sqlite3_bind_int64(st, col, sqlite3_int64(scaled));
-    return;
+  if (std::fabs(scaled) <= 9007199254740992.0) {  // 2^53: every integer up to it is exact
+    const auto k = sqlite3_int64(scaled);
+    if (sameBits(double(k) / scale, v)) {
+      sqlite3_bind_int64(st, col, k);
+      return;
+    }
   }
-  if (!std::isnan(v)) {
+  if (!std::isnan(v) && !(v == 0 && std::signbit(v))) {
     sqlite3_bind_double(st, col, v);
     return;
   }
@@ -327,7 +331,7 @@ bool ResultStore::quickCheck(QString* error) {
   const int primary = rc & 0xff;
   if (rc == SQLITE_OK && verdict == QLatin1String("ok")) return true;
   if (rc == SQLITE_OK) {
-    *error = QStringLiteral("damaged database (%1)").arg(verdict);
+    *error = QStringLiteral("damaged database (%1)").arg(verdict.simplified());
   } else if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) {
     *error = QStringLiteral("damaged database (%1)").arg(message);
   } else {
