@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStringList>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -157,6 +158,7 @@ struct ResultStore::Statements {
   sqlite3_stmt* insertDay = nullptr;
   sqlite3_stmt* insertEvent = nullptr;
   sqlite3_stmt* resultsInRange = nullptr;
+  sqlite3_stmt* resultsOnDay = nullptr;
   sqlite3_stmt* resultsAfter = nullptr;
   sqlite3_stmt* eventsInRange = nullptr;
   sqlite3_stmt* eventsAfter = nullptr;
@@ -168,7 +170,7 @@ struct ResultStore::Statements {
 
   ~Statements() {
     for (sqlite3_stmt* s : {begin, commit, rollback, insertResult, insertDay, insertEvent, resultsInRange,
-                            resultsAfter, eventsInRange, eventsAfter, getCursor, setCursor, days,
+                            resultsOnDay, resultsAfter, eventsInRange, eventsAfter, getCursor, setCursor, days,
                             daysWithoutLog, markLog})
       sqlite3_finalize(s);
   }
@@ -247,22 +249,22 @@ ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, 
     lock->getLockInfo(&pid, &host, &app);
     const QString owner = QStringLiteral("in use by %1 (process %2 on %3)").arg(app).arg(pid).arg(host);
     if (whenLocked == WhenLocked::Refuse) return {OpenStatus::Locked, owner, {}};
-    OpenResult r = openReadOnly(owner);
+    OpenResult r = openReadOnly(owner, false);
     if (!r.isOpen()) r.status = OpenStatus::Locked;
     return r;
   }
   const QString why = QStringLiteral("cannot create files in %1").arg(QDir::toNativeSeparators(dir));
-  if (QFileInfo::exists(path)) return openReadOnly(why);
+  if (QFileInfo::exists(path)) return openReadOnly(why, true);
   return {OpenStatus::CannotOpen, why, {}};
 }
 
 ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs) {
   QString error;
-  if (!openConnection(true, &error)) return {OpenStatus::CannotOpen, error, {}};
+  if (!openConnection(Access::ReadWrite, &error)) return {OpenStatus::CannotOpen, error, {}};
   if (sqlite3_db_readonly(db_, "main") == 1) {
     closeConnection();
     lock_.reset();
-    return openReadOnly(QStringLiteral("the database file is write-protected"));
+    return openReadOnly(QStringLiteral("the database file is write-protected"), false);
   }
   OpenResult result{OpenStatus::Opened, QStringLiteral("opened %1").arg(QDir::toNativeSeparators(path_)), {}};
   if (!quickCheck(&error)) {
@@ -275,7 +277,7 @@ ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs) {
               QStringLiteral("%1; moved to %2, a new database was created")
                   .arg(error, QDir::toNativeSeparators(movedTo)),
               movedTo};
-    if (!openConnection(true, &error)) return {OpenStatus::CannotOpen, error, {}};
+    if (!openConnection(Access::ReadWrite, &error)) return {OpenStatus::CannotOpen, error, {}};
   }
   if (!setUp(&error) || !loadCounters(&error)) {
     closeConnection();
@@ -285,9 +287,17 @@ ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs) {
   return result;
 }
 
-ResultStore::OpenResult ResultStore::openReadOnly(const QString& why) {
+// `nobodyWrites`: no instance can own the file (its directory cannot be
+// written), so when SQLite cannot set up its shared index of the log there,
+// the file may be read as it stands.
+ResultStore::OpenResult ResultStore::openReadOnly(const QString& why, bool nobodyWrites) {
   QString error;
-  if (!openConnection(false, &error) || !setUp(&error) || !loadCounters(&error)) {
+  bool ok = openConnection(Access::ReadOnly, &error) && setUp(&error) && loadCounters(&error);
+  if (!ok && nobodyWrites) {
+    closeConnection();
+    ok = openConnection(Access::Immutable, &error) && setUp(&error) && loadCounters(&error);
+  }
+  if (!ok) {
     closeConnection();
     return {OpenStatus::CannotOpen, why + QStringLiteral("; ") + error, {}};
   }
@@ -295,10 +305,21 @@ ResultStore::OpenResult ResultStore::openReadOnly(const QString& why) {
   return {OpenStatus::OpenedReadOnly, why + QStringLiteral("; history only"), {}};
 }
 
-bool ResultStore::openConnection(bool writable, QString* error) {
-  const int flags = (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) |
-                    SQLITE_OPEN_EXRESCODE;
-  const int rc = sqlite3_open_v2(QFile::encodeName(path_).constData(), &db_, flags, nullptr);
+bool ResultStore::openConnection(Access access, QString* error) {
+  int flags = SQLITE_OPEN_EXRESCODE;
+  QByteArray name;
+  if (access == Access::Immutable) {
+    flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+    name = QUrl::fromLocalFile(QFileInfo(path_).absoluteFilePath()).toEncoded() + "?immutable=1";
+  } else {
+    flags |= access == Access::ReadWrite ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+#ifdef Q_OS_WIN
+    name = path_.toUtf8();  // SQLite's Windows layer takes UTF-8
+#else
+    name = QFile::encodeName(path_);
+#endif
+  }
+  const int rc = sqlite3_open_v2(name.constData(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     *error = QStringLiteral("cannot open %1: %2").arg(QDir::toNativeSeparators(path_), QString::fromUtf8(sqlite3_errstr(rc)));
     closeConnection();
@@ -437,6 +458,11 @@ bool ResultStore::setUp(QString* error) {
       QStringLiteral("INSERT INTO results (%1) VALUES (%2)").arg(columns, marks.join(QLatin1Char(','))).toUtf8();
   const QByteArray inRange =
       QStringLiteral("SELECT %1 FROM results WHERE utc_ms >= ?1 AND utc_ms < ?2 ORDER BY utc_ms, seq").arg(columns).toUtf8();
+  const QByteArray onDay = QStringLiteral("SELECT %1 FROM results WHERE utc_ms >= ?1 AND utc_ms < ?2"
+                                          " AND utc_ms + utc_offset * 1000 >= ?3 AND utc_ms + utc_offset * 1000 < ?4"
+                                          " ORDER BY utc_ms, seq")
+                               .arg(columns)
+                               .toUtf8();
   const QByteArray after =
       QStringLiteral("SELECT %1 FROM results WHERE seq > ?1 ORDER BY seq LIMIT ?2").arg(columns).toUtf8();
   const struct {
@@ -450,6 +476,7 @@ bool ResultStore::setUp(QString* error) {
       {&st_->insertDay, "INSERT OR IGNORE INTO result_days (day) VALUES (?1)"},
       {&st_->insertEvent, "INSERT INTO events (id, utc_ms, utc_offset, kind, text) VALUES (?1, ?2, ?3, ?4, ?5)"},
       {&st_->resultsInRange, inRange.constData()},
+      {&st_->resultsOnDay, onDay.constData()},
       {&st_->resultsAfter, after.constData()},
       {&st_->eventsInRange,
        "SELECT id, utc_ms, utc_offset, kind, text FROM events WHERE utc_ms >= ?1 AND utc_ms < ?2 ORDER BY utc_ms, id"},
@@ -613,6 +640,26 @@ std::vector<StoredResult> ResultStore::results(qint64 fromUtcMs, qint64 toUtcMs)
   sqlite3_bind_int64(st, 2, toUtcMs);
   // One a second is the usual rate; a guess saves the vector's regrowth.
   out.reserve(size_t(std::min<qint64>((toUtcMs - fromUtcMs) / 1000 + 1, 86400 + 3600)));
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.push_back(readResult(st));
+  if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read results");
+  return out;
+}
+
+std::vector<StoredResult> ResultStore::resultsOnDay(const QDate& day) const {
+  std::vector<StoredResult> out;
+  if (!db_ || !day.isValid()) return out;
+  // Local clocks are at most 18 hours off UTC: the index narrows the search
+  // to that much around the day, each result's own offset does the rest.
+  constexpr qint64 kMaxOffsetMs = 18 * 3600 * 1000;
+  const qint64 start = dayOfDate(day) * kMsPerDay, end = start + kMsPerDay;
+  sqlite3_stmt* st = st_->resultsOnDay;
+  Rewind rewind{st};
+  sqlite3_bind_int64(st, 1, start - kMaxOffsetMs);
+  sqlite3_bind_int64(st, 2, end + kMaxOffsetMs);
+  sqlite3_bind_int64(st, 3, start);
+  sqlite3_bind_int64(st, 4, end);
+  out.reserve(86400 + 3600);
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.push_back(readResult(st));
   if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read results");

@@ -116,6 +116,9 @@ class ResultStore {
   // Results with fromUtcMs <= utcMs < toUtcMs, in time order (results taken
   // at the same moment, e.g. after the clock was set back, by sequence).
   std::vector<StoredResult> results(qint64 fromUtcMs, qint64 toUtcMs) const;
+  // Results whose local date (by their own offset) is `day`, in time order:
+  // what a day's table or daily log holds.
+  std::vector<StoredResult> resultsOnDay(const QDate& day) const;
   // Up to `limit` committed results after sequence number `seq`, in order.
   std::vector<StoredResult> resultsAfter(qint64 seq, int limit) const;
   qint64 lastCommittedSeq() const { return lastCommittedSeq_; }
@@ -143,8 +146,9 @@ class ResultStore {
   using Item = std::variant<StoredResult, StoredEvent>;
 
   OpenResult openWritable(qint64 nowUtcMs);
-  OpenResult openReadOnly(const QString& why);
-  bool openConnection(bool writable, QString* error);
+  enum class Access { ReadWrite, ReadOnly, Immutable };
+  OpenResult openReadOnly(const QString& why, bool nobodyWrites);
+  bool openConnection(Access access, QString* error);
   bool quickCheck(QString* error);
   bool setUp(QString* error);
   bool loadCounters(QString* error);

@@ -191,6 +191,14 @@ TEST_F(ResultStoreTest, DaysAreLocalDatesByEachResultsOwnOffsetAndRememberTheirL
   const QDate d28(2026, 3, 28), d29(2026, 3, 29), d01(2026, 4, 1);
   EXPECT_EQ(store.daysWithResults(), (QVector<QDate>{d28, d29, d01}));
   EXPECT_EQ(store.daysWithoutLog(d01), (QVector<QDate>{d28, d29}));
+  auto seqs = [](const std::vector<StoredResult>& rows) {
+    std::vector<qint64> v;
+    for (const auto& r : rows) v.push_back(r.seq);
+    return v;
+  };
+  EXPECT_EQ(seqs(store.resultsOnDay(d28)), (std::vector<qint64>{2, 3}));
+  EXPECT_EQ(seqs(store.resultsOnDay(d29)), (std::vector<qint64>{1}));
+  EXPECT_TRUE(store.resultsOnDay(QDate(2026, 3, 30)).empty());
 
   ASSERT_TRUE(store.markLogWritten(d28, midnightUtc));
   EXPECT_EQ(store.daysWithoutLog(d01), (QVector<QDate>{d29}));

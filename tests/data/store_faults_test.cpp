@@ -16,10 +16,15 @@
 #include "support/test_files.h"
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
+#endif
+#ifdef Q_OS_LINUX
+#include <linux/fs.h>
 #endif
 
 namespace {
@@ -56,6 +61,44 @@ class StoreFaultsTest : public testing::Test {
 };
 
 #ifdef Q_OS_UNIX
+// Makes a directory no file can be created in while it lives: by its mode,
+// or for root, whom the mode does not stop, by the immutable flag.
+class ReadOnlyDir {
+ public:
+  explicit ReadOnlyDir(const QString& dir) : dir_(dir) {
+    QFile::setPermissions(dir_, QFile::ReadOwner | QFile::ExeOwner);
+    if (CanCreate()) SetImmutable(true);
+    made_ = !CanCreate();
+  }
+  ~ReadOnlyDir() {
+    SetImmutable(false);
+    QFile::setPermissions(dir_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  bool made() const { return made_; }
+
+ private:
+  bool CanCreate() const {
+    QFile probe(dir_ + QStringLiteral("/probe"));
+    if (!probe.open(QIODevice::WriteOnly)) return false;
+    probe.remove();
+    return true;
+  }
+  void SetImmutable([[maybe_unused]] bool on) const {
+#ifdef Q_OS_LINUX
+    const int fd = ::open(QFile::encodeName(dir_).constData(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+      ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0) ::close(fd);
+#endif
+  }
+
+  QString dir_;
+  bool made_ = false;
+};
+
 // The process may write no file beyond `bytes`: every write past it fails as
 // on a full disk (EFBIG, with SIGXFSZ ignored).
 class FileSizeLimit {
@@ -174,7 +217,7 @@ TEST_F(StoreFaultsTest, ADamagedFileIsMovedAsideUnderADatedNameAndReplaced) {
   EXPECT_EQ(store.resultsAfter(0, 10).size(), 1u);
 }
 
-TEST_F(StoreFaultsTest, APlaceThatCannotBeWrittenGivesAStatusNotACrash) {
+TEST_F(StoreFaultsTest, AnUnwritablePlaceGivesAStatusAndItsHistoryReadOnly) {
   auto expectCannotOpen = [](const QString& path, const char* what) {
     ResultStore store;
     const auto opened = store.open(path, kFoundUtcMs);
@@ -192,16 +235,24 @@ TEST_F(StoreFaultsTest, APlaceThatCannotBeWrittenGivesAStatusNotACrash) {
   expectCannotOpen(QDir(dir_.path()).filePath(QStringLiteral("gone/korvex.db")), "no directory");
 
 #ifdef Q_OS_UNIX
-  // A directory nobody may write to. Root may write anywhere chmod allows
-  // nothing, so it gets one no one can create files in.
+  // A directory that became read-only: its database can still be read, and
+  // none can be made in it.
   const QString readOnly = QDir(dir_.path()).filePath(QStringLiteral("ro"));
   ASSERT_TRUE(QDir().mkdir(readOnly));
-  ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
-  const bool rootWritesAnyway = test_files::WriteAll(readOnly + QStringLiteral("/probe"), "x");
-  const QString dir = rootWritesAnyway ? QStringLiteral("/proc") : readOnly;
-  SCOPED_TRACE(dir.toStdString());
-  expectCannotOpen(dir + QStringLiteral("/korvex.db"), "read-only directory");
-  QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const QString old = readOnly + QStringLiteral("/korvex.db");
+  {
+    ResultStore store;
+    ASSERT_EQ(store.open(old, kFoundUtcMs).status, OpenStatus::Opened);
+    ASSERT_EQ(store.append(store_rows::Row(0)).state, AppendState::Committed);
+  }
+  ReadOnlyDir guard(readOnly);
+  if (!guard.made()) GTEST_SKIP() << "cannot make a read-only directory here";
+  ResultStore store;
+  const auto opened = store.open(old, kFoundUtcMs);
+  EXPECT_EQ(opened.status, OpenStatus::OpenedReadOnly) << opened.detail.toStdString();
+  EXPECT_EQ(store.resultsAfter(0, 10).size(), 1u);
+  EXPECT_EQ(store.append(store_rows::Row(1)).state, AppendState::Rejected);
+  expectCannotOpen(readOnly + QStringLiteral("/new.db"), "read-only directory");
 #endif
 }
 
