@@ -225,7 +225,8 @@ ResultStore::ResultStore() = default;
 
 ResultStore::~ResultStore() { close(); }
 
-ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, WhenLocked whenLocked) {
+ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, WhenLocked whenLocked,
+                                         Check check) {
   close();
   path_ = path;
   const QString dir = QFileInfo(path).absolutePath();
@@ -239,7 +240,11 @@ ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, 
   lock->setStaleLockTime(0);  // stale only when its owner is gone, however old
   if (lock->tryLock(0)) {
     lock_ = std::move(lock);
-    OpenResult r = openWritable(nowUtcMs);
+    // Closing the last connection removes the log; one left behind means
+    // the last owner went without closing.
+    if (check == Check::Auto)
+      check = QFileInfo::exists(path + QStringLiteral("-wal")) ? Check::Everything : Check::Recent;
+    OpenResult r = openWritable(nowUtcMs, check);
     if (!r.isOpen()) lock_.reset();
     return r;
   }
@@ -258,7 +263,7 @@ ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, 
   return {OpenStatus::CannotOpen, why, {}};
 }
 
-ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs) {
+ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs, Check check) {
   QString error;
   if (!openConnection(Access::ReadWrite, &error)) return {OpenStatus::CannotOpen, error, {}};
   if (sqlite3_db_readonly(db_, "main") == 1) {
@@ -267,7 +272,7 @@ ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs) {
     return openReadOnly(QStringLiteral("the database file is write-protected"), false);
   }
   OpenResult result{OpenStatus::Opened, QStringLiteral("opened %1").arg(QDir::toNativeSeparators(path_)), {}};
-  if (!quickCheck(&error)) {
+  if (!checkPages(check, &error)) {
     if (!db_) return {OpenStatus::CannotOpen, error, {}};
     closeConnection();
     QString movedTo, moveError;
@@ -338,25 +343,48 @@ void ResultStore::closeConnection() {
 
 // False, with `error` set, when the file is not a sound database; then db_
 // stays open only if the file is merely damaged (a failure to read closes it).
-bool ResultStore::quickCheck(QString* error) {
-  sqlite3_stmt* st = nullptr;
-  int rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check(1)", -1, &st, nullptr);
+bool ResultStore::checkPages(Check check, QString* error) {
+  // Recent: the small tables whole, and the newest hour of results through
+  // the table and through the time index: the pages the last writes went to
+  // (a checkpoint moves at most a few minutes of results into the file).
+  static const char* const kRecent[] = {
+      "SELECT count(*) FROM sqlite_schema",
+      "SELECT count(ta) FROM results WHERE seq > (SELECT max(seq) - 3600 FROM results)",
+      "SELECT count(ta) FROM results WHERE utc_ms > (SELECT max(utc_ms) - 3600000 FROM results)",
+      "PRAGMA quick_check(events)",
+      "PRAGMA quick_check(result_days)",
+      "PRAGMA quick_check(daily_logs)",
+      "PRAGMA quick_check(forward_cursors)",
+  };
+  static const char* const kEverything[] = {"PRAGMA quick_check"};
+  const bool everything = check == Check::Everything;
   QString verdict;
-  if (rc == SQLITE_OK) {
-    rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW) verdict = text(sqlite3_column_text(st, 0));
-    if (rc == SQLITE_ROW || rc == SQLITE_DONE) rc = SQLITE_OK;
+  int rc = SQLITE_OK;
+  for (const char* sql : everything ? std::vector<const char*>(std::begin(kEverything), std::end(kEverything))
+                                    : std::vector<const char*>(std::begin(kRecent), std::end(kRecent))) {
+    sqlite3_stmt* st = nullptr;
+    rc = sqlite3_prepare_v2(db_, sql, -1, &st, nullptr);
+    if (rc == SQLITE_ERROR && !everything) {
+      rc = SQLITE_OK;  // a new, empty file has no tables yet
+      continue;
+    }
+    if (rc == SQLITE_OK) rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+      const QString first = text(sqlite3_column_text(st, 0));
+      if (QByteArray(sql).startsWith("PRAGMA") && first != QLatin1String("ok")) verdict = first.simplified();
+      rc = SQLITE_OK;
+    }
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    if (rc != SQLITE_OK) verdict = QString::fromUtf8(sqlite3_errmsg(db_));
+    sqlite3_finalize(st);
+    if (!verdict.isEmpty()) break;
   }
-  const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
-  sqlite3_finalize(st);
+  if (verdict.isEmpty()) return true;
   const int primary = rc & 0xff;
-  if (rc == SQLITE_OK && verdict == QLatin1String("ok")) return true;
-  if (rc == SQLITE_OK) {
-    *error = QStringLiteral("damaged database (%1)").arg(verdict.simplified());
-  } else if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) {
-    *error = QStringLiteral("damaged database (%1)").arg(message);
+  if (rc == SQLITE_OK || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) {
+    *error = QStringLiteral("damaged database (%1)").arg(verdict);
   } else {
-    *error = QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(path_), message);
+    *error = QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(path_), verdict);
     closeConnection();
   }
   return false;

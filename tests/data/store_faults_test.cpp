@@ -215,6 +215,49 @@ TEST_F(StoreFaultsTest, ADamagedFileIsMovedAsideUnderADatedNameAndReplaced) {
   store.close();
   EXPECT_EQ(store.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
   EXPECT_EQ(store.resultsAfter(0, 10).size(), 1u);
+  store.close();
+}
+
+TEST_F(StoreFaultsTest, OldPagesAreCheckedWhenTheLastOwnerDidNotCloseTheFileOrWhenAsked) {
+  // Three days, one result every 10 s; the first day's pages get damaged.
+  std::vector<Result> rows;
+  for (int i = 0; i < 3 * 8640; ++i) {
+    rows.push_back(store_rows::Row(i));
+    rows.back().utcMs = store_rows::kStartUtcMs + qint64(i) * 10000;
+  }
+  const QString unclean = path_ + QStringLiteral(".unclean"), clean = path_ + QStringLiteral(".clean");
+  {
+    ResultStore store;
+    ASSERT_EQ(store.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
+    ASSERT_EQ(store.appendBatch(rows).state, AppendState::Committed);
+    store.close();
+    ASSERT_TRUE(QFile::copy(path_, clean));
+    // A copy taken while an owner is writing is what a crash leaves behind.
+    ASSERT_EQ(store.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
+    ASSERT_EQ(store.append(store_rows::Row(0)).state, AppendState::Committed);
+    ASSERT_TRUE(QFile::copy(path_, unclean));
+    ASSERT_TRUE(QFile::copy(path_ + QStringLiteral("-wal"), unclean + QStringLiteral("-wal")));
+  }
+  for (const QString& file : {clean, unclean}) {
+    QByteArray bytes = test_files::ReadAll(file);
+    ASSERT_GT(bytes.size(), 300 * 4096);
+    bytes.replace(12 * 4096, 4 * 4096, QByteArray(4 * 4096, '\x5a'));
+    ASSERT_TRUE(test_files::WriteAll(file, bytes));
+  }
+
+  ResultStore store;
+  auto opened = store.open(unclean, kFoundUtcMs);
+  EXPECT_EQ(opened.status, OpenStatus::ReplacedCorrupt) << opened.detail.toStdString();
+  store.close();
+  // A file closed as it should be is not read whole at every start: the
+  // damage waits for a whole check, which the caller can ask for.
+  ASSERT_TRUE(QFile::copy(clean, clean + QStringLiteral(".2")));
+  opened = store.open(clean, kFoundUtcMs);
+  EXPECT_EQ(opened.status, OpenStatus::Opened) << opened.detail.toStdString();
+  store.close();
+  opened = store.open(clean + QStringLiteral(".2"), kFoundUtcMs, ResultStore::WhenLocked::Refuse,
+                      ResultStore::Check::Everything);
+  EXPECT_EQ(opened.status, OpenStatus::ReplacedCorrupt) << opened.detail.toStdString();
 }
 
 TEST_F(StoreFaultsTest, AnUnwritablePlaceGivesAStatusAndItsHistoryReadOnly) {
