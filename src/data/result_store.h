@@ -57,7 +57,7 @@ class ResultStore {
 
   enum class OpenStatus {
     Opened,           // read-write, this instance owns the file
-    OpenedReadOnly,   // history only: another instance owns it, or the directory is not writable
+    OpenedReadOnly,   // history only: another instance owns it, or the directory or file is not writable
     Locked,           // another instance owns it and read-only access was not wanted or failed
     ReplacedCorrupt,  // the old file was moved to `movedTo`; a fresh one is open read-write
     CannotOpen,       // no database: cannot be created (read-only directory, no directory, ...)
@@ -65,8 +65,8 @@ class ResultStore {
   // What to do when another instance owns the file.
   enum class WhenLocked { OpenReadOnly, Refuse };
   // How much of the file open() reads to find damage. A whole check of a
-  // year's file (2.9 GB) takes about 4 s from the OS's cache and 37 s from
-  // a cold disk, too long for every start.
+  // year's file (2.9 GB) took 4 s from the OS's cache and 40 s from a cold
+  // disk where it was measured: too long for every start.
   enum class Check {
     Everything,  // PRAGMA quick_check: every page
     Recent,      // the header, the small tables, the newest hour of results
@@ -88,7 +88,7 @@ class ResultStore {
     Rejected,   // not kept: the store is closed or read-only
   };
   struct AppendOutcome {
-    qint64 id = 0;  // sequence number of the result, or id of the event (0 when rejected)
+    qint64 id = 0;  // sequence number of the (first) result, or the event's id; 0 when rejected
     AppendState state = AppendState::Rejected;
     bool failureStarted = false;  // the first failed commit after good ones: tell the operator once
     int flushed = 0;              // earlier pending items committed along with this one
