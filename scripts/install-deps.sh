@@ -9,6 +9,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev libqt6opengl6-dev qt6-qpa-plugins
   libqcustomplot-dev libqcustomplot2.1-qt6
+  libsqlite3-dev
   # tests, benchmarks, simulator, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev
   clang libclang-rt-14-dev

@@ -1,0 +1,135 @@
+// A writer killed at any moment: every result it was told is committed is in
+// the database, nothing of a transaction it did not finish, the file is sound
+// and the dead writer's lock does not keep the next instance out.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <random>
+
+#include "data/result_store.h"
+#include "data/store_rows.h"
+
+namespace {
+
+using OpenStatus = ResultStore::OpenStatus;
+
+std::string IntegrityCheck(const QString& path) {
+  sqlite3* db = nullptr;
+  std::string verdict = "cannot open";
+  if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+      verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close_v2(db);
+  return verdict;
+}
+
+int Random(int from, int to) {
+  std::random_device device;
+  return std::uniform_int_distribution<int>(from, to)(device);
+}
+
+class CrashSafetyTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    path_ = QDir(dir_.path()).filePath(QStringLiteral("korvex.db"));
+  }
+  void TearDown() override {
+    if (writer_.state() != QProcess::NotRunning) {
+      writer_.kill();
+      writer_.waitForFinished();
+    }
+  }
+
+  void StartWriter(int singles, int batch, int pauseAt) {
+    writer_.setProgram(QStringLiteral(KORVEX_STORE_WRITER));
+    writer_.setArguments({path_, QString::number(singles), QString::number(batch), QString::number(pauseAt)});
+    writer_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    writer_.start();
+    ASSERT_TRUE(writer_.waitForStarted());
+    ASSERT_EQ(Line(), "OPEN 0");
+  }
+  // The writer's next line; empty when it ended without one.
+  std::string Line() {
+    while (!writer_.canReadLine()) {
+      if (!writer_.waitForReadyRead(30000)) return {};
+    }
+    return writer_.readLine().trimmed().toStdString();
+  }
+  // Kills the writer; how many more commits it reported before it died.
+  int Kill() {
+    writer_.kill();
+    writer_.waitForFinished();
+    int more = 0;
+    for (const QByteArray& line : writer_.readAllStandardOutput().split('\n'))
+      if (line.startsWith("C ")) ++more;
+    return more;
+  }
+  // Opens the database after the crash: the file is sound and every result in
+  // it is the one the writer made for its number, in order.
+  void ExpectRows(ResultStore& store, qint64 atLeast, qint64 atMost) {
+    EXPECT_EQ(IntegrityCheck(path_), "ok");
+    const auto opened = store.open(path_, store_rows::kStartUtcMs);
+    ASSERT_EQ(opened.status, OpenStatus::Opened) << opened.detail.toStdString();
+    const auto rows = store.resultsAfter(0, 1000000);
+    EXPECT_GE(qint64(rows.size()), atLeast);
+    EXPECT_LE(qint64(rows.size()), atMost);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      ASSERT_EQ(rows[i].seq, qint64(i + 1));
+      ASSERT_EQ(store_rows::Difference(rows[i].result, store_rows::Row(qint64(i))), "") << "row " << i;
+    }
+  }
+
+  QTemporaryDir dir_;
+  QString path_;
+  QProcess writer_;
+};
+
+TEST_F(CrashSafetyTest, AWriterKilledBetweenCommitsKeepsEveryCommittedResult) {
+  const int killAfter = Random(1, 300);
+  SCOPED_TRACE("killed after " + std::to_string(killAfter) + " commits");
+  StartWriter(100000, 0, 0);
+  int acknowledged = 0;
+  while (acknowledged < killAfter) {
+    ASSERT_EQ(Line(), "C " + std::to_string(acknowledged + 1));
+    ++acknowledged;
+  }
+  acknowledged += Kill();
+  // The last result may be committed without its report having been written.
+  ResultStore store;
+  ExpectRows(store, acknowledged, acknowledged + 1);
+}
+
+TEST_F(CrashSafetyTest, AWriterKilledInTheMiddleOfABatchLeavesNoneOfIt) {
+  const int singles = Random(1, 40), pauseAt = Random(40000, 80000);
+  SCOPED_TRACE(std::to_string(singles) + " single results, killed after " + std::to_string(pauseAt) +
+               " of the batch");
+  StartWriter(singles, 100000, pauseAt);
+  for (int i = 1; i <= singles; ++i) ASSERT_EQ(Line(), "C " + std::to_string(i));
+  const std::string pause = Line();
+  ASSERT_EQ(pause.rfind("PAUSE ", 0), 0u) << pause;
+
+  // The batch has outgrown the page cache, so part of it is in the log, not
+  // yet committed. A second instance sees the committed history only.
+  EXPECT_GT(QFileInfo(path_ + QStringLiteral("-wal")).size(), 1 << 20);
+  {
+    ResultStore second;
+    ASSERT_EQ(second.open(path_, store_rows::kStartUtcMs).status, OpenStatus::OpenedReadOnly);
+    EXPECT_EQ(second.resultsAfter(0, 1000000).size(), size_t(singles));
+  }
+  Kill();
+  ResultStore store;
+  ExpectRows(store, singles, singles);
+  EXPECT_EQ(store.append(store_rows::Row(singles)).id, singles + 1);
+}
+
+}  // namespace

@@ -1,0 +1,250 @@
+// The results database in normal work: what goes in comes back bit for bit,
+// in time or in sequence order, with the days, logs, events and cursors the
+// program and the forwarders keep in it.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <cmath>
+#include <limits>
+
+#include "data/result_store.h"
+#include "data/store_rows.h"
+
+namespace {
+
+constexpr qint64 kMs = 1000;
+
+// A plain SQLite connection for what the store's interface does not show.
+class RawDb {
+ public:
+  explicit RawDb(const QString& path) {
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, SQLITE_OPEN_READONLY, nullptr);
+  }
+  ~RawDb() { sqlite3_close_v2(db_); }
+  // Every row of the query's first columns, as text ("NULL" for a null).
+  std::vector<std::vector<std::string>> Rows(const char* sql, int columns) const {
+    std::vector<std::vector<std::string>> rows;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) != SQLITE_OK) {
+      ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db_);
+      return rows;
+    }
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      rows.emplace_back();
+      for (int c = 0; c < columns; ++c) {
+        const auto* t = sqlite3_column_text(st, c);
+        rows.back().push_back(t ? reinterpret_cast<const char*>(t) : "NULL");
+      }
+    }
+    sqlite3_finalize(st);
+    return rows;
+  }
+  qint64 Int(const char* sql) const {
+    const auto rows = Rows(sql, 1);
+    return rows.empty() ? -1 : std::stoll(rows[0][0]);
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class ResultStoreTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    path_ = QDir(dir_.path()).filePath(QStringLiteral("korvex.db"));
+  }
+  ResultStore::OpenResult Open(ResultStore& store) { return store.open(path_, store_rows::kStartUtcMs); }
+
+  QTemporaryDir dir_;
+  QString path_;
+};
+
+Result At(qint64 utcMs, int32_t offset = 0) {
+  Result r = store_rows::Row(0);
+  r.utcMs = utcMs;
+  r.utcOffset = offset;
+  return r;
+}
+
+TEST_F(ResultStoreTest, ValuesComeBackBitExactByTimeBySequenceAndAfterReopening) {
+  // Values that a compact encoding gets wrong if it is not careful.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<Result> in;
+  auto add = [&](std::initializer_list<std::pair<int, double>> values) {
+    Result r = store_rows::Row(qint64(in.size()));
+    for (const auto& [ch, v] : values) r.values[size_t(ch)] = v;
+    in.push_back(r);
+  };
+  add({{channel::O2, 32768 / 100.0}, {channel::CO, kCodeOverload}, {channel::NO, kCodeError},
+       {channel::NO2, kCodeNoValue}, {channel::SO2, kCodeOverload}, {channel::H2S, kCodeNoValue}});
+  add({{channel::O2, 32769 / 100.0}, {channel::Tg, -32768}, {channel::Ta, -32767}});
+  add({{channel::O2, 32770 / 100.0}, {channel::CO2, -0.0}, {channel::Qa, nan}, {channel::Alf, inf}});
+  add({{channel::O2, 6.1}, {channel::CO2, 1.0 / 3}, {channel::NOx, -inf}, {channel::Tg, -0.0}});
+  add({{channel::O2, 0.07}, {channel::CO, 65535}, {channel::Alf, 5e-324}, {channel::Qa, 1e300}});
+  add({{channel::O2, 6.123456789}, {channel::CO, 12.5}, {channel::NO, 9007199254740992.0}, {channel::SO2, 1e17}, {channel::Ta, 1e-3}});
+  add({{channel::O2, 327.68 + 1e-13}, {channel::SO2, 32768.0000001}, {channel::CO2, std::nextafter(12.3, 13.0)}});
+  add({{channel::O2, 21.0}, {channel::Alf, 21 / (21 - 21.0)}, {channel::Qa, -nan}});
+  in[1].faultBits = 0xFFF;
+  in[2].mode = WorkMode::Cyclic;
+  in[3].fuelIndex = 255;
+  in[3].address = 247;
+  in[4].utcOffset = -10 * 3600;
+  in[5].utcOffset = 14 * 3600;
+  in[6].mode = WorkMode::StartUp;
+
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  for (size_t i = 0; i < in.size(); ++i) {
+    const auto out = store.append(in[i]);
+    ASSERT_EQ(out.state, ResultStore::AppendState::Committed) << out.error.toStdString();
+    EXPECT_EQ(out.id, qint64(i + 1));
+  }
+
+  auto check = [&](const std::vector<StoredResult>& got, const char* how) {
+    ASSERT_EQ(got.size(), in.size()) << how;
+    for (size_t i = 0; i < in.size(); ++i) {
+      EXPECT_EQ(got[i].seq, qint64(i + 1)) << how;
+      EXPECT_EQ(store_rows::Difference(got[i].result, in[i]), "") << how << ", row " << i;
+    }
+  };
+  check(store.results(in.front().utcMs, in.back().utcMs + 1), "by time");
+  check(store.resultsAfter(0, 100), "by sequence");
+  store.close();
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  check(store.results(in.front().utcMs, in.back().utcMs + 1), "reopened");
+
+  // The view gives values in their units and leaves the codes out, so an
+  // average over it is one of measured values only.
+  RawDb raw(path_);
+  const auto view = raw.Rows("SELECT o2, co, no2, h2s, tg, qa FROM result_values ORDER BY seq", 6);
+  ASSERT_EQ(view.size(), in.size());
+  EXPECT_EQ(view[0], (std::vector<std::string>{"NULL", "NULL", "NULL", "NULL", "180.0", view[0][5]}))
+      << "codes are no values";
+  EXPECT_EQ(view[3][0], "6.1");
+  EXPECT_EQ(view[4][0], "0.07");
+  EXPECT_EQ(view[2][5], "NULL");  // a NaN is no value
+  EXPECT_EQ(raw.Int("SELECT count(co) FROM result_values"), qint64(in.size()) - 1);
+}
+
+TEST_F(ResultStoreTest, ResultsTakeUnder100BytesEachOnDisk) {
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  RawDb raw(path_);
+  const qint64 emptyBytes = raw.Int("PRAGMA page_count") * raw.Int("PRAGMA page_size");
+  constexpr int kRows = 30000;
+  std::vector<Result> batch;
+  for (int i = 0; i < kRows; ++i) {
+    batch.push_back(store_rows::Row(i));
+    if (batch.size() == 3000) {
+      ASSERT_EQ(store.appendBatch(batch).state, ResultStore::AppendState::Committed);
+      batch.clear();
+    }
+  }
+  // The pages a reader sees, the log's included.
+  const qint64 bytes = raw.Int("PRAGMA page_count") * raw.Int("PRAGMA page_size") - emptyBytes;
+  const double perResult = double(bytes) / kRows;
+  EXPECT_LE(perResult, 100.0);
+  EXPECT_GT(perResult, 40.0);  // the rows really are in the file
+  RecordProperty("bytes_per_result", std::to_string(perResult));
+}
+
+TEST_F(ResultStoreTest, SequenceNumbersKeepRisingWhenTheClockIsSetBack) {
+  const qint64 t0 = store_rows::kStartUtcMs;
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  for (qint64 t : {t0 + 1000, t0 + 2000, t0 + 3000, t0 + 1500, t0 + 2500, t0 + 2000})
+    ASSERT_EQ(store.append(At(t)).state, ResultStore::AppendState::Committed);
+
+  auto seqsAndTimes = [](const std::vector<StoredResult>& rows) {
+    std::vector<std::pair<qint64, qint64>> v;
+    for (const auto& r : rows) v.emplace_back(r.seq, r.result.utcMs - store_rows::kStartUtcMs);
+    return v;
+  };
+  using V = std::vector<std::pair<qint64, qint64>>;
+  EXPECT_EQ(seqsAndTimes(store.results(t0, t0 + 10 * kMs)),
+            (V{{1, 1000}, {4, 1500}, {2, 2000}, {6, 2000}, {5, 2500}, {3, 3000}}));
+  EXPECT_EQ(seqsAndTimes(store.results(t0 + 1500, t0 + 2500)), (V{{4, 1500}, {2, 2000}, {6, 2000}}));
+  EXPECT_EQ(seqsAndTimes(store.resultsAfter(2, 3)), (V{{3, 3000}, {4, 1500}, {5, 2500}}));
+  EXPECT_TRUE(store.results(t0 + 3001, t0 + 9000).empty());
+
+  store.close();
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  EXPECT_EQ(store.lastCommittedSeq(), 6);
+  EXPECT_EQ(store.append(At(t0)).id, 7);
+}
+
+TEST_F(ResultStoreTest, DaysAreLocalDatesByEachResultsOwnOffsetAndRememberTheirLogs) {
+  const qint64 midnightUtc = 1774742400000;  // 2026-03-29 00:00 UTC
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  // 21:30 UTC on the 28th is the 29th in Moscow; 23:59:59.999 UTC with no
+  // offset is still the 28th; 02:00 UTC at -5 h is the 28th too.
+  ASSERT_EQ(store.append(At(midnightUtc - 150 * 60 * kMs, 3 * 3600)).state, ResultStore::AppendState::Committed);
+  ASSERT_EQ(store.append(At(midnightUtc - 1, 0)).state, ResultStore::AppendState::Committed);
+  ASSERT_EQ(store.append(At(midnightUtc + 2 * 3600 * kMs, -5 * 3600)).state, ResultStore::AppendState::Committed);
+  ASSERT_EQ(store.append(At(midnightUtc + 3 * 86400 * kMs, 3 * 3600)).state, ResultStore::AppendState::Committed);
+  const QDate d28(2026, 3, 28), d29(2026, 3, 29), d01(2026, 4, 1);
+  EXPECT_EQ(store.daysWithResults(), (QVector<QDate>{d28, d29, d01}));
+  EXPECT_EQ(store.daysWithoutLog(d01), (QVector<QDate>{d28, d29}));
+  auto seqs = [](const std::vector<StoredResult>& rows) {
+    std::vector<qint64> v;
+    for (const auto& r : rows) v.push_back(r.seq);
+    return v;
+  };
+  EXPECT_EQ(seqs(store.resultsOnDay(d28)), (std::vector<qint64>{2, 3}));
+  EXPECT_EQ(seqs(store.resultsOnDay(d29)), (std::vector<qint64>{1}));
+  EXPECT_TRUE(store.resultsOnDay(QDate(2026, 3, 30)).empty());
+
+  ASSERT_TRUE(store.markLogWritten(d28, midnightUtc));
+  EXPECT_EQ(store.daysWithoutLog(d01), (QVector<QDate>{d29}));
+  store.close();
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  EXPECT_EQ(store.daysWithoutLog(), (QVector<QDate>{d29, d01}));
+  EXPECT_EQ(store.daysWithResults(), (QVector<QDate>{d28, d29, d01}));
+}
+
+TEST_F(ResultStoreTest, ForwardersReadInOrderFromTheirOwnCursors) {
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  const qint64 t0 = store_rows::kStartUtcMs;
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(store.append(store_rows::Row(i)).id, i + 1);
+  const auto e1 = store.appendEvent(t0 + 500, 10800, EventKind::LinkLost, QStringLiteral(u"Нет связи с газоанализатором"));
+  const auto e2 = store.appendEvent(t0 + 200, 10800, EventKind::FaultsAppeared, QStringLiteral("0x0005"));
+  const auto e3 = store.appendEvent(t0 + 900, 10800, EventKind::LinkBack, QString());
+  ASSERT_EQ(e3.state, ResultStore::AppendState::Committed);
+  EXPECT_EQ((std::vector<qint64>{e1.id, e2.id, e3.id}), (std::vector<qint64>{1, 2, 3}));
+
+  EXPECT_EQ(store.cursor(QStringLiteral("mqtt")), 0);
+  ASSERT_TRUE(store.setCursor(QStringLiteral("mqtt"), 4));
+  ASSERT_TRUE(store.setCursor(QStringLiteral("central"), 9));
+  ASSERT_TRUE(store.setCursor(QStringLiteral("mqtt"), 7));
+  store.close();
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  EXPECT_EQ(store.cursor(QStringLiteral("mqtt")), 7);
+  EXPECT_EQ(store.cursor(QStringLiteral("central")), 9);
+
+  const auto next = store.resultsAfter(store.cursor(QStringLiteral("mqtt")), 2);
+  ASSERT_EQ(next.size(), 2u);
+  EXPECT_EQ(next[0].seq, 8);
+  EXPECT_EQ(store_rows::Difference(next[1].result, store_rows::Row(8)), "");
+  EXPECT_EQ(store.resultsAfter(store.cursor(QStringLiteral("central")), 5).size(), 1u);
+
+  const auto byTime = store.events(t0, t0 + 900);
+  ASSERT_EQ(byTime.size(), 2);
+  EXPECT_EQ(byTime[0].kind, EventKind::FaultsAppeared);
+  EXPECT_EQ(byTime[1].text, QStringLiteral(u"Нет связи с газоанализатором"));
+  EXPECT_EQ(byTime[1].utcOffset, 10800);
+  const auto after = store.eventsAfter(1, 10);
+  ASSERT_EQ(after.size(), 2);
+  EXPECT_EQ(after[0].id, 2);
+  EXPECT_EQ(after[1].kind, EventKind::LinkBack);
+  EXPECT_EQ(after[1].utcMs, t0 + 900);
+  EXPECT_EQ(store.appendEvent(t0, 0, EventKind::Alarm, QStringLiteral("CO")).id, 4);
+}
+
+}  // namespace

@@ -1,0 +1,333 @@
+// The results database when things go wrong: the disk fills up, the file is
+// damaged, the place cannot be written, a second instance starts.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <limits>
+#include <optional>
+
+#include "data/result_store.h"
+#include "data/store_rows.h"
+#include "support/test_files.h"
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+#ifdef Q_OS_LINUX
+#include <linux/fs.h>
+#endif
+
+namespace {
+
+using OpenStatus = ResultStore::OpenStatus;
+using AppendState = ResultStore::AppendState;
+
+constexpr qint64 kDayMs = 86400000;
+// 2026-03-14 10:15:02.345 UTC: when a damaged file is found.
+constexpr qint64 kFoundUtcMs = 1773483302345;
+
+std::string IntegrityCheck(const QString& path) {
+  sqlite3* db = nullptr;
+  std::string verdict = "cannot open";
+  if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+      verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close_v2(db);
+  return verdict;
+}
+
+class StoreFaultsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    path_ = QDir(dir_.path()).filePath(QStringLiteral("korvex.db"));
+  }
+  QTemporaryDir dir_;
+  QString path_;
+};
+
+#ifdef Q_OS_UNIX
+// Makes a directory no file can be created in while it lives: by its mode,
+// or for root, whom the mode does not stop, by the immutable flag.
+class ReadOnlyDir {
+ public:
+  explicit ReadOnlyDir(const QString& dir) : dir_(dir) {
+    QFile::setPermissions(dir_, QFile::ReadOwner | QFile::ExeOwner);
+    if (CanCreate()) SetImmutable(true);
+    made_ = !CanCreate();
+  }
+  ~ReadOnlyDir() {
+    SetImmutable(false);
+    QFile::setPermissions(dir_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  bool made() const { return made_; }
+
+ private:
+  bool CanCreate() const {
+    QFile probe(dir_ + QStringLiteral("/probe"));
+    if (!probe.open(QIODevice::WriteOnly)) return false;
+    probe.remove();
+    return true;
+  }
+  void SetImmutable([[maybe_unused]] bool on) const {
+#ifdef Q_OS_LINUX
+    const int fd = ::open(QFile::encodeName(dir_).constData(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+      ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0) ::close(fd);
+#endif
+  }
+
+  QString dir_;
+  bool made_ = false;
+};
+
+// The process may write no file beyond `bytes`: every write past it fails as
+// on a full disk (EFBIG, with SIGXFSZ ignored).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    set_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, previous_);
+  }
+  bool set() const { return set_; }
+
+ private:
+  struct rlimit old_;
+  void (*previous_)(int);
+  bool set_ = false;
+};
+
+TEST_F(StoreFaultsTest, AFullDiskKeepsResultsPendingUntilTheyCanBeCommittedInOrder) {
+  ResultStore store;
+  ASSERT_EQ(store.open(path_, store_rows::kStartUtcMs).status, OpenStatus::Opened);
+  std::vector<Result> rows;
+  for (int i = 0; i < 7; ++i) rows.push_back(store_rows::Row(i));
+  for (int i = 2; i < 7; ++i) rows[size_t(i)].utcMs += kDayMs;  // the full disk meets a new day
+  ASSERT_EQ(store.append(rows[0]).state, AppendState::Committed);
+  ASSERT_EQ(store.append(rows[1]).state, AppendState::Committed);
+
+  std::optional<FileSizeLimit> full(std::in_place, 64);
+  ASSERT_TRUE(full->set());
+  const auto first = store.append(rows[2]);
+  EXPECT_EQ(first.state, AppendState::Pending);
+  EXPECT_TRUE(first.failureStarted);
+  EXPECT_FALSE(first.error.isEmpty());
+  EXPECT_EQ(first.id, 3);
+  const auto event = store.appendEvent(rows[2].utcMs, 10800, EventKind::DailyLogFailed, QStringLiteral("disk full"));
+  EXPECT_EQ(event.state, AppendState::Pending);
+  EXPECT_FALSE(event.failureStarted) << "reported once";
+  const auto second = store.append(rows[3]);
+  EXPECT_EQ(second.state, AppendState::Pending);
+  EXPECT_FALSE(second.failureStarted) << "reported once";
+  EXPECT_EQ(second.id, 4);
+  EXPECT_EQ(store.pendingCount(), 3);
+  EXPECT_FALSE(store.flushPending());
+  EXPECT_EQ(store.resultsAfter(0, 100).size(), 2u);
+  EXPECT_EQ(store.lastCommittedSeq(), 2);
+  full.reset();
+
+  // Space is back: the next result takes the pending ones with it.
+  const auto back = store.append(rows[4]);
+  ASSERT_EQ(back.state, AppendState::Committed) << back.error.toStdString();
+  EXPECT_EQ(back.flushed, 3);
+  EXPECT_EQ(back.id, 5);
+  EXPECT_EQ(store.pendingCount(), 0);
+  EXPECT_EQ(store.daysWithResults().size(), 2);
+
+  // A second spell is reported again; an explicit flush ends it.
+  full.emplace(64);
+  const auto again = store.append(rows[5]);
+  EXPECT_EQ(again.state, AppendState::Pending);
+  EXPECT_TRUE(again.failureStarted);
+  full.reset();
+  EXPECT_TRUE(store.flushPending());
+  EXPECT_EQ(store.append(rows[6]).id, 7);
+  store.close();
+
+  EXPECT_EQ(IntegrityCheck(path_), "ok");
+  ASSERT_EQ(store.open(path_, store_rows::kStartUtcMs).status, OpenStatus::Opened);
+  const auto stored = store.resultsAfter(0, 100);
+  ASSERT_EQ(stored.size(), rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(stored[i].seq, qint64(i + 1));
+    EXPECT_EQ(store_rows::Difference(stored[i].result, rows[i]), "") << "row " << i;
+  }
+  const auto events = store.eventsAfter(0, 10);
+  ASSERT_EQ(events.size(), 1);
+  EXPECT_EQ(events[0].kind, EventKind::DailyLogFailed);
+}
+#endif
+
+TEST_F(StoreFaultsTest, ADamagedFileIsMovedAsideUnderADatedNameAndReplaced) {
+  // Not a database at all.
+  const QByteArray text = QByteArray("results of 14.03.2026\r\n").repeated(300);
+  ASSERT_TRUE(test_files::writeAll(path_, text));
+  ResultStore store;
+  auto opened = store.open(path_, kFoundUtcMs);
+  ASSERT_EQ(opened.status, OpenStatus::ReplacedCorrupt) << opened.detail.toStdString();
+  EXPECT_EQ(opened.movedTo, path_ + QStringLiteral(".corrupt-20260314-101502"));
+  EXPECT_TRUE(opened.detail.contains(QStringLiteral(".corrupt-20260314-101502")));
+  EXPECT_EQ(test_files::readAll(opened.movedTo), text);
+  EXPECT_EQ(store.append(store_rows::Row(0)).state, AppendState::Committed);
+
+  // A database whose pages were overwritten: quick_check finds it. The
+  // earlier damaged file keeps its name.
+  std::vector<Result> rows;
+  for (int i = 0; i < 3000; ++i) rows.push_back(store_rows::Row(i));
+  ASSERT_EQ(store.appendBatch(rows).state, AppendState::Committed);
+  store.close();
+  QByteArray bytes = test_files::readAll(path_);
+  ASSERT_GT(bytes.size(), 20 * 4096);
+  bytes.replace(10 * 4096, 4 * 4096, QByteArray(4 * 4096, '\x5a'));
+  ASSERT_TRUE(test_files::writeAll(path_, bytes));
+  opened = store.open(path_, kFoundUtcMs);
+  ASSERT_EQ(opened.status, OpenStatus::ReplacedCorrupt) << opened.detail.toStdString();
+  EXPECT_EQ(opened.movedTo, path_ + QStringLiteral(".corrupt-20260314-101502-2"));
+  EXPECT_EQ(test_files::readAll(opened.movedTo), bytes);
+  EXPECT_EQ(test_files::readAll(path_ + QStringLiteral(".corrupt-20260314-101502")), text);
+  EXPECT_TRUE(store.resultsAfter(0, 10).empty());
+  EXPECT_EQ(store.append(store_rows::Row(0)).id, 1);
+  store.close();
+  EXPECT_EQ(store.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
+  EXPECT_EQ(store.resultsAfter(0, 10).size(), 1u);
+  store.close();
+}
+
+TEST_F(StoreFaultsTest, OldPagesAreCheckedWhenTheLastOwnerDidNotCloseTheFileOrWhenAsked) {
+  // Three days, one result every 10 s; the first day's pages get damaged.
+  std::vector<Result> rows;
+  for (int i = 0; i < 3 * 8640; ++i) {
+    rows.push_back(store_rows::Row(i));
+    rows.back().utcMs = store_rows::kStartUtcMs + qint64(i) * 10000;
+  }
+  const QString unclean = path_ + QStringLiteral(".unclean"), clean = path_ + QStringLiteral(".clean");
+  {
+    ResultStore store;
+    ASSERT_EQ(store.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
+    ASSERT_EQ(store.appendBatch(rows).state, AppendState::Committed);
+    store.close();
+    ASSERT_TRUE(QFile::copy(path_, clean));
+    // A copy taken while an owner is writing is what a crash leaves behind.
+    ASSERT_EQ(store.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
+    ASSERT_EQ(store.append(store_rows::Row(0)).state, AppendState::Committed);
+    ASSERT_TRUE(QFile::copy(path_, unclean));
+    ASSERT_TRUE(QFile::copy(path_ + QStringLiteral("-wal"), unclean + QStringLiteral("-wal")));
+  }
+  for (const QString& file : {clean, unclean}) {
+    QByteArray bytes = test_files::readAll(file);
+    ASSERT_GT(bytes.size(), 300 * 4096);
+    bytes.replace(12 * 4096, 4 * 4096, QByteArray(4 * 4096, '\x5a'));
+    ASSERT_TRUE(test_files::writeAll(file, bytes));
+  }
+
+  ResultStore store;
+  auto opened = store.open(unclean, kFoundUtcMs);
+  EXPECT_EQ(opened.status, OpenStatus::ReplacedCorrupt) << opened.detail.toStdString();
+  store.close();
+  // A file closed as it should be is not read whole at every start: the
+  // damage waits for a whole check, which the caller can ask for.
+  ASSERT_TRUE(QFile::copy(clean, clean + QStringLiteral(".2")));
+  opened = store.open(clean, kFoundUtcMs);
+  EXPECT_EQ(opened.status, OpenStatus::Opened) << opened.detail.toStdString();
+  store.close();
+  opened = store.open(clean + QStringLiteral(".2"), kFoundUtcMs, ResultStore::WhenLocked::Refuse,
+                      ResultStore::Check::Everything);
+  EXPECT_EQ(opened.status, OpenStatus::ReplacedCorrupt) << opened.detail.toStdString();
+}
+
+TEST_F(StoreFaultsTest, AnUnwritablePlaceGivesAStatusAndItsHistoryReadOnly) {
+  auto expectCannotOpen = [](const QString& path, const char* what) {
+    ResultStore store;
+    const auto opened = store.open(path, kFoundUtcMs);
+    EXPECT_EQ(opened.status, OpenStatus::CannotOpen) << what;
+    EXPECT_FALSE(opened.detail.isEmpty()) << what;
+    EXPECT_FALSE(store.isOpen()) << what;
+    EXPECT_EQ(store.append(store_rows::Row(0)).state, AppendState::Rejected) << what;
+    EXPECT_TRUE(store.results(0, std::numeric_limits<qint64>::max()).empty()) << what;
+    EXPECT_FALSE(store.setCursor(QStringLiteral("mqtt"), 1)) << what;
+  };
+  // The program's directory replaced by a file, or gone.
+  const QString blocker = QDir(dir_.path()).filePath(QStringLiteral("bin"));
+  ASSERT_TRUE(test_files::writeAll(blocker, "x"));
+  expectCannotOpen(blocker + QStringLiteral("/korvex.db"), "directory is a file");
+  expectCannotOpen(QDir(dir_.path()).filePath(QStringLiteral("gone/korvex.db")), "no directory");
+
+#ifdef Q_OS_UNIX
+  // A directory that became read-only: its database can still be read, and
+  // none can be made in it.
+  const QString readOnly = QDir(dir_.path()).filePath(QStringLiteral("ro"));
+  ASSERT_TRUE(QDir().mkdir(readOnly));
+  const QString old = readOnly + QStringLiteral("/korvex.db");
+  {
+    ResultStore store;
+    ASSERT_EQ(store.open(old, kFoundUtcMs).status, OpenStatus::Opened);
+    ASSERT_EQ(store.append(store_rows::Row(0)).state, AppendState::Committed);
+  }
+  ReadOnlyDir guard(readOnly);
+  if (!guard.made()) GTEST_SKIP() << "cannot make a read-only directory here";
+  ResultStore store;
+  const auto opened = store.open(old, kFoundUtcMs);
+  EXPECT_EQ(opened.status, OpenStatus::OpenedReadOnly) << opened.detail.toStdString();
+  EXPECT_EQ(store.resultsAfter(0, 10).size(), 1u);
+  EXPECT_EQ(store.append(store_rows::Row(1)).state, AppendState::Rejected);
+  expectCannotOpen(readOnly + QStringLiteral("/new.db"), "read-only directory");
+#endif
+}
+
+TEST_F(StoreFaultsTest, ASecondInstanceGetsTheHistoryReadOnly) {
+  ResultStore owner;
+  ASSERT_EQ(owner.open(path_, store_rows::kStartUtcMs).status, OpenStatus::Opened);
+  ASSERT_EQ(owner.append(store_rows::Row(0)).state, AppendState::Committed);
+
+  ResultStore second;
+  const auto opened = second.open(path_, store_rows::kStartUtcMs);
+  ASSERT_EQ(opened.status, OpenStatus::OpenedReadOnly);
+  EXPECT_TRUE(opened.detail.contains(QString::number(QCoreApplication::applicationPid())))
+      << opened.detail.toStdString();
+  EXPECT_FALSE(second.isWritable());
+  EXPECT_EQ(second.append(store_rows::Row(1)).state, AppendState::Rejected);
+  EXPECT_EQ(second.appendEvent(0, 0, EventKind::Alarm, QString()).state, AppendState::Rejected);
+  EXPECT_FALSE(second.setCursor(QStringLiteral("mqtt"), 1));
+  EXPECT_FALSE(second.markLogWritten(QDate(2026, 3, 1), 0));
+  // It follows what the owner commits.
+  ASSERT_EQ(owner.append(store_rows::Row(1)).state, AppendState::Committed);
+  EXPECT_EQ(second.resultsAfter(0, 10).size(), 2u);
+  EXPECT_EQ(second.daysWithResults(), (QVector<QDate>{QDate(2026, 3, 1)}));
+
+  ResultStore refused;
+  EXPECT_EQ(refused.open(path_, 0, ResultStore::WhenLocked::Refuse).status, OpenStatus::Locked);
+  EXPECT_FALSE(refused.isOpen());
+
+  // Once the owner has gone, the next one owns the file.
+  owner.close();
+  ResultStore next;
+  ASSERT_EQ(next.open(path_, store_rows::kStartUtcMs).status, OpenStatus::Opened);
+  EXPECT_EQ(next.append(store_rows::Row(2)).id, 3);
+}
+
+}  // namespace
