@@ -2,8 +2,7 @@
 
 namespace emissions {
 
-std::optional<double> AlarmLimits::threshold(Component c, AveragePeriod p,
-                                             AlarmLevel level) const {
+std::optional<double> AlarmLimits::threshold(Component c, AveragePeriod p, AlarmLevel level) const {
   const ComponentLimits& l = (*this)[c];
   const std::optional<double> limit = p == AveragePeriod::Interval ? l.interval : l.daily;
   if (!limit) return std::nullopt;
@@ -29,9 +28,8 @@ const AlarmState& AlarmLatches::state(const AlarmKey& key) const {
   return states_[size_t(slot(key))];
 }
 
-QVector<AlarmEvent> AlarmLatches::evaluate(AveragePeriod period, qint64 startUtcMs,
-                                           qint64 endUtcMs, int endOffset,
-                                           const ComponentAverages& averages,
+QVector<AlarmEvent> AlarmLatches::evaluate(AveragePeriod period, qint64 startUtcMs, qint64 endUtcMs,
+                                           int endOffset, const ComponentAverages& averages,
                                            const AlarmLimits& limits) {
   QVector<AlarmEvent> events;
   for (Component c : kComponents) {
@@ -70,8 +68,10 @@ std::optional<AlarmEvent> AlarmLatches::acknowledge(const AlarmKey& key, qint64 
   if (!s.latched) return std::nullopt;
   s.latched = false;
   s.acknowledgedUtcMs = utcMs;
-  return AlarmEvent{AlarmEventType::Acknowledged, key, utcMs, utcOffset, s.averageStartUtcMs,
-                    s.value, s.threshold};
+  AlarmEvent e{AlarmEventType::Acknowledged, key, utcMs, utcOffset, s.averageStartUtcMs};
+  e.value = s.value;
+  e.threshold = s.threshold;
+  return e;
 }
 
 QVector<AlarmEvent> AlarmLatches::acknowledgeAll(qint64 utcMs, int utcOffset) {

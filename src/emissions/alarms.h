@@ -69,8 +69,8 @@ enum class AlarmEventType : uint8_t { Raised, Acknowledged };
 struct AlarmEvent {
   AlarmEventType type = AlarmEventType::Raised;
   AlarmKey key;
-  qint64 utcMs = 0;     // raised: end of the average; acknowledged: when
-  int utcOffset = 0;    // of the local clock at utcMs, for the log
+  qint64 utcMs = 0;   // raised: end of the average; acknowledged: when
+  int utcOffset = 0;  // of the local clock at utcMs, for the log
   qint64 averageStartUtcMs = 0;
   double value = 0;
   double threshold = 0;

@@ -61,8 +61,8 @@ struct IntervalAverage {
 
 struct DailyAverage {
   QDate date;
-  qint64 startUtcMs = 0;  // start of the day's first interval
-  qint64 endUtcMs = 0;    // end of its last
+  qint64 startUtcMs = 0;               // start of the day's first interval
+  qint64 endUtcMs = 0;                 // end of its last
   QVector<IntervalAverage> intervals;  // all of them, in order, empty ones included
   // Per component: mean of the valid interval means; count = valid intervals.
   ComponentAverages components{};

@@ -6,17 +6,22 @@ namespace emissions {
 
 const char* componentName(Component c) {
   switch (c) {
-    case Component::CO: return "CO";
-    case Component::NOx: return "NOx";
-    case Component::SO2: return "SO2";
-    case Component::H2S: return "H2S";
+    case Component::CO:
+      return "CO";
+    case Component::NOx:
+      return "NOx";
+    case Component::SO2:
+      return "SO2";
+    case Component::H2S:
+      return "H2S";
   }
   return "?";
 }
 
 namespace {
 
-// The channel's reading in ppm, or none for a special code or a non-number.
+// The channel's reading in ppm, or none for an analyzer code (overload, error, no value) or a
+// non-number.
 std::optional<double> reading(const Result& r, int ch) {
   const double v = r[ch];
   if (!std::isfinite(v) || specialCode(ch, v) != SpecialCode::None) return std::nullopt;

@@ -37,12 +37,13 @@ using EmissionValues = std::array<std::optional<double>, kComponentCount>;
 
 inline int index(Component c) { return static_cast<int>(c); }
 
-// mg/m3 at the measured O2, or none when a channel it needs holds a special
-// code or is not a finite number. NOx is (NO + NO2) expressed as NO2.
+// mg/m3 at the measured O2, or none when a channel it needs holds an analyzer
+// code (overload, error, no value) or is not finite. NOx is (NO + NO2)
+// expressed as NO2.
 std::optional<double> mgPerM3(const Result& r, Component c);
 
 // The factor (21 - O2ref) / (21 - O2) that brings a value to the reference
-// O2; none when O2 is a special code, not finite, at or above kO2Ceiling, or
+// O2; none when O2 is an analyzer code, not finite, at or above kO2Ceiling, or
 // O2ref is outside 0..kO2Ceiling.
 std::optional<double> referenceFactor(double o2, double o2Ref);
 

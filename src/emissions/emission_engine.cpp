@@ -5,9 +5,7 @@ namespace emissions {
 EmissionEngine::EmissionEngine(const AveragingConfig& config, const AlarmLimits& limits)
     : config_(config.sanitized()), limits_(limits) {}
 
-void EmissionEngine::open(qint64 startUtcMs) {
-  running_.emplace(startUtcMs, config_.intervalMs());
-}
+void EmissionEngine::open(qint64 startUtcMs) { running_.emplace(startUtcMs, config_.intervalMs()); }
 
 EngineUpdate EmissionEngine::addResult(const Result& r) {
   EngineUpdate u;

@@ -75,8 +75,8 @@ QStringList reportHeader() {
                    QStringLiteral("Count")};
   for (Component c : kComponents) {
     const QString n = QString::fromLatin1(componentName(c));
-    h << n + QStringLiteral(u" mg/m³") << n + QStringLiteral(" n") << n + QStringLiteral(" validity")
-      << n + QStringLiteral(" exceedance");
+    h << n + QStringLiteral(u" mg/m³") << n + QStringLiteral(" n")
+      << n + QStringLiteral(" validity") << n + QStringLiteral(" exceedance");
   }
   return h;
 }
@@ -85,13 +85,18 @@ QString kindText(ReportRow::Kind k) {
   return k == ReportRow::Kind::Day ? QStringLiteral("day") : QStringLiteral("interval");
 }
 
-QString validText(bool valid) { return valid ? QStringLiteral("valid") : QStringLiteral("invalid"); }
+QString validText(bool valid) {
+  return valid ? QStringLiteral("valid") : QStringLiteral("invalid");
+}
 
 QString exceedanceText(Exceedance e) {
   switch (e) {
-    case Exceedance::None: return {};
-    case Exceedance::PreAlarm: return QStringLiteral("pre-alarm");
-    case Exceedance::Alarm: return QStringLiteral("alarm");
+    case Exceedance::None:
+      return {};
+    case Exceedance::PreAlarm:
+      return QStringLiteral("pre-alarm");
+    case Exceedance::Alarm:
+      return QStringLiteral("alarm");
   }
   return {};
 }

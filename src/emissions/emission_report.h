@@ -21,7 +21,7 @@ struct ReportRow {
   qint64 endUtcMs = 0;
   int startOffset = 0;
   int endOffset = 0;
-  int count = 0;  // interval: results present; day: its intervals
+  int count = 0;                   // interval: results present; day: its intervals
   ComponentAverages components{};  // count: valid results / valid intervals
   std::array<Exceedance, kComponentCount> exceedances{};
 };
@@ -68,9 +68,9 @@ inline int of(Component c, int what) { return FirstComponent + index(c) * kPerCo
 }  // namespace report_column
 
 QStringList reportHeader();
-QString kindText(ReportRow::Kind k);     // "interval", "day"
-QString validText(bool valid);           // "valid", "invalid"
-QString exceedanceText(Exceedance e);    // "", "pre-alarm", "alarm"
+QString kindText(ReportRow::Kind k);   // "interval", "day"
+QString validText(bool valid);         // "valid", "invalid"
+QString exceedanceText(Exceedance e);  // "", "pre-alarm", "alarm"
 // 2025-03-30T03:00:00+02:00: the local time with its offset.
 QString isoWithOffset(qint64 utcMs, int offsetSeconds);
 

@@ -14,9 +14,9 @@ const QString kIntervalKey = QStringLiteral("Averaging/IntervalMinutes");
 const QString kPreAlarmKey = QStringLiteral("Alarms/PreAlarmPercent");
 
 QString limitKey(Component c, AveragePeriod p) {
-  return QString::fromLatin1(componentName(c)) +
-         (p == AveragePeriod::Interval ? QStringLiteral("/IntervalLimit")
-                                       : QStringLiteral("/DailyLimit"));
+  return QString::fromLatin1(componentName(c)) + (p == AveragePeriod::Interval
+                                                      ? QStringLiteral("/IntervalLimit")
+                                                      : QStringLiteral("/DailyLimit"));
 }
 
 // The value as typed. QSettings splits an unquoted "5,5" into a list.
@@ -45,14 +45,18 @@ void readSettings(QSettings& s, SettingsLoad& out) {
     const QString t = text(s.value(kIntervalKey));
     bool ok = false;
     const int m = t.toInt(&ok);
-    if (ok && isAllowedIntervalMinutes(m)) e.intervalMinutes = m;
-    else problem(kIntervalKey, QStringLiteral("not 10, 15, 30 or 60"), t);
+    if (ok && isAllowedIntervalMinutes(m))
+      e.intervalMinutes = m;
+    else
+      problem(kIntervalKey, QStringLiteral("not 10, 15, 30 or 60"), t);
   }
   if (s.contains(kPreAlarmKey)) {
     const QString t = text(s.value(kPreAlarmKey));
     const auto p = number(t);
-    if (p && *p >= 0 && *p <= 100) e.limits.preAlarmPercent = *p;
-    else problem(kPreAlarmKey, QStringLiteral("not a percentage 0..100"), t);
+    if (p && *p >= 0 && *p <= 100)
+      e.limits.preAlarmPercent = *p;
+    else
+      problem(kPreAlarmKey, QStringLiteral("not a percentage 0..100"), t);
   }
   for (Component c : kComponents) {
     for (AveragePeriod p : {AveragePeriod::Interval, AveragePeriod::Day}) {
@@ -74,7 +78,8 @@ void readSettings(QSettings& s, SettingsLoad& out) {
 
 QString SettingsLoad::message() const {
   switch (status) {
-    case SettingsStatus::Loaded: return {};
+    case SettingsStatus::Loaded:
+      return {};
     case SettingsStatus::Missing:
       return QStringLiteral("Emission settings file not found; defaults in use (no limits).");
     case SettingsStatus::Unreadable:
@@ -130,7 +135,8 @@ bool saveEmissionSettings(const QString& path, const EmissionSettings& settings,
     return fail(QStringLiteral("pre-alarm percentage is not 0..100"));
   for (const ComponentLimits& l : lim.components) {
     for (const std::optional<double>& v : {l.interval, l.daily}) {
-      if (v && !(std::isfinite(*v) && *v > 0)) return fail(QStringLiteral("a limit is not a positive number"));
+      if (v && !(std::isfinite(*v) && *v > 0))
+        return fail(QStringLiteral("a limit is not a positive number"));
     }
   }
   {
@@ -140,7 +146,8 @@ bool saveEmissionSettings(const QString& path, const EmissionSettings& settings,
     s.setValue(kPreAlarmKey, numberText(settings.limits.preAlarmPercent));
     for (Component c : kComponents) {
       const ComponentLimits& l = settings.limits[c];
-      s.setValue(limitKey(c, AveragePeriod::Interval), l.interval ? numberText(*l.interval) : QString());
+      s.setValue(limitKey(c, AveragePeriod::Interval),
+                 l.interval ? numberText(*l.interval) : QString());
       s.setValue(limitKey(c, AveragePeriod::Day), l.daily ? numberText(*l.daily) : QString());
     }
     s.sync();

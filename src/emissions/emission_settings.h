@@ -41,7 +41,7 @@ enum class SettingsStatus : uint8_t {
 struct SettingsLoad {
   EmissionSettings settings;
   SettingsStatus status = SettingsStatus::Loaded;
-  QStringList problems;  // "CO/IntervalLimit: not a number: abc", ...
+  QStringList problems;     // "CO/IntervalLimit: not a number: abc", ...
   QString message() const;  // one line for the user; empty when Loaded
 };
 

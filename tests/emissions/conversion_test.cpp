@@ -1,10 +1,11 @@
 // Emission values: mg/m3 from ppm, corrected to the reference O2 of the
 // result's fuel row, and none where the inputs do not allow one.
 
+#include "emissions/conversion.h"
+
 #include <gtest/gtest.h>
 
 #include "device/fuel_table.h"
-#include "emissions/conversion.h"
 #include "emissions_support.h"
 
 namespace {
@@ -20,8 +21,7 @@ double value(const EmissionValues& v, Component c) {
 const QTimeZone kUtc = QTimeZone::utc();
 
 TEST(EmissionConversion, FactorsAtTheReferenceO2) {
-  const EmissionValues v =
-      convert(result(0, kUtc, {3, 100, 100, 0, 100, 100}), /*o2Ref=*/3.0);
+  const EmissionValues v = convert(result(0, kUtc, {3, 100, 100, 0, 100, 100}), /*o2Ref=*/3.0);
   EXPECT_NEAR(value(v, Component::CO), 125.0, 1e-9);
   EXPECT_NEAR(value(v, Component::NOx), 205.3, 1e-9);  // as NO2, not 133.9 as NO
   EXPECT_NEAR(value(v, Component::SO2), 285.8, 1e-9);
@@ -72,13 +72,13 @@ TEST(EmissionConversion, NoValueAtOrAbove20PerCentO2OrWithAnO2Code) {
   }
 }
 
-TEST(EmissionConversion, ASpecialCodeRemovesOnlyTheComponentsThatNeedTheChannel) {
+TEST(EmissionConversion, AnAnalyzerCodeRemovesOnlyTheComponentsThatNeedTheChannel) {
   const struct {
     int channel;
     double code;
     Component lost;
   } cases[] = {
-      {channel::CO, kCodeOverload, Component::CO}, {channel::NO, kCodeError, Component::NOx},
+      {channel::CO, kCodeOverload, Component::CO},  {channel::NO, kCodeError, Component::NOx},
       {channel::NO2, kCodeNoValue, Component::NOx}, {channel::SO2, kCodeOverload, Component::SO2},
       {channel::H2S, kCodeError, Component::H2S},
   };

@@ -30,8 +30,8 @@ QVector<Result> generatedWeek(const QTimeZone& zone) {
     if (t >= local(1, 10, 0) && t < local(1, 12, 0)) continue;  // Tuesday: link lost
     if (t >= local(5, 0, 0) && t < local(5, 4, 0)) continue;    // Saturday: too long a gap
     Gas g{5 + 3 * n, 40 + 60 * n, 50 + 30 * n, 2 + 3 * n, 10 + 20 * n, 3 * n};
-    if (t >= local(2, 14, 0) && t < local(2, 14, 40)) g.o2 = 20.5;    // Wednesday: air
-    if (t >= local(3, 8, 0) && t < local(3, 8, 30)) g.co = 300;       // Thursday: CO peak
+    if (t >= local(2, 14, 0) && t < local(2, 14, 40)) g.o2 = 20.5;         // Wednesday: air
+    if (t >= local(3, 8, 0) && t < local(3, 8, 30)) g.co = 300;            // Thursday: CO peak
     if (t >= local(4, 9, 0) && t < local(4, 9, 20)) g.co = kCodeOverload;  // Friday
     r.append(result(t, zone, g));
   }
@@ -72,20 +72,19 @@ QVector<Expected> expectedRows(const QVector<DailyAverage>& days) {
 TEST(EmissionReportCsv, AWeekExportedAndReadBackMatchesTheComputedAverages) {
   const Fixture f;
   const QVector<DailyAverage> days = computeDays(f.results, f.cfg, kMonday, kSunday);
-  const EmissionReport report =
-      EmissionReport::build(f.results, f.cfg, f.limits, kMonday, kSunday);
+  const EmissionReport report = EmissionReport::build(f.results, f.cfg, f.limits, kMonday, kSunday);
   const QVector<Expected> expected = expectedRows(days);
   ASSERT_EQ(expected.size(), 6 * 49 + 47);
 
   // The week holds what the comparison has to cover.
   ASSERT_EQ(days.size(), 7);
-  EXPECT_FALSE(days[1].intervals[20][Component::CO].valid);     // Tuesday 10:00, link lost
+  EXPECT_FALSE(days[1].intervals[20][Component::CO].valid);  // Tuesday 10:00, link lost
   EXPECT_TRUE(days[1][Component::CO].valid);
-  EXPECT_FALSE(days[2].intervals[28][Component::NOx].valid);    // Wednesday 14:00, air
-  EXPECT_FALSE(days[4].intervals[18][Component::CO].valid);     // Friday 09:00, overload
+  EXPECT_FALSE(days[2].intervals[28][Component::NOx].valid);  // Wednesday 14:00, air
+  EXPECT_FALSE(days[4].intervals[18][Component::CO].valid);   // Friday 09:00, overload
   EXPECT_TRUE(days[4].intervals[18][Component::NOx].valid);
-  EXPECT_FALSE(days[5][Component::CO].valid);                   // Saturday: 8 half hours lost
-  EXPECT_EQ(days[6].intervals.size(), 46);                      // Sunday: 23 hours
+  EXPECT_FALSE(days[5][Component::CO].valid);  // Saturday: 8 half hours lost
+  EXPECT_EQ(days[6].intervals.size(), 46);     // Sunday: 23 hours
   const int thursdayPeak = 3 * 49 + 16;
 
   const struct {
@@ -93,8 +92,7 @@ TEST(EmissionReportCsv, AWeekExportedAndReadBackMatchesTheComputedAverages) {
     CsvFormat format;
     const char* numberPattern;
   } formats[] = {
-      {"German", CsvFormat::forLocale(QLocale(QLocale::German, QLocale::Germany)),
-       "^\\d+,\\d\\d$"},
+      {"German", CsvFormat::forLocale(QLocale(QLocale::German, QLocale::Germany)), "^\\d+,\\d\\d$"},
       {"US English", CsvFormat::forLocale(QLocale(QLocale::English, QLocale::UnitedStates)),
        "^\\d+\\.\\d\\d$"},
       {"Russian, tab", CsvFormat::withSeparator(QLatin1Char('\t'), QLocale(QLocale::Russian)),
@@ -113,7 +111,8 @@ TEST(EmissionReportCsv, AWeekExportedAndReadBackMatchesTheComputedAverages) {
       const Expected& e = expected[i];
       const QStringList& row = rows[i + 1];
       ASSERT_EQ(row.size(), report_column::kCount) << i;
-      EXPECT_EQ(row[report_column::Kind], e.day ? QStringLiteral("day") : QStringLiteral("interval"));
+      EXPECT_EQ(row[report_column::Kind],
+                e.day ? QStringLiteral("day") : QStringLiteral("interval"));
       const QDateTime start = QDateTime::fromString(row[report_column::Start], Qt::ISODate);
       EXPECT_EQ(start.toMSecsSinceEpoch(), e.startUtcMs) << i;
       EXPECT_EQ(start.offsetFromUtc(), e.startOffset) << i;
@@ -148,8 +147,7 @@ TEST(EmissionReportCsv, AWeekExportedAndReadBackMatchesTheComputedAverages) {
 
 TEST(EmissionReportCsv, ExceedancesAndTheTableModelFollowTheRows) {
   const Fixture f;
-  const EmissionReport report =
-      EmissionReport::build(f.results, f.cfg, f.limits, kMonday, kSunday);
+  const EmissionReport report = EmissionReport::build(f.results, f.cfg, f.limits, kMonday, kSunday);
   const ReportRow& peak = report.rows()[3 * 49 + 16];
   ASSERT_EQ(peak.exceedances[size_t(index(Component::CO))], Exceedance::Alarm);
 
@@ -196,8 +194,8 @@ TEST(EmissionReportCsv, ExceedancesAndTheTableModelFollowTheRows) {
   EXPECT_EQ(model.data(model.index(r, report_column::Start), Qt::UserRole).toDateTime(),
             QDateTime::fromMSecsSinceEpoch(peak.startUtcMs, QTimeZone(peak.startOffset)));
   EXPECT_DOUBLE_EQ(
-      model.data(model.index(r, report_column::of(Component::CO, report_column::Mean)),
-                 Qt::UserRole)
+      model
+          .data(model.index(r, report_column::of(Component::CO, report_column::Mean)), Qt::UserRole)
           .toDouble(),
       peak.components[size_t(index(Component::CO))].mean);
 }

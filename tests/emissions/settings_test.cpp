@@ -58,7 +58,8 @@ TEST_F(EmissionSettingsFile, AMissingOrBrokenFileGivesDefaultsWithoutLimits) {
   EXPECT_FALSE(l.message().isEmpty());
 
   // An unclosed section header: QSettings reads part of it; none is used.
-  ASSERT_TRUE(test_files::WriteAll(path(), "[Averaging\nIntervalMinutes=10\n[CO]\nIntervalLimit=5\n"));
+  ASSERT_TRUE(
+      test_files::WriteAll(path(), "[Averaging\nIntervalMinutes=10\n[CO]\nIntervalLimit=5\n"));
   l = loadEmissionSettings(path());
   EXPECT_EQ(l.status, SettingsStatus::Broken);
   EXPECT_EQ(l.settings, defaults);
@@ -79,11 +80,12 @@ TEST_F(EmissionSettingsFile, AMissingOrBrokenFileGivesDefaultsWithoutLimits) {
 }
 
 TEST_F(EmissionSettingsFile, WrongValuesKeepTheirDefaultsAndAreNamed) {
-  ASSERT_TRUE(test_files::WriteAll(path(), "[Averaging]\nIntervalMinutes=17\n"
-                                           "[Alarms]\nPreAlarmPercent=150\n"
-                                           "[CO]\nIntervalLimit=abc\nDailyLimit=40\n"
-                                           "[NOx]\nDailyLimit=-3\n"
-                                           "[SO2]\nIntervalLimit=5,5\n"));
+  ASSERT_TRUE(test_files::WriteAll(path(),
+                                   "[Averaging]\nIntervalMinutes=17\n"
+                                   "[Alarms]\nPreAlarmPercent=150\n"
+                                   "[CO]\nIntervalLimit=abc\nDailyLimit=40\n"
+                                   "[NOx]\nDailyLimit=-3\n"
+                                   "[SO2]\nIntervalLimit=5,5\n"));
   const SettingsLoad l = loadEmissionSettings(path());
   EXPECT_EQ(l.status, SettingsStatus::InvalidValues);
   EXPECT_EQ(l.settings.intervalMinutes, 30);
@@ -94,8 +96,8 @@ TEST_F(EmissionSettingsFile, WrongValuesKeepTheirDefaultsAndAreNamed) {
   EXPECT_EQ(l.settings.limits[Component::SO2].interval, 5.5);  // a decimal comma typed by hand
   ASSERT_EQ(l.problems.size(), 4);
   const QString m = l.message();
-  for (const char* key : {"Averaging/IntervalMinutes", "Alarms/PreAlarmPercent",
-                          "CO/IntervalLimit", "NOx/DailyLimit"})
+  for (const char* key : {"Averaging/IntervalMinutes", "Alarms/PreAlarmPercent", "CO/IntervalLimit",
+                          "NOx/DailyLimit"})
     EXPECT_TRUE(m.contains(QLatin1String(key))) << key;
 }
 
