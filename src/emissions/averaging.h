@@ -1,0 +1,130 @@
+#pragma once
+// Interval and daily averages of the emission values.
+//
+// Intervals are cut on the UTC clock (start = a multiple of the length since
+// 1970-01-01 UTC), so a day whose local clock jumps still has whole intervals,
+// and carry the local offset at their ends for labels. A result at exactly an
+// interval's end opens the next one. Days are local calendar days of the
+// given zone: an interval belongs to the day on which it starts, local time.
+
+#include <QDate>
+#include <QDateTime>
+#include <QTimeZone>
+#include <QVector>
+#include <QtGlobal>
+#include <array>
+#include <vector>
+
+#include "acquisition/result.h"
+#include "emissions/conversion.h"
+
+namespace emissions {
+
+inline constexpr int kDefaultIntervalMinutes = 30;
+bool isAllowedIntervalMinutes(int minutes);  // 10, 15, 30, 60
+
+struct AveragingConfig {
+  int intervalMinutes = kDefaultIntervalMinutes;
+  // Seconds between results (the refresh period in continuous measurement);
+  // an interval expects intervalMinutes * 60 / resultPeriodSeconds results.
+  int resultPeriodSeconds = 1;
+  // The plant's local zone: day boundaries and labels. Never the machine's
+  // zone implicitly; the caller passes QTimeZone::systemTimeZone() if wanted.
+  QTimeZone zone = QTimeZone::utc();
+  // Reference O2 in per cent per fuel row, indexed by Result::fuelIndex.
+  std::vector<double> o2RefByFuel;
+
+  qint64 intervalMs() const;
+  // Out-of-range values replaced by defaults (30 minutes, 1 s, UTC).
+  AveragingConfig sanitized() const;
+};
+
+struct ComponentAverage {
+  double mean = 0;  // meaningful when count > 0
+  int count = 0;    // valid results (interval) or valid intervals (day) averaged
+  bool valid = false;
+};
+using ComponentAverages = std::array<ComponentAverage, kComponentCount>;
+
+struct IntervalAverage {
+  qint64 startUtcMs = 0;
+  qint64 endUtcMs = 0;
+  int startOffset = 0;  // seconds east of UTC of the local clock at the start
+  int endOffset = 0;    // ... and at the end (differs across a clock change)
+  int resultCount = 0;  // results present, valid or not
+  ComponentAverages components{};
+
+  const ComponentAverage& operator[](Component c) const { return components[size_t(index(c))]; }
+  QDateTime startLocal() const;
+  QDateTime endLocal() const;
+};
+
+struct DailyAverage {
+  QDate date;
+  qint64 startUtcMs = 0;               // start of the day's first interval
+  qint64 endUtcMs = 0;                 // end of its last
+  QVector<IntervalAverage> intervals;  // all of them, in order, empty ones included
+  // Per component: mean of the valid interval means; count = valid intervals.
+  ComponentAverages components{};
+  std::array<int, kComponentCount> invalidIntervals{};
+  int allowedInvalid = 0;
+
+  const ComponentAverage& operator[](Component c) const { return components[size_t(index(c))]; }
+};
+
+// Whether `validCount` results make an interval valid: at least two thirds of
+// the expected intervalMinutes * 60 / resultPeriodSeconds (exact, also when
+// the period does not divide the interval).
+bool intervalIsValid(int validCount, int intervalMinutes, int resultPeriodSeconds);
+
+// Invalid intervals a day may have and still be valid: five of the 48 half
+// hours, the same share for other lengths, rounded down (10 min: 15,
+// 15 min: 10, 30 min: 5, 60 min: 2). The count comes from a 24-hour day and
+// holds for the 23- and 25-hour days of clock changes too: the permit allows
+// a number of lost averages per calendar day, and a short day should not
+// lose a permitted miss to the clock (nor a long one gain one).
+int allowedInvalidIntervals(int intervalMinutes);
+
+qint64 intervalStartFor(qint64 utcMs, qint64 intervalMs);  // floor, also before 1970
+QDate localDate(qint64 utcMs, const QTimeZone& zone);
+int utcOffsetAt(qint64 utcMs, const QTimeZone& zone);
+
+// Starts of the intervals of a local calendar day, in order: 48 half hours on
+// most days, 46 and 50 on the days the clock jumps forward and back.
+QVector<qint64> dayIntervalStarts(QDate date, const AveragingConfig& config);
+
+// Sums one interval's results.
+class IntervalAccumulator {
+ public:
+  IntervalAccumulator(qint64 startUtcMs, qint64 intervalMs);
+  void add(const EmissionValues& values);
+  qint64 startUtcMs() const { return startUtcMs_; }
+  qint64 endUtcMs() const { return endUtcMs_; }
+  // The average so far; `valid` already says whether the counts suffice
+  // (they only grow, so a valid running interval stays valid).
+  IntervalAverage average(const AveragingConfig& config) const;
+
+ private:
+  qint64 startUtcMs_;
+  qint64 endUtcMs_;
+  int resultCount_ = 0;
+  std::array<double, kComponentCount> sums_{};
+  std::array<int, kComponentCount> counts_{};
+};
+
+// Every interval that starts in [fromUtcMs, toUtcMs) rounded out to whole
+// intervals, empty ones included, from results in any order.
+QVector<IntervalAverage> computeIntervals(const QVector<Result>& results,
+                                          const AveragingConfig& config, qint64 fromUtcMs,
+                                          qint64 toUtcMs);
+
+// The daily average of `date` from the intervals that start on it; an
+// interval of the day missing from `intervals` counts as empty and invalid.
+DailyAverage dailyAverage(QDate date, const QVector<IntervalAverage>& intervals,
+                          const AveragingConfig& config);
+
+// Every local day from `first` to `last`, with its intervals.
+QVector<DailyAverage> computeDays(const QVector<Result>& results, const AveragingConfig& config,
+                                  QDate first, QDate last);
+
+}  // namespace emissions
