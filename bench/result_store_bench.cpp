@@ -1,6 +1,6 @@
 // The results database at the program's pace and size: committing one result
 // as it is taken, the bytes a result costs on disk, and opening a day of
-// 86,400 results into the table.
+// 86,400 results into the table, and writing a day's log from it.
 //
 //   korvex_result_store_bench [benchmark options]
 //
@@ -20,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -30,6 +31,8 @@
 #include <vector>
 
 #include "data/result_store.h"
+#include "data/results_log.h"
+#include "storage/table_files.h"
 
 namespace {
 
@@ -188,6 +191,30 @@ void BM_LoadOneDay(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadOneDay)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 
+// The midnight's work: a day of 86,400 results from the database into the
+// day's log file, as the program writes it.
+void BM_WriteDayLog(benchmark::State& state) {
+  const QString path = QDir(g_dir).filePath(QStringLiteral("size.db"));
+  ResultStore store;
+  if (!store.open(path, kStartUtcMs).isWritable()) return state.SkipWithError("cannot open");
+  if (store.lastCommittedSeq() < 2 * kDay && !Fill(store, 0, 2 * kDay, 3600))
+    return state.SkipWithError("fill failed");
+  const QDate day = QDateTime::fromMSecsSinceEpoch(kStartUtcMs + qint64(kDay) * 1000, QTimeZone(3 * 3600)).date();
+  const QString log = QDir(g_dir).filePath(QStringLiteral("day.ask"));
+  int rows = 0;
+  for (auto _ : state) {
+    ResultsLog table;
+    table.beginLoad();
+    for (const StoredResult& s : store.resultsOnDay(day)) table.append(s.result);
+    table.endLoad();
+    if (!writeTableFile(table, log)) return state.SkipWithError("cannot write the log");
+    rows = table.count();
+  }
+  if (rows != kDay) state.SkipWithError("not a whole day");
+  state.SetItemsProcessed(state.iterations() * rows);
+}
+BENCHMARK(BM_WriteDayLog)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+
 // A year (or KORVEX_BENCH_YEAR_DAYS days) of one-second results.
 void MeasureYear(int days) {
   QString path = qEnvironmentVariable("KORVEX_BENCH_YEAR_DB");
@@ -276,6 +303,8 @@ void PrintSummary(const SummaryReporter& reporter) {
                 g_figures["bytes per result"], g_notes["bytes per result"].c_str());
   if (reporter.ms.count("BM_LoadOneDay"))
     std::printf("load one day (%d results): %.1f ms (limit 300)\n", kDay, reporter.ms.at("BM_LoadOneDay"));
+  if (reporter.ms.count("BM_WriteDayLog"))
+    std::printf("write a day's log from the database (%d results): %.1f ms\n", kDay, reporter.ms.at("BM_WriteDayLog"));
   for (const auto& [name, value] : g_figures)
     if (name.rfind("year", 0) == 0) std::printf("%s: %.2f\n", name.c_str(), value);
   if (!g_figures.count("year: results")) std::printf("year: not measured (KORVEX_BENCH_YEAR_DAYS=365 does)\n");

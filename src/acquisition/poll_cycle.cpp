@@ -147,7 +147,14 @@ uint16_t PollCycle::replyWord(int at) const {
   return uint16_t(r[at] << 8 | r[at + 1]);
 }
 
-void PollCycle::takeFaultTexts() { buildFaultText(replyWord(kReplyFaultHigh), faultText_); }
+void PollCycle::takeFaultTexts() {
+  const quint16 word = replyWord(kReplyFaultHigh);
+  buildFaultText(word, faultText_);
+  if (word != faultWord_) {
+    faultWord_ = word;
+    emit faultWordChanged(word);
+  }
+}
 
 void PollCycle::decode() {
   // Only a whole status reply is decoded: a shorter one would mix with nothing

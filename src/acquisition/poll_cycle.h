@@ -102,6 +102,8 @@ class PollCycle : public QObject {
   // the stop itself.
   void linkLost();
   void resultTaken(const Result& result);
+  // The fault word of an accepted status reply differs from the last one seen.
+  void faultWordChanged(quint16 word);
   // The first tick of a new calendar day, before anything else: `day` is the
   // date the log that now ends was begun on.
   void dayEnded(const QDate& day);
@@ -135,6 +137,7 @@ class PollCycle : public QObject {
   int32_t refreshCounter_ = 0;
   int32_t silentTicks_ = 0;
   bool linkAlarm_ = false;
+  quint16 faultWord_ = 0;
   double logDate_ = 0;
   QString faultText_;
   Measurement measurement_;

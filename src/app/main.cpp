@@ -1,13 +1,53 @@
 // Korvex: the desktop front end of the Korvex stationary flue-gas analyzer.
+// With --headless it runs as a service without a window.
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFont>
 #include <QScreen>
+#include <cstdio>
+#include <cstring>
 
+#include "app/headless_service.h"
 #include "app/main_window.h"
 #include "app/session.h"
+#include "app/termination_signals.h"
+
+namespace {
+
+bool hasArgument(int argc, char* argv[], const char* name) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], name) == 0) return true;
+  return false;
+}
+
+int runHeadless(int argc, char* argv[]) {
+  // No display, no widgets: a plain core application.
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("korvex"));
+  HeadlessOptions options;
+  QString error;
+  if (!HeadlessOptions::parse(QCoreApplication::arguments().mid(1), &options, &error)) {
+    std::fputs((error + QLatin1Char('\n') + HeadlessOptions::usage() + QLatin1Char('\n')).toUtf8().constData(),
+               stderr);
+    return 2;
+  }
+  Session session;
+  HeadlessService service(session, options);
+  TerminationSignals termination;
+  QObject::connect(&termination, &TerminationSignals::received, &app, [&](int) {
+    service.stop();
+    QCoreApplication::exit(0);
+  });
+  service.start();
+  return QCoreApplication::exec();
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
+  if (hasArgument(argc, argv, "--headless")) return runHeadless(argc, argv);
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("korvex"));
   // The windows were laid out for "MS Sans Serif" 8 pt; where that face is

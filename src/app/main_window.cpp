@@ -21,6 +21,7 @@
 #include "device/fuel_table.h"
 #include "dialogs/about_box.h"
 #include "dialogs/fuel_dialog.h"
+#include "dialogs/history_dialog.h"
 #include "dialogs/options_dialog.h"
 #include "dialogs/view_dialog.h"
 #include "platform/glyphs.h"
@@ -69,6 +70,7 @@ MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent),
   fuelDialog_ = new FuelDialog(this);
   viewDialog_ = new ViewDialog(this);
   optionsDialog_ = new OptionsDialog(this);
+  historyDialog_ = new HistoryDialog(this);
 }
 
 MainWindow::~MainWindow() = default;
@@ -223,8 +225,20 @@ void MainWindow::buildLayout() {
   chart_->setResultsLog(&session_.results());
   top->addWidget(chart_, 1);
 
+  // Shown instead of nothing while the table and chart hold history.
+  historyBanner_ = new QLabel(central);
+  historyBanner_->setObjectName(QStringLiteral("LabelHistory"));
+  historyBanner_->setAutoFillBackground(true);
+  historyBanner_->setMargin(3);
+  QPalette bannerPalette = historyBanner_->palette();
+  bannerPalette.setColor(QPalette::Window, QColor(0xFF, 0xE0, 0x80));
+  historyBanner_->setPalette(bannerPalette);
+  historyBanner_->setVisible(false);
+  outer->addWidget(historyBanner_);
+
   // Results table along the bottom edge.
   model_ = new ResultsTableModel(session_.results(), this);
+  historyModel_ = new ResultsTableModel(historyLog_, this);
   resultsView_ = new QTableView(central);
   resultsView_->setObjectName(QStringLiteral("StringGrid1"));
   resultsView_->setModel(model_);
@@ -281,6 +295,9 @@ void MainWindow::buildMenu() {
   QMenu* file = named(bar->addMenu(QStringLiteral(u"Файл")), "N1");
   saveAction_ = named(file->addAction(QStringLiteral(u"Сохранить")), "N8");
   QAction* open = named(file->addAction(QStringLiteral(u"Открыть")), "N9");
+  QAction* history = named(file->addAction(QStringLiteral(u"История...")), "HistoryAction");
+  liveAction_ = named(file->addAction(QStringLiteral(u"Текущие результаты")), "LiveAction");
+  liveAction_->setEnabled(false);
   named(file->addSeparator(), "N11");
   QMenu* print = named(file->addMenu(QStringLiteral(u"Печать")), "N12");
   QAction* printChart = named(print->addAction(QStringLiteral(u"Графика")), "N13");
@@ -299,6 +316,8 @@ void MainWindow::buildMenu() {
 
   connect(saveAction_, &QAction::triggered, this, [this] { onSaveTriggered(); });
   connect(open, &QAction::triggered, this, &MainWindow::onOpenTriggered);
+  connect(history, &QAction::triggered, this, &MainWindow::onHistoryTriggered);
+  connect(liveAction_, &QAction::triggered, this, &MainWindow::onLiveTriggered);
   connect(printChart, &QAction::triggered, this, &MainWindow::onPrintChartTriggered);
   connect(printTable, &QAction::triggered, this, &MainWindow::onPrintTableTriggered);
   connect(choosePrinter, &QAction::triggered, this, &MainWindow::onChoosePrinterTriggered);
@@ -327,6 +346,7 @@ void MainWindow::connectSession() {
   connect(&session_.results(), &ResultsLog::rowsAppended, this, &MainWindow::onResultsAppended);
   connect(&session_, &Session::portOpenFailed, this, &MainWindow::onPortOpenFailed);
   connect(&session_, &Session::analyzerLost, this, &MainWindow::onAnalyzerLost);
+  connect(&session_, &Session::databaseProblem, this, &MainWindow::onDatabaseProblem);
   connect(&session_, &Session::settingsSaveFailed, this, [this] {
     seams::beep();
     seams::errorBox(this, QStringLiteral(u"Ошибка доступа к диску!\r\nПерезагрузите компьютер!"));
@@ -351,6 +371,7 @@ void MainWindow::startUp() {
     seams::errorBox(this, QStringLiteral(u"Файл конфигурации отсутствует!\r\nСброс конфигурации!"));
     session_.resetSettings();
   }
+  session_.openDatabase();
   session_.openPort();
   session_.start();
   applyViewSettings();
@@ -378,6 +399,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 bool MainWindow::queryClose() {
   // "No": nothing is saved and the analyzer is not stopped.
   if (!seams::confirmBox(this, QStringLiteral(u"Программа будет закрыта?"))) return false;
+  if (showingHistory_) onLiveTriggered();  // the question below is about the results being taken
   // Closing after a failed save would lose the results the operator asked to
   // keep: stay, so the save can be tried again (or declined).
   if (session_.results().unsaved() && seams::confirmBox(this, kNotSavedQuestion) &&
@@ -450,12 +472,18 @@ void MainWindow::onAnalyzerLost() {
 }
 
 void MainWindow::onResultsAppended(int, int last) {
+  saveAction_->setEnabled(true);
+  if (showingHistory_) return;
   // The newest row becomes the current one; the current column stays.
   const int column = std::max(resultsView_->currentIndex().column(), 0);
   const QModelIndex current = model_->index(last, column);
   resultsView_->setCurrentIndex(current);
   resultsView_->scrollTo(current);
-  saveAction_->setEnabled(true);
+}
+
+void MainWindow::onDatabaseProblem(Session::DatabaseProblem problem, const QString& detail) {
+  seams::beep();
+  seams::warningBox(this, Session::problemText(problem, detail));
 }
 
 // ---------------------------------------------------------------------------
@@ -528,8 +556,56 @@ void MainWindow::onFollowClicked() {
 }
 
 void MainWindow::onClearClicked() {
+  if (showingHistory_) return;  // history is never cleared: it is the database's
   saveAction_->setEnabled(false);
   session_.clearResults();
+}
+
+// ---------------------------------------------------------------------------
+// History
+
+const ResultsLog& MainWindow::shownLog() const {
+  return showingHistory_ ? historyLog_ : session_.results();
+}
+
+void MainWindow::showLog(bool history) {
+  showingHistory_ = history;
+  chart_->setResultsLog(history ? &historyLog_ : &session_.results());
+  resultsView_->setModel(history ? historyModel_ : model_);
+  for (int c = 0; c < kResultColumnCount; ++c) resultsView_->setColumnWidth(c, kGridColumnWidths[c]);
+  historyBanner_->setVisible(history);
+  liveAction_->setEnabled(history);
+  clearButton_->setEnabled(!history);
+  const ResultsLog& log = shownLog();
+  if (!log.isEmpty()) {
+    const QModelIndex last = resultsView_->model()->index(log.count() - 1, 0);
+    resultsView_->setCurrentIndex(last);
+    resultsView_->scrollTo(last);
+  }
+  chart_->refresh();
+}
+
+void MainWindow::onHistoryTriggered() {
+  historyDialog_->setDays(session_.store().daysWithResults());
+  if (seams::execModal(historyDialog_) != QDialog::Accepted) return;
+  const QDate from = historyDialog_->from(), to = historyDialog_->to();
+  if (!session_.loadHistory(from, to, historyLog_)) {
+    seams::warningBox(this, QStringLiteral(u"Нет доступа к базе данных результатов!"));
+    return;
+  }
+  const QString range = from == to ? from.toString(QStringLiteral("dd.MM.yyyy"))
+                                   : from.toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral(u" – ") +
+                                         to.toString(QStringLiteral("dd.MM.yyyy"));
+  historyBanner_->setText(QStringLiteral(u"ИСТОРИЯ %1: %2 результатов. Измерение продолжается; "
+                                         u"«Файл → Текущие результаты» возвращает к нему.")
+                              .arg(range)
+                              .arg(historyLog_.count()));
+  showLog(true);
+}
+
+void MainWindow::onLiveTriggered() {
+  showLog(false);
+  historyLog_.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -539,10 +615,11 @@ MainWindow::SaveOutcome MainWindow::onSaveTriggered() {
   const QString name = seams::getSaveFileName(this, kDataFileFilter,
                                                dataFilePath(seams::currentDateTime().date()));
   if (name.isEmpty()) return SaveOutcome::Cancelled;
-  return session_.saveDataFile(name) ? SaveOutcome::Written : SaveOutcome::Failed;
+  return session_.saveDataFile(shownLog(), name) ? SaveOutcome::Written : SaveOutcome::Failed;
 }
 
 void MainWindow::onOpenTriggered() {
+  if (showingHistory_) onLiveTriggered();
   Timer* timer = session_.pollTimer();
   timer->setEnabled(false);
   // Results not yet saved are offered for saving before they are replaced;
@@ -590,7 +667,7 @@ void MainWindow::onPrintTableTriggered() {
   const QFont font = protocolFont(shortStringText(programSettings.printFontName), programSettings.printFontSize);
   p->setDocName(QStringLiteral(u"Печать базы данных"));
   QString error;
-  if (!printLines(*p, protocolLines(session_.results(), seams::now()), font, &error))
+  if (!printLines(*p, protocolLines(shownLog(), seams::now()), font, &error))
     seams::errorBox(this, error);
 }
 

@@ -9,10 +9,13 @@
 #include <QMainWindow>
 #include <memory>
 
+#include "app/session.h"
+#include "data/results_log.h"
 #include "device/serial_port.h"
 
 class AboutBox;
 class FuelDialog;
+class HistoryDialog;
 class OptionsDialog;
 class QLabel;
 class QPrinter;
@@ -20,7 +23,6 @@ class QProgressBar;
 class QTableView;
 class QToolButton;
 class ResultsTableModel;
-class Session;
 class TrendChart;
 class ViewDialog;
 struct Measurement;
@@ -67,6 +69,10 @@ class MainWindow : public QMainWindow {
   void onViewParametersTriggered();
   void onFuelParametersTriggered();
   void onAboutTriggered();
+  // History: a range of past days from the database in the table and chart,
+  // and back to the results being taken.
+  void onHistoryTriggered();
+  void onLiveTriggered();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -88,9 +94,18 @@ class MainWindow : public QMainWindow {
   void onResultsAppended(int first, int last);
   void onPortOpenFailed(PortOpenResult result, const QString& portName);
   void onAnalyzerLost();
+  void onDatabaseProblem(Session::DatabaseProblem problem, const QString& detail);
+  // What the table and the chart show: the results being taken, or history.
+  const ResultsLog& shownLog() const;
+  void showLog(bool history);
 
   Session& session_;
   ResultsTableModel* model_ = nullptr;
+  ResultsLog historyLog_;
+  ResultsTableModel* historyModel_ = nullptr;
+  bool showingHistory_ = false;
+  QLabel* historyBanner_ = nullptr;
+  QAction* liveAction_ = nullptr;
 
   QToolButton* cyclicButton_ = nullptr;
   QToolButton* singleButton_ = nullptr;
@@ -119,6 +134,7 @@ class MainWindow : public QMainWindow {
   FuelDialog* fuelDialog_ = nullptr;
   ViewDialog* viewDialog_ = nullptr;
   OptionsDialog* optionsDialog_ = nullptr;
+  HistoryDialog* historyDialog_ = nullptr;
   std::unique_ptr<QPrinter> printer_;
   bool activated_ = false;
 };

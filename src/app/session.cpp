@@ -1,21 +1,65 @@
 #include "app/session.h"
 
 #include <QThread>
+#include <algorithm>
 
+#include "acquisition/state_texts.h"
 #include "platform/seams.h"
 #include "platform/timer.h"
 #include "storage/settings_files.h"
 #include "storage/settings_records.h"
 
-Session::Session(QObject* parent)
-    : QObject(parent), poll_(link_), pollTimer_(new Timer(1000, this)) {
-  connect(pollTimer_, &Timer::timeout, &poll_, &PollCycle::tick);
-  connect(&poll_, &PollCycle::resultTaken, &results_, &ResultsLog::append);
-  connect(&poll_, &PollCycle::dayEnded, this, &Session::onDayEnded);
-  connect(&poll_, &PollCycle::linkLost, this, &Session::onLinkLost);
+namespace {
+
+qint64 utcNow() { return seams::currentDateTime().toMSecsSinceEpoch(); }
+
+QString modeName(WorkMode mode) {
+  switch (mode) {
+    case WorkMode::Continuous: return QStringLiteral(u"непрерывное измерение");
+    case WorkMode::Single: return QStringLiteral(u"однократное измерение");
+    case WorkMode::Cyclic: return QStringLiteral(u"циклическое измерение");
+    default: return QString();
+  }
 }
 
-Session::~Session() = default;
+// Local midnight at the start of `day`, in UTC milliseconds.
+qint64 dayStartUtc(const QDate& day) { return QDateTime(day, QTime(0, 0)).toMSecsSinceEpoch(); }
+
+}  // namespace
+
+Session::Session(QObject* parent)
+    : QObject(parent), poll_(link_), pollTimer_(new Timer(1000, this)), retryTimer_(new Timer(60000, this)) {
+  connect(pollTimer_, &Timer::timeout, &poll_, &PollCycle::tick);
+  connect(retryTimer_, &Timer::timeout, this, &Session::retryDailyLogs);
+  connect(&poll_, &PollCycle::resultTaken, this, &Session::onResultTaken);
+  connect(&poll_, &PollCycle::dayEnded, this, &Session::onDayEnded);
+  connect(&poll_, &PollCycle::linkLost, this, &Session::onLinkLost);
+  connect(&poll_, &PollCycle::linkAlarmChanged, this, [this](bool alarm) {
+    if (alarm)
+      logEvent(EventKind::LinkLost, QStringLiteral(u"Прибор не отвечает"));
+    else
+      logEvent(EventKind::LinkBack, QStringLiteral(u"Связь с прибором восстановлена"));
+  });
+  connect(&poll_, &PollCycle::modeStarted, this, [this](WorkMode mode) {
+    logEvent(EventKind::ModeStarted, QStringLiteral(u"Начато: ") + modeName(mode));
+  });
+  connect(&poll_, &PollCycle::analyzerReady, this, [this] {
+    logEvent(EventKind::ModeEnded, QStringLiteral(u"Прибор в ожидании"));
+  });
+  connect(&poll_, &PollCycle::faultWordChanged, this, [this](quint16 word) {
+    if (word == 0) {
+      logEvent(EventKind::FaultsCleared, QStringLiteral(u"Неисправностей нет"));
+      return;
+    }
+    QString texts;
+    buildFaultText(word, texts);
+    texts.replace(QStringLiteral("\r\n"), QStringLiteral("; "));
+    logEvent(EventKind::FaultsAppeared,
+             QStringLiteral(u"Неисправности: %1 (%2)").arg(word, 4, 16, QLatin1Char('0')).toUpper().arg(texts));
+  });
+}
+
+Session::~Session() { finish(); }
 
 bool Session::loadSettings() {
   deviceRecord.deviceSlot = 1;
@@ -23,11 +67,28 @@ bool Session::loadSettings() {
   return ::loadSettings();
 }
 
-bool Session::resetSettings() {
+void Session::resetSettings() {
   ::resetSettings();
-  if (::saveSettings()) return true;
-  emit settingsSaveFailed();
-  return false;
+  if (!::saveSettings()) emit settingsSaveFailed();
+}
+
+void Session::openDatabase() {
+  const QString path = changeFileExt(seams::executablePath(), QStringLiteral(".db"));
+  const ResultStore::OpenResult opened = store_.open(path, utcNow());
+  switch (opened.status) {
+    case ResultStore::OpenStatus::Opened:
+      break;
+    case ResultStore::OpenStatus::OpenedReadOnly:
+      emit databaseProblem(DatabaseProblem::HistoryOnly, opened.detail);
+      break;
+    case ResultStore::OpenStatus::ReplacedCorrupt:
+      emit databaseProblem(DatabaseProblem::Replaced, opened.movedTo);
+      break;
+    case ResultStore::OpenStatus::Locked:
+    case ResultStore::OpenStatus::CannotOpen:
+      emit databaseProblem(DatabaseProblem::Unavailable, opened.detail);
+      break;
+  }
 }
 
 void Session::openPort() {
@@ -39,6 +100,21 @@ void Session::openPort() {
 }
 
 void Session::start() {
+  if (store_.isWritable()) {
+    // Earlier days whose log is missing get it now, under their own date.
+    for (const QDate& day : store_.daysWithoutLog(seams::currentDateTime().date())) missingLogs_.insert(day);
+    if (!writeMissingLogs()) {
+      writeFailureShown_ = true;
+      emit resultsWriteFailed();
+    }
+    // Today's results come back, as the table held them before the program ended.
+    const std::vector<StoredResult> today = store_.resultsOnDay(seams::currentDateTime().date());
+    if (!today.empty()) {
+      results_.beginLoad();
+      for (const StoredResult& s : today) results_.append(s.result);
+      results_.endLoad();
+    }
+  }
   deviceRecord.deviceAddress = programSettings.netAddress;
   deviceRecord.fuelIndex = 0;
   takeSettings();
@@ -46,6 +122,7 @@ void Session::start() {
   storeRunState();
   pollTimer_->setInterval(1000);
   pollTimer_->setEnabled(true);
+  retryTimer_->setEnabled(true);
 }
 
 void Session::takeSettings() {
@@ -88,34 +165,163 @@ void Session::storeRunState() {
 
 bool Session::saveSettings() {
   storeRunState();
-  if (::saveSettings()) return true;
+  if (::saveSettings()) {
+    logEvent(EventKind::SettingsApplied, QStringLiteral(u"Настройки изменены"));
+    return true;
+  }
   emit settingsSaveFailed();
   return false;
 }
 
-bool Session::writeResults(const QString& path, bool clear) {
+void Session::logEvent(EventKind kind, const QString& text) {
+  const QDateTime now = seams::currentDateTime();
+  if (store_.isWritable())
+    reportCommit(store_.appendEvent(now.toMSecsSinceEpoch(), now.offsetFromUtc(), kind, text));
+  emit eventLogged(text);
+}
+
+void Session::reportCommit(const ResultStore::AppendOutcome& outcome) {
+  if (outcome.state == ResultStore::AppendState::Committed) emit committed();
+  // Told once when commits start failing; what waits is committed with the next write.
+  if (outcome.state != ResultStore::AppendState::Pending || !outcome.failureStarted) return;
+  const bool timerWasOn = pollTimer_->isEnabled();
+  pollTimer_->setEnabled(false);
+  emit databaseProblem(DatabaseProblem::WriteFailing, outcome.error);
+  pollTimer_->setEnabled(timerWasOn);
+}
+
+void Session::onResultTaken(const Result& result) {
+  // Committed before it is shown: a crash after this loses nothing shown.
+  qint64 seq = 0;
+  if (store_.isWritable()) {
+    const ResultStore::AppendOutcome outcome = store_.append(result);
+    seq = outcome.id;
+    reportCommit(outcome);
+  }
+  emit resultRecorded(seq, result);
+  results_.append(result);
+}
+
+bool Session::writeResults(const ResultsLog& log, const QString& path, bool clear) {
   // The timer's state is given back rather than switched on, so a write
   // inside opening a file leaves the timer stopped until the load is done.
   const bool timerWasOn = pollTimer_->isEnabled();
   pollTimer_->setEnabled(false);
-  const bool written = writeTableFile(results_, path);
+  const bool written = writeTableFile(log, path);
   if (!written) emit resultsWriteFailed();
-  // A log that could not be written keeps the day's results: they go into
-  // the next log or the save offered on closing. The day moves on either way,
-  // so the failed write is not repeated every tick.
+  // Without a database a log that could not be written keeps the day's
+  // results: they go into the next log or the save offered on closing.
   if (clear && written) results_.clear();
   poll_.setLogDate(seams::now());
   pollTimer_->setEnabled(timerWasOn);
   return written;
 }
 
-void Session::onDayEnded(const QDate& day) { writeResults(dailyLogPath(day), true); }
+bool Session::writeDayLog(const QDate& day) {
+  const QString path = dailyLogPath(day);
+  // Results still waiting for the database belong in the log too: not yet.
+  QString error;
+  bool written = store_.flushPending();
+  if (written) {
+    ResultsLog log;
+    log.beginLoad();
+    for (const StoredResult& s : store_.resultsOnDay(day)) log.append(s.result);
+    log.endLoad();
+    written = writeTableFile(log, path, &error);
+  } else {
+    error = store_.lastError();
+  }
+  if (!written) {
+    missingLogs_.insert(day);
+    if (!failureLogged_.contains(day)) {
+      failureLogged_.insert(day);
+      logEvent(EventKind::DailyLogFailed, QStringLiteral(u"Суточный журнал не записан: %1 (%2)").arg(path, error));
+    }
+    return false;
+  }
+  store_.markLogWritten(day, utcNow());
+  missingLogs_.remove(day);
+  failureLogged_.remove(day);
+  logEvent(EventKind::DailyLogWritten, QStringLiteral(u"Суточный журнал записан: %1").arg(path));
+  return true;
+}
 
-bool Session::saveDataFile(const QString& path) { return writeResults(path, false); }
+bool Session::writeMissingLogs() {
+  QList<QDate> days = missingLogs_.values();
+  std::sort(days.begin(), days.end());
+  bool all = true;
+  for (const QDate& day : days) all = writeDayLog(day) && all;
+  if (all) writeFailureShown_ = false;
+  return all;
+}
+
+void Session::retryDailyLogs() {
+  if (!store_.isWritable()) return;
+  const bool hadPending = store_.pendingCount() > 0;
+  if (store_.flushPending() && hadPending) emit committed();
+  writeMissingLogs();
+}
+
+void Session::onDayEnded(const QDate& day) {
+  if (!store_.isWritable()) {
+    // Without a database the table is the day's only record.
+    writeResults(results_, dailyLogPath(day), true);
+    return;
+  }
+  const bool timerWasOn = pollTimer_->isEnabled();
+  pollTimer_->setEnabled(false);
+  // The ended day's log, even without results, and any earlier one missing.
+  missingLogs_.insert(day);
+  for (const QDate& d : store_.daysWithoutLog(seams::currentDateTime().date())) missingLogs_.insert(d);
+  if (!writeMissingLogs() && !writeFailureShown_) {
+    // Told once; the writes are retried quietly until they succeed.
+    writeFailureShown_ = true;
+    emit resultsWriteFailed();
+  }
+  // The day's rows are in the database: the table starts the new day anyway.
+  results_.clear();
+  poll_.setLogDate(seams::now());
+  pollTimer_->setEnabled(timerWasOn);
+}
+
+QString Session::problemText(DatabaseProblem problem, const QString& detail) {
+  QString text;
+  switch (problem) {
+    case DatabaseProblem::HistoryOnly:
+      text = QStringLiteral(u"База данных результатов доступна только для чтения:\r\n%1\r\n"
+                            u"Результаты этого сеанса в неё не записываются.");
+      break;
+    case DatabaseProblem::Replaced:
+      text = QStringLiteral(u"База данных результатов была повреждена и сохранена как\r\n%1\r\n"
+                            u"Начата новая база данных.");
+      break;
+    case DatabaseProblem::Unavailable:
+      text = QStringLiteral(u"Нет доступа к базе данных результатов:\r\n%1\r\n"
+                            u"Результаты сохраняются только в суточных журналах.");
+      break;
+    case DatabaseProblem::WriteFailing:
+      text = QStringLiteral(u"Ошибка записи в базу данных результатов:\r\n%1\r\n"
+                            u"Результаты хранятся в памяти и будут записаны, когда запись станет возможна.");
+      break;
+  }
+  return text.arg(detail);
+}
+
+bool Session::saveDataFile(const QString& path) { return writeResults(results_, path, false); }
+
+bool Session::saveDataFile(const ResultsLog& log, const QString& path) { return writeResults(log, path, false); }
 
 TableLoadResult Session::openDataFile(const QString& path) { return loadTableFile(path, results_); }
 
 void Session::clearResults() { results_.clear(); }
+
+bool Session::loadHistory(const QDate& from, const QDate& to, ResultsLog& into) const {
+  if (!store_.isOpen()) return false;
+  into.beginLoad();
+  for (const StoredResult& s : store_.results(dayStartUtc(from), dayStartUtc(to.addDays(1)))) into.append(s.result);
+  into.endLoad();
+  return true;
+}
 
 void Session::onLinkLost() {
   pollTimer_->setEnabled(false);
@@ -127,4 +333,10 @@ void Session::sendStop() {
   poll_.setRequestKind(Request::Stop);
   link_.send(poll_.settings().address, Request::Stop);
   QThread::msleep(100);
+}
+
+void Session::finish() {
+  if (!store_.isOpen()) return;
+  store_.flushPending();
+  store_.close();
 }

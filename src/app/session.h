@@ -1,16 +1,22 @@
 #pragma once
 // One run of the program against one analyzer, without widgets: the line to
-// the analyzer, the poll cycle and its timer, the results log, the daily logs
-// and data files, and the settings as they take effect. The main window shows
-// what it reports and hands it the operator's commands; what would call for a
-// message box is reported by a signal, emitted at the moment the box belongs
-// (with the poll timer stopped where the box stops it).
+// the analyzer, the poll cycle and its timer, the results database, the
+// results log, the daily logs and data files, and the settings as they take
+// effect. The main window shows what it reports and hands it the operator's
+// commands; what would call for a message box is reported by a signal,
+// emitted at the moment the box belongs (with the poll timer stopped where
+// the box stops it).
+//
+// Every result is committed to the database before it is shown. The daily
+// log of a day is written from the database, under the day's own name.
 
 #include <QDate>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include "acquisition/poll_cycle.h"
+#include "data/result_store.h"
 #include "data/results_log.h"
 #include "device/analyzer_link.h"
 #include "storage/table_files.h"
@@ -27,17 +33,24 @@ class Session : public QObject {
   PollCycle& pollCycle() { return poll_; }
   ResultsLog& results() { return results_; }
   const ResultsLog& results() const { return results_; }
+  ResultStore& store() { return store_; }
   // The poll cycle's tick, once a second.
   Timer* pollTimer() const { return pollTimer_; }
+  // Retries daily logs that could not be written, once a minute while there are any.
+  Timer* retryTimer() const { return retryTimer_; }
 
   // Start-up, in this order. Reads both settings files into the records;
   // false when they could not be read whole.
   bool loadSettings();
   // Every setting back to its default and both files written.
-  bool resetSettings();
+  void resetSettings();
+  // Opens the results database beside the program ("<program>.db").
+  void openDatabase();
   // Opens the port the settings name.
   void openPort();
-  // The poll cycle in its start state with the settings in force, and ticking.
+  // Writes the daily logs the database lacks for earlier days, brings
+  // today's results back into the results log, and starts the poll cycle in
+  // its start state with the settings in force.
   void start();
 
   // The settings records changed: the poll cycle takes them over.
@@ -51,14 +64,34 @@ class Session : public QObject {
   // settings files.
   bool saveSettings();
 
-  // Writes the results to a data file; the new day of the log begins now.
+  // Writes results to a data file; the new day of the log begins now.
   bool saveDataFile(const QString& path);
+  bool saveDataFile(const ResultsLog& log, const QString& path);
   // Replaces the results by a data file's.
   TableLoadResult openDataFile(const QString& path);
   void clearResults();
 
-  // On closing: the stop command, and a moment for it to leave.
+  // The results the database holds from the start of `from` to the end of
+  // `to` (local dates), into `into`; false without a database.
+  bool loadHistory(const QDate& from, const QDate& to, ResultsLog& into) const;
+
+  // Writes the daily logs that are still missing; quietly.
+  void retryDailyLogs();
+
+  // On closing: the stop command, a moment for it to leave, and the database
+  // finished.
   void sendStop();
+  void finish();
+
+  // Why the database is not in full use, for the operator.
+  enum class DatabaseProblem {
+    HistoryOnly,    // another instance owns it: this one only reads
+    Replaced,       // it was damaged: moved aside (detail: where), a new one begun
+    Unavailable,    // none: results go only into the daily logs (detail: why)
+    WriteFailing,   // commits fail (disk full): results wait in memory (detail: why)
+  };
+  // What the operator is told of it.
+  static QString problemText(DatabaseProblem problem, const QString& detail);
 
  signals:
   void portOpenFailed(PortOpenResult result, const QString& portName);
@@ -66,15 +99,36 @@ class Session : public QObject {
   void resultsWriteFailed();
   // The analyzer stopped answering (the poll timer is off until this returns).
   void analyzerLost();
+  void databaseProblem(DatabaseProblem problem, const QString& detail);
+  // Something the event log records (also without a database).
+  void eventLogged(const QString& text);
+  // A result taken, after it went to the database: `seq` is its sequence
+  // number there (0 without a database).
+  void resultRecorded(qint64 seq, const Result& result);
+  // Rows were committed to the database: whoever forwards them may look.
+  void committed();
 
  private:
+  void onResultTaken(const Result& result);
   void onDayEnded(const QDate& day);
   void onLinkLost();
-  bool writeResults(const QString& path, bool clear);
+  bool writeResults(const ResultsLog& log, const QString& path, bool clear);
+  // The day's log from the database; false (and kept for a retry) when it
+  // cannot be written whole.
+  bool writeDayLog(const QDate& day);
+  // Every log still missing; true when none is left.
+  bool writeMissingLogs();
+  void logEvent(EventKind kind, const QString& text);
+  void reportCommit(const ResultStore::AppendOutcome& outcome);
   void storeRunState();
 
   AnalyzerLink link_;
   PollCycle poll_;
+  ResultStore store_;
   ResultsLog results_;
   Timer* pollTimer_;
+  Timer* retryTimer_;
+  QSet<QDate> missingLogs_;    // days whose log could not be written yet
+  QSet<QDate> failureLogged_;  // of them, those whose failure the event log has
+  bool writeFailureShown_ = false;
 };

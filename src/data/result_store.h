@@ -148,6 +148,11 @@ class ResultStore {
   QVector<QDate> daysWithoutLog(const QDate& before = QDate()) const;
   bool markLogWritten(const QDate& day, qint64 nowUtcMs);
 
+  // Tests that take weeks of results in seconds switch off waiting for the
+  // disk at each commit (what survives a power cut is not what they check;
+  // the crash tests run a writer process with the program's own setting).
+  static void setDurableForTesting(bool durable);
+
   // Why the last failed operation failed.
   QString lastError() const { return lastError_; }
 

@@ -87,7 +87,7 @@ int ResultsLog::addRow(double dateTime, int32_t faultBits, const ChannelValues& 
 int ResultsLog::append(const Result& result) {
   const int row = addRow(result.localDateTime(), result.faultBits, result.values);
   unsaved_ = true;
-  emit rowsAppended(row, row);
+  if (!loading_) emit rowsAppended(row, row);
   return row;
 }
 

@@ -74,8 +74,8 @@ class ResultsLog : public QObject {
   // Back to no rows and the standard headings kept as they are.
   void clear();
 
-  // Bulk loading: between begin and end, appendLoaded adds rows without
-  // announcing each; end announces the whole log replaced.
+  // Bulk loading: between begin and end, append and appendLoaded add rows
+  // without announcing each; end announces the whole log replaced.
   void beginLoad();
   void appendLoaded(const ChannelValues& values, std::string_view cells);
   void endLoad();

@@ -14,14 +14,13 @@
 #include "data/result_store.h"
 #include "data/store_rows.h"
 #include "support/test_files.h"
+#include "support/file_size_limit.h"
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
-#include <csignal>
 #endif
 #ifdef Q_OS_LINUX
 #include <linux/fs.h>
@@ -97,29 +96,6 @@ class ReadOnlyDir {
 
   QString dir_;
   bool made_ = false;
-};
-
-// The process may write no file beyond `bytes`: every write past it fails as
-// on a full disk (EFBIG, with SIGXFSZ ignored).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = old_;
-    limit.rlim_cur = bytes;
-    set_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, previous_);
-  }
-  bool set() const { return set_; }
-
- private:
-  struct rlimit old_;
-  void (*previous_)(int);
-  bool set_ = false;
 };
 
 TEST_F(StoreFaultsTest, AFullDiskKeepsResultsPendingUntilTheyCanBeCommittedInOrder) {

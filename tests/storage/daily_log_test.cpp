@@ -2,13 +2,12 @@
 // the day that ended and starts the day afresh.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QDir>
-#include <csignal>
 
 #include "platform/timer.h"
 #include "storage_support.h"
+#include "support/file_size_limit.h"
 
 namespace {
 
@@ -95,7 +94,7 @@ TEST_F(DailyLogTest, AnExistingLogOfThatNameIsReplaced) {
   EXPECT_EQ(bytes.count('\n'), 2);
 }
 
-TEST_F(DailyLogTest, ALogThatCannotBeWrittenKeepsTheResultsForTheNextLog) {
+TEST_F(DailyLogTest, ALogThatCannotBeWrittenIsRetriedUnderItsOwnNameAndTheDayStartsAfresh) {
   ASSERT_TRUE(writeAll(inDir(QStringLiteral("plain")), "a file, not a directory"));
   seams::setExecutablePath(inDir(QStringLiteral("plain/monitor")));
   addResult(185);
@@ -108,48 +107,56 @@ TEST_F(DailyLogTest, ALogThatCannotBeWrittenKeepsTheResultsForTheNextLog) {
   EXPECT_EQ(beeps_, 1);
   EXPECT_FALSE(messages[0].pollTimerOn);
   EXPECT_TRUE(pollTimer()->isEnabled());
-  // Nothing is lost: the results stay and are still unsaved.
-  EXPECT_EQ(gridRows(), 3);
-  EXPECT_EQ(chart()->pointCount(), 2);
-  EXPECT_TRUE(results().unsaved());
-  // The failed write is not repeated tick after tick.
+  // The table starts the new day as it would have; the day's rows are in the database.
+  EXPECT_TRUE(results().isEmpty());
+  EXPECT_FALSE(results().unsaved());
+  EXPECT_EQ(session().store().resultsOnDay(kDay).size(), 2u);
+  // Retried quietly, and without success while the place is unwritable.
   tickAt(QDateTime(kDay.addDays(1), QTime(0, 0, 2)));
-  tickAt(QDateTime(kDay.addDays(1), QTime(12, 0, 0)));
+  session().retryTimer()->fire();
   EXPECT_TRUE(takeMessages().empty());
 
-  // The next day's log holds both days, each row once, under the day it closes.
+  // Once it can be written, the log holds its own day, under its own name.
   seams::setExecutablePath(exePath_);
   addResult(187);
+  session().retryTimer()->fire();
+  ASSERT_EQ(logs(), QStringList{QStringLiteral("monitor-26-12-06.ask")});
+  auto lines = logLines(QStringLiteral("monitor-26-12-06.ask"));
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_TRUE(lines[1].startsWith("0\t06.12.2026\t10:00:00\t185\t"));
+  EXPECT_TRUE(lines[2].startsWith("1\t06.12.2026\t10:00:00\t186\t"));
+
+  // Rows of two days never share a log.
   tickAt(QDateTime(kDay.addDays(2), QTime(0, 0, 1)));
   EXPECT_TRUE(takeMessages().empty());
-  ASSERT_EQ(logs(), QStringList{QStringLiteral("monitor-26-12-07.ask")});
-  const auto lines = logLines(QStringLiteral("monitor-26-12-07.ask"));
-  ASSERT_EQ(lines.size(), 4);
-  EXPECT_TRUE(lines[1].startsWith("0\t06.12.2026\t"));
-  EXPECT_TRUE(lines[2].startsWith("1\t06.12.2026\t"));
-  EXPECT_TRUE(lines[3].startsWith("2\t07.12.2026\t"));
-  EXPECT_FALSE(results().unsaved());
-  EXPECT_EQ(chart()->pointCount(), 0);
+  lines = logLines(QStringLiteral("monitor-26-12-07.ask"));
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines[1].startsWith("0\t07.12.2026\t"));
 }
 
-TEST_F(DailyLogTest, AFullDiskAtMidnightKeepsTheResults) {
+TEST_F(DailyLogTest, AFullDiskAtMidnightKeepsTheResultsAndWritesTheLogWhenSpaceReturns) {
   for (int i = 0; i < 40; ++i) addResult(100 + i);
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = old;
-  small.rlim_cur = 1000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  tickAt(QDateTime(kDay.addDays(1), QTime(0, 0, 1)));
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, oldHandler);
+  {
+    FileSizeLimit full(1000);
+    ASSERT_TRUE(full.set());
+    tickAt(QDateTime(kDay.addDays(1), QTime(0, 0, 1)));
+    addResult(200);  // taken while the disk is full: waits in memory
+  }
 
-  const auto messages = takeMessages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].text, kWriteError);
+  // Both the log and the database are told of, once each.
+  QStringList texts;
+  for (const RecordedMessage& m : takeMessages()) texts << m.text;
+  ASSERT_EQ(texts.size(), 2);
+  EXPECT_TRUE(texts.contains(kWriteError));
+  EXPECT_EQ(texts.filter(QStringLiteral(u"Ошибка записи в базу данных")).size(), 1);
   EXPECT_TRUE(logs().isEmpty());  // no cut log passed off as the day's
-  EXPECT_EQ(chart()->pointCount(), 40);
-  EXPECT_TRUE(results().unsaved());
+  EXPECT_EQ(results().count(), 1);
+
+  session().retryTimer()->fire();
+  ASSERT_EQ(logs(), QStringList{QStringLiteral("monitor-26-12-06.ask")});
+  EXPECT_EQ(logLines(QStringLiteral("monitor-26-12-06.ask")).size(), 41);
+  EXPECT_EQ(session().store().pendingCount(), 0);
+  EXPECT_EQ(session().store().resultsOnDay(kDay.addDays(1)).size(), 1u);
 }
 
 }  // namespace

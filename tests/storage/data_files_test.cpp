@@ -2,16 +2,15 @@
 // read back into table and chart, as the operator uses them.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QAction>
 #include <QDir>
 #include <QTableView>
-#include <csignal>
 
 #include "platform/timer.h"
 #include "storage/table_files.h"
 #include "storage_support.h"
+#include "support/file_size_limit.h"
 
 namespace {
 
@@ -97,15 +96,11 @@ TEST_F(DataFilesTest, AFullDiskLeavesTheEarlierFileIntactAndNoTemporaryFile) {
   const QStringList filesBefore = QDir(dir_.path()).entryList(QDir::Files);
 
   // Files may not grow past 1000 bytes: the write runs out of room half way.
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = old;
-  small.rlim_cur = 1000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  save(path);
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, oldHandler);
+  {
+    FileSizeLimit full(1000);
+    ASSERT_TRUE(full.set());
+    save(path);
+  }
 
   const auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 1u);

@@ -1,17 +1,17 @@
 #include "storage/settings_files.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <csignal>
 #include <cstring>
+#include <optional>
 
 #include "platform/seams.h"
 #include "support/test_files.h"
 #include "platform/text_codec.h"
+#include "support/file_size_limit.h"
 
 namespace {
 
@@ -261,15 +261,10 @@ TEST_F(SettingsFilesTest, FailedSaveLeavesTheOldFilesIntact) {
 
   programSettings.refreshPeriod = 55;
   // A full disk, as the kernel reports it: writes beyond 100 bytes fail.
-  struct rlimit old;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  auto previous = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit tiny = old;
-  tiny.rlim_cur = 100;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+  std::optional<FileSizeLimit> full(std::in_place, 100);
+  ASSERT_TRUE(full->set());
   const bool saved = saveSettings();
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, previous);
+  full.reset();
 
   EXPECT_FALSE(saved);
   EXPECT_TRUE(messages_.empty());  // reporting is the caller's

@@ -103,7 +103,7 @@ void KorvexFixture::addResult(const Measurement& m, int seconds) {
   r.utcOffset = at.offsetFromUtc();
   r.faultBits = m.faultBits;
   r.values = m.values;
-  session_->results().append(r);
+  emit session_->pollCycle().resultTaken(r);
 }
 
 std::vector<RecordedMessage> KorvexFixture::takeMessages() {

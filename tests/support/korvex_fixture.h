@@ -79,7 +79,8 @@ class KorvexFixture : public ::testing::Test {
   void tick();
   // Arrive, then tick.
   void tickWith(const Frame& reply);
-  // A result taken at the fixture's clock (plus `seconds`), as the poll cycle hands it over.
+  // A result taken at the fixture's clock (plus `seconds`), handed over as
+  // the poll cycle hands it: committed to the database, then shown.
   void addResult(const Measurement& m, int seconds = 0);
 
   // Messages shown since the last call (or since SetUp).

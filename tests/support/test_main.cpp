@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFont>
 
+#include "data/result_store.h"
 #include "platform/timer.h"
 #include "platform/seams.h"
 
@@ -16,5 +17,6 @@ int main(int argc, char** argv) {
   QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                              {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
   Timer::setManualForTesting(true);
+  ResultStore::setDurableForTesting(false);
   return RUN_ALL_TESTS();
 }

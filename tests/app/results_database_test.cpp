@@ -1,0 +1,182 @@
+// The results database as the operator meets it: today's results back after
+// a restart, earlier days' logs written late under their own names, history
+// shown while measurement goes on, and what is said when the database cannot
+// be used as it should.
+
+#include <gtest/gtest.h>
+
+#include <QDateEdit>
+#include <QDir>
+#include <QLabel>
+#include <QTableView>
+
+#include "data/value_format.h"
+#include "dialogs/history_dialog.h"
+#include "storage/table_files.h"
+#include "support/file_size_limit.h"
+#include "support/korvex_fixture.h"
+#include "support/test_files.h"
+
+namespace {
+
+const QDate kDay(2026, 12, 6);
+
+Measurement reading(double o2) {
+  Measurement m;
+  m.values[channel::O2] = o2;
+  return m;
+}
+
+class ResultsDatabaseTest : public KorvexFixture {
+ protected:
+  void restartAt(const QDateTime& at) {
+    stopProgram();
+    setNow(at);
+    startProgram();
+  }
+  QStringList logs() const {
+    return QDir(dir_.path()).entryList({QStringLiteral("*.ask")}, QDir::Files, QDir::Name);
+  }
+  int rowsIn(const QString& log) const {
+    ResultsLog read;
+    return loadTableFile(inDir(log), read).ok ? read.count() : -1;
+  }
+  // What the table on screen shows.
+  int shownRows() const { return find<QTableView>("StringGrid1")->model()->rowCount(); }
+  QString shownO2(int row) const {
+    return find<QTableView>("StringGrid1")->model()->index(row, kFirstValueColumn + channel::O2).data().toString();
+  }
+  // The history dialog answered with the range from..to.
+  void showHistory(const QDate& from, const QDate& to) {
+    modal_ = [&](QDialog* d) {
+      find<QDateEdit>("DateFrom", d)->setDate(from);
+      find<QDateEdit>("DateTo", d)->setDate(to);
+      d->accept();
+      return d->result();
+    };
+    window().onHistoryTriggered();
+    modal_ = nullptr;
+  }
+};
+
+TEST_F(ResultsDatabaseTest, RestartBringsTodayBackUnsavedAndWritesAMissedDaysLogUnderItsOwnDate) {
+  setNow(QDateTime(kDay, QTime(22, 0)));
+  startWithDefaults();
+  for (int i = 0; i < 3; ++i) addResult(reading(3 + i), i);
+  // Closed before midnight without saving, started again the next morning.
+  restartAt(QDateTime(kDay.addDays(1), QTime(8, 0)));
+  EXPECT_TRUE(takeMessages().empty());
+  EXPECT_EQ(logs(), QStringList{QStringLiteral("korvex-26-12-06.ask")});
+  EXPECT_EQ(rowsIn(QStringLiteral("korvex-26-12-06.ask")), 3);
+  EXPECT_EQ(results().count(), 0);  // that day is not today
+
+  for (int i = 0; i < 4; ++i) addResult(reading(5 + i), i);
+  restartAt(QDateTime(kDay.addDays(1), QTime(9, 0)));
+  ASSERT_EQ(results().count(), 4);
+  EXPECT_TRUE(results().unsaved());
+  EXPECT_EQ(cell(4, 4), QStringLiteral("8"));
+  EXPECT_EQ(chart()->series(channel::O2)->pointCount(), 4);
+  EXPECT_EQ(logs().size(), 1);  // today's log is written at midnight, not before
+
+  // That midnight the log holds the four once, whatever the restarts.
+  setNow(QDateTime(kDay.addDays(2), QTime(0, 0, 1)));
+  tick();
+  EXPECT_EQ(rowsIn(QStringLiteral("korvex-26-12-07.ask")), 4);
+}
+
+TEST_F(ResultsDatabaseTest, HistoryShowsARangeWhileMeasurementGoesOnAndOneCommandReturnsToIt) {
+  setNow(QDateTime(kDay.addDays(-2), QTime(12, 0)));
+  startWithDefaults();
+  addResult(reading(1));
+  setNow(QDateTime(kDay.addDays(-1), QTime(12, 0)));
+  tick();
+  addResult(reading(2));
+  addResult(reading(2.5), 1);
+  setNow(QDateTime(kDay, QTime(12, 0)));
+  tick();
+  addResult(reading(3));
+
+  showHistory(kDay.addDays(-2), kDay.addDays(-1));
+  auto* banner = find<QLabel>("LabelHistory");
+  EXPECT_TRUE(banner->isVisibleTo(&window()));
+  EXPECT_TRUE(banner->text().startsWith(QStringLiteral(u"ИСТОРИЯ 04.12.2026 – 05.12.2026: 3 результатов")));
+  ASSERT_EQ(shownRows(), 3);
+  EXPECT_EQ(shownO2(2), QStringLiteral("2,5"));
+  EXPECT_EQ(chart()->series(channel::O2)->pointCount(), 3);
+
+  // A result taken meanwhile goes into the live results, not into history.
+  addResult(reading(4), 5);
+  EXPECT_EQ(shownRows(), 3);
+  EXPECT_EQ(results().count(), 2);
+
+  find<QAction>("LiveAction")->trigger();
+  EXPECT_FALSE(banner->isVisibleTo(&window()));
+  EXPECT_FALSE(find<QAction>("LiveAction")->isEnabled());
+  ASSERT_EQ(shownRows(), 2);
+  EXPECT_EQ(shownO2(1), QStringLiteral("4"));
+  EXPECT_EQ(chart()->series(channel::O2)->pointCount(), 2);
+  EXPECT_TRUE(takeMessages().empty());
+}
+
+TEST_F(ResultsDatabaseTest, ASecondInstanceGetsHistoryOnlyAndSaysSo) {
+  setNow(QDateTime(kDay, QTime(12, 0)));
+  writeDefaultSettings();
+  ResultStore first;
+  ASSERT_EQ(first.open(inDir(QStringLiteral("korvex.db")), 0).status, ResultStore::OpenStatus::Opened);
+  startProgram();
+  const auto messages = takeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral(u"База данных результатов доступна только для чтения")));
+  // Results are still taken and shown, and written to the daily log at midnight.
+  addResult(reading(3));
+  EXPECT_EQ(results().count(), 1);
+  EXPECT_EQ(first.lastCommittedSeq(), 0);
+  setNow(QDateTime(kDay.addDays(1), QTime(0, 0, 1)));
+  tick();
+  EXPECT_EQ(rowsIn(QStringLiteral("korvex-26-12-06.ask")), 1);
+}
+
+TEST_F(ResultsDatabaseTest, ADamagedDatabaseIsMovedAsideUnderADatedNameAndANewOneBegun) {
+  setNow(QDateTime(kDay, QTime(12, 0)));
+  writeDefaultSettings();
+  ASSERT_TRUE(test_files::writeAll(inDir(QStringLiteral("korvex.db")), QByteArray(8192, 'x')));
+  startProgram();
+  const auto messages = takeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral(u"База данных результатов была повреждена")));
+  QStringList aside = QDir(dir_.path()).entryList({QStringLiteral("korvex.db.*")}, QDir::Files);
+  aside.removeAll(QStringLiteral("korvex.db.lock"));
+  ASSERT_EQ(aside.size(), 1);
+  EXPECT_TRUE(messages[0].text.contains(aside[0]));
+  EXPECT_EQ(test_files::readAll(inDir(aside[0])), QByteArray(8192, 'x'));
+  addResult(reading(3));
+  EXPECT_EQ(session().store().lastCommittedSeq(), 1);
+}
+
+TEST_F(ResultsDatabaseTest, AFullDiskIsToldOnceAndTheResultsWaitingAreCommittedWhenSpaceReturns) {
+  setNow(QDateTime(kDay, QTime(12, 0)));
+  startWithDefaults();
+  addResult(reading(1));
+  {
+    FileSizeLimit full(QFileInfo(inDir(QStringLiteral("korvex.db-wal"))).size());
+    ASSERT_TRUE(full.set());
+    for (int i = 1; i <= 3; ++i) addResult(reading(1 + i), i);
+  }
+  const auto messages = takeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral(u"Ошибка записи в базу данных результатов")));
+  EXPECT_FALSE(messages[0].pollTimerOn);
+  EXPECT_TRUE(pollTimer()->isEnabled());
+  EXPECT_EQ(results().count(), 4);  // shown all the same
+  EXPECT_EQ(session().store().pendingCount(), 3);
+
+  addResult(reading(5), 10);
+  EXPECT_EQ(session().store().pendingCount(), 0);
+  EXPECT_EQ(session().store().lastCommittedSeq(), 5);
+  EXPECT_TRUE(takeMessages().empty());
+  restartAt(QDateTime(kDay, QTime(13, 0)));
+  ASSERT_EQ(results().count(), 5);
+  for (int row = 0; row < 5; ++row) EXPECT_EQ(results().value(row, channel::O2), 1 + row) << row;
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// The program run as a service (korvex --headless), a process of its own
+// against the analyzer simulator in real time: a result every second of a
+// continuous measurement, committed before it is printed. Ended by SIGTERM it
+// stops the analyzer and leaves a whole database; killed, it loses nothing
+// it printed, and the program started again brings exactly those rows back
+// and puts each once into the day's log.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include "data/result_store.h"
+#include "e2e/sim_fixture.h"
+#include "storage/settings_files.h"
+#include "storage/table_files.h"
+#include "support/service_process.h"
+
+#ifndef KORVEX_PROGRAM_PATH
+#define KORVEX_PROGRAM_PATH ""
+#endif
+
+namespace {
+
+const QRegularExpression kResultLine(QStringLiteral(u" Результат "));
+
+class HeadlessE2E : public SimFixture {
+ protected:
+  void SetUp() override {
+    SimFixture::SetUp();
+    ASSERT_STRNE(KORVEX_PROGRAM_PATH, "");
+    startSim({QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--min-replies"), QStringLiteral("1")});
+    // The service's settings: a result at every tick, no zero setting first.
+    writeDefaultSettings(sim_->portPath());
+    ASSERT_TRUE(loadSettings());
+    programSettings.refreshPeriod = 1;
+    deviceRecord.calibrationTime[slotIndex(deviceRecord)] = 0;
+    deviceRecord.drainTime[slotIndex(deviceRecord)] = 0;
+    ASSERT_TRUE(saveSettings());
+    programSettings = ProgramSettings{};
+    deviceRecord = DeviceRecord{};
+  }
+
+  // The service in the fixture's directory until `results` results are printed.
+  void runService(int results) {
+    ASSERT_TRUE(service_.start({QStringLiteral("--dir"), dir_.path(), QStringLiteral("--verbose")}));
+    ASSERT_TRUE(service_.waitForLines(kResultLine, results)) << service_.lines().join('\n').toStdString();
+  }
+
+  // What the service printed of each result: its cells after the number
+  // (the service prints the sequence number there).
+  QStringList printedResults() {
+    QStringList rows;
+    for (const QString& l : service_.lines()) {
+      const qsizetype at = l.indexOf(kResultLine);
+      if (at < 0) continue;
+      const QString cells = l.mid(at + kResultLine.pattern().size());
+      rows << cells.mid(cells.indexOf(QLatin1Char(' ')) + 1);
+    }
+    return rows;
+  }
+
+  std::vector<StoredResult> storedResults() {
+    ResultStore store;
+    const ResultStore::OpenResult opened =
+        store.open(inDir(QStringLiteral("korvex.db")), 0, ResultStore::WhenLocked::Refuse, ResultStore::Check::Everything);
+    EXPECT_EQ(opened.status, ResultStore::OpenStatus::Opened) << opened.detail.toStdString();
+    return store.results(0, std::numeric_limits<qint64>::max());
+  }
+
+  ServiceProcess service_{QStringLiteral(KORVEX_PROGRAM_PATH)};
+};
+
+TEST_F(HeadlessE2E, SigtermStopsTheAnalyzerAndLeavesEveryPrintedResultInAWholeDatabase) {
+  runService(3);
+  const int stopsBefore = sim_->count(line("^COMMAND 3 stop$"));
+  ASSERT_TRUE(service_.terminate());
+  EXPECT_EQ(service_.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(service_.exitCode(), 0);
+  EXPECT_EQ(sim_->count(line("^COMMAND 3 stop$")), stopsBefore + 1);
+  EXPECT_EQ(service_.count(QRegularExpression(QStringLiteral(u"Остановлено$"))), 1);
+
+  const QStringList printed = printedResults();
+  const std::vector<StoredResult> stored = storedResults();
+  ASSERT_EQ(stored.size(), size_t(printed.size()));
+  for (size_t i = 0; i < stored.size(); ++i) EXPECT_EQ(stored[i].seq, qint64(i + 1));
+}
+
+TEST_F(HeadlessE2E, AKilledServiceLosesNoPrintedResultAndTheNextStartLogsEachOnce) {
+  runService(5);
+  service_.kill();
+  const QStringList printed = printedResults();
+  const std::vector<StoredResult> stored = storedResults();
+  // Committed before printed: at most the one being printed is beyond them.
+  ASSERT_GE(stored.size(), size_t(printed.size()));
+  ASSERT_LE(stored.size(), size_t(printed.size() + 1));
+
+  // The program started again on the day of those results.
+  const QDateTime last = QDateTime::fromMSecsSinceEpoch(stored.back().result.utcMs);
+  setNow(last.addSecs(1));
+  startProgramOnSim();
+  ASSERT_EQ(results().count(), int(stored.size()));
+  EXPECT_TRUE(results().unsaved());
+  for (int row = 0; row < printed.size(); ++row) EXPECT_EQ(results().cells(row).mid(1).join(' '), printed[row]) << row;
+
+  // At midnight the day's log holds each of them once.
+  const QDate day = last.date();
+  setNow(QDateTime(day.addDays(1), QTime(0, 0, 1)));
+  tick();
+  EXPECT_EQ(results().count(), 0);
+  ResultsLog logged;
+  ASSERT_TRUE(loadTableFile(dailyLogPath(day), logged).ok);
+  ResultsLog expected;
+  for (const StoredResult& s : stored) expected.append(s.result);
+  ASSERT_EQ(logged.count(), expected.count());
+  for (int row = 0; row < logged.count(); ++row) EXPECT_EQ(logged.cells(row), expected.cells(row)) << row;
+}
+
+}  // namespace
