@@ -11,7 +11,7 @@
 MosquittoServer::MosquittoServer() : MosquittoServer(Options{}) {}
 
 MosquittoServer::MosquittoServer(Options options)
-    : options_(std::move(options)), dir_(QDir::tempPath() + QStringLiteral("/korvex-mqtt-XXXXXX")) {}
+    : options_(std::move(options)), dir_(test_servers::tempRoot() + QStringLiteral("/korvex-mqtt-XXXXXX")) {}
 
 MosquittoServer::~MosquittoServer() { kill(); }
 

@@ -23,7 +23,7 @@ QString program(const QString& name, QString* error) {
 }  // namespace
 
 PostgresServer::PostgresServer(QString password)
-    : password_(std::move(password)), dir_(QDir::tempPath() + QStringLiteral("/korvex-pg-XXXXXX")) {}
+    : password_(std::move(password)), dir_(test_servers::tempRoot() + QStringLiteral("/korvex-pg-XXXXXX")) {}
 
 PostgresServer::~PostgresServer() { stop(); }
 

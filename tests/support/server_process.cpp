@@ -66,6 +66,14 @@ void prepare(QProcess& process) {
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs) { return QTest::qWaitFor(condition, timeoutMs); }
 
+QString tempRoot() {
+#ifdef Q_OS_UNIX
+  const QFileInfo tmp(QStringLiteral("/tmp"));
+  if (tmp.isDir() && tmp.isWritable()) return tmp.filePath();
+#endif
+  return QDir::tempPath();
+}
+
 quint16 freePort() {
   QTcpServer probe;
   if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;

@@ -13,6 +13,11 @@
 
 namespace test_servers {
 
+// Where servers' temporary directories go: /tmp on POSIX systems, which the
+// server user can reach whatever TMPDIR says and which keeps Unix socket
+// paths short; elsewhere the usual temporary folder.
+QString tempRoot();
+
 // A TCP port on 127.0.0.1 that was free a moment ago.
 quint16 freePort();
 

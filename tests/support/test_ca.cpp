@@ -6,7 +6,7 @@
 
 #include "support/server_process.h"
 
-TestCa::TestCa() : dir_(QDir::tempPath() + QStringLiteral("/korvex-ca-XXXXXX")) {}
+TestCa::TestCa() : dir_(test_servers::tempRoot() + QStringLiteral("/korvex-ca-XXXXXX")) {}
 
 bool TestCa::openssl(const QStringList& args) {
   const QString program = test_servers::findProgram(QStringLiteral("openssl"));
