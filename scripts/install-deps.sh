@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, the tests, the benchmarks, the
-# analyzer simulator, the fuzzers and the headless run need. Does nothing when
-# all of them are present. Runs as root, or through sudo.
+# Installs the Debian packages that building, the tests (with the servers they
+# start), the benchmarks, the analyzer simulator, the fuzzers and the headless
+# run need. Does nothing when all of them are present. Runs as root, or
+# through sudo.
 set -euo pipefail
 
 PACKAGES=(
@@ -10,9 +11,13 @@ PACKAGES=(
   qt6-base-dev qt6-serialport-dev libqt6opengl6-dev qt6-qpa-plugins
   libqcustomplot-dev libqcustomplot2.1-qt6
   libsqlite3-dev
+  # publishing: MQTT client library, PostgreSQL client library
+  libmosquitto-dev libpq-dev
   # tests, benchmarks, simulator, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev
   clang libclang-rt-14-dev
+  # servers the publishing tests start: broker (with mosquitto_passwd), database, test CA
+  mosquitto postgresql openssl
   # headless run, screenshots, print checks, the midnight check
   xvfb xauth openbox imagemagick poppler-utils faketime xdotool
   fonts-dejavu-core fonts-liberation

@@ -1,0 +1,143 @@
+#include "publish/central_forwarder.h"
+
+#include <QThread>
+#include <algorithm>
+
+#include "publish/central_writer.h"
+#include "publish/messages.h"
+#include "publish/publish_log.h"
+
+namespace publish {
+
+const QString CentralForwarder::kResultCursor = QStringLiteral("central");
+const QString CentralForwarder::kEventCursor = QStringLiteral("central-events");
+
+CentralForwarder::CentralForwarder(ResultStore& store, CentralSettings settings, AnalyzerIdentity identity,
+                                   QObject* parent)
+    : QObject(parent), store_(store), settings_(std::move(settings)), identity_(std::move(identity)) {
+  retry_.setSingleShot(true);
+  connect(&retry_, &QTimer::timeout, this, &CentralForwarder::pump);
+}
+
+CentralForwarder::~CentralForwarder() { stop(); }
+
+bool CentralForwarder::start() {
+  stop();
+  QStringList problems = identityProblems(identity_.site, identity_.name) + centralProblems(settings_);
+  if (!store_.isWritable()) problems << QStringLiteral("the results database is not open for writing");
+  if (!problems.isEmpty()) {
+    report(QStringLiteral("Central database copy cannot start: ") + problems.join(QStringLiteral("; ")));
+    return false;
+  }
+  if (o2Refs_.empty()) o2Refs_ = o2RefsFromFuelTable();
+  seq_ = store_.cursor(kResultCursor);
+  eventId_ = store_.cursor(kEventCursor);
+  lastError_.clear();
+  delayMs_ = std::max(1, settings_.retryMinMs);
+  writer_ = std::make_shared<CentralWriter>(settings_.connection);
+  thread_ = std::make_unique<QThread>();
+  thread_->setObjectName(QStringLiteral("central-db"));
+  worker_ = new QObject;
+  worker_->moveToThread(thread_.get());
+  connect(thread_.get(), &QThread::finished, worker_, &QObject::deleteLater);
+  thread_->start();
+  running_ = true;
+  qCInfo(korvexPublish, "Central database: copying to %s as %s/%s (address %d), from result %lld and event %lld",
+         qUtf8Printable(describeConnection(settings_.connection)), qUtf8Printable(identity_.site),
+         qUtf8Printable(identity_.name), identity_.address, seq_ + 1, eventId_ + 1);
+  pump();
+  return true;
+}
+
+void CentralForwarder::stop() {
+  if (!running_) return;
+  running_ = false;
+  ++generation_;
+  retry_.stop();
+  thread_->quit();
+  thread_->wait();
+  thread_.reset();
+  worker_ = nullptr;
+  writer_.reset();
+  busy_ = false;
+  qCInfo(korvexPublish, "Central database: stopped at result %lld, event %lld", seq_, eventId_);
+  setState(State::Stopped);
+}
+
+void CentralForwarder::poke() {
+  if (state_ == State::UpToDate) pump();
+}
+
+void CentralForwarder::pump() {
+  if (!running_ || busy_ || retry_.isActive()) return;
+  const std::vector<StoredResult> results = store_.resultsAfter(seq_, settings_.batchSize);
+  const QVector<StoredEvent> events = store_.eventsAfter(eventId_, settings_.batchSize);
+  if (results.empty() && events.isEmpty()) {
+    setState(State::UpToDate);
+    return;
+  }
+  busy_ = true;
+  setState(State::Sending);
+  auto batch = std::make_shared<CentralBatch>(makeCentralBatch(identity_, results, events, o2Refs_));
+  std::shared_ptr<CentralWriter> writer = writer_;
+  const int generation = generation_;
+  QMetaObject::invokeMethod(
+      worker_,
+      [this, writer, batch, generation] {
+        const CentralOutcome o = writer->write(*batch);
+        // Back in the forwarder's thread; dropped if the forwarder is gone.
+        QMetaObject::invokeMethod(
+            this, [this, o, generation] { written(generation, o); }, Qt::QueuedConnection);
+      },
+      Qt::QueuedConnection);
+}
+
+void CentralForwarder::written(int generation, const CentralOutcome& o) {
+  const bool current = generation == generation_ && running_;
+  if (current) busy_ = false;
+  const qint64 lastSeq = o.lastSeq, lastEventId = o.lastEventId;
+  if (!o.ok) {
+    if (!current) return;
+    const QString& error = o.error;
+    report(QStringLiteral("Central database: cannot write (%1): %2")
+               .arg(describeConnection(settings_.connection), error));
+    setState(State::WaitingToRetry);
+    retry_.start(delayMs_);
+    delayMs_ = std::min(std::max(1, settings_.retryMaxMs), delayMs_ * 2);
+    return;
+  }
+  // The server holds the batch: a cursor that cannot be stored only means
+  // sending it again, which duplicates nothing.
+  bool stored = true;
+  if (lastSeq > seq_) {
+    seq_ = lastSeq;
+    stored = store_.setCursor(kResultCursor, seq_) && stored;
+  }
+  if (lastEventId > eventId_) {
+    eventId_ = lastEventId;
+    stored = store_.setCursor(kEventCursor, eventId_) && stored;
+  }
+  if (!stored) report(QStringLiteral("Central database: cannot store the copying position: ") + store_.lastError());
+  if (!lastError_.isEmpty() && stored) {
+    qCInfo(korvexPublish, "Central database: writing again");
+    lastError_.clear();
+  }
+  delayMs_ = std::max(1, settings_.retryMinMs);
+  emit delivered(seq_, eventId_);
+  if (current) pump();
+}
+
+void CentralForwarder::setState(State s) {
+  if (s == state_) return;
+  state_ = s;
+  emit stateChanged(s);
+}
+
+void CentralForwarder::report(const QString& message) {
+  if (message == lastError_) return;
+  lastError_ = message;
+  qCWarning(korvexPublish, "%s", qUtf8Printable(message));
+  emit errorOccurred(message);
+}
+
+}  // namespace publish

@@ -1,0 +1,297 @@
+#include "publish/central_writer.h"
+
+#include <libpq-fe.h>
+
+#include <cmath>
+
+#include "emissions/conversion.h"
+#include "publish/messages.h"
+
+namespace publish {
+
+namespace {
+
+// Channel columns, in channel order ("no" is a key word of SQL's, quoted).
+constexpr const char* kChannelColumns[kChannelCount] = {"tg",  "o2",  "co",  "\"no\"", "no2", "so2",
+                                                        "h2s", "co2", "nox", "qa",     "alf", "ta"};
+
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS korvex_analyzers (
+  id serial PRIMARY KEY,
+  site text NOT NULL,
+  name text NOT NULL,
+  address smallint NOT NULL,
+  UNIQUE (site, name, address)
+);
+CREATE TABLE IF NOT EXISTS korvex_results (
+  analyzer_id integer NOT NULL REFERENCES korvex_analyzers (id),
+  seq bigint NOT NULL,
+  taken_at timestamptz NOT NULL,
+  utc_offset integer NOT NULL,
+  mode smallint NOT NULL,
+  fuel smallint NOT NULL,
+  fault_bits integer NOT NULL,
+  specials bigint NOT NULL,
+  tg double precision, o2 double precision, co double precision, "no" double precision,
+  no2 double precision, so2 double precision, h2s double precision, co2 double precision,
+  nox double precision, qa double precision, alf double precision, ta double precision,
+  o2_ref double precision,
+  co_mg double precision, nox_mg double precision, so2_mg double precision, h2s_mg double precision,
+  received_at timestamptz NOT NULL DEFAULT now(),
+  PRIMARY KEY (analyzer_id, seq)
+);
+CREATE INDEX IF NOT EXISTS korvex_results_by_time ON korvex_results (taken_at);
+CREATE TABLE IF NOT EXISTS korvex_events (
+  analyzer_id integer NOT NULL REFERENCES korvex_analyzers (id),
+  id bigint NOT NULL,
+  taken_at timestamptz NOT NULL,
+  utc_offset integer NOT NULL,
+  kind integer NOT NULL,
+  kind_name text NOT NULL,
+  text text NOT NULL,
+  received_at timestamptz NOT NULL DEFAULT now(),
+  PRIMARY KEY (analyzer_id, id)
+);
+)sql";
+
+// Arrays of one type each, unnested side by side into rows.
+const char* const kInsertResults = R"sql(
+INSERT INTO korvex_results (analyzer_id, seq, taken_at, utc_offset, mode, fuel, fault_bits, specials,
+  tg, o2, co, "no", no2, so2, h2s, co2, nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg)
+SELECT $1, u.seq, timestamptz 'epoch' + u.ms * interval '1 millisecond', u.utc_offset, u.mode, u.fuel,
+  u.fault_bits, u.specials, u.tg, u.o2, u.co, u.no_, u.no2, u.so2, u.h2s, u.co2, u.nox, u.qa, u.alf, u.ta,
+  u.o2_ref, u.co_mg, u.nox_mg, u.so2_mg, u.h2s_mg
+FROM unnest($2::bigint[], $3::bigint[], $4::integer[], $5::smallint[], $6::smallint[], $7::integer[],
+  $8::bigint[], $9::float8[], $10::float8[], $11::float8[], $12::float8[], $13::float8[], $14::float8[],
+  $15::float8[], $16::float8[], $17::float8[], $18::float8[], $19::float8[], $20::float8[], $21::float8[],
+  $22::float8[], $23::float8[], $24::float8[], $25::float8[])
+  AS u(seq, ms, utc_offset, mode, fuel, fault_bits, specials, tg, o2, co, no_, no2, so2, h2s, co2, nox, qa,
+       alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg)
+ON CONFLICT (analyzer_id, seq) DO NOTHING
+)sql";
+constexpr int kResultArrays = 24;
+
+const char* const kInsertEvents = R"sql(
+INSERT INTO korvex_events (analyzer_id, id, taken_at, utc_offset, kind, kind_name, text)
+SELECT $1, u.id, timestamptz 'epoch' + u.ms * interval '1 millisecond', u.utc_offset, u.kind, u.kind_name,
+  u.text
+FROM unnest($2::bigint[], $3::bigint[], $4::integer[], $5::integer[], $6::text[], $7::text[])
+  AS u(id, ms, utc_offset, kind, kind_name, text)
+ON CONFLICT (analyzer_id, id) DO NOTHING
+)sql";
+constexpr int kEventArrays = 6;
+
+// An array literal: {1,2,NULL,"text"}.
+class ArrayText {
+ public:
+  void number(qint64 v) { next().append(QByteArray::number(v)); }
+  void number(double v) {
+    if (std::isfinite(v))
+      next().append(QByteArray::number(v, 'g', 17));
+    else
+      null();
+  }
+  void null() { next().append("NULL"); }
+  void text(const QString& t) {
+    QByteArray& s = next();
+    s.append('"');
+    for (char c : t.toUtf8()) {
+      if (c == '\0') continue;  // PostgreSQL's text cannot hold it
+      if (c == '"' || c == '\\') s.append('\\');
+      s.append(c);
+    }
+    s.append('"');
+  }
+  QByteArray done() { return text_.isEmpty() ? QByteArray("{}") : text_ + '}'; }
+
+ private:
+  QByteArray& next() {
+    text_.append(text_.isEmpty() ? '{' : ',');
+    return text_;
+  }
+  QByteArray text_;
+};
+
+qint64 specialsOf(const Result& r) {
+  qint64 bits = 0;
+  for (int ch = 0; ch < kChannelCount; ++ch) bits |= qint64(specialCode(ch, r[ch])) << (2 * ch);
+  return bits;
+}
+
+QString trimmed(const char* message) { return QString::fromUtf8(message).trimmed(); }
+
+}  // namespace
+
+CentralBatch makeCentralBatch(const AnalyzerIdentity& identity, const std::vector<StoredResult>& results,
+                              const QVector<StoredEvent>& events, const std::vector<double>& o2RefByFuel) {
+  CentralBatch b;
+  b.identity = identity;
+  if (!results.empty()) {
+    std::vector<ArrayText> a(kResultArrays);
+    for (const StoredResult& s : results) {
+      const Result& r = s.result;
+      a[0].number(s.seq);
+      a[1].number(r.utcMs);
+      a[2].number(qint64(r.utcOffset));
+      a[3].number(qint64(r.mode));
+      a[4].number(qint64(r.fuelIndex));
+      a[5].number(qint64(r.faultBits));
+      a[6].number(specialsOf(r));
+      for (int ch = 0; ch < kChannelCount; ++ch) {
+        if (specialCode(ch, r[ch]) != SpecialCode::None)
+          a[size_t(7 + ch)].null();
+        else
+          a[size_t(7 + ch)].number(r[ch]);
+      }
+      if (r.fuelIndex < o2RefByFuel.size())
+        a[19].number(o2RefByFuel[r.fuelIndex]);
+      else
+        a[19].null();
+      const emissions::EmissionValues values = emissions::convert(r, o2RefByFuel);
+      for (int c = 0; c < emissions::kComponentCount; ++c) {
+        if (values[size_t(c)])
+          a[size_t(20 + c)].number(*values[size_t(c)]);
+        else
+          a[size_t(20 + c)].null();
+      }
+    }
+    for (ArrayText& t : a) b.resultColumns.push_back(t.done());
+    b.resultCount = int(results.size());
+    b.lastSeq = results.back().seq;
+  }
+  if (!events.isEmpty()) {
+    std::vector<ArrayText> a(kEventArrays);
+    for (const StoredEvent& e : events) {
+      a[0].number(e.id);
+      a[1].number(e.utcMs);
+      a[2].number(qint64(e.utcOffset));
+      a[3].number(qint64(e.kind));
+      a[4].text(QLatin1String(eventKindName(e.kind)));
+      a[5].text(e.text);
+    }
+    for (ArrayText& t : a) b.eventColumns.push_back(t.done());
+    b.eventCount = int(events.size());
+    b.lastEventId = events.back().id;
+  }
+  return b;
+}
+
+const char* CentralWriter::schemaSql() { return kSchema; }
+
+CentralWriter::CentralWriter(QString connection) : connection_(std::move(connection)) {}
+
+CentralWriter::~CentralWriter() { disconnect(); }
+
+void CentralWriter::disconnect() {
+  if (conn_) PQfinish(conn_);
+  conn_ = nullptr;
+  schemaReady_ = false;
+  cachedId_ = 0;
+}
+
+QString CentralWriter::connectionError() const {
+  return conn_ ? trimmed(PQerrorMessage(conn_)) : QStringLiteral("no connection");
+}
+
+bool CentralWriter::connect(QString* error) {
+  if (conn_ && PQstatus(conn_) == CONNECTION_OK) return true;
+  disconnect();
+  // The connection string comes last, so whatever it says wins over these.
+  const QByteArray conninfo = connection_.toUtf8();
+  const char* keywords[] = {"connect_timeout", "application_name", "keepalives_idle", "keepalives_interval",
+                            "keepalives_count", "dbname", nullptr};
+  const char* values[] = {"10", "korvex", "30", "10", "3", conninfo.constData(), nullptr};
+  conn_ = PQconnectdbParams(keywords, values, 1);
+  if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
+    *error = connectionError();
+    disconnect();
+    return false;
+  }
+  // Notices ("relation already exists, skipping") are not errors.
+  PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+  if (!schemaReady_) {
+    // One instance at a time creates the schema: concurrent CREATE ... IF NOT
+    // EXISTS can collide.
+    QString why;
+    const bool ok = exec("BEGIN", &why) && exec("SELECT pg_advisory_xact_lock(4812517)", &why) &&
+                    exec(kSchema, &why) && exec("COMMIT", &why);
+    if (!ok) {
+      exec("ROLLBACK", nullptr);
+      *error = QStringLiteral("cannot create the schema: ") + why;
+      disconnect();
+      return false;
+    }
+    schemaReady_ = true;
+  }
+  return true;
+}
+
+bool CentralWriter::exec(const char* sql, QString* error) {
+  PGresult* r = PQexec(conn_, sql);
+  const ExecStatusType st = PQresultStatus(r);
+  const bool ok = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
+  if (!ok && error) *error = r ? trimmed(PQresultErrorMessage(r)) : connectionError();
+  PQclear(r);
+  return ok;
+}
+
+bool CentralWriter::analyzerId(const AnalyzerIdentity& id, int* out, QString* error) {
+  if (cachedId_ != 0 && cachedIdentity_ == id) {
+    *out = cachedId_;
+    return true;
+  }
+  const QByteArray site = id.site.toUtf8(), name = id.name.toUtf8(), address = QByteArray::number(id.address);
+  const char* params[] = {site.constData(), name.constData(), address.constData()};
+  PGresult* r = PQexecParams(conn_,
+                             "WITH added AS (INSERT INTO korvex_analyzers (site, name, address) VALUES ($1, $2, $3)"
+                             " ON CONFLICT (site, name, address) DO NOTHING RETURNING id)"
+                             " SELECT id FROM added UNION ALL"
+                             " SELECT id FROM korvex_analyzers WHERE site = $1 AND name = $2 AND address = $3",
+                             3, nullptr, params, nullptr, nullptr, 0);
+  const bool ok = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) >= 1;
+  if (ok) {
+    cachedIdentity_ = id;
+    cachedId_ = *out = atoi(PQgetvalue(r, 0, 0));
+  } else {
+    *error = r ? trimmed(PQresultErrorMessage(r)) : connectionError();
+  }
+  PQclear(r);
+  return ok;
+}
+
+CentralOutcome CentralWriter::write(const CentralBatch& batch) {
+  CentralOutcome out;
+  QString error;
+  int id = 0;
+  auto insert = [&](const char* sql, const std::vector<QByteArray>& columns) {
+    const QByteArray idText = QByteArray::number(id);
+    std::vector<const char*> params{idText.constData()};
+    for (const QByteArray& c : columns) params.push_back(c.constData());
+    PGresult* r = PQexecParams(conn_, sql, int(params.size()), nullptr, params.data(), nullptr, nullptr, 0);
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    if (!ok) error = r ? trimmed(PQresultErrorMessage(r)) : connectionError();
+    PQclear(r);
+    return ok;
+  };
+  bool ok = connect(&error) && exec("BEGIN", &error) && analyzerId(batch.identity, &id, &error) &&
+            (batch.resultColumns.empty() || insert(kInsertResults, batch.resultColumns)) &&
+            (batch.eventColumns.empty() || insert(kInsertEvents, batch.eventColumns)) && exec("COMMIT", &error);
+  if (!ok) {
+    if (conn_ && PQstatus(conn_) == CONNECTION_OK) {
+      exec("ROLLBACK", nullptr);
+      // The analyzer row may have been rolled back with the rest.
+      cachedId_ = 0;
+    } else {
+      disconnect();
+    }
+    if (error.isEmpty()) error = QStringLiteral("the server closed the connection");
+    out.error = error;
+    return out;
+  }
+  out.ok = true;
+  out.lastSeq = batch.lastSeq;
+  out.lastEventId = batch.lastEventId;
+  return out;
+}
+
+}  // namespace publish

@@ -1,0 +1,74 @@
+#pragma once
+// Writes batches of results and events into the central PostgreSQL database
+// through libpq. Blocking: CentralForwarder runs it in a thread of its own.
+// The schema is created when missing; every row is keyed by the analyzer and
+// its local number, and a row that is already there is left as it is, so a
+// batch sent again after a failure duplicates nothing.
+//
+//   korvex_analyzers (id, site, name, address)           one row per analyzer
+//   korvex_results   (analyzer_id, seq, taken_at, ...)   primary key (analyzer_id, seq)
+//   korvex_events    (analyzer_id, id, taken_at, ...)    primary key (analyzer_id, id)
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+#include "data/result_store.h"
+#include "publish/service_settings.h"
+
+struct pg_conn;
+
+namespace publish {
+
+// A batch as the writer's statements take it: one PostgreSQL array literal
+// per column, so that a batch is one statement per table.
+struct CentralBatch {
+  AnalyzerIdentity identity;
+  std::vector<QByteArray> resultColumns;  // empty when there are no results
+  std::vector<QByteArray> eventColumns;   // empty when there are no events
+  int resultCount = 0;
+  int eventCount = 0;
+  qint64 lastSeq = 0;      // of the last result in it (0: none)
+  qint64 lastEventId = 0;  // of the last event in it (0: none)
+};
+
+// Builds a batch; the mg/m3 values use `o2RefByFuel` (see emissions::convert).
+CentralBatch makeCentralBatch(const AnalyzerIdentity& identity, const std::vector<StoredResult>& results,
+                              const QVector<StoredEvent>& events, const std::vector<double>& o2RefByFuel);
+
+struct CentralOutcome {
+  bool ok = false;
+  QString error;  // never holds the password
+  qint64 lastSeq = 0;
+  qint64 lastEventId = 0;
+};
+
+class CentralWriter {
+ public:
+  explicit CentralWriter(QString connection);
+  ~CentralWriter();
+  CentralWriter(const CentralWriter&) = delete;
+  CentralWriter& operator=(const CentralWriter&) = delete;
+
+  // Connects if needed, creates the schema if missing, writes the batch in
+  // one transaction.
+  CentralOutcome write(const CentralBatch& batch);
+  void disconnect();
+
+  // The statements that create the schema, for the README and the tests.
+  static const char* schemaSql();
+
+ private:
+  bool connect(QString* error);
+  bool exec(const char* sql, QString* error);
+  bool analyzerId(const AnalyzerIdentity& id, int* out, QString* error);
+  QString connectionError() const;
+
+  QString connection_;
+  pg_conn* conn_ = nullptr;
+  bool schemaReady_ = false;
+  AnalyzerIdentity cachedIdentity_;
+  int cachedId_ = 0;
+};
+
+}  // namespace publish

@@ -1,0 +1,146 @@
+#include "publish/messages.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+
+#include "device/fuel_table.h"
+#include "emissions/conversion.h"
+
+namespace publish {
+
+QString topic(const AnalyzerIdentity& id, const QString& leaf) {
+  return QStringLiteral("korvex/%1/%2/%3").arg(id.site, id.name, leaf);
+}
+
+QString codeName(int ch, double value) {
+  switch (specialCode(ch, value)) {
+    case SpecialCode::Overload:
+      return QStringLiteral("overload");
+    case SpecialCode::Error:
+      return QStringLiteral("error");
+    case SpecialCode::NoValue:
+      return QStringLiteral("novalue");
+    case SpecialCode::None:
+      break;
+  }
+  return std::isfinite(value) ? QString() : QStringLiteral("invalid");
+}
+
+const char* modeName(WorkMode mode) {
+  switch (mode) {
+    case WorkMode::Idle:
+      return "idle";
+    case WorkMode::Continuous:
+      return "continuous";
+    case WorkMode::Single:
+      return "single";
+    case WorkMode::Cyclic:
+      return "cyclic";
+    case WorkMode::Stopping:
+      return "stopping";
+    case WorkMode::StartUp:
+      return "startup";
+  }
+  return "unknown";
+}
+
+const char* eventKindName(EventKind kind) {
+  switch (kind) {
+    case EventKind::LinkLost:
+      return "linkLost";
+    case EventKind::LinkBack:
+      return "linkBack";
+    case EventKind::ModeStarted:
+      return "modeStarted";
+    case EventKind::ModeEnded:
+      return "modeEnded";
+    case EventKind::FaultsAppeared:
+      return "faultsAppeared";
+    case EventKind::FaultsCleared:
+      return "faultsCleared";
+    case EventKind::DailyLogWritten:
+      return "dailyLogWritten";
+    case EventKind::DailyLogFailed:
+      return "dailyLogFailed";
+    case EventKind::SettingsApplied:
+      return "settingsApplied";
+    case EventKind::Alarm:
+      return "alarm";
+  }
+  return "unknown";
+}
+
+std::vector<double> o2RefsFromFuelTable() {
+  std::vector<double> refs;
+  for (const FuelRow& row : fuelTable) refs.push_back(double(row.o2Ref));
+  return refs;
+}
+
+QString utcText(qint64 utcMs) {
+  return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+namespace {
+
+QJsonValue number(const std::optional<double>& v) {
+  return v && std::isfinite(*v) ? QJsonValue(*v) : QJsonValue(QJsonValue::Null);
+}
+
+}  // namespace
+
+QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
+                      const std::vector<double>& o2RefByFuel) {
+  const Result& r = stored.result;
+  QJsonObject channels;
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const double v = r[ch];
+    const QString code = codeName(ch, v);
+    QJsonObject c{{QStringLiteral("unit"), QLatin1String(channel::kUnits[ch])}};
+    if (code.isEmpty()) {
+      c.insert(QStringLiteral("value"), v);
+    } else {
+      c.insert(QStringLiteral("value"), QJsonValue::Null);
+      c.insert(QStringLiteral("code"), code);
+    }
+    channels.insert(QLatin1String(channel::kNames[ch]), c);
+  }
+  QJsonObject emissionValues{{QStringLiteral("unit"), QStringLiteral("mg/m3")}};
+  const bool haveRef = r.fuelIndex < o2RefByFuel.size();
+  emissionValues.insert(QStringLiteral("o2Ref"), haveRef ? QJsonValue(o2RefByFuel[r.fuelIndex]) : QJsonValue());
+  const emissions::EmissionValues values = emissions::convert(r, o2RefByFuel);
+  for (emissions::Component c : emissions::kComponents)
+    emissionValues.insert(QLatin1String(emissions::componentName(c)), number(values[size_t(emissions::index(c))]));
+
+  const QJsonObject doc{
+      {QStringLiteral("seq"), stored.seq},
+      {QStringLiteral("site"), id.site},
+      {QStringLiteral("analyzer"), id.name},
+      {QStringLiteral("address"), int(r.address)},
+      {QStringLiteral("time"), utcText(r.utcMs)},
+      {QStringLiteral("utcOffset"), r.utcOffset},
+      {QStringLiteral("mode"), QLatin1String(modeName(r.mode))},
+      {QStringLiteral("fuel"), int(r.fuelIndex)},
+      {QStringLiteral("faultBits"), r.faultBits},
+      {QStringLiteral("channels"), channels},
+      {QStringLiteral("emissions"), emissionValues},
+  };
+  return QJsonDocument(doc).toJson(QJsonDocument::Compact);
+}
+
+QByteArray eventJson(const StoredEvent& e, const AnalyzerIdentity& id) {
+  const QJsonObject doc{
+      {QStringLiteral("id"), e.id},
+      {QStringLiteral("site"), id.site},
+      {QStringLiteral("analyzer"), id.name},
+      {QStringLiteral("time"), utcText(e.utcMs)},
+      {QStringLiteral("utcOffset"), e.utcOffset},
+      {QStringLiteral("kind"), QLatin1String(eventKindName(e.kind))},
+      {QStringLiteral("kindCode"), int(e.kind)},
+      {QStringLiteral("text"), e.text},
+  };
+  return QJsonDocument(doc).toJson(QJsonDocument::Compact);
+}
+
+}  // namespace publish

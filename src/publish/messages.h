@@ -1,0 +1,51 @@
+#pragma once
+// What the central places receive of a result and of an event: the JSON
+// documents published over MQTT, their topics, and the names used for codes,
+// modes and event kinds there and in the central database.
+//
+// A result:
+//   {"seq": 1234, "site": "plant-7", "analyzer": "boiler-3", "address": 1,
+//    "time": "2025-03-15T09:20:30.000Z", "utcOffset": 10800,
+//    "mode": "continuous", "fuel": 0, "faultBits": 0,
+//    "channels": {"Tg": {"value": 182.5, "unit": "degC"},
+//                 "CO": {"value": null, "unit": "ppm", "code": "overload"}, ...},
+//    "emissions": {"unit": "mg/m3", "o2Ref": 3, "CO": 12.5, "NOx": 151.2, "SO2": null, "H2S": 0}}
+// An event:
+//   {"id": 17, "site": ..., "analyzer": ..., "time": ..., "utcOffset": ...,
+//    "kind": "linkLost", "kindCode": 1, "text": "..."}
+// "seq" and "id" are the local database's numbers: a message sent again after
+// a reconnect carries the same one.
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+#include "data/result_store.h"
+#include "device/measurement.h"
+#include "publish/service_settings.h"
+
+namespace publish {
+
+// "korvex/<site>/<analyzer>/<leaf>".
+QString topic(const AnalyzerIdentity& id, const QString& leaf);
+inline QString resultTopic(const AnalyzerIdentity& id) { return topic(id, QStringLiteral("result")); }
+inline QString eventTopic(const AnalyzerIdentity& id) { return topic(id, QStringLiteral("event")); }
+inline QString statusTopic(const AnalyzerIdentity& id) { return topic(id, QStringLiteral("status")); }
+
+// Why a channel has no number: "overload", "error", "novalue", or
+// "invalid" for a value that is not finite; empty when it has one.
+QString codeName(int ch, double value);
+const char* modeName(WorkMode mode);
+const char* eventKindName(EventKind kind);
+
+// The reference O2 of every fuel row, from the fuel table as it stands.
+std::vector<double> o2RefsFromFuelTable();
+
+QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
+                      const std::vector<double>& o2RefByFuel);
+QByteArray eventJson(const StoredEvent& event, const AnalyzerIdentity& id);
+
+// ISO 8601 in UTC with milliseconds: "2025-03-15T09:20:30.000Z".
+QString utcText(qint64 utcMs);
+
+}  // namespace publish

@@ -1,0 +1,235 @@
+#include "publish/mqtt_link.h"
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+
+namespace publish {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kLoopTimeoutMs = 100;  // how soon the thread sees a stop
+
+const QByteArray kOnline = QByteArrayLiteral("online");
+const QByteArray kOffline = QByteArrayLiteral("offline");
+
+void initLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+QString why(const char* what, int rc) {
+  return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(mosquitto_strerror(rc)));
+}
+
+qint64 elapsedMs(Clock::time_point since) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+}
+
+}  // namespace
+
+MqttLink::MqttLink(Options options, std::function<void()> notify)
+    : options_(std::move(options)), notify_(std::move(notify)) {}
+
+MqttLink::~MqttLink() {
+  stop(0);
+  if (mosq_) mosquitto_destroy(mosq_);
+}
+
+QString MqttLink::setUp() {
+  initLibrary();
+  mosq_ = mosquitto_new(options_.clientId.constData(), true, this);
+  if (!mosq_) return QStringLiteral("cannot create an MQTT client");
+  mosquitto_threaded_set(mosq_, true);
+  mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  mosquitto_connect_callback_set(mosq_, &MqttLink::onConnect);
+  mosquitto_publish_callback_set(mosq_, &MqttLink::onPublish);
+  mosquitto_log_callback_set(mosq_, &MqttLink::onLog);
+
+  int rc = mosquitto_will_set(mosq_, options_.statusTopic.constData(), int(kOffline.size()), kOffline.constData(),
+                              1, true);
+  if (rc != MOSQ_ERR_SUCCESS) return why("last will", rc);
+
+  const MqttSettings& s = options_.settings;
+  if (!s.user.isEmpty()) {
+    const QByteArray user = s.user.toUtf8();
+    const QByteArray password = s.password.toUtf8();
+    rc = mosquitto_username_pw_set(mosq_, user.constData(), s.password.isEmpty() ? nullptr : password.constData());
+    if (rc != MOSQ_ERR_SUCCESS) return why("user name", rc);
+  }
+  if (s.tls) {
+    if (!s.caFile.isEmpty()) {
+      const QByteArray ca = s.caFile.toLocal8Bit();
+      rc = mosquitto_tls_set(mosq_, ca.constData(), nullptr, nullptr, nullptr, nullptr);
+      if (rc != MOSQ_ERR_SUCCESS) return QStringLiteral("CA file %1 cannot be used: %2")
+                                         .arg(s.caFile, QString::fromUtf8(mosquitto_strerror(rc)));
+    } else {
+      rc = mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+      if (rc != MOSQ_ERR_SUCCESS) return why("system certificate authorities", rc);
+    }
+    if (s.insecure) {
+      // Neither the chain nor the host name is checked.
+      rc = mosquitto_tls_opts_set(mosq_, 0, nullptr, nullptr);
+      if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(mosq_, true);
+      if (rc != MOSQ_ERR_SUCCESS) return why("TLS options", rc);
+    }
+  }
+  return {};
+}
+
+void MqttLink::start() {
+  stopping_ = false;
+  thread_ = std::thread([this] { run(); });
+}
+
+void MqttLink::stop(int graceMs) {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    graceMs_ = graceMs;
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+QString MqttLink::publish(const QByteArray& topic, const QByteArray& payload, bool retain, int* mid) {
+  const int rc = mosquitto_publish(mosq_, mid, topic.constData(), int(payload.size()), payload.constData(), 1, retain);
+  return rc == MOSQ_ERR_SUCCESS ? QString() : QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+std::vector<LinkEvent> MqttLink::takeEvents() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<LinkEvent> out;
+  out.swap(events_);
+  return out;
+}
+
+void MqttLink::post(LinkEvent event) {
+  bool first;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    first = events_.empty();
+    events_.push_back(std::move(event));
+  }
+  // One notification per batch: the receiver takes them all at once.
+  if (first && notify_) notify_();
+}
+
+void MqttLink::onConnect(mosquitto* mosq, void* self, int rc) {
+  auto* link = static_cast<MqttLink*>(self);
+  if (rc != 0) {
+    link->refusal_ = QString::fromUtf8(mosquitto_connack_string(rc));
+    return;
+  }
+  link->sessionUp_ = true;
+  const QByteArray& topic = link->options_.statusTopic;
+  mosquitto_publish(mosq, nullptr, topic.constData(), int(kOnline.size()), kOnline.constData(), 1, true);
+  link->post({LinkEvent::Connected, 0, {}});
+}
+
+void MqttLink::onPublish(mosquitto*, void* self, int mid) {
+  auto* link = static_cast<MqttLink*>(self);
+  if (mid == link->offlineMid_) {
+    link->offlineAcked_ = true;
+    return;
+  }
+  link->post({LinkEvent::Acked, mid, {}});
+}
+
+void MqttLink::onLog(mosquitto*, void* self, int level, const char* text) {
+  if (!(level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING))) return;
+  auto* link = static_cast<MqttLink*>(self);
+  const QString line = QString::fromUtf8(text);
+  if (line.startsWith(QLatin1String("OpenSSL Error"))) link->tlsError_ = line;
+  link->post({LinkEvent::Log, 0, line});
+}
+
+QString MqttLink::failureText(int rc, int savedErrno) const {
+  if (!refusal_.isEmpty()) return QStringLiteral("refused by the broker: ") + refusal_;
+  if (!tlsError_.isEmpty()) return QStringLiteral("TLS handshake failed: ") + tlsError_;
+  switch (rc) {
+    case MOSQ_ERR_ERRNO:
+      return QString::fromStdString(std::error_code(savedErrno, std::generic_category()).message());
+    case MOSQ_ERR_EAI:
+      return QStringLiteral("cannot resolve %1").arg(options_.settings.host);
+    case MOSQ_ERR_TLS:
+      return QStringLiteral("TLS handshake failed");
+    default:
+      return QString::fromUtf8(mosquitto_strerror(rc));
+  }
+}
+
+bool MqttLink::waitBeforeRetry(int delayMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait_for(lock, std::chrono::milliseconds(delayMs), [this] { return stopping_.load(); });
+  return !stopping_;
+}
+
+void MqttLink::run() {
+  const MqttSettings& s = options_.settings;
+  const QByteArray host = s.host.toUtf8();
+  int delayMs = std::max(1, s.retryMinMs);
+  bool first = true;
+  while (!stopping_) {
+    refusal_.clear();
+    tlsError_.clear();
+    sessionUp_ = false;
+    // Asynchronous: the TCP connect and the TLS handshake go on in the loop
+    // below, where a stop is seen within kLoopTimeoutMs.
+    int rc = first ? mosquitto_connect_async(mosq_, host.constData(), s.effectivePort(), s.keepAliveSeconds)
+                   : mosquitto_reconnect_async(mosq_);
+    int savedErrno = errno;
+    first = false;
+    QString timeout;
+    if (rc == MOSQ_ERR_SUCCESS || rc == MOSQ_ERR_CONN_PENDING) {
+      const Clock::time_point began = Clock::now();
+      while (!stopping_) {
+        rc = mosquitto_loop(mosq_, kLoopTimeoutMs, 1);
+        savedErrno = errno;
+        if (rc != MOSQ_ERR_SUCCESS) break;
+        if (!sessionUp_ && elapsedMs(began) > options_.connectTimeoutMs) {
+          timeout = QStringLiteral("no answer from the broker within %1 s").arg(options_.connectTimeoutMs / 1000);
+          break;
+        }
+      }
+      if (stopping_) break;
+    }
+    const QString text = timeout.isEmpty() ? failureText(rc, savedErrno) : timeout;
+    if (sessionUp_) {
+      sessionUp_ = false;
+      delayMs = std::max(1, s.retryMinMs);
+      post({LinkEvent::Disconnected, 0, text});
+    } else {
+      post({LinkEvent::Failed, 0, text});
+    }
+    if (!waitBeforeRetry(delayMs)) break;
+    delayMs = std::min(std::max(1, s.retryMaxMs), delayMs * 2);
+  }
+  shutDown();
+}
+
+void MqttLink::shutDown() {
+  if (!sessionUp_) return;
+  // A clean disconnect suppresses the will, so "offline" is said here.
+  offlineAcked_ = false;
+  const QByteArray& topic = options_.statusTopic;
+  if (mosquitto_publish(mosq_, &offlineMid_, topic.constData(), int(kOffline.size()), kOffline.constData(), 1,
+                        true) == MOSQ_ERR_SUCCESS) {
+    const Clock::time_point began = Clock::now();
+    while (!offlineAcked_ && elapsedMs(began) < graceMs_)
+      if (mosquitto_loop(mosq_, kLoopTimeoutMs, 1) != MOSQ_ERR_SUCCESS) break;
+  }
+  mosquitto_disconnect(mosq_);
+  const Clock::time_point began = Clock::now();
+  while (elapsedMs(began) < 1000)
+    if (mosquitto_loop(mosq_, kLoopTimeoutMs, 1) != MOSQ_ERR_SUCCESS) break;
+  sessionUp_ = false;
+}
+
+}  // namespace publish

@@ -1,0 +1,3 @@
+#include "publish/publish_log.h"
+
+Q_LOGGING_CATEGORY(korvexPublish, "korvex.publish")
