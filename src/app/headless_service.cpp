@@ -48,6 +48,7 @@ bool HeadlessOptions::parse(const QStringList& arguments, HeadlessOptions* optio
       if (!value(&name)) return false;
       bool ok = false;
       options->mode = modeFromName(name, &ok);
+      options->modeGiven = true;
       if (!ok) {
         *error = QStringLiteral(u"Неизвестный режим: %1").arg(name);
         return false;
@@ -70,7 +71,11 @@ bool HeadlessOptions::parse(const QStringList& arguments, HeadlessOptions* optio
 
 HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std::function<void(const QString&)> print,
                                  QObject* parent)
-    : QObject(parent), session_(session), options_(std::move(options)), print_(std::move(print)) {
+    : QObject(parent),
+      session_(session),
+      options_(std::move(options)),
+      print_(std::move(print)),
+      publishing_(session) {
   if (!print_) {
     print_ = [](const QString& line) {
       std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stderr);
@@ -105,6 +110,13 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
     QStringList cells = resultCells(r.values, r.faultBits, r.localDateTime(), int(seq));
     say(QStringLiteral(u"Результат ") + cells.join(QLatin1Char(' ')));
   });
+  connect(&publishing_, &Publishing::message, this, &HeadlessService::say);
+  connect(&publishing_, &Publishing::stateChanged, this, [this] {
+    const QString state = publishing_.stateText();
+    if (state == publishingState_) return;
+    publishingState_ = state;
+    if (!state.isEmpty()) say(QStringLiteral(u"Публикация: ") + state);
+  });
   PollCycle& poll = session_.pollCycle();
   connect(&poll, &PollCycle::analyzerReady, this, &HeadlessService::onAnalyzerReady);
   connect(&poll, &PollCycle::modeFinished, this, [this] { singleDone_ = true; });
@@ -127,6 +139,11 @@ void HeadlessService::start() {
   session_.openDatabase();
   session_.openPort();
   session_.start();
+  publishing_.start();
+  if (!options_.modeGiven) {
+    bool ok = false;
+    options_.mode = modeFromName(publishing_.settings().mode, &ok);
+  }
 }
 
 void HeadlessService::onAnalyzerReady() {
@@ -141,6 +158,7 @@ void HeadlessService::stop() {
   if (stopped_) return;
   stopped_ = true;
   session_.pollTimer()->setEnabled(false);
+  publishing_.stop();
   session_.sendStop();
   session_.finish();
   say(QStringLiteral(u"Остановлено"));

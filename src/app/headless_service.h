@@ -6,6 +6,10 @@
 // would show in a box or record as an event becomes one line on the output.
 //
 //   korvex --headless [--mode continuous|single|cyclic|none] [--dir DIR] [--port NAME] [--verbose]
+//
+// Results go on to a broker and a central database as the service settings
+// file (<program>-service.ini) says; its Service/Mode is the mode when the
+// command line names none.
 
 #include <QObject>
 #include <QString>
@@ -13,11 +17,13 @@
 #include <functional>
 
 #include "acquisition/poll_cycle.h"
+#include "app/publishing.h"
 
 class Session;
 
 struct HeadlessOptions {
   ModeRequest mode = ModeRequest::Continuous;
+  bool modeGiven = false;  // else the service settings file's Service/Mode
   bool verbose = false;  // a line for every result as well
   QString directory;     // where the settings, database and logs live; empty: beside the program
   QString port;          // the port for this run instead of the one in the settings
@@ -34,12 +40,14 @@ class HeadlessService : public QObject {
   HeadlessService(Session& session, HeadlessOptions options,
                   std::function<void(const QString&)> print = {}, QObject* parent = nullptr);
 
-  // Settings, database, port, and the poll cycle started.
+  // Settings, database, port, the poll cycle and publishing started.
   void start();
-  // The stop command to the analyzer and the database finished. Idempotent.
+  // Publishing stopped, the stop command to the analyzer, the database
+  // finished. Idempotent.
   void stop();
 
   const HeadlessOptions& options() const { return options_; }
+  Publishing& publishing() { return publishing_; }
 
  private:
   void say(const QString& text);
@@ -48,6 +56,8 @@ class HeadlessService : public QObject {
   Session& session_;
   HeadlessOptions options_;
   std::function<void(const QString&)> print_;
+  Publishing publishing_;
+  QString publishingState_;
   bool singleDone_ = false;
   bool stopped_ = false;
 };

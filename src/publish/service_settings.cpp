@@ -16,6 +16,7 @@ namespace publish {
 
 namespace {
 
+const QString kMode = QStringLiteral("Service/Mode");
 const QString kSite = QStringLiteral("Analyzer/Site");
 const QString kName = QStringLiteral("Analyzer/Name");
 const QString kMqttEnabled = QStringLiteral("Mqtt/Enabled");
@@ -103,6 +104,15 @@ class Reader {
 void readSettings(QSettings& s, ServiceSettingsLoad& out) {
   ServiceSettings& v = out.settings;
   Reader r(s, out.problems);
+  QString mode = v.mode;
+  r.string(kMode, mode);
+  mode = mode.toLower();
+  if (QStringList{QStringLiteral("continuous"), QStringLiteral("single"), QStringLiteral("cyclic"),
+                  QStringLiteral("none")}
+          .contains(mode))
+    v.mode = mode;
+  else
+    r.problem(kMode, QStringLiteral("not continuous, single, cyclic or none"), mode);
   r.string(kSite, v.site);
   r.string(kName, v.analyzerName);
 
@@ -136,6 +146,7 @@ void readSettings(QSettings& s, ServiceSettingsLoad& out) {
 
 void writeSettings(QSettings& s, const ServiceSettings& v) {
   s.clear();
+  s.setValue(kMode, v.mode);
   s.setValue(kSite, v.site);
   s.setValue(kName, v.analyzerName);
   const MqttSettings& m = v.mqtt;

@@ -3,6 +3,8 @@
 // a central PostgreSQL database: a QSettings INI file of its own beside the
 // program (<program>-service.ini):
 //
+//   [Service]
+//   Mode=continuous         ; korvex --headless starts it: continuous, single, cyclic or none
 //   [Analyzer]
 //   Site=plant-7            ; names in topics and in the central database:
 //   Name=boiler-3           ; not empty, no '/', '+', '#'
@@ -72,6 +74,7 @@ struct CentralSettings {
 };
 
 struct ServiceSettings {
+  QString mode = QStringLiteral("continuous");  // of the headless service; --mode overrides
   QString site;
   QString analyzerName;
   MqttSettings mqtt;
@@ -81,7 +84,8 @@ struct ServiceSettings {
   // True when the file holding these must be kept from other users.
   bool holdsPassword() const;
   bool operator==(const ServiceSettings& o) const {
-    return site == o.site && analyzerName == o.analyzerName && mqtt == o.mqtt && central == o.central;
+    return mode == o.mode && site == o.site && analyzerName == o.analyzerName && mqtt == o.mqtt &&
+           central == o.central;
   }
 };
 

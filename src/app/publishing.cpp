@@ -1,0 +1,88 @@
+#include "app/publishing.h"
+
+#include "app/session.h"
+#include "storage/settings_records.h"
+
+using publish::CentralForwarder;
+using publish::Publisher;
+
+Publishing::Publishing(Session& session, QObject* parent) : QObject(parent), session_(session) {
+  connect(&session_, &Session::committed, this, [this] {
+    if (mqtt_) mqtt_->poke();
+    if (central_) central_->poke();
+  });
+}
+
+Publishing::~Publishing() { stop(); }
+
+QString Publishing::settingsPath() const { return publish::defaultServiceSettingsPath(); }
+
+void Publishing::start() {
+  const publish::ServiceSettingsLoad loaded = publish::loadServiceSettings(settingsPath());
+  settings_ = loaded.settings;
+  // Without the file nothing is published: the usual case, nothing to say.
+  if (loaded.status != publish::ServiceSettingsStatus::Missing && !loaded.message().isEmpty())
+    emit message(loaded.message());
+  startParts();
+}
+
+void Publishing::startParts() {
+  stop();
+  const bool wanted = settings_.mqtt.enabled || settings_.central.enabled;
+  if (wanted && !session_.store().isWritable()) {
+    emit message(QStringLiteral(u"Публикация результатов не запущена: база данных результатов не открыта для записи"));
+    return;
+  }
+  const publish::AnalyzerIdentity identity = settings_.identity(programSettings.netAddress);
+  if (settings_.mqtt.enabled) {
+    mqtt_ = std::make_unique<Publisher>(session_.store(), settings_.mqtt, identity);
+    connect(mqtt_.get(), &Publisher::errorOccurred, this, &Publishing::message);
+    connect(mqtt_.get(), &Publisher::stateChanged, this, &Publishing::stateChanged);
+    if (!mqtt_->start()) mqtt_.reset();
+  }
+  if (settings_.central.enabled) {
+    central_ = std::make_unique<CentralForwarder>(session_.store(), settings_.central, identity);
+    connect(central_.get(), &CentralForwarder::errorOccurred, this, &Publishing::message);
+    connect(central_.get(), &CentralForwarder::stateChanged, this, &Publishing::stateChanged);
+    if (!central_->start()) central_.reset();
+  }
+  emit stateChanged();
+}
+
+void Publishing::stop() {
+  if (mqtt_) mqtt_->stop();
+  if (central_) central_->stop();
+  mqtt_.reset();
+  central_.reset();
+}
+
+bool Publishing::apply(const publish::ServiceSettings& settings, QString* error) {
+  if (!publish::saveServiceSettings(settingsPath(), settings, error)) return false;
+  settings_ = settings;
+  startParts();
+  return true;
+}
+
+QString Publishing::stateText() const {
+  QStringList parts;
+  if (mqtt_) {
+    switch (mqtt_->state()) {
+      case Publisher::State::Connected: parts << QStringLiteral(u"MQTT: на связи"); break;
+      case Publisher::State::Connecting: parts << QStringLiteral(u"MQTT: подключение"); break;
+      case Publisher::State::Stopped: parts << QStringLiteral(u"MQTT: остановлено"); break;
+    }
+  } else if (settings_.mqtt.enabled) {
+    parts << QStringLiteral(u"MQTT: не запущено");
+  }
+  if (central_) {
+    switch (central_->state()) {
+      case CentralForwarder::State::UpToDate: parts << QStringLiteral(u"центральная БД: всё передано"); break;
+      case CentralForwarder::State::Sending: parts << QStringLiteral(u"центральная БД: передача"); break;
+      case CentralForwarder::State::WaitingToRetry: parts << QStringLiteral(u"центральная БД: нет связи"); break;
+      case CentralForwarder::State::Stopped: parts << QStringLiteral(u"центральная БД: остановлено"); break;
+    }
+  } else if (settings_.central.enabled) {
+    parts << QStringLiteral(u"центральная БД: не запущено");
+  }
+  return parts.join(QStringLiteral("; "));
+}
