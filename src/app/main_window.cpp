@@ -395,7 +395,8 @@ void MainWindow::onPortOpenFailed(PortOpenResult result, const QString& portName
     case PortOpenResult::CannotOpen: title = QStringLiteral(u"Не могу открыть порт"); break;
     case PortOpenResult::CannotGetStatus: title = QStringLiteral(u"Не могу получить статус порта"); break;
     case PortOpenResult::CannotInitialize: title = QStringLiteral(u"Не могу инициализировать порт"); break;
-    case PortOpenResult::Opened: return;
+    case PortOpenResult::Opened:
+    case PortOpenResult::Connecting: return;
   }
   seams::showMessage(this, seams::MsgIcon::None, title, portName);
 }

@@ -13,6 +13,7 @@ Session::Session(QObject* parent)
   connect(&poll_, &PollCycle::resultTaken, &results_, &ResultsLog::append);
   connect(&poll_, &PollCycle::dayEnded, this, &Session::onDayEnded);
   connect(&poll_, &PollCycle::linkLost, this, &Session::onLinkLost);
+  connect(&link_, &AnalyzerLink::openFinished, this, &Session::onOpenFinished);
 }
 
 Session::~Session() = default;
@@ -34,8 +35,19 @@ void Session::openPort() {
   pollTimer_->setEnabled(false);
   const QString name = shortStringText(programSettings.portName);
   const PortOpenResult result = link_.open(name);
-  if (result != PortOpenResult::Opened) emit portOpenFailed(result, name);
+  if (result != PortOpenResult::Opened && result != PortOpenResult::Connecting)
+    emit portOpenFailed(result, name);
   pollTimer_->setEnabled(true);
+}
+
+void Session::onOpenFinished(PortOpenResult result) {
+  // A connection's result comes while the cycle runs: its box stops the
+  // timer as the one at opening does, and gives it back.
+  if (result == PortOpenResult::Opened || !link_.port()) return;
+  const bool timerWasOn = pollTimer_->isEnabled();
+  pollTimer_->setEnabled(false);
+  emit portOpenFailed(result, link_.port()->portName());
+  pollTimer_->setEnabled(timerWasOn);
 }
 
 void Session::start() {

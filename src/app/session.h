@@ -35,7 +35,9 @@ class Session : public QObject {
   bool loadSettings();
   // Every setting back to its default and both files written.
   bool resetSettings();
-  // Opens the port the settings name.
+  // Opens the port the settings name. A connection to a serial device server
+  // is made meanwhile: a failure is reported when known, at most a few
+  // seconds later.
   void openPort();
   // The poll cycle in its start state with the settings in force, and ticking.
   void start();
@@ -70,6 +72,7 @@ class Session : public QObject {
  private:
   void onDayEnded(const QDate& day);
   void onLinkLost();
+  void onOpenFinished(PortOpenResult result);
   bool writeResults(const QString& path, bool clear);
   void storeRunState();
 

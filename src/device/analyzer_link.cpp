@@ -1,11 +1,6 @@
 #include "device/analyzer_link.h"
 
-#include "platform/timer.h"
-
-AnalyzerLink::AnalyzerLink(QObject* parent)
-    : QObject(parent), serviceTimer_(new Timer(10, this)) {
-  connect(serviceTimer_, &Timer::timeout, this, &AnalyzerLink::service);
-}
+AnalyzerLink::AnalyzerLink(QObject* parent) : QObject(parent) {}
 
 AnalyzerLink::~AnalyzerLink() { close(); }
 
@@ -13,9 +8,9 @@ PortOpenResult AnalyzerLink::open(const QString& portName) {
   close();
   port_ = std::make_unique<SerialPort>();
   port_->onReceive = [this](const uint8_t* data, int count) { receive(data, count); };
+  port_->onOpenFinished = [this](PortOpenResult result) { emit openFinished(result); };
   const PortOpenResult result = port_->open(portName);
   port_->setParameters(QStringLiteral("9600,N,8,2"));
-  serviceTimer_->setEnabled(true);
   return result;
 }
 
