@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "acquisition/state_texts.h"
+#include "app/link_statistics_view.h"
 #include "app/session.h"
 #include "data/value_format.h"
 #include "device/fuel_table.h"
@@ -294,6 +295,7 @@ void MainWindow::buildMenu() {
   QAction* options = named(service->addAction(QStringLiteral(u"Опции")), "N6");
   QAction* viewParameters = named(service->addAction(QStringLiteral(u"Параметры просмотра")), "N5");
   QAction* fuelParameters = named(service->addAction(QStringLiteral(u"Параметры топлива и расчетов")), "N7");
+  new LinkStatisticsView(this, service, session_.pollCycle());
   QAction* about = named(bar->addAction(QStringLiteral(u"О программе")), "N2");
   saveAction_->setEnabled(false);
 

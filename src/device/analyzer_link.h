@@ -6,12 +6,20 @@
 // for a connection, signalled when it is known); the device layer shows
 // nothing.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <memory>
 
 #include "device/modbus_rtu.h"
 #include "device/serial_port.h"
+
+// What the link counts since its last reset.
+struct LinkCounts {
+  int64_t bytesSent = 0;
+  int64_t bytesReceived = 0;
+  int64_t reconnects = 0;  // a lost line opened again
+};
 
 class AnalyzerLink : public QObject {
   Q_OBJECT
@@ -46,6 +54,12 @@ class AnalyzerLink : public QObject {
   LinkState linkState() const { return state_; }
   void setLinkState(LinkState state) { state_ = state; }
 
+  const LinkCounts& counts() const { return counts_; }
+  void resetCounts() { counts_ = LinkCounts{}; }
+  // Milliseconds from the last request written to the last byte received
+  // after it; negative before any.
+  double replyTimeMs() const { return replyTimeMs_; }
+
  signals:
   // How an open that returned Connecting ended.
   void openFinished(PortOpenResult result);
@@ -54,4 +68,7 @@ class AnalyzerLink : public QObject {
   std::unique_ptr<SerialPort> port_;
   ReplyCollector reply_;
   LinkState state_ = LinkState(0);
+  LinkCounts counts_;
+  QElapsedTimer sinceRequest_;
+  double replyTimeMs_ = -1;
 };
