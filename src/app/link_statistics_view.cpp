@@ -20,12 +20,21 @@ LinkStatisticsView::LinkStatisticsView(QMainWindow* window, QMenu* serviceMenu, 
   QAction* action = serviceMenu->addAction(QStringLiteral(u"Статистика связи"));
   action->setObjectName(QStringLiteral("ActionLinkStatistics"));
   connect(action, &QAction::triggered, this, &LinkStatisticsView::open);
-  connect(&poll, &PollCycle::statisticsChanged, this, &LinkStatisticsView::refresh);
-  connect(dialog_, &LinkStatisticsDialog::resetRequested, &poll, &PollCycle::resetStatistics);
-  refresh();
+  connect(&poll, &PollCycle::statisticsChanged, this, &LinkStatisticsView::onTick);
+  connect(dialog_, &LinkStatisticsDialog::resetRequested, this, [this] {
+    poll_.resetStatistics();
+    showNow();
+  });
+  showNow();
 }
 
-void LinkStatisticsView::refresh() {
+void LinkStatisticsView::onTick() {
+  if (++ticksSinceShown_ >= kStatusLineTicks) showNow();
+  if (dialog_->isVisible()) dialog_->showStatistics(poll_.statistics());
+}
+
+void LinkStatisticsView::showNow() {
+  ticksSinceShown_ = 0;
   const LinkStatistics s = poll_.statistics();
   statusLine_->setText(linkStatisticsLine(s));
   if (dialog_->isVisible()) dialog_->showStatistics(s);
