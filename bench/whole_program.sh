@@ -11,6 +11,8 @@
 #                                      xvfb-run, or the $DISPLAY there is)
 #   KORVEX_BENCH_BUILD=DIR             build directory (default: build)
 #   KORVEX_BENCH_PHASES="idle polling" the phases to run, in this order
+#   KORVEX_BENCH_SIM_ARGS="--tcp 0"    more options of the simulator (here: the
+#                                      program reaches it over TCP)
 #
 # Adding a phase: a line in the PHASES table below (name, wake-up budget a
 # second, CPU budget in per cent, resident memory budget in MiB; "-" for none)
@@ -105,13 +107,14 @@ sim_cmd() {
   return 1
 }
 
-# "tid switches" for every thread of $1.
+# "tid voluntary involuntary" for every thread of $1.
 thread_switches() {
   local s tid
   for s in /proc/"$1"/task/*/status; do
     tid=${s%/status}
     tid=${tid##*/}
-    awk -v tid="$tid" '/^(voluntary|nonvoluntary)_ctxt_switches/ {n += $2} END {print tid, n}' "$s" 2>/dev/null || true
+    awk -v tid="$tid" '/^voluntary_ctxt_switches/ {v = $2} /^nonvoluntary_ctxt_switches/ {n = $2}
+                       END {print tid, v, n}' "$s" 2>/dev/null || true
   done
 }
 
@@ -127,29 +130,34 @@ cpu_ticks() {
 
 rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 
-# Measures $app_pid for $seconds: prints "wakeups_per_s cpu_percent rss_mib threads".
+# Measures $app_pid for $seconds: prints "wakeups_per_s cpu_percent rss_mib
+# threads voluntary_per_s". Involuntary switches count as wake-ups too: on a
+# loaded machine they grow with the program's work.
 measure() {
-  local -A before
-  local tid n total=0 t0 t1 c0 c1 threads=0
-  while read -r tid n; do before[$tid]=$n; done < <(thread_switches "$app_pid")
+  local -A before_v before_n
+  local tid v n vol=0 invol=0 t0 t1 c0 c1 threads=0
+  while read -r tid v n; do before_v[$tid]=$v; before_n[$tid]=$n; done < <(thread_switches "$app_pid")
   c0=$(cpu_ticks "$app_pid")
   t0=$(date +%s.%N)
   sleep "$seconds"
-  while read -r tid n; do
-    total=$(( total + n - ${before[$tid]:-0} ))
+  while read -r tid v n; do
+    vol=$(( vol + v - ${before_v[$tid]:-0} ))
+    invol=$(( invol + n - ${before_n[$tid]:-0} ))
     threads=$(( threads + 1 ))
   done < <(thread_switches "$app_pid")
   c1=$(cpu_ticks "$app_pid")
   t1=$(date +%s.%N)
-  awk -v w="$total" -v c="$((c1 - c0))" -v hz="$(getconf CLK_TCK)" -v t0="$t0" -v t1="$t1" \
+  awk -v v="$vol" -v n="$invol" -v c="$((c1 - c0))" -v hz="$(getconf CLK_TCK)" -v t0="$t0" -v t1="$t1" \
       -v rss="$(rss_kib "$app_pid")" -v th="$threads" \
-      'BEGIN {d = t1 - t0; printf "%.2f %.2f %.1f %d\n", w / d, 100 * c / hz / d, rss / 1024, th}'
+      'BEGIN {d = t1 - t0; printf "%.2f %.2f %.1f %d %.2f\n", (v + n) / d, 100 * c / hz / d, rss / 1024, th, v / d}'
 }
 
 # Start ----------------------------------------------------------------------
 
 cp "$bin/korvex" "$work/korvex"  # its settings and logs go beside it
-"$bin/korvex-sim" --settings "$work/korvex" --control "$control" >"$log" 2>&1 </dev/null &
+# shellcheck disable=SC2086
+"$bin/korvex-sim" --settings "$work/korvex" --control "$control" ${KORVEX_BENCH_SIM_ARGS:-} \
+  >"$log" 2>&1 </dev/null &
 sim_pid=$!
 for _ in $(seq 100); do
   grep -q '^READY' "$log" && break
@@ -172,7 +180,8 @@ export KORVEX_WINDOW
 
 echo "korvex against korvex-sim on $(sed -n 's/^PORT //p' "$log"), ${seconds} s a phase," \
      "${QT_QPA_PLATFORM:-xcb} platform"
-printf '%-12s %14s %8s %10s %8s %10s %8s %8s\n' phase "wake-ups/s" budget "CPU %" budget "RSS MiB" budget threads
+printf '%-12s %14s %8s %10s %8s %10s %8s %8s %10s\n' phase "wake-ups/s" budget "CPU %" budget "RSS MiB" budget \
+       threads "voluntary"
 missed=0
 for phase in "${phases[@]}"; do
   row=$(awk -v p="$phase" '$1 == p' <<<"$PHASES_TABLE")
@@ -180,15 +189,16 @@ for phase in "${phases[@]}"; do
   read -r _ wake_budget cpu_budget rss_budget <<<"$row"
   log_mark=$(wc -l <"$log")
   "phase_$phase"
-  read -r wake cpu rss threads < <(measure)
+  read -r wake cpu rss threads voluntary < <(measure)
   verdict=
   over() { [ "$2" != - ] && awk -v v="$1" -v b="$2" 'BEGIN {exit !(v > b)}'; }
   if over "$wake" "$wake_budget"; then verdict+=" wake-ups over budget"; fi
   if over "$cpu" "$cpu_budget"; then verdict+=" CPU over budget"; fi
   if over "$rss" "$rss_budget"; then verdict+=" memory over budget"; fi
   budget() { [ "$1" = - ] && echo - || echo "<= $1"; }
-  printf '%-12s %14s %8s %10s %8s %10s %8s %8s%s\n' "$phase" "$wake" "$(budget "$wake_budget")" "$cpu" \
-         "$(budget "$cpu_budget")" "$rss" "$(budget "$rss_budget")" "$threads" "${verdict:+  MISSED:$verdict}"
+  printf '%-12s %14s %8s %10s %8s %10s %8s %8s %10s%s\n' "$phase" "$wake" "$(budget "$wake_budget")" "$cpu" \
+         "$(budget "$cpu_budget")" "$rss" "$(budget "$rss_budget")" "$threads" "$voluntary" \
+         "${verdict:+  MISSED:$verdict}"
   [ -n "$verdict" ] && missed=1
   kill -0 "$app_pid" 2>/dev/null || { echo "the program ended during '$phase'" >&2; exit 1; }
 done
