@@ -145,7 +145,7 @@ void SerialPort::deliver() {
     if (onReceive) onReceive(buffer, int(n));
   }
   // The driver tells of new bytes only: what the cap left is fetched in the
-  // next turn of the event loop.
+  // next turn of the event loop (tied to the timer, which lives as the port).
   if (delivered >= kMaxBytesPerPoll)
     QMetaObject::invokeMethod(reopenTimer_.get(), [this] { poll(); }, Qt::QueuedConnection);
   dropFailedPort();

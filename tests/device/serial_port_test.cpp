@@ -246,6 +246,20 @@ TEST(SerialDeviceNameTest, Com1ToCom8AreTheFirstEightSerialDevicesAndOtherNamesA
   EXPECT_EQ(serialDeviceName(QStringLiteral("/tmp/COM1")), QStringLiteral("/tmp/COM1"));
 }
 
+TEST(TcpPortNameTest, TcpAddressesGoToTheNetworkAndAMalformedOneCannotBeOpenedAtOnce) {
+  EXPECT_TRUE(isTcpPortName(QStringLiteral("tcp://192.168.0.10:4001")));
+  EXPECT_TRUE(isTcpPortName(QStringLiteral("TCP://gateway:4001")));
+  EXPECT_FALSE(isTcpPortName(QStringLiteral("COM2")));
+  EXPECT_FALSE(isTcpPortName(QStringLiteral("/dev/ttyUSB0")));
+  EXPECT_EQ(serialDeviceName(QStringLiteral("tcp://10.0.0.1:4001")), QStringLiteral("tcp://10.0.0.1:4001"));
+  for (const char* bad : {"tcp://", "tcp://gateway", "tcp://:4001", "tcp://gateway:port"}) {
+    SerialPort port;
+    EXPECT_EQ(port.open(QString::fromLatin1(bad)), PortOpenResult::CannotOpen) << bad;
+    EXPECT_FALSE(port.isOpening()) << bad;
+    EXPECT_FALSE(port.isOpen()) << bad;
+  }
+}
+
 // The link: the port at 9600 8N2 with DTR and RTS negated, the reply, closing.
 TEST_F(SerialPortTest, TheLinkOpensAt9600N82CollectsTheReplyAndClosesWithTheLinesNegated) {
   AnalyzerLink link;
