@@ -137,8 +137,10 @@ class TcpLinkE2E : public SimFixture {
     return rows;
   }
 
-  // Requests and replies as the simulator saw them.
+  // Requests and replies as the simulator saw them, every one printed so far
+  // (a status round trip comes after them on its output).
   QStringList exchanges() {
+    EXPECT_FALSE(sim_->status().isEmpty());
     QStringList out;
     for (const QString& l : sim_->lines())
       if (l.startsWith(QLatin1String("RX ")) || l.startsWith(QLatin1String("TX "))) out << l;
