@@ -72,7 +72,9 @@ work=$(mktemp -d)
 sim_pid=
 app_pid=
 cleanup() {
-  # Only the two processes started here, by their ids.
+  # Only the two processes started here, by their ids; a failing kill or wait
+  # must not end the clean-up early.
+  set +e
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
   rm -rf "$work"
