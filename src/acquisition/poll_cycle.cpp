@@ -15,7 +15,39 @@ const QString kZeroSettingCaption =
 }  // namespace
 
 PollCycle::PollCycle(AnalyzerLink& link, const FuelRow* fuels, QObject* parent)
-    : QObject(parent), link_(link), fuels_(fuels) {}
+    : QObject(parent), link_(link), fuels_(fuels) {
+  statistics_.since = seams::currentDateTime();
+}
+
+LinkStatistics PollCycle::statistics() const {
+  LinkStatistics s = statistics_;
+  const LinkCounts& line = link_.counts();
+  s.reconnects = line.reconnects;
+  s.bytesSent = line.bytesSent;
+  s.bytesReceived = line.bytesReceived;
+  return s;
+}
+
+void PollCycle::resetStatistics() {
+  statistics_ = LinkStatistics{};
+  statistics_.since = seams::currentDateTime();
+  requestOut_ = false;  // a reply to a request from before is not counted
+  link_.resetCounts();
+  emit statisticsChanged();
+}
+
+void PollCycle::countReply() {
+  if (!requestOut_) return;
+  const ReplyCollector& reply = link_.reply();
+  if (reply.accepted()) {
+    ++statistics_.replies;
+    if (link_.replyTimeMs() >= 0) statistics_.addReplyTime(link_.replyTimeMs());
+  } else if (reply.length() > 0) {
+    ++statistics_.errors;
+  } else {
+    ++statistics_.silences;
+  }
+}
 
 void PollCycle::restart() {
   logDate_ = seams::now();
@@ -38,6 +70,7 @@ void PollCycle::tick() {
   }
 
   faultText_.clear();
+  countReply();
   const ReplyCollector& reply = link_.reply();
   if (reply.accepted()) {
     link_.setLinkState(LinkState::Accepted);
@@ -68,6 +101,8 @@ void PollCycle::tick() {
   }
   link_.setLinkState(LinkState::Sending);
   link_.send(settings_.address, requestKind_);
+  ++statistics_.requests;
+  requestOut_ = true;
 
   // The link watch.
   if (silentTicks_ > kSilentTicksLimit) {
@@ -81,6 +116,7 @@ void PollCycle::tick() {
     ++silentTicks_;
     setLinkAlarm(false);
   }
+  emit statisticsChanged();
 }
 
 void PollCycle::setLinkAlarm(bool alarm) {

@@ -13,6 +13,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "acquisition/link_statistics.h"
 #include "acquisition/result.h"
 #include "device/analyzer_link.h"
 #include "device/fuel_table.h"
@@ -83,6 +84,12 @@ class PollCycle : public QObject {
   double logDate() const { return logDate_; }
   void setLogDate(double dateTime) { logDate_ = dateTime; }
 
+  // The exchange's figures since the cycle was made or last reset; the
+  // line's own (bytes, reconnects) come from the link.
+  LinkStatistics statistics() const;
+  // Every figure back to 0, counting from now.
+  void resetStatistics();
+
  signals:
   void stateTextChanged(const QString& text);
   void captionChanged(const QString& caption);
@@ -107,6 +114,8 @@ class PollCycle : public QObject {
   // The first tick of a new calendar day, before anything else: `day` is the
   // date the log that now ends was begun on.
   void dayEnded(const QDate& day);
+  // After every tick and a reset: the statistics may have changed.
+  void statisticsChanged();
 
  private:
   void takeOverModeRequest();
@@ -120,6 +129,7 @@ class PollCycle : public QObject {
   void decode();
   void takeResult();
   void setLinkAlarm(bool alarm);
+  void countReply();
 
   AnalyzerLink& link_;
   const FuelRow* fuels_;
@@ -141,4 +151,6 @@ class PollCycle : public QObject {
   double logDate_ = 0;
   QString faultText_;
   Measurement measurement_;
+  LinkStatistics statistics_;
+  bool requestOut_ = false;  // a request went out at the last tick
 };

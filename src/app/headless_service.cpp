@@ -98,7 +98,8 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
       case PortOpenResult::CannotOpen: say(QStringLiteral(u"Не могу открыть порт: ") + port); break;
       case PortOpenResult::CannotGetStatus: say(QStringLiteral(u"Не могу получить статус порта: ") + port); break;
       case PortOpenResult::CannotInitialize: say(QStringLiteral(u"Не могу инициализировать порт: ") + port); break;
-      case PortOpenResult::Opened: break;
+      case PortOpenResult::Opened:
+      case PortOpenResult::Connecting: break;
     }
   });
   connect(&session_, &Session::settingsSaveFailed, this,

@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "acquisition/state_texts.h"
+#include "app/link_statistics_view.h"
 #include "app/session.h"
 #include "data/value_format.h"
 #include "device/fuel_table.h"
@@ -311,6 +312,7 @@ void MainWindow::buildMenu() {
   QAction* options = named(service->addAction(QStringLiteral(u"Опции")), "N6");
   QAction* viewParameters = named(service->addAction(QStringLiteral(u"Параметры просмотра")), "N5");
   QAction* fuelParameters = named(service->addAction(QStringLiteral(u"Параметры топлива и расчетов")), "N7");
+  new LinkStatisticsView(this, service, session_.pollCycle());
   QAction* about = named(bar->addAction(QStringLiteral(u"О программе")), "N2");
   saveAction_->setEnabled(false);
 
@@ -417,7 +419,8 @@ void MainWindow::onPortOpenFailed(PortOpenResult result, const QString& portName
     case PortOpenResult::CannotOpen: title = QStringLiteral(u"Не могу открыть порт"); break;
     case PortOpenResult::CannotGetStatus: title = QStringLiteral(u"Не могу получить статус порта"); break;
     case PortOpenResult::CannotInitialize: title = QStringLiteral(u"Не могу инициализировать порт"); break;
-    case PortOpenResult::Opened: return;
+    case PortOpenResult::Opened:
+    case PortOpenResult::Connecting: return;
   }
   seams::showMessage(this, seams::MsgIcon::None, title, portName);
 }

@@ -34,6 +34,7 @@ Session::Session(QObject* parent)
   connect(&poll_, &PollCycle::resultTaken, this, &Session::onResultTaken);
   connect(&poll_, &PollCycle::dayEnded, this, &Session::onDayEnded);
   connect(&poll_, &PollCycle::linkLost, this, &Session::onLinkLost);
+  connect(&link_, &AnalyzerLink::openFinished, this, &Session::onOpenFinished);
   connect(&poll_, &PollCycle::linkAlarmChanged, this, [this](bool alarm) {
     if (alarm)
       logEvent(EventKind::LinkLost, QStringLiteral(u"Прибор не отвечает"));
@@ -67,9 +68,11 @@ bool Session::loadSettings() {
   return ::loadSettings();
 }
 
-void Session::resetSettings() {
+bool Session::resetSettings() {
   ::resetSettings();
-  if (!::saveSettings()) emit settingsSaveFailed();
+  if (::saveSettings()) return true;
+  emit settingsSaveFailed();
+  return false;
 }
 
 void Session::openDatabase() {
@@ -95,8 +98,19 @@ void Session::openPort() {
   pollTimer_->setEnabled(false);
   const QString name = shortStringText(programSettings.portName);
   const PortOpenResult result = link_.open(name);
-  if (result != PortOpenResult::Opened) emit portOpenFailed(result, name);
+  if (result != PortOpenResult::Opened && result != PortOpenResult::Connecting)
+    emit portOpenFailed(result, name);
   pollTimer_->setEnabled(true);
+}
+
+void Session::onOpenFinished(PortOpenResult result) {
+  // A connection's result comes while the cycle runs: its box stops the
+  // timer as the one at opening does, and gives it back.
+  if (result == PortOpenResult::Opened || !link_.port()) return;
+  const bool timerWasOn = pollTimer_->isEnabled();
+  pollTimer_->setEnabled(false);
+  emit portOpenFailed(result, link_.port()->portName());
+  pollTimer_->setEnabled(timerWasOn);
 }
 
 void Session::start() {

@@ -43,10 +43,12 @@ class Session : public QObject {
   // false when they could not be read whole.
   bool loadSettings();
   // Every setting back to its default and both files written.
-  void resetSettings();
+  bool resetSettings();
   // Opens the results database beside the program ("<program>.db").
   void openDatabase();
-  // Opens the port the settings name.
+  // Opens the port the settings name. A connection to a serial device server
+  // is made meanwhile: a failure is reported when known, at most a few
+  // seconds later.
   void openPort();
   // Writes the daily logs the database lacks for earlier days, brings
   // today's results back into the results log, and starts the poll cycle in
@@ -112,6 +114,7 @@ class Session : public QObject {
   void onResultTaken(const Result& result);
   void onDayEnded(const QDate& day);
   void onLinkLost();
+  void onOpenFinished(PortOpenResult result);
   bool writeResults(const ResultsLog& log, const QString& path, bool clear);
   // The day's log from the database; false (and kept for a retry) when it
   // cannot be written whole.

@@ -1,11 +1,6 @@
 #include "device/analyzer_link.h"
 
-#include "platform/timer.h"
-
-AnalyzerLink::AnalyzerLink(QObject* parent)
-    : QObject(parent), serviceTimer_(new Timer(10, this)) {
-  connect(serviceTimer_, &Timer::timeout, this, &AnalyzerLink::service);
-}
+AnalyzerLink::AnalyzerLink(QObject* parent) : QObject(parent) {}
 
 AnalyzerLink::~AnalyzerLink() { close(); }
 
@@ -13,9 +8,10 @@ PortOpenResult AnalyzerLink::open(const QString& portName) {
   close();
   port_ = std::make_unique<SerialPort>();
   port_->onReceive = [this](const uint8_t* data, int count) { receive(data, count); };
+  port_->onReopened = [this] { ++counts_.reconnects; };
+  port_->onOpenFinished = [this](PortOpenResult result) { emit openFinished(result); };
   const PortOpenResult result = port_->open(portName);
   port_->setParameters(QStringLiteral("9600,N,8,2"));
-  serviceTimer_->setEnabled(true);
   return result;
 }
 
@@ -31,12 +27,20 @@ bool AnalyzerLink::isOpen() const { return port_ && port_->isOpen(); }
 void AnalyzerLink::send(uint8_t address, Request kind) {
   if (uint8_t(kind) > uint8_t(Request::Stop)) return;
   const RequestFrame frame = buildRequest(address, kind);
-  if (port_) port_->write(frame.data(), int32_t(frame.size()));
+  replyTimeMs_ = -1;
+  if (port_ && port_->write(frame.data(), int32_t(frame.size()))) {
+    counts_.bytesSent += int64_t(frame.size());
+    sinceRequest_.start();
+  } else {
+    sinceRequest_.invalidate();
+  }
   state_ = LinkState::Sent;
 }
 
 void AnalyzerLink::receive(const uint8_t* data, int count) {
   if (count <= 0) return;
+  counts_.bytesReceived += count;
+  if (sinceRequest_.isValid()) replyTimeMs_ = double(sinceRequest_.nsecsElapsed()) / 1e6;
   state_ = reply_.append(data, count) ? LinkState::Receiving : LinkState::ByteLost;
 }
 

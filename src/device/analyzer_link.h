@@ -1,9 +1,12 @@
 #pragma once
-// The line to the analyzer: the serial port, the collector of the reply bytes
-// and the port service that moves what arrives into it. The poll cycle sends
-// its requests here and reads the reply collected since its last tick. An
-// open failure is returned as a value; the device layer shows nothing.
+// The line to the analyzer: the serial port (or the connection to a serial
+// device server) and the collector of the reply bytes, which the port fills
+// as they arrive. The poll cycle sends its requests here and reads the reply
+// collected since its last tick. An open failure is returned as a value (or,
+// for a connection, signalled when it is known); the device layer shows
+// nothing.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -11,7 +14,12 @@
 #include "device/modbus_rtu.h"
 #include "device/serial_port.h"
 
-class Timer;
+// What the link counts since its last reset.
+struct LinkCounts {
+  int64_t bytesSent = 0;
+  int64_t bytesReceived = 0;
+  int64_t reconnects = 0;  // a lost line opened again
+};
 
 class AnalyzerLink : public QObject {
   Q_OBJECT
@@ -20,8 +28,8 @@ class AnalyzerLink : public QObject {
   ~AnalyzerLink() override;
 
   // Releases any port and opens `portName` at 9600 baud, 8 data bits, no
-  // parity, 2 stop bits, DTR and RTS negated. The port service runs from then
-  // on, also when the port could not be opened.
+  // parity, 2 stop bits, DTR and RTS negated. Connecting: openFinished tells
+  // the result later.
   PortOpenResult open(const QString& portName);
   // Negates DTR and RTS and releases the port.
   void close();
@@ -36,19 +44,31 @@ class AnalyzerLink : public QObject {
   // The bytes received since the last clearReply().
   const ReplyCollector& reply() const { return reply_; }
   void clearReply() { reply_.clear(); }
-  // Bytes from the line, in order; the port service hands them here.
+  // Bytes from the line, in order; the port hands them here.
   void receive(const uint8_t* data, int count);
 
-  // One run of the port service, every 10 ms.
+  // Hands over at once whatever the port holds. The port does so by itself
+  // as bytes arrive; a caller that must have them now calls this.
   void service();
-  Timer* serviceTimer() const { return serviceTimer_; }
 
   LinkState linkState() const { return state_; }
   void setLinkState(LinkState state) { state_ = state; }
 
+  const LinkCounts& counts() const { return counts_; }
+  void resetCounts() { counts_ = LinkCounts{}; }
+  // Milliseconds from the last request written to the last byte received
+  // after it; negative before any.
+  double replyTimeMs() const { return replyTimeMs_; }
+
+ signals:
+  // How an open that returned Connecting ended.
+  void openFinished(PortOpenResult result);
+
  private:
   std::unique_ptr<SerialPort> port_;
   ReplyCollector reply_;
-  Timer* serviceTimer_;
   LinkState state_ = LinkState(0);
+  LinkCounts counts_;
+  QElapsedTimer sinceRequest_;
+  double replyTimeMs_ = -1;
 };

@@ -1,7 +1,10 @@
 #include "device/serial_backend.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPort>
+
+#include "device/tcp_backend.h"
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -24,9 +27,15 @@ class QtSerialBackend final : public SerialBackend {
         ++failures_;
         failed_ = true;
         if (port_.isOpen()) port_.close();
+        QMetaObject::invokeMethod(&port_, [this] { notify(); }, Qt::QueuedConnection);
       }
     });
+    // Queued: Qt may emit readyRead inside a read or write of ours.
+    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { notify(); },
+                     Qt::QueuedConnection);
   }
+
+  void setNotify(std::function<void()> notify) override { notify_ = std::move(notify); }
 
   ~QtSerialBackend() override {
     port_.disconnect();
@@ -89,7 +98,7 @@ class QtSerialBackend final : public SerialBackend {
     if (!isOpen()) return 0;
     // Bytes reach Qt's buffer through the event loop; between two turns of it
     // they are fetched here. Only when the driver has something (or reports a
-    // hang-up): an empty wait would report a time-out every 10 ms.
+    // hang-up): an empty wait would report a time-out.
     if (port_.bytesAvailable() == 0 && driverHasInput()) port_.waitForReadyRead(0);
     if (!isOpen()) return 0;
     const qint64 n = port_.read(reinterpret_cast<char*>(buffer), max);
@@ -109,7 +118,18 @@ class QtSerialBackend final : public SerialBackend {
   bool failed() const override { return failed_; }
   int failureReports() const override { return failures_; }
 
+  bool mayReopen(const QString& device) const override {
+    // A pseudo-terminal's number goes to whatever program asks next: never
+    // take one over unasked (it may be somebody's terminal session).
+    return !QFileInfo(device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
+  }
+  int reopenIntervalMs() const override { return 1000; }
+
  private:
+  void notify() {
+    if (notify_) notify_();
+  }
+
   bool driverReady(short events) const {
 #ifdef Q_OS_UNIX
     pollfd p{int(port_.handle()), events, 0};
@@ -135,18 +155,24 @@ class QtSerialBackend final : public SerialBackend {
   }
 
   QSerialPort port_;
+  std::function<void()> notify_;
   bool failed_ = false;
   int failures_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<SerialBackend> createSerialBackend() {
+std::unique_ptr<SerialBackend> createSerialBackend(const QString& device) {
   if (g_factory) return g_factory();
+  if (isTcpPortName(device)) return createTcpBackend();
   return std::make_unique<QtSerialBackend>();
 }
 
 void setSerialBackendFactory(SerialBackendFactory factory) { g_factory = std::move(factory); }
+
+bool isTcpPortName(const QString& portName) {
+  return portName.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive);
+}
 
 QString serialDeviceName(const QString& portName) {
 #ifdef Q_OS_WIN

@@ -1,6 +1,8 @@
 #pragma once
-// What SerialPort needs from the platform's serial driver. The real backend
-// is QSerialPort; tests put a scripted one in its place through the factory.
+// What SerialPort needs from the platform's driver. The backends are
+// QSerialPort for a serial device and QTcpSocket for "tcp://host:port" (the
+// same RTU frames through a serial device server); tests put a scripted one in
+// their place through the factory.
 
 #include <QString>
 #include <cstdint>
@@ -17,9 +19,16 @@ struct LineSettings {
 class SerialBackend {
  public:
   virtual ~SerialBackend() = default;
+  // The owner's call to look at the port again: bytes have arrived, the port
+  // failed, or an opening under way has ended. Called from the event loop,
+  // never from inside one of the backend's own functions. A backend that
+  // never notifies is read only when its owner polls.
+  virtual void setNotify(std::function<void()> /*notify*/) {}
   // Opens `device` exclusively and discards whatever the driver already holds;
-  // on failure false and a reason in `error`.
+  // on failure false and a reason in `error`. A backend that cannot know at
+  // once returns true with isOpening() set, and notifies when it knows.
   virtual bool open(const QString& device, QString* error) = 0;
+  virtual bool isOpening() const { return false; }
   virtual bool isOpen() const = 0;
   virtual void close() = 0;
   // Whether the port's current line settings can be read back (the driver
@@ -36,20 +45,27 @@ class SerialBackend {
   // Queues a copy of the bytes and starts sending without waiting; false when
   // the port cannot take them.
   virtual bool write(const uint8_t* data, int64_t count) = 0;
-  // True once the port has failed after opening (cable pulled, pty closed):
-  // the owner then treats it as a port without a handle.
+  // True once the port has failed after opening (cable pulled, pty closed,
+  // connection reset): the owner then treats it as a port without a handle.
   virtual bool failed() const = 0;
   // How many failures (read, write, lost device) the driver reported since the
   // last open. A broken port reports one and is closed at once.
   virtual int failureReports() const = 0;
+  // Whether `device`, lost after opening, may be opened again unasked, and how
+  // long to wait between two tries.
+  virtual bool mayReopen(const QString& /*device*/) const { return true; }
+  virtual int reopenIntervalMs() const { return 1000; }
 };
 
 using SerialBackendFactory = std::function<std::unique_ptr<SerialBackend>()>;
 
-// The backend for a new SerialPort: QSerialPort unless a test replaced it.
-std::unique_ptr<SerialBackend> createSerialBackend();
-void setSerialBackendFactory(SerialBackendFactory factory);  // empty: QSerialPort
+// The backend for `device`: a TCP connection for "tcp://host:port", else
+// QSerialPort; whatever the factory makes once a test replaced it.
+std::unique_ptr<SerialBackend> createSerialBackend(const QString& device);
+void setSerialBackendFactory(SerialBackendFactory factory);  // empty: the real ones
 
 // "COM1".."COM8" name /dev/ttyS0../dev/ttyS7 on Linux; any other text is a
-// device path. On Windows the name is used as it is.
+// device path (or a tcp:// address). On Windows the name is used as it is.
 QString serialDeviceName(const QString& portName);
+// "tcp://host:port": the analyzer behind a serial device server.
+bool isTcpPortName(const QString& portName);

@@ -1,9 +1,13 @@
 #include "device/serial_port.h"
 
-#include <QFileInfo>
 #include <QStringList>
+#include <optional>
 
-SerialPort::SerialPort() = default;
+#include "platform/timer.h"
+
+SerialPort::SerialPort() : reopenTimer_(std::make_unique<Timer>(1000)) {
+  QObject::connect(reopenTimer_.get(), &Timer::timeout, reopenTimer_.get(), [this] { reopen(); });
+}
 
 SerialPort::~SerialPort() {
   if (backend_) {
@@ -14,12 +18,24 @@ SerialPort::~SerialPort() {
 
 PortOpenResult SerialPort::open(const QString& portName) {
   if (backend_) backend_->close();
-  if (!backend_) backend_ = createSerialBackend();
-  lost_ = false;
+  lost_ = opening_ = reopening_ = reopenable_ = false;
+  reopenTimer_->setEnabled(false);
   portName_ = portName;
   settings_ = LineSettings{};
+  const QString device = serialDeviceName(portName);
+  backend_ = createSerialBackend(device);
+  backend_->setNotify([this] { poll(); });
   QString error;
-  if (!backend_->open(serialDeviceName(portName), &error)) return PortOpenResult::CannotOpen;
+  if (!backend_->open(device, &error)) return PortOpenResult::CannotOpen;
+  if (backend_->isOpening()) {
+    opening_ = true;
+    return PortOpenResult::Connecting;
+  }
+  return afterOpen();
+}
+
+PortOpenResult SerialPort::afterOpen() {
+  reopenable_ = backend_->mayReopen(serialDeviceName(portName_));
   PortOpenResult result = PortOpenResult::Opened;
   if (!backend_->readState())
     result = PortOpenResult::CannotGetStatus;
@@ -65,7 +81,10 @@ bool SerialPort::dropFailedPort() {
   if (backend_->failed() && !lost_) {
     backend_->close();
     lost_ = true;
-    pollsSinceLoss_ = 0;
+    if (reopenable_) {
+      reopenTimer_->setInterval(backend_->reopenIntervalMs());
+      reopenTimer_->setEnabled(true);
+    }
   }
   return !backend_->isOpen();
 }
@@ -79,26 +98,44 @@ void SerialPort::purge() {
   if (isOpen()) backend_->purge();
 }
 
-bool SerialPort::reconnect() {
-  if (++pollsSinceLoss_ < kReconnectPolls) return false;
-  pollsSinceLoss_ = 0;
+void SerialPort::reopen() {
+  if (!lost_ || reopening_ || !backend_) return;
   const QString device = serialDeviceName(portName_);
-  // A pseudo-terminal's number goes to whatever program asks next: never take
-  // one over unasked (it may be somebody's terminal session).
-  if (QFileInfo(device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"))) return false;
+  if (!backend_->mayReopen(device)) return;
   QString error;
-  if (!backend_->open(device, &error)) return false;
-  if (!backend_->readState() || !applySettings()) {
+  if (!backend_->open(device, &error)) return;
+  if (backend_->isOpening())
+    reopening_ = true;  // poll() finishes it when the driver has decided
+  else
+    finishReopen();
+}
+
+void SerialPort::finishReopen() {
+  reopening_ = false;
+  if (!backend_->isOpen() || !backend_->readState() || !applySettings()) {
     backend_->close();
-    return false;
+    return;
   }
   purge();
   lost_ = false;
-  return true;
+  reopenTimer_->setEnabled(false);
+  if (onReopened) onReopened();
 }
 
 void SerialPort::poll() {
-  if (dropFailedPort() && !(lost_ && reconnect())) return;
+  if (!backend_) return;
+  std::optional<PortOpenResult> opened;
+  if (opening_ && !backend_->isOpening()) {
+    opening_ = false;
+    opened = backend_->isOpen() ? afterOpen() : PortOpenResult::CannotOpen;
+  }
+  if (reopening_ && !backend_->isOpening()) finishReopen();
+  deliver();
+  if (opened && onOpenFinished) onOpenFinished(*opened);
+}
+
+void SerialPort::deliver() {
+  if (dropFailedPort()) return;
   uint8_t buffer[256];
   int delivered = 0;
   while (delivered < kMaxBytesPerPoll && !dropFailedPort()) {
@@ -107,6 +144,10 @@ void SerialPort::poll() {
     delivered += int(n);
     if (onReceive) onReceive(buffer, int(n));
   }
+  // The driver tells of new bytes only: what the cap left is fetched in the
+  // next turn of the event loop (tied to the timer, which lives as the port).
+  if (delivered >= kMaxBytesPerPoll)
+    QMetaObject::invokeMethod(reopenTimer_.get(), [this] { poll(); }, Qt::QueuedConnection);
   dropFailedPort();
 }
 

@@ -1,5 +1,6 @@
 #include "dialogs/options_dialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -44,6 +45,8 @@ QLabel* valueLabel(QWidget* parent) {
   return label;
 }
 
+const QString kTcpPortExample = QStringLiteral("tcp://192.168.0.10:4001");
+
 const QString kPortNameError = QStringLiteral(
     u"Имя порта \"%1\" содержит символы, которые нельзя записать в файл настроек!\r\n"
     u"Введите имя латинскими буквами и цифрами.");
@@ -84,6 +87,8 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
   portCombo_->setInsertPolicy(QComboBox::NoInsert);
   portCombo_->addItems(portList());
   portCombo_->setFixedWidth(70);
+  // The list is wider than the field: an address must show whole there.
+  portCombo_->view()->setMinimumWidth(portCombo_->fontMetrics().horizontalAdvance(kTcpPortExample) + 24);
   refreshPeriodSpin_ = new SpinEdit(1, 60, 2, left);
   refreshPeriodSpin_->setFixedWidth(50);
   addressSpin_ = new SpinEdit(1, 247, 2, left);
@@ -225,6 +230,8 @@ QStringList OptionsDialog::portList() {
     ports << name;
     devices << serialDeviceName(name);
   }
+  // The analyzer behind a serial device server, as an example to edit.
+  ports << kTcpPortExample;
   return ports;
 }
 

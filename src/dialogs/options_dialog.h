@@ -25,7 +25,8 @@ class OptionsDialog : public QDialog {
   // brought into their ranges; a port name is kept to 30 characters.
   void takeOver(ProgramSettings& settings, DeviceRecord& device) const;
 
-  // "COM1".."COM8", then the serial ports present on this computer.
+  // "COM1".."COM8", then the serial ports present on this computer, then an
+  // example address of a serial device server ("tcp://192.168.0.10:4001").
   static QStringList portList();
 
   // "Применить": refuses a port name the settings file cannot hold.

@@ -95,7 +95,7 @@ TEST_F(MainWindowTest, StartUpSetsThePollCycleFieldsWhateverWasStored) {
   EXPECT_EQ(+deviceRecord.deviceAddress, 12);
   EXPECT_TRUE(pollTimer()->isEnabled());
   EXPECT_EQ(pollTimer()->interval(), 1000);
-  EXPECT_TRUE(session().link().serviceTimer()->isEnabled());
+  EXPECT_TRUE(session().link().isOpen());
   EXPECT_FALSE(results().unsaved());
   EXPECT_FALSE(find<QAction>("N8")->isEnabled());
   // The configured port at 9600 8N2, DTR and RTS negated once it is open.

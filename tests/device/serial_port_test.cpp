@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <vector>
 
 #include "device/analyzer_link.h"
@@ -92,6 +93,18 @@ TEST_F(SerialPortTest, ModeStringsSetTheLineOrAreRefusedWhole) {
   EXPECT_EQ(serial_.settings.baudRate, 19200);  // unchanged by the refused ones
 }
 
+TEST_F(SerialPortTest, BytesAreDeliveredWhenTheDriverTellsOfThemInOrder) {
+  SerialPort port;
+  port.open(QStringLiteral("COM2"));
+  std::vector<uint8_t> got;
+  port.onReceive = [&got](const uint8_t* data, int count) { got.insert(got.end(), data, data + count); };
+  const Frame reply = statusReply(1, 2);
+  serial_.feed(Frame(reply.begin(), reply.begin() + 10));
+  EXPECT_EQ(got, Frame(reply.begin(), reply.begin() + 10));
+  serial_.feed(Frame(reply.begin() + 10, reply.end()));
+  EXPECT_EQ(got, reply);
+}
+
 TEST_F(SerialPortTest, BytesArrivingBetweenTwoPollsAreDeliveredInOrderInOnePoll) {
   SerialPort port;
   port.open(QStringLiteral("COM2"));
@@ -101,16 +114,18 @@ TEST_F(SerialPortTest, BytesArrivingBetweenTwoPollsAreDeliveredInOrderInOnePoll)
   EXPECT_TRUE(received(port).empty());
 }
 
-TEST_F(SerialPortTest, AFloodIsDeliveredOverSeveralPollsWithoutLosingAByte) {
+TEST_F(SerialPortTest, AFloodIsDeliveredOverSeveralTurnsOfTheEventLoopWithoutLosingAByte) {
   SerialPort port;
   port.open(QStringLiteral("COM2"));
-  std::vector<uint8_t> flood(SerialPort::kMaxBytesPerPoll + 1000);
+  std::vector<uint8_t> got;
+  port.onReceive = [&got](const uint8_t* data, int count) { got.insert(got.end(), data, data + count); };
+  std::vector<uint8_t> flood(2 * SerialPort::kMaxBytesPerPoll + 1000);
   for (size_t i = 0; i < flood.size(); ++i) flood[i] = uint8_t(i * 7);
-  serial_.queue(flood);
-  std::vector<uint8_t> got = received(port);
+  serial_.feed(flood);  // one notification for all of it
   EXPECT_EQ(got.size(), size_t(SerialPort::kMaxBytesPerPoll));
-  const std::vector<uint8_t> rest = received(port);
-  got.insert(got.end(), rest.begin(), rest.end());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(got.size(), size_t(2 * SerialPort::kMaxBytesPerPoll));
+  QCoreApplication::processEvents();
   EXPECT_EQ(got, flood);
 }
 
@@ -149,34 +164,54 @@ TEST_F(SerialPortTest, APortThatFailsAfterOpeningIsClosedAndStaysSilent) {
   EXPECT_TRUE(serial_.writes.empty());
 }
 
-TEST_F(SerialPortTest, ALostPortIsReopenedSilentlyOnceTheDeviceIsBack) {
+TEST_F(SerialPortTest, ALostPortIsReopenedSilentlyOnceASecondUntilTheDeviceIsBack) {
   SerialPort port;
   port.open(QStringLiteral("/dev/ttyUSB0"));
   port.setParameters(QStringLiteral("9600,N,8,2"));
+  int reopened = 0;
+  port.onReopened = [&reopened] { ++reopened; };
   std::vector<uint8_t> got;
   port.onReceive = [&got](const uint8_t* data, int count) { got.insert(got.end(), data, data + count); };
-  serial_.broken = true;
-  serial_.refuseOpen = true;
-  port.poll();
+  EXPECT_FALSE(port.reopenTimer()->isEnabled()) << "no timer while the port is well";
+  serial_.refuseOpen = true;  // the device is gone, as a pulled adapter's is
+  serial_.fail();
   ASSERT_FALSE(port.isOpen());
+  ASSERT_TRUE(port.isLost());
+  // Tried at every expiry of a one-second timer while the device is missing.
+  ASSERT_TRUE(port.reopenTimer()->isEnabled());
+  EXPECT_EQ(port.reopenTimer()->interval(), 1000);
   const int opensBefore = serial_.openCount;
-  // Tried once a second (every 100 polls) while the device is missing.
-  for (int i = 0; i < 3 * SerialPort::kReconnectPolls; ++i) port.poll();
+  for (int i = 0; i < 3; ++i) port.reopenTimer()->fire();
   EXPECT_EQ(serial_.opened.count(QStringLiteral("/dev/ttyUSB0")), 1 + 3);
   EXPECT_EQ(serial_.openCount, opensBefore);
+  EXPECT_EQ(reopened, 0);
   // Plugged in again: opened with the same line settings, lines negated, queue purged.
   serial_.broken = false;
   serial_.refuseOpen = false;
   serial_.dtr = serial_.rts = true;
-  for (int i = 0; i < SerialPort::kReconnectPolls; ++i) port.poll();
+  port.reopenTimer()->fire();
   EXPECT_TRUE(port.isOpen());
+  EXPECT_FALSE(port.isLost());
+  EXPECT_EQ(reopened, 1);
+  EXPECT_FALSE(port.reopenTimer()->isEnabled());
   EXPECT_EQ(serial_.openCount, opensBefore + 1);
   EXPECT_EQ(serial_.settings.stopBits, 2);
   EXPECT_FALSE(serial_.dtr);
   EXPECT_FALSE(serial_.rts);
-  serial_.queue({0x11, 0x22});
-  port.poll();
+  serial_.feed({0x11, 0x22});
   EXPECT_EQ(got, (std::vector<uint8_t>{0x11, 0x22}));
+}
+
+TEST_F(SerialPortTest, ALostPortTheDriverWillNotTakeOverUnaskedStaysClosedWithoutATimer) {
+  serial_.reopenable = false;  // a pseudo-terminal
+  SerialPort port;
+  port.open(QStringLiteral("/dev/pts/7"));
+  serial_.fail();
+  EXPECT_TRUE(port.isLost());
+  EXPECT_FALSE(port.reopenTimer()->isEnabled());
+  port.reopen();
+  EXPECT_EQ(serial_.opened.size(), 1);
+  EXPECT_FALSE(port.isOpen());
 }
 
 TEST_F(SerialPortTest, AWriteOnAFailedPortClosesIt) {
@@ -211,8 +246,22 @@ TEST(SerialDeviceNameTest, Com1ToCom8AreTheFirstEightSerialDevicesAndOtherNamesA
   EXPECT_EQ(serialDeviceName(QStringLiteral("/tmp/COM1")), QStringLiteral("/tmp/COM1"));
 }
 
-// The link: the port at 9600 8N2 with DTR and RTS negated, its service, closing.
-TEST_F(SerialPortTest, TheLinkOpensAt9600N82ServicesThePortIntoTheReplyAndClosesWithTheLinesNegated) {
+TEST(TcpPortNameTest, TcpAddressesGoToTheNetworkAndAMalformedOneCannotBeOpenedAtOnce) {
+  EXPECT_TRUE(isTcpPortName(QStringLiteral("tcp://192.168.0.10:4001")));
+  EXPECT_TRUE(isTcpPortName(QStringLiteral("TCP://gateway:4001")));
+  EXPECT_FALSE(isTcpPortName(QStringLiteral("COM2")));
+  EXPECT_FALSE(isTcpPortName(QStringLiteral("/dev/ttyUSB0")));
+  EXPECT_EQ(serialDeviceName(QStringLiteral("tcp://10.0.0.1:4001")), QStringLiteral("tcp://10.0.0.1:4001"));
+  for (const char* bad : {"tcp://", "tcp://gateway", "tcp://:4001", "tcp://gateway:port"}) {
+    SerialPort port;
+    EXPECT_EQ(port.open(QString::fromLatin1(bad)), PortOpenResult::CannotOpen) << bad;
+    EXPECT_FALSE(port.isOpening()) << bad;
+    EXPECT_FALSE(port.isOpen()) << bad;
+  }
+}
+
+// The link: the port at 9600 8N2 with DTR and RTS negated, the reply, closing.
+TEST_F(SerialPortTest, TheLinkOpensAt9600N82CollectsTheReplyAndClosesWithTheLinesNegated) {
   AnalyzerLink link;
   EXPECT_EQ(link.open(QStringLiteral("COM3")), PortOpenResult::Opened);
   EXPECT_EQ(serial_.opened, QStringList{QStringLiteral("/dev/ttyS2")});
@@ -222,14 +271,13 @@ TEST_F(SerialPortTest, TheLinkOpensAt9600N82ServicesThePortIntoTheReplyAndCloses
   EXPECT_EQ(serial_.settings.stopBits, 2);
   EXPECT_FALSE(serial_.dtr);
   EXPECT_FALSE(serial_.rts);
-  EXPECT_TRUE(link.serviceTimer()->isEnabled());
-  EXPECT_EQ(link.serviceTimer()->interval(), 10);
 
+  // Delivered as the driver tells of the bytes; no timer runs for it.
   const Frame reply = statusReply(1, 0);
-  serial_.queue(reply);
-  link.serviceTimer()->fire();
+  serial_.feed(reply);
   ASSERT_EQ(link.reply().length(), int(reply.size()));
   EXPECT_EQ(Frame(link.reply().bytes(), link.reply().bytes() + reply.size()), reply);
+  EXPECT_FALSE(link.port()->reopenTimer()->isEnabled());
   EXPECT_EQ(link.linkState(), LinkState::Receiving);
 
   // Reopening the same port discards the bytes in flight.

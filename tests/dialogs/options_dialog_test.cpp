@@ -86,6 +86,7 @@ TEST_F(OptionsDialogTest, ControlsHaveTheirRangesAndTheListStartsWithTheEightCom
   QStringList ports = OptionsDialog::portList();
   ASSERT_GE(ports.size(), 8);
   for (int i = 0; i < 8; ++i) EXPECT_EQ(ports[i], QStringLiteral("COM%1").arg(i + 1));
+  EXPECT_EQ(ports.last(), QStringLiteral("tcp://192.168.0.10:4001"));
   EXPECT_EQ(ports.removeDuplicates(), 0);
 }
 
@@ -127,7 +128,7 @@ TEST_F(OptionsDialogTest, ApplyTakesTheValuesOverSavesBothFilesAndReopensThePort
   EXPECT_EQ(serial_.openCount, opensBefore + 1);
   EXPECT_EQ(serial_.opened.last(), QStringLiteral("COM12"));
   EXPECT_TRUE(pollTimer()->isEnabled());
-  EXPECT_TRUE(session().link().serviceTimer()->isEnabled());
+  EXPECT_TRUE(session().link().isOpen());
   // The next request goes to the new address.
   tick();
   ASSERT_FALSE(serial_.lastWrite().empty());
@@ -323,7 +324,7 @@ TEST_F(OptionsDialogTest, EnterConfirmsAndEscapeCancels) {
 TEST_F(OptionsDialogTest, ThePollCycleKeepsRunningWhileTheDialogIsOpen) {
   openOptions([this](OptionsDialog* f) {
     EXPECT_TRUE(pollTimer()->isEnabled());
-    EXPECT_TRUE(session().link().serviceTimer()->isEnabled());
+    EXPECT_TRUE(session().link().isOpen());
     const size_t written = serial_.writes.size();
     tick();
     EXPECT_GT(serial_.writes.size(), written);

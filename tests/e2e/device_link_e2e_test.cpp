@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include "device/analyzer_link.h"
@@ -16,6 +19,13 @@
 #include "support/analyzer_replies.h"
 
 namespace {
+
+double processCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+  return seconds(u.ru_utime) + seconds(u.ru_stime);
+}
 
 class DeviceLinkE2E : public SimFixture {
  protected:
@@ -248,6 +258,15 @@ TEST_P(LineLostE2E, ThePortClosesAtTheFirstErrorAndStaysQuiet) {
   EXPECT_FALSE(link->isOpen());
   EXPECT_EQ(link->reply().length(), 0);
   EXPECT_EQ(link->linkState(), LinkState::Sent);
+  // Nothing is left to wake the program: a second of the event loop takes
+  // next to no processor time (a notifier firing on a dead descriptor would
+  // take all of it). Nor is a pseudo-terminal tried again.
+  EXPECT_FALSE(link->port()->reopenTimer()->isEnabled());
+  const double cpuBefore = processCpuSeconds();
+  QElapsedTimer wall;
+  wall.start();
+  SimProcess::waitFor([] { return false; }, 1000);
+  EXPECT_LT(processCpuSeconds() - cpuBefore, 0.3 * double(wall.elapsed()) / 1000);
   EXPECT_TRUE(takeMessages().empty());
   if (!loss.killed) {
     EXPECT_TRUE(sim_->isRunning());

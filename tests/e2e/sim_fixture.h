@@ -1,8 +1,10 @@
 #pragma once
 // End-to-end fixture: the real serial port (QSerialPort) against the analyzer
-// simulator on a pseudo-terminal, with the fixture's recorded message boxes
-// and test clock. For the whole program: startProgramOnSim(), then runTick()
-// drives one poll tick and spins the port until the reply is in.
+// simulator on a pseudo-terminal (or the real connection to it over TCP), with
+// the fixture's recorded message boxes and test clock. For the whole program:
+// startProgramOnSim(), then runTick() drives one poll tick and spins the event
+// loop until the reply is in. A tick is a second of the test clock for the
+// port's reopen timer too.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 #include <memory>
 
 #include "device/serial_port.h"
+#include "platform/timer.h"
 #include "storage/settings_records.h"
 #include "support/fake_serial.h"
 #include "support/korvex_fixture.h"
@@ -48,9 +51,9 @@ class SimFixture : public KorvexFixture {
     ASSERT_TRUE(session().link().isOpen());
   }
 
-  // One tick of the poll cycle, then the port service until
-  // the reply to the request just sent is in, at most `timeoutMs`; the clock
-  // moves on by a second. False when no whole reply came.
+  // One tick of the poll cycle, then the event loop until the reply to the
+  // request just sent is in, at most `timeoutMs`; the clock moves on by a
+  // second. False when no whole reply came.
   bool runTick(int timeoutMs = 3000) {
     tick();
     const int expected = poll().requestKind() == Request::Status ? 33 : 8;
@@ -61,7 +64,23 @@ class SimFixture : public KorvexFixture {
         },
         timeoutMs);
     advance(1);
+    passReopenTime(1000);
     return got;
+  }
+
+  // The port's reopen timer, manual in tests, fires as `ms` of test time pass.
+  void passReopenTime(int ms) {
+    SerialPort* port = session().link().port();
+    Timer* timer = port ? port->reopenTimer() : nullptr;
+    if (!timer || !timer->isEnabled()) {
+      reopenElapsedMs_ = 0;
+      return;
+    }
+    reopenElapsedMs_ += ms;
+    if (reopenElapsedMs_ >= timer->interval()) {
+      reopenElapsedMs_ = 0;
+      timer->fire();
+    }
   }
 
   // Ticks until `done` holds, at most `maxTicks`.
@@ -81,4 +100,5 @@ class SimFixture : public KorvexFixture {
   }
 
   std::unique_ptr<SimProcess> sim_;
+  int reopenElapsedMs_ = 0;
 };

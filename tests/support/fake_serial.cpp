@@ -7,6 +7,17 @@ namespace {
 class FakeSerialBackend final : public SerialBackend {
  public:
   explicit FakeSerialBackend(FakeSerialLine& line) : line_(line) {}
+  ~FakeSerialBackend() override {
+    if (line_.notifyOwner == this) {
+      line_.notify = nullptr;
+      line_.notifyOwner = nullptr;
+    }
+  }
+
+  void setNotify(std::function<void()> notify) override {
+    line_.notify = std::move(notify);
+    line_.notifyOwner = this;
+  }
 
   bool open(const QString& device, QString* error) override {
     line_.opened << device;
@@ -62,6 +73,7 @@ class FakeSerialBackend final : public SerialBackend {
   }
   bool failed() const override { return open_ && line_.broken; }
   int failureReports() const override { return open_ && line_.broken ? 1 : 0; }
+  bool mayReopen(const QString&) const override { return line_.reopenable; }
 
  private:
   FakeSerialLine& line_;

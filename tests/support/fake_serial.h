@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "device/serial_backend.h"
@@ -28,10 +29,27 @@ struct FakeSerialLine {
   bool refuseStatus = false;     // the current line settings cannot be read
   bool refuseSettings = false;   // the driver refuses the line settings
   bool broken = false;           // failed after opening (cable pulled)
+  bool reopenable = true;        // a lost port may be opened again unasked
   std::deque<uint8_t> incoming;  // bytes waiting to be read; a purge discards them
   int readCalls = 0;             // Read calls while open
 
+  // The notification of the port opened last, as the driver calls it from
+  // the event loop; empty once that port is gone.
+  std::function<void()> notify;
+  const void* notifyOwner = nullptr;
+
   void queue(const std::vector<uint8_t>& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
+  // Bytes arrive and the driver tells the port, as between two turns of the
+  // event loop.
+  void feed(const std::vector<uint8_t>& bytes) {
+    queue(bytes);
+    if (notify) notify();
+  }
+  // The line fails after opening and the driver tells the port.
+  void fail() {
+    broken = true;
+    if (notify) notify();
+  }
   // The last frame written, or an empty one.
   std::vector<uint8_t> lastWrite() const { return writes.empty() ? std::vector<uint8_t>{} : writes.back(); }
 };

@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# The whole program against the analyzer simulator, phase by phase: wake-ups a
+# second of the whole process (voluntary and involuntary context switches of
+# all its threads, from /proc/<pid>/task/*/status), CPU (utime + stime from
+# /proc/<pid>/stat) and resident memory, each beside its budget. Builds
+# nothing: run scripts/build.sh first. Exits 1 when a budget is missed.
+#
+#   bench/whole_program.sh [SECONDS]   seconds measured per phase (default 20)
+#
+#   KORVEX_BENCH_QPA=offscreen         no X server (default: Xvfb through
+#                                      xvfb-run, or the $DISPLAY there is)
+#   KORVEX_BENCH_BUILD=DIR             build directory (default: build)
+#   KORVEX_BENCH_PHASES="idle polling" the phases to run, in this order
+#   KORVEX_BENCH_SIM_ARGS="--tcp 0"    more options of the simulator (here: the
+#                                      program reaches it over TCP)
+#
+# Adding a phase: a line in the PHASES table below (name, wake-up budget a
+# second, CPU budget in per cent, resident memory budget in MiB; "-" for none)
+# and a function phase_<name> that brings the program and the simulator into
+# that phase before it is measured: simulator commands through sim_cmd, the
+# program's window through xdotool on $KORVEX_WINDOW (found when there is an
+# X server), longer waits through wait_for_log. The phases run in the order
+# given, one after the other, on the same program and simulator.
+set -euo pipefail
+
+if [ "${1:-}" = --inside-display ]; then
+  shift
+else
+  # Re-run under Xvfb unless told to go without an X server or one is there.
+  if [ "${KORVEX_BENCH_QPA:-}" != offscreen ] && [ -z "${DISPLAY:-}" ]; then
+    command -v xvfb-run >/dev/null || { echo "xvfb-run missing (or KORVEX_BENCH_QPA=offscreen)" >&2; exit 2; }
+    exec xvfb-run -a -s "-screen 0 1024x720x24" "$0" --inside-display "$@"
+  fi
+fi
+
+cd "$(dirname "$0")/.."
+seconds=${1:-20}
+build=${KORVEX_BENCH_BUILD:-build}
+bin=$PWD/$build/bin
+for f in korvex korvex-sim; do
+  [ -x "$bin/$f" ] || { echo "$bin/$f missing: build it first (scripts/build.sh)" >&2; exit 2; }
+done
+[ "${KORVEX_BENCH_QPA:-}" = offscreen ] && export QT_QPA_PLATFORM=offscreen
+
+#   name      wake-ups/s  CPU %  RSS MiB
+PHASES_TABLE='
+idle        2           -      -
+polling     6           -      -
+'
+# shellcheck disable=SC2206
+phases=(${KORVEX_BENCH_PHASES:-idle polling})
+
+# Phases ---------------------------------------------------------------------
+
+# No analyzer: the port is open but nothing answers (a silent line), so the
+# program sends its stop once a second and waits.
+phase_idle() {
+  sim_cmd "silence on"
+  sleep 3
+}
+
+# The analyzer answers every request: one status poll a second.
+phase_polling() {
+  sim_cmd "silence off"
+  wait_for_log '^COMMAND 3' 10  # the program's stop, obeyed
+  sleep 3
+}
+
+# Machinery ------------------------------------------------------------------
+
+work=$(mktemp -d)
+sim_pid=
+app_pid=
+cleanup() {
+  # Only the two processes started here, by their ids; a failing kill or wait
+  # must not end the clean-up early.
+  set +e
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+log=$work/korvex-sim.log
+control=$work/sim-control
+
+# Waits until the simulator's log has a line matching $1 (extended regex) past
+# the lines it had when the phase began, at most $2 seconds.
+log_mark=0
+wait_for_log() {
+  for _ in $(seq $(( ${2:-10} * 10 ))); do
+    tail -n +"$((log_mark + 1))" "$log" | grep -Eq "$1" && return 0
+    sleep 0.1
+  done
+  echo "no '$1' from the simulator within ${2:-10} s" >&2
+  return 1
+}
+
+# Sends one command to the simulator and waits for its answer.
+sim_cmd() {
+  local from
+  from=$(wc -l <"$log")
+  echo "$1" >"$control"
+  for _ in $(seq 50); do
+    tail -n +"$((from + 1))" "$log" | grep -Fxq "OK $1" && return 0
+    sleep 0.1
+  done
+  echo "the simulator did not take '$1'" >&2
+  return 1
+}
+
+# "tid voluntary involuntary" for every thread of $1.
+thread_switches() {
+  local s tid
+  for s in /proc/"$1"/task/*/status; do
+    tid=${s%/status}
+    tid=${tid##*/}
+    awk -v tid="$tid" '/^voluntary_ctxt_switches/ {v = $2} /^nonvoluntary_ctxt_switches/ {n = $2}
+                       END {print tid, v, n}' "$s" 2>/dev/null || true
+  done
+}
+
+# utime + stime of $1 in clock ticks.
+cpu_ticks() {
+  local stat
+  stat=$(<"/proc/$1/stat")
+  stat=${stat##*) }
+  # shellcheck disable=SC2086
+  set -- $stat
+  echo $(( ${12} + ${13} ))
+}
+
+rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+
+# Measures $app_pid for $seconds: prints "wakeups_per_s cpu_percent rss_mib
+# threads voluntary_per_s". Involuntary switches count as wake-ups too: on a
+# loaded machine they grow with the program's work.
+measure() {
+  local -A before_v before_n
+  local tid v n vol=0 invol=0 t0 t1 c0 c1 threads=0
+  while read -r tid v n; do before_v[$tid]=$v; before_n[$tid]=$n; done < <(thread_switches "$app_pid")
+  c0=$(cpu_ticks "$app_pid")
+  t0=$(date +%s.%N)
+  sleep "$seconds"
+  while read -r tid v n; do
+    vol=$(( vol + v - ${before_v[$tid]:-0} ))
+    invol=$(( invol + n - ${before_n[$tid]:-0} ))
+    threads=$(( threads + 1 ))
+  done < <(thread_switches "$app_pid")
+  c1=$(cpu_ticks "$app_pid")
+  t1=$(date +%s.%N)
+  awk -v v="$vol" -v n="$invol" -v c="$((c1 - c0))" -v hz="$(getconf CLK_TCK)" -v t0="$t0" -v t1="$t1" \
+      -v rss="$(rss_kib "$app_pid")" -v th="$threads" \
+      'BEGIN {d = t1 - t0; printf "%.2f %.2f %.1f %d %.2f\n", (v + n) / d, 100 * c / hz / d, rss / 1024, th, v / d}'
+}
+
+# Start ----------------------------------------------------------------------
+
+cp "$bin/korvex" "$work/korvex"  # its settings and logs go beside it
+# shellcheck disable=SC2086
+"$bin/korvex-sim" --settings "$work/korvex" --control "$control" ${KORVEX_BENCH_SIM_ARGS:-} \
+  >"$log" 2>&1 </dev/null &
+sim_pid=$!
+for _ in $(seq 100); do
+  grep -q '^READY' "$log" && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.1
+done
+grep -q '^READY' "$log" || { echo "the simulator did not start:" >&2; cat "$log" >&2; exit 2; }
+# The first phase decides whether the analyzer answers from the start.
+sim_cmd "silence on"
+
+"$work/korvex" >"$work/korvex.log" 2>&1 </dev/null &
+app_pid=$!
+sleep 5
+kill -0 "$app_pid" 2>/dev/null || { echo "the program ended:" >&2; cat "$work/korvex.log" >&2; exit 2; }
+KORVEX_WINDOW=
+if [ "${QT_QPA_PLATFORM:-}" != offscreen ] && command -v xdotool >/dev/null; then
+  KORVEX_WINDOW=$(xdotool search --pid "$app_pid" 2>/dev/null | head -n 1 || true)
+fi
+export KORVEX_WINDOW
+
+echo "korvex against korvex-sim on $(sed -n 's/^PORT //p' "$log"), ${seconds} s a phase," \
+     "${QT_QPA_PLATFORM:-xcb} platform"
+printf '%-12s %14s %8s %10s %8s %10s %8s %8s %10s\n' phase "wake-ups/s" budget "CPU %" budget "RSS MiB" budget \
+       threads "voluntary"
+missed=0
+for phase in "${phases[@]}"; do
+  row=$(awk -v p="$phase" '$1 == p' <<<"$PHASES_TABLE")
+  [ -n "$row" ] || { echo "no phase '$phase' in the table" >&2; exit 2; }
+  read -r _ wake_budget cpu_budget rss_budget <<<"$row"
+  log_mark=$(wc -l <"$log")
+  "phase_$phase"
+  read -r wake cpu rss threads voluntary < <(measure)
+  verdict=
+  over() { [ "$2" != - ] && awk -v v="$1" -v b="$2" 'BEGIN {exit !(v > b)}'; }
+  if over "$wake" "$wake_budget"; then verdict+=" wake-ups over budget"; fi
+  if over "$cpu" "$cpu_budget"; then verdict+=" CPU over budget"; fi
+  if over "$rss" "$rss_budget"; then verdict+=" memory over budget"; fi
+  budget() { [ "$1" = - ] && echo - || echo "<= $1"; }
+  printf '%-12s %14s %8s %10s %8s %10s %8s %8s %10s%s\n' "$phase" "$wake" "$(budget "$wake_budget")" "$cpu" \
+         "$(budget "$cpu_budget")" "$rss" "$(budget "$rss_budget")" "$threads" "$voluntary" \
+         "${verdict:+  MISSED:$verdict}"
+  [ -n "$verdict" ] && missed=1
+  kill -0 "$app_pid" 2>/dev/null || { echo "the program ended during '$phase'" >&2; exit 1; }
+done
+exit "$missed"
