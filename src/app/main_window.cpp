@@ -30,6 +30,7 @@
 #include "platform/timer.h"
 #include "print/chart_print.h"
 #include "print/printer_setup.h"
+#include "print/printers.h"
 #include "print/table_protocol.h"
 #include "storage/settings_files.h"
 #include "storage/settings_records.h"
@@ -580,7 +581,7 @@ void MainWindow::onOpenTriggered() {
 // Printing
 
 QPrinter* MainWindow::printer() {
-  if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  if (!printer_) printer_ = seams::newPrinter();
   return printer_.get();
 }
 
