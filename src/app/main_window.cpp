@@ -9,6 +9,8 @@
 #include <QMenuBar>
 #include <QPrinter>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -30,10 +32,12 @@
 #include "platform/timer.h"
 #include "print/chart_print.h"
 #include "print/printer_setup.h"
+#include "print/printers.h"
 #include "print/table_protocol.h"
 #include "storage/settings_files.h"
 #include "storage/settings_records.h"
 #include "storage/table_files.h"
+#include "view/results_columns.h"
 #include "view/results_table_model.h"
 #include "view/trend_chart.h"
 
@@ -260,7 +264,7 @@ void MainWindow::buildLayout() {
   resultsView_->horizontalHeader()->setFixedHeight(20);
   resultsView_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   resultsView_->horizontalHeader()->setHighlightSections(false);
-  for (int c = 0; c < kResultColumnCount; ++c) resultsView_->setColumnWidth(c, kGridColumnWidths[c]);
+  fitResultColumns(resultsView_, kGridColumnWidths);
   QPalette gridPalette = resultsView_->palette();
   gridPalette.setColor(QPalette::Base, gridPalette.color(QPalette::Button));
   resultsView_->setPalette(gridPalette);
@@ -284,7 +288,11 @@ void MainWindow::buildLayout() {
   connect(chart_, &TrendChart::zoomed, resetZoomButton_, [this] { resetZoomButton_->setEnabled(true); });
   connect(chart_, &TrendChart::doubleClicked, this, &MainWindow::onResetZoomClicked);
 
-  resize(808, 510);
+  // The whole table in view where the screen allows: its fitted columns may
+  // be wider than the window was designed for.
+  const int tableWidth =
+      resultsView_->horizontalHeader()->length() + resultsView_->verticalScrollBar()->sizeHint().width();
+  resize(std::clamp(tableWidth, 808, std::max(808, screen()->availableGeometry().width())), 510);
 }
 
 void MainWindow::buildMenu() {
@@ -653,7 +661,7 @@ void MainWindow::onOpenTriggered() {
 // Printing
 
 QPrinter* MainWindow::printer() {
-  if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  if (!printer_) printer_ = seams::newPrinter();
   return printer_.get();
 }
 

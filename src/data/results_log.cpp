@@ -1,5 +1,6 @@
 #include "data/results_log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -66,8 +67,9 @@ QString ResultsLog::header(int column) const {
   return cp1251::decode(bytes.data(), qsizetype(bytes.size()));
 }
 
-void ResultsLog::setHeaderCells(std::string_view cells) {
-  for (int c = 0; c < kResultColumnCount; ++c) header_[size_t(c)] = std::string(field(cells, c));
+void ResultsLog::setHeaderCells(std::string_view cells, int count) {
+  const int given = std::min(count, kResultColumnCount);
+  for (int c = 0; c < given; ++c) header_[size_t(c)] = std::string(field(cells, c));
   if (!loading_) emit headerChanged();
 }
 

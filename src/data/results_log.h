@@ -64,9 +64,11 @@ class ResultsLog : public QObject {
   // The column headings, as Windows-1251 bytes and as text.
   const std::string& headerBytes(int column) const { return header_[size_t(column)]; }
   QString header(int column) const;
-  // Replaces the headings by the cells of a file's first line (Windows-1251,
-  // separated by TABs); a heading the line does not reach becomes empty.
-  void setHeaderCells(std::string_view cells);
+  // Takes the headings from a file's first line: `cells` holds `count` cells
+  // (Windows-1251, separated by TABs), each replacing the heading of its
+  // column. A short line (or one without any cell) leaves the headings it
+  // does not reach as they were.
+  void setHeaderCells(std::string_view cells, int count);
 
   // A taken result; true while results are appended that no file holds.
   int append(const Result& result);

@@ -1,6 +1,7 @@
 #include "data/value_format.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QTime>
 #include <cmath>
 #include <charconv>
@@ -294,6 +295,37 @@ void ResultTexts::appendRow(QString& out, const ChannelValues& values, int32_t f
     out += cell(c, values, faultBits, dateTime, number);
     out += QLatin1Char('\t');
   }
+}
+
+QStringList ResultTexts::columnForms(int column) const {
+  using namespace channel;
+  QStringList forms;
+  if (column == 0) {
+    forms << QStringLiteral("9999999");
+  } else if (column == 1) {
+    for (int month = 1; month <= 12; ++month)
+      forms << dateText(seams::toDateTime(QDateTime(QDate(2000, month, 28), QTime(12, 0))));
+  } else if (column == 2) {
+    for (int hour = 0; hour < 24; ++hour) forms << timeText((hour * 3600 + 59 * 60 + 59) / 86400.0);
+  } else if (column == kFaultColumn) {
+    // The analyzer reports twelve fault bits; a file may hold sixteen.
+    forms << faultBitsText(0) << faultBitsText(0x0FFF);
+    for (int digit = 0; digit < 16; ++digit) forms << faultBitsText(0x1111 * digit);
+  } else if (column >= kFirstValueColumn && column < kFirstValueColumn + kChannelCount) {
+    const int ch = column - kFirstValueColumn;
+    if (ch == CO2 || ch == Qa || ch == Alf) {
+      forms << QStringLiteral("-----") << shortForm(0.9999) << shortForm(0.0009999) << shortForm(9999e4)
+            << shortForm(9.999e-5);
+    } else if (ch == NOx) {
+      forms << plainForm(9998 + 998);  // NO below 9999 and NO2 below 999, else 0
+    } else {
+      const ChannelForm& f = kForms[ch];
+      const double step = f.scaled ? 0.01 : 1;  // O2 in hundredths, the rest whole
+      forms << plainForm(f.min) << plainForm(f.max) << plainForm(f.min + step) << plainForm(f.max - step)
+            << QStringLiteral("-----") << QStringLiteral(u"ошиб.") << QStringLiteral(u"перег.");
+    }
+  }
+  return forms;
 }
 
 QString resultCell(int column, const ChannelValues& values, int32_t faultBits, double dateTime, int number) {

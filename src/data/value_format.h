@@ -65,6 +65,13 @@ class ResultTexts {
   // The row's 16 cells, each followed by a TAB.
   void appendRow(QString& out, const ChannelValues& values, int32_t faultBits, double dateTime,
                  int number) const;
+  // Texts of every form a column of taken results takes, at the widest the
+  // analyzer's readings make them: seven-digit numbers, the dates of every
+  // month and the times of every hour, the clamped ranges at the readings'
+  // resolution, the short number form with either exponent, the markers,
+  // fault codes. A view sizing the column measures them with each digit
+  // taken as its font's widest.
+  QStringList columnForms(int column) const;
 
  private:
   QString channelText(int ch, const ChannelValues& v) const;

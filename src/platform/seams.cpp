@@ -22,6 +22,9 @@ ModalHandler g_modalHandler;
 QString g_executablePath;
 
 const QDate kDateTimeEpoch(1899, 12, 30);
+const QString kErrorTitle = QStringLiteral("Error");
+const QString kWarningTitle = QStringLiteral("Warning");
+const QString kConfirmTitle = QStringLiteral("Confirm");
 constexpr double kMsPerDay = 86400000.0;
 
 // "Файлы данных KVX(*.kvx)|*.kvx" -> "Файлы данных KVX(*.kvx)"; Qt takes the
@@ -69,45 +72,50 @@ QLocale locale() { return g_locale ? *g_locale : QLocale::system(); }
 void setLocale(const QLocale& locale) { g_locale = locale; }
 void resetLocale() { g_locale.reset(); }
 
+std::unique_ptr<QMessageBox> messageBox(const MessageRequest& request) {
+  auto box = std::make_unique<QMessageBox>(request.parent);
+  box->setWindowTitle(request.title);
+  const bool standardTitle =
+      request.title == kErrorTitle || request.title == kWarningTitle || request.title == kConfirmTitle;
+  box->setText(standardTitle || request.title.isEmpty() ? request.text
+                                                         : request.title + QLatin1Char('\n') + request.text);
+  switch (request.icon) {
+    case MsgIcon::None: box->setIcon(QMessageBox::NoIcon); break;
+    case MsgIcon::Error: box->setIcon(QMessageBox::Critical); break;
+    case MsgIcon::Warning: box->setIcon(QMessageBox::Warning); break;
+    case MsgIcon::Confirm: box->setIcon(QMessageBox::Question); break;
+  }
+  if (request.buttons == MsgButtons::Ok) {
+    QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->setDefaultButton(ok);
+    box->setEscapeButton(ok);
+  } else {
+    QPushButton* yes = box->addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+    QPushButton* no = box->addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+    box->setDefaultButton(yes);
+    box->setEscapeButton(no);
+  }
+  return box;
+}
+
 MsgResult showMessage(QWidget* parent, MsgIcon icon, const QString& title, const QString& text,
                       MsgButtons buttons) {
-  if (g_messageHandler) return g_messageHandler({parent, icon, title, text, buttons});
-
-  QMessageBox box(parent);
-  box.setWindowTitle(title);
-  box.setText(text);
-  switch (icon) {
-    case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-    case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
-    case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case MsgIcon::Confirm: box.setIcon(QMessageBox::Question); break;
-  }
-  if (buttons == MsgButtons::Ok) {
-    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    box.setDefaultButton(ok);
-    box.setEscapeButton(ok);
-    box.exec();
-    return MsgResult::Ok;
-  }
-  QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
-  QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
-  box.setDefaultButton(yes);
-  box.setEscapeButton(no);
-  box.exec();
-  return box.clickedButton() == yes ? MsgResult::Yes : MsgResult::No;
+  const MessageRequest request{parent, icon, title, text, buttons};
+  if (g_messageHandler) return g_messageHandler(request);
+  const std::unique_ptr<QMessageBox> box = messageBox(request);
+  box->exec();
+  if (buttons == MsgButtons::Ok) return MsgResult::Ok;
+  return box->buttonRole(box->clickedButton()) == QMessageBox::YesRole ? MsgResult::Yes : MsgResult::No;
 }
 
-void errorBox(QWidget* parent, const QString& text) {
-  showMessage(parent, MsgIcon::Error, QStringLiteral("Error"), text);
-}
+void errorBox(QWidget* parent, const QString& text) { showMessage(parent, MsgIcon::Error, kErrorTitle, text); }
 
 void warningBox(QWidget* parent, const QString& text) {
-  showMessage(parent, MsgIcon::Warning, QStringLiteral("Warning"), text);
+  showMessage(parent, MsgIcon::Warning, kWarningTitle, text);
 }
 
 bool confirmBox(QWidget* parent, const QString& text) {
-  return showMessage(parent, MsgIcon::Confirm, QStringLiteral("Confirm"), text, MsgButtons::YesNo) ==
-         MsgResult::Yes;
+  return showMessage(parent, MsgIcon::Confirm, kConfirmTitle, text, MsgButtons::YesNo) == MsgResult::Yes;
 }
 
 void setMessageHandler(MessageHandler handler) { g_messageHandler = std::move(handler); }

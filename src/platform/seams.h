@@ -10,9 +10,11 @@
 #include <QLocale>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QDialog;
+class QMessageBox;
 class QWidget;
 
 namespace seams {
@@ -52,6 +54,13 @@ void errorBox(QWidget* parent, const QString& text);                       // "E
 void warningBox(QWidget* parent, const QString& text);                     // "Warning"
 bool confirmBox(QWidget* parent, const QString& text);                     // "Confirm", Yes = true
 void setMessageHandler(MessageHandler handler);  // empty: real QMessageBox
+
+// The real box showMessage shows without a handler, built but not shown. A
+// title other than the standard ones says what happened ("Не могу открыть
+// порт"), and the window manager cuts a title to the width of a box made for
+// a short text, or shows none at all: such a title is repeated as the first
+// line of the text.
+std::unique_ptr<QMessageBox> messageBox(const MessageRequest& request);
 
 // ---- beep ------------------------------------------------------------------
 void beep();

@@ -7,10 +7,10 @@
 #include <QGuiApplication>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QPrinterInfo>
 #include <QPushButton>
 
 #include "platform/seams.h"
+#include "print/printers.h"
 #include "storage/settings_records.h"
 
 const QString kNoPrinterText = QStringLiteral(
@@ -46,7 +46,7 @@ bool printerReady(const QPrinter& printer, QString* error) {
     setError(error, kNoPrinterText);
     return false;
   }
-  if (QPrinterInfo::printerInfo(name).isNull()) {
+  if (!seams::systemPrinterNames().contains(name)) {
     setError(error, kPrinterMissingText.arg(name));
     return false;
   }

@@ -119,7 +119,7 @@ class LineLoader {
     const std::string_view cells = count ? line.substr(0, start - 1) : std::string_view();
 
     if (first_) {
-      log_.setHeaderCells(cells);
+      log_.setHeaderCells(cells, count);
       first_ = false;
     } else {
       // The row of an empty table: nothing to load and nothing wrong.

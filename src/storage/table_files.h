@@ -37,9 +37,10 @@ struct TableLoadResult {
   int pointsLoaded = 0;   // result rows taken
 };
 
-// Reads a data file into the log, replacing what it held: the first line
-// becomes the headings, every further line a row whose columns 3..14 are its
-// values. Stops at the first failure, keeping the rows read before it; the
+// Reads a data file into the log, replacing what it held: the cells of the
+// first line become the headings of their columns (a short first line leaves
+// the others as they were), every further line a row whose columns 3..14 are
+// its values. Stops at the first failure, keeping the rows read before it; the
 // line that failed leaves nothing behind. A line of 16 empty cells (an empty
 // table's row) is passed over.
 TableLoadResult loadTableFile(const QString& path, ResultsLog& log);

@@ -2,6 +2,13 @@
 
 #include "data/results_log.h"
 
+QString shownText(const QString& text) {
+  if (text.size() <= kShownCellLength) return text;
+  qsizetype length = kShownCellLength;
+  if (text.at(length - 1).isHighSurrogate()) --length;  // never half a character
+  return text.left(length) + QChar(0x2026);
+}
+
 ResultsTableModel::ResultsTableModel(const ResultsLog& log, QObject* parent)
     : QAbstractTableModel(parent), log_(log) {
   connect(&log_, &ResultsLog::rowsAppended, this, &ResultsTableModel::onRowsAppended);
@@ -34,13 +41,13 @@ int ResultsTableModel::columnCount(const QModelIndex& parent) const {
 
 QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
-  if (role == Qt::DisplayRole) return log_.cell(index.row(), index.column());
+  if (role == Qt::DisplayRole) return shownText(log_.cell(index.row(), index.column()));
   if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
   return {};
 }
 
 QVariant ResultsTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation == Qt::Horizontal && role == Qt::DisplayRole) return log_.header(section);
+  if (orientation == Qt::Horizontal && role == Qt::DisplayRole) return shownText(log_.header(section));
   if (orientation == Qt::Vertical && role == Qt::DisplayRole) return section + 1;
   return QAbstractTableModel::headerData(section, orientation, role);
 }

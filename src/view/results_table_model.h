@@ -7,6 +7,14 @@
 
 class ResultsLog;
 
+// The most characters of a cell the table draws. Laying out a whole cell of a
+// megabyte took a quarter of a second each paint; no column shows more than
+// this anyway. The cell itself stays whole in the log and in the files.
+inline constexpr int kShownCellLength = 256;
+// `text` as the table draws it: a longer one cut to kShownCellLength
+// characters and an ellipsis.
+QString shownText(const QString& text);
+
 class ResultsTableModel : public QAbstractTableModel {
   Q_OBJECT
  public:

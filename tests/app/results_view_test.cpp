@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QFile>
+#include <QFontInfo>
 #include <QHeaderView>
+#include <QStyle>
 #include <QTableView>
 #include <QToolButton>
+#include <utility>
+#include <vector>
 
+#include "platform/text_codec.h"
 #include "view/view_fixture.h"
 
 namespace {
@@ -17,6 +23,109 @@ class ResultsViewTest : public ViewFixture {
     return cells;
   }
 };
+
+// The width a cell of `grid` needs to draw `text` whole in the grid's font:
+// the text, the margins the style draws it within, the grid line.
+int neededWidth(const QTableView* grid, const QString& text) {
+  const int margin = grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
+  return grid->fontMetrics().horizontalAdvance(text) + 2 * margin + (grid->showGrid() ? 1 : 0);
+}
+
+// The widest texts of each column, as the program makes them.
+std::vector<std::pair<int, QString>> widestTexts() {
+  std::vector<std::pair<int, QString>> texts = {
+      {0, QStringLiteral("1000000")}, {0, QStringLiteral("9999999")},
+      {15, QStringLiteral("EFFFF")},  {15, QStringLiteral("E0FFF")},   {15, QStringLiteral("Ok'")},
+      {3, QStringLiteral("-20")},     {3, QStringLiteral("999")},      {4, QStringLiteral("29,99")},
+      {5, QStringLiteral("99999")},   {6, QStringLiteral("9999")},     {7, QStringLiteral("999")},
+      {8, QStringLiteral("9999")},    {9, QStringLiteral("999")},      {11, QStringLiteral("10996")},
+      {14, QStringLiteral("-20")},    {14, QStringLiteral("99")},      {13, QStringLiteral("0,9876")},
+  };
+  // CO2, Qa, Alf in the short number form, or without a value.
+  for (int c : {10, 12, 13})
+    for (double v : {12350.0, 0.0009999, 0.00001235, 0.9999})
+      texts.emplace_back(c, shortForm(v));
+  for (int c : {10, 12, 13}) texts.emplace_back(c, QStringLiteral("-----"));
+  // The measured channels' markers.
+  for (int c : {3, 4, 5, 6, 7, 8, 9, 14})
+    for (const char16_t* marker : {u"перег.", u"ошиб.", u"-----"}) texts.emplace_back(c, QString::fromUtf16(marker));
+  // Every month's date and every hour's time in the locale.
+  for (int month = 1; month <= 12; ++month)
+    texts.emplace_back(1, shortDateText(seams::toDateTime(QDateTime(QDate(2026, month, 28), QTime(12, 0)))));
+  for (int hour = 0; hour < 24; ++hour)
+    texts.emplace_back(2, longTimeText(seams::toDateTime(QDateTime(QDate(2026, 12, 6), QTime(hour, 58, 58)))));
+  return texts;
+}
+
+TEST_F(ResultsViewTest, EveryColumnIsWideEnoughForTheWidestTextItCanHold) {
+  startWithDefaults();
+  QTableView* grid = find<QTableView>("StringGrid1");
+  const int designed[16] = {48, 66, 53, 46, 45, 48, 48, 50, 50, 50, 45, 50, 44, 38, 38, 38};
+  for (int c = 0; c < 16; ++c) EXPECT_GE(grid->columnWidth(c), designed[c]) << c;
+  EXPECT_EQ(shortForm(12350), QStringLiteral("1,235E004"));
+  for (const auto& [column, text] : widestTexts())
+    EXPECT_GE(grid->columnWidth(column), neededWidth(grid, text)) << column << " " << text.toStdString();
+
+  // In a larger font the columns grow with it.
+  QFont larger = grid->font();
+  larger.setPixelSize(QFontInfo(grid->font()).pixelSize() * 8 / 5);
+  grid->setFont(larger);
+  ASSERT_GT(QFontInfo(grid->font()).pixelSize(), QFontInfo(QFont()).pixelSize());
+  for (const auto& [column, text] : widestTexts())
+    EXPECT_GE(grid->columnWidth(column), neededWidth(grid, text)) << column << " " << text.toStdString();
+}
+
+TEST_F(ResultsViewTest, TheColumnsFitTheDatesTimesAndNumbersOfTheLocale) {
+  seams::setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+  startWithDefaults();
+  QTableView* grid = find<QTableView>("StringGrid1");
+  EXPECT_TRUE(longTimeText(seams::toDateTime(QDateTime(QDate(2026, 12, 6), QTime(23, 58, 58))))
+                  .endsWith(QStringLiteral("PM")));
+  for (const auto& [column, text] : widestTexts()) {
+    QString shown = text;
+    shown.replace(QLatin1Char(','), QLatin1Char('.'));
+    EXPECT_GE(grid->columnWidth(column), neededWidth(grid, shown)) << column << " " << shown.toStdString();
+  }
+}
+
+TEST_F(ResultsViewTest, FaultCodesSmallRatiosAndLongRowNumbersAreDrawnWhole) {
+  startWithDefaults();
+  // A data file as the program writes them, its rows numbered in the millions.
+  QByteArray file;
+  for (int c = 0; c < 16; ++c) file += *cp1251::encode(kResultHeaders[c]) + '\t';
+  file += "\r\n";
+  const char* faults[] = {"EFFFF", "E0FFF", "E0888"};
+  for (int r = 0; r < 3; ++r)
+    file += QByteArray::number(1000000 + r * 4444444) + "\t28.12.2026\t23:59:58\t-20\t29,99\t99999\t9999\t999\t"
+            "9999\t" + *cp1251::encode(QStringLiteral(u"перег.")) + "\t1,235E004\t10996\t0,0009999\t0,9876\t"
+            "-20\t" + faults[r] + "\t\r\n";
+  QFile f(inDir(QStringLiteral("wide.kvx")));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(file);
+  f.close();
+  fileDialog_ = [&](const seams::FileDialogRequest&) { return f.fileName(); };
+  window().onOpenTriggered();
+  ASSERT_TRUE(takeMessages().empty());
+  ASSERT_EQ(results().count(), 3);
+  // And a result taken now, with every fault bit the analyzer has and Alf below 1.
+  Measurement m = typical();
+  m.faultBits = 0x0FFF;
+  m[channel::Alf] = 0.98765;
+  append(m);
+  EXPECT_EQ(cell(15, 4), QStringLiteral("E0FFF"));
+  EXPECT_EQ(cell(13, 4), QStringLiteral("0,9877"));
+
+  layOut();
+  QTableView* grid = find<QTableView>("StringGrid1");
+  const int margin = grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 16; ++c) {
+      const QModelIndex index = grid->model()->index(r, c);
+      const QString text = index.data().toString();
+      EXPECT_GE(grid->visualRect(index).width() - 2 * margin, grid->fontMetrics().horizontalAdvance(text))
+          << r << " " << c << " " << text.toStdString();
+    }
+}
 
 TEST_F(ResultsViewTest, FirstResultGoesIntoRowOneAndTheNextIntoNewRows) {
   startWithDefaults();

@@ -54,7 +54,7 @@ TEST_F(ResultsLogTest, ATakenResultsCellsAreMadeFromItsNumbersWhenAsked) {
 }
 
 TEST_F(ResultsLogTest, ClearingEmptiesTheLogAndKeepsTheHeadings) {
-  log_.setHeaderCells("A\tB");
+  log_.setHeaderCells("A\tB", 2);
   log_.append(taken(0));
   QSignalSpy reset(&log_, &ResultsLog::reset);
   log_.clear();
@@ -67,11 +67,32 @@ TEST_F(ResultsLogTest, ClearingEmptiesTheLogAndKeepsTheHeadings) {
   EXPECT_EQ(log_.cell(0, 0), QStringLiteral("0"));  // numbering starts again
 }
 
+TEST_F(ResultsLogTest, OnlyTheHeadingsOfTheCellsGivenChange) {
+  QSignalSpy changed(&log_, &ResultsLog::headerChanged);
+  log_.setHeaderCells("A\t\tC", 3);
+  EXPECT_EQ(changed.size(), 1);
+  EXPECT_EQ(log_.header(0), QStringLiteral("A"));
+  EXPECT_TRUE(log_.header(1).isEmpty());  // an empty cell is a cell
+  EXPECT_EQ(log_.header(2), QStringLiteral("C"));
+  for (int c = 3; c < kResultColumnCount; ++c) EXPECT_EQ(log_.header(c), kResultHeaders[c]) << c;
+
+  // No cell at all: nothing changes.
+  log_.setHeaderCells({}, 0);
+  EXPECT_EQ(log_.header(0), QStringLiteral("A"));
+  EXPECT_EQ(log_.header(15), kResultHeaders[15]);
+
+  // Sixteen cells replace every heading; more are not looked at.
+  std::string all;
+  for (int c = 0; c < 17; ++c) all += (c ? "\th" : "h") + std::to_string(c);
+  log_.setHeaderCells(all, 17);
+  for (int c = 0; c < kResultColumnCount; ++c) EXPECT_EQ(log_.header(c), QStringLiteral("h%1").arg(c)) << c;
+}
+
 TEST_F(ResultsLogTest, LoadedRowsKeepTheirCellsExactlyAndTakenResultsFollowThem) {
   QSignalSpy reset(&log_, &ResultsLog::reset);
   QSignalSpy appended(&log_, &ResultsLog::rowsAppended);
   log_.beginLoad();
-  log_.setHeaderCells("N\tD");
+  log_.setHeaderCells("N\tD", 2);
   // "185,0" and a hand-made note are texts the program would never write;
   // byte 0x98 has no character in the code page.
   const std::string cells = std::string("7\t01.01.2020\t10:00\t185,0\t6,1\t50000\tnote \x98");
@@ -88,7 +109,7 @@ TEST_F(ResultsLogTest, LoadedRowsKeepTheirCellsExactlyAndTakenResultsFollowThem)
   EXPECT_EQ(log_.cell(0, 6), QString::fromUtf16(u"note \u0098"));
   EXPECT_TRUE(log_.cell(0, 7).isEmpty());
   EXPECT_EQ(log_.header(0), QStringLiteral("N"));
-  EXPECT_TRUE(log_.header(2).isEmpty());
+  EXPECT_EQ(log_.header(2), QStringLiteral(u"Время"));  // not reached by the line
   // A file's value is plotted as it was read; a taken reading through its rule.
   EXPECT_EQ(log_.plottedValue(0, CO), 50000);
 

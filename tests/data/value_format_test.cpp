@@ -200,4 +200,36 @@ TEST_F(ValueFormatTest, NonNumbersAreWrittenAsTheyAreNamed) {
   EXPECT_EQ(shortForm(-std::numeric_limits<double>::infinity()), QStringLiteral("-INF"));
 }
 
+TEST_F(ValueFormatTest, ColumnFormsHoldTheWidestTextsOfEachColumn) {
+  const ResultTexts texts;
+  const auto has = [&texts](int column, const QString& text) { return texts.columnForms(column).contains(text); };
+  EXPECT_TRUE(has(0, QStringLiteral("9999999")));
+  EXPECT_TRUE(has(1, QStringLiteral("28.12.2000")));
+  EXPECT_TRUE(has(2, QStringLiteral("23:59:59")));
+  EXPECT_EQ(texts.columnForms(2).size(), 24);
+  EXPECT_TRUE(has(3, QStringLiteral("-20")));
+  EXPECT_TRUE(has(3, QStringLiteral("999")));
+  EXPECT_TRUE(has(4, QStringLiteral("29,99")));
+  EXPECT_TRUE(has(5, QStringLiteral("99999")));
+  EXPECT_TRUE(has(9, QStringLiteral(u"перег.")));
+  EXPECT_TRUE(has(9, QStringLiteral(u"ошиб.")));
+  EXPECT_TRUE(has(14, QStringLiteral("-----")));
+  EXPECT_TRUE(has(11, QStringLiteral("10996")));
+  for (int column : {10, 12, 13}) {
+    EXPECT_TRUE(has(column, QStringLiteral("9,999E007"))) << column;
+    EXPECT_TRUE(has(column, QStringLiteral("9,999E-005"))) << column;
+    EXPECT_TRUE(has(column, QStringLiteral("0,0009999"))) << column;
+    EXPECT_TRUE(has(column, QStringLiteral("-----"))) << column;
+  }
+  for (const char* code : {"Ok'", "E0FFF", "EFFFF", "EAAAA", "E1111"})
+    EXPECT_TRUE(has(15, QLatin1String(code))) << code;
+
+  // In the locale's notation.
+  seams::setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+  const ResultTexts us;
+  EXPECT_TRUE(us.columnForms(4).contains(QStringLiteral("29.99")));
+  EXPECT_TRUE(us.columnForms(1).contains(QStringLiteral("12/28/00")));
+  EXPECT_TRUE(us.columnForms(2).constLast().endsWith(QStringLiteral("PM")));
+}
+
 }  // namespace

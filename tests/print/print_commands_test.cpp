@@ -19,6 +19,7 @@
 
 #include "print/chart_print.h"
 #include "print/printer_setup.h"
+#include "print/printers.h"
 #include "print/table_protocol.h"
 #include "storage/settings_files.h"
 #include "support/korvex_fixture.h"
@@ -258,7 +259,7 @@ TEST_F(PrintCommandsTest, AFailedChartPrintReportsTheErrorAndStillRestoresTheOri
 TEST_F(PrintCommandsTest, WithoutAPrinterBothPrintsShowTheErrorAndThePrinterStaysUsable) {
   fillTable(3);
   fillChart(10);
-  printer_->setOutputFileName(QString());
+  setNoPrinter(*printer_);
   window().onPrintTableTriggered();
   window().onPrintChartTriggered();
   const auto messages = takeMessages();
@@ -275,11 +276,14 @@ TEST_F(PrintCommandsTest, WithoutAPrinterBothPrintsShowTheErrorAndThePrinterStay
 
 class FreshPrinterTest : public KorvexFixture {};
 
+// The fixture's printer seam stands for a machine without printers, whatever
+// this one has.
 TEST_F(FreshPrinterTest, OnAMachineWithoutPrintersTheDefaultPrinterGivesTheErrorBox) {
-  if (!QPrinterInfo::availablePrinterNames().isEmpty())
-    GTEST_SKIP() << "this machine has printers; the case needs a machine without any";
   writeDefaultSettings();
   startProgram();
+  EXPECT_TRUE(seams::systemPrinterNames().isEmpty());
+  EXPECT_EQ(window().printer()->outputFormat(), QPrinter::PdfFormat);
+  EXPECT_TRUE(window().printer()->outputFileName().isEmpty());
   window().onPrintTableTriggered();
   window().onPrintChartTriggered();
   const auto messages = takeMessages();
@@ -289,8 +293,47 @@ TEST_F(FreshPrinterTest, OnAMachineWithoutPrintersTheDefaultPrinterGivesTheError
   EXPECT_NE(window().printer()->printerState(), QPrinter::Active);
 }
 
+TEST_F(FreshPrinterTest, TheProgramPrintsOnThePrinterTheSeamGives) {
+  const QString file = inDir(QStringLiteral("default.pdf"));
+  int made = 0;
+  seams::setPrinterFactory([&] {
+    ++made;
+    auto printer = printerWithoutSystemPrinters();
+    printer->setOutputFileName(file);
+    return printer;
+  });
+  writeDefaultSettings();
+  startProgram();
+  results().beginLoad();
+  results().appendLoaded(ChannelValues{}, "0\t06.12.2026\t10:00:00");
+  results().endLoad();
+  window().onPrintTableTriggered();
+  window().onPrintChartTriggered();
+  EXPECT_TRUE(takeMessages().empty());
+  EXPECT_EQ(made, 1);  // one printer for the whole run
+  EXPECT_EQ(window().printer()->outputFileName(), file);
+  EXPECT_EQ(pdfPages(file), 1);
+  EXPECT_EQ(pdfTitle(file), QStringLiteral(u"Печать графика"));
+}
+
+TEST_F(FreshPrinterTest, ThePrinterSeamsFallBackToTheSystemWhenReset) {
+  seams::setSystemPrinterNames([] { return QStringList{QStringLiteral("Office")}; });
+  EXPECT_EQ(seams::systemPrinterNames(), QStringList{QStringLiteral("Office")});
+  seams::setPrinterFactory([] {
+    auto printer = printerWithoutSystemPrinters();
+    printer->setDocName(QStringLiteral("made by the test"));
+    return printer;
+  });
+  EXPECT_EQ(seams::newPrinter()->docName(), QStringLiteral("made by the test"));
+  seams::resetPrinters();
+  EXPECT_EQ(seams::systemPrinterNames(), QPrinterInfo::availablePrinterNames());
+  const std::unique_ptr<QPrinter> system = seams::newPrinter();
+  ASSERT_NE(system, nullptr);
+  EXPECT_TRUE(system->docName().isEmpty());
+}
+
 TEST_F(PrintCommandsTest, ThePrinterSetUpChangesThePrinterOnlyWhenConfirmed) {
-  printer_->setOutputFileName(QString());  // as without a printer
+  setNoPrinter(*printer_);
   const QString chosen = inDir(QStringLiteral("chosen.pdf"));
   QString title;
   bool confirm = false;

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QTemporaryDir>
+#include <string>
 
 #include "platform/seams.h"
 #include "support/test_files.h"
@@ -86,7 +87,7 @@ TEST_F(TableFilesTest, StrToValueFollowsTheLocalesSeparator) {
 }
 
 TEST_F(TableFilesTest, EveryCellIsFollowedByATabAndRowsEndInCrLf) {
-  log_.setHeaderCells("a\tb");
+  log_.setHeaderCells("a\tb" + std::string(14, '\t'), 16);
   const auto empty = tableFileBytes(log_);
   ASSERT_TRUE(empty.has_value());
   const QByteArray tabs14(14, '\t');
@@ -148,6 +149,53 @@ TEST_F(TableFilesTest, FieldsAreRunsEndedByTabsAndOnlySixteenAreKept) {
   for (int ch = 0; ch < 12; ++ch) EXPECT_EQ(log_.plottedValue(0, ch), ch + 4) << ch;
   // Written back: 16 cells, the 17th field and the tails gone.
   EXPECT_EQ(tableFileBytes(log_)->split('\n').at(0), "h0\th1\th2\th3\th4\th5\th6\th7\th8\th9\th10\th11\th12\th13\th14\th15\t\r");
+}
+
+TEST_F(TableFilesTest, AShortFirstLineChangesOnlyTheHeadingsOfItsCells) {
+  // Two cells, then text after the last TAB, which is no cell.
+  TableLoadResult r = load("A\tB\tnot a cell\r\n" + numericLine(0, "1"));
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.pointsLoaded, 1);
+  EXPECT_EQ(cell(0, 0), QStringLiteral("A"));
+  EXPECT_EQ(cell(1, 0), QStringLiteral("B"));
+  for (int c = 2; c < 16; ++c) EXPECT_EQ(cell(c, 0), kResultHeaders[c]) << c;
+
+  // A first line without any TAB holds no cell: every heading stays.
+  log_.setHeaderCells(std::string(15, '\t'), 16);  // all empty, as a file may have them
+  r = load("just a title\r\n" + numericLine(0, "1"));
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.linesLoaded, 2);
+  for (int c = 0; c < 16; ++c) EXPECT_TRUE(cell(c, 0).isEmpty()) << c;
+  // Nor does an empty first line.
+  log_.setHeaderCells("x", 1);
+  r = load(QByteArray("\r\n") + numericLine(0, "1"));
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(cell(0, 0), QStringLiteral("x"));
+  EXPECT_TRUE(cell(1, 0).isEmpty());
+}
+
+TEST_F(TableFilesTest, AWrittenFileReadsBackAndIsWrittenAgainByteForByte) {
+  Result r;
+  const QDateTime at(QDate(2026, 12, 6), QTime(17, 5, 12));
+  r.utcMs = at.toMSecsSinceEpoch();
+  r.utcOffset = at.offsetFromUtc();
+  r.values = {185, 6.1, 42, 118, 3, 0, 32768, 10.95, 121, 8.72, 1.41, 24};
+  r.faultBits = 0x0FFF;
+  log_.append(r);
+  log_.append(r);
+  const auto written = tableFileBytes(log_);
+  ASSERT_TRUE(written.has_value());
+  ASSERT_TRUE(load(*written).ok);
+  EXPECT_EQ(log_.count(), 2);
+  for (int c = 0; c < 16; ++c) EXPECT_EQ(cell(c, 0), kResultHeaders[c]) << c;
+  EXPECT_EQ(tableFileBytes(log_), written);
+
+  // Headings of a file's own, empty ones among them, come back as they were.
+  const QByteArray own = line({"N", "", "T"}) + numericLine(0, "1");
+  ASSERT_TRUE(load(own).ok);
+  EXPECT_TRUE(cell(1, 0).isEmpty());
+  EXPECT_TRUE(cell(15, 0).isEmpty());
+  EXPECT_EQ(tableFileBytes(log_), own);
 }
 
 TEST_F(TableFilesTest, ColumnsThreeToFourteenGoToTheCurvesInChannelOrder) {

@@ -2,10 +2,23 @@
 
 #include <QDialog>
 #include <QDir>
+#include <QPrinter>
 
 #include "device/fuel_table.h"
+#include "print/printers.h"
 #include "storage/settings_files.h"
 #include "storage/settings_records.h"
+
+std::unique_ptr<QPrinter> printerWithoutSystemPrinters() {
+  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  printer->setOutputFormat(QPrinter::PdfFormat);
+  return printer;
+}
+
+void setNoPrinter(QPrinter& printer) {
+  printer.setOutputFileName(QString());
+  printer.setOutputFormat(QPrinter::PdfFormat);
+}
 
 void KorvexFixture::SetUp() {
   ASSERT_TRUE(dir_.isValid());
@@ -34,6 +47,8 @@ void KorvexFixture::SetUp() {
     return std::nullopt;
   });
   seams::setModalHandler([this](QDialog* d) { return modal_ ? modal_(d) : int(QDialog::Rejected); });
+  seams::setPrinterFactory(&printerWithoutSystemPrinters);
+  seams::setSystemPrinterNames([] { return QStringList(); });
   installFakeSerial(serial_);
   resetFuelTable();
   programSettings = ProgramSettings{};
@@ -44,6 +59,7 @@ void KorvexFixture::TearDown() {
   stopProgram();
   clearFakeSerial();
   seams::resetAll();
+  seams::resetPrinters();
 }
 
 void KorvexFixture::stopProgram() {

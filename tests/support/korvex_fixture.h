@@ -1,9 +1,9 @@
 #pragma once
 // The fixture of every test that runs the program: a temporary directory in
 // place of the executable's, a clock the test sets, message boxes, file and
-// font dialogs answered from a script, a scripted serial line, the records
-// put back to the state of a fresh start, and the program's session and main
-// window as the entry creates them.
+// font dialogs answered from a script, no system printers, a scripted serial
+// line, the records put back to the state of a fresh start, and the program's
+// session and main window as the entry creates them.
 
 #include <gtest/gtest.h>
 
@@ -25,6 +25,16 @@
 #include "support/analyzer_replies.h"
 #include "support/fake_serial.h"
 #include "view/trend_chart.h"
+
+class QPrinter;
+
+// A printer as Qt makes one on a machine without printers: PDF output without
+// a file. The fixture's printer seam hands these to the program, and reports
+// no printer installed, whatever the machine has.
+std::unique_ptr<QPrinter> printerWithoutSystemPrinters();
+// Puts `printer` back into that state (an empty file name alone would switch
+// it to the system's default printer where there is one).
+void setNoPrinter(QPrinter& printer);
 
 struct RecordedMessage {
   seams::MsgIcon icon;
