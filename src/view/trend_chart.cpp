@@ -501,6 +501,12 @@ void TrendChart::undoZoom() {
 
 void TrendChart::scrollAxis(QCPAxis* axis, double percent) {
   const double lo = axis->range().lower, hi = axis->range().upper;
+  if (axis->scaleType() == QCPAxis::stLogarithmic && lo * hi > 0) {
+    // A share of the decades shown: the range keeps its sign and its decades.
+    const double ratio = std::pow(hi / lo, percent / 100);
+    setAxisMinMax(axis, lo * ratio, hi * ratio);
+    return;
+  }
   const double d = (hi - lo) * percent / 100;
   setAxisMinMax(axis, lo + d, hi + d);
 }

@@ -90,8 +90,8 @@ class TrendChart : public QCustomPlot {
   void undoZoom();
   bool isZoomed() const { return zoomed_; }
 
-  // Shift an axis by `percent` of its range; horizontal = top then bottom,
-  // vertical = left then right.
+  // Shift an axis by `percent` of its range (of its decades when
+  // logarithmic); horizontal = top then bottom, vertical = left then right.
   void scrollAxis(QCPAxis* axis, double percent);
   void scrollHorizontal(double percent);
   void scrollVertical(double percent);

@@ -282,6 +282,23 @@ TEST_F(TrendChartTest, ArrowButtonsScrollByATenthOfTheView) {
   EXPECT_TRUE(chart()->axisAutomatic(chart()->yAxis));
 }
 
+TEST_F(TrendChartTest, ScrollingALogarithmicAxisMovesItByATenthOfItsDecades) {
+  startWithDefaults();
+  ASSERT_TRUE(chart()->logScale());
+  appendTypical(11);
+  const QCPRange y0 = left();
+  ASSERT_GT(y0.lower, 0);
+  const double decades = std::log10(y0.upper / y0.lower);
+  for (int i = 0; i < 12; ++i) window().onScrollDownClicked();  // lower values
+  EXPECT_GT(left().lower, 0);
+  EXPECT_NEAR(std::log10(left().upper / left().lower), decades, 1e-9);
+  EXPECT_NEAR(std::log10(left().lower), std::log10(y0.lower) - 1.2 * decades, 1e-9);
+  window().onScrollUpClicked();  // higher values
+  EXPECT_NEAR(std::log10(left().upper), std::log10(y0.upper) - 1.1 * decades, 1e-9);
+  // The right axis stays linear and scrolls as such.
+  EXPECT_EQ(chart()->yAxis2->scaleType(), QCPAxis::stLinear);
+}
+
 TEST_F(TrendChartTest, PadButtonsEnableEachOther) {
   startWithDefaults();
   QToolButton* pad[] = {find<QToolButton>("BitBtn1"),      find<QToolButton>("BitBtn2"),      find<QToolButton>("BitBtn3"),
