@@ -96,7 +96,9 @@ void TrendSeries::noteReset() {
 }
 
 void TrendSeries::take(double y) {
-  if (!std::isfinite(y)) return;
+  // Beyond these the axis refuses the range, and one damaged value would keep
+  // every curve out of view.
+  if (!std::isfinite(y) || std::abs(y) > kLargestScaled) return;
   if (!hasFinite_) {
     min_ = max_ = y;
     hasFinite_ = true;
@@ -104,10 +106,10 @@ void TrendSeries::take(double y) {
     min_ = std::min(min_, y);
     max_ = std::max(max_, y);
   }
-  if (y > 0) {
+  if (y >= 1 / kLargestScaled) {
     minPositive_ = hasPositive_ ? std::min(minPositive_, y) : y;
     hasPositive_ = true;
-  } else if (y < 0) {
+  } else if (y <= -1 / kLargestScaled) {
     maxNegative_ = hasNegative_ ? std::max(maxNegative_, y) : y;
     hasNegative_ = true;
   }

@@ -41,8 +41,10 @@ class TrendSeries : public QCPAbstractPlottable {
   void setDotted(bool dotted);
 
   // Range of the drawn values (stored value x factor) over all points; only
-  // finite values count, and for `positiveOnly` only those above 0.
+  // finite values up to kLargestScaled in magnitude count, and for
+  // `positiveOnly` only those from 1 / kLargestScaled up.
   bool drawnRange(bool positiveOnly, QCPRange* range) const;
+  static constexpr double kLargestScaled = 1e100;
 
   // 3-D look: the ribbon starts `front` pixels behind the front plane and is
   // `thickness` pixels deep; both 0 draw a flat line. `reach` is the total

@@ -299,6 +299,44 @@ TEST_F(TrendChartTest, ScrollingALogarithmicAxisMovesItByATenthOfItsDecades) {
   EXPECT_EQ(chart()->yAxis2->scaleType(), QCPAxis::stLinear);
 }
 
+TEST_F(TrendChartTest, AValueTooLargeToScaleLeavesTheOtherCurvesInView) {
+  startWithDefaults();
+  layOut();
+  ASSERT_TRUE(chart()->logScale());
+  // A data file whose Tg holds 1e300 in one row.
+  results().beginLoad();
+  for (int i = 0; i < 20; ++i) {
+    ChannelValues v = typical().values;
+    if (i == 7) v[channel::Tg] = 1e300;
+    results().appendLoaded(v, {});
+  }
+  results().endLoad();
+  double lo = HUGE_VAL, hi = -HUGE_VAL;
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    if (!chart()->isShown(ch)) continue;
+    const double v = typical().values[size_t(ch)] * chart()->factor(ch);
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  for (const bool log : {true, false}) {
+    programSettings.logScale = log;
+    window().applyViewSettings();
+    chart()->redrawNow();
+    EXPECT_DOUBLE_EQ(left().lower, lo) << "log " << log;
+    EXPECT_DOUBLE_EQ(left().upper, hi) << "log " << log;
+    for (int ch = 0; ch < kChannelCount; ++ch) {
+      if (!chart()->isShown(ch)) continue;
+      EXPECT_FALSE(chart()->series(ch)->screenSegments().isEmpty()) << ch << " log " << log;
+    }
+    // Tg's line runs up out of the plot at the huge value and back.
+    const QVector<QLineF> tg = chart()->series(channel::Tg)->screenSegments();
+    ASSERT_FALSE(tg.isEmpty());
+    double top = HUGE_VAL;
+    for (const QLineF& l : tg) top = std::min({top, l.y1(), l.y2()});
+    EXPECT_LT(top, chart()->axisRect()->top()) << "log " << log;
+  }
+}
+
 TEST_F(TrendChartTest, PadButtonsEnableEachOther) {
   startWithDefaults();
   QToolButton* pad[] = {find<QToolButton>("BitBtn1"),      find<QToolButton>("BitBtn2"),      find<QToolButton>("BitBtn3"),
