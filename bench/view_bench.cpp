@@ -231,8 +231,9 @@ void keep(const std::string& name, const Samples& s) { g_budget[name] = {s.cpuMe
 // What a plain Qt program does with the same day on an image of the chart's
 // size: per pixel column of the plot area the smallest and largest value of
 // each curve, mapped to pixels as the chart's value axis maps them, drawn as
-// one 2-pixel antialiased segment per column in the curve's colour. The data
-// are its own arrays of the drawn values.
+// one 2-pixel antialiased segment per column in the curve's colour, on the
+// pixels the chart's line of that column covers (the column and the next).
+// The data are its own arrays of the drawn values.
 class PlainDraw {
  public:
   explicit PlainDraw(TrendChart* c) {
@@ -273,7 +274,7 @@ class PlainDraw {
       double lo = 0, hi = 0;
       const auto endColumn = [&] {
         if (column == std::numeric_limits<int>::min()) return;
-        const double x = column + 0.5;
+        const double x = column + 1;
         segments.emplace_back(x, y(lo), x, y(hi));
       };
       for (int i = 0; i < n; ++i) {
