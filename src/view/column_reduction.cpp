@@ -18,8 +18,9 @@ int floorToInt(double x) {
 
 void ColumnReduction::update(const ResultsLog& log, int channel, double factor, double offset, double scale,
                              int first, int last, unsigned version) {
-  const bool extends = valid_ && &log == log_ && channel == channel_ && factor == factor_ && offset == offset_ &&
-                       scale == scale_ && first == first_ && version == version_ && last >= next_ - 1;
+  const bool extends = valid_ && &log == log_ && channel == channel_ && factor == factor_ &&
+                       offset == offset_ && scale == scale_ && first == first_ && version == version_ &&
+                       last >= next_ - 1;
   if (!extends) {
     columns_.clear();
     open_ = pendingBreak_ = false;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "data/results_log.h"
+#include "view/trend_chart.h"
 
 namespace {
 
@@ -355,9 +356,24 @@ TrendSeries::Shape TrendSeries::shapeWith(const KeyMapping& key, ColumnReduction
 }
 
 QVector<QLineF> TrendSeries::screenSegments() const {
+  if (const auto* chart = qobject_cast<const TrendChart*>(mParentPlot))
+    return shape(chart->drawingMapping()).segments;
   if (!keyAxis()) return {};
   const double a = keyAxis()->coordToPixel(0);
   return shape({a, keyAxis()->coordToPixel(1) - a}).segments;
+}
+
+TrendSeries::Look TrendSeries::look() const {
+  Look l;
+  l.color = pen().color().rgba();
+  l.width = pen().widthF();
+  l.dotted = dotted_;
+  l.antialiased = antialiased();
+  l.front = depthFront_;
+  l.thickness = depthThickness_;
+  l.reach = depthReach_;
+  l.clip = clipRect().translated(0, -1);  // as the layer clips a plottable
+  return l;
 }
 
 QRect TrendSeries::clipRect() const {
@@ -369,12 +385,17 @@ QRect TrendSeries::clipRect() const {
 }
 
 void TrendSeries::draw(QCPPainter* painter) {
+  // On screen the chart's picture holds the curve.
+  if (const auto* chart = qobject_cast<const TrendChart*>(mParentPlot); chart && chart->replotting()) return;
   if (!keyAxis()) return;
+  ColumnReduction reduction;  // the page's columns are not the screen's
   const double a = keyAxis()->coordToPixel(0);
-  paint(painter, shape({a, keyAxis()->coordToPixel(1) - a}), -HUGE_VAL, clipRect().translated(0, -1));
+  const Shape s = shapeWith({a, keyAxis()->coordToPixel(1) - a}, &reduction);
+  paint(painter, s, -HUGE_VAL, clipRect().translated(0, -1), nullptr);
 }
 
-void TrendSeries::paint(QCPPainter* painter, const Shape& shape, double fromX, const QRect& clip) const {
+void TrendSeries::paint(QCPPainter* painter, const Shape& shape, double fromX, const QRect& clip,
+                        QImage* image) const {
   const QVector<QLineF>& segments = shape.segments;
   if (segments.isEmpty()) return;
   // As the layer sets it before drawing a plottable: antialiased, QCPPainter
@@ -393,7 +414,7 @@ void TrendSeries::paint(QCPPainter* painter, const Shape& shape, double fromX, c
 
   if (depthThickness_ > 0) {
     if (shape.columns) {
-      paintColumnRibbon(painter, segments, fromX, clip);
+      paintColumnRibbon(painter, segments, fromX, clip, image);
     } else {
       // The ribbon: the line repeated deeper and deeper in one-pixel steps,
       // up and right by turns so the copies close up whatever the slope
@@ -437,7 +458,7 @@ void TrendSeries::paint(QCPPainter* painter, const Shape& shape, double fromX, c
 }
 
 void TrendSeries::paintColumnRibbon(QCPPainter* painter, const QVector<QLineF>& segments, double fromX,
-                                    const QRect& clip) const {
+                                    const QRect& clip, QImage* image) const {
   // The ribbon of a crowded curve, as the copies of its line in one-pixel
   // steps would cover it, but a column at a time: each column's line as the
   // 1-pixel raster it has, the copies' union over a column taken as one span.
@@ -467,7 +488,8 @@ void TrendSeries::paintColumnRibbon(QCPPainter* painter, const QVector<QLineF>& 
   };
 
   const int f = depthFront_, t = depthThickness_, d = f + t;
-  const QRect area = clip;
+  QRect area = clip;
+  if (image) area &= image->rect();
   const int start = std::max({firstColumn + f, area.left(), fromX > -1e9 ? floorToInt(fromX) : firstColumn});
   const int end = std::min(lastColumn + d, area.right());
   if (end < start) return;
@@ -495,8 +517,23 @@ void TrendSeries::paintColumnRibbon(QCPPainter* painter, const QVector<QLineF>& 
   }
 
   const QColor lightColor = mix(pen().color(), Qt::white, 0.45), darkColor = pen().color().darker(150);
-  // Whole pixels, without the painter's antialiasing shift.
-  const double undo = painter->antialiasing() && !painter->modes().testFlag(QCPPainter::pmVectorized) ? 0.5 : 0;
+  if (image && image->format() == QImage::Format_ARGB32_Premultiplied && image->devicePixelRatio() == 1 &&
+      lightColor.alpha() == 255 && darkColor.alpha() == 255) {
+    // Single-pixel-wide spans cost QPainter more to set up than to fill.
+    uchar* bits = image->bits();
+    const qsizetype perLine = image->bytesPerLine();
+    const auto fill = [&](const std::vector<QRect>& spans, QRgb rgb) {
+      for (const QRect& r : spans)
+        for (int row = r.top(); row <= r.bottom(); ++row)
+          reinterpret_cast<QRgb*>(bits + row * perLine)[r.left()] = rgb;
+    };
+    fill(light, lightColor.rgba());
+    fill(dark, darkColor.rgba());
+    return;
+  }
+  // The same pixels through the painter, without its antialiasing shift.
+  const bool shifted = painter->antialiasing() && !painter->modes().testFlag(QCPPainter::pmVectorized);
+  const double undo = shifted ? 0.5 : 0;
   painter->translate(-undo, -undo);
   painter->setRenderHint(QPainter::Antialiasing, false);
   painter->setPen(Qt::NoPen);

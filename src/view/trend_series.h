@@ -10,6 +10,9 @@
 // seconds to fill), and a dotted line is cut into its dots here for the same
 // reason. In the 3-D look the curve becomes a ribbon at its own depth behind
 // the plot's front plane.
+//
+// On screen the chart draws the curves into a picture of its own (see
+// CurvePicture); drawn elsewhere (a printout, an export) a curve draws itself.
 
 #include <QColor>
 #include <QLineF>
@@ -36,6 +39,20 @@ class TrendSeries : public QCPAbstractPlottable {
     bool columns = false;  // crowded: one segment per pixel column
     QVector<int> runStarts;  // crowded: segments after a value that cannot be drawn
   };
+  // Everything besides the shape that decides the curve's pixels.
+  struct Look {
+    QRgb color = 0;
+    double width = 0;
+    bool dotted = false, antialiased = true;
+    int front = 0, thickness = 0, reach = 0;
+    QRect clip;
+    bool operator==(const Look& o) const {
+      return color == o.color && width == o.width && dotted == o.dotted && antialiased == o.antialiased &&
+             front == o.front && thickness == o.thickness && reach == o.reach && clip == o.clip;
+    }
+    bool operator!=(const Look& o) const { return !(*this == o); }
+  };
+
   TrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis, int channel);
   // The log the curve shows (not owned); the extremes are taken anew.
   void setLog(const ResultsLog* log);
@@ -79,9 +96,11 @@ class TrendSeries : public QCPAbstractPlottable {
   // The shape with the points across at `key` and the value axis as it is,
   // from the kept reduction to pixel columns.
   Shape shape(const KeyMapping& key) const;
+  Look look() const;
   // Draws what of `shape` reaches x >= fromX (everything for -infinity),
-  // clipped to `clip`.
-  void paint(QCPPainter* painter, const Shape& shape, double fromX, const QRect& clip) const;
+  // clipped to `clip`. With `image` (the painter's device, one device pixel
+  // per pixel) the ribbons' spans are written into it directly.
+  void paint(QCPPainter* painter, const Shape& shape, double fromX, const QRect& clip, QImage* image) const;
 
  protected:
   void draw(QCPPainter* painter) override;
@@ -91,7 +110,7 @@ class TrendSeries : public QCPAbstractPlottable {
  private:
   Shape shapeWith(const KeyMapping& key, ColumnReduction* reduction) const;
   void paintColumnRibbon(QCPPainter* painter, const QVector<QLineF>& segments, double fromX,
-                         const QRect& clip) const;
+                         const QRect& clip, QImage* image) const;
 
   void take(double y);
 
