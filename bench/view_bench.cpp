@@ -523,50 +523,53 @@ void printSummary() {
   const auto ratioLine = [&](const char* what, const std::string& a, const std::string& b, double limit) {
     const double x = cpu(a), y = cpu(b);
     const bool measured = x > 0 && y > 0;
-    std::printf("%-52s %7.2f / %7.2f ms = %5.2f (limit %.1f)  %s\n", what, x, y, measured ? x / y : 0.0, limit,
-                verdict(measured, measured && x / y <= limit));
+    const double ratio = measured ? x / y : 0.0;
+    std::printf("%-46s %7.2f / %7.2f ms = %5.2f (limit %.1f)  %s\n", what, x, y, ratio, limit,
+                verdict(measured, ratio <= limit));
   };
-  std::printf("\n== Summary (12 curves x %d points, window 808 x 540; CPU ms of the main thread, wall ms in "
-              "brackets) ==\n",
-              kDay);
+  const auto limitLine = [&](const std::string& what, double value, double limit) {
+    std::printf("%-46s %7.2f ms (limit %.0f)  %s\n", what.c_str(), value, limit,
+                verdict(value > 0, value <= limit));
+  };
+  const auto both = [&](const std::string& k) {
+    static char text[64];
+    std::snprintf(text, sizeof text, "%.2f (%.2f)", cpu(k), wall(k));
+    return std::string(text);
+  };
+
+  std::printf("\n== Summary (12 curves x %d points, window 808 x 540) ==\n", kDay);
+  std::printf("(CPU ms of the main thread, wall ms in brackets)\n");
   for (const char* view : {" 3-D ", " flat "}) {
-    const std::string v = view;
-    for (const char* kind : {"realistic", "noise"})
-      std::printf("redraw,%-6s %-9s data: 2 px %6.2f (%6.2f) ms, 1 px %6.2f (%6.2f) ms\n", v.c_str(), kind,
-                  cpu(kind + v + "2px"), wall(kind + v + "2px"), cpu(kind + v + "1px"), wall(kind + v + "1px"));
+    for (const char* kind : {"realistic", "noise"}) {
+      const std::string k = kind + std::string(view);
+      std::printf("redraw,%-6s %-9s data: 2 px %s ms, 1 px %s ms\n", view, kind, both(k + "2px").c_str(),
+                  both(k + "1px").c_str());
+    }
   }
-  std::printf("full redraw, realistic 2 px: flat %.2f (%.2f) ms, 3-D %.2f (%.2f) ms, plain min/max draw %.2f (%.2f) ms\n",
-              cpu("budget flat"), wall("budget flat"), cpu("budget 3-D"), wall("budget 3-D"), cpu("budget plain"),
-              wall("budget plain"));
-  std::printf("redraw after a zoom (pixel columns taken anew), flat: %.2f (%.2f) ms\n", cpu("budget zoom"),
-              wall("budget zoom"));
-  std::printf("append one result to a day: following %.2f (%.2f) ms, whole day in view %.2f (%.2f) ms, "
-              "slowest whole-day append %.2f (%.2f) ms\n",
-              cpu("append following"), wall("append following"), cpu("append whole day"), wall("append whole day"),
-              cpu("append whole day, slowest"), wall("append whole day, slowest"));
+  std::printf("full redraw, realistic 2 px: flat %s ms, 3-D %s ms\n", both("budget flat").c_str(),
+              both("budget 3-D").c_str());
+  std::printf("plain min/max draw of the same day: %s ms\n", both("budget plain").c_str());
+  std::printf("redraw after a zoom (pixel columns taken anew), flat: %s ms\n", both("budget zoom").c_str());
+  std::printf("append one result to a day, following: %s ms\n", both("append following").c_str());
+  std::printf("append one result to a day, whole day in view: %s ms, slowest %s ms\n",
+              both("append whole day").c_str(), both("append whole day, slowest").c_str());
   std::printf("table append, model alone: at row 10 %.4f ms, at row 1000000 %.4f ms\n", ms("model, rows 10"),
               ms("model, rows 1000000"));
   std::printf("table append, model and view: at row 10 %.3f ms, at row 1000000 %.3f ms\n",
               ms("model and view, rows 10"), ms("model and view, rows 1000000"));
 
-  std::printf("\n== Budgets ==\n");
+  std::printf("\n== Budgets (ratios in CPU time of the same run) ==\n");
   ratioLine("append, whole day in view / following", "append whole day", "append following", 2);
   ratioLine("full redraw flat 2 px / plain min/max draw", "budget flat", "budget plain", 1.3);
   ratioLine("full redraw 3-D / flat", "budget 3-D", "budget flat", 1.1);
   ratioLine("redraw 2 px / 1 px, flat", "realistic flat 2px", "realistic flat 1px", 3);
   ratioLine("redraw 2 px / 1 px, 3-D", "realistic 3-D 2px", "realistic 3-D 1px", 3);
-  {
-    const double f = wall("append following");
-    std::printf("%-52s %7.2f ms (limit 20)  %s\n", "append while following (wall)", f, verdict(f > 0, f < 20));
-  }
-  for (const char* view : {"noise 3-D 2px", "noise flat 2px"}) {
-    const double w = wall(view);
-    std::printf("%-52s %7.2f ms (limit 1000)  %s\n", (std::string("redraw, full-height ") + view + " (wall)").c_str(),
-                w, verdict(w > 0, w <= 1000));
-  }
+  limitLine("append while following (wall)", wall("append following"), 20);
+  for (const char* view : {"noise 3-D 2px", "noise flat 2px"})
+    limitLine(std::string("redraw, full-height ") + view + " (wall)", wall(view), 1000);
   for (const auto& [name, value] : g_figures) {
     const bool bytes = name.find("bytes") != std::string::npos;
-    std::printf("%-52s %7.1f%s  %s\n", name.c_str(), value, bytes ? " (limit 200)" : "",
+    std::printf("%-46s %7.1f%s  %s\n", name.c_str(), value, bytes ? " (limit 200)" : "",
                 bytes ? verdict(value > 0, value <= 200) : "");
   }
 }
