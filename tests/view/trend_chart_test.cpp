@@ -639,12 +639,15 @@ TEST_F(TrendChartTest, CurvesGrownPointByPointShowWhatAPageOfThemShows) {
     for (int i = 0; i < 120; ++i) appendAndDraw(next++);
     // Drawn for a page of the screen's size through toPainter, as the
     // printout draws: the columns taken anew, no picture kept.
+    const double ratio = chart()->devicePixelRatioF();
     const QImage screen = chart()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage page = chart()->toPixmap(chart()->width(), chart()->height()).toImage();
+    const QImage page = chart()->toPixmap(chart()->width(), chart()->height(), ratio).toImage();
     const QImage pageRgb = page.convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(screen.size(), pageRgb.size());
     // Blending the picture over the panel rounds a level or two off here and there.
-    const QRect area = chart()->axisRect()->rect();
+    const QRectF logical = chart()->axisRect()->rect();
+    const QRect area(QPoint(qCeil(logical.left() * ratio), qCeil(logical.top() * ratio)),
+                     QPoint(qFloor(logical.right() * ratio), qFloor(logical.bottom() * ratio)));
     int differing = 0;
     for (int y = area.top(); y <= area.bottom(); ++y) {
       for (int x = area.left(); x <= area.right(); ++x) {
@@ -654,7 +657,7 @@ TEST_F(TrendChartTest, CurvesGrownPointByPointShowWhatAPageOfThemShows) {
       }
     }
     EXPECT_EQ(differing, 0) << "3-D " << view3D;
-    EXPECT_GT(chart()->series(channel::Tg)->screenSegments().size(), area.width() / 2);  // crowded
+    EXPECT_GT(chart()->series(channel::Tg)->screenSegments().size(), logical.width() / 2);  // crowded
   }
 }
 
