@@ -118,7 +118,25 @@ class ZoomOverlay : public QWidget {
   }
 };
 
+// A shift of the points across by at most this many pixels leaves the
+// curves' picture as it is.
+constexpr double kMaxDrift = 0.25;
+
 }  // namespace
+
+class TrendChart::CurveCanvas : public QCPLayerable {
+ public:
+  explicit CurveCanvas(TrendChart* chart) : QCPLayerable(chart, QStringLiteral("main")), chart_(chart) {}
+
+ protected:
+  void applyDefaultAntialiasingHint(QCPPainter*) const override {}
+  void draw(QCPPainter* painter) override {
+    if (chart_->replotting()) chart_->drawCurves(painter);
+  }
+
+ private:
+  TrendChart* chart_;
+};
 
 TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
   setAutoAddPlottableToLegend(false);
@@ -191,6 +209,7 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
   selectionRect()->setPen(QPen(Qt::black, 1, Qt::DashLine));
   selectionRect()->setBrush(QColor(0x30, 0x60, 0xC0, 40));
 
+  new CurveCanvas(this);
   depthFrame_ = new DepthFrame(this);
   zoomOverlay_ = new ZoomOverlay(this);
   zoomAnimation_ = new QVariantAnimation(this);
@@ -501,6 +520,12 @@ void TrendChart::undoZoom() {
 
 void TrendChart::scrollAxis(QCPAxis* axis, double percent) {
   const double lo = axis->range().lower, hi = axis->range().upper;
+  if (axis->scaleType() == QCPAxis::stLogarithmic && lo * hi > 0) {
+    // A share of the decades shown: the range keeps its sign and its decades.
+    const double ratio = std::pow(hi / lo, percent / 100);
+    setAxisMinMax(axis, lo * ratio, hi * ratio);
+    return;
+  }
   const double d = (hi - lo) * percent / 100;
   setAxisMinMax(axis, lo + d, hi + d);
 }
@@ -526,7 +551,38 @@ void TrendChart::refresh() {
 
 void TrendChart::redrawNow() {
   applyAutomaticRanges();
+  picture_.invalidate();
   replot(QCustomPlot::rpImmediateRefresh);
+}
+
+TrendSeries::KeyMapping TrendChart::drawingMapping() const {
+  const double a = xAxis->coordToPixel(0);
+  const TrendSeries::KeyMapping axis{a, xAxis->coordToPixel(1) - a};
+  if (!framed_ || frameRect_ != axisRect()->rect()) return axis;
+  // The drift is linear in the index, so the points at the ends of the view bound it.
+  const QCPRange r = xAxis->range();
+  const double first = std::max(0.0, std::floor(r.lower) - 1);
+  const double last = std::min(double(pointCount() - 1), std::ceil(r.upper) + 1);
+  if (!(first <= last)) return axis;
+  const auto drift = [&](double i) {
+    return std::abs(frame_.offset + frame_.scale * i - (axis.offset + axis.scale * i));
+  };
+  return drift(first) <= kMaxDrift && drift(last) <= kMaxDrift ? frame_ : axis;
+}
+
+void TrendChart::drawCurves(QCPPainter* painter) {
+  const TrendSeries::KeyMapping mapping = drawingMapping();
+  frame_ = mapping;
+  frameRect_ = axisRect()->rect();
+  framed_ = true;
+  // In the order the curves' layer holds them, as they would draw themselves.
+  std::vector<CurvePicture::Curve> curves;
+  for (QCPLayerable* child : layer(QStringLiteral("main"))->children()) {
+    const auto* s = qobject_cast<const TrendSeries*>(child);
+    if (s && s->realVisibility()) curves.push_back({s, s->shape(mapping), s->look()});
+  }
+  picture_.update(std::move(curves), viewport().size(), bufferDevicePixelRatio());
+  painter->drawImage(QPointF(0, 0), picture_.image());
 }
 
 // ---------------------------------------------------------------------------

@@ -8,6 +8,12 @@
 // The mouse: drag a rectangle with the left button to zoom into it, drag
 // with the right button to scroll, double click to go back (the window's
 // handler decides what going back means).
+//
+// On screen the curves are kept as a picture (CurvePicture) from one redraw
+// to the next, drawn anew only where they changed: appending a result to a
+// day in view draws the newest column, not the day. For that the picture's
+// mapping of points to pixels across stays as it was while the axis' own
+// differs from it by at most a quarter pixel over the points in view.
 
 #include <QColor>
 #include <QPixmap>
@@ -19,6 +25,7 @@
 class ResultsLog;
 
 #include "device/measurement.h"
+#include "view/curve_picture.h"
 #include "view/trend_series.h"
 
 class TrendChart : public QCustomPlot {
@@ -90,16 +97,25 @@ class TrendChart : public QCustomPlot {
   void undoZoom();
   bool isZoomed() const { return zoomed_; }
 
-  // Shift an axis by `percent` of its range; horizontal = top then bottom,
-  // vertical = left then right.
+  // Shift an axis by `percent` of its range (of its decades when
+  // logarithmic); horizontal = top then bottom, vertical = left then right.
   void scrollAxis(QCPAxis* axis, double percent);
   void scrollHorizontal(double percent);
   void scrollVertical(double percent);
 
   // Applies the automatic ranges and queues a redraw (several in a row cost one).
   void refresh();
-  // Applies the automatic ranges and redraws at once.
+  // Applies the automatic ranges and redraws everything at once, the
+  // curves' picture too.
   void redrawNow();
+
+  // The mapping of points to pixels across that drawing on screen uses.
+  TrendSeries::KeyMapping drawingMapping() const;
+  // True while the chart draws itself for the screen, not for a page.
+  bool replotting() const { return mReplotting; }
+  // Where the last redraw drew the curves anew: from this x (pixels)
+  // rightwards; -infinity for all, +infinity for none (for tests).
+  double curvesRedrawnFrom() const { return picture_.redrawnFrom(); }
 
  signals:
   void zoomed();
@@ -142,6 +158,9 @@ class TrendChart : public QCustomPlot {
   };
   ZoomStart captureBeforeZoom();
   void animateZoom(const ZoomStart& start);
+  // The layerable that shows the curves' picture, in the curves' layer.
+  class CurveCanvas;
+  void drawCurves(QCPPainter* painter);
 
   const ResultsLog* log_ = nullptr;
   TrendSeries* series_[kChannelCount] = {};
@@ -158,6 +177,11 @@ class TrendChart : public QCustomPlot {
   QCPLayerable* depthFrame_ = nullptr;
   QWidget* zoomOverlay_ = nullptr;
   QVariantAnimation* zoomAnimation_ = nullptr;
+  CurvePicture picture_;
+  // The mapping across the picture was drawn with, and the plot area then.
+  TrendSeries::KeyMapping frame_;
+  QRect frameRect_;
+  bool framed_ = false;
 
   // Scrolling with the right button: where it started and the axes' ranges then.
   bool scrolling_ = false;

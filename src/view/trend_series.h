@@ -1,13 +1,18 @@
 #pragma once
 // One curve of the trend chart: one channel of the results log, x being the
 // result's index, drawn times the curve's display factor (so a new factor
-// needs no pass over the data). It holds no values of its own. Drawing costs at most a few segments per pixel
-// column whatever the number of points: where points crowd, each column is
-// drawn as the span of its values. Segments go to the painter one by one (a
-// wide antialiased polyline through thousands of points takes seconds to
-// fill), and a dotted line is cut into its dots here for the same reason.
-// In the 3-D look the curve becomes a ribbon at its own depth behind the
-// plot's front plane.
+// needs no pass over the data). It holds no values of its own. Drawing costs
+// at most one segment per pixel column whatever the number of points: where
+// points crowd, each column is drawn as the span of its values, joined to its
+// neighbours, from a reduction of the points to columns that is kept from one
+// redraw to the next and extended as points arrive. Segments go to the painter
+// one by one (a wide antialiased polyline through thousands of points takes
+// seconds to fill), and a dotted line is cut into its dots here for the same
+// reason. In the 3-D look the curve becomes a ribbon at its own depth behind
+// the plot's front plane.
+//
+// On screen the chart draws the curves into a picture of its own (see
+// CurvePicture); drawn elsewhere (a printout, an export) a curve draws itself.
 
 #include <QColor>
 #include <QLineF>
@@ -16,11 +21,38 @@
 
 #include <qcustomplot.h>
 
+#include "view/column_reduction.h"
+
 class ResultsLog;
 
 class TrendSeries : public QCPAbstractPlottable {
   Q_OBJECT
  public:
+  // Where the points lie across: pixel x of point i = offset + scale * i.
+  struct KeyMapping {
+    double offset = 0, scale = 0;
+  };
+  // What drawing puts on screen, before the depth offset: segments cut to
+  // where anything can show, in the order of the points.
+  struct Shape {
+    QVector<QLineF> segments;
+    bool columns = false;  // crowded: one segment per pixel column
+    QVector<int> runStarts;  // crowded: segments after a value that cannot be drawn
+  };
+  // Everything besides the shape that decides the curve's pixels.
+  struct Look {
+    QRgb color = 0;
+    double width = 0;
+    bool dotted = false, antialiased = true;
+    int front = 0, thickness = 0, reach = 0;
+    QRect clip;
+    bool operator==(const Look& o) const {
+      return color == o.color && width == o.width && dotted == o.dotted && antialiased == o.antialiased &&
+             front == o.front && thickness == o.thickness && reach == o.reach && clip == o.clip;
+    }
+    bool operator!=(const Look& o) const { return !(*this == o); }
+  };
+
   TrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis, int channel);
   // The log the curve shows (not owned); the extremes are taken anew.
   void setLog(const ResultsLog* log);
@@ -41,8 +73,10 @@ class TrendSeries : public QCPAbstractPlottable {
   void setDotted(bool dotted);
 
   // Range of the drawn values (stored value x factor) over all points; only
-  // finite values count, and for `positiveOnly` only those above 0.
+  // finite values up to kLargestScaled in magnitude count, and for
+  // `positiveOnly` only those from 1 / kLargestScaled up.
   bool drawnRange(bool positiveOnly, QCPRange* range) const;
+  static constexpr double kLargestScaled = 1e100;
 
   // 3-D look: the ribbon starts `front` pixels behind the front plane and is
   // `thickness` pixels deep; both 0 draw a flat line. `reach` is the total
@@ -59,13 +93,24 @@ class TrendSeries : public QCPAbstractPlottable {
   // the depth offset (for tests and the benchmarks).
   QVector<QLineF> screenSegments() const;
 
+  // The shape with the points across at `key` and the value axis as it is,
+  // from the kept reduction to pixel columns.
+  Shape shape(const KeyMapping& key) const;
+  Look look() const;
+  // Draws what of `shape` reaches x >= fromX (everything for -infinity),
+  // clipped to `clip`. With `image` (the painter's device, one device pixel
+  // per pixel) the ribbons' spans are written into it directly.
+  void paint(QCPPainter* painter, const Shape& shape, double fromX, const QRect& clip, QImage* image) const;
+
  protected:
   void draw(QCPPainter* painter) override;
   void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override;
   QRect clipRect() const override;
 
  private:
-  void polylines(std::vector<QVector<QPointF>>* runs) const;
+  Shape shapeWith(const KeyMapping& key, ColumnReduction* reduction) const;
+  void paintColumnRibbon(QCPPainter* painter, const QVector<QLineF>& segments, double fromX,
+                         const QRect& clip, QImage* image) const;
 
   void take(double y);
 
@@ -81,4 +126,15 @@ class TrendSeries : public QCPAbstractPlottable {
   double min_ = 0, max_ = 0;
   double minPositive_ = 0;  // smallest value above 0
   double maxNegative_ = 0;  // largest value below 0
+
+  // The screen's reduction to pixel columns and the columns' pixels, kept
+  // for the value axis they were mapped with.
+  unsigned version_ = 0;  // counts replacements of the log's rows
+  mutable ColumnReduction reduction_;
+  struct Span {
+    double top, bottom;
+  };
+  mutable std::vector<Span> columnPixels_;
+  mutable int pixelsDone_ = 0;
+  mutable std::vector<double> pixelsFor_;
 };

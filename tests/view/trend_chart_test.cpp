@@ -38,6 +38,33 @@ class TrendChartTest : public ViewFixture {
     QMouseEvent e(type, QPointF(at), chart()->mapToGlobal(QPointF(at)), button, held, Qt::NoModifier);
     QApplication::sendEvent(chart(), &e);
   }
+  // `n` rows as a data file brings them: every curve drifting and noisy,
+  // CO with peaks, and now and then an excess-air ratio that cannot be drawn.
+  void loadRows(int n) {
+    std::mt19937 rng(5);
+    std::normal_distribution<double> noise(0, 1);
+    results().beginLoad();
+    for (int i = 0; i < n; ++i) {
+      ChannelValues v = typical().values;
+      for (int ch = 0; ch < kChannelCount; ++ch)
+        v[size_t(ch)] *= 1 + 0.2 * std::sin(i / 700.0 + ch) + 0.03 * noise(rng);
+      if (i % 900 < 20) v[channel::CO] = 400 + 50 * noise(rng);
+      if (i % 4001 == 17) v[channel::Alf] = qQNaN();
+      results().appendLoaded(v, {});
+    }
+    results().endLoad();
+  }
+
+  // A result as the poll cycle hands it over, and the redraw it queues.
+  void appendAndDraw(int i) {
+    Measurement m = typical();
+    m[channel::CO] = 30 + (i * 7) % 25;
+    m[channel::Tg] = 170 + (i * 3) % 20;
+    if (i % 9 == 4) m[channel::Alf] = std::numeric_limits<double>::infinity();
+    append(m, i);
+    QApplication::processEvents();
+  }
+
   void Drag(Qt::MouseButton button, QPoint from, QPoint to) {
     mouse(QEvent::MouseButtonPress, button, from);
     mouse(QEvent::MouseMove, button, from + (to - from) / 2);
@@ -282,6 +309,61 @@ TEST_F(TrendChartTest, ArrowButtonsScrollByATenthOfTheView) {
   EXPECT_TRUE(chart()->axisAutomatic(chart()->yAxis));
 }
 
+TEST_F(TrendChartTest, ScrollingALogarithmicAxisMovesItByATenthOfItsDecades) {
+  startWithDefaults();
+  ASSERT_TRUE(chart()->logScale());
+  appendTypical(11);
+  const QCPRange y0 = left();
+  ASSERT_GT(y0.lower, 0);
+  const double decades = std::log10(y0.upper / y0.lower);
+  for (int i = 0; i < 12; ++i) window().onScrollDownClicked();  // lower values
+  EXPECT_GT(left().lower, 0);
+  EXPECT_NEAR(std::log10(left().upper / left().lower), decades, 1e-9);
+  EXPECT_NEAR(std::log10(left().lower), std::log10(y0.lower) - 1.2 * decades, 1e-9);
+  window().onScrollUpClicked();  // higher values
+  EXPECT_NEAR(std::log10(left().upper), std::log10(y0.upper) - 1.1 * decades, 1e-9);
+  // The right axis stays linear and scrolls as such.
+  EXPECT_EQ(chart()->yAxis2->scaleType(), QCPAxis::stLinear);
+}
+
+TEST_F(TrendChartTest, AValueTooLargeToScaleLeavesTheOtherCurvesInView) {
+  startWithDefaults();
+  layOut();
+  ASSERT_TRUE(chart()->logScale());
+  // A data file whose Tg holds 1e300 in one row.
+  results().beginLoad();
+  for (int i = 0; i < 20; ++i) {
+    ChannelValues v = typical().values;
+    if (i == 7) v[channel::Tg] = 1e300;
+    results().appendLoaded(v, {});
+  }
+  results().endLoad();
+  double lo = HUGE_VAL, hi = -HUGE_VAL;
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    if (!chart()->isShown(ch)) continue;
+    const double v = typical().values[size_t(ch)] * chart()->factor(ch);
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  for (const bool log : {true, false}) {
+    programSettings.logScale = log;
+    window().applyViewSettings();
+    chart()->redrawNow();
+    EXPECT_DOUBLE_EQ(left().lower, lo) << "log " << log;
+    EXPECT_DOUBLE_EQ(left().upper, hi) << "log " << log;
+    for (int ch = 0; ch < kChannelCount; ++ch) {
+      if (!chart()->isShown(ch)) continue;
+      EXPECT_FALSE(chart()->series(ch)->screenSegments().isEmpty()) << ch << " log " << log;
+    }
+    // Tg's line runs up out of the plot at the huge value and back.
+    const QVector<QLineF> tg = chart()->series(channel::Tg)->screenSegments();
+    ASSERT_FALSE(tg.isEmpty());
+    double top = HUGE_VAL;
+    for (const QLineF& l : tg) top = std::min({top, l.y1(), l.y2()});
+    EXPECT_LT(top, chart()->axisRect()->top()) << "log " << log;
+  }
+}
+
 TEST_F(TrendChartTest, PadButtonsEnableEachOther) {
   startWithDefaults();
   QToolButton* pad[] = {find<QToolButton>("BitBtn1"),      find<QToolButton>("BitBtn2"),      find<QToolButton>("BitBtn3"),
@@ -512,6 +594,71 @@ TEST_F(TrendChartTest, CrowdedPointsAreDrawnAsOneSpanPerPixelColumn) {
   chart()->setAxisMinMax(chart()->xAxis, 100, 110);
   chart()->redrawNow();
   EXPECT_EQ(chart()->series(channel::Tg)->screenSegments().size(), 12);
+}
+
+TEST_F(TrendChartTest, AResultAppendedToADayInViewRedrawsOnlyTheNewEnd) {
+  startWithDefaults();
+  layOut();
+  loadRows(40000);
+  for (const bool view3D : {true, false}) {
+    programSettings.view3D = view3D;
+    window().applyViewSettings();
+    chart()->redrawNow();
+    int onlyTheEnd = 0;
+    for (int i = 0; i < 30; ++i) {
+      const TrendSeries::KeyMapping across = chart()->drawingMapping();
+      const QCPRange values = left();
+      appendAndDraw(i);
+      // Unless the points moved across or the values' scale changed, only
+      // the last columns are drawn anew.
+      const TrendSeries::KeyMapping now = chart()->drawingMapping();
+      if (now.offset != across.offset || now.scale != across.scale || left() != values) continue;
+      EXPECT_GT(chart()->curvesRedrawnFrom(), chart()->axisRect()->right() - 10) << i << " 3-D " << view3D;
+      ++onlyTheEnd;
+    }
+    EXPECT_GE(onlyTheEnd, 15) << "3-D " << view3D;
+    // What the appends drew is what drawing everything draws.
+    const QImage grown = chart()->grab().toImage();
+    chart()->redrawNow();
+    EXPECT_TRUE(grown == chart()->grab().toImage()) << "3-D " << view3D;
+  }
+}
+
+TEST_F(TrendChartTest, CurvesGrownPointByPointShowWhatAPageOfThemShows) {
+  startWithDefaults();
+  layOut();
+  loadRows(30000);
+  for (int ch = 0; ch < kChannelCount; ++ch) programSettings.channelView[ch].show = 1;
+  int next = 0;
+  for (const bool view3D : {true, false}) {
+    programSettings.view3D = view3D;
+    window().applyViewSettings();
+    // A fixed view the new points grow into, across new pixel columns.
+    chart()->setAxisMinMax(chart()->xAxis, 0, 36000);
+    chart()->redrawNow();
+    for (int i = 0; i < 120; ++i) appendAndDraw(next++);
+    // Drawn for a page of the screen's size through toPainter, as the
+    // printout draws: the columns taken anew, no picture kept.
+    const double ratio = chart()->devicePixelRatioF();
+    const QImage screen = chart()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage page = chart()->toPixmap(chart()->width(), chart()->height(), ratio).toImage();
+    const QImage pageRgb = page.convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(screen.size(), pageRgb.size());
+    // Blending the picture over the panel rounds a level or two off here and there.
+    const QRectF logical = chart()->axisRect()->rect();
+    const QRect area(QPoint(qCeil(logical.left() * ratio), qCeil(logical.top() * ratio)),
+                     QPoint(qFloor(logical.right() * ratio), qFloor(logical.bottom() * ratio)));
+    int differing = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+      for (int x = area.left(); x <= area.right(); ++x) {
+        const QRgb a = screen.pixel(x, y), b = pageRgb.pixel(x, y);
+        differing += std::abs(qRed(a) - qRed(b)) > 3 || std::abs(qGreen(a) - qGreen(b)) > 3 ||
+                     std::abs(qBlue(a) - qBlue(b)) > 3;
+      }
+    }
+    EXPECT_EQ(differing, 0) << "3-D " << view3D;
+    EXPECT_GT(chart()->series(channel::Tg)->screenSegments().size(), logical.width() / 2);  // crowded
+  }
 }
 
 }  // namespace
