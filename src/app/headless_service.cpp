@@ -69,6 +69,12 @@ bool HeadlessOptions::parse(const QStringList& arguments, HeadlessOptions* optio
   return true;
 }
 
+void HeadlessOptions::applyDirectory() const {
+  if (directory.isEmpty()) return;
+  const QString name = QFileInfo(seams::executablePath()).fileName();
+  seams::setExecutablePath(QDir(directory).absoluteFilePath(name));
+}
+
 HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std::function<void(const QString&)> print,
                                  QObject* parent)
     : QObject(parent),
@@ -82,11 +88,7 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
       std::fflush(stderr);
     };
   }
-  if (!options_.directory.isEmpty()) {
-    // The files are named after the program, in the directory given.
-    const QString name = QFileInfo(seams::executablePath()).fileName();
-    seams::setExecutablePath(QDir(options_.directory).absoluteFilePath(name));
-  }
+  options_.applyDirectory();
 
   connect(&session_, &Session::eventLogged, this, &HeadlessService::say);
   connect(&session_, &Session::databaseProblem, this,

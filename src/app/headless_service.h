@@ -31,6 +31,8 @@ struct HeadlessOptions {
   // Reads the options after "--headless"; false with `error` set when one is wrong.
   static bool parse(const QStringList& arguments, HeadlessOptions* options, QString* error);
   static QString usage();
+  // The program's files are then looked for in `directory`, under the program's name.
+  void applyDirectory() const;
 };
 
 class HeadlessService : public QObject {

@@ -57,8 +57,19 @@ int main(int argc, char* argv[]) {
                               QStringLiteral("Arial")});
   QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
+  // The window takes --mode and --dir as the service does: a boiler-house PC
+  // can start measuring by itself after a power cut.
+  HeadlessOptions options;
+  QString error;
+  if (!HeadlessOptions::parse(QCoreApplication::arguments().mid(1), &options, &error)) {
+    std::fputs((error + QLatin1Char('\n') + HeadlessOptions::usage() + QLatin1Char('\n')).toUtf8().constData(),
+               stderr);
+    return 2;
+  }
+  options.applyDirectory();
   Session session;
   MainWindow window(session);
+  if (options.modeGiven) window.setStartMode(options.mode);
   // The main window opens in the middle of the screen.
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect frame = window.frameGeometry();

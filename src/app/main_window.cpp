@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "acquisition/state_texts.h"
 #include "app/link_statistics_view.h"
@@ -352,6 +353,14 @@ void MainWindow::connectSession() {
     continuousButton_->setEnabled(true);
     singleButton_->setEnabled(true);
     cyclicButton_->setEnabled(true);
+    // A mode named on the command line starts once, as if its button were pressed.
+    const ModeRequest start = std::exchange(startMode_, ModeRequest::None);
+    switch (start) {
+      case ModeRequest::Continuous: onContinuousClicked(); break;
+      case ModeRequest::Single: onSingleClicked(); break;
+      case ModeRequest::Cyclic: onCyclicClicked(); break;
+      default: break;
+    }
   });
   connect(&session_.results(), &ResultsLog::rowsAppended, this, &MainWindow::onResultsAppended);
   connect(&session_, &Session::portOpenFailed, this, &MainWindow::onPortOpenFailed);

@@ -33,6 +33,8 @@ class MainWindow : public QMainWindow {
   // Starts the session: settings, port, poll cycle (with the message boxes
   // that start-up may need), then creates the dialogs.
   explicit MainWindow(Session& session, QWidget* parent = nullptr);
+  // The mode to start when the analyzer is first ready (korvex --mode ...).
+  void setStartMode(ModeRequest mode) { startMode_ = mode; }
   ~MainWindow() override;
 
   enum class SaveOutcome { Written, Cancelled, Failed };
@@ -137,4 +139,5 @@ class MainWindow : public QMainWindow {
   HistoryDialog* historyDialog_ = nullptr;
   std::unique_ptr<QPrinter> printer_;
   bool activated_ = false;
+  ModeRequest startMode_ = ModeRequest::None;
 };
