@@ -35,6 +35,10 @@ Session::Session(QObject* parent)
   connect(&poll_, &PollCycle::dayEnded, this, &Session::onDayEnded);
   connect(&poll_, &PollCycle::linkLost, this, &Session::onLinkLost);
   connect(&link_, &AnalyzerLink::openFinished, this, &Session::onOpenFinished);
+  connect(&link_, &AnalyzerLink::reopened, this, [this] {
+    logEvent(EventKind::PortReopened,
+             QStringLiteral(u"Порт открыт снова: %1").arg(shortStringText(programSettings.portName)));
+  });
   connect(&poll_, &PollCycle::linkAlarmChanged, this, [this](bool alarm) {
     if (alarm)
       logEvent(EventKind::LinkLost, QStringLiteral(u"Прибор не отвечает"));

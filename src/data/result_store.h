@@ -36,6 +36,7 @@ enum class EventKind : int {
   DailyLogFailed = 8,
   SettingsApplied = 9,
   Alarm = 10,
+  PortReopened = 11,
 };
 
 struct StoredEvent {

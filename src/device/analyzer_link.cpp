@@ -8,7 +8,10 @@ PortOpenResult AnalyzerLink::open(const QString& portName) {
   close();
   port_ = std::make_unique<SerialPort>();
   port_->onReceive = [this](const uint8_t* data, int count) { receive(data, count); };
-  port_->onReopened = [this] { ++counts_.reconnects; };
+  port_->onReopened = [this] {
+    ++counts_.reconnects;
+    emit reopened();
+  };
   port_->onOpenFinished = [this](PortOpenResult result) { emit openFinished(result); };
   const PortOpenResult result = port_->open(portName);
   port_->setParameters(QStringLiteral("9600,N,8,2"));

@@ -63,6 +63,8 @@ class AnalyzerLink : public QObject {
  signals:
   // How an open that returned Connecting ended.
   void openFinished(PortOpenResult result);
+  // A lost line was opened again by itself.
+  void reopened();
 
  private:
   std::unique_ptr<SerialPort> port_;

@@ -66,6 +66,8 @@ const char* eventKindName(EventKind kind) {
       return "dailyLogFailed";
     case EventKind::SettingsApplied:
       return "settingsApplied";
+    case EventKind::PortReopened:
+      return "portReopened";
     case EventKind::Alarm:
       return "alarm";
   }

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QToolButton>
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "acquisition/link_statistics.h"
@@ -286,7 +287,11 @@ TEST_F(TcpLinkE2E, AConnectionDroppedForAMomentIsMadeAgainQuietlyAndTheMeasureme
   EXPECT_EQ(poll().workMode(), WorkMode::Continuous);
   EXPECT_EQ(sim_->count(line("^CLIENT 127\\.0\\.0\\.1:\\d+ connected$")), 2);
   EXPECT_EQ(rowsOf(before), kept);
-  for (int r = 1; r <= resultRows(); ++r) EXPECT_EQ(cell(0, r), QString::number(r - 1));
+  for (int r = 1; r <= resultRows(); ++r) EXPECT_EQ(cell(0, r), QString::number(r - 1));  // The event log has the reconnect.
+  int reopened = 0;
+  for (const StoredEvent& e : session().store().events(0, std::numeric_limits<qint64>::max()))
+    reopened += e.kind == EventKind::PortReopened && e.text.endsWith(sim_->portPath());
+  EXPECT_EQ(reopened, 1);
 }
 
 TEST_F(TcpLinkE2E, AnAddressWithNothingListeningIsOneBoxAndTheTicksGoOn) {
