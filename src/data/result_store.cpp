@@ -239,7 +239,7 @@ ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, 
   path_ = path;
   const QString dir = QFileInfo(path).absolutePath();
   if (!QFileInfo(dir).isDir())
-    return {OpenStatus::CannotOpen, QStringLiteral("no directory %1").arg(QDir::toNativeSeparators(dir)), {}};
+    return {OpenStatus::CannotOpen, QStringLiteral(u"нет каталога %1").arg(QDir::toNativeSeparators(dir)), {}};
 
   // The lock file, not SQLite's own locks, keeps a second instance from
   // writing: it is released when the owner dies, and a reader that SQLite
@@ -260,13 +260,13 @@ ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, 
     qint64 pid = 0;
     QString host, app;
     lock->getLockInfo(&pid, &host, &app);
-    const QString owner = QStringLiteral("in use by %1 (process %2 on %3)").arg(app).arg(pid).arg(host);
+    const QString owner = QStringLiteral(u"занята программой %1 (процесс %2 на %3)").arg(app).arg(pid).arg(host);
     if (whenLocked == WhenLocked::Refuse) return {OpenStatus::Locked, owner, {}};
     OpenResult r = openReadOnly(owner, false);
     if (!r.isOpen()) r.status = OpenStatus::Locked;
     return r;
   }
-  const QString why = QStringLiteral("cannot create files in %1").arg(QDir::toNativeSeparators(dir));
+  const QString why = QStringLiteral(u"нельзя создать файлы в %1").arg(QDir::toNativeSeparators(dir));
   if (QFileInfo::exists(path)) return openReadOnly(why, true);
   return {OpenStatus::CannotOpen, why, {}};
 }
@@ -277,9 +277,9 @@ ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs, Check check) 
   if (sqlite3_db_readonly(db_, "main") == 1) {
     closeConnection();
     lock_.reset();
-    return openReadOnly(QStringLiteral("the database file is write-protected"), false);
+    return openReadOnly(QStringLiteral(u"файл базы данных защищён от записи"), false);
   }
-  OpenResult result{OpenStatus::Opened, QStringLiteral("opened %1").arg(QDir::toNativeSeparators(path_)), {}};
+  OpenResult result{OpenStatus::Opened, QStringLiteral(u"открыта %1").arg(QDir::toNativeSeparators(path_)), {}};
   if (!checkPages(check, &error)) {
     if (!db_) return {OpenStatus::CannotOpen, error, {}};
     closeConnection();
@@ -287,7 +287,7 @@ ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs, Check check) 
     if (!moveAside(nowUtcMs, &movedTo, &moveError))
       return {OpenStatus::CannotOpen, error + QStringLiteral("; ") + moveError, {}};
     result = {OpenStatus::ReplacedCorrupt,
-              QStringLiteral("%1; moved to %2, a new database was created")
+              QStringLiteral(u"%1; перенесена в %2, создана новая база данных")
                   .arg(error, QDir::toNativeSeparators(movedTo)),
               movedTo};
     if (!openConnection(Access::ReadWrite, &error)) return {OpenStatus::CannotOpen, error, {}};
@@ -315,7 +315,7 @@ ResultStore::OpenResult ResultStore::openReadOnly(const QString& why, bool nobod
     return {OpenStatus::CannotOpen, why + QStringLiteral("; ") + error, {}};
   }
   writable_ = false;
-  return {OpenStatus::OpenedReadOnly, why + QStringLiteral("; history only"), {}};
+  return {OpenStatus::OpenedReadOnly, why + QStringLiteral(u"; только просмотр истории"), {}};
 }
 
 bool ResultStore::openConnection(Access access, QString* error) {
@@ -334,7 +334,7 @@ bool ResultStore::openConnection(Access access, QString* error) {
   }
   const int rc = sqlite3_open_v2(name.constData(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
-    *error = QStringLiteral("cannot open %1: %2").arg(QDir::toNativeSeparators(path_), QString::fromUtf8(sqlite3_errstr(rc)));
+    *error = QStringLiteral(u"не открывается %1: %2").arg(QDir::toNativeSeparators(path_), QString::fromUtf8(sqlite3_errstr(rc)));
     closeConnection();
     return false;
   }
@@ -390,9 +390,9 @@ bool ResultStore::checkPages(Check check, QString* error) {
   if (verdict.isEmpty()) return true;
   const int primary = rc & 0xff;
   if (rc == SQLITE_OK || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) {
-    *error = QStringLiteral("damaged database (%1)").arg(verdict);
+    *error = QStringLiteral(u"база данных повреждена (%1)").arg(verdict);
   } else {
-    *error = QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(path_), verdict);
+    *error = QStringLiteral(u"не читается %1: %2").arg(QDir::toNativeSeparators(path_), verdict);
     closeConnection();
   }
   return false;
@@ -404,14 +404,14 @@ bool ResultStore::moveAside(qint64 nowUtcMs, QString* movedTo, QString* error) {
   for (int n = 2; QFileInfo::exists(target) || QFileInfo::exists(target + QStringLiteral("-wal")); ++n)
     target = path_ + QStringLiteral(".corrupt-%1-%2").arg(stamp).arg(n);
   if (!QFile::rename(path_, target)) {
-    *error = QStringLiteral("cannot move it to %1").arg(QDir::toNativeSeparators(target));
+    *error = QStringLiteral(u"не переносится в %1").arg(QDir::toNativeSeparators(target));
     return false;
   }
   // The log goes with its database (SQLite finds it there by name); a stale
   // log beside the new file would be replayed into it.
   const QString wal = path_ + QStringLiteral("-wal");
   if (QFileInfo::exists(wal) && !QFile::rename(wal, target + QStringLiteral("-wal")) && !QFile::remove(wal)) {
-    *error = QStringLiteral("cannot move %1 away").arg(QDir::toNativeSeparators(wal));
+    *error = QStringLiteral(u"не переносится %1").arg(QDir::toNativeSeparators(wal));
     return false;
   }
   QFile::remove(path_ + QStringLiteral("-shm"));
@@ -422,7 +422,7 @@ bool ResultStore::moveAside(qint64 nowUtcMs, QString* movedTo, QString* error) {
 bool ResultStore::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
 QString ResultStore::sqliteError(const char* what) const {
-  return QStringLiteral("%1: %2").arg(QString::fromLatin1(what), QString::fromUtf8(sqlite3_errmsg(db_)));
+  return QStringLiteral("%1: %2").arg(QString::fromUtf8(what), QString::fromUtf8(sqlite3_errmsg(db_)));
 }
 
 bool ResultStore::setUp(QString* error) {
@@ -437,15 +437,15 @@ bool ResultStore::setUp(QString* error) {
   qint64 version = 0, appId = 0, tables = 0;
   if (!intPragma("PRAGMA user_version", &version) || !intPragma("PRAGMA application_id", &appId) ||
       !intPragma("SELECT count(*) FROM sqlite_schema", &tables)) {
-    *error = sqliteError("cannot read the database");
+    *error = sqliteError("не читается база данных");
     return false;
   }
   if (tables > 0 && appId != kApplicationId) {
-    *error = QStringLiteral("%1 is not a results database of this program").arg(QDir::toNativeSeparators(path_));
+    *error = QStringLiteral(u"%1 не является базой данных результатов этой программы").arg(QDir::toNativeSeparators(path_));
     return false;
   }
   if (version > kSchemaVersion) {
-    *error = QStringLiteral("the database was made by a newer version of the program (schema %1)").arg(version);
+    *error = QStringLiteral(u"база данных создана более новой версией программы (схема %1)").arg(version);
     return false;
   }
 
@@ -462,13 +462,13 @@ bool ResultStore::setUp(QString* error) {
       mode = text(sqlite3_column_text(st, 0));
     sqlite3_finalize(st);
     if (mode != QLatin1String("wal")) {
-      *error = sqliteError("cannot switch to WAL journal");
+      *error = sqliteError("не включается журнал WAL");
       return false;
     }
     // The log stays at its largest size between checkpoints unless limited.
     if (!exec(g_durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL") ||
         !exec("PRAGMA journal_size_limit=16777216")) {
-      *error = sqliteError("cannot set up the journal");
+      *error = sqliteError("не настраивается журнал");
       return false;
     }
     if (version == 0) {
@@ -477,13 +477,13 @@ bool ResultStore::setUp(QString* error) {
                              QByteArrayLiteral(";PRAGMA user_version=") + QByteArray::number(kSchemaVersion) +
                              QByteArrayLiteral(";COMMIT;");
       if (!exec(sql.constData())) {
-        *error = sqliteError("cannot create the tables");
+        *error = sqliteError("не создаются таблицы");
         exec("ROLLBACK");
         return false;
       }
     }
   } else if (version == 0) {
-    *error = QStringLiteral("the database is not set up yet");
+    *error = QStringLiteral(u"база данных ещё не подготовлена");
     return false;
   }
 
@@ -531,7 +531,7 @@ bool ResultStore::setUp(QString* error) {
   };
   for (const auto& s : statements) {
     if (sqlite3_prepare_v3(db_, s.sql, -1, SQLITE_PREPARE_PERSISTENT, s.st, nullptr) != SQLITE_OK) {
-      *error = sqliteError("cannot prepare the statements");
+      *error = sqliteError("не готовятся запросы");
       return false;
     }
   }
@@ -549,7 +549,7 @@ bool ResultStore::loadCounters(QString* error) {
     nextSeq_ = lastCommittedSeq_ + 1;
     nextEventId_ = sqlite3_column_int64(st, 1) + 1;
   } else {
-    *error = sqliteError("cannot read the database");
+    *error = sqliteError("не читается база данных");
   }
   sqlite3_finalize(st);
   return ok;
@@ -573,7 +573,7 @@ ResultStore::AppendOutcome ResultStore::append(const Result& result) {
 
 ResultStore::AppendOutcome ResultStore::appendBatch(const std::vector<Result>& results,
                                                     const std::function<void(int)>& progress) {
-  if (!isWritable()) return {0, AppendState::Rejected, false, 0, QStringLiteral("the database is not open for writing")};
+  if (!isWritable()) return {0, AppendState::Rejected, false, 0, QStringLiteral(u"база данных не открыта для записи")};
   const qint64 first = nextSeq_;
   nextSeq_ += qint64(results.size());
   AppendOutcome outcome = commit(first, &results, progress);
@@ -583,7 +583,7 @@ ResultStore::AppendOutcome ResultStore::appendBatch(const std::vector<Result>& r
 
 ResultStore::AppendOutcome ResultStore::appendEvent(qint64 utcMs, int32_t utcOffset, EventKind kind,
                                                     const QString& text) {
-  if (!isWritable()) return {0, AppendState::Rejected, false, 0, QStringLiteral("the database is not open for writing")};
+  if (!isWritable()) return {0, AppendState::Rejected, false, 0, QStringLiteral(u"база данных не открыта для записи")};
   const int before = int(pending_.size());
   const qint64 id = nextEventId_++;
   pending_.emplace_back(StoredEvent{id, utcMs, utcOffset, kind, text});
@@ -659,7 +659,7 @@ ResultStore::AppendOutcome ResultStore::commit(qint64 firstSeq, const std::vecto
     outcome.flushed = pendingBefore;
     return outcome;
   }
-  outcome.error = lastError_ = sqliteError("cannot commit to the database");
+  outcome.error = lastError_ = sqliteError("ошибка записи в базу данных");
   if (!sqlite3_get_autocommit(db_)) run(st_->rollback);
   for (size_t i = 0; i < count; ++i) pending_.emplace_back(StoredResult{firstSeq + qint64(i), (*batch)[i]});
   outcome.state = AppendState::Pending;
@@ -679,7 +679,7 @@ std::vector<StoredResult> ResultStore::results(qint64 fromUtcMs, qint64 toUtcMs)
   out.reserve(size_t(std::min<qint64>((toUtcMs - fromUtcMs) / 1000 + 1, 86400 + 3600)));
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.push_back(readResult(st));
-  if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read results");
+  if (rc != SQLITE_DONE) lastError_ = sqliteError("не читаются результаты");
   return out;
 }
 
@@ -699,7 +699,7 @@ std::vector<StoredResult> ResultStore::resultsOnDay(const QDate& day) const {
   out.reserve(86400 + 3600);
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.push_back(readResult(st));
-  if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read results");
+  if (rc != SQLITE_DONE) lastError_ = sqliteError("не читаются результаты");
   return out;
 }
 
@@ -712,7 +712,7 @@ std::vector<StoredResult> ResultStore::resultsAfter(qint64 seq, int limit) const
   sqlite3_bind_int(st, 2, limit);
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.push_back(readResult(st));
-  if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read results");
+  if (rc != SQLITE_DONE) lastError_ = sqliteError("не читаются результаты");
   return out;
 }
 
@@ -725,7 +725,7 @@ QVector<StoredEvent> ResultStore::events(qint64 fromUtcMs, qint64 toUtcMs) const
   sqlite3_bind_int64(st, 2, toUtcMs);
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.push_back(readEvent(st));
-  if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read events");
+  if (rc != SQLITE_DONE) lastError_ = sqliteError("не читаются события");
   return out;
 }
 
@@ -738,7 +738,7 @@ QVector<StoredEvent> ResultStore::eventsAfter(qint64 id, int limit) const {
   sqlite3_bind_int(st, 2, limit);
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.push_back(readEvent(st));
-  if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read events");
+  if (rc != SQLITE_DONE) lastError_ = sqliteError("не читаются события");
   return out;
 }
 
@@ -750,7 +750,7 @@ qint64 ResultStore::cursor(const QString& consumer) const {
   sqlite3_bind_text(st, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
   const int rc = sqlite3_step(st);
   if (rc == SQLITE_ROW) return sqlite3_column_int64(st, 0);
-  if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read a cursor");
+  if (rc != SQLITE_DONE) lastError_ = sqliteError("не читается позиция передачи");
   return 0;
 }
 
@@ -760,7 +760,7 @@ bool ResultStore::setCursor(const QString& consumer, qint64 seq) {
   sqlite3_bind_text(st_->setCursor, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
   sqlite3_bind_int64(st_->setCursor, 2, seq);
   if (run(st_->setCursor)) return true;
-  lastError_ = sqliteError("cannot store a cursor");
+  lastError_ = sqliteError("не записывается позиция передачи");
   return false;
 }
 
@@ -788,6 +788,6 @@ bool ResultStore::markLogWritten(const QDate& day, qint64 nowUtcMs) {
   sqlite3_bind_int64(st_->markLog, 1, dayOfDate(day));
   sqlite3_bind_int64(st_->markLog, 2, nowUtcMs);
   if (run(st_->markLog)) return true;
-  lastError_ = sqliteError("cannot mark the day's log written");
+  lastError_ = sqliteError("не отмечается записанный суточный журнал");
   return false;
 }
