@@ -18,20 +18,6 @@ namespace {
 
 using OpenStatus = ResultStore::OpenStatus;
 
-std::string IntegrityCheck(const QString& path) {
-  sqlite3* db = nullptr;
-  std::string verdict = "cannot open";
-  if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW)
-      verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-    sqlite3_finalize(st);
-  }
-  sqlite3_close_v2(db);
-  return verdict;
-}
-
 int Random(int from, int to) {
   std::random_device device;
   return std::uniform_int_distribution<int>(from, to)(device);
@@ -77,7 +63,7 @@ class CrashSafetyTest : public testing::Test {
   // Opens the database after the crash: the file is sound and every result in
   // it is the one the writer made for its number, in order.
   void ExpectRows(ResultStore& store, qint64 atLeast, qint64 atMost) {
-    EXPECT_EQ(IntegrityCheck(path_), "ok");
+    EXPECT_EQ(store_rows::integrityCheck(path_), "ok");
     const auto opened = store.open(path_, store_rows::kStartUtcMs);
     ASSERT_EQ(opened.status, OpenStatus::Opened) << opened.detail.toStdString();
     const auto rows = store.resultsAfter(0, 1000000);

@@ -35,20 +35,6 @@ constexpr qint64 kDayMs = 86400000;
 // 2026-03-14 10:15:02.345 UTC: when a damaged file is found.
 constexpr qint64 kFoundUtcMs = 1773483302345;
 
-std::string IntegrityCheck(const QString& path) {
-  sqlite3* db = nullptr;
-  std::string verdict = "cannot open";
-  if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW)
-      verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-    sqlite3_finalize(st);
-  }
-  sqlite3_close_v2(db);
-  return verdict;
-}
-
 class StoreFaultsTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -145,7 +131,7 @@ TEST_F(StoreFaultsTest, AFullDiskKeepsResultsPendingUntilTheyCanBeCommittedInOrd
   EXPECT_EQ(store.append(rows[6]).id, 7);
   store.close();
 
-  EXPECT_EQ(IntegrityCheck(path_), "ok");
+  EXPECT_EQ(store_rows::integrityCheck(path_), "ok");
   ASSERT_EQ(store.open(path_, store_rows::kStartUtcMs).status, OpenStatus::Opened);
   const auto stored = store.resultsAfter(0, 100);
   ASSERT_EQ(stored.size(), rows.size());

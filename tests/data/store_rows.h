@@ -4,9 +4,14 @@
 // values that are hard to keep: special codes, O2 that is no whole number of
 // hundredths, derived channels with every bit of a double in use.
 
+#include <sqlite3.h>
+
+#include <QFile>
+#include <QString>
 #include <QtGlobal>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "acquisition/result.h"
 
@@ -53,6 +58,21 @@ inline std::string Difference(const Result& a, const Result& b) {
     if (std::memcmp(&a.values[size_t(ch)], &b.values[size_t(ch)], sizeof(double)) != 0)
       d += std::string(" ") + channel::kNames[ch];
   return d;
+}
+
+// SQLite's own verdict on the whole file: "ok" when it is sound.
+inline std::string integrityCheck(const QString& path) {
+  sqlite3* db = nullptr;
+  std::string verdict = "cannot open";
+  if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+      verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close_v2(db);
+  return verdict;
 }
 
 }  // namespace store_rows

@@ -56,22 +56,7 @@ class DeviceLinkE2E : public SimFixture {
 TEST_F(DeviceLinkE2E, AStatusPollIsAnsweredWholeInOrderAndAccepted) {
   startSim();
   // Every register a different value, so that order and position show.
-  StatusRegisters r;
-  r.state = 0;
-  r.faults = 0x0805;
-  r.tg = -200;
-  r.ta = 21;
-  r.o2 = 350;
-  r.reg5 = 0x1234;
-  r.co = 50;
-  r.no = 40;
-  r.no2 = 5;
-  r.so2 = 0x8001;
-  r.h2s = 3;
-  r.serviceMonth = 11;
-  r.serviceDay = 25;
-  r.serviceYear = 2026;
-  r.runningHours = 4321;
+  const StatusRegisters r = distinctRegisters();
   const int values[14] = {r.state, r.faults, r.tg,  r.ta,  r.o2,  r.reg5, r.co, r.no,
                           r.no2,   r.so2,    r.h2s, (r.serviceMonth << 8) | r.serviceDay,
                           r.serviceYear,     r.runningHours};

@@ -119,27 +119,8 @@ const Frame kStatusRequest = withCrc({0x01, 0x04, 0x00, 0x00, 0x00, 0x0E});
 
 class SimulatorTcpE2E : public SimFixture {
  protected:
-  // Every register fixed and different, so that the replies do not depend on
-  // the time and any byte out of place shows.
-  static StatusRegisters Fixed() {
-    StatusRegisters r;
-    r.state = 0;
-    r.faults = 0x0805;
-    r.tg = -200;
-    r.ta = 21;
-    r.o2 = 350;
-    r.reg5 = 0x1234;
-    r.co = 50;
-    r.no = 40;
-    r.no2 = 5;
-    r.so2 = 0x8001;
-    r.h2s = 3;
-    r.serviceMonth = 11;
-    r.serviceDay = 25;
-    r.serviceYear = 2026;
-    r.runningHours = 4321;
-    return r;
-  }
+  // Replies that do not depend on the time.
+  static StatusRegisters Fixed() { return distinctRegisters(); }
 
   static void FixRegisters(SimProcess& sim) {
     const StatusRegisters r = Fixed();

@@ -43,3 +43,23 @@ Frame statusReply(uint8_t address, uint8_t state, uint16_t faults) {
 Frame commandEcho(uint8_t address, uint8_t value) {
   return withCrc({address, 0x06, 0x00, 0x00, 0x00, value});
 }
+
+StatusRegisters distinctRegisters() {
+  StatusRegisters r;
+  r.state = 0;
+  r.faults = 0x0805;
+  r.tg = -200;
+  r.ta = 21;
+  r.o2 = 350;
+  r.reg5 = 0x1234;
+  r.co = 50;
+  r.no = 40;
+  r.no2 = 5;
+  r.so2 = 0x8001;
+  r.h2s = 3;
+  r.serviceMonth = 11;
+  r.serviceDay = 25;
+  r.serviceYear = 2026;
+  r.runningHours = 4321;
+  return r;
+}

@@ -29,6 +29,9 @@ struct StatusRegisters {
   uint16_t runningHours = 1234;
 };
 
+// Every register fixed and different, so that any byte out of place shows.
+StatusRegisters distinctRegisters();
+
 // A whole 33-byte status reply (function 4, byte count 28).
 Frame statusReply(uint8_t address, const StatusRegisters& regs);
 Frame statusReply(uint8_t address, uint8_t state, uint16_t faults = 0);
