@@ -21,17 +21,20 @@ bool hasArgument(int argc, char* argv[], const char* name) {
   return false;
 }
 
+// The options after the program's name; a wrong one is told with the usage.
+bool parseArguments(HeadlessOptions* options) {
+  QString error;
+  if (HeadlessOptions::parse(QCoreApplication::arguments().mid(1), options, &error)) return true;
+  std::fputs((error + QLatin1Char('\n') + HeadlessOptions::usage() + QLatin1Char('\n')).toUtf8().constData(), stderr);
+  return false;
+}
+
 int runHeadless(int argc, char* argv[]) {
   // No display, no widgets: a plain core application.
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("korvex"));
   HeadlessOptions options;
-  QString error;
-  if (!HeadlessOptions::parse(QCoreApplication::arguments().mid(1), &options, &error)) {
-    std::fputs((error + QLatin1Char('\n') + HeadlessOptions::usage() + QLatin1Char('\n')).toUtf8().constData(),
-               stderr);
-    return 2;
-  }
+  if (!parseArguments(&options)) return 2;
   Session session;
   HeadlessService service(session, options);
   TerminationSignals termination;
@@ -60,12 +63,7 @@ int main(int argc, char* argv[]) {
   // The window takes --mode and --dir as the service does: a boiler-house PC
   // can start measuring by itself after a power cut.
   HeadlessOptions options;
-  QString error;
-  if (!HeadlessOptions::parse(QCoreApplication::arguments().mid(1), &options, &error)) {
-    std::fputs((error + QLatin1Char('\n') + HeadlessOptions::usage() + QLatin1Char('\n')).toUtf8().constData(),
-               stderr);
-    return 2;
-  }
+  if (!parseArguments(&options)) return 2;
   options.applyDirectory();
   Session session;
   MainWindow window(session);
