@@ -16,8 +16,10 @@ PACKAGES=(
   # tests, benchmarks, simulator, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev
   clang libclang-rt-14-dev
-  # servers the publishing tests start: broker (with mosquitto_passwd), database, test CA
-  mosquitto postgresql openssl
+  # servers the publishing tests, the end-to-end tests and the site benchmark
+  # start: broker (with mosquitto_passwd), database, test CA; the broker's
+  # command-line clients for README's service example
+  mosquitto postgresql openssl mosquitto-clients
   # headless run, screenshots, print checks, the midnight check
   xvfb xauth openbox imagemagick poppler-utils faketime xdotool
   fonts-dejavu-core fonts-liberation

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -20,6 +21,7 @@
 
 #include "acquisition/state_texts.h"
 #include "app/link_statistics_view.h"
+#include "app/publishing.h"
 #include "app/session.h"
 #include "data/value_format.h"
 #include "device/fuel_table.h"
@@ -27,6 +29,7 @@
 #include "dialogs/fuel_dialog.h"
 #include "dialogs/history_dialog.h"
 #include "dialogs/options_dialog.h"
+#include "dialogs/publish_dialog.h"
 #include "dialogs/view_dialog.h"
 #include "platform/glyphs.h"
 #include "platform/seams.h"
@@ -63,7 +66,8 @@ QColor fromColorRef(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >>
 
 }  // namespace
 
-MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent), session_(session) {
+MainWindow::MainWindow(Session& session, QWidget* parent)
+    : QMainWindow(parent), session_(session), publishing_(std::make_unique<Publishing>(session)) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("ModbusRTU"));
   setWindowIcon(glyphs::windowIcon(glyphs::Window::Main));
@@ -77,9 +81,21 @@ MainWindow::MainWindow(Session& session, QWidget* parent) : QMainWindow(parent),
   viewDialog_ = new ViewDialog(this);
   optionsDialog_ = new OptionsDialog(this);
   historyDialog_ = new HistoryDialog(this);
+  publishDialog_ = new PublishDialog(this);
+  publishDialog_->setApplier([this](const publish::ServiceSettings& settings, QString* error) {
+    if (!publishing_->apply(settings, error)) return false;
+    publishingMessage_.clear();
+    showPublishing();
+    return true;
+  });
 }
 
-MainWindow::~MainWindow() = default;
+// Publishing ends (the broker told "offline") while the session's database is
+// still open; the window, half gone, hears no more of it.
+MainWindow::~MainWindow() {
+  disconnect(publishing_.get(), nullptr, this, nullptr);
+  publishing_.reset();
+}
 
 void MainWindow::buildLayout() {
   auto* central = new QWidget(this);
@@ -321,6 +337,7 @@ void MainWindow::buildMenu() {
   QAction* options = named(service->addAction(QStringLiteral(u"Опции")), "N6");
   QAction* viewParameters = named(service->addAction(QStringLiteral(u"Параметры просмотра")), "N5");
   QAction* fuelParameters = named(service->addAction(QStringLiteral(u"Параметры топлива и расчетов")), "N7");
+  QAction* publish = named(service->addAction(QStringLiteral(u"Публикация результатов...")), "ActionPublish");
   new LinkStatisticsView(this, service, session_.pollCycle());
   QAction* about = named(bar->addAction(QStringLiteral(u"О программе")), "N2");
   saveAction_->setEnabled(false);
@@ -338,6 +355,17 @@ void MainWindow::buildMenu() {
   connect(viewParameters, &QAction::triggered, this, &MainWindow::onViewParametersTriggered);
   connect(fuelParameters, &QAction::triggered, this, &MainWindow::onFuelParametersTriggered);
   connect(about, &QAction::triggered, this, &MainWindow::onAboutTriggered);
+  connect(publish, &QAction::triggered, this, &MainWindow::onPublishTriggered);
+
+  publishingLabel_ = new QLabel(this);
+  publishingLabel_->setObjectName(QStringLiteral("LabelPublishing"));
+  statusBar()->addPermanentWidget(publishingLabel_);
+  publishingLabel_->setVisible(false);
+  connect(publishing_.get(), &Publishing::stateChanged, this, &MainWindow::showPublishing);
+  connect(publishing_.get(), &Publishing::message, this, [this](const QString& text) {
+    publishingMessage_ = seams::currentDateTime().toString(QStringLiteral("hh:mm:ss ")) + text;
+    showPublishing();
+  });
 }
 
 void MainWindow::connectSession() {
@@ -393,6 +421,7 @@ void MainWindow::startUp() {
   session_.openDatabase();
   session_.openPort();
   session_.start();
+  publishing_->start();
   applyViewSettings();
 }
 
@@ -429,6 +458,22 @@ bool MainWindow::queryClose() {
 }
 
 void MainWindow::onAboutTriggered() { seams::execModal(aboutBox_); }
+
+void MainWindow::showPublishing() {
+  const QString state = publishing_->stateText();
+  // With nothing enabled the line is shown only to say why.
+  const QString text = !state.isEmpty() ? QStringLiteral(u"Публикация: ") + state
+                       : !publishingMessage_.isEmpty() ? QStringLiteral(u"Публикация: выключена")
+                                                       : QString();
+  publishingLabel_->setText(text);
+  publishingLabel_->setToolTip(publishingMessage_);
+  publishingLabel_->setVisible(!text.isEmpty());
+}
+
+void MainWindow::onPublishTriggered() {
+  publishDialog_->fill(publishing_->settings());
+  seams::execModal(publishDialog_);
+}
 
 void MainWindow::onPortOpenFailed(PortOpenResult result, const QString& portName) {
   QString title;

@@ -17,6 +17,8 @@ class AboutBox;
 class FuelDialog;
 class HistoryDialog;
 class OptionsDialog;
+class Publishing;
+class PublishDialog;
 class QLabel;
 class QPrinter;
 class QProgressBar;
@@ -43,6 +45,8 @@ class MainWindow : public QMainWindow {
   QPrinter* printer();
   // The chart's look from the view settings.
   void applyViewSettings();
+  // Publishing of the results, started after the session.
+  Publishing& publishing() const { return *publishing_; }
 
  public slots:
   // Mode buttons.
@@ -71,6 +75,8 @@ class MainWindow : public QMainWindow {
   void onViewParametersTriggered();
   void onFuelParametersTriggered();
   void onAboutTriggered();
+  // "Публикация результатов...": the service settings file, applied at once.
+  void onPublishTriggered();
   // History: a range of past days from the database in the table and chart,
   // and back to the results being taken.
   void onHistoryTriggered();
@@ -140,4 +146,13 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<QPrinter> printer_;
   bool activated_ = false;
   ModeRequest startMode_ = ModeRequest::None;
+
+  // Results to the broker and the central database, as the service settings
+  // file says; its state in the status bar, never in a box: the network comes
+  // and goes while measuring goes on.
+  void showPublishing();
+  std::unique_ptr<Publishing> publishing_;
+  QLabel* publishingLabel_ = nullptr;
+  QString publishingMessage_;
+  PublishDialog* publishDialog_ = nullptr;
 };

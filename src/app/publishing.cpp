@@ -68,7 +68,11 @@ QString Publishing::stateText() const {
   if (mqtt_) {
     switch (mqtt_->state()) {
       case Publisher::State::Connected: parts << QStringLiteral(u"MQTT: на связи"); break;
-      case Publisher::State::Connecting: parts << QStringLiteral(u"MQTT: подключение"); break;
+      case Publisher::State::Connecting:
+        // After a failure it is a connection lost, not one being made.
+        parts << (mqtt_->lastError().isEmpty() ? QStringLiteral(u"MQTT: подключение")
+                                               : QStringLiteral(u"MQTT: нет связи"));
+        break;
       case Publisher::State::Stopped: parts << QStringLiteral(u"MQTT: остановлено"); break;
     }
   } else if (settings_.mqtt.enabled) {

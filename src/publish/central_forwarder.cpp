@@ -24,9 +24,9 @@ CentralForwarder::~CentralForwarder() { stop(); }
 bool CentralForwarder::start() {
   stop();
   QStringList problems = identityProblems(identity_.site, identity_.name) + centralProblems(settings_);
-  if (!store_.isWritable()) problems << QStringLiteral("the results database is not open for writing");
+  if (!store_.isWritable()) problems << QStringLiteral(u"база данных результатов не открыта для записи");
   if (!problems.isEmpty()) {
-    report(QStringLiteral("Central database copy cannot start: ") + problems.join(QStringLiteral("; ")));
+    report(QStringLiteral(u"Копирование в центральную базу данных не запущено: ") + problems.join(QStringLiteral("; ")));
     return false;
   }
   if (o2Refs_.empty()) o2Refs_ = o2RefsFromFuelTable();
@@ -42,7 +42,7 @@ bool CentralForwarder::start() {
   connect(thread_.get(), &QThread::finished, worker_, &QObject::deleteLater);
   thread_->start();
   running_ = true;
-  qCInfo(korvexPublish, "Central database: copying to %s as %s/%s (address %d), from result %lld and event %lld",
+  qCInfo(korvexPublish, "Центральная база данных: копирование в %s как %s/%s (адрес %d), с результата %lld и события %lld",
          qUtf8Printable(describeConnection(settings_.connection)), qUtf8Printable(identity_.site),
          qUtf8Printable(identity_.name), identity_.address, seq_ + 1, eventId_ + 1);
   pump();
@@ -60,7 +60,7 @@ void CentralForwarder::stop() {
   worker_ = nullptr;
   writer_.reset();
   busy_ = false;
-  qCInfo(korvexPublish, "Central database: stopped at result %lld, event %lld", seq_, eventId_);
+  qCInfo(korvexPublish, "Центральная база данных: остановлено на результате %lld, событии %lld", seq_, eventId_);
   setState(State::Stopped);
 }
 
@@ -99,7 +99,7 @@ void CentralForwarder::written(int generation, const CentralOutcome& o) {
   if (!o.ok) {
     if (!current) return;
     const QString& error = o.error;
-    report(QStringLiteral("Central database: cannot write (%1): %2")
+    report(QStringLiteral(u"Центральная база данных: не могу записать (%1): %2")
                .arg(describeConnection(settings_.connection), error));
     setState(State::WaitingToRetry);
     retry_.start(delayMs_);
@@ -117,9 +117,9 @@ void CentralForwarder::written(int generation, const CentralOutcome& o) {
     eventId_ = lastEventId;
     stored = store_.setCursor(kEventCursor, eventId_) && stored;
   }
-  if (!stored) report(QStringLiteral("Central database: cannot store the copying position: ") + store_.lastError());
+  if (!stored) report(QStringLiteral(u"Центральная база данных: не могу сохранить позицию копирования: ") + store_.lastError());
   if (!lastError_.isEmpty() && stored) {
-    qCInfo(korvexPublish, "Central database: writing again");
+    qCInfo(korvexPublish, "Центральная база данных: запись возобновлена");
     lastError_.clear();
   }
   delayMs_ = std::max(1, settings_.retryMinMs);

@@ -190,7 +190,7 @@ void CentralWriter::disconnect() {
 }
 
 QString CentralWriter::connectionError() const {
-  return conn_ ? trimmed(PQerrorMessage(conn_)) : QStringLiteral("no connection");
+  return conn_ ? trimmed(PQerrorMessage(conn_)) : QStringLiteral(u"нет соединения");
 }
 
 bool CentralWriter::connect(QString* error) {
@@ -217,7 +217,7 @@ bool CentralWriter::connect(QString* error) {
                     exec(kSchema, &why) && exec("COMMIT", &why);
     if (!ok) {
       exec("ROLLBACK", nullptr);
-      *error = QStringLiteral("cannot create the schema: ") + why;
+      *error = QStringLiteral(u"не могу создать таблицы: ") + why;
       disconnect();
       return false;
     }
@@ -284,7 +284,7 @@ CentralOutcome CentralWriter::write(const CentralBatch& batch) {
     } else {
       disconnect();
     }
-    if (error.isEmpty()) error = QStringLiteral("the server closed the connection");
+    if (error.isEmpty()) error = QStringLiteral(u"сервер закрыл соединение");
     out.error = error;
     return out;
   }

@@ -23,9 +23,50 @@ void initLibrary() {
   std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
-QString why(const char* what, int rc) {
-  return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(mosquitto_strerror(rc)));
+// libmosquitto's reasons in the operator's language; a rare one keeps its own text.
+QString errorText(int rc) {
+  switch (rc) {
+    case MOSQ_ERR_NOMEM: return QStringLiteral(u"не хватает памяти");
+    case MOSQ_ERR_PROTOCOL: return QStringLiteral(u"ошибка протокола MQTT");
+    case MOSQ_ERR_INVAL: return QStringLiteral(u"неверные параметры");
+    case MOSQ_ERR_NO_CONN: return QStringLiteral(u"нет соединения с брокером");
+    case MOSQ_ERR_CONN_REFUSED: return QStringLiteral(u"брокер отказал в подключении");
+    case MOSQ_ERR_CONN_LOST: return QStringLiteral(u"соединение потеряно");
+    case MOSQ_ERR_TLS: return QStringLiteral(u"ошибка TLS");
+    case MOSQ_ERR_PAYLOAD_SIZE: return QStringLiteral(u"сообщение слишком велико");
+    case MOSQ_ERR_NOT_SUPPORTED: return QStringLiteral(u"не поддерживается");
+    case MOSQ_ERR_KEEPALIVE: return QStringLiteral(u"брокер перестал отвечать");
+    default: return QString::fromUtf8(mosquitto_strerror(rc));
+  }
 }
+
+// The CONNACK codes of MQTT 3.1.1.
+QString refusalText(int rc) {
+  switch (rc) {
+    case 1: return QStringLiteral(u"версия протокола не принята");
+    case 2: return QStringLiteral(u"идентификатор клиента отвергнут");
+    case 3: return QStringLiteral(u"брокер недоступен");
+    case 4: return QStringLiteral(u"неверное имя пользователя или пароль");
+    case 5: return QStringLiteral(u"не авторизован (неверное имя пользователя или пароль, или нет прав)");
+    default: return QString::fromUtf8(mosquitto_connack_string(rc));
+  }
+}
+
+// The system's reasons seen when a broker is away or the network is down.
+QString systemErrorText(int code) {
+  switch (code) {
+    case ECONNREFUSED: return QStringLiteral(u"соединение отвергнуто (брокер не запущен?)");
+    case ECONNRESET: return QStringLiteral(u"соединение сброшено");
+    case ETIMEDOUT: return QStringLiteral(u"время ожидания истекло");
+    case EHOSTUNREACH: return QStringLiteral(u"узел недоступен");
+    case ENETUNREACH: return QStringLiteral(u"сеть недоступна");
+    case ENETDOWN: return QStringLiteral(u"сеть не работает");
+    case EPIPE: return QStringLiteral(u"соединение разорвано");
+    default: return QString::fromStdString(std::error_code(code, std::generic_category()).message());
+  }
+}
+
+QString why(const QString& what, int rc) { return QStringLiteral("%1: %2").arg(what, errorText(rc)); }
 
 qint64 elapsedMs(Clock::time_point since) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
@@ -44,7 +85,7 @@ MqttLink::~MqttLink() {
 QString MqttLink::setUp() {
   initLibrary();
   mosq_ = mosquitto_new(options_.clientId.constData(), true, this);
-  if (!mosq_) return QStringLiteral("cannot create an MQTT client");
+  if (!mosq_) return QStringLiteral(u"не могу создать клиент MQTT");
   mosquitto_threaded_set(mosq_, true);
   mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
   mosquitto_connect_callback_set(mosq_, &MqttLink::onConnect);
@@ -53,30 +94,30 @@ QString MqttLink::setUp() {
 
   int rc = mosquitto_will_set(mosq_, options_.statusTopic.constData(), int(kOffline.size()), kOffline.constData(),
                               1, true);
-  if (rc != MOSQ_ERR_SUCCESS) return why("last will", rc);
+  if (rc != MOSQ_ERR_SUCCESS) return why(QStringLiteral(u"последняя воля"), rc);
 
   const MqttSettings& s = options_.settings;
   if (!s.user.isEmpty()) {
     const QByteArray user = s.user.toUtf8();
     const QByteArray password = s.password.toUtf8();
     rc = mosquitto_username_pw_set(mosq_, user.constData(), s.password.isEmpty() ? nullptr : password.constData());
-    if (rc != MOSQ_ERR_SUCCESS) return why("user name", rc);
+    if (rc != MOSQ_ERR_SUCCESS) return why(QStringLiteral(u"имя пользователя"), rc);
   }
   if (s.tls) {
     if (!s.caFile.isEmpty()) {
       const QByteArray ca = s.caFile.toLocal8Bit();
       rc = mosquitto_tls_set(mosq_, ca.constData(), nullptr, nullptr, nullptr, nullptr);
-      if (rc != MOSQ_ERR_SUCCESS) return QStringLiteral("CA file %1 cannot be used: %2")
-                                         .arg(s.caFile, QString::fromUtf8(mosquitto_strerror(rc)));
+      if (rc != MOSQ_ERR_SUCCESS)
+        return QStringLiteral(u"файл центра сертификации %1 не подходит: %2").arg(s.caFile, errorText(rc));
     } else {
       rc = mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-      if (rc != MOSQ_ERR_SUCCESS) return why("system certificate authorities", rc);
+      if (rc != MOSQ_ERR_SUCCESS) return why(QStringLiteral(u"системные центры сертификации"), rc);
     }
     if (s.insecure) {
       // Neither the chain nor the host name is checked.
       rc = mosquitto_tls_opts_set(mosq_, 0, nullptr, nullptr);
       if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(mosq_, true);
-      if (rc != MOSQ_ERR_SUCCESS) return why("TLS options", rc);
+      if (rc != MOSQ_ERR_SUCCESS) return why(QStringLiteral(u"параметры TLS"), rc);
     }
   }
   return {};
@@ -100,7 +141,7 @@ void MqttLink::stop(int graceMs) {
 
 QString MqttLink::publish(const QByteArray& topic, const QByteArray& payload, bool retain, int* mid) {
   const int rc = mosquitto_publish(mosq_, mid, topic.constData(), int(payload.size()), payload.constData(), 1, retain);
-  return rc == MOSQ_ERR_SUCCESS ? QString() : QString::fromUtf8(mosquitto_strerror(rc));
+  return rc == MOSQ_ERR_SUCCESS ? QString() : errorText(rc);
 }
 
 std::vector<LinkEvent> MqttLink::takeEvents() {
@@ -124,7 +165,7 @@ void MqttLink::post(LinkEvent event) {
 void MqttLink::onConnect(mosquitto* mosq, void* self, int rc) {
   auto* link = static_cast<MqttLink*>(self);
   if (rc != 0) {
-    link->refusal_ = QString::fromUtf8(mosquitto_connack_string(rc));
+    link->refusal_ = refusalText(rc);
     return;
   }
   link->sessionUp_ = true;
@@ -151,17 +192,17 @@ void MqttLink::onLog(mosquitto*, void* self, int level, const char* text) {
 }
 
 QString MqttLink::failureText(int rc, int savedErrno) const {
-  if (!refusal_.isEmpty()) return QStringLiteral("refused by the broker: ") + refusal_;
-  if (!tlsError_.isEmpty()) return QStringLiteral("TLS handshake failed: ") + tlsError_;
+  if (!refusal_.isEmpty()) return QStringLiteral(u"отказ брокера: ") + refusal_;
+  if (!tlsError_.isEmpty()) return QStringLiteral(u"ошибка установления TLS: ") + tlsError_;
   switch (rc) {
     case MOSQ_ERR_ERRNO:
-      return QString::fromStdString(std::error_code(savedErrno, std::generic_category()).message());
+      return systemErrorText(savedErrno);
     case MOSQ_ERR_EAI:
-      return QStringLiteral("cannot resolve %1").arg(options_.settings.host);
+      return QStringLiteral(u"не могу найти адрес узла %1").arg(options_.settings.host);
     case MOSQ_ERR_TLS:
-      return QStringLiteral("TLS handshake failed");
+      return QStringLiteral(u"ошибка установления TLS");
     default:
-      return QString::fromUtf8(mosquitto_strerror(rc));
+      return errorText(rc);
   }
 }
 
@@ -194,7 +235,7 @@ void MqttLink::run() {
         savedErrno = errno;
         if (rc != MOSQ_ERR_SUCCESS) break;
         if (!sessionUp_ && elapsedMs(began) > options_.connectTimeoutMs) {
-          timeout = QStringLiteral("no answer from the broker within %1 s").arg(options_.connectTimeoutMs / 1000);
+          timeout = QStringLiteral(u"брокер не ответил за %1 с").arg(options_.connectTimeoutMs / 1000);
           break;
         }
       }

@@ -21,9 +21,9 @@ Publisher::~Publisher() { stop(); }
 bool Publisher::start() {
   stop();
   QStringList problems = identityProblems(identity_.site, identity_.name) + mqttProblems(settings_);
-  if (!store_.isWritable()) problems << QStringLiteral("the results database is not open for writing");
+  if (!store_.isWritable()) problems << QStringLiteral(u"база данных результатов не открыта для записи");
   if (!problems.isEmpty()) {
-    report(QStringLiteral("MQTT publishing cannot start: ") + problems.join(QStringLiteral("; ")));
+    report(QStringLiteral(u"Публикация MQTT не запущена: ") + problems.join(QStringLiteral("; ")));
     return false;
   }
   if (o2Refs_.empty()) o2Refs_ = o2RefsFromFuelTable();
@@ -41,7 +41,7 @@ bool Publisher::start() {
   });
   const QString error = link->setUp();
   if (!error.isEmpty()) {
-    report(QStringLiteral("MQTT publishing cannot start: ") + error);
+    report(QStringLiteral(u"Публикация MQTT не запущена: ") + error);
     return false;
   }
 
@@ -54,10 +54,10 @@ bool Publisher::start() {
 
   const QString where = QStringLiteral("%1:%2").arg(settings_.host).arg(settings_.effectivePort());
   if (settings_.tls && settings_.insecure)
-    qCWarning(korvexPublish, "MQTT: the broker's TLS certificate is NOT verified (Insecure=true): %s",
+    qCWarning(korvexPublish, "MQTT: сертификат TLS брокера НЕ ПРОВЕРЯЕТСЯ (Insecure=true): %s",
               qUtf8Printable(where));
-  qCInfo(korvexPublish, "MQTT: publishing to %s%s as %s, from result %lld and event %lld",
-         qUtf8Printable(where), settings_.tls ? " over TLS" : "", qUtf8Printable(topic(identity_, QStringLiteral("+"))),
+  qCInfo(korvexPublish, "MQTT: публикация на %s%s в %s, с результата %lld и события %lld",
+         qUtf8Printable(where), settings_.tls ? " по TLS" : "", qUtf8Printable(topic(identity_, QStringLiteral("+"))),
          ackedSeq_ + 1, ackedEventId_ + 1);
   link_ = std::move(link);
   setState(State::Connecting);
@@ -78,7 +78,7 @@ void Publisher::stop() {
   byMid_.clear();
   results_ = {};
   events_ = {};
-  qCInfo(korvexPublish, "MQTT: stopped at result %lld, event %lld", ackedSeq_, ackedEventId_);
+  qCInfo(korvexPublish, "MQTT: остановлено на результате %lld, событии %lld", ackedSeq_, ackedEventId_);
   setState(State::Stopped);
 }
 
@@ -90,20 +90,20 @@ void Publisher::drainLink() {
   for (LinkEvent& e : link_->takeEvents()) {
     switch (e.kind) {
       case LinkEvent::Connected:
-        qCInfo(korvexPublish, "MQTT: connected to %s:%d", qUtf8Printable(settings_.host), settings_.effectivePort());
+        qCInfo(korvexPublish, "MQTT: подключено к %s:%d", qUtf8Printable(settings_.host), settings_.effectivePort());
         lastError_.clear();
         setState(State::Connected);
         break;
       case LinkEvent::Failed:
         setState(State::Connecting);
-        report(QStringLiteral("MQTT: cannot connect to %1:%2: %3")
+        report(QStringLiteral(u"MQTT: не могу подключиться к %1:%2: %3")
                    .arg(settings_.host)
                    .arg(settings_.effectivePort())
                    .arg(e.text));
         break;
       case LinkEvent::Disconnected:
         setState(State::Connecting);
-        report(QStringLiteral("MQTT: connection to %1:%2 lost: %3")
+        report(QStringLiteral(u"MQTT: связь с %1:%2 потеряна: %3")
                    .arg(settings_.host)
                    .arg(settings_.effectivePort())
                    .arg(e.text));
@@ -113,7 +113,7 @@ void Publisher::drainLink() {
         acked = true;
         break;
       case LinkEvent::Log:
-        qCDebug(korvexPublish, "MQTT client: %s", qUtf8Printable(e.text));
+        qCDebug(korvexPublish, "Клиент MQTT: %s", qUtf8Printable(e.text));
         break;
     }
   }
@@ -156,7 +156,7 @@ void Publisher::saveCursors() {
   if (ackedSeq_ != savedSeq_ && store_.setCursor(kResultCursor, ackedSeq_)) savedSeq_ = ackedSeq_;
   if (ackedEventId_ != savedEventId_ && store_.setCursor(kEventCursor, ackedEventId_)) savedEventId_ = ackedEventId_;
   if (savedSeq_ != ackedSeq_ || savedEventId_ != ackedEventId_)
-    report(QStringLiteral("MQTT: cannot store the publishing position: ") + store_.lastError());
+    report(QStringLiteral(u"MQTT: не могу сохранить позицию публикации: ") + store_.lastError());
   emit delivered(ackedSeq_, ackedEventId_);
 }
 
@@ -170,7 +170,7 @@ void Publisher::fill() {
       int mid = 0;
       const QString error = link_->publish(resultTopic_, resultJson(row, identity_, o2Refs_), false, &mid);
       if (!error.isEmpty()) {
-        report(QStringLiteral("MQTT: cannot publish result %1: %2").arg(row.seq).arg(error));
+        report(QStringLiteral(u"MQTT: не могу опубликовать результат %1: %2").arg(row.seq).arg(error));
         return;
       }
       byMid_[mid] = {true, row.seq};
@@ -186,7 +186,7 @@ void Publisher::fill() {
       int mid = 0;
       const QString error = link_->publish(eventTopic_, eventJson(row, identity_), false, &mid);
       if (!error.isEmpty()) {
-        report(QStringLiteral("MQTT: cannot publish event %1: %2").arg(row.id).arg(error));
+        report(QStringLiteral(u"MQTT: не могу опубликовать событие %1: %2").arg(row.id).arg(error));
         return;
       }
       byMid_[mid] = {false, row.id};

@@ -79,7 +79,7 @@ class Reader {
     else if (t == QLatin1String("false") || t == QLatin1String("0") || t == QLatin1String("no") || t.isEmpty())
       into = false;
     else
-      problem(key, QStringLiteral("not true or false"), t);
+      problem(key, QStringLiteral(u"не true и не false"), t);
   }
   void integer(const QString& key, int& into, int min, int max, const QString& what) {
     if (!s_.contains(key)) return;
@@ -112,30 +112,30 @@ void readSettings(QSettings& s, ServiceSettingsLoad& out) {
           .contains(mode))
     v.mode = mode;
   else
-    r.problem(kMode, QStringLiteral("not continuous, single, cyclic or none"), mode);
+    r.problem(kMode, QStringLiteral(u"не continuous, single, cyclic или none"), mode);
   r.string(kSite, v.site);
   r.string(kName, v.analyzerName);
 
   MqttSettings& m = v.mqtt;
   r.flag(kMqttEnabled, m.enabled);
   r.string(kMqttHost, m.host);
-  r.integer(kMqttPort, m.port, 0, 65535, QStringLiteral("not a port 1..65535 (0: the default)"));
+  r.integer(kMqttPort, m.port, 0, 65535, QStringLiteral(u"не номер порта 1..65535 (0 — порт по умолчанию)"));
   r.flag(kMqttTls, m.tls);
   r.string(kMqttCaFile, m.caFile);
   r.flag(kMqttInsecure, m.insecure);
   r.string(kMqttUser, m.user);
   r.secret(kMqttPassword, m.password);
-  r.integer(kMqttKeepAlive, m.keepAliveSeconds, 5, 65535, QStringLiteral("not 5..65535 seconds"));
-  r.integer(kMqttRetryMin, m.retryMinMs, 10, kMaxRetryMs, QStringLiteral("not 10..3600000 ms"));
-  r.integer(kMqttRetryMax, m.retryMaxMs, 10, kMaxRetryMs, QStringLiteral("not 10..3600000 ms"));
+  r.integer(kMqttKeepAlive, m.keepAliveSeconds, 5, 65535, QStringLiteral(u"не 5..65535 с"));
+  r.integer(kMqttRetryMin, m.retryMinMs, 10, kMaxRetryMs, QStringLiteral(u"не 10..3600000 мс"));
+  r.integer(kMqttRetryMax, m.retryMaxMs, 10, kMaxRetryMs, QStringLiteral(u"не 10..3600000 мс"));
 
   CentralSettings& c = v.central;
   r.flag(kCentralEnabled, c.enabled);
   r.secret(kCentralConnection, c.connection);
   c.connection = c.connection.trimmed();
-  r.integer(kCentralRetryMin, c.retryMinMs, 10, kMaxRetryMs, QStringLiteral("not 10..3600000 ms"));
-  r.integer(kCentralRetryMax, c.retryMaxMs, 10, kMaxRetryMs, QStringLiteral("not 10..3600000 ms"));
-  r.integer(kCentralBatch, c.batchSize, 1, 5000, QStringLiteral("not 1..5000"));
+  r.integer(kCentralRetryMin, c.retryMinMs, 10, kMaxRetryMs, QStringLiteral(u"не 10..3600000 мс"));
+  r.integer(kCentralRetryMax, c.retryMaxMs, 10, kMaxRetryMs, QStringLiteral(u"не 10..3600000 мс"));
+  r.integer(kCentralBatch, c.batchSize, 1, 5000, QStringLiteral(u"не 1..5000"));
 
   // What keeps an enabled part from working is a problem of the file too.
   if (m.enabled || c.enabled) out.problems += identityProblems(v.site, v.analyzerName);
@@ -193,20 +193,20 @@ bool ServiceSettings::holdsPassword() const {
 
 QStringList identityProblems(const QString& site, const QString& analyzerName) {
   QStringList p;
-  if (badTopicLevel(site)) p << QStringLiteral("%1: empty or holds '/', '+' or '#'").arg(kSite);
-  if (badTopicLevel(analyzerName)) p << QStringLiteral("%1: empty or holds '/', '+' or '#'").arg(kName);
+  if (badTopicLevel(site)) p << QStringLiteral(u"%1: пусто или содержит '/', '+' или '#'").arg(kSite);
+  if (badTopicLevel(analyzerName)) p << QStringLiteral(u"%1: пусто или содержит '/', '+' или '#'").arg(kName);
   return p;
 }
 
 QStringList mqttProblems(const MqttSettings& m) {
   QStringList p;
-  if (m.host.trimmed().isEmpty()) p << QStringLiteral("%1: empty").arg(kMqttHost);
-  if (m.port < 0 || m.port > 65535) p << QStringLiteral("%1: not a port 1..65535").arg(kMqttPort);
+  if (m.host.trimmed().isEmpty()) p << QStringLiteral(u"%1: не задан").arg(kMqttHost);
+  if (m.port < 0 || m.port > 65535) p << QStringLiteral(u"%1: не номер порта 1..65535").arg(kMqttPort);
   if (m.tls && !m.caFile.isEmpty() && !QFileInfo(m.caFile).isFile())
-    p << QStringLiteral("%1: no such file: %2").arg(kMqttCaFile, m.caFile);
+    p << QStringLiteral(u"%1: нет такого файла: %2").arg(kMqttCaFile, m.caFile);
   if (!m.password.isEmpty() && m.user.isEmpty())
-    p << QStringLiteral("%1: a password needs a user").arg(kMqttUser);
-  if (m.retryMinMs > m.retryMaxMs) p << QStringLiteral("%1: greater than %2").arg(kMqttRetryMin, kMqttRetryMax);
+    p << QStringLiteral(u"%1: пароль задан без имени пользователя").arg(kMqttUser);
+  if (m.retryMinMs > m.retryMaxMs) p << QStringLiteral(u"%1: больше, чем %2").arg(kMqttRetryMin, kMqttRetryMax);
   return p;
 }
 
@@ -214,18 +214,18 @@ QStringList centralProblems(const CentralSettings& c) {
   QStringList p;
   PqOptions parsed;
   if (c.connection.isEmpty())
-    p << QStringLiteral("%1: empty").arg(kCentralConnection);
+    p << QStringLiteral(u"%1: не задана").arg(kCentralConnection);
   else if (!parseConnection(c.connection, &parsed))
-    p << QStringLiteral("%1: not a valid libpq connection string").arg(kCentralConnection);
+    p << QStringLiteral(u"%1: не строка подключения libpq").arg(kCentralConnection);
   if (c.retryMinMs > c.retryMaxMs)
-    p << QStringLiteral("%1: greater than %2").arg(kCentralRetryMin, kCentralRetryMax);
+    p << QStringLiteral(u"%1: больше, чем %2").arg(kCentralRetryMin, kCentralRetryMax);
   if (c.batchSize < 1) p << QStringLiteral("%1: not 1..5000").arg(kCentralBatch);
   return p;
 }
 
 QString describeConnection(const QString& connection) {
   PqOptions parsed;
-  if (!parseConnection(connection, &parsed)) return QStringLiteral("(invalid connection string)");
+  if (!parseConnection(connection, &parsed)) return QStringLiteral(u"(неверная строка подключения)");
   QStringList parts;
   for (const char* key : {"host", "hostaddr", "port", "dbname", "user", "sslmode"}) {
     for (PQconninfoOption* o = parsed.options; o->keyword; ++o) {
@@ -233,7 +233,7 @@ QString describeConnection(const QString& connection) {
         parts << QStringLiteral("%1=%2").arg(QLatin1String(key), QString::fromUtf8(o->val));
     }
   }
-  return parts.isEmpty() ? QStringLiteral("(libpq defaults)") : parts.join(QLatin1Char(' '));
+  return parts.isEmpty() ? QStringLiteral(u"(параметры libpq по умолчанию)") : parts.join(QLatin1Char(' '));
 }
 
 bool connectionHasPassword(const QString& connection) {
@@ -257,17 +257,17 @@ QString ServiceSettingsLoad::message() const {
     case ServiceSettingsStatus::Loaded:
       break;
     case ServiceSettingsStatus::Missing:
-      m = QStringLiteral("Publishing settings file not found; publishing and the central database are off.");
+      m = QStringLiteral(u"Файл настроек публикации не найден; публикация и центральная база данных выключены.");
       break;
     case ServiceSettingsStatus::Unreadable:
-      m = QStringLiteral("Publishing settings file cannot be read; publishing and the central database are off.");
+      m = QStringLiteral(u"Файл настроек публикации не читается; публикация и центральная база данных выключены.");
       break;
     case ServiceSettingsStatus::Broken:
-      m = QStringLiteral("Publishing settings file is damaged (not an INI file); publishing and the central "
-                         "database are off.");
+      m = QStringLiteral(u"Файл настроек публикации повреждён (не файл INI); публикация и центральная база "
+                         u"данных выключены.");
       break;
     case ServiceSettingsStatus::InvalidValues:
-      m = QStringLiteral("Publishing settings: ") + problems.join(QStringLiteral("; ")) + QLatin1Char('.');
+      m = QStringLiteral(u"Настройки публикации: ") + problems.join(QStringLiteral("; ")) + QLatin1Char('.');
       break;
   }
   for (const QString& w : warnings) m += (m.isEmpty() ? QString() : QStringLiteral(" ")) + w + QLatin1Char('.');
@@ -316,8 +316,8 @@ ServiceSettingsLoad loadServiceSettings(const QString& path) {
   }
   constexpr auto kOthers = QFileDevice::ReadGroup | QFileDevice::ReadOther;
   if (out.settings.holdsPassword() && (info.permissions() & kOthers))
-    out.warnings << QStringLiteral("The publishing settings file holds a password and is readable by other users: "
-                                   "%1").arg(QDir::toNativeSeparators(path));
+    out.warnings << QStringLiteral(u"Файл настроек публикации содержит пароль и доступен для чтения "
+                                   u"другим пользователям: %1").arg(QDir::toNativeSeparators(path));
   return out;
 }
 
@@ -336,16 +336,16 @@ bool saveServiceSettings(const QString& path, const ServiceSettings& settings, Q
   // QSettings writes the text into a private directory; the file itself is
   // written here, so that it never exists with wider permissions.
   QTemporaryDir scratch;
-  if (!scratch.isValid()) return fail(QStringLiteral("cannot create a temporary directory"));
+  if (!scratch.isValid()) return fail(QStringLiteral(u"не могу создать временный каталог"));
   const QString draft = scratch.filePath(QStringLiteral("service.ini"));
   {
     QSettings s(draft, QSettings::IniFormat);
     writeSettings(s, settings);
     s.sync();
-    if (s.status() != QSettings::NoError) return fail(QStringLiteral("cannot format the settings"));
+    if (s.status() != QSettings::NoError) return fail(QStringLiteral(u"не могу подготовить текст настроек"));
   }
   QFile draftFile(draft);
-  if (!draftFile.open(QIODevice::ReadOnly)) return fail(QStringLiteral("cannot format the settings"));
+  if (!draftFile.open(QIODevice::ReadOnly)) return fail(QStringLiteral(u"не могу подготовить текст настроек"));
   const QByteArray bytes = draftFile.readAll();
 
   QSaveFile file(path);
@@ -354,13 +354,13 @@ bool saveServiceSettings(const QString& path, const ServiceSettings& settings, Q
   if (settings.holdsPassword() &&
       !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
     file.cancelWriting();
-    return fail(QStringLiteral("cannot make the file private: ") + file.errorString());
+    return fail(QStringLiteral(u"не могу закрыть файл от других пользователей: ") + file.errorString());
   }
   if (file.write(bytes) != bytes.size() || !file.commit()) return fail(file.errorString());
 
   const ServiceSettingsLoad back = loadServiceSettings(path);
   if (back.status != ServiceSettingsStatus::Loaded || !(back.settings == settings))
-    return fail(QStringLiteral("written file does not read back: ") + QDir::toNativeSeparators(path));
+    return fail(QStringLiteral(u"записанный файл не читается обратно: ") + QDir::toNativeSeparators(path));
   return true;
 }
 

@@ -100,8 +100,8 @@ enum class ServiceSettingsStatus : uint8_t {
 struct ServiceSettingsLoad {
   ServiceSettings settings;
   ServiceSettingsStatus status = ServiceSettingsStatus::Loaded;
-  QStringList problems;  // "Mqtt/Port: not a port 1..65535: abc", ...
-  QStringList warnings;  // read as it is, but worth telling: "readable by other users"
+  QStringList problems;  // "Mqtt/Port: не номер порта 1..65535 (0 — порт по умолчанию): abc", ...
+  QStringList warnings;  // read as it is, but worth telling: "доступен для чтения другим пользователям"
   QString message() const;  // one or more sentences for the operator or the log; empty when all is well
 };
 
@@ -113,14 +113,14 @@ ServiceSettingsLoad loadServiceSettings(const QString& path);
 // password gets owner-only permissions before anything is written to it.
 bool saveServiceSettings(const QString& path, const ServiceSettings& settings, QString* error = nullptr);
 
-// Problems that keep the settings of one part from working ("Analyzer/Site:
-// empty", ...); empty when they can be used.
+// Problems that keep the settings of one part from working, in Russian with
+// the key's name ("Mqtt/Host: не задан", ...); empty when they can be used.
 QStringList identityProblems(const QString& site, const QString& analyzerName);
 QStringList mqttProblems(const MqttSettings& settings);
 QStringList centralProblems(const CentralSettings& settings);
 
 // The connection string without its password, for the log: "host=db port=5432 dbname=korvex user=korvex".
-// An unparsable string gives "(invalid connection string)".
+// An unparsable string gives "(неверная строка подключения)".
 QString describeConnection(const QString& connection);
 // Whether the connection string carries a password.
 bool connectionHasPassword(const QString& connection);

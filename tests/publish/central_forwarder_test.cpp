@@ -116,7 +116,7 @@ TEST(CentralForwarderTest, CatchesUpInOrderAfterTheServerWasStoppedAndHoldsEachR
             QStringLiteral("modeStarted:continuous \"measurement\",modeEnded:stopped"));
 
   EXPECT_TRUE(forwarder.lastError().isEmpty() || errors.count() > 0);
-  EXPECT_TRUE(log.all().contains(QStringLiteral("Central database"))) << log.all().toStdString();
+  EXPECT_TRUE(log.all().contains(QStringLiteral(u"Центральная база данных"))) << log.all().toStdString();
   EXPECT_FALSE(log.all().contains(db.password())) << log.all().toStdString();
   for (const QVariantList& e : errors) EXPECT_FALSE(e.value(0).toString().contains(db.password()));
 }

@@ -233,14 +233,14 @@ TEST(MqttPublisherTest, TlsBrokerCertificateIsVerifiedAgainstTheCaFile) {
   refused.stop();
   EXPECT_EQ(bad.store().cursor(Publisher::kResultCursor), 0);
   EXPECT_TRUE(sub.messages(resultTopic(otherId)).empty());
-  EXPECT_FALSE(log.all().contains(QStringLiteral("NOT verified")));
+  EXPECT_FALSE(log.all().contains(QStringLiteral(u"НЕ ПРОВЕРЯЕТСЯ")));
 
   // The same wrong authority with verification switched off on purpose:
   // connects, and says so in the log.
   wrong.insecure = true;
   Publisher careless(bad.store(), wrong, otherId);
   ASSERT_TRUE(careless.start());
-  EXPECT_TRUE(log.all().contains(QStringLiteral("NOT verified"))) << log.all().toStdString();
+  EXPECT_TRUE(log.all().contains(QStringLiteral(u"НЕ ПРОВЕРЯЕТСЯ"))) << log.all().toStdString();
   ASSERT_TRUE(waitUntil([&] { return careless.deliveredSeq() == 5; }, kWaitMs)) << careless.lastError().toStdString();
 }
 
@@ -267,7 +267,7 @@ TEST(MqttPublisherTest, PasswordIsNeitherLoggedNorPublished) {
     QSignalSpy errors(&refused, &Publisher::errorOccurred);
     ASSERT_TRUE(refused.start());
     ASSERT_TRUE(waitUntil([&] { return errors.count() > 0; }, kWaitMs));
-    EXPECT_TRUE(refused.lastError().contains(QStringLiteral("not authori"))) << refused.lastError().toStdString();
+    EXPECT_TRUE(refused.lastError().contains(QStringLiteral(u"не авторизован"))) << refused.lastError().toStdString();
   }
   s.password = password;
   Publisher publisher(local.store(), s, kId);
@@ -283,7 +283,7 @@ TEST(MqttPublisherTest, PasswordIsNeitherLoggedNorPublished) {
       kWaitMs));
 
   const QStringList lines = log.lines();
-  EXPECT_TRUE(log.all().contains(QStringLiteral("MQTT: connected"))) << log.all().toStdString();
+  EXPECT_TRUE(log.all().contains(QStringLiteral(u"MQTT: подключено"))) << log.all().toStdString();
   EXPECT_FALSE(log.all().contains(password));
   const auto messages = sub.messages();
   EXPECT_GE(messages.size(), 12u);

@@ -61,7 +61,7 @@ TEST(ServiceSettingsTest, FileWithAPasswordIsWrittenForItsOwnerOnlyAndReadsBack)
   const ServiceSettingsLoad widened = loadServiceSettings(path);
   EXPECT_EQ(widened.status, ServiceSettingsStatus::Loaded);
   ASSERT_EQ(widened.warnings.size(), 1);
-  EXPECT_TRUE(widened.message().contains(QStringLiteral("readable by other users")));
+  EXPECT_TRUE(widened.message().contains(QStringLiteral(u"доступен для чтения другим пользователям")));
   EXPECT_FALSE(widened.message().contains(QStringLiteral("Mq77")));
 }
 
@@ -81,7 +81,7 @@ TEST(ServiceSettingsTest, DamagedOrWrongFilesGiveAClearMessageAndEnableNothing) 
   const ServiceSettingsLoad broken = loadServiceSettings(path);
   EXPECT_EQ(broken.status, ServiceSettingsStatus::Broken);
   EXPECT_FALSE(broken.settings.mqtt.enabled);
-  EXPECT_TRUE(broken.message().contains(QStringLiteral("damaged")));
+  EXPECT_TRUE(broken.message().contains(QStringLiteral(u"повреждён")));
 
   // A directory where the file should be.
   const QString folder = dir.filePath(QStringLiteral("folder.ini"));
@@ -122,6 +122,6 @@ TEST(ServiceSettingsTest, ConnectionDescriptionsLeaveThePasswordOut) {
   EXPECT_TRUE(connectionHasPassword(uri));
   EXPECT_FALSE(connectionHasPassword(QStringLiteral("host=db dbname=central")));
   // What libpq cannot parse is treated as secret.
-  EXPECT_EQ(describeConnection(QStringLiteral("password 'Pg-Secret-43")), QStringLiteral("(invalid connection string)"));
+  EXPECT_EQ(describeConnection(QStringLiteral("password 'Pg-Secret-43")), QStringLiteral(u"(неверная строка подключения)"));
   EXPECT_TRUE(connectionHasPassword(QStringLiteral("password 'Pg-Secret-43")));
 }

@@ -49,6 +49,7 @@ class SimProcess {
   // "quit", then a kill if it does not end.
   void stop(int timeoutMs = 5000);
   bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+  qint64 processId() const { return process_.processId(); }
   QString errorOutput();
 
   // Spins the event loop until `condition` holds; false after `timeoutMs`.
