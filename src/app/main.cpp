@@ -32,12 +32,14 @@ bool parseArguments(HeadlessOptions* options) {
 int runHeadless(int argc, char* argv[]) {
   // No display, no widgets: a plain core application.
   QCoreApplication app(argc, argv);
+  // First of all: a SIGTERM from now on waits for the event loop instead of
+  // ending the service in the middle of its start.
+  TerminationSignals termination;
   QCoreApplication::setApplicationName(QStringLiteral("korvex"));
   HeadlessOptions options;
   if (!parseArguments(&options)) return 2;
   Session session;
   HeadlessService service(session, options);
-  TerminationSignals termination;
   QObject::connect(&termination, &TerminationSignals::received, &app, [&](int) {
     service.stop();
     QCoreApplication::exit(0);
