@@ -68,6 +68,8 @@ const char* eventKindName(EventKind kind) {
       return "settingsApplied";
     case EventKind::Alarm:
       return "alarm";
+    case EventKind::AlarmAcknowledged:
+      return "alarmAcknowledged";
   }
   return "unknown";
 }
