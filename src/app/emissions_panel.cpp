@@ -117,10 +117,16 @@ void EmissionsPanel::showValue(Row row, emissions::Component c, const std::optio
   QString text = value ? emissions::meanText(*value, locale) : QStringLiteral(u"—");
   if (value && !valid) text = QLatin1Char('(') + text + QLatin1Char(')');
   label->setText(text);
+  // A palette set anew restyles the label: only when its look changes (at every result otherwise).
+  const bool grey = value && !valid;
+  const QVariant look = int(exceedance) * 2 + (grey ? 1 : 0);
+  const bool same = label->property("look") == look;
   label->setProperty("valid", valid);
   label->setProperty("exceedance", int(exceedance));
+  if (same) return;
+  label->setProperty("look", look);
   QPalette p = label->palette();
-  p.setColor(QPalette::WindowText, valid || !value ? palette().color(QPalette::WindowText) : QColor(0x70, 0x70, 0x70));
+  p.setColor(QPalette::WindowText, grey ? QColor(0x70, 0x70, 0x70) : palette().color(QPalette::WindowText));
   switch (exceedance) {
     case emissions::Exceedance::None: p.setColor(QPalette::Window, palette().color(QPalette::Window)); break;
     case emissions::Exceedance::PreAlarm: p.setColor(QPalette::Window, QColor(0xFF, 0xE0, 0x60)); break;

@@ -394,8 +394,8 @@ void MainWindow::connectSession() {
   connect(&session_, &Session::portOpenFailed, this, &MainWindow::onPortOpenFailed);
   connect(&session_, &Session::analyzerLost, this, &MainWindow::onAnalyzerLost);
   connect(&session_, &Session::databaseProblem, this, &MainWindow::onDatabaseProblem);
-  // A latched alarm sounds once; the lamp stays on until acknowledged.
-  connect(&session_, &Session::emissionAlarmRaised, this, [] { seams::beep(); });
+  // New alarms sound once; the lamp stays on until acknowledged.
+  connect(&session_, &Session::emissionAlarmsRaised, this, [] { seams::beep(); });
   connect(&session_, &Session::emissionSettingsProblem, this, [this](const QString& text) {
     seams::beep();
     seams::warningBox(this, text);

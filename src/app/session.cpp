@@ -288,12 +288,26 @@ emissions::AveragingConfig Session::averagingConfig() const {
   return c.sanitized();
 }
 
+void Session::updateToday() {
+  today_.reset();
+  const std::optional<emissions::IntervalAverage> running = engine_ ? engine_->runningInterval() : std::nullopt;
+  if (running && engine_->day().isValid())
+    today_ = emissions::dayInProgress(engine_->day(), engine_->dayIntervals(), running->startUtcMs, engine_->config());
+}
+
 void Session::rebuildEmissions() {
   engine_ = std::make_unique<emissions::EmissionEngine>(averagingConfig(), emissionSettings_.limits);
-  if (!store_.isOpen()) return;
+  today_.reset();
+  if (!store_.isOpen()) {
+    emit emissionsChanged();
+    return;
+  }
   const qint64 now = utcNow();
   const QVector<qint64> starts = emissions::dayIntervalStarts(seams::currentDateTime().date(), engine_->config());
-  if (starts.isEmpty()) return;
+  if (starts.isEmpty()) {
+    emit emissionsChanged();
+    return;
+  }
   // The acknowledgements logged today are replayed at their moments, so an
   // alarm the operator already acknowledged does not latch again.
   QVector<qint64> acknowledged;
@@ -303,13 +317,17 @@ void Session::rebuildEmissions() {
   for (const StoredResult& s : store_.results(starts.first(), now + 1)) {
     for (; ack != acknowledged.cend() && *ack <= s.result.utcMs; ++ack) engine_->acknowledgeAll(*ack);
     takeEmissionUpdate(engine_->addResult(s.result));
+    lastResult_ = s.result;
   }
   for (; ack != acknowledged.cend(); ++ack) engine_->acknowledgeAll(*ack);
   takeEmissionUpdate(engine_->advanceTo(now));
+  updateToday();
+  emit emissionsChanged();
 }
 
 void Session::takeEmissionUpdate(const emissions::EngineUpdate& update) {
   if (update.completedIntervals.isEmpty() && update.completedDays.isEmpty() && update.events.isEmpty()) return;
+  updateToday();
   const int minutes = engine_->config().intervalMinutes;
   const emissions::AlarmLimits& limits = engine_->limits();
   // Averages the database already holds were judged before (a replay at
@@ -330,13 +348,15 @@ void Session::takeEmissionUpdate(const emissions::EngineUpdate& update) {
   }
   if (store_.isWritable()) store_.storeAverages(fresh);
   const qint64 intervalMs = engine_->config().intervalMs();
+  QVector<emissions::AlarmEvent> raised;
   for (const emissions::AlarmEvent& e : update.events) {
     if (e.type != emissions::AlarmEventType::Raised) continue;
     const QSet<qint64>& known = e.key.period == emissions::AveragePeriod::Day ? knownDays : knownIntervals;
     if (known.contains(e.averageStartUtcMs)) continue;
     logEvent(EventKind::Alarm, emissions::alarmEventText(e, intervalMs, seams::locale()));
-    emit emissionAlarmRaised(e);
+    raised.append(e);
   }
+  if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
 }
 
 void Session::onPollTick() {
@@ -371,10 +391,10 @@ Session::EmissionsState Session::emissionsState() const {
   }
   s.running = engine_->runningInterval();
   s.lastInterval = engine_->lastCompletedInterval();
-  if (engine_->day().isValid())
-    s.today = emissions::dayInProgress(engine_->day(), engine_->dayIntervals(), utcNow(), c);
+  s.today = today_;
   const emissions::AlarmLatches& alarms = engine_->alarms();
   s.lamp = alarms.lamp();
+  if (s.lamp == emissions::Lamp::Off) return s;
   const int offset = seams::currentDateTime().offsetFromUtc();
   for (emissions::Component comp : emissions::kComponents) {
     for (auto period : {emissions::AveragePeriod::Interval, emissions::AveragePeriod::Day}) {

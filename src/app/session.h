@@ -157,8 +157,9 @@ class Session : public QObject {
   void committed();
   // The emission values, averages or alarms changed.
   void emissionsChanged();
-  // An alarm or pre-alarm latched (after it went into the event log).
-  void emissionAlarmRaised(const emissions::AlarmEvent& event);
+  // Alarms or pre-alarms latched by one completed average, after they went
+  // into the event log: an average above its limit latches both at once.
+  void emissionAlarmsRaised(const QVector<emissions::AlarmEvent>& events);
   // The emissions settings file could not be used as it is; the text says
   // what is in force instead.
   void emissionSettingsProblem(const QString& text);
@@ -184,6 +185,7 @@ class Session : public QObject {
   // those of averages the database did not hold yet.
   void takeEmissionUpdate(const emissions::EngineUpdate& update);
   void onPollTick();
+  void updateToday();
 
   AnalyzerLink link_;
   PollCycle poll_;
@@ -197,4 +199,6 @@ class Session : public QObject {
   emissions::EmissionSettings emissionSettings_;
   std::unique_ptr<emissions::EmissionEngine> engine_;
   std::optional<Result> lastResult_;
+  // Today's average as it stands: it changes only when an interval ends.
+  std::optional<emissions::DailyAverage> today_;
 };
