@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimeZone>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "emissions/emission_texts.h"
 #include "platform/seams.h"
@@ -185,8 +186,11 @@ void EmissionsPanel::refresh() {
     showAverages(Last, none, emissions::AveragePeriod::Interval, s.limits);
   }
   if (s.today) {
-    captions_[Day]->setText(QStringLiteral(u"Сутки %1 (%2 инт.)")
-                                .arg(s.today->date.toString(QStringLiteral("dd.MM.yyyy")))
+    int valid = int(s.today->intervals.size());
+    for (int invalid : s.today->invalidIntervals) valid = std::min(valid, int(s.today->intervals.size()) - invalid);
+    captions_[Day]->setText(QStringLiteral(u"Сутки %1: достов. %2 из %3 инт.")
+                                .arg(s.today->date.toString(QStringLiteral("dd.MM")))
+                                .arg(valid)
                                 .arg(s.today->intervals.size()));
     // A day is judged against its limit when it is over.
     showAverages(Day, s.today->components, emissions::AveragePeriod::Day, emissions::AlarmLimits{});

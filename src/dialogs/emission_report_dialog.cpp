@@ -26,7 +26,7 @@ EmissionReportDialog::EmissionReportDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("FormEmissionReport"));
   setWindowTitle(QStringLiteral(u"Отчёт о выбросах"));
   setWindowIcon(glyphs::windowIcon(glyphs::Window::Main));
-  resize(900, 560);
+  resize(1020, 600);
   auto* root = new QVBoxLayout(this);
 
   daysLabel_ = new QLabel(this);

@@ -32,7 +32,7 @@ ReportTable reportTable(const EmissionReport& report, QDate from, QDate to, int 
     limitTexts << QStringLiteral(u"%1 %2 / %3")
                       .arg(componentTitle(c), limitText(limits[c].interval, locale), limitText(limits[c].daily, locale));
   t.notes << QStringLiteral(u"Нормативы (за интервал / суточный), мг/м³: %1. Порог предупреждения %2 % норматива.")
-                 .arg(limitTexts.join(QStringLiteral("; ")), meanText(limits.preAlarmPercent, locale));
+                 .arg(limitTexts.join(QStringLiteral("; ")), locale.toString(limits.preAlarmPercent, 'g', 6));
 
   t.headers << QStringLiteral(u"Период") << QStringLiteral(u"Рез./инт.");
   for (Component c : kComponents) t.headers << componentTitle(c) + QStringLiteral(u", мг/м³") << QStringLiteral(u"Оценка");
@@ -58,7 +58,7 @@ ReportTable reportTable(const EmissionReport& report, QDate from, QDate to, int 
     const QString what = x.level == Exceedance::Alarm ? QStringLiteral(u"превышение") : QStringLiteral(u"предупреждение");
     const QString period =
         x.period == AveragePeriod::Day
-            ? QStringLiteral(u"сутки %1")
+            ? QStringLiteral(u"Сутки %1")
                   .arg(QDateTime::fromMSecsSinceEpoch(x.startUtcMs, QTimeZone(x.startOffset)).date().toString(kDate))
             : QDateTime::fromMSecsSinceEpoch(x.startUtcMs, QTimeZone(x.startOffset)).date().toString(kDate) +
                   QLatin1Char(' ') + spanText(x.startUtcMs, x.startOffset, x.endUtcMs, x.endOffset);

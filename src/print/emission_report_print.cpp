@@ -138,8 +138,7 @@ bool printEmissionReport(QPrinter& printer, const emissions::ReportTable& table,
       }
       painter.setPen(color);
       const QRect cell(x[c] + lineHeight / 4, y, x[c + 1] - x[c] - lineHeight / 2, rowHeight);
-      const Qt::Alignment align =
-          c == col::Period || heading ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter;
+      const Qt::Alignment align = c == col::Period ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter;
       painter.drawText(cell, align, fm.elidedText(cells[c], Qt::ElideRight, cell.width()));
     }
     painter.setPen(QPen(QColor(0xA0, 0xA0, 0xA0), 0));
