@@ -96,7 +96,13 @@ MainWindow::~MainWindow() = default;
 void MainWindow::buildLayout() {
   auto* central = new QWidget(this);
   setCentralWidget(central);
-  auto* outer = new QVBoxLayout(central);
+  // The emissions panel stands on the right over the whole height; the rest
+  // of the window keeps its layout (and its width) to the left of it.
+  auto* sides = new QHBoxLayout(central);
+  sides->setContentsMargins(0, 0, 0, 0);
+  sides->setSpacing(0);
+  auto* outer = new QVBoxLayout;
+  sides->addLayout(outer, 1);
   outer->setContentsMargins(0, 0, 0, 0);
   outer->setSpacing(0);
   auto* top = new QHBoxLayout;
@@ -243,10 +249,10 @@ void MainWindow::buildLayout() {
   chart_->setResultsLog(&session_.results());
   top->addWidget(chart_, 1);
 
-  // Emissions beside the chart, on the right: the chart keeps its width,
-  // the window is made wider by the panel's.
+  // Emissions beside the chart and the table: they keep their width, the
+  // window is made wider by the panel's.
   emissionsPanel_ = new EmissionsPanel(session_, central);
-  top->addWidget(emissionsPanel_);
+  sides->addWidget(emissionsPanel_);
 
   // Shown instead of nothing while the table and chart hold history.
   historyBanner_ = new QLabel(central);
@@ -328,7 +334,6 @@ void MainWindow::buildMenu() {
   QAction* history = named(file->addAction(QStringLiteral(u"История...")), "HistoryAction");
   liveAction_ = named(file->addAction(QStringLiteral(u"Текущие результаты")), "LiveAction");
   liveAction_->setEnabled(false);
-  QAction* emissionReport = named(file->addAction(QStringLiteral(u"Отчёт о выбросах...")), "EmissionReportAction");
   named(file->addSeparator(), "N11");
   QMenu* print = named(file->addMenu(QStringLiteral(u"Печать")), "N12");
   QAction* printChart = named(print->addAction(QStringLiteral(u"Графика")), "N13");
@@ -345,6 +350,7 @@ void MainWindow::buildMenu() {
   new LinkStatisticsView(this, service, session_.pollCycle());
   named(service->addSeparator(), "EmissionsSeparator");
   QAction* emissionLimits = named(service->addAction(QStringLiteral(u"Нормативы выбросов...")), "EmissionLimitsAction");
+  QAction* emissionReport = named(service->addAction(QStringLiteral(u"Отчёт о выбросах...")), "EmissionReportAction");
   QAction* acknowledge =
       named(service->addAction(QStringLiteral(u"Квитировать сигнализацию выбросов")), "AcknowledgeAlarmsAction");
   QAction* about = named(bar->addAction(QStringLiteral(u"О программе")), "N2");
