@@ -141,6 +141,7 @@ void Session::start() {
   deviceRecord.fuelIndex = 0;
   takeSettings();
   loadEmissionSettings();
+  storeMissedDays();
   rebuildEmissions();
   poll_.restart();
   storeRunState();
@@ -323,6 +324,24 @@ void Session::rebuildEmissions() {
   takeEmissionUpdate(engine_->advanceTo(now));
   updateToday();
   emit emissionsChanged();
+}
+
+void Session::storeMissedDays() {
+  if (!store_.isWritable()) return;
+  // A week back at most: older days are for the report, which computes them anyway.
+  constexpr int kDaysBack = 7;
+  const emissions::AveragingConfig c = averagingConfig();
+  const QDate today = seams::currentDateTime().date();
+  const QVector<QDate> withResults = store_.daysWithResults();
+  for (QDate d = today.addDays(-kDaysBack); d < today; d = d.addDays(1)) {
+    if (!withResults.contains(d)) continue;
+    const QVector<qint64> starts = emissions::dayIntervalStarts(d, c);
+    if (starts.isEmpty() ||
+        !store_.averages(AveragePeriodKind::Day, c.intervalMinutes, starts.first(), starts.first() + 1).isEmpty())
+      continue;
+    store_.storeAverages(
+        emissions::storedForm(emissions::recomputeDay(store_, d, c), c.intervalMinutes, emissionSettings_.limits));
+  }
 }
 
 void Session::takeEmissionUpdate(const emissions::EngineUpdate& update) {

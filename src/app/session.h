@@ -181,6 +181,9 @@ class Session : public QObject {
   void loadEmissionSettings();
   // A new engine with the averaging in force, today's results replayed into it.
   void rebuildEmissions();
+  // The averages of the last days the program was not running at their
+  // midnight, computed from the stored results and stored.
+  void storeMissedDays();
   // Stores what the engine completed and logs the alarms that are new:
   // those of averages the database did not hold yet.
   void takeEmissionUpdate(const emissions::EngineUpdate& update);

@@ -200,6 +200,17 @@ TEST_F(EmissionsTest, ARestartRebuildsTodaysAveragesAndAlarmsWithoutRaisingThemA
   startProgram();
   EXPECT_EQ(intervals().size(), 2);
   EXPECT_FALSE(intervals().last().components[0].valid);
+
+  // Closed before midnight and started days later: that day's average is stored at start.
+  stopProgram();
+  setNow(QDateTime(kDay.addDays(2), QTime(12, 0)));
+  startProgram();
+  const auto days = session().store().averages(AveragePeriodKind::Day, 30, 0, std::numeric_limits<qint64>::max());
+  ASSERT_EQ(days.size(), 1);
+  EXPECT_EQ(days[0].count, 48);
+  EXPECT_EQ(days[0].components[0].count, 1);  // the one valid half hour
+  EXPECT_FALSE(days[0].components[0].valid);
+  EXPECT_EQ(intervals().size(), 48);
 }
 
 TEST_F(EmissionsTest, TheLimitsDialogRefusesWhatCannotBeStoredAndPutsTheRestInForce) {
