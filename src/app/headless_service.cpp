@@ -104,6 +104,7 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
       case PortOpenResult::Connecting: break;
     }
   });
+  connect(&session_, &Session::emissionSettingsProblem, this, &HeadlessService::say);
   connect(&session_, &Session::settingsSaveFailed, this,
           [this] { say(QStringLiteral(u"Ошибка записи файлов конфигурации")); });
   connect(&session_, &Session::resultsWriteFailed, this,

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -20,12 +22,16 @@
 #include <utility>
 
 #include "acquisition/state_texts.h"
+#include "app/emissions_panel.h"
 #include "app/link_statistics_view.h"
 #include "app/publishing.h"
 #include "app/session.h"
 #include "data/value_format.h"
 #include "device/fuel_table.h"
 #include "dialogs/about_box.h"
+#include "dialogs/emission_limits_dialog.h"
+#include "dialogs/emission_report_dialog.h"
+#include "emissions/report_csv.h"
 #include "dialogs/fuel_dialog.h"
 #include "dialogs/history_dialog.h"
 #include "dialogs/options_dialog.h"
@@ -35,6 +41,7 @@
 #include "platform/seams.h"
 #include "platform/timer.h"
 #include "print/chart_print.h"
+#include "print/emission_report_print.h"
 #include "print/printer_setup.h"
 #include "print/printers.h"
 #include "print/table_protocol.h"
@@ -88,6 +95,11 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
     showPublishing();
     return true;
   });
+  emissionLimitsDialog_ = new EmissionLimitsDialog(this);
+  emissionReportDialog_ = new EmissionReportDialog(this);
+  connect(emissionReportDialog_, &EmissionReportDialog::printRequested, this, &MainWindow::printEmissionReport);
+  connect(emissionReportDialog_, &EmissionReportDialog::pdfRequested, this, &MainWindow::saveEmissionReportPdf);
+  connect(emissionReportDialog_, &EmissionReportDialog::csvRequested, this, &MainWindow::exportEmissionReportCsv);
 }
 
 // Publishing ends (the broker told "offline") while the session's database is
@@ -100,7 +112,13 @@ MainWindow::~MainWindow() {
 void MainWindow::buildLayout() {
   auto* central = new QWidget(this);
   setCentralWidget(central);
-  auto* outer = new QVBoxLayout(central);
+  // The emissions panel stands on the right over the whole height; the rest
+  // of the window keeps its layout (and its width) to the left of it.
+  auto* sides = new QHBoxLayout(central);
+  sides->setContentsMargins(0, 0, 0, 0);
+  sides->setSpacing(0);
+  auto* outer = new QVBoxLayout;
+  sides->addLayout(outer, 1);
   outer->setContentsMargins(0, 0, 0, 0);
   outer->setSpacing(0);
   auto* top = new QHBoxLayout;
@@ -247,6 +265,11 @@ void MainWindow::buildLayout() {
   chart_->setResultsLog(&session_.results());
   top->addWidget(chart_, 1);
 
+  // Emissions beside the chart and the table: they keep their width, the
+  // window is made wider by the panel's.
+  emissionsPanel_ = new EmissionsPanel(session_, central);
+  sides->addWidget(emissionsPanel_);
+
   // Shown instead of nothing while the table and chart hold history.
   historyBanner_ = new QLabel(central);
   historyBanner_->setObjectName(QStringLiteral("LabelHistory"));
@@ -309,7 +332,10 @@ void MainWindow::buildLayout() {
   // be wider than the window was designed for.
   const int tableWidth =
       resultsView_->horizontalHeader()->length() + resultsView_->verticalScrollBar()->sizeHint().width();
-  resize(std::clamp(tableWidth, 808, std::max(808, screen()->availableGeometry().width())), 510);
+  const int screenWidth = std::max(808, screen()->availableGeometry().width());
+  resize(std::clamp(tableWidth + EmissionsPanel::kWidth, std::min(808 + EmissionsPanel::kWidth, screenWidth),
+                    screenWidth),
+         510);
 }
 
 void MainWindow::buildMenu() {
@@ -339,12 +365,20 @@ void MainWindow::buildMenu() {
   QAction* fuelParameters = named(service->addAction(QStringLiteral(u"Параметры топлива и расчетов")), "N7");
   QAction* publish = named(service->addAction(QStringLiteral(u"Публикация результатов...")), "ActionPublish");
   new LinkStatisticsView(this, service, session_.pollCycle());
+  named(service->addSeparator(), "EmissionsSeparator");
+  QAction* emissionLimits = named(service->addAction(QStringLiteral(u"Нормативы выбросов...")), "EmissionLimitsAction");
+  QAction* emissionReport = named(service->addAction(QStringLiteral(u"Отчёт о выбросах...")), "EmissionReportAction");
+  QAction* acknowledge =
+      named(service->addAction(QStringLiteral(u"Квитировать сигнализацию выбросов")), "AcknowledgeAlarmsAction");
   QAction* about = named(bar->addAction(QStringLiteral(u"О программе")), "N2");
   saveAction_->setEnabled(false);
 
   connect(saveAction_, &QAction::triggered, this, [this] { onSaveTriggered(); });
   connect(open, &QAction::triggered, this, &MainWindow::onOpenTriggered);
   connect(history, &QAction::triggered, this, &MainWindow::onHistoryTriggered);
+  connect(emissionReport, &QAction::triggered, this, &MainWindow::onEmissionReportTriggered);
+  connect(emissionLimits, &QAction::triggered, this, &MainWindow::onEmissionLimitsTriggered);
+  connect(acknowledge, &QAction::triggered, this, &MainWindow::onAcknowledgeAlarmsTriggered);
   connect(liveAction_, &QAction::triggered, this, &MainWindow::onLiveTriggered);
   connect(printChart, &QAction::triggered, this, &MainWindow::onPrintChartTriggered);
   connect(printTable, &QAction::triggered, this, &MainWindow::onPrintTableTriggered);
@@ -394,6 +428,12 @@ void MainWindow::connectSession() {
   connect(&session_, &Session::portOpenFailed, this, &MainWindow::onPortOpenFailed);
   connect(&session_, &Session::analyzerLost, this, &MainWindow::onAnalyzerLost);
   connect(&session_, &Session::databaseProblem, this, &MainWindow::onDatabaseProblem);
+  // New alarms sound once; the lamp stays on until acknowledged.
+  connect(&session_, &Session::emissionAlarmsRaised, this, [] { seams::beep(); });
+  connect(&session_, &Session::emissionSettingsProblem, this, [this](const QString& text) {
+    seams::beep();
+    seams::warningBox(this, text);
+  });
   connect(&session_, &Session::settingsSaveFailed, this, [this] {
     seams::beep();
     seams::errorBox(this, QStringLiteral(u"Ошибка доступа к диску!\r\nПерезагрузите компьютер!"));
@@ -766,4 +806,61 @@ void MainWindow::onFuelParametersTriggered() {
   // The dialog has checked every field: all are taken over, or nothing is.
   if (!fuelDialog_->takeOver(fuelTable[fuelDialog_->selectedFuel()])) return;
   session_.applyFuel(fuelDialog_->selectedFuel());
+}
+
+// ---------------------------------------------------------------------------
+// Emissions
+
+void MainWindow::onEmissionLimitsTriggered() {
+  emissionLimitsDialog_->fill(session_.emissionSettings());
+  if (seams::execModal(emissionLimitsDialog_) != QDialog::Accepted) return;
+  emissions::EmissionSettings settings = session_.emissionSettings();
+  if (!emissionLimitsDialog_->takeOver(settings)) return;  // the dialog has checked every field
+  QString error;
+  if (!session_.applyEmissionSettings(settings, &error)) {
+    seams::beep();
+    seams::errorBox(this, QStringLiteral(u"Нормативы выбросов не записаны:\r\n%1\r\n%2")
+                              .arg(QDir::toNativeSeparators(Session::emissionSettingsPath()), error));
+  }
+}
+
+void MainWindow::onAcknowledgeAlarmsTriggered() { emissionsPanel_->onAcknowledgeClicked(); }
+
+void MainWindow::onEmissionReportTriggered() {
+  emissionReportDialog_->setSource(
+      [this](const QDate& from, const QDate& to) { return session_.emissionReport(from, to); },
+      session_.emissionSettings().intervalMinutes);
+  emissionReportDialog_->setDays(session_.store().daysWithResults());
+  seams::execModal(emissionReportDialog_);
+}
+
+void MainWindow::printEmissionReport() {
+  QPrinter* p = printer();
+  QString error;
+  if (!::printEmissionReport(*p, emissionReportDialog_->table(), &error)) seams::errorBox(emissionReportDialog_, error);
+}
+
+void MainWindow::saveEmissionReportPdf() {
+  const QString proposed =
+      QFileInfo(seams::executablePath()).absoluteDir().filePath(emissionReportDialog_->baseName() + QStringLiteral(".pdf"));
+  const QString name = seams::getSaveFileName(emissionReportDialog_, QStringLiteral(u"Файлы PDF(*.pdf)|*.pdf"), proposed);
+  if (name.isEmpty()) return;
+  // A printer of its own: the program's printer keeps its choice.
+  QPrinter pdf(QPrinter::HighResolution);
+  pdf.setOutputFormat(QPrinter::PdfFormat);
+  pdf.setPageSize(QPageSize(QPageSize::A4));
+  pdf.setOutputFileName(name);
+  QString error;
+  if (!::printEmissionReport(pdf, emissionReportDialog_->table(), &error))
+    seams::errorBox(emissionReportDialog_, QStringLiteral(u"Отчёт не сохранён:\r\n%1\r\n%2").arg(name, error));
+}
+
+void MainWindow::exportEmissionReportCsv() {
+  const QString proposed =
+      QFileInfo(seams::executablePath()).absoluteDir().filePath(emissionReportDialog_->baseName() + QStringLiteral(".csv"));
+  const QString name = seams::getSaveFileName(emissionReportDialog_, QStringLiteral(u"Файлы CSV(*.csv)|*.csv"), proposed);
+  if (name.isEmpty()) return;
+  QString error;
+  if (!emissions::writeReportCsv(name, emissionReportDialog_->report(), emissionReportDialog_->csvFormat(), &error))
+    seams::errorBox(emissionReportDialog_, QStringLiteral(u"Отчёт не сохранён:\r\n%1\r\n%2").arg(name, error));
 }

@@ -14,6 +14,9 @@
 #include "device/serial_port.h"
 
 class AboutBox;
+class EmissionLimitsDialog;
+class EmissionReportDialog;
+class EmissionsPanel;
 class FuelDialog;
 class HistoryDialog;
 class OptionsDialog;
@@ -81,6 +84,11 @@ class MainWindow : public QMainWindow {
   // and back to the results being taken.
   void onHistoryTriggered();
   void onLiveTriggered();
+  // Emissions: the limits dialog, the report dialog, and acknowledging the
+  // latched alarms (as the panel's button does).
+  void onEmissionLimitsTriggered();
+  void onEmissionReportTriggered();
+  void onAcknowledgeAlarmsTriggered();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -103,6 +111,10 @@ class MainWindow : public QMainWindow {
   void onPortOpenFailed(PortOpenResult result, const QString& portName);
   void onAnalyzerLost();
   void onDatabaseProblem(Session::DatabaseProblem problem, const QString& detail);
+  // The report dialog's commands, on the report it shows.
+  void printEmissionReport();
+  void saveEmissionReportPdf();
+  void exportEmissionReportCsv();
   // What the table and the chart show: the results being taken, or history.
   const ResultsLog& shownLog() const;
   void showLog(bool history);
@@ -136,6 +148,7 @@ class MainWindow : public QMainWindow {
   QToolButton* clearButton_ = nullptr;
   TrendChart* chart_ = nullptr;
   QTableView* resultsView_ = nullptr;
+  EmissionsPanel* emissionsPanel_ = nullptr;
   QAction* saveAction_ = nullptr;
 
   AboutBox* aboutBox_ = nullptr;
@@ -143,6 +156,8 @@ class MainWindow : public QMainWindow {
   ViewDialog* viewDialog_ = nullptr;
   OptionsDialog* optionsDialog_ = nullptr;
   HistoryDialog* historyDialog_ = nullptr;
+  EmissionLimitsDialog* emissionLimitsDialog_ = nullptr;
+  EmissionReportDialog* emissionReportDialog_ = nullptr;
   std::unique_ptr<QPrinter> printer_;
   bool activated_ = false;
   ModeRequest startMode_ = ModeRequest::None;

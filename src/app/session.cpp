@@ -1,10 +1,16 @@
 #include "app/session.h"
 
+#include <QFileInfo>
+#include <QDir>
 #include <QThread>
+#include <QTimeZone>
 #include <algorithm>
 
 #include "acquisition/state_texts.h"
+#include "emissions/emission_texts.h"
+#include "emissions/stored_averages.h"
 #include "platform/seams.h"
+#include "publish/messages.h"
 #include "platform/timer.h"
 #include "storage/settings_files.h"
 #include "storage/settings_records.h"
@@ -30,6 +36,8 @@ qint64 dayStartUtc(const QDate& day) { return QDateTime(day, QTime(0, 0)).toMSec
 Session::Session(QObject* parent)
     : QObject(parent), poll_(link_), pollTimer_(new Timer(1000, this)), retryTimer_(new Timer(60000, this)) {
   connect(pollTimer_, &Timer::timeout, &poll_, &PollCycle::tick);
+  // After the cycle's own tick: a result the tick took is counted first.
+  connect(pollTimer_, &Timer::timeout, this, &Session::onPollTick);
   connect(retryTimer_, &Timer::timeout, this, &Session::retryDailyLogs);
   connect(&poll_, &PollCycle::resultTaken, this, &Session::onResultTaken);
   connect(&poll_, &PollCycle::dayEnded, this, &Session::onDayEnded);
@@ -136,6 +144,9 @@ void Session::start() {
   deviceRecord.deviceAddress = programSettings.netAddress;
   deviceRecord.fuelIndex = 0;
   takeSettings();
+  loadEmissionSettings();
+  storeMissedDays();
+  rebuildEmissions();
   poll_.restart();
   storeRunState();
   pollTimer_->setInterval(1000);
@@ -163,12 +174,16 @@ void Session::applyOptions() {
   takeSettings();
   openPort();
   saveSettings();
+  // The refresh period sets how many results an interval expects.
+  if (engine_ && engine_->config().resultPeriodSeconds != averagingConfig().resultPeriodSeconds) rebuildEmissions();
 }
 
 void Session::applyFuel(int fuelIndex) {
   deviceRecord.fuelIndex = fuelIndex;
   takeSettings();
   saveSettings();
+  // The fuel dialog may have changed a row's reference O2.
+  if (engine_ && engine_->config().o2RefByFuel != averagingConfig().o2RefByFuel) rebuildEmissions();
 }
 
 void Session::storeRunState() {
@@ -218,6 +233,222 @@ void Session::onResultTaken(const Result& result) {
   }
   emit resultRecorded(seq, result);
   results_.append(result);
+  lastResult_ = result;
+  if (engine_) takeEmissionUpdate(engine_->addResult(result));
+  emit emissionsChanged();
+}
+
+// ---------------------------------------------------------------------------
+// Emissions
+
+QString Session::emissionSettingsPath() {
+  const QFileInfo exe(seams::executablePath());
+  return exe.absoluteDir().filePath(exe.completeBaseName() + QStringLiteral("-emissions.ini"));
+}
+
+void Session::loadEmissionSettings() {
+  const emissions::SettingsLoad load = emissions::loadEmissionSettings(emissionSettingsPath());
+  emissionSettings_ = load.settings;
+  QString text;
+  switch (load.status) {
+    case emissions::SettingsStatus::Loaded:
+    case emissions::SettingsStatus::Missing:  // a new installation: no limits yet
+      return;
+    case emissions::SettingsStatus::Unreadable:
+      text = QStringLiteral(u"Файл нормативов выбросов не читается:\r\n%1\r\n"
+                            u"Действуют значения по умолчанию (без нормативов).");
+      break;
+    case emissions::SettingsStatus::Broken:
+      text = QStringLiteral(u"Файл нормативов выбросов повреждён:\r\n%1\r\n"
+                            u"Действуют значения по умолчанию (без нормативов).");
+      break;
+    case emissions::SettingsStatus::InvalidValues:
+      text = QStringLiteral(u"В файле нормативов выбросов неверные значения:\r\n%1\r\n"
+                            u"Вместо них действуют значения по умолчанию: ") +
+             load.problems.join(QStringLiteral("; "));
+      break;
+  }
+  emit emissionSettingsProblem(text.arg(QDir::toNativeSeparators(emissionSettingsPath())));
+}
+
+bool Session::applyEmissionSettings(const emissions::EmissionSettings& settings, QString* error) {
+  if (!emissions::saveEmissionSettings(emissionSettingsPath(), settings, error)) return false;
+  const bool rebuild = settings.intervalMinutes != emissionSettings_.intervalMinutes;
+  emissionSettings_ = settings;
+  logEvent(EventKind::SettingsApplied, QStringLiteral(u"Нормативы выбросов изменены"));
+  if (rebuild || !engine_)
+    rebuildEmissions();
+  else
+    engine_->setLimits(settings.limits);
+  emit emissionsChanged();
+  return true;
+}
+
+emissions::AveragingConfig Session::averagingConfig() const {
+  emissions::AveragingConfig c;
+  c.intervalMinutes = emissionSettings_.intervalMinutes;
+  c.resultPeriodSeconds = std::max(1, int(programSettings.refreshPeriod));
+  c.zone = QTimeZone::systemTimeZone();
+  c.o2RefByFuel = publish::o2RefsFromFuelTable();
+  return c.sanitized();
+}
+
+void Session::updateToday() {
+  today_.reset();
+  const std::optional<emissions::IntervalAverage> running = engine_ ? engine_->runningInterval() : std::nullopt;
+  if (running && engine_->day().isValid())
+    today_ = emissions::dayInProgress(engine_->day(), engine_->dayIntervals(), running->startUtcMs, engine_->config());
+}
+
+void Session::rebuildEmissions() {
+  engine_ = std::make_unique<emissions::EmissionEngine>(averagingConfig(), emissionSettings_.limits);
+  today_.reset();
+  if (!store_.isOpen()) {
+    emit emissionsChanged();
+    return;
+  }
+  const qint64 now = utcNow();
+  const QVector<qint64> starts = emissions::dayIntervalStarts(seams::currentDateTime().date(), engine_->config());
+  if (starts.isEmpty()) {
+    emit emissionsChanged();
+    return;
+  }
+  // The acknowledgements logged today are replayed at their moments, so an
+  // alarm the operator already acknowledged does not latch again.
+  QVector<qint64> acknowledged;
+  for (const StoredEvent& e : store_.events(starts.first(), now + 1))
+    if (e.kind == EventKind::AlarmAcknowledged) acknowledged.append(e.utcMs);
+  auto ack = acknowledged.cbegin();
+  for (const StoredResult& s : store_.results(starts.first(), now + 1)) {
+    for (; ack != acknowledged.cend() && *ack <= s.result.utcMs; ++ack) engine_->acknowledgeAll(*ack);
+    takeEmissionUpdate(engine_->addResult(s.result));
+    lastResult_ = s.result;
+  }
+  for (; ack != acknowledged.cend(); ++ack) engine_->acknowledgeAll(*ack);
+  takeEmissionUpdate(engine_->advanceTo(now));
+  updateToday();
+  emit emissionsChanged();
+}
+
+void Session::storeMissedDays() {
+  if (!store_.isWritable()) return;
+  // A week back at most: older days are for the report, which computes them anyway.
+  constexpr int kDaysBack = 7;
+  const emissions::AveragingConfig c = averagingConfig();
+  const QDate today = seams::currentDateTime().date();
+  const QVector<QDate> withResults = store_.daysWithResults();
+  for (QDate d = today.addDays(-kDaysBack); d < today; d = d.addDays(1)) {
+    if (!withResults.contains(d)) continue;
+    const QVector<qint64> starts = emissions::dayIntervalStarts(d, c);
+    if (starts.isEmpty() ||
+        !store_.averages(AveragePeriodKind::Day, c.intervalMinutes, starts.first(), starts.first() + 1).isEmpty())
+      continue;
+    store_.storeAverages(
+        emissions::storedForm(emissions::recomputeDay(store_, d, c), c.intervalMinutes, emissionSettings_.limits));
+  }
+}
+
+void Session::takeEmissionUpdate(const emissions::EngineUpdate& update) {
+  if (update.completedIntervals.isEmpty() && update.completedDays.isEmpty() && update.events.isEmpty()) return;
+  updateToday();
+  const int minutes = engine_->config().intervalMinutes;
+  const emissions::AlarmLimits& limits = engine_->limits();
+  // Averages the database already holds were judged before (a replay at
+  // start): their alarms are latched again, quietly.
+  QSet<qint64> knownIntervals, knownDays;
+  QVector<StoredAverage> fresh;
+  for (const emissions::IntervalAverage& a : update.completedIntervals) {
+    if (!store_.averages(AveragePeriodKind::Interval, minutes, a.startUtcMs, a.startUtcMs + 1).isEmpty())
+      knownIntervals.insert(a.startUtcMs);
+    else
+      fresh.append(emissions::toStored(a, minutes, limits));
+  }
+  for (const emissions::DailyAverage& d : update.completedDays) {
+    if (!store_.averages(AveragePeriodKind::Day, minutes, d.startUtcMs, d.startUtcMs + 1).isEmpty())
+      knownDays.insert(d.startUtcMs);
+    else
+      fresh.append(emissions::toStored(d, minutes, limits));
+  }
+  if (store_.isWritable()) store_.storeAverages(fresh);
+  const qint64 intervalMs = engine_->config().intervalMs();
+  QVector<emissions::AlarmEvent> raised;
+  for (const emissions::AlarmEvent& e : update.events) {
+    if (e.type != emissions::AlarmEventType::Raised) continue;
+    const QSet<qint64>& known = e.key.period == emissions::AveragePeriod::Day ? knownDays : knownIntervals;
+    if (known.contains(e.averageStartUtcMs)) continue;
+    logEvent(EventKind::Alarm, emissions::alarmEventText(e, intervalMs, seams::locale()));
+    raised.append(e);
+  }
+  if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
+}
+
+void Session::onPollTick() {
+  if (!engine_) return;
+  const emissions::EngineUpdate update = engine_->advanceTo(utcNow());
+  if (update.completedIntervals.isEmpty() && update.completedDays.isEmpty()) return;
+  takeEmissionUpdate(update);
+  emit emissionsChanged();
+}
+
+bool Session::acknowledgeAlarms() {
+  if (!engine_) return false;
+  const QDateTime now = seams::currentDateTime();
+  const QVector<emissions::AlarmEvent> events = engine_->acknowledgeAll(now.toMSecsSinceEpoch());
+  for (const emissions::AlarmEvent& e : events)
+    logEvent(EventKind::AlarmAcknowledged,
+             emissions::alarmEventText(e, engine_->config().intervalMs(), seams::locale()));
+  if (!events.isEmpty()) emit emissionsChanged();
+  return !events.isEmpty();
+}
+
+Session::EmissionsState Session::emissionsState() const {
+  EmissionsState s;
+  s.limits = emissionSettings_.limits;
+  s.intervalMinutes = emissionSettings_.intervalMinutes;
+  if (!engine_) return s;
+  const emissions::AveragingConfig& c = engine_->config();
+  s.lastResult = lastResult_;
+  if (lastResult_) {
+    s.current = emissions::convert(*lastResult_, c.o2RefByFuel);
+    if (lastResult_->fuelIndex < c.o2RefByFuel.size()) s.o2Ref = c.o2RefByFuel[lastResult_->fuelIndex];
+  }
+  s.running = engine_->runningInterval();
+  s.lastInterval = engine_->lastCompletedInterval();
+  s.today = today_;
+  const emissions::AlarmLatches& alarms = engine_->alarms();
+  s.lamp = alarms.lamp();
+  if (s.lamp == emissions::Lamp::Off) return s;
+  const int offset = seams::currentDateTime().offsetFromUtc();
+  for (emissions::Component comp : emissions::kComponents) {
+    for (auto period : {emissions::AveragePeriod::Interval, emissions::AveragePeriod::Day}) {
+      for (auto level : {emissions::AlarmLevel::Alarm, emissions::AlarmLevel::PreAlarm}) {
+        const emissions::AlarmKey key{comp, period, level};
+        const emissions::AlarmState& st = alarms.state(key);
+        if (st.latched) s.latched << emissions::alarmStateText(key, st, offset, seams::locale());
+      }
+    }
+  }
+  return s;
+}
+
+emissions::EmissionReport Session::emissionReport(const QDate& from, const QDate& to) {
+  // What ended by now is completed (and judged, and stored) first: stored by
+  // the report, it would count as judged before and raise no alarm.
+  onPollTick();
+  const emissions::AveragingConfig c = averagingConfig();
+  const QVector<emissions::DailyAverage> days = emissions::recomputeDays(store_, from, to, c);
+  if (store_.isWritable()) {
+    // Only what is over: an interval still running or to come is not an average yet.
+    const qint64 now = utcNow();
+    QVector<StoredAverage> over;
+    for (const emissions::DailyAverage& d : days) {
+      for (const emissions::IntervalAverage& iv : d.intervals)
+        if (iv.endUtcMs <= now) over.append(emissions::toStored(iv, c.intervalMinutes, emissionSettings_.limits));
+      if (d.endUtcMs <= now) over.append(emissions::toStored(d, c.intervalMinutes, emissionSettings_.limits));
+    }
+    store_.storeAverages(over);
+  }
+  return emissions::EmissionReport::fromDays(days, emissionSettings_.limits);
 }
 
 bool Session::writeResults(const ResultsLog& log, const QString& path, bool clear) {

@@ -9,16 +9,27 @@
 //
 // Every result is committed to the database before it is shown. The daily
 // log of a day is written from the database, under the day's own name.
+//
+// Every result also goes to the emissions engine: the averages at the
+// reference O2 of the result's fuel row, the limits of the emissions
+// settings file ("<program>-emissions.ini"), the latched alarms. Completed
+// averages go into the database; at start today's results are replayed from
+// it, so the day's averages and alarms survive a restart.
 
 #include <QDate>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <memory>
+#include <optional>
 
 #include "acquisition/poll_cycle.h"
 #include "data/result_store.h"
 #include "data/results_log.h"
 #include "device/analyzer_link.h"
+#include "emissions/emission_engine.h"
+#include "emissions/emission_report.h"
+#include "emissions/emission_settings.h"
 #include "storage/table_files.h"
 
 class Timer;
@@ -85,6 +96,41 @@ class Session : public QObject {
   void sendStop();
   void finish();
 
+  // ---- emissions
+  static QString emissionSettingsPath();
+  const emissions::EmissionSettings& emissionSettings() const { return emissionSettings_; }
+  // Writes the settings file and puts it in force: new limits judge the
+  // averages completed from now on; another interval length rebuilds the
+  // day's averages from the database. False with `error` when not written.
+  bool applyEmissionSettings(const emissions::EmissionSettings& settings, QString* error);
+  // The averaging as it is in force: the interval length, the results
+  // expected (one per refresh period), the machine's zone, each fuel row's
+  // reference O2.
+  emissions::AveragingConfig averagingConfig() const;
+
+  // What the emissions panel shows.
+  struct EmissionsState {
+    std::optional<Result> lastResult;  // the newest result taken
+    emissions::EmissionValues current{};  // its values at the reference O2
+    std::optional<double> o2Ref;          // of its fuel row
+    std::optional<emissions::IntervalAverage> running;
+    std::optional<emissions::IntervalAverage> lastInterval;
+    std::optional<emissions::DailyAverage> today;  // as it stands
+    emissions::Lamp lamp = emissions::Lamp::Off;
+    QStringList latched;  // what each latched alarm is, for the lamp's tooltip
+    emissions::AlarmLimits limits;
+    int intervalMinutes = emissions::kDefaultIntervalMinutes;
+  };
+  EmissionsState emissionsState() const;
+  const emissions::EmissionEngine* emissionEngine() const { return engine_.get(); }
+  // Clears every latched alarm; each acknowledgement goes into the event log
+  // with its time. False when none was latched.
+  bool acknowledgeAlarms();
+  // The report of the local days from..to, computed again from the stored
+  // results with the settings in force. The averages of what is over by now
+  // are stored again as computed.
+  emissions::EmissionReport emissionReport(const QDate& from, const QDate& to);
+
   // Why the database is not in full use, for the operator.
   enum class DatabaseProblem {
     HistoryOnly,    // another instance owns it: this one only reads
@@ -109,6 +155,14 @@ class Session : public QObject {
   void resultRecorded(qint64 seq, const Result& result);
   // Rows were committed to the database: whoever forwards them may look.
   void committed();
+  // The emission values, averages or alarms changed.
+  void emissionsChanged();
+  // Alarms or pre-alarms latched by one completed average, after they went
+  // into the event log: an average above its limit latches both at once.
+  void emissionAlarmsRaised(const QVector<emissions::AlarmEvent>& events);
+  // The emissions settings file could not be used as it is; the text says
+  // what is in force instead.
+  void emissionSettingsProblem(const QString& text);
 
  private:
   void onResultTaken(const Result& result);
@@ -124,6 +178,17 @@ class Session : public QObject {
   void logEvent(EventKind kind, const QString& text);
   void reportCommit(const ResultStore::AppendOutcome& outcome);
   void storeRunState();
+  void loadEmissionSettings();
+  // A new engine with the averaging in force, today's results replayed into it.
+  void rebuildEmissions();
+  // The averages of the last days the program was not running at their
+  // midnight, computed from the stored results and stored.
+  void storeMissedDays();
+  // Stores what the engine completed and logs the alarms that are new:
+  // those of averages the database did not hold yet.
+  void takeEmissionUpdate(const emissions::EngineUpdate& update);
+  void onPollTick();
+  void updateToday();
 
   AnalyzerLink link_;
   PollCycle poll_;
@@ -134,4 +199,9 @@ class Session : public QObject {
   QSet<QDate> missingLogs_;    // days whose log could not be written yet
   QSet<QDate> failureLogged_;  // of them, those whose failure the event log has
   bool writeFailureShown_ = false;
+  emissions::EmissionSettings emissionSettings_;
+  std::unique_ptr<emissions::EmissionEngine> engine_;
+  std::optional<Result> lastResult_;
+  // Today's average as it stands: it changes only when an interval ends.
+  std::optional<emissions::DailyAverage> today_;
 };

@@ -83,6 +83,42 @@ QString schemaSql() {
       .arg(channels.join(QStringLiteral(", ")), decoded.join(QStringLiteral(", ")));
 }
 
+// Emission averages, one row an interval's or a day's. A mean is NULL when
+// no value made it. Keyed so that the same average computed again replaces
+// itself, and averages of another interval length stand beside it.
+constexpr const char* kAverageComponents[kStoredComponentCount] = {"co", "nox", "so2", "h2s"};
+
+QString averageColumns() {
+  QStringList c{QStringLiteral("period"), QStringLiteral("interval_minutes"), QStringLiteral("start_utc_ms"),
+                QStringLiteral("end_utc_ms"), QStringLiteral("start_offset"), QStringLiteral("end_offset"),
+                QStringLiteral("count")};
+  for (const char* name : kAverageComponents) {
+    const QString n = QString::fromLatin1(name);
+    c << n + QStringLiteral("_mean") << n + QStringLiteral("_count") << n + QStringLiteral("_valid")
+      << n + QStringLiteral("_exceedance");
+  }
+  return c.join(QStringLiteral(", "));
+}
+constexpr int kAverageColumnCount = 7 + 4 * kStoredComponentCount;
+
+QString averagesSchemaSql() {
+  QStringList components;
+  for (const char* name : kAverageComponents)
+    components << QStringLiteral("%1_mean REAL, %1_count INTEGER NOT NULL, %1_valid INTEGER NOT NULL,"
+                                 " %1_exceedance INTEGER NOT NULL")
+                      .arg(QString::fromLatin1(name));
+  return QStringLiteral(
+             "CREATE TABLE emission_averages ("
+             " period INTEGER NOT NULL,"  // AveragePeriodKind
+             " interval_minutes INTEGER NOT NULL,"
+             " start_utc_ms INTEGER NOT NULL, end_utc_ms INTEGER NOT NULL,"
+             " start_offset INTEGER NOT NULL, end_offset INTEGER NOT NULL,"
+             " count INTEGER NOT NULL,"
+             " %1,"
+             " PRIMARY KEY (period, interval_minutes, start_utc_ms)) STRICT, WITHOUT ROWID;")
+      .arg(components.join(QStringLiteral(", ")));
+}
+
 QString resultColumns() {
   QStringList c;
   for (const char* name : kColumns) c << QString::fromLatin1(name);
@@ -175,11 +211,14 @@ struct ResultStore::Statements {
   sqlite3_stmt* days = nullptr;
   sqlite3_stmt* daysWithoutLog = nullptr;
   sqlite3_stmt* markLog = nullptr;
+  // Null in a version 1 file opened read-only: it has no averages.
+  sqlite3_stmt* storeAverage = nullptr;
+  sqlite3_stmt* averagesInRange = nullptr;
 
   ~Statements() {
     for (sqlite3_stmt* s : {begin, commit, rollback, insertResult, insertDay, insertEvent, resultsInRange,
                             resultsOnDay, resultsAfter, eventsInRange, eventsAfter, getCursor, setCursor, days,
-                            daysWithoutLog, markLog})
+                            daysWithoutLog, markLog, storeAverage, averagesInRange})
       sqlite3_finalize(s);
   }
 };
@@ -363,6 +402,7 @@ bool ResultStore::checkPages(Check check, QString* error) {
       "PRAGMA quick_check(result_days)",
       "PRAGMA quick_check(daily_logs)",
       "PRAGMA quick_check(forward_cursors)",
+      "PRAGMA quick_check(emission_averages)",
   };
   static const char* const kEverything[] = {"PRAGMA quick_check"};
   const bool everything = check == Check::Everything;
@@ -471,8 +511,19 @@ bool ResultStore::setUp(QString* error) {
       *error = sqliteError("не настраивается журнал");
       return false;
     }
+    if (version == 1) {
+      // Results and events stay as they are; the averages' table is added.
+      const QByteArray sql = QByteArrayLiteral("BEGIN IMMEDIATE;") + averagesSchemaSql().toUtf8() +
+                             QByteArrayLiteral("PRAGMA user_version=2;COMMIT;");
+      if (!exec(sql.constData())) {
+        *error = sqliteError("cannot add the emission averages");
+        exec("ROLLBACK");
+        return false;
+      }
+      version = 2;
+    }
     if (version == 0) {
-      const QByteArray sql = QByteArrayLiteral("BEGIN IMMEDIATE;") + schemaSql().toUtf8() +
+      const QByteArray sql = QByteArrayLiteral("BEGIN IMMEDIATE;") + schemaSql().toUtf8() + averagesSchemaSql().toUtf8() +
                              QByteArrayLiteral("PRAGMA application_id=") + QByteArray::number(kApplicationId) +
                              QByteArrayLiteral(";PRAGMA user_version=") + QByteArray::number(kSchemaVersion) +
                              QByteArrayLiteral(";COMMIT;");
@@ -481,6 +532,7 @@ bool ResultStore::setUp(QString* error) {
         exec("ROLLBACK");
         return false;
       }
+      version = kSchemaVersion;
     }
   } else if (version == 0) {
     *error = QStringLiteral(u"база данных ещё не подготовлена");
@@ -534,6 +586,28 @@ bool ResultStore::setUp(QString* error) {
       *error = sqliteError("не готовятся запросы");
       return false;
     }
+  }
+  return version < 2 || prepareAverages(error);
+}
+
+bool ResultStore::prepareAverages(QString* error) {
+  const QString columns = averageColumns();
+  QStringList marks;
+  for (int i = 1; i <= kAverageColumnCount; ++i) marks << QStringLiteral("?%1").arg(i);
+  const QByteArray store = QStringLiteral("INSERT OR REPLACE INTO emission_averages (%1) VALUES (%2)")
+                               .arg(columns, marks.join(QLatin1Char(',')))
+                               .toUtf8();
+  const QByteArray inRange = QStringLiteral("SELECT %1 FROM emission_averages WHERE period = ?1 AND"
+                                            " interval_minutes = ?2 AND start_utc_ms >= ?3 AND start_utc_ms < ?4"
+                                            " ORDER BY start_utc_ms")
+                                 .arg(columns)
+                                 .toUtf8();
+  if (sqlite3_prepare_v3(db_, store.constData(), -1, SQLITE_PREPARE_PERSISTENT, &st_->storeAverage, nullptr) !=
+          SQLITE_OK ||
+      sqlite3_prepare_v3(db_, inRange.constData(), -1, SQLITE_PREPARE_PERSISTENT, &st_->averagesInRange,
+                         nullptr) != SQLITE_OK) {
+    *error = sqliteError("cannot prepare the statements");
+    return false;
   }
   return true;
 }
@@ -790,4 +864,76 @@ bool ResultStore::markLogWritten(const QDate& day, qint64 nowUtcMs) {
   if (run(st_->markLog)) return true;
   lastError_ = sqliteError("не отмечается записанный суточный журнал");
   return false;
+}
+
+bool ResultStore::storeAverages(const QVector<StoredAverage>& averages) {
+  if (!isWritable() || !st_->storeAverage) {
+    lastError_ = QStringLiteral("the database is not open for writing");
+    return false;
+  }
+  if (averages.isEmpty()) return true;
+  sqlite3_stmt* st = st_->storeAverage;
+  bool ok = run(st_->begin);
+  for (const StoredAverage& a : averages) {
+    if (!ok) break;
+    sqlite3_bind_int(st, 1, int(a.period));
+    sqlite3_bind_int(st, 2, a.intervalMinutes);
+    sqlite3_bind_int64(st, 3, a.startUtcMs);
+    sqlite3_bind_int64(st, 4, a.endUtcMs);
+    sqlite3_bind_int64(st, 5, a.startOffset);
+    sqlite3_bind_int64(st, 6, a.endOffset);
+    sqlite3_bind_int(st, 7, a.count);
+    for (int c = 0; c < kStoredComponentCount; ++c) {
+      const StoredComponentAverage& ca = a.components[size_t(c)];
+      const int col = 8 + 4 * c;
+      if (ca.count > 0 && std::isfinite(ca.mean))
+        sqlite3_bind_double(st, col, ca.mean);
+      else
+        sqlite3_bind_null(st, col);
+      sqlite3_bind_int(st, col + 1, ca.count);
+      sqlite3_bind_int(st, col + 2, ca.valid ? 1 : 0);
+      sqlite3_bind_int(st, col + 3, ca.exceedance);
+    }
+    ok = run(st);
+  }
+  sqlite3_clear_bindings(st);
+  ok = ok && run(st_->commit);
+  if (ok) return true;
+  lastError_ = sqliteError("cannot store emission averages");
+  if (!sqlite3_get_autocommit(db_)) run(st_->rollback);
+  return false;
+}
+
+QVector<StoredAverage> ResultStore::averages(AveragePeriodKind period, int intervalMinutes, qint64 fromUtcMs,
+                                             qint64 toUtcMs) const {
+  QVector<StoredAverage> out;
+  if (!db_ || !st_->averagesInRange || fromUtcMs >= toUtcMs) return out;
+  sqlite3_stmt* st = st_->averagesInRange;
+  Rewind rewind{st};
+  sqlite3_bind_int(st, 1, int(period));
+  sqlite3_bind_int(st, 2, intervalMinutes);
+  sqlite3_bind_int64(st, 3, fromUtcMs);
+  sqlite3_bind_int64(st, 4, toUtcMs);
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    StoredAverage a;
+    a.period = AveragePeriodKind(sqlite3_column_int(st, 0));
+    a.intervalMinutes = sqlite3_column_int(st, 1);
+    a.startUtcMs = sqlite3_column_int64(st, 2);
+    a.endUtcMs = sqlite3_column_int64(st, 3);
+    a.startOffset = int32_t(sqlite3_column_int64(st, 4));
+    a.endOffset = int32_t(sqlite3_column_int64(st, 5));
+    a.count = sqlite3_column_int(st, 6);
+    for (int c = 0; c < kStoredComponentCount; ++c) {
+      StoredComponentAverage& ca = a.components[size_t(c)];
+      const int col = 7 + 4 * c;
+      ca.mean = sqlite3_column_type(st, col) == SQLITE_NULL ? 0 : sqlite3_column_double(st, col);
+      ca.count = sqlite3_column_int(st, col + 1);
+      ca.valid = sqlite3_column_int(st, col + 2) != 0;
+      ca.exceedance = sqlite3_column_int(st, col + 3);
+    }
+    out.append(a);
+  }
+  if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read emission averages");
+  return out;
 }

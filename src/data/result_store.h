@@ -11,6 +11,7 @@
 #include <QDate>
 #include <QString>
 #include <QVector>
+#include <array>
 #include <deque>
 #include <functional>
 #include <limits>
@@ -37,6 +38,7 @@ enum class EventKind : int {
   SettingsApplied = 9,
   Alarm = 10,
   PortReopened = 11,
+  AlarmAcknowledged = 12,
 };
 
 struct StoredEvent {
@@ -52,9 +54,46 @@ struct StoredResult {
   Result result;
 };
 
+// An emission average as the database keeps it: of an interval or of a local
+// day, per component (CO, NOx, SO2, H2S, in that order) the mean in mg/m3 at
+// the reference O2, how many values made it, whether that made it valid, and
+// the exceedance it was judged to be when it was complete. The emissions
+// library fills it in; this layer only keeps it. The numbers are stored:
+// never renumber.
+enum class AveragePeriodKind : int { Interval = 0, Day = 1 };
+inline constexpr int kStoredComponentCount = 4;
+
+struct StoredComponentAverage {
+  double mean = 0;     // meaningful when count > 0
+  int count = 0;       // valid results (interval) or valid intervals (day)
+  bool valid = false;
+  int exceedance = 0;  // 0 none, 1 pre-alarm, 2 alarm
+  bool operator==(const StoredComponentAverage& o) const {
+    return mean == o.mean && count == o.count && valid == o.valid && exceedance == o.exceedance;
+  }
+};
+
+struct StoredAverage {
+  AveragePeriodKind period = AveragePeriodKind::Interval;
+  int intervalMinutes = 30;  // the interval length it was computed with (a day's too)
+  qint64 startUtcMs = 0;
+  qint64 endUtcMs = 0;
+  int32_t startOffset = 0;  // seconds east of UTC of the local clock at the start
+  int32_t endOffset = 0;
+  int count = 0;  // interval: results present; day: its intervals
+  std::array<StoredComponentAverage, kStoredComponentCount> components{};
+  bool operator==(const StoredAverage& o) const {
+    return period == o.period && intervalMinutes == o.intervalMinutes && startUtcMs == o.startUtcMs &&
+           endUtcMs == o.endUtcMs && startOffset == o.startOffset && endOffset == o.endOffset &&
+           count == o.count && components == o.components;
+  }
+};
+
 class ResultStore {
  public:
-  static constexpr int kSchemaVersion = 1;
+  // 1: results, events, days, logs, cursors. 2: emission averages as well;
+  // a version 1 file gets their table when opened for writing.
+  static constexpr int kSchemaVersion = 2;
 
   enum class OpenStatus {
     Opened,           // read-write, this instance owns the file
@@ -137,6 +176,15 @@ class ResultStore {
   QVector<StoredEvent> events(qint64 fromUtcMs, qint64 toUtcMs) const;
   QVector<StoredEvent> eventsAfter(qint64 id, int limit) const;
 
+  // Emission averages. Stored in one transaction, each replacing the one of
+  // the same period, interval length and start; false with lastError() when
+  // the write failed (they can be computed again from the results).
+  bool storeAverages(const QVector<StoredAverage>& averages);
+  // Those of the period and interval length with fromUtcMs <= start <
+  // toUtcMs, by start. Empty from a version 1 file opened read-only.
+  QVector<StoredAverage> averages(AveragePeriodKind period, int intervalMinutes, qint64 fromUtcMs,
+                                  qint64 toUtcMs) const;
+
   // Forwarding cursors: the last sequence number (or event id) a consumer
   // delivered; 0 for a consumer never seen.
   qint64 cursor(const QString& consumer) const;
@@ -173,6 +221,7 @@ class ResultStore {
 
   AppendOutcome commit(qint64 firstSeq, const std::vector<Result>* batch, const std::function<void(int)>& progress);
   bool exec(const char* sql);
+  bool prepareAverages(QString* error);
   QString sqliteError(const char* what) const;
 
   QString path_;

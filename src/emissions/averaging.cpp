@@ -162,6 +162,31 @@ DailyAverage dailyAverage(QDate date, const QVector<IntervalAverage>& intervals,
   return day;
 }
 
+DailyAverage dayInProgress(QDate date, const QVector<IntervalAverage>& completed, qint64 untilUtcMs,
+                           const AveragingConfig& config) {
+  DailyAverage day = dailyAverage(date, completed, config);
+  QVector<IntervalAverage> ended;
+  for (const IntervalAverage& iv : day.intervals)
+    if (iv.endUtcMs <= untilUtcMs) ended.append(iv);
+  day.intervals = ended;
+  if (!ended.isEmpty()) day.endUtcMs = ended.last().endUtcMs;
+  for (size_t i = 0; i < day.components.size(); ++i) {
+    double sum = 0;
+    int valid = 0;
+    for (const IntervalAverage& iv : ended) {
+      if (!iv.components[i].valid) continue;
+      sum += iv.components[i].mean;
+      ++valid;
+    }
+    ComponentAverage& ca = day.components[i];
+    ca.count = valid;
+    ca.mean = valid > 0 ? sum / valid : 0;
+    day.invalidIntervals[i] = int(ended.size()) - valid;
+    ca.valid = valid > 0 && day.invalidIntervals[i] <= day.allowedInvalid;
+  }
+  return day;
+}
+
 QVector<DailyAverage> computeDays(const QVector<Result>& results, const AveragingConfig& config,
                                   QDate first, QDate last) {
   const AveragingConfig c = config.sanitized();

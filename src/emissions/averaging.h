@@ -123,6 +123,13 @@ QVector<IntervalAverage> computeIntervals(const QVector<Result>& results,
 DailyAverage dailyAverage(QDate date, const QVector<IntervalAverage>& intervals,
                           const AveragingConfig& config);
 
+// The average of a day still going on, as it stands at `untilUtcMs`: only
+// the intervals of the day that ended by then count, those of them missing
+// from `completed` as empty and invalid. Valid while the invalid ones so far
+// are within the allowed number: the day can still end valid.
+DailyAverage dayInProgress(QDate date, const QVector<IntervalAverage>& completed, qint64 untilUtcMs,
+                           const AveragingConfig& config);
+
 // Every local day from `first` to `last`, with its intervals.
 QVector<DailyAverage> computeDays(const QVector<Result>& results, const AveragingConfig& config,
                                   QDate first, QDate last);

@@ -40,6 +40,10 @@ class EmissionEngine {
   std::optional<IntervalAverage> runningInterval() const;
   const std::optional<IntervalAverage>& lastCompletedInterval() const { return lastInterval_; }
   const std::optional<DailyAverage>& lastCompletedDay() const { return lastDay_; }
+  // The local day of the running interval and its intervals completed so
+  // far (invalid before the first result).
+  QDate day() const { return day_; }
+  const QVector<IntervalAverage>& dayIntervals() const { return dayIntervals_; }
 
   const AlarmLatches& alarms() const { return alarms_; }
   std::optional<AlarmEvent> acknowledge(const AlarmKey& key, qint64 utcMs);

@@ -70,6 +70,8 @@ const char* eventKindName(EventKind kind) {
       return "portReopened";
     case EventKind::Alarm:
       return "alarm";
+    case EventKind::AlarmAcknowledged:
+      return "alarmAcknowledged";
   }
   return "unknown";
 }

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <QDir>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <cmath>
 #include <limits>
@@ -248,3 +249,89 @@ TEST_F(ResultStoreTest, ForwardersReadInOrderFromTheirOwnCursors) {
 }
 
 }  // namespace
+
+namespace {
+
+// An emission average with every field set apart from the others.
+StoredAverage Average(AveragePeriodKind period, int minutes, qint64 start, double coMean) {
+  StoredAverage a;
+  a.period = period;
+  a.intervalMinutes = minutes;
+  a.startUtcMs = start;
+  a.endUtcMs = start + qint64(minutes) * 60000;
+  a.startOffset = 3600;
+  a.endOffset = 7200;
+  a.count = 171;
+  a.components[0] = {coMean, 170, true, 2};
+  a.components[1] = {246.36, 169, true, 1};
+  a.components[2] = {0, 0, false, 0};  // no value: stored as NULL
+  a.components[3] = {1.0 / 3, 12, false, 0};
+  return a;
+}
+
+void Exec(const QString& path, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close_v2(db);
+}
+
+}  // namespace
+
+TEST_F(ResultStoreTest, EmissionAveragesComeBackExactlyAndOneComputedAgainReplacesItself) {
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  const qint64 t0 = store_rows::kStartUtcMs;
+  const QVector<StoredAverage> in = {Average(AveragePeriodKind::Interval, 30, t0, 80),
+                                     Average(AveragePeriodKind::Interval, 30, t0 + 1800000, 81),
+                                     Average(AveragePeriodKind::Interval, 10, t0, 82),
+                                     Average(AveragePeriodKind::Day, 30, t0, 83)};
+  ASSERT_TRUE(store.storeAverages(in)) << store.lastError().toStdString();
+  ASSERT_TRUE(store.storeAverages({Average(AveragePeriodKind::Interval, 30, t0, 99.5)}));
+
+  const auto halfHours = store.averages(AveragePeriodKind::Interval, 30, t0, t0 + 3600000);
+  ASSERT_EQ(halfHours.size(), 2);
+  EXPECT_TRUE(halfHours[0] == Average(AveragePeriodKind::Interval, 30, t0, 99.5));
+  EXPECT_TRUE(halfHours[1] == in[1]);
+  EXPECT_EQ(store.averages(AveragePeriodKind::Interval, 30, t0 + 1, t0 + 3600000).size(), 1);  // by start
+  ASSERT_EQ(store.averages(AveragePeriodKind::Interval, 10, t0, t0 + 3600000).size(), 1);
+  ASSERT_EQ(store.averages(AveragePeriodKind::Day, 30, t0, t0 + 1).size(), 1);
+  EXPECT_TRUE(store.averages(AveragePeriodKind::Day, 30, t0, t0 + 1)[0] == in[3]);
+  store.close();
+  RawDb raw(path_);
+  EXPECT_EQ(raw.Int("SELECT count(*) FROM emission_averages WHERE so2_mean IS NULL"), 4);
+  EXPECT_EQ(raw.Int("PRAGMA user_version"), 2);
+}
+
+TEST_F(ResultStoreTest, AVersion1FileKeepsItsResultsAndGetsTheAveragesTableWhenOpenedForWriting) {
+  {
+    ResultStore store;
+    ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+    ASSERT_EQ(store.append(store_rows::Row(0)).state, ResultStore::AppendState::Committed);
+    ASSERT_EQ(store.append(store_rows::Row(1)).state, ResultStore::AppendState::Committed);
+  }
+  // As the first version of the program left it.
+  Exec(path_, "DROP TABLE emission_averages; PRAGMA user_version=1;");
+
+  // Read-only (another instance owns it): history, without averages.
+  {
+    QLockFile owner(path_ + QStringLiteral(".lock"));
+    ASSERT_TRUE(owner.tryLock(0));
+    ResultStore reader;
+    ASSERT_EQ(Open(reader).status, ResultStore::OpenStatus::OpenedReadOnly);
+    EXPECT_EQ(reader.resultsAfter(0, 10).size(), 2u);
+    EXPECT_TRUE(reader.averages(AveragePeriodKind::Interval, 30, 0, std::numeric_limits<qint64>::max()).isEmpty());
+  }
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  const auto results = store.resultsAfter(0, 10);
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(store_rows::Difference(results[1].result, store_rows::Row(1)), "");
+  EXPECT_EQ(store.append(store_rows::Row(2)).id, 3);
+  ASSERT_TRUE(store.storeAverages({Average(AveragePeriodKind::Interval, 30, store_rows::kStartUtcMs, 80)}));
+  EXPECT_EQ(store.averages(AveragePeriodKind::Interval, 30, 0, std::numeric_limits<qint64>::max()).size(), 1);
+  store.close();
+  EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), 2);
+}

@@ -1,0 +1,190 @@
+#include "dialogs/emission_report_dialog.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "platform/glyphs.h"
+#include "platform/seams.h"
+
+namespace {
+
+const QString kDate = QStringLiteral("dd.MM.yyyy");
+
+}  // namespace
+
+EmissionReportDialog::EmissionReportDialog(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("FormEmissionReport"));
+  setWindowTitle(QStringLiteral(u"Отчёт о выбросах"));
+  setWindowIcon(glyphs::windowIcon(glyphs::Window::Main));
+  resize(1020, 600);
+  auto* root = new QVBoxLayout(this);
+
+  daysLabel_ = new QLabel(this);
+  daysLabel_->setObjectName(QStringLiteral("LabelDays"));
+  daysLabel_->setWordWrap(true);
+  root->addWidget(daysLabel_);
+
+  auto* range = new QHBoxLayout;
+  fromEdit_ = new QDateEdit(this);
+  toEdit_ = new QDateEdit(this);
+  fromEdit_->setObjectName(QStringLiteral("DateFrom"));
+  toEdit_->setObjectName(QStringLiteral("DateTo"));
+  for (QDateEdit* edit : {fromEdit_, toEdit_}) {
+    edit->setCalendarPopup(true);
+    edit->setDisplayFormat(kDate);
+  }
+  auto* buildButton = new QPushButton(QStringLiteral(u"Сформировать"), this);
+  buildButton->setObjectName(QStringLiteral("ButtonBuild"));
+  range->addWidget(new QLabel(QStringLiteral(u"с"), this));
+  range->addWidget(fromEdit_);
+  range->addWidget(new QLabel(QStringLiteral(u"по"), this));
+  range->addWidget(toEdit_);
+  range->addWidget(buildButton);
+  range->addStretch(1);
+  range->addWidget(new QLabel(QStringLiteral(u"Разделитель CSV"), this));
+  separatorCombo_ = new QComboBox(this);
+  separatorCombo_->setObjectName(QStringLiteral("ComboBoxSeparator"));
+  separatorCombo_->addItem(QStringLiteral(u"; (точка с запятой)"), QChar(QLatin1Char(';')));
+  separatorCombo_->addItem(QStringLiteral(u", (запятая)"), QChar(QLatin1Char(',')));
+  separatorCombo_->addItem(QStringLiteral(u"табуляция"), QChar(QLatin1Char('\t')));
+  range->addWidget(separatorCombo_);
+  root->addLayout(range);
+
+  model_ = new QStandardItemModel(this);
+  view_ = new QTableView(this);
+  view_->setObjectName(QStringLiteral("ReportView"));
+  view_->setModel(model_);
+  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view_->verticalHeader()->setVisible(false);
+  view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  view_->verticalHeader()->setDefaultSectionSize(20);
+  root->addWidget(view_, 1);
+
+  exceedances_ = new QPlainTextEdit(this);
+  exceedances_->setObjectName(QStringLiteral("TextExceedances"));
+  exceedances_->setReadOnly(true);
+  exceedances_->setMaximumHeight(90);
+  root->addWidget(exceedances_);
+
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* print = buttons->addButton(QStringLiteral(u"Печать"), QDialogButtonBox::ActionRole);
+  QPushButton* pdf = buttons->addButton(QStringLiteral(u"Сохранить PDF..."), QDialogButtonBox::ActionRole);
+  QPushButton* csv = buttons->addButton(QStringLiteral(u"Экспорт CSV..."), QDialogButtonBox::ActionRole);
+  QPushButton* close = buttons->addButton(QStringLiteral(u"Закрыть"), QDialogButtonBox::RejectRole);
+  print->setObjectName(QStringLiteral("ButtonPrint"));
+  pdf->setObjectName(QStringLiteral("ButtonPdf"));
+  csv->setObjectName(QStringLiteral("ButtonCsv"));
+  close->setObjectName(QStringLiteral("ButtonClose"));
+  buildButton->setDefault(true);
+  connect(buildButton, &QPushButton::clicked, this, [this] { build(); });
+  connect(print, &QPushButton::clicked, this, [this] { request(&EmissionReportDialog::printRequested); });
+  connect(pdf, &QPushButton::clicked, this, [this] { request(&EmissionReportDialog::pdfRequested); });
+  connect(csv, &QPushButton::clicked, this, [this] { request(&EmissionReportDialog::csvRequested); });
+  connect(buttons, &QDialogButtonBox::rejected, this, &EmissionReportDialog::reject);
+  root->addWidget(buttons);
+}
+
+void EmissionReportDialog::setSource(Source source, int intervalMinutes) {
+  source_ = std::move(source);
+  intervalMinutes_ = intervalMinutes;
+  built_ = false;
+}
+
+void EmissionReportDialog::setDays(const QVector<QDate>& days) {
+  setResult(QDialog::Rejected);
+  const QDate last = days.isEmpty() ? seams::currentDateTime().date() : days.last();
+  if (days.isEmpty())
+    daysLabel_->setText(QStringLiteral(u"В базе данных нет результатов."));
+  else
+    daysLabel_->setText(QStringLiteral(u"В базе данных результаты с %1 по %2 (%3 сут.).")
+                            .arg(days.first().toString(kDate), last.toString(kDate))
+                            .arg(days.size()));
+  fromEdit_->setDate(last);
+  toEdit_->setDate(last);
+  built_ = false;
+  model_->clear();
+  exceedances_->clear();
+  // The locale's separator first: the one its spreadsheets expect.
+  const QChar sep = emissions::CsvFormat::forLocale(seams::locale()).separator;
+  separatorCombo_->setCurrentIndex(std::max(0, separatorCombo_->findData(sep)));
+}
+
+QDate EmissionReportDialog::from() const { return fromEdit_->date(); }
+QDate EmissionReportDialog::to() const { return toEdit_->date(); }
+
+bool EmissionReportDialog::build() {
+  if (to() < from()) {
+    seams::errorBox(this, QStringLiteral(u"Конец периода раньше его начала!"));
+    toEdit_->setFocus();
+    return false;
+  }
+  report_ = source_ ? source_(from(), to()) : emissions::EmissionReport();
+  table_ = emissions::reportTable(report_, from(), to(), intervalMinutes_, seams::locale());
+  built_ = true;
+  builtFrom_ = from();
+  builtTo_ = to();
+
+  model_->clear();
+  model_->setHorizontalHeaderLabels(table_.headers);
+  for (const emissions::ReportTableRow& row : table_.rows) {
+    QList<QStandardItem*> items;
+    for (int c = 0; c < row.cells.size(); ++c) {
+      auto* item = new QStandardItem(row.cells[c]);
+      if (c > emissions::report_table_column::Period) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      if (row.day) {
+        QFont f = item->font();
+        f.setBold(true);
+        item->setFont(f);
+      }
+      if (c >= emissions::report_table_column::FirstComponent) {
+        const int k = (c - emissions::report_table_column::FirstComponent) / 2;
+        const emissions::Exceedance e = row.exceedances[size_t(k)];
+        if (!row.valid[size_t(k)])
+          item->setForeground(QColor(0x70, 0x70, 0x70));
+        else if (e == emissions::Exceedance::Alarm)
+          item->setForeground(QColor(0xC0, 0, 0));
+        else if (e == emissions::Exceedance::PreAlarm)
+          item->setForeground(QColor(0xA0, 0x60, 0));
+      }
+      items << item;
+    }
+    model_->appendRow(items);
+  }
+  view_->resizeColumnsToContents();
+  exceedances_->setPlainText(table_.title + QLatin1Char('\n') + table_.exceedances.join(QLatin1Char('\n')));
+  return true;
+}
+
+const emissions::EmissionReport& EmissionReportDialog::report() {
+  if (!upToDate()) build();
+  return report_;
+}
+
+const emissions::ReportTable& EmissionReportDialog::table() {
+  if (!upToDate()) build();
+  return table_;
+}
+
+emissions::CsvFormat EmissionReportDialog::csvFormat() const {
+  return emissions::CsvFormat::withSeparator(separatorCombo_->currentData().value<QChar>(), seams::locale());
+}
+
+QString EmissionReportDialog::baseName() const {
+  return QStringLiteral("emissions-%1-%2")
+      .arg(from().toString(QStringLiteral("yyyy-MM-dd")), to().toString(QStringLiteral("yyyy-MM-dd")));
+}
+
+void EmissionReportDialog::request(void (EmissionReportDialog::*signal)()) {
+  if (!upToDate() && !build()) return;
+  emit(this->*signal)();
+}

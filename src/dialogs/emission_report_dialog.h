@@ -1,0 +1,70 @@
+#pragma once
+// The emission report dialog ("Отчёт о выбросах"): a day or a range of days,
+// the report of it on screen (interval averages with their validity, each
+// day's average, the exceedances), and the commands that print it, save it
+// as PDF and export it as CSV with the separator chosen here. The window
+// does the printing and the saving (the print layer comes after this one):
+// it is told by the request signals, while the dialog stays open.
+
+#include <QDate>
+#include <QDialog>
+#include <QVector>
+#include <functional>
+
+#include "emissions/emission_report.h"
+#include "emissions/report_csv.h"
+#include "emissions/report_table.h"
+
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QPlainTextEdit;
+class QStandardItemModel;
+class QTableView;
+
+class EmissionReportDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit EmissionReportDialog(QWidget* parent = nullptr);
+
+  // What makes the report of a range; `intervalMinutes` labels it.
+  using Source = std::function<emissions::EmissionReport(const QDate& from, const QDate& to)>;
+  void setSource(Source source, int intervalMinutes);
+  // The days the database holds results of; the range offered starts as the last.
+  void setDays(const QVector<QDate>& days);
+  QDate from() const;
+  QDate to() const;
+
+  // Makes the report of the range shown ("Сформировать"); false, with a
+  // message, when the range ends before it begins.
+  bool build();
+  // The report of the range shown, made first if the range changed.
+  const emissions::EmissionReport& report();
+  const emissions::ReportTable& table();
+  emissions::CsvFormat csvFormat() const;
+  // A file name for the range, without extension: "emissions-2026-12-01-2026-12-07".
+  QString baseName() const;
+
+ signals:
+  void printRequested();
+  void pdfRequested();
+  void csvRequested();
+
+ private:
+  bool upToDate() const { return built_ && builtFrom_ == from() && builtTo_ == to(); }
+  void request(void (EmissionReportDialog::*signal)());
+
+  Source source_;
+  int intervalMinutes_ = 30;
+  QDateEdit* fromEdit_;
+  QDateEdit* toEdit_;
+  QLabel* daysLabel_;
+  QComboBox* separatorCombo_;
+  QTableView* view_;
+  QStandardItemModel* model_;
+  QPlainTextEdit* exceedances_;
+  emissions::EmissionReport report_;
+  emissions::ReportTable table_;
+  bool built_ = false;
+  QDate builtFrom_, builtTo_;
+};
