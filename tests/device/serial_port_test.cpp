@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <QTest>
+#include <cstdlib>
 #include <vector>
 
 #include "device/analyzer_link.h"
@@ -298,6 +304,48 @@ TEST_F(SerialPortTest, TheLinkOpensAt9600N82CollectsTheReplyAndClosesWithTheLine
   link.service();  // harmless without a port
   link.close();
   EXPECT_EQ(serial_.closeCount, 2);
+}
+
+// The real driver on a pseudo-terminal of the test's own. The event loop
+// polls the descriptor before it delivers posted events, so bytes that a
+// posted read of ours takes (as the driver's notification of earlier bytes
+// does) are gone when Qt's read notification for them comes: Qt reads
+// nothing and reports an error. The line is well; the port stays open.
+TEST(QtSerialPortTest, BytesTakenBeforeTheirReadNotificationLeaveThePortOpenAndDelivering) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const QString path = QString::fromLocal8Bit(ptsname(master));
+  // A second descriptor on the line, opened before the port takes it
+  // exclusively, tells when bytes written to the master have arrived.
+  const int watch = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(watch, 0);
+  const auto arrive = [&](const char* bytes, size_t count) {
+    if (::write(master, bytes, count) != ssize_t(count)) return false;
+    pollfd p{watch, POLLIN, 0};
+    return ::poll(&p, 1, 5000) == 1;
+  };
+  {
+    SerialPort port;
+    ASSERT_EQ(port.open(path), PortOpenResult::Opened);
+    std::vector<uint8_t> got;
+    port.onReceive = [&got](const uint8_t* data, int count) { got.insert(got.end(), data, data + count); };
+    for (size_t round = 1; round <= 3; ++round) {
+      ASSERT_TRUE(arrive("\x01\x04\x1C\x00", 4)) << round;
+      QMetaObject::invokeMethod(QCoreApplication::instance(), [&port] { port.poll(); }, Qt::QueuedConnection);
+      ASSERT_TRUE(QTest::qWaitFor([&] { return got.size() == 4 * round; }, 5000)) << round;
+      EXPECT_TRUE(port.isOpen()) << round;
+    }
+    EXPECT_EQ(port.backend()->failureReports(), 0);
+    EXPECT_EQ(got, std::vector<uint8_t>({1, 4, 0x1C, 0, 1, 4, 0x1C, 0, 1, 4, 0x1C, 0}));
+
+    // A hang-up is still the failure it was.
+    ::close(watch);
+    ::close(master);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !port.isOpen(); }, 5000));
+    EXPECT_EQ(port.backend()->failureReports(), 1);
+  }
 }
 
 }  // namespace
