@@ -50,6 +50,7 @@
 #include "storage/table_files.h"
 #include "view/results_columns.h"
 #include "view/results_table_model.h"
+#include "view/results_table_view.h"
 #include "view/trend_chart.h"
 
 namespace {
@@ -284,7 +285,7 @@ void MainWindow::buildLayout() {
   // Results table along the bottom edge.
   model_ = new ResultsTableModel(session_.results(), this);
   historyModel_ = new ResultsTableModel(historyLog_, this);
-  resultsView_ = new QTableView(central);
+  resultsView_ = new ResultsTableView(central);
   resultsView_->setObjectName(QStringLiteral("StringGrid1"));
   resultsView_->setModel(model_);
   resultsView_->setFixedHeight(85);
@@ -582,8 +583,7 @@ void MainWindow::onResultsAppended(int, int last) {
   // The newest row becomes the current one; the current column stays.
   const int column = std::max(resultsView_->currentIndex().column(), 0);
   const QModelIndex current = model_->index(last, column);
-  resultsView_->setCurrentIndex(current);
-  resultsView_->scrollTo(current);
+  resultsView_->follow(current);
 }
 
 void MainWindow::onDatabaseProblem(Session::DatabaseProblem problem, const QString& detail) {
@@ -684,8 +684,7 @@ void MainWindow::showLog(bool history) {
   const ResultsLog& log = shownLog();
   if (!log.isEmpty()) {
     const QModelIndex last = resultsView_->model()->index(log.count() - 1, 0);
-    resultsView_->setCurrentIndex(last);
-    resultsView_->scrollTo(last);
+    resultsView_->follow(last);
   }
   chart_->refresh();
 }
@@ -741,8 +740,7 @@ void MainWindow::onOpenTriggered() {
     resultsView_->setVisible(true);
     if (result.pointsLoaded > 0) {
       const QModelIndex current = model_->index(session_.results().count() - 1, 0);
-      resultsView_->setCurrentIndex(current);
-      resultsView_->scrollTo(current);
+      resultsView_->follow(current);
     }
     chart_->refresh();
     if (!result.ok)

@@ -25,7 +25,7 @@ class PublishDialog;
 class QLabel;
 class QPrinter;
 class QProgressBar;
-class QTableView;
+class ResultsTableView;
 class QToolButton;
 class ResultsTableModel;
 class TrendChart;
@@ -147,7 +147,7 @@ class MainWindow : public QMainWindow {
   QToolButton* followButton_ = nullptr;
   QToolButton* clearButton_ = nullptr;
   TrendChart* chart_ = nullptr;
-  QTableView* resultsView_ = nullptr;
+  ResultsTableView* resultsView_ = nullptr;
   EmissionsPanel* emissionsPanel_ = nullptr;
   QAction* saveAction_ = nullptr;
 
