@@ -140,6 +140,9 @@ class TrendChart::CurveCanvas : public QCPLayerable {
 
 TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
   setAutoAddPlottableToLegend(false);
+  // A replot is shown with the window's next repaint, together with the new
+  // table row, not in a repaint of its own: one flush to the screen a result.
+  setPlottingHint(QCP::phImmediateRefresh, false);
   QLocale locale = seams::locale();
   locale.setNumberOptions(QLocale::OmitGroupSeparator);
   setLocale(locale);
