@@ -256,6 +256,36 @@ StoredResult readResult(sqlite3_stmt* st) {
   return s;
 }
 
+// Checkpoints every 1000 pages of log (SQLite's default, set explicitly
+// because the reserve below is sized from it); 4096-byte pages, each with its
+// 24-byte frame header, after the log's 32-byte header, and room for the
+// commit that crosses the mark.
+constexpr int kCheckpointPages = 1000;
+constexpr qint64 kLogReserve = 32 + (kCheckpointPages + 24) * (4096 + 24);
+
+// Every commit waits for the log to reach the disk. While the log file grows
+// that wait also writes the file's new size and its new blocks' map, three or
+// four waits for the disk instead of one, every second. The log is filled
+// with zeros up to the size it reaches between checkpoints, so commits
+// overwrite blocks the file already has. SQLite takes a log without a valid
+// header for an empty one and stops reading at the first frame that is not
+// valid, so zeros past the end of the log, one a crash left included, change
+// nothing in it.
+// When the disk cannot hold the reserve the space is given back.
+void reserveLogSpace(const QString& logPath) {
+  QFile log(logPath);
+  if (!log.open(QIODevice::ReadWrite)) return;
+  const qint64 had = log.size();
+  if (had >= kLogReserve || !log.seek(had)) return;
+  const QByteArray zeros(64 * 1024, '\0');
+  for (qint64 size = had; size < kLogReserve; size += zeros.size()) {
+    if (log.write(zeros.constData(), qMin<qint64>(zeros.size(), kLogReserve - size)) <= 0 || !log.flush()) {
+      log.resize(had);
+      return;
+    }
+  }
+}
+
 StoredEvent readEvent(sqlite3_stmt* st) {
   StoredEvent e;
   e.id = sqlite3_column_int64(st, 0);
@@ -335,6 +365,8 @@ ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs, Check check) 
     closeConnection();
     return {OpenStatus::CannotOpen, error, {}};
   }
+  // After setting up: SQLite removes a log it finds beside a new, empty file.
+  if (g_durable) reserveLogSpace(path_ + QStringLiteral("-wal"));
   writable_ = true;
   return result;
 }
@@ -507,7 +539,8 @@ bool ResultStore::setUp(QString* error) {
     }
     // The log stays at its largest size between checkpoints unless limited.
     if (!exec(g_durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL") ||
-        !exec("PRAGMA journal_size_limit=16777216")) {
+        !exec("PRAGMA journal_size_limit=16777216") ||
+        !exec(QByteArrayLiteral("PRAGMA wal_autocheckpoint=").append(QByteArray::number(kCheckpointPages)).constData())) {
       *error = sqliteError("не настраивается журнал");
       return false;
     }

@@ -118,4 +118,23 @@ TEST_F(CrashSafetyTest, AWriterKilledInTheMiddleOfABatchLeavesNoneOfIt) {
   EXPECT_EQ(store.append(store_rows::Row(singles)).id, singles + 1);
 }
 
+// Each commit waits for the disk; the log must not grow while it does (the
+// file's new size would be another wait). Its space is taken at opening and
+// the results written into it read back after the next opening.
+TEST_F(CrashSafetyTest, CommitsWriteIntoLogSpaceTakenAtOpening) {
+  ResultStore::setDurableForTesting(true);
+  const QString log = path_ + QStringLiteral("-wal");
+  {
+    ResultStore store;
+    ASSERT_EQ(store.open(path_, store_rows::kStartUtcMs).status, OpenStatus::Opened);
+    const qint64 reserved = QFileInfo(log).size();
+    EXPECT_GT(reserved, 4000000);
+    for (int i = 0; i < 300; ++i) ASSERT_EQ(store.append(store_rows::Row(i)).state, ResultStore::AppendState::Committed);
+    EXPECT_EQ(QFileInfo(log).size(), reserved);
+  }
+  ResultStore::setDurableForTesting(false);
+  ResultStore store;
+  ExpectRows(store, 300, 300);
+}
+
 }  // namespace
