@@ -44,16 +44,7 @@ class PublishingE2E : public SimFixture {
   void SetUp() override {
     SimFixture::SetUp();
     ASSERT_STRNE(KORVEX_PROGRAM_PATH, "");
-    startSim({QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--min-replies"), QStringLiteral("1")});
-    // A result at every tick, no zero setting first.
-    writeDefaultSettings(sim_->portPath());
-    ASSERT_TRUE(loadSettings());
-    programSettings.refreshPeriod = 1;
-    deviceRecord.calibrationTime[slotIndex(deviceRecord)] = 0;
-    deviceRecord.drainTime[slotIndex(deviceRecord)] = 0;
-    ASSERT_TRUE(saveSettings());
-    programSettings = ProgramSettings{};
-    deviceRecord = DeviceRecord{};
+    startSimForResultsEverySecond();
   }
 
   // The service settings file beside the program, reconnecting within a second.

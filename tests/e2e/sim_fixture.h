@@ -15,6 +15,7 @@
 
 #include "device/serial_port.h"
 #include "platform/timer.h"
+#include "storage/settings_files.h"
 #include "storage/settings_records.h"
 #include "support/fake_serial.h"
 #include "support/korvex_fixture.h"
@@ -41,6 +42,20 @@ class SimFixture : public KorvexFixture {
     ASSERT_STRNE(KORVEX_SIM_PATH, "") << "built without the analyzer simulator (KORVEX_BUILD_TOOLS)";
     sim_ = std::make_unique<SimProcess>(QStringLiteral(KORVEX_SIM_PATH));
     ASSERT_TRUE(sim_->start(args)) << sim_->errorOutput().toStdString();
+  }
+
+  // A simulator answering at once, and settings files for a program run
+  // elsewhere (the service): a result at every tick, no zero setting first.
+  void startSimForResultsEverySecond() {
+    startSim({QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--min-replies"), QStringLiteral("1")});
+    writeDefaultSettings(sim_->portPath());
+    ASSERT_TRUE(loadSettings());
+    programSettings.refreshPeriod = 1;
+    deviceRecord.calibrationTime[slotIndex(deviceRecord)] = 0;
+    deviceRecord.drainTime[slotIndex(deviceRecord)] = 0;
+    ASSERT_TRUE(saveSettings());
+    programSettings = ProgramSettings{};
+    deviceRecord = DeviceRecord{};
   }
 
   // The program with its settings pointing at the simulator's port; no box.
