@@ -63,8 +63,8 @@ int main(int argc, char* argv[]) {
                              {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
                               QStringLiteral("Arial")});
   QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-  // The table's scroll bar is repainted every second: its looks come from a
-  // cache, so that repaint wakes no drawing threads.
+  // The table's scroll bars are repainted every second: their looks come
+  // from a cache, so that repaint wakes no drawing threads.
   QApplication::setStyle(new CachedScrollBarStyle(QApplication::style()->name()));
 
   // The window takes --mode and --dir as the service does: a boiler-house PC

@@ -4,13 +4,13 @@
 
 // The application's style with its scroll bars painted once per look.
 //
-// The table's scroll bar changes its range with every result, so the window
-// repaints it every second. The raster engine splits each tall gradient fill
-// of a scroll bar across Qt's thread pool and waits for it: about twenty
-// thread wake-ups a repaint for a picture that, once the day has more rows
-// than the bar has pixels, is the same as the second before. Each look
-// (size, handle, state, palette) is painted once into the pixmap cache and
-// copied from there.
+// The table's scroll bars are repainted with every result. The raster
+// engine hands each fill of more than about a hundred spans (a long line with
+// a gradient pen, a tall gradient area) to Qt's thread pool and waits for it:
+// some eighty thread wake-ups a repaint for a picture that, once the day has
+// more rows than the bar has pixels, is the same as the second before. Each
+// look (size, handle, state, palette) is painted once into the pixmap cache
+// and copied from there.
 class CachedScrollBarStyle : public QProxyStyle {
  public:
   // Wraps the style of that name (QStyle::name()); an unknown name, the
