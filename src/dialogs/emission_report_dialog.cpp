@@ -16,39 +16,22 @@
 #include "platform/glyphs.h"
 #include "platform/seams.h"
 
-namespace {
-
-const QString kDate = QStringLiteral("dd.MM.yyyy");
-
-}  // namespace
-
-EmissionReportDialog::EmissionReportDialog(QWidget* parent) : QDialog(parent) {
+EmissionReportDialog::EmissionReportDialog(QWidget* parent) : QDialog(parent), range_(this) {
   setObjectName(QStringLiteral("FormEmissionReport"));
   setWindowTitle(QStringLiteral(u"Отчёт о выбросах"));
   setWindowIcon(glyphs::windowIcon(glyphs::Window::Main));
   resize(1020, 600);
   auto* root = new QVBoxLayout(this);
 
-  daysLabel_ = new QLabel(this);
-  daysLabel_->setObjectName(QStringLiteral("LabelDays"));
-  daysLabel_->setWordWrap(true);
-  root->addWidget(daysLabel_);
+  root->addWidget(range_.daysLabel());
 
   auto* range = new QHBoxLayout;
-  fromEdit_ = new QDateEdit(this);
-  toEdit_ = new QDateEdit(this);
-  fromEdit_->setObjectName(QStringLiteral("DateFrom"));
-  toEdit_->setObjectName(QStringLiteral("DateTo"));
-  for (QDateEdit* edit : {fromEdit_, toEdit_}) {
-    edit->setCalendarPopup(true);
-    edit->setDisplayFormat(kDate);
-  }
   auto* buildButton = new QPushButton(QStringLiteral(u"Сформировать"), this);
   buildButton->setObjectName(QStringLiteral("ButtonBuild"));
   range->addWidget(new QLabel(QStringLiteral(u"с"), this));
-  range->addWidget(fromEdit_);
+  range->addWidget(range_.fromEdit());
   range->addWidget(new QLabel(QStringLiteral(u"по"), this));
-  range->addWidget(toEdit_);
+  range->addWidget(range_.toEdit());
   range->addWidget(buildButton);
   range->addStretch(1);
   range->addWidget(new QLabel(QStringLiteral(u"Разделитель CSV"), this));
@@ -102,15 +85,7 @@ void EmissionReportDialog::setSource(Source source, int intervalMinutes) {
 
 void EmissionReportDialog::setDays(const QVector<QDate>& days) {
   setResult(QDialog::Rejected);
-  const QDate last = days.isEmpty() ? seams::currentDateTime().date() : days.last();
-  if (days.isEmpty())
-    daysLabel_->setText(QStringLiteral(u"В базе данных нет результатов."));
-  else
-    daysLabel_->setText(QStringLiteral(u"В базе данных результаты с %1 по %2 (%3 сут.).")
-                            .arg(days.first().toString(kDate), last.toString(kDate))
-                            .arg(days.size()));
-  fromEdit_->setDate(last);
-  toEdit_->setDate(last);
+  range_.setDays(days);
   built_ = false;
   model_->clear();
   exceedances_->clear();
@@ -119,15 +94,11 @@ void EmissionReportDialog::setDays(const QVector<QDate>& days) {
   separatorCombo_->setCurrentIndex(std::max(0, separatorCombo_->findData(sep)));
 }
 
-QDate EmissionReportDialog::from() const { return fromEdit_->date(); }
-QDate EmissionReportDialog::to() const { return toEdit_->date(); }
+QDate EmissionReportDialog::from() const { return range_.from(); }
+QDate EmissionReportDialog::to() const { return range_.to(); }
 
 bool EmissionReportDialog::build() {
-  if (to() < from()) {
-    seams::errorBox(this, QStringLiteral(u"Конец периода раньше его начала!"));
-    toEdit_->setFocus();
-    return false;
-  }
+  if (!range_.checkOrder(this)) return false;
   report_ = source_ ? source_(from(), to()) : emissions::EmissionReport();
   table_ = emissions::reportTable(report_, from(), to(), intervalMinutes_, seams::locale());
   built_ = true;

@@ -13,11 +13,10 @@
 
 #include "emissions/emission_report.h"
 #include "emissions/report_csv.h"
+#include "dialogs/day_range.h"
 #include "emissions/report_table.h"
 
 class QComboBox;
-class QDateEdit;
-class QLabel;
 class QPlainTextEdit;
 class QStandardItemModel;
 class QTableView;
@@ -56,9 +55,7 @@ class EmissionReportDialog : public QDialog {
 
   Source source_;
   int intervalMinutes_ = 30;
-  QDateEdit* fromEdit_;
-  QDateEdit* toEdit_;
-  QLabel* daysLabel_;
+  DayRange range_;
   QComboBox* separatorCombo_;
   QTableView* view_;
   QStandardItemModel* model_;

@@ -8,28 +8,16 @@
 #include <QVBoxLayout>
 
 #include "platform/glyphs.h"
-#include "platform/seams.h"
 
-HistoryDialog::HistoryDialog(QWidget* parent) : QDialog(parent) {
+HistoryDialog::HistoryDialog(QWidget* parent) : QDialog(parent), range_(this) {
   setObjectName(QStringLiteral("FormHistory"));
   setWindowTitle(QStringLiteral(u"История результатов"));
   setWindowIcon(glyphs::windowIcon(glyphs::Window::Main));
   auto* root = new QVBoxLayout(this);
-  daysLabel_ = new QLabel(this);
-  daysLabel_->setObjectName(QStringLiteral("LabelDays"));
-  daysLabel_->setWordWrap(true);
-  root->addWidget(daysLabel_);
+  root->addWidget(range_.daysLabel());
   auto* form = new QFormLayout;
-  fromEdit_ = new QDateEdit(this);
-  toEdit_ = new QDateEdit(this);
-  fromEdit_->setObjectName(QStringLiteral("DateFrom"));
-  toEdit_->setObjectName(QStringLiteral("DateTo"));
-  for (QDateEdit* edit : {fromEdit_, toEdit_}) {
-    edit->setCalendarPopup(true);
-    edit->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
-  }
-  form->addRow(QStringLiteral(u"с"), fromEdit_);
-  form->addRow(QStringLiteral(u"по"), toEdit_);
+  form->addRow(QStringLiteral(u"с"), range_.fromEdit());
+  form->addRow(QStringLiteral(u"по"), range_.toEdit());
   root->addLayout(form);
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* show = buttons->addButton(QStringLiteral(u"Показать"), QDialogButtonBox::AcceptRole);
@@ -44,26 +32,12 @@ HistoryDialog::HistoryDialog(QWidget* parent) : QDialog(parent) {
 
 void HistoryDialog::setDays(const QVector<QDate>& days) {
   setResult(QDialog::Rejected);
-  const QDate last = days.isEmpty() ? seams::currentDateTime().date() : days.last();
-  if (days.isEmpty())
-    daysLabel_->setText(QStringLiteral(u"В базе данных нет результатов."));
-  else
-    daysLabel_->setText(QStringLiteral(u"В базе данных результаты с %1 по %2 (%3 сут.).")
-                            .arg(days.first().toString(QStringLiteral("dd.MM.yyyy")),
-                                 last.toString(QStringLiteral("dd.MM.yyyy")))
-                            .arg(days.size()));
-  fromEdit_->setDate(last);
-  toEdit_->setDate(last);
+  range_.setDays(days);
 }
 
-QDate HistoryDialog::from() const { return fromEdit_->date(); }
-QDate HistoryDialog::to() const { return toEdit_->date(); }
+QDate HistoryDialog::from() const { return range_.from(); }
+QDate HistoryDialog::to() const { return range_.to(); }
 
 void HistoryDialog::accept() {
-  if (to() < from()) {
-    seams::errorBox(this, QStringLiteral(u"Конец периода раньше его начала!"));
-    toEdit_->setFocus();
-    return;
-  }
-  QDialog::accept();
+  if (range_.checkOrder(this)) QDialog::accept();
 }

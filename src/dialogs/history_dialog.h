@@ -6,8 +6,7 @@
 #include <QDialog>
 #include <QVector>
 
-class QDateEdit;
-class QLabel;
+#include "dialogs/day_range.h"
 
 class HistoryDialog : public QDialog {
   Q_OBJECT
@@ -24,7 +23,5 @@ class HistoryDialog : public QDialog {
   void accept() override;
 
  private:
-  QDateEdit* fromEdit_;
-  QDateEdit* toEdit_;
-  QLabel* daysLabel_;
+  DayRange range_;
 };
