@@ -41,12 +41,11 @@
 
 #include "platform/seams.h"
 #include "publish/service_settings.h"
-#include "storage/settings_files.h"
-#include "storage/settings_records.h"
 #include "support/mosquitto_server.h"
 #include "support/postgres_server.h"
 #include "support/server_process.h"
 #include "support/sim_process.h"
+#include "support/test_settings.h"
 
 namespace {
 
@@ -256,17 +255,7 @@ qint64 lastSeq(const QString& dir) {
 // second, no zero setting or draining first.
 bool writeProgramSettings(const QString& dir, const QString& port) {
   seams::setExecutablePath(QDir(dir).filePath(QStringLiteral("korvex")));
-  programSettings = ProgramSettings{};
-  deviceRecord = DeviceRecord{};
-  deviceRecord.deviceSlot = 1;
-  loadSettings();  // computes the paths; the files do not exist yet
-  deviceRecord.deviceSlot = 1;
-  resetSettings();
-  setShortString(programSettings.portName, port);
-  programSettings.refreshPeriod = 1;
-  deviceRecord.calibrationTime[slotIndex(deviceRecord)] = 0;
-  deviceRecord.drainTime[slotIndex(deviceRecord)] = 0;
-  return saveSettings();
+  return test_settings::writeForResultsEverySecond(port);
 }
 
 double percentile(std::vector<double> v, double p) {

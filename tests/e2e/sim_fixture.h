@@ -15,11 +15,11 @@
 
 #include "device/serial_port.h"
 #include "platform/timer.h"
-#include "storage/settings_files.h"
 #include "storage/settings_records.h"
 #include "support/fake_serial.h"
 #include "support/korvex_fixture.h"
 #include "support/sim_process.h"
+#include "support/test_settings.h"
 #include "data/results_log.h"
 
 #ifndef KORVEX_SIM_PATH
@@ -48,14 +48,7 @@ class SimFixture : public KorvexFixture {
   // elsewhere (the service): a result at every tick, no zero setting first.
   void startSimForResultsEverySecond() {
     startSim({QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--min-replies"), QStringLiteral("1")});
-    writeDefaultSettings(sim_->portPath());
-    ASSERT_TRUE(loadSettings());
-    programSettings.refreshPeriod = 1;
-    deviceRecord.calibrationTime[slotIndex(deviceRecord)] = 0;
-    deviceRecord.drainTime[slotIndex(deviceRecord)] = 0;
-    ASSERT_TRUE(saveSettings());
-    programSettings = ProgramSettings{};
-    deviceRecord = DeviceRecord{};
+    ASSERT_TRUE(test_settings::writeForResultsEverySecond(sim_->portPath()));
   }
 
   // The program with its settings pointing at the simulator's port; no box.

@@ -8,6 +8,7 @@
 #include "print/printers.h"
 #include "storage/settings_files.h"
 #include "storage/settings_records.h"
+#include "support/test_settings.h"
 
 std::unique_ptr<QPrinter> printerWithoutSystemPrinters() {
   auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -70,16 +71,7 @@ void KorvexFixture::stopProgram() {
 QString KorvexFixture::inDir(const QString& name) const { return QDir(dir_.path()).filePath(name); }
 
 void KorvexFixture::writeDefaultSettings(const QString& portName) {
-  programSettings = ProgramSettings{};
-  deviceRecord = DeviceRecord{};
-  deviceRecord.deviceSlot = 1;
-  loadSettings();  // computes the paths; the files do not exist yet
-  deviceRecord.deviceSlot = 1;
-  resetSettings();
-  setShortString(programSettings.portName, portName);
-  ASSERT_TRUE(saveSettings());
-  programSettings = ProgramSettings{};
-  deviceRecord = DeviceRecord{};
+  ASSERT_TRUE(test_settings::writeDefaults(portName));
 }
 
 MainWindow* KorvexFixture::startProgram() {
