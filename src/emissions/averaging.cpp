@@ -128,6 +128,25 @@ QVector<IntervalAverage> computeIntervals(const QVector<Result>& results,
   return out;
 }
 
+// Each component's daily mean over the day's valid intervals, and whether
+// the invalid ones stay within what the day allows.
+static void averageTheIntervals(DailyAverage& day) {
+  for (size_t i = 0; i < day.components.size(); ++i) {
+    double sum = 0;
+    int valid = 0;
+    for (const IntervalAverage& iv : day.intervals) {
+      if (!iv.components[i].valid) continue;
+      sum += iv.components[i].mean;
+      ++valid;
+    }
+    ComponentAverage& ca = day.components[i];
+    ca.count = valid;
+    ca.mean = valid > 0 ? sum / valid : 0;
+    day.invalidIntervals[i] = int(day.intervals.size()) - valid;
+    ca.valid = valid > 0 && day.invalidIntervals[i] <= day.allowedInvalid;
+  }
+}
+
 DailyAverage dailyAverage(QDate date, const QVector<IntervalAverage>& intervals,
                           const AveragingConfig& config) {
   const AveragingConfig c = config.sanitized();
@@ -145,20 +164,7 @@ DailyAverage dailyAverage(QDate date, const QVector<IntervalAverage>& intervals,
     day.startUtcMs = day.intervals.first().startUtcMs;
     day.endUtcMs = day.intervals.last().endUtcMs;
   }
-  for (size_t i = 0; i < day.components.size(); ++i) {
-    double sum = 0;
-    int valid = 0;
-    for (const IntervalAverage& iv : day.intervals) {
-      if (!iv.components[i].valid) continue;
-      sum += iv.components[i].mean;
-      ++valid;
-    }
-    ComponentAverage& ca = day.components[i];
-    ca.count = valid;
-    ca.mean = valid > 0 ? sum / valid : 0;
-    day.invalidIntervals[i] = int(day.intervals.size()) - valid;
-    ca.valid = valid > 0 && day.invalidIntervals[i] <= day.allowedInvalid;
-  }
+  averageTheIntervals(day);
   return day;
 }
 
@@ -170,20 +176,7 @@ DailyAverage dayInProgress(QDate date, const QVector<IntervalAverage>& completed
     if (iv.endUtcMs <= untilUtcMs) ended.append(iv);
   day.intervals = ended;
   if (!ended.isEmpty()) day.endUtcMs = ended.last().endUtcMs;
-  for (size_t i = 0; i < day.components.size(); ++i) {
-    double sum = 0;
-    int valid = 0;
-    for (const IntervalAverage& iv : ended) {
-      if (!iv.components[i].valid) continue;
-      sum += iv.components[i].mean;
-      ++valid;
-    }
-    ComponentAverage& ca = day.components[i];
-    ca.count = valid;
-    ca.mean = valid > 0 ? sum / valid : 0;
-    day.invalidIntervals[i] = int(ended.size()) - valid;
-    ca.valid = valid > 0 && day.invalidIntervals[i] <= day.allowedInvalid;
-  }
+  averageTheIntervals(day);
   return day;
 }
 
