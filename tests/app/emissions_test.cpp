@@ -65,13 +65,6 @@ class EmissionsTest : public KorvexFixture {
     setNow(until);
   }
   QLabel* value(const char* name) const { return find<QLabel>(name); }
-  int lamp() const { return find<QLabel>("EmissionAlarmLamp")->property("lamp").toInt(); }
-  QVector<StoredEvent> events(EventKind kind) const {
-    QVector<StoredEvent> out;
-    for (const StoredEvent& e : session().store().events(0, std::numeric_limits<qint64>::max()))
-      if (e.kind == kind) out << e;
-    return out;
-  }
   QVector<StoredAverage> intervals() const {
     return session().store().averages(AveragePeriodKind::Interval, 30, 0, std::numeric_limits<qint64>::max());
   }

@@ -38,13 +38,6 @@ class EmissionsE2E : public SimFixture {
     setNow(utc(9, 59, 40));
     startProgramOnSim();
   }
-  int lamp() const { return find<QLabel>("EmissionAlarmLamp")->property("lamp").toInt(); }
-  QVector<StoredEvent> events(EventKind kind) const {
-    QVector<StoredEvent> out;
-    for (const StoredEvent& e : session().store().events(0, std::numeric_limits<qint64>::max()))
-      if (e.kind == kind) out << e;
-    return out;
-  }
 };
 
 TEST_F(EmissionsE2E, AnExceedanceLatchesTheAlarmWhenItsIntervalEndsAndAcknowledgingIsLogged) {

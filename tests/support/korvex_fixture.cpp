@@ -2,7 +2,9 @@
 
 #include <QDialog>
 #include <QDir>
+#include <QLabel>
 #include <QPrinter>
+#include <limits>
 
 #include "device/fuel_table.h"
 #include "print/printers.h"
@@ -69,6 +71,15 @@ void KorvexFixture::stopProgram() {
 }
 
 QString KorvexFixture::inDir(const QString& name) const { return QDir(dir_.path()).filePath(name); }
+
+QVector<StoredEvent> KorvexFixture::events(EventKind kind) const {
+  QVector<StoredEvent> out;
+  for (const StoredEvent& e : session().store().events(0, std::numeric_limits<qint64>::max()))
+    if (e.kind == kind) out << e;
+  return out;
+}
+
+int KorvexFixture::lamp() const { return find<QLabel>("EmissionAlarmLamp")->property("lamp").toInt(); }
 
 void KorvexFixture::writeDefaultSettings(const QString& portName) {
   ASSERT_TRUE(test_settings::writeDefaults(portName));

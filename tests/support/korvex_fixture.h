@@ -60,6 +60,10 @@ class KorvexFixture : public ::testing::Test {
   void stopProgram();
 
   Session& session() const { return *session_; }
+  // The results database's events of one kind, oldest first.
+  QVector<StoredEvent> events(EventKind kind) const;
+  // The emissions alarm lamp as it is lit (an emissions::Lamp value).
+  int lamp() const;
   MainWindow& window() const { return *window_; }
   PollCycle& poll() const { return session_->pollCycle(); }
   ResultsLog& results() const { return session_->results(); }
