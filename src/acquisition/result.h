@@ -19,6 +19,19 @@ enum class WorkMode : uint8_t {
   StartUp = 5,
 };
 
+// What a result is worth as evidence, decided when it is taken; when several
+// apply, the highest wins. The numbers are stored: never renumber.
+enum class ResultStatus : uint8_t {
+  Valid = 0,
+  OutOfRange = 1,   // outside the calibrated range: still valid, but flagged
+  Substitute = 2,   // entered by the operator, with a reason
+  Maintenance = 3,  // the operator's maintenance switch was on
+  Fault = 4,        // the analyzer reported a fault
+  PlantOff = 5,     // the plant was not operating
+  Test = 6,         // zero setting or a test-gas check
+};
+inline constexpr int kResultStatusCount = 7;
+
 struct Result {
   qint64 utcMs = 0;       // when it was taken: milliseconds since 1970-01-01 UTC
   int32_t utcOffset = 0;  // seconds east of UTC of the local clock then
@@ -27,6 +40,7 @@ struct Result {
   WorkMode mode = WorkMode::Idle;
   uint8_t fuelIndex = 0;  // row of the fuel table the derived channels came from
   uint8_t address = 1;    // the analyzer's network address
+  ResultStatus status = ResultStatus::Valid;
 
   double operator[](int ch) const { return values[size_t(ch)]; }
 
