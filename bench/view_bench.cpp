@@ -39,6 +39,7 @@
 #include "data/value_format.h"
 #include "device/serial_backend.h"
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 #include "platform/timer.h"
 #include "storage/settings_records.h"
 #include "view/results_table_model.h"

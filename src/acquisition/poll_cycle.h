@@ -14,10 +14,10 @@
 #include <cstdint>
 
 #include "acquisition/link_statistics.h"
-#include "acquisition/result.h"
+#include "core/result.h"
 #include "device/analyzer_link.h"
 #include "device/fuel_table.h"
-#include "device/measurement.h"
+#include "core/measurement.h"
 #include "device/register_map.h"
 
 // What the mode buttons ask for; taken over at the next accepted reply.

@@ -19,7 +19,7 @@
 #include <variant>
 #include <vector>
 
-#include "acquisition/result.h"
+#include "core/result.h"
 
 class QLockFile;
 struct sqlite3;

@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "acquisition/result.h"
+#include "core/result.h"
 #include "data/value_format.h"
 
 class ResultsLog : public QObject {

@@ -10,7 +10,7 @@
 #include <array>
 #include <cstdint>
 
-#include "device/measurement.h"
+#include "core/measurement.h"
 
 using ChannelValues = std::array<double, kChannelCount>;
 

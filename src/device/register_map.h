@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "device/fuel_table.h"
-#include "device/measurement.h"
+#include "core/measurement.h"
 
 // Reply byte positions.
 inline constexpr int kReplyFunction = 1;

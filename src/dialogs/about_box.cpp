@@ -7,7 +7,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "platform/glyphs.h"
+#include "ui/glyphs.h"
 #include "platform/timer.h"
 
 const QString AboutBox::kWebAddress = QStringLiteral("http://www.korvex-gas.ru");

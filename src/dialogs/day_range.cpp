@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 
 namespace {
 

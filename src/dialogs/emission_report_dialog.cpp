@@ -13,7 +13,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "platform/glyphs.h"
+#include "ui/glyphs.h"
 #include "platform/seams.h"
 
 EmissionReportDialog::EmissionReportDialog(QWidget* parent) : QDialog(parent), range_(this) {

@@ -10,8 +10,9 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "platform/glyphs.h"
+#include "ui/glyphs.h"
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 #include "dialogs/dialog_controls.h"
 #include "dialogs/number_text.h"
 

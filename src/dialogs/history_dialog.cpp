@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "platform/glyphs.h"
+#include "ui/glyphs.h"
 
 HistoryDialog::HistoryDialog(QWidget* parent) : QDialog(parent), range_(this) {
   setObjectName(QStringLiteral("FormHistory"));

@@ -11,8 +11,9 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
-#include "platform/glyphs.h"
+#include "ui/glyphs.h"
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 #include "device/serial_backend.h"
 #include "dialogs/dialog_controls.h"
 #include "platform/text_codec.h"

@@ -11,8 +11,9 @@
 #include <QVBoxLayout>
 
 #include "dialogs/dialog_controls.h"
-#include "platform/glyphs.h"
+#include "ui/glyphs.h"
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 
 namespace {
 

@@ -9,8 +9,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "platform/glyphs.h"
+#include "ui/glyphs.h"
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 #include "dialogs/dialog_controls.h"
 #include "data/value_format.h"
 #include "dialogs/number_text.h"

@@ -15,7 +15,7 @@
 #include <array>
 #include <vector>
 
-#include "acquisition/result.h"
+#include "core/result.h"
 #include "emissions/conversion.h"
 
 namespace emissions {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "acquisition/result.h"
+#include "core/result.h"
 
 namespace emissions {
 

@@ -1,21 +1,18 @@
 #pragma once
-// The few places where the program meets the desktop: the clock, the locale,
-// message boxes, the beep, file dialogs, modal dialogs and the executable's
-// path. Each has a default that uses Qt and can be replaced, so a test can move
-// the date past midnight, answer a message box or point the program at a
-// temporary directory without touching the code that uses them.
+// The few places where the program meets the machine: the clock, the locale
+// and the executable's path. Each has a default that uses Qt and can be
+// replaced, so a test can move the date past midnight or point the program at
+// a temporary directory without touching the code that uses them. The
+// desktop's seams (message boxes, dialogs, the beep) are the widget side's:
+// ui/widget_seams.h.
+//
+// Replacements are made before the program's threads start and stay while
+// they run: the measuring thread reads the clock too.
 
 #include <QDateTime>
-#include <QFont>
 #include <QLocale>
 #include <QString>
 #include <functional>
-#include <memory>
-#include <optional>
-
-class QDialog;
-class QMessageBox;
-class QWidget;
 
 namespace seams {
 
@@ -33,73 +30,11 @@ QLocale locale();  // QLocale::system() unless replaced
 void setLocale(const QLocale& locale);
 void resetLocale();
 
-// ---- message boxes -----------------------------------------------------------
-enum class MsgIcon { None, Error, Warning, Confirm };
-enum class MsgButtons { Ok, YesNo };
-enum class MsgResult { Ok, Yes, No };
-
-struct MessageRequest {
-  QWidget* parent;
-  MsgIcon icon;
-  QString title;
-  QString text;
-  MsgButtons buttons;
-};
-using MessageHandler = std::function<MsgResult(const MessageRequest&)>;
-
-MsgResult showMessage(QWidget* parent, MsgIcon icon, const QString& title,
-                      const QString& text, MsgButtons buttons = MsgButtons::Ok);
-// Shorthands with the standard English titles.
-void errorBox(QWidget* parent, const QString& text);                       // "Error"
-void warningBox(QWidget* parent, const QString& text);                     // "Warning"
-bool confirmBox(QWidget* parent, const QString& text);                     // "Confirm", Yes = true
-void setMessageHandler(MessageHandler handler);  // empty: real QMessageBox
-
-// The real box showMessage shows without a handler, built but not shown. A
-// title other than the standard ones says what happened ("Не могу открыть
-// порт"), and the window manager cuts a title to the width of a box made for
-// a short text, or shows none at all: such a title is repeated as the first
-// line of the text.
-std::unique_ptr<QMessageBox> messageBox(const MessageRequest& request);
-
-// ---- beep ------------------------------------------------------------------
-void beep();
-void setBeepHandler(std::function<void()> handler);
-
-// ---- file dialogs ------------------------------------------------------------
-// `filter` is written as "Description(*.ext)|*.ext"; an empty result means cancel.
-struct FileDialogRequest {
-  QWidget* parent;
-  bool save;
-  QString filter;
-  QString proposedName;
-};
-using FileDialogHandler = std::function<QString(const FileDialogRequest&)>;
-QString getSaveFileName(QWidget* parent, const QString& filter, const QString& proposedName);
-QString getOpenFileName(QWidget* parent, const QString& filter, const QString& proposedName);
-void setFileDialogHandler(FileDialogHandler handler);
-
-// ---- font dialog -------------------------------------------------------------
-// The font dialog preset with `initial`; nullopt means cancel.
-struct FontDialogRequest {
-  QWidget* parent;
-  QFont initial;
-};
-using FontDialogHandler = std::function<std::optional<QFont>(const FontDialogRequest&)>;
-std::optional<QFont> getFont(QWidget* parent, const QFont& initial);
-void setFontDialogHandler(FontDialogHandler handler);
-
-// ---- modal dialogs -----------------------------------------------------------
-// Returns the dialog's result (QDialog::Accepted or Rejected).
-using ModalHandler = std::function<int(QDialog*)>;
-int execModal(QDialog* dialog);
-void setModalHandler(ModalHandler handler);
-
 // ---- executable path -------------------------------------------------------------
 QString executablePath();
 void setExecutablePath(const QString& path);  // empty: QCoreApplication::applicationFilePath()
 
-// Removes every replacement, as at program start.
+// Removes every replacement of these, as at program start.
 void resetAll();
 
 }  // namespace seams

@@ -10,6 +10,7 @@
 #include <QPushButton>
 
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 #include "print/printers.h"
 #include "storage/settings_records.h"
 

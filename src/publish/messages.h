@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "data/result_store.h"
-#include "device/measurement.h"
+#include "core/measurement.h"
 #include "publish/service_settings.h"
 
 namespace publish {

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device/measurement.h"
+#include "core/measurement.h"
 
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the records are stored as little-endian memory images");
 

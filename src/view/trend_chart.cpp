@@ -149,6 +149,7 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
 
   for (int i = 0; i < kChannelCount; ++i) {
     auto* s = new TrendSeries(xAxis, yAxis, i);
+    s->setHost(this);
     s->setName(kChannelTitles[i]);
     s->setLineWidth(2);
     s->setDotted(i == kCO2);

@@ -24,11 +24,11 @@
 
 class ResultsLog;
 
-#include "device/measurement.h"
+#include "core/measurement.h"
 #include "view/curve_picture.h"
 #include "view/trend_series.h"
 
-class TrendChart : public QCustomPlot {
+class TrendChart : public QCustomPlot, public TrendSeries::Host {
   Q_OBJECT
  public:
   static constexpr int kFollowWindow = 50;
@@ -110,9 +110,9 @@ class TrendChart : public QCustomPlot {
   void redrawNow();
 
   // The mapping of points to pixels across that drawing on screen uses.
-  TrendSeries::KeyMapping drawingMapping() const;
+  TrendSeries::KeyMapping drawingMapping() const override;
   // True while the chart draws itself for the screen, not for a page.
-  bool replotting() const { return mReplotting; }
+  bool replotting() const override { return mReplotting; }
   // Where the last redraw drew the curves anew: from this x (pixels)
   // rightwards; -infinity for all, +infinity for none (for tests).
   double curvesRedrawnFrom() const { return picture_.redrawnFrom(); }

@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "data/results_log.h"
-#include "view/trend_chart.h"
 
 namespace {
 
@@ -356,8 +355,7 @@ TrendSeries::Shape TrendSeries::shapeWith(const KeyMapping& key, ColumnReduction
 }
 
 QVector<QLineF> TrendSeries::screenSegments() const {
-  if (const auto* chart = qobject_cast<const TrendChart*>(mParentPlot))
-    return shape(chart->drawingMapping()).segments;
+  if (host_) return shape(host_->drawingMapping()).segments;
   if (!keyAxis()) return {};
   const double a = keyAxis()->coordToPixel(0);
   return shape({a, keyAxis()->coordToPixel(1) - a}).segments;
@@ -386,7 +384,7 @@ QRect TrendSeries::clipRect() const {
 
 void TrendSeries::draw(QCPPainter* painter) {
   // On screen the chart's picture holds the curve.
-  if (const auto* chart = qobject_cast<const TrendChart*>(mParentPlot); chart && chart->replotting()) return;
+  if (host_ && host_->replotting()) return;
   if (!keyAxis()) return;
   ColumnReduction reduction;  // the page's columns are not the screen's
   const double a = keyAxis()->coordToPixel(0);

@@ -53,7 +53,22 @@ class TrendSeries : public QCPAbstractPlottable {
     bool operator!=(const Look& o) const { return !(*this == o); }
   };
 
+  // What the chart the curve is drawn on tells it: where its points lie on
+  // screen, and whether the screen's picture is being made (then the picture
+  // holds the curve and drawing itself is left out).
+  class Host {
+   public:
+    virtual KeyMapping drawingMapping() const = 0;
+    virtual bool replotting() const = 0;
+
+   protected:
+    ~Host() = default;
+  };
+
   TrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis, int channel);
+  // The chart it is drawn on (not owned); without one it draws itself with
+  // the axes as they are.
+  void setHost(const Host* host) { host_ = host; }
   // The log the curve shows (not owned); the extremes are taken anew.
   void setLog(const ResultsLog* log);
 
@@ -115,6 +130,7 @@ class TrendSeries : public QCPAbstractPlottable {
   void take(double y);
 
   const ResultsLog* log_ = nullptr;
+  const Host* host_ = nullptr;
   int channel_;
   double factor_ = 1;
   bool dotted_ = false;

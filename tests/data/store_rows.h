@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "acquisition/result.h"
+#include "core/result.h"
 
 namespace store_rows {
 

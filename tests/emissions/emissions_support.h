@@ -7,7 +7,7 @@
 #include <QDateTime>
 #include <QTimeZone>
 
-#include "acquisition/result.h"
+#include "core/result.h"
 #include "emissions/averaging.h"
 
 namespace emissions_test {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 #include "fuzz/harnesses.h"
 #include "storage/settings_files.h"
 
@@ -62,5 +63,6 @@ int fuzzSettings(const uint8_t* data, size_t size) {
   FUZZ_CHECK(std::memcmp(&savedSettings, &programSettings, sizeof savedSettings) == 0);
   FUZZ_CHECK(std::memcmp(&savedDevice, &deviceRecord, sizeof savedDevice) == 0);
   seams::resetAll();
+  seams::resetWidgetSeams();
   return 0;
 }

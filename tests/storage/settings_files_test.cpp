@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 #include "support/test_files.h"
 #include "platform/text_codec.h"
 #include "support/file_size_limit.h"
@@ -85,7 +86,10 @@ class SettingsFilesTest : public ::testing::Test {
     settingsPath_ = QDir(dir_.path()).filePath(QStringLiteral("korvex.ini"));
     devicePath_ = QDir(dir_.path()).filePath(QStringLiteral("Device-001.ini"));
   }
-  void TearDown() override { seams::resetAll(); }
+  void TearDown() override {
+    seams::resetAll();
+    seams::resetWidgetSeams();
+  }
 
   QTemporaryDir dir_;
   QString settingsPath_, devicePath_;

@@ -62,6 +62,7 @@ void KorvexFixture::TearDown() {
   stopProgram();
   clearFakeSerial();
   seams::resetAll();
+  seams::resetWidgetSeams();
   seams::resetPrinters();
 }
 

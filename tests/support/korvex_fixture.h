@@ -20,6 +20,7 @@
 #include "app/session.h"
 #include "data/results_log.h"
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 #include "platform/timer.h"
 #include "storage/settings_records.h"
 #include "support/analyzer_replies.h"

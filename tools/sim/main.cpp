@@ -172,13 +172,7 @@ bool parseOptions(int argc, char** argv, Options& o) {
 // defaults where a file is missing or not a whole record.
 bool prepareSettings(const QString& program, const QString& portName, int address,
                      std::string* error) {
-  QString shown;
   seams::setExecutablePath(program);
-  seams::setMessageHandler([&shown](const seams::MessageRequest& r) {
-    shown = r.text;
-    return seams::MsgResult::Ok;
-  });
-  seams::setBeepHandler([] {});
 
   if (portName.size() > 30) {
     *error = "the port name " + portName.toStdString() +
@@ -225,7 +219,7 @@ bool prepareSettings(const QString& program, const QString& portName, int addres
   }
   programSettings.netAddress = uint8_t(address);
   if (!saveSettings()) {
-    *error = "cannot write the settings files (" + shown.simplified().toStdString() + ")";
+    *error = "cannot write the settings files " + settingsPath().toStdString() + ", " + devicePath().toStdString();
     return false;
   }
   return true;

@@ -11,6 +11,7 @@
 #include <QSet>
 
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ TEST(MessageBoxTest, AHandlerGetsTitleAndTextAsGiven) {
   EXPECT_EQ(seen.title, QStringLiteral(u"Не могу открыть порт"));
   EXPECT_EQ(seen.text, kPort);
   seams::resetAll();
+  seams::resetWidgetSeams();
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "device/measurement.h"
+#include "core/measurement.h"
 
 // What the program is doing with the analyzer.
 enum class WorkMode : uint8_t {

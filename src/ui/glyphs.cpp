@@ -1,4 +1,4 @@
-#include "platform/glyphs.h"
+#include "ui/glyphs.h"
 
 #include <QLinearGradient>
 #include <QPainter>
