@@ -22,21 +22,22 @@
 #include "data/result_store.h"
 #include "platform/seams.h"
 #include "storage/settings_files.h"
-#include "storage/settings_records.h"
 
 namespace {
 
 bool prepareSettings() {
-  if (!loadSettings()) {
-    std::fprintf(stderr, "korvex-bench-dir: no whole settings files at %s\n", qPrintable(settingsPath()));
+  SettingsFiles files;
+  if (!files.load()) {
+    std::fprintf(stderr, "korvex-bench-dir: no whole settings files at %s\n", qPrintable(files.settingsPath()));
     return false;
   }
-  programSettings.refreshPeriod = 1;
-  const int slot = slotIndex(deviceRecord);
-  deviceRecord.calibrationTime[slot] = 0;
-  deviceRecord.drainTime[slot] = 0;
-  if (!saveSettings()) {
-    std::fprintf(stderr, "korvex-bench-dir: cannot write %s\n", qPrintable(settingsPath()));
+  MeasuringSettings m = files.measuring();
+  m.refreshPeriod = 1;
+  m.times.zeroSetting = 0;
+  m.times.drain = 0;
+  files.setMeasuring(m);
+  if (!files.save()) {
+    std::fprintf(stderr, "korvex-bench-dir: cannot write %s\n", qPrintable(files.settingsPath()));
     return false;
   }
   return true;

@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "app/session.h"
+#include "service/session_host.h"
 #include "data/results_log.h"
 #include "data/value_format.h"
 #include "device/serial_backend.h"
@@ -134,38 +134,43 @@ class Program {
     seams::setBeepHandler([] {});
     seams::setModalHandler([](QDialog*) { return 0; });
     setSerialBackendFactory([] { return std::make_unique<NoPort>(); });
-    session_ = std::make_unique<Session>();
-    window_ = std::make_unique<MainWindow>(*session_);
+    SessionHost::Options options;
+    options.threading = SessionHost::Threading::CallerThread;
+    host_ = std::make_unique<SessionHost>(options);
+    window_ = std::make_unique<MainWindow>(*host_);
     window_->resize(808, 540);
     window_->show();
     QApplication::processEvents();
   }
   ~Program() {
     window_.reset();
-    session_.reset();
+    host_.reset();
     setSerialBackendFactory({});
     seams::resetAll();
+    seams::resetWidgetSeams();
   }
 
   MainWindow& window() { return *window_; }
-  Session& session() { return *session_; }
+  // The results the window shows.
+  ResultsLog& results() { return window_->results(); }
   TrendChart* chart() { return window_->findChild<TrendChart*>(QStringLiteral("Chart1")); }
 
   // Shows all twelve curves; the rest of the view as the defaults have it
   // unless changed.
   void view(bool view3D, bool log, bool unitFactors) {
-    for (int i = 0; i < kChannelCount; ++i) {
-      programSettings.channelView[i].show = 1;
-      if (unitFactors) programSettings.channelView[i].multiplier = 1;
+    ViewSettings v = host_->settings().view();
+    for (ChannelLook& c : v.channels) {
+      c.shown = true;
+      if (unitFactors) c.factor = 1;
     }
-    programSettings.view3D = view3D;
-    programSettings.logScale = log;
-    window_->applyViewSettings();
+    v.view3D = view3D;
+    v.logScale = log;
+    host_->settings().setView(v);
   }
 
   // A day of results, loaded at once as a data file brings them.
   void fillDay(bool noisy) {
-    ResultsLog& log = session_->results();
+    ResultsLog& log = window_->results();
     std::mt19937 rng(1);
     log.beginLoad();
     for (int i = 0; i < kDay; ++i)
@@ -183,7 +188,7 @@ class Program {
 
  private:
   QTemporaryDir dir_;
-  std::unique_ptr<Session> session_;
+  std::unique_ptr<SessionHost> host_;
   std::unique_ptr<MainWindow> window_;
 };
 
@@ -401,7 +406,7 @@ void BM_AppendToADay(benchmark::State& state) {
     const Result r = realistic(i++, rng);
     const int before = replots;
     const Sample s = measure([&] {
-      g_program->session().results().append(r);
+      g_program->results().append(r);
       Program::waitForReplot(before, replots);
     });
     if (into) into->add(s);
@@ -431,7 +436,7 @@ void BM_AppendToADay(benchmark::State& state) {
                                            *std::max_element(wholeDay.wall.begin(), wholeDay.wall.end())};
   state.counters["following_ms"] = mean(following.cpu);
   state.counters["whole_day_ms"] = mean(wholeDay.cpu);
-  state.counters["rows"] = g_program->session().results().count();
+  state.counters["rows"] = g_program->results().count();
 }
 BENCHMARK(BM_AppendToADay)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -14,8 +14,7 @@ const QString kZeroSettingCaption =
     QStringLiteral(u"Korvex: производится установка нуля, пожалуйста подождите");
 }  // namespace
 
-PollCycle::PollCycle(AnalyzerLink& link, const FuelRow* fuels, QObject* parent)
-    : QObject(parent), link_(link), fuels_(fuels) {
+PollCycle::PollCycle(AnalyzerLink& link, QObject* parent) : QObject(parent), link_(link) {
   statistics_.since = seams::currentDateTime();
 }
 
@@ -197,7 +196,7 @@ void PollCycle::decode() {
   // but zeros, and its measurement must not be taken for a reading.
   if (!isWholeStatusReply(link_.reply())) return;
   const int fuel = (settings_.fuelIndex >= 0 && settings_.fuelIndex < kFuelCount) ? settings_.fuelIndex : 0;
-  measurement_ = decodeMeasurement(link_.reply().bytes(), fuels_[fuel], seams::now());
+  measurement_ = decodeMeasurement(link_.reply().bytes(), fuels_[size_t(fuel)], seams::now());
 }
 
 void PollCycle::takeResult() {

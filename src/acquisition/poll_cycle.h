@@ -42,10 +42,13 @@ inline constexpr int32_t kSilentTicksLimit = 30;
 class PollCycle : public QObject {
   Q_OBJECT
  public:
-  // `fuels` is the fuel table the derived channels are computed with.
-  explicit PollCycle(AnalyzerLink& link, const FuelRow* fuels = fuelTable, QObject* parent = nullptr);
+  explicit PollCycle(AnalyzerLink& link, QObject* parent = nullptr);
 
   void setSettings(const PollSettings& settings) { settings_ = settings; }
+  // The fuel table the derived channels are computed with (the built-in one
+  // until set).
+  void setFuels(const FuelTable& fuels) { fuels_ = fuels; }
+  const FuelTable& fuels() const { return fuels_; }
   const PollSettings& settings() const { return settings_; }
 
   // The state of a program start: the analyzer not yet heard from, the
@@ -132,7 +135,7 @@ class PollCycle : public QObject {
   void countReply();
 
   AnalyzerLink& link_;
-  const FuelRow* fuels_;
+  FuelTable fuels_ = builtInFuelTable();
   PollSettings settings_;
 
   WorkMode workMode_ = WorkMode::StartUp;

@@ -27,7 +27,7 @@ void setBackground(QLabel* label, const QColor& color) {
 
 }  // namespace
 
-EmissionsPanel::EmissionsPanel(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
+EmissionsPanel::EmissionsPanel(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("PanelEmissions"));
   setFixedWidth(kWidth);
   auto* root = new QVBoxLayout(this);
@@ -104,12 +104,9 @@ EmissionsPanel::EmissionsPanel(Session& session, QWidget* parent) : QWidget(pare
   acknowledgeButton_->setToolTip(QStringLiteral(u"Снять сигнализацию превышения (записывается в журнал событий)"));
   root->addWidget(acknowledgeButton_);
   root->addStretch(1);
-  connect(acknowledgeButton_, &QPushButton::clicked, this, &EmissionsPanel::onAcknowledgeClicked);
-  connect(&session_, &Session::emissionsChanged, this, &EmissionsPanel::refresh);
-  refresh();
+  connect(acknowledgeButton_, &QPushButton::clicked, this, &EmissionsPanel::acknowledgeRequested);
+  show(emissions::MonitorState());
 }
-
-void EmissionsPanel::onAcknowledgeClicked() { session_.acknowledgeAlarms(); }
 
 void EmissionsPanel::showValue(Row row, emissions::Component c, const std::optional<double>& value, bool valid,
                                emissions::Exceedance exceedance) {
@@ -145,8 +142,7 @@ void EmissionsPanel::showAverages(Row row, const emissions::ComponentAverages& a
   }
 }
 
-void EmissionsPanel::refresh() {
-  const Session::EmissionsState s = session_.emissionsState();
+void EmissionsPanel::show(const emissions::MonitorState& s) {
   const QLocale locale = seams::locale();
   basisLabel_->setText(s.o2Ref ? QStringLiteral(u"при O2 = %1 %, интервал %2 мин")
                                      .arg(locale.toString(*s.o2Ref, 'g', 4))

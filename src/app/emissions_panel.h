@@ -2,7 +2,8 @@
 // The emissions panel beside the chart: the newest result's CO, NOx, SO2 and
 // H2S in mg/m3 at the reference O2, the running interval's average, the last
 // completed interval's, today's so far, each marked valid or not, the alarm
-// lamp and the acknowledge button. It shows what the session reports.
+// lamp and the acknowledge button. It shows the state the session reports,
+// as a value, and asks for the acknowledgement by a signal.
 //
 // Every value is a label named Emission<Row><Component> (rows Current,
 // Running, Last, Day; components CO, NOx, SO2, H2S) with the properties
@@ -11,7 +12,7 @@
 #include <QWidget>
 #include <array>
 
-#include "app/session.h"
+#include "emissions/emission_monitor.h"
 
 class QLabel;
 class QPushButton;
@@ -21,13 +22,13 @@ class EmissionsPanel : public QWidget {
  public:
   static constexpr int kWidth = 232;
 
-  explicit EmissionsPanel(Session& session, QWidget* parent = nullptr);
+  explicit EmissionsPanel(QWidget* parent = nullptr);
 
-  // Shows the session's state again.
-  void refresh();
+  // Shows this state of the emissions.
+  void show(const emissions::MonitorState& state);
 
- public slots:
-  void onAcknowledgeClicked();
+ signals:
+  void acknowledgeRequested();
 
  private:
   enum Row { Current, Running, Last, Day, kRowCount };
@@ -36,7 +37,6 @@ class EmissionsPanel : public QWidget {
   void showAverages(Row row, const emissions::ComponentAverages& averages, emissions::AveragePeriod period,
                     const emissions::AlarmLimits& limits);
 
-  Session& session_;
   QLabel* basisLabel_;
   std::array<QLabel*, kRowCount> captions_{};
   std::array<std::array<QLabel*, emissions::kComponentCount>, kRowCount> values_{};

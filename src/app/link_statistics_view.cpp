@@ -6,11 +6,9 @@
 #include <QMenu>
 #include <QStatusBar>
 
-#include "acquisition/poll_cycle.h"
 #include "dialogs/link_statistics_dialog.h"
 
-LinkStatisticsView::LinkStatisticsView(QMainWindow* window, QMenu* serviceMenu, PollCycle& poll)
-    : QObject(window), poll_(poll) {
+LinkStatisticsView::LinkStatisticsView(QMainWindow* window, QMenu* serviceMenu) : QObject(window) {
   statusLine_ = new QLabel(window);
   statusLine_->setObjectName(QStringLiteral("LabelLinkStatistics"));
   statusLine_->setToolTip(QStringLiteral(u"Обмен с газоанализатором с начала счёта"));
@@ -20,28 +18,28 @@ LinkStatisticsView::LinkStatisticsView(QMainWindow* window, QMenu* serviceMenu, 
   QAction* action = serviceMenu->addAction(QStringLiteral(u"Статистика связи"));
   action->setObjectName(QStringLiteral("ActionLinkStatistics"));
   connect(action, &QAction::triggered, this, &LinkStatisticsView::open);
-  connect(&poll, &PollCycle::statisticsChanged, this, &LinkStatisticsView::onTick);
+  // The reset comes back as figures from the session; shown at once then.
   connect(dialog_, &LinkStatisticsDialog::resetRequested, this, [this] {
-    poll_.resetStatistics();
-    showNow();
+    ticksSinceShown_ = kStatusLineTicks;
+    emit resetRequested();
   });
   showNow();
 }
 
-void LinkStatisticsView::onTick() {
+void LinkStatisticsView::onStatistics(const LinkStatistics& statistics) {
+  statistics_ = statistics;
   if (++ticksSinceShown_ >= kStatusLineTicks) showNow();
-  if (dialog_->isVisible()) dialog_->showStatistics(poll_.statistics());
+  if (dialog_->isVisible()) dialog_->showStatistics(statistics_);
 }
 
 void LinkStatisticsView::showNow() {
   ticksSinceShown_ = 0;
-  const LinkStatistics s = poll_.statistics();
-  statusLine_->setText(linkStatisticsLine(s));
-  if (dialog_->isVisible()) dialog_->showStatistics(s);
+  statusLine_->setText(linkStatisticsLine(statistics_));
+  if (dialog_->isVisible()) dialog_->showStatistics(statistics_);
 }
 
 void LinkStatisticsView::open() {
-  dialog_->showStatistics(poll_.statistics());
+  dialog_->showStatistics(statistics_);
   dialog_->show();
   dialog_->raise();
   dialog_->activateWindow();

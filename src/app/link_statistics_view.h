@@ -6,8 +6,9 @@
 
 #include <QObject>
 
+#include "acquisition/link_statistics.h"
+
 class LinkStatisticsDialog;
-class PollCycle;
 class QLabel;
 class QMainWindow;
 class QMenu;
@@ -15,7 +16,7 @@ class QMenu;
 class LinkStatisticsView : public QObject {
   Q_OBJECT
  public:
-  LinkStatisticsView(QMainWindow* window, QMenu* serviceMenu, PollCycle& poll);
+  LinkStatisticsView(QMainWindow* window, QMenu* serviceMenu);
 
   // A repaint costs the program about two wake-ups under X: one each second
   // would take the idle program past its budget of two a second.
@@ -24,12 +25,17 @@ class LinkStatisticsView : public QObject {
   QLabel* statusLine() const { return statusLine_; }
   LinkStatisticsDialog* dialog() const { return dialog_; }
 
+  // The figures after a tick (or a reset).
+  void onStatistics(const LinkStatistics& statistics);
+
+ signals:
+  void resetRequested();
+
  private:
-  void onTick();
   void showNow();
   void open();
 
-  PollCycle& poll_;
+  LinkStatistics statistics_;
   QLabel* statusLine_;
   LinkStatisticsDialog* dialog_;
   int ticksSinceShown_ = 0;

@@ -1,5 +1,5 @@
 // Korvex: the desktop front end of the Korvex stationary flue-gas analyzer.
-// With --headless it runs as a service without a window.
+// With --headless it runs as the service korvexd does, without a window.
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -9,10 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/headless_service.h"
 #include "app/main_window.h"
-#include "app/session.h"
-#include "app/termination_signals.h"
+#include "service/headless_service.h"
 #include "view/cached_scroll_bar_style.h"
 
 namespace {
@@ -23,37 +21,10 @@ bool hasArgument(int argc, char* argv[], const char* name) {
   return false;
 }
 
-// The options after the program's name; a wrong one is told with the usage.
-bool parseArguments(HeadlessOptions* options) {
-  QString error;
-  if (HeadlessOptions::parse(QCoreApplication::arguments().mid(1), options, &error)) return true;
-  std::fputs((error + QLatin1Char('\n') + HeadlessOptions::usage() + QLatin1Char('\n')).toUtf8().constData(), stderr);
-  return false;
-}
-
-int runHeadless(int argc, char* argv[]) {
-  // No display, no widgets: a plain core application.
-  QCoreApplication app(argc, argv);
-  // First of all: a SIGTERM from now on waits for the event loop instead of
-  // ending the service in the middle of its start.
-  TerminationSignals termination;
-  QCoreApplication::setApplicationName(QStringLiteral("korvex"));
-  HeadlessOptions options;
-  if (!parseArguments(&options)) return 2;
-  Session session;
-  HeadlessService service(session, options);
-  QObject::connect(&termination, &TerminationSignals::received, &app, [&](int) {
-    service.stop();
-    QCoreApplication::exit(0);
-  });
-  service.start();
-  return QCoreApplication::exec();
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (hasArgument(argc, argv, "--headless")) return runHeadless(argc, argv);
+  if (hasArgument(argc, argv, "--headless")) return runService(argc, argv, QStringLiteral("korvex --headless"));
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("korvex"));
@@ -67,14 +38,25 @@ int main(int argc, char* argv[]) {
   // from a cache, so that repaint wakes no drawing threads.
   QApplication::setStyle(new CachedScrollBarStyle(QApplication::style()->name()));
 
-  // The window takes --mode and --dir as the service does: a boiler-house PC
-  // can start measuring by itself after a power cut.
+  // The window takes --mode, --dir and --port as the service does: a
+  // boiler-house PC can start measuring by itself after a power cut.
   HeadlessOptions options;
-  if (!parseArguments(&options)) return 2;
+  QString error;
+  if (!HeadlessOptions::parse(QCoreApplication::arguments().mid(1), &options, &error)) {
+    std::fputs((error + QLatin1Char('\n') + HeadlessOptions::usage(QStringLiteral("korvex")) + QLatin1Char('\n'))
+                   .toUtf8()
+                   .constData(),
+               stderr);
+    return 2;
+  }
   options.applyDirectory();
-  Session session;
-  MainWindow window(session);
-  if (options.modeGiven) window.setStartMode(options.mode);
+  SessionHost::Options hostOptions;
+  hostOptions.threading = SessionHost::Threading::OwnThread;
+  hostOptions.port = options.port;
+  hostOptions.mode = options.mode;
+  hostOptions.modeGiven = options.modeGiven;
+  SessionHost host(hostOptions);
+  MainWindow window(host);
   // The main window opens in the middle of the screen.
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect frame = window.frameGeometry();

@@ -24,8 +24,7 @@
 #include "acquisition/state_texts.h"
 #include "app/emissions_panel.h"
 #include "app/link_statistics_view.h"
-#include "app/publishing.h"
-#include "app/session.h"
+#include "app/notice_bar.h"
 #include "data/value_format.h"
 #include "device/fuel_table.h"
 #include "dialogs/about_box.h"
@@ -40,14 +39,11 @@
 #include "ui/glyphs.h"
 #include "platform/seams.h"
 #include "ui/widget_seams.h"
-#include "platform/timer.h"
 #include "print/chart_print.h"
 #include "print/emission_report_print.h"
 #include "print/printer_setup.h"
 #include "print/printers.h"
 #include "print/table_protocol.h"
-#include "storage/settings_files.h"
-#include "storage/settings_records.h"
 #include "storage/table_files.h"
 #include "view/results_columns.h"
 #include "view/results_table_model.h"
@@ -75,8 +71,7 @@ QColor fromColorRef(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >>
 
 }  // namespace
 
-MainWindow::MainWindow(Session& session, QWidget* parent)
-    : QMainWindow(parent), session_(session), publishing_(std::make_unique<Publishing>(session)) {
+MainWindow::MainWindow(SessionHost& host, QWidget* parent) : QMainWindow(parent), host_(host) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("ModbusRTU"));
   setWindowIcon(glyphs::windowIcon(glyphs::Window::Main));
@@ -92,7 +87,7 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
   historyDialog_ = new HistoryDialog(this);
   publishDialog_ = new PublishDialog(this);
   publishDialog_->setApplier([this](const publish::ServiceSettings& settings, QString* error) {
-    if (!publishing_->apply(settings, error)) return false;
+    if (!host_.settings().setService(settings, error)) return false;
     publishingMessage_.clear();
     showPublishing();
     return true;
@@ -102,13 +97,16 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
   connect(emissionReportDialog_, &EmissionReportDialog::printRequested, this, &MainWindow::printEmissionReport);
   connect(emissionReportDialog_, &EmissionReportDialog::pdfRequested, this, &MainWindow::saveEmissionReportPdf);
   connect(emissionReportDialog_, &EmissionReportDialog::csvRequested, this, &MainWindow::exportEmissionReportCsv);
+  connect(emissionReportDialog_, &EmissionReportDialog::cancelRequested, &host_.reportReader(), &ResultReader::cancel);
+  connect(&host_, &SessionHost::reportReady, emissionReportDialog_, &EmissionReportDialog::showReport);
+  connect(&host_, &SessionHost::reportFailed, emissionReportDialog_, &EmissionReportDialog::showFailure);
+  connect(&host_.reportReader(), &ResultReader::progress, emissionReportDialog_, &EmissionReportDialog::showProgress);
 }
 
-// Publishing ends (the broker told "offline") while the session's database is
-// still open; the window, half gone, hears no more of it.
+// The window, half gone, hears no more of the session.
 MainWindow::~MainWindow() {
-  disconnect(publishing_.get(), nullptr, this, nullptr);
-  publishing_.reset();
+  disconnect(host_.session(), nullptr, this, nullptr);
+  disconnect(&host_, nullptr, this, nullptr);
 }
 
 void MainWindow::buildLayout() {
@@ -264,12 +262,12 @@ void MainWindow::buildLayout() {
 
   chart_ = new TrendChart(central);
   chart_->setObjectName(QStringLiteral("Chart1"));
-  chart_->setResultsLog(&session_.results());
+  chart_->setResultsLog(&live_);
   top->addWidget(chart_, 1);
 
   // Emissions beside the chart and the table: they keep their width, the
   // window is made wider by the panel's.
-  emissionsPanel_ = new EmissionsPanel(session_, central);
+  emissionsPanel_ = new EmissionsPanel(central);
   sides->addWidget(emissionsPanel_);
 
   // Shown instead of nothing while the table and chart hold history.
@@ -282,9 +280,28 @@ void MainWindow::buildLayout() {
   historyBanner_->setPalette(bannerPalette);
   historyBanner_->setVisible(false);
   outer->addWidget(historyBanner_);
+  // While a history is read: how far, and the way to stop it.
+  historyProgress_ = new QWidget(central);
+  historyProgress_->setObjectName(QStringLiteral("PanelHistoryProgress"));
+  auto* progressRow = new QHBoxLayout(historyProgress_);
+  progressRow->setContentsMargins(3, 1, 3, 1);
+  auto* progressText = new QLabel(QStringLiteral(u"Чтение истории из базы данных; измерение продолжается"),
+                                  historyProgress_);
+  progressRow->addWidget(progressText);
+  historyProgressBar_ = new QProgressBar(historyProgress_);
+  historyProgressBar_->setObjectName(QStringLiteral("ProgressHistory"));
+  historyProgressBar_->setRange(0, 100);
+  progressRow->addWidget(historyProgressBar_, 1);
+  auto* cancelHistory = new QToolButton(historyProgress_);
+  cancelHistory->setObjectName(QStringLiteral("ButtonCancelHistory"));
+  cancelHistory->setText(QStringLiteral(u"Отмена"));
+  progressRow->addWidget(cancelHistory);
+  connect(cancelHistory, &QToolButton::clicked, this, &MainWindow::onHistoryCancelClicked);
+  historyProgress_->setVisible(false);
+  outer->addWidget(historyProgress_);
 
   // Results table along the bottom edge.
-  model_ = new ResultsTableModel(session_.results(), this);
+  model_ = new ResultsTableModel(live_, this);
   historyModel_ = new ResultsTableModel(historyLog_, this);
   resultsView_ = new ResultsTableView(central);
   resultsView_->setObjectName(QStringLiteral("StringGrid1"));
@@ -311,6 +328,8 @@ void MainWindow::buildLayout() {
   gridPalette.setColor(QPalette::Base, gridPalette.color(QPalette::Button));
   resultsView_->setPalette(gridPalette);
   outer->addWidget(resultsView_);
+  noticeBar_ = new NoticeBar(host_.notices(), central);
+  outer->addWidget(noticeBar_);
 
   connect(cyclicButton_, &QToolButton::clicked, this, &MainWindow::onCyclicClicked);
   connect(singleButton_, &QToolButton::clicked, this, &MainWindow::onSingleClicked);
@@ -366,7 +385,8 @@ void MainWindow::buildMenu() {
   QAction* viewParameters = named(service->addAction(QStringLiteral(u"Параметры просмотра")), "N5");
   QAction* fuelParameters = named(service->addAction(QStringLiteral(u"Параметры топлива и расчетов")), "N7");
   QAction* publish = named(service->addAction(QStringLiteral(u"Публикация результатов...")), "ActionPublish");
-  new LinkStatisticsView(this, service, session_.pollCycle());
+  statisticsView_ = new LinkStatisticsView(this, service);
+  connect(statisticsView_, &LinkStatisticsView::resetRequested, this, [this] { host_.resetStatistics(); });
   named(service->addSeparator(), "EmissionsSeparator");
   QAction* emissionLimits = named(service->addAction(QStringLiteral(u"Нормативы выбросов...")), "EmissionLimitsAction");
   QAction* emissionReport = named(service->addAction(QStringLiteral(u"Отчёт о выбросах...")), "EmissionReportAction");
@@ -397,54 +417,54 @@ void MainWindow::buildMenu() {
   publishingLabel_->setObjectName(QStringLiteral("LabelPublishing"));
   statusBar()->addPermanentWidget(publishingLabel_);
   publishingLabel_->setVisible(false);
-  connect(publishing_.get(), &Publishing::stateChanged, this, &MainWindow::showPublishing);
-  connect(publishing_.get(), &Publishing::message, this, [this](const QString& text) {
-    publishingMessage_ = seams::currentDateTime().toString(QStringLiteral("hh:mm:ss ")) + text;
-    showPublishing();
-  });
 }
 
 void MainWindow::connectSession() {
-  PollCycle& poll = session_.pollCycle();
-  connect(&poll, &PollCycle::stateTextChanged, this, &MainWindow::showState);
-  connect(&poll, &PollCycle::linkAlarmChanged, this, &MainWindow::showLinkAlarm);
-  connect(&poll, &PollCycle::captionChanged, this, &QWidget::setWindowTitle);
-  connect(&poll, &PollCycle::measurementShown, this, &MainWindow::showCaption);
-  connect(&poll, &PollCycle::progressChanged, progressBar_, &QProgressBar::setValue);
-  connect(&poll, &PollCycle::progressVisibleChanged, progressBar_, &QWidget::setVisible);
-  connect(&poll, &PollCycle::modeFinished, this, &MainWindow::showStopped);
-  connect(&poll, &PollCycle::analyzerReady, this, [this] {
+  const Session* session = host_.session();
+  connect(session, &Session::stateTextChanged, this, &MainWindow::showState);
+  connect(session, &Session::linkAlarmChanged, this, &MainWindow::showLinkAlarm);
+  connect(session, &Session::captionChanged, this, &QWidget::setWindowTitle);
+  connect(session, &Session::measurementShown, this, &MainWindow::showCaption);
+  connect(session, &Session::progressChanged, progressBar_, &QProgressBar::setValue);
+  connect(session, &Session::progressVisibleChanged, progressBar_, &QWidget::setVisible);
+  connect(session, &Session::wantedModeChanged, this, &MainWindow::showWantedMode);
+  connect(session, &Session::analyzerReady, this, [this] {
+    // A mode the session keeps going is started again by itself.
+    if (wantedMode_ != ModeRequest::None) return;
     continuousButton_->setEnabled(true);
     singleButton_->setEnabled(true);
     cyclicButton_->setEnabled(true);
-    // A mode named on the command line starts once, as if its button were pressed.
-    const ModeRequest start = std::exchange(startMode_, ModeRequest::None);
-    switch (start) {
-      case ModeRequest::Continuous: onContinuousClicked(); break;
-      case ModeRequest::Single: onSingleClicked(); break;
-      case ModeRequest::Cyclic: onCyclicClicked(); break;
-      default: break;
-    }
   });
-  connect(&session_.results(), &ResultsLog::rowsAppended, this, &MainWindow::onResultsAppended);
-  connect(&session_, &Session::portOpenFailed, this, &MainWindow::onPortOpenFailed);
-  connect(&session_, &Session::analyzerLost, this, &MainWindow::onAnalyzerLost);
-  connect(&session_, &Session::databaseProblem, this, &MainWindow::onDatabaseProblem);
+  connect(session, &Session::analyzerLost, this, [this] {
+    // No mode to start again: nothing can be started until the analyzer is back.
+    if (wantedMode_ == ModeRequest::None) showStopped();
+  });
+  connect(session, &Session::statisticsChanged, statisticsView_, &LinkStatisticsView::onStatistics);
+  connect(session, &Session::resultsRestored, this, &MainWindow::onResultsRestored);
+  connect(session, &Session::resultRecorded, this, [this](qint64, const Result& r) { live_.append(r); });
+  connect(session, &Session::newDay, this, &MainWindow::onNewDay);
+  connect(session, &Session::daysChanged, this, [this](const QVector<QDate>& days) { days_ = days; });
+  connect(session, &Session::emissionsChanged, emissionsPanel_, &EmissionsPanel::show);
+  connect(emissionsPanel_, &EmissionsPanel::acknowledgeRequested, this, [this] { host_.acknowledgeAlarms(); });
   // New alarms sound once; the lamp stays on until acknowledged.
-  connect(&session_, &Session::emissionAlarmsRaised, this, [] { seams::beep(); });
-  connect(&session_, &Session::emissionSettingsProblem, this, [this](const QString& text) {
-    seams::beep();
-    seams::warningBox(this, text);
+  connect(session, &Session::emissionAlarmsRaised, this, [] { seams::beep(); });
+  connect(session, &Session::publishingChanged, this, [this](const QString& state) {
+    publishingState_ = state;
+    showPublishing();
   });
-  connect(&session_, &Session::settingsSaveFailed, this, [this] {
-    seams::beep();
-    seams::errorBox(this, QStringLiteral(u"Ошибка доступа к диску!\r\nПерезагрузите компьютер!"));
+  connect(&host_.notices(), &NoticeBoard::added, this, [this](const Notice& n) {
+    if (n.topic != NoticeTopic::Publishing) return;
+    publishingMessage_ = QDateTime::fromMSecsSinceEpoch(n.utcMs, Qt::OffsetFromUTC, n.utcOffset)
+                             .toString(QStringLiteral("hh:mm:ss ")) +
+                         n.text;
+    showPublishing();
   });
-  connect(&session_, &Session::resultsWriteFailed, this, [this] {
-    seams::beep();
-    seams::errorBox(this, QStringLiteral(
-                              u"Ошибка записи данных!\r\nЗакройте лишние приложения или перезагрузите компьютер!"));
-  });
+  connect(&live_, &ResultsLog::rowsAppended, this, &MainWindow::onResultsAppended);
+  connect(&host_.settings(), &Settings::viewChanged, this, [this] { applyViewSettings(); });
+  ResultReader& reader = host_.historyReader();
+  connect(&reader, &ResultReader::historyChunk, this, &MainWindow::onHistoryChunk);
+  connect(&reader, &ResultReader::progress, historyProgressBar_, &QProgressBar::setValue);
+  connect(&reader, &ResultReader::historyFinished, this, &MainWindow::onHistoryFinished);
 }
 
 // ---------------------------------------------------------------------------
@@ -455,15 +475,9 @@ void MainWindow::startUp() {
   for (QToolButton* b : {stopButton_, continuousButton_, singleButton_, cyclicButton_}) b->setEnabled(false);
   followButton_->setEnabled(true);
   resetZoomButton_->setEnabled(false);
-  if (!session_.loadSettings()) {
-    seams::beep();
-    seams::errorBox(this, QStringLiteral(u"Файл конфигурации отсутствует!\r\nСброс конфигурации!"));
-    session_.resetSettings();
-  }
-  session_.openDatabase();
-  session_.openPort();
-  session_.start();
-  publishing_->start();
+  // The settings are read here, what is wrong with them told in the notice
+  // bar; the session starts in its own thread meanwhile.
+  host_.start();
   applyViewSettings();
 }
 
@@ -492,17 +506,19 @@ bool MainWindow::queryClose() {
   if (showingHistory_) onLiveTriggered();  // the question below is about the results being taken
   // Closing after a failed save would lose the results the operator asked to
   // keep: stay, so the save can be tried again (or declined).
-  if (session_.results().unsaved() && seams::confirmBox(this, kNotSavedQuestion) &&
-      onSaveTriggered() == SaveOutcome::Failed)
+  if (live_.unsaved() && seams::confirmBox(this, kNotSavedQuestion) && onSaveTriggered() == SaveOutcome::Failed)
     return false;
-  session_.sendStop();
+  // The analyzer stopped, publishing ended, the database closed: done in
+  // the session's thread, waited for here.
+  closing_ = true;
+  host_.stop();
   return true;
 }
 
 void MainWindow::onAboutTriggered() { seams::execModal(aboutBox_); }
 
 void MainWindow::showPublishing() {
-  const QString state = publishing_->stateText();
+  const QString& state = publishingState_;
   // With nothing enabled the line is shown only to say why.
   const QString text = !state.isEmpty() ? QStringLiteral(u"Публикация: ") + state
                        : !publishingMessage_.isEmpty() ? QStringLiteral(u"Публикация: выключена")
@@ -513,40 +529,47 @@ void MainWindow::showPublishing() {
 }
 
 void MainWindow::onPublishTriggered() {
-  publishDialog_->fill(publishing_->settings());
+  publishDialog_->fill(host_.settings().service());
   seams::execModal(publishDialog_);
-}
-
-void MainWindow::onPortOpenFailed(PortOpenResult result, const QString& portName) {
-  QString title;
-  switch (result) {
-    case PortOpenResult::CannotOpen: title = QStringLiteral(u"Не могу открыть порт"); break;
-    case PortOpenResult::CannotGetStatus: title = QStringLiteral(u"Не могу получить статус порта"); break;
-    case PortOpenResult::CannotInitialize: title = QStringLiteral(u"Не могу инициализировать порт"); break;
-    case PortOpenResult::Opened:
-    case PortOpenResult::Connecting: return;
-  }
-  seams::showMessage(this, seams::MsgIcon::None, title, portName);
 }
 
 // ---------------------------------------------------------------------------
 // Measurement
 
-void MainWindow::modeClicked(uint8_t request, QToolButton* lamp) {
-  session_.pollCycle().requestMode(ModeRequest(request));
-  stopButton_->setEnabled(true);
-  for (QToolButton* b : {continuousButton_, singleButton_, cyclicButton_}) b->setEnabled(false);
-  lamp->setEnabled(true);
-  stopLamp_->setEnabled(false);
+void MainWindow::modeClicked(ModeRequest request) {
+  host_.requestMode(request);
+  showWantedMode(request);
 }
 
-void MainWindow::onCyclicClicked() { modeClicked(uint8_t(ModeRequest::Cyclic), cyclicLamp_); }
-void MainWindow::onSingleClicked() { modeClicked(uint8_t(ModeRequest::Single), singleLamp_); }
-void MainWindow::onContinuousClicked() { modeClicked(uint8_t(ModeRequest::Continuous), continuousLamp_); }
+void MainWindow::onCyclicClicked() { modeClicked(ModeRequest::Cyclic); }
+void MainWindow::onSingleClicked() { modeClicked(ModeRequest::Single); }
+void MainWindow::onContinuousClicked() { modeClicked(ModeRequest::Continuous); }
 
 void MainWindow::onStopClicked() {
-  session_.pollCycle().requestMode(ModeRequest::Stop);
-  showStopped();
+  host_.requestMode(ModeRequest::Stop);
+  showWantedMode(ModeRequest::None);
+}
+
+// A mode kept going shows its lamp and the stop button also while the
+// analyzer is away: the session starts it again when the analyzer is back,
+// unless the operator stops it.
+void MainWindow::showWantedMode(ModeRequest mode) {
+  wantedMode_ = mode == ModeRequest::Stop ? ModeRequest::None : mode;
+  QToolButton* lamp = nullptr;
+  switch (wantedMode_) {
+    case ModeRequest::Continuous: lamp = continuousLamp_; break;
+    case ModeRequest::Single: lamp = singleLamp_; break;
+    case ModeRequest::Cyclic: lamp = cyclicLamp_; break;
+    default: break;
+  }
+  if (!lamp) {
+    showStopped();
+    return;
+  }
+  stopButton_->setEnabled(true);
+  for (QToolButton* b : {continuousButton_, singleButton_, cyclicButton_, continuousLamp_, singleLamp_, cyclicLamp_})
+    b->setEnabled(b == lamp);
+  stopLamp_->setEnabled(false);
 }
 
 void MainWindow::showStopped() {
@@ -572,12 +595,6 @@ void MainWindow::showCaption(const Measurement& measurement) {
   setWindowTitle(measurementCaption(measurement));
 }
 
-void MainWindow::onAnalyzerLost() {
-  seams::errorBox(
-      this, QStringLiteral(u"ВНИМАНИЕ!\r\nСБОЙ В РАБОТЕ ПРИБОРА!\r\nПРОВЕРТЕ ПОДКЛЮЧЕНИЕ И ПИТАНИЕ!"));
-  showStopped();
-}
-
 void MainWindow::onResultsAppended(int, int last) {
   saveAction_->setEnabled(true);
   if (showingHistory_) return;
@@ -587,23 +604,32 @@ void MainWindow::onResultsAppended(int, int last) {
   resultsView_->follow(current);
 }
 
-void MainWindow::onDatabaseProblem(Session::DatabaseProblem problem, const QString& detail) {
-  seams::beep();
-  seams::warningBox(this, Session::problemText(problem, detail));
+void MainWindow::onResultsRestored(const QVector<Result>& results) {
+  // Today's results, as the table held them before the program ended.
+  live_.beginLoad();
+  for (const Result& r : results) live_.append(r);
+  live_.endLoad();
+  if (!live_.isEmpty() && !showingHistory_) resultsView_->follow(model_->index(live_.count() - 1, 0));
+}
+
+void MainWindow::onNewDay(bool clearTable) {
+  // The day's rows are in the database (or its log): the table starts the new day.
+  if (clearTable) live_.clear();
 }
 
 // ---------------------------------------------------------------------------
 // Chart
 
 void MainWindow::applyViewSettings() {
-  const ProgramSettings& s = programSettings;
+  const ViewSettings& s = host_.settings().view();
   for (int i = 0; i < kChannelCount; ++i) {
-    chart_->setShown(i, s.channelView[i].show != 0);
-    chart_->setFactor(i, s.channelView[i].multiplier);
-    chart_->setColor(i, fromColorRef(s.seriesColor[i]));
+    const ChannelLook& look = s.channels[size_t(i)];
+    chart_->setShown(i, look.shown);
+    chart_->setFactor(i, look.factor);
+    chart_->setColor(i, fromColorRef(look.color));
   }
-  chart_->set3D(s.view3D != 0);
-  chart_->setLogScale(s.logScale != 0);
+  chart_->set3D(s.view3D);
+  chart_->setLogScale(s.logScale);
   chart_->setGradient(fromColorRef(s.chartColorStart), fromColorRef(s.chartColorEnd));
   chart_->setFollowing(false);
   chart_->refresh();
@@ -664,19 +690,17 @@ void MainWindow::onFollowClicked() {
 void MainWindow::onClearClicked() {
   if (showingHistory_) return;  // history is never cleared: it is the database's
   saveAction_->setEnabled(false);
-  session_.clearResults();
+  live_.clear();
 }
 
 // ---------------------------------------------------------------------------
 // History
 
-const ResultsLog& MainWindow::shownLog() const {
-  return showingHistory_ ? historyLog_ : session_.results();
-}
+const ResultsLog& MainWindow::shownLog() const { return showingHistory_ ? historyLog_ : live_; }
 
 void MainWindow::showLog(bool history) {
   showingHistory_ = history;
-  chart_->setResultsLog(history ? &historyLog_ : &session_.results());
+  chart_->setResultsLog(history ? &historyLog_ : &live_);
   resultsView_->setModel(history ? historyModel_ : model_);
   for (int c = 0; c < kResultColumnCount; ++c) resultsView_->setColumnWidth(c, kGridColumnWidths[c]);
   historyBanner_->setVisible(history);
@@ -691,21 +715,65 @@ void MainWindow::showLog(bool history) {
 }
 
 void MainWindow::onHistoryTriggered() {
-  historyDialog_->setDays(session_.store().daysWithResults());
+  historyDialog_->setDays(days_);
   if (seams::execModal(historyDialog_) != QDialog::Accepted) return;
-  const QDate from = historyDialog_->from(), to = historyDialog_->to();
-  if (!session_.loadHistory(from, to, historyLog_)) {
+  ResultReader& reader = host_.historyReader();
+  if (!reader.hasDatabase()) {
     seams::warningBox(this, QStringLiteral(u"Нет доступа к базе данных результатов!"));
     return;
   }
+  // Read in the background, step by step; the table and the chart go on
+  // showing what they show until the history is there.
+  reader.cancel();
+  if (showingHistory_) showLog(false);
+  historyFrom_ = historyDialog_->from();
+  historyTo_ = historyDialog_->to();
+  historyLog_.endLoad();
+  historyLog_.clear();
+  historyLog_.beginLoad();
+  historyProgressBar_->setValue(0);
+  historyProgress_->setVisible(true);
+  reader.readHistory(historyFrom_, historyTo_);
+}
+
+void MainWindow::onHistoryChunk(const QVector<Result>& results) {
+  for (const Result& r : results) historyLog_.append(r);
+  host_.historyReader().take();
+}
+
+void MainWindow::onHistoryFinished(ResultReader::Status status, int count, const QString&) {
+  historyProgress_->setVisible(false);
+  historyLog_.endLoad();
+  switch (status) {
+    case ResultReader::Status::Cancelled:
+      historyLog_.clear();
+      return;
+    case ResultReader::Status::NoDatabase:
+      historyLog_.clear();
+      seams::warningBox(this, QStringLiteral(u"Нет доступа к базе данных результатов!"));
+      return;
+    case ResultReader::Status::Done:
+    case ResultReader::Status::Truncated:
+      break;
+  }
+  const QDate from = historyFrom_, to = historyTo_;
   const QString range = from == to ? from.toString(QStringLiteral("dd.MM.yyyy"))
                                    : from.toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral(u" – ") +
                                          to.toString(QStringLiteral("dd.MM.yyyy"));
-  historyBanner_->setText(QStringLiteral(u"ИСТОРИЯ %1: %2 результатов. Измерение продолжается; "
+  const QString more = status == ResultReader::Status::Truncated
+                           ? QStringLiteral(u" (показаны первые; выберите меньше дней, чтобы увидеть остальные)")
+                           : QString();
+  historyBanner_->setText(QStringLiteral(u"ИСТОРИЯ %1: %2 результатов%3. Измерение продолжается; "
                                          u"«Файл → Текущие результаты» возвращает к нему.")
                               .arg(range)
-                              .arg(historyLog_.count()));
+                              .arg(count)
+                              .arg(more));
   showLog(true);
+}
+
+void MainWindow::onHistoryCancelClicked() {
+  host_.historyReader().cancel();
+  onHistoryFinished(ResultReader::Status::Cancelled, 0, {});
 }
 
 void MainWindow::onLiveTriggered() {
@@ -720,34 +788,34 @@ MainWindow::SaveOutcome MainWindow::onSaveTriggered() {
   const QString name = seams::getSaveFileName(this, kDataFileFilter,
                                                dataFilePath(seams::currentDateTime().date()));
   if (name.isEmpty()) return SaveOutcome::Cancelled;
-  return session_.saveDataFile(shownLog(), name) ? SaveOutcome::Written : SaveOutcome::Failed;
+  const bool written = writeTableFile(shownLog(), name);
+  // The new day of the log begins now.
+  host_.restartLogDay();
+  if (written) return SaveOutcome::Written;
+  seams::beep();
+  seams::errorBox(this,
+                  QStringLiteral(u"Ошибка записи данных!\r\nЗакройте лишние приложения или перезагрузите компьютер!"));
+  return SaveOutcome::Failed;
 }
 
 void MainWindow::onOpenTriggered() {
   if (showingHistory_) onLiveTriggered();
-  Timer* timer = session_.pollTimer();
-  timer->setEnabled(false);
   // Results not yet saved are offered for saving before they are replaced;
   // if they were not saved after all, nothing is replaced.
-  if (session_.results().unsaved() && seams::confirmBox(this, kNotSavedQuestion) &&
-      onSaveTriggered() != SaveOutcome::Written) {
-    timer->setEnabled(true);
+  if (live_.unsaved() && seams::confirmBox(this, kNotSavedQuestion) && onSaveTriggered() != SaveOutcome::Written)
     return;
-  }
   const QString name = seams::getOpenFileName(this, kDataFileFilter, QStringLiteral("*.kvx"));
-  if (!name.isEmpty()) {
-    resultsView_->setVisible(false);
-    const TableLoadResult result = session_.openDataFile(name);
-    resultsView_->setVisible(true);
-    if (result.pointsLoaded > 0) {
-      const QModelIndex current = model_->index(session_.results().count() - 1, 0);
-      resultsView_->follow(current);
-    }
-    chart_->refresh();
-    if (!result.ok)
-      seams::warningBox(this, QStringLiteral(u"Файл слишком велик, заблокирован\r\nили содержит ошибки формата!"));
+  if (name.isEmpty()) return;
+  resultsView_->setVisible(false);
+  const TableLoadResult result = loadTableFile(name, live_);
+  resultsView_->setVisible(true);
+  if (result.pointsLoaded > 0) {
+    const QModelIndex current = model_->index(live_.count() - 1, 0);
+    resultsView_->follow(current);
   }
-  timer->setEnabled(true);
+  chart_->refresh();
+  if (!result.ok)
+    seams::warningBox(this, QStringLiteral(u"Файл слишком велик, заблокирован\r\nили содержит ошибки формата!"));
 }
 
 // ---------------------------------------------------------------------------
@@ -768,7 +836,8 @@ void MainWindow::onPrintChartTriggered() {
 void MainWindow::onPrintTableTriggered() {
   QPrinter* p = printer();
   p->setPageOrientation(QPageLayout::Landscape);  // stays so afterwards
-  const QFont font = protocolFont(shortStringText(programSettings.printFontName), programSettings.printFontSize);
+  const PrintSettings& print = host_.settings().print();
+  const QFont font = protocolFont(print.fontName, print.fontSize);
   p->setDocName(QStringLiteral(u"Печать базы данных"));
   QString error;
   if (!printLines(*p, protocolLines(shownLog(), seams::now()), font, &error))
@@ -778,59 +847,68 @@ void MainWindow::onPrintTableTriggered() {
 void MainWindow::onChoosePrinterTriggered() { execPrinterSetup(*printer(), this); }
 
 void MainWindow::onChooseFontTriggered() {
-  if (choosePrintFont(this, programSettings)) session_.saveSettings();
+  PrintSettings print = host_.settings().print();
+  if (choosePrintFont(this, print)) host_.settings().setPrint(print);
 }
 
 // ---------------------------------------------------------------------------
-// Settings dialogs
+// Settings dialogs: each edits a copy and hands it back to the settings
 
 void MainWindow::onOptionsTriggered() {
-  optionsDialog_->fill(programSettings, deviceRecord);
+  MeasuringSettings settings = host_.settings().measuring();
+  optionsDialog_->fill(settings);
   if (seams::execModal(optionsDialog_) != QDialog::Accepted) return;
-  optionsDialog_->takeOver(programSettings, deviceRecord);
-  session_.applyOptions();
+  optionsDialog_->takeOver(settings);
+  // Taken in and saved; the port is opened again, also under its old name.
+  const bool samePort = settings.portName == host_.settings().measuring().portName;
+  host_.settings().setMeasuring(settings);
+  if (samePort) host_.reopenPort();
 }
 
 void MainWindow::onViewParametersTriggered() {
-  viewDialog_->fill(programSettings);
+  ViewSettings settings = host_.settings().view();
+  viewDialog_->fill(settings);
   if (seams::execModal(viewDialog_) != QDialog::Accepted) return;
-  if (!viewDialog_->takeOver(programSettings)) return;  // the dialog has checked every factor
-  session_.saveSettings();
-  applyViewSettings();
+  if (!viewDialog_->takeOver(settings)) return;  // the dialog has checked every factor
+  host_.settings().setView(settings);
 }
 
 void MainWindow::onFuelParametersTriggered() {
-  fuelDialog_->showFuel(uint8_t(deviceRecord.fuelIndex));
-  if (seams::execModal(fuelDialog_) != QDialog::Accepted) return;
+  fuelDialog_->showFuel(host_.settings().fuels(), uint8_t(host_.settings().fuelIndex()));
+  if (seams::execModal(fuelDialog_) != QDialog::Accepted) {
+    host_.settings().nameOwnFuel(fuelDialog_->table()[kFuelCount - 1].name);
+    return;
+  }
   // The dialog has checked every field: all are taken over, or nothing is.
-  if (!fuelDialog_->takeOver(fuelTable[fuelDialog_->selectedFuel()])) return;
-  session_.applyFuel(fuelDialog_->selectedFuel());
+  FuelTable fuels;
+  if (!fuelDialog_->takeOver(fuels)) return;
+  host_.settings().setFuels(fuels, fuelDialog_->selectedFuel());
 }
 
 // ---------------------------------------------------------------------------
 // Emissions
 
 void MainWindow::onEmissionLimitsTriggered() {
-  emissionLimitsDialog_->fill(session_.emissionSettings());
+  emissions::EmissionSettings settings = host_.settings().emissions();
+  emissionLimitsDialog_->fill(settings);
   if (seams::execModal(emissionLimitsDialog_) != QDialog::Accepted) return;
-  emissions::EmissionSettings settings = session_.emissionSettings();
   if (!emissionLimitsDialog_->takeOver(settings)) return;  // the dialog has checked every field
   QString error;
-  if (!session_.applyEmissionSettings(settings, &error)) {
+  if (!host_.settings().setEmissions(settings, &error)) {
     seams::beep();
     seams::errorBox(this, QStringLiteral(u"Нормативы выбросов не записаны:\r\n%1\r\n%2")
-                              .arg(QDir::toNativeSeparators(Session::emissionSettingsPath()), error));
+                              .arg(QDir::toNativeSeparators(host_.settings().emissionsPath()), error));
   }
 }
 
-void MainWindow::onAcknowledgeAlarmsTriggered() { emissionsPanel_->onAcknowledgeClicked(); }
+void MainWindow::onAcknowledgeAlarmsTriggered() { host_.acknowledgeAlarms(); }
 
 void MainWindow::onEmissionReportTriggered() {
-  emissionReportDialog_->setSource(
-      [this](const QDate& from, const QDate& to) { return session_.emissionReport(from, to); },
-      session_.emissionSettings().intervalMinutes);
-  emissionReportDialog_->setDays(session_.store().daysWithResults());
+  emissionReportDialog_->setSource([this](const QDate& from, const QDate& to) { host_.computeReport(from, to); },
+                                   host_.settings().emissions().intervalMinutes);
+  emissionReportDialog_->setDays(days_);
   seams::execModal(emissionReportDialog_);
+  host_.reportReader().cancel();
 }
 
 void MainWindow::printEmissionReport() {

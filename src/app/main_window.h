@@ -1,26 +1,33 @@
 #pragma once
 // The main window: the measurement buttons and lamps, the analyzer's state,
-// the trend chart with its pad, the results table and the menu. It shows what
-// the session reports and hands the operator's commands on; the work is done
-// by the session, the results log, the chart and the files. Every control
-// keeps the name the operator's documentation gives it as its objectName
-// (BitBtnCikl, LabelMode, N9, ...).
+// the trend chart with its pad, the results table and the menu. It is a
+// front end on the measuring session, which runs in a thread of its own: it
+// shows what the session reports (signals carrying values, queued) and hands
+// the operator's commands and changed settings on (through SessionHost),
+// and never waits for it. So nothing done here — a box left open, a dialog,
+// a report, a history, a printout — delays a poll. The table and the chart
+// show a results log of the window's own, fed with every result the session
+// records. Every control keeps the name the operator's documentation gives
+// it as its objectName (BitBtnCikl, LabelMode, N9, ...).
 
+#include <QDate>
 #include <QMainWindow>
+#include <QVector>
 #include <memory>
 
-#include "app/session.h"
 #include "data/results_log.h"
-#include "device/serial_port.h"
+#include "emissions/emission_monitor.h"
+#include "service/session_host.h"
 
 class AboutBox;
+class LinkStatisticsView;
+class NoticeBar;
 class EmissionLimitsDialog;
 class EmissionReportDialog;
 class EmissionsPanel;
 class FuelDialog;
 class HistoryDialog;
 class OptionsDialog;
-class Publishing;
 class PublishDialog;
 class QLabel;
 class QPrinter;
@@ -35,11 +42,9 @@ struct Measurement;
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
-  // Starts the session: settings, port, poll cycle (with the message boxes
-  // that start-up may need), then creates the dialogs.
-  explicit MainWindow(Session& session, QWidget* parent = nullptr);
-  // The mode to start when the analyzer is first ready (korvex --mode ...).
-  void setStartMode(ModeRequest mode) { startMode_ = mode; }
+  // Starts the session through its host (the settings, then the session in
+  // its thread), then creates the dialogs.
+  explicit MainWindow(SessionHost& host, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   enum class SaveOutcome { Written, Cancelled, Failed };
@@ -48,8 +53,15 @@ class MainWindow : public QMainWindow {
   QPrinter* printer();
   // The chart's look from the view settings.
   void applyViewSettings();
-  // Publishing of the results, started after the session.
-  Publishing& publishing() const { return *publishing_; }
+  // The results being taken, as the table and the chart show them.
+  ResultsLog& results() { return live_; }
+  const ResultsLog& results() const { return live_; }
+  // The history shown (empty unless showingHistory()).
+  const ResultsLog& history() const { return historyLog_; }
+  bool showingHistory() const { return showingHistory_; }
+  // The days the database holds results of, as the session last said.
+  const QVector<QDate>& days() const { return days_; }
+  NoticeBar* noticeBar() const { return noticeBar_; }
 
  public slots:
   // Mode buttons.
@@ -80,10 +92,12 @@ class MainWindow : public QMainWindow {
   void onAboutTriggered();
   // "Публикация результатов...": the service settings file, applied at once.
   void onPublishTriggered();
-  // History: a range of past days from the database in the table and chart,
+  // History: a range of past days from the database, read in the
+  // background with its progress in the banner, then in the table and chart;
   // and back to the results being taken.
   void onHistoryTriggered();
   void onLiveTriggered();
+  void onHistoryCancelClicked();
   // Emissions: the limits dialog, the report dialog, and acknowledging the
   // latched alarms (as the panel's button does).
   void onEmissionLimitsTriggered();
@@ -102,15 +116,18 @@ class MainWindow : public QMainWindow {
   // True when the window may close: asked, unsaved results offered, the
   // analyzer stopped.
   bool queryClose();
-  void modeClicked(uint8_t request, QToolButton* lamp);
+  void modeClicked(ModeRequest request);
+  // The lamps and buttons as the session keeps the mode.
+  void showWantedMode(ModeRequest mode);
   void showStopped();
   void showState(const QString& text);
   void showLinkAlarm(bool alarm);
   void showCaption(const Measurement& measurement);
   void onResultsAppended(int first, int last);
-  void onPortOpenFailed(PortOpenResult result, const QString& portName);
-  void onAnalyzerLost();
-  void onDatabaseProblem(Session::DatabaseProblem problem, const QString& detail);
+  void onResultsRestored(const QVector<Result>& results);
+  void onNewDay(bool clearTable);
+  void onHistoryChunk(const QVector<Result>& results);
+  void onHistoryFinished(ResultReader::Status status, int count, const QString& why);
   // The report dialog's commands, on the report it shows.
   void printEmissionReport();
   void saveEmissionReportPdf();
@@ -119,12 +136,21 @@ class MainWindow : public QMainWindow {
   const ResultsLog& shownLog() const;
   void showLog(bool history);
 
-  Session& session_;
+  SessionHost& host_;
+  ResultsLog live_;
   ResultsTableModel* model_ = nullptr;
   ResultsLog historyLog_;
+  ResultsLog loadingLog_;  // a history being read
+  QDate historyFrom_, historyTo_;
+  QVector<QDate> days_;
+  ModeRequest wantedMode_ = ModeRequest::None;
   ResultsTableModel* historyModel_ = nullptr;
   bool showingHistory_ = false;
   QLabel* historyBanner_ = nullptr;
+  QWidget* historyProgress_ = nullptr;  // the bar and the cancel button of a history being read
+  QProgressBar* historyProgressBar_ = nullptr;
+  NoticeBar* noticeBar_ = nullptr;
+  LinkStatisticsView* statisticsView_ = nullptr;
   QAction* liveAction_ = nullptr;
 
   QToolButton* cyclicButton_ = nullptr;
@@ -160,14 +186,13 @@ class MainWindow : public QMainWindow {
   EmissionReportDialog* emissionReportDialog_ = nullptr;
   std::unique_ptr<QPrinter> printer_;
   bool activated_ = false;
-  ModeRequest startMode_ = ModeRequest::None;
+  bool closing_ = false;
 
-  // Results to the broker and the central database, as the service settings
-  // file says; its state in the status bar, never in a box: the network comes
-  // and goes while measuring goes on.
+  // Publishing's state in the status bar, its messages as notices: the
+  // network comes and goes while measuring goes on.
   void showPublishing();
-  std::unique_ptr<Publishing> publishing_;
   QLabel* publishingLabel_ = nullptr;
+  QString publishingState_;
   QString publishingMessage_;
   PublishDialog* publishDialog_ = nullptr;
 };

@@ -39,6 +39,12 @@ enum class EventKind : int {
   Alarm = 10,
   PortReopened = 11,
   AlarmAcknowledged = 12,
+  // What the operator was told without being asked (notices).
+  PortOpenFailed = 60,
+  DatabaseProblem = 61,
+  SettingsProblem = 62,
+  DataWriteFailed = 63,
+  PublishingProblem = 64,
 };
 
 struct StoredEvent {

@@ -8,10 +8,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "ui/glyphs.h"
 #include "platform/seams.h"
@@ -26,13 +28,23 @@ EmissionReportDialog::EmissionReportDialog(QWidget* parent) : QDialog(parent), r
   root->addWidget(range_.daysLabel());
 
   auto* range = new QHBoxLayout;
-  auto* buildButton = new QPushButton(QStringLiteral(u"Сформировать"), this);
-  buildButton->setObjectName(QStringLiteral("ButtonBuild"));
+  buildButton_ = new QPushButton(QStringLiteral(u"Сформировать"), this);
+  buildButton_->setObjectName(QStringLiteral("ButtonBuild"));
   range->addWidget(new QLabel(QStringLiteral(u"с"), this));
   range->addWidget(range_.fromEdit());
   range->addWidget(new QLabel(QStringLiteral(u"по"), this));
   range->addWidget(range_.toEdit());
-  range->addWidget(buildButton);
+  range->addWidget(buildButton_);
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("ProgressReport"));
+  progress_->setRange(0, 100);
+  progress_->setFixedWidth(160);
+  progress_->setVisible(false);
+  range->addWidget(progress_);
+  cancelButton_ = new QPushButton(QStringLiteral(u"Отмена"), this);
+  cancelButton_->setObjectName(QStringLiteral("ButtonCancelReport"));
+  cancelButton_->setVisible(false);
+  range->addWidget(cancelButton_);
   range->addStretch(1);
   range->addWidget(new QLabel(QStringLiteral(u"Разделитель CSV"), this));
   separatorCombo_ = new QComboBox(this);
@@ -68,8 +80,13 @@ EmissionReportDialog::EmissionReportDialog(QWidget* parent) : QDialog(parent), r
   pdf->setObjectName(QStringLiteral("ButtonPdf"));
   csv->setObjectName(QStringLiteral("ButtonCsv"));
   close->setObjectName(QStringLiteral("ButtonClose"));
-  buildButton->setDefault(true);
-  connect(buildButton, &QPushButton::clicked, this, [this] { build(); });
+  buildButton_->setDefault(true);
+  connect(buildButton_, &QPushButton::clicked, this, [this] { build(); });
+  connect(cancelButton_, &QPushButton::clicked, this, [this] {
+    pending_.clear();
+    setBuilding(false);
+    emit cancelRequested();
+  });
   connect(print, &QPushButton::clicked, this, [this] { request(&EmissionReportDialog::printRequested); });
   connect(pdf, &QPushButton::clicked, this, [this] { request(&EmissionReportDialog::pdfRequested); });
   connect(csv, &QPushButton::clicked, this, [this] { request(&EmissionReportDialog::csvRequested); });
@@ -87,6 +104,8 @@ void EmissionReportDialog::setDays(const QVector<QDate>& days) {
   setResult(QDialog::Rejected);
   range_.setDays(days);
   built_ = false;
+  pending_.clear();
+  setBuilding(false);
   model_->clear();
   exceedances_->clear();
   // The locale's separator first: the one its spreadsheets expect.
@@ -99,11 +118,45 @@ QDate EmissionReportDialog::to() const { return range_.to(); }
 
 bool EmissionReportDialog::build() {
   if (!range_.checkOrder(this)) return false;
-  report_ = source_ ? source_(from(), to()) : emissions::EmissionReport();
-  table_ = emissions::reportTable(report_, from(), to(), intervalMinutes_, seams::locale());
+  buildingFrom_ = from();
+  buildingTo_ = to();
+  built_ = false;
+  setBuilding(true);
+  progress_->setValue(0);
+  if (source_)
+    source_(buildingFrom_, buildingTo_);
+  else
+    showReport(emissions::EmissionReport());
+  return true;
+}
+
+void EmissionReportDialog::setBuilding(bool building) {
+  building_ = building;
+  progress_->setVisible(building);
+  cancelButton_->setVisible(building);
+  buildButton_->setEnabled(!building);
+}
+
+void EmissionReportDialog::showProgress(int percent) {
+  if (building_) progress_->setValue(percent);
+}
+
+void EmissionReportDialog::showFailure(const QString& why) {
+  if (!building_) return;
+  setBuilding(false);
+  pending_.clear();
+  model_->clear();
+  exceedances_->setPlainText(why);
+}
+
+void EmissionReportDialog::showReport(const emissions::EmissionReport& report) {
+  if (!building_) return;  // cancelled meanwhile
+  setBuilding(false);
+  report_ = report;
+  table_ = emissions::reportTable(report_, buildingFrom_, buildingTo_, intervalMinutes_, seams::locale());
   built_ = true;
-  builtFrom_ = from();
-  builtTo_ = to();
+  builtFrom_ = buildingFrom_;
+  builtTo_ = buildingTo_;
 
   model_->clear();
   model_->setHorizontalHeaderLabels(table_.headers);
@@ -133,17 +186,8 @@ bool EmissionReportDialog::build() {
   }
   view_->resizeColumnsToContents();
   exceedances_->setPlainText(table_.title + QLatin1Char('\n') + table_.exceedances.join(QLatin1Char('\n')));
-  return true;
-}
-
-const emissions::EmissionReport& EmissionReportDialog::report() {
-  if (!upToDate()) build();
-  return report_;
-}
-
-const emissions::ReportTable& EmissionReportDialog::table() {
-  if (!upToDate()) build();
-  return table_;
+  if (upToDate())
+    for (auto signal : std::exchange(pending_, {})) emit(this->*signal)();
 }
 
 emissions::CsvFormat EmissionReportDialog::csvFormat() const {
@@ -156,6 +200,14 @@ QString EmissionReportDialog::baseName() const {
 }
 
 void EmissionReportDialog::request(void (EmissionReportDialog::*signal)()) {
-  if (!upToDate() && !build()) return;
-  emit(this->*signal)();
+  if (upToDate()) {
+    emit(this->*signal)();
+    return;
+  }
+  // The command waits for the report of the range shown.
+  if (!(building_ && buildingFrom_ == from() && buildingTo_ == to()) && !build()) return;
+  if (upToDate())
+    emit(this->*signal)();
+  else
+    pending_.append(signal);
 }

@@ -5,6 +5,11 @@
 // as PDF and export it as CSV with the separator chosen here. The window
 // does the printing and the saving (the print layer comes after this one):
 // it is told by the request signals, while the dialog stays open.
+//
+// A report is computed elsewhere, in the background (a year's takes a
+// while): the dialog asks its source for one, shows the progress with a
+// cancel button meanwhile, and shows the report when it is handed back. A
+// command given before the report of the range shown is there waits for it.
 
 #include <QDate>
 #include <QDialog>
@@ -18,6 +23,8 @@
 
 class QComboBox;
 class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
 class QStandardItemModel;
 class QTableView;
 
@@ -26,20 +33,28 @@ class EmissionReportDialog : public QDialog {
  public:
   explicit EmissionReportDialog(QWidget* parent = nullptr);
 
-  // What makes the report of a range; `intervalMinutes` labels it.
-  using Source = std::function<emissions::EmissionReport(const QDate& from, const QDate& to)>;
+  // What starts making the report of a range; it comes back through
+  // showReport (or showFailure). `intervalMinutes` labels it.
+  using Source = std::function<void(const QDate& from, const QDate& to)>;
   void setSource(Source source, int intervalMinutes);
   // The days the database holds results of; the range offered starts as the last.
   void setDays(const QVector<QDate>& days);
   QDate from() const;
   QDate to() const;
 
-  // Makes the report of the range shown ("Сформировать"); false, with a
+  // Asks for the report of the range shown ("Сформировать"); false, with a
   // message, when the range ends before it begins.
   bool build();
-  // The report of the range shown, made first if the range changed.
-  const emissions::EmissionReport& report();
-  const emissions::ReportTable& table();
+  // The report asked for last, shown.
+  void showReport(const emissions::EmissionReport& report);
+  void showProgress(int percent);
+  // It could not be made: the reason is shown instead.
+  void showFailure(const QString& why);
+  bool building() const { return building_; }
+  // The report of the range shown, once it is there (upToDate()).
+  bool upToDate() const { return built_ && builtFrom_ == from() && builtTo_ == to(); }
+  const emissions::EmissionReport& report() const { return report_; }
+  const emissions::ReportTable& table() const { return table_; }
   emissions::CsvFormat csvFormat() const;
   // A file name for the range, without extension: "emissions-2026-12-01-2026-12-07".
   QString baseName() const;
@@ -48,10 +63,12 @@ class EmissionReportDialog : public QDialog {
   void printRequested();
   void pdfRequested();
   void csvRequested();
+  // "Отмена" while a report is being made.
+  void cancelRequested();
 
  private:
-  bool upToDate() const { return built_ && builtFrom_ == from() && builtTo_ == to(); }
   void request(void (EmissionReportDialog::*signal)());
+  void setBuilding(bool building);
 
   Source source_;
   int intervalMinutes_ = 30;
@@ -64,4 +81,10 @@ class EmissionReportDialog : public QDialog {
   emissions::ReportTable table_;
   bool built_ = false;
   QDate builtFrom_, builtTo_;
+  bool building_ = false;
+  QDate buildingFrom_, buildingTo_;
+  QVector<void (EmissionReportDialog::*)()> pending_;  // commands waiting for the report, in order
+  QProgressBar* progress_;
+  QPushButton* cancelButton_;
+  QPushButton* buildButton_;
 };

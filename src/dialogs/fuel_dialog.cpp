@@ -108,15 +108,20 @@ FuelDialog::FuelDialog(QWidget* parent) : QDialog(parent) {
   // Key presses reach the combo box, which hands them to its edit.
   fuelCombo_->installEventFilter(this);
 
-  // The list holds the names of the fuel table as it is at creation.
+  // The list holds the names of the built-in fuels.
   const QSignalBlocker block(fuelCombo_);
-  for (const FuelRow& row : fuelTable) fuelCombo_->addItem(row.name);
+  for (const FuelRow& row : table_) fuelCombo_->addItem(row.name);
 }
 
-void FuelDialog::showFuel(uint8_t index) {
+void FuelDialog::showFuel(const FuelTable& table, uint8_t index) {
+  table_ = table;
+  showRow(index);
+}
+
+void FuelDialog::showRow(uint8_t index) {
   if (index >= kFuelCount) index = 0;
   selectedFuel_ = index;
-  const FuelRow& row = fuelTable[index];
+  const FuelRow& row = table_[index];
   {
     const QSignalBlocker block(fuelCombo_);
     if (fuelCombo_->currentIndex() != index) fuelCombo_->setCurrentIndex(index);
@@ -136,12 +141,12 @@ void FuelDialog::onFuelTextChanged() {
   const int index = fuelCombo_->currentIndex();
   if (index < 0 || index >= kFuelCount) {
     // A name being typed: row 11 is the slot of the user's own fuel.
-    fuelTable[kFuelCount - 1].name = fuelCombo_->currentText();
+    table_[kFuelCount - 1].name = fuelCombo_->currentText();
     selectedFuel_ = kFuelCount - 1;
     return;
   }
   selectedFuel_ = uint8_t(index);
-  showFuel(uint8_t(index));
+  showRow(uint8_t(index));
 }
 
 void FuelDialog::onFuelTextEdited(const QString& text) {
@@ -218,8 +223,10 @@ int FuelDialog::firstInvalidField(QString* message) const {
   return -1;
 }
 
-bool FuelDialog::takeOver(FuelRow& row) const {
+bool FuelDialog::takeOver(FuelTable& table) const {
   if (firstInvalidField(nullptr) >= 0) return false;
+  table = table_;
+  FuelRow& row = table[selectedFuel_];
   int32_t values[kFieldCount] = {};
   for (int i = 0; i < kFieldCount; ++i) readScaledInt(edits_[i]->text(), kScaleDigits[i], &values[i]);
   row.co2Max = values[kCo2Max];

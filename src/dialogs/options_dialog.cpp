@@ -17,6 +17,7 @@
 #include "device/serial_backend.h"
 #include "dialogs/dialog_controls.h"
 #include "platform/text_codec.h"
+#include "storage/settings_records.h"
 
 namespace {
 
@@ -236,43 +237,44 @@ QStringList OptionsDialog::portList() {
   return ports;
 }
 
-void OptionsDialog::fill(const ProgramSettings& settings, const DeviceRecord& device) {
+void OptionsDialog::fill(const MeasuringSettings& settings) {
   setResult(QDialog::Rejected);
   // Adapters come and go: the list is built afresh for each showing.
   portCombo_->clear();
   portCombo_->addItems(portList());
-  const QString port = shortStringText(settings.portName);
+  const QString port = settings.portName;
   portCombo_->setCurrentIndex(portCombo_->findText(port));
   portCombo_->setEditText(port);
 
   refreshPeriodSpin_->setValue(settings.refreshPeriod);
-  addressSpin_->setValue(settings.netAddress);
-  const int slot = slotIndex(device);
-  zeroSettingBar_->setValue(device.calibrationTime[slot]);
-  drainBar_->setValue(device.drainTime[slot]);
-  measuringBar_->setValue(device.measurementTime[slot]);
-  continuousPeriodBar_->setValue(device.calibrationInterval[slot]);
-  cyclePeriodSpin_->setValue(device.cyclePeriod[slot]);
+  addressSpin_->setValue(settings.address);
+  const CycleTimes& t = settings.times;
+  zeroSettingBar_->setValue(t.zeroSetting);
+  drainBar_->setValue(t.drain);
+  measuringBar_->setValue(t.measuring);
+  continuousPeriodBar_->setValue(t.continuousPeriod);
+  cyclePeriodSpin_->setValue(t.cyclePeriod);
 
-  zeroSettingLabel_->setText(QString::number(device.calibrationTime[slot]));
-  drainLabel_->setText(QString::number(device.drainTime[slot]));
-  measuringLabel_->setText(QString::number(device.measurementTime[slot]));
-  continuousPeriodLabel_->setText(QString::number(device.calibrationInterval[slot]));
+  zeroSettingLabel_->setText(QString::number(t.zeroSetting));
+  drainLabel_->setText(QString::number(t.drain));
+  measuringLabel_->setText(QString::number(t.measuring));
+  continuousPeriodLabel_->setText(QString::number(t.continuousPeriod));
   portCombo_->setFocus();
 }
 
-void OptionsDialog::takeOver(ProgramSettings& settings, DeviceRecord& device) const {
+void OptionsDialog::takeOver(MeasuringSettings& settings) const {
   // accept() has made sure the name can be stored; a name that cannot keeps
   // the stored one rather than being written altered.
-  setShortString(settings.portName, portCombo_->currentText());
+  ShortString30 port{};
+  if (setShortString(port, portCombo_->currentText())) settings.portName = shortStringText(port);
   settings.refreshPeriod = refreshPeriodSpin_->boundedValue();
-  settings.netAddress = uint8_t(addressSpin_->boundedValue());
-  const int slot = slotIndex(device);
-  device.calibrationTime[slot] = uint8_t(zeroSettingBar_->value());
-  device.drainTime[slot] = uint8_t(drainBar_->value());
-  device.measurementTime[slot] = uint8_t(measuringBar_->value());
-  device.calibrationInterval[slot] = continuousPeriodBar_->value();
-  device.cyclePeriod[slot] = cyclePeriodSpin_->boundedValue();
+  settings.address = uint8_t(addressSpin_->boundedValue());
+  CycleTimes& t = settings.times;
+  t.zeroSetting = uint8_t(zeroSettingBar_->value());
+  t.drain = uint8_t(drainBar_->value());
+  t.measuring = uint8_t(measuringBar_->value());
+  t.continuousPeriod = continuousPeriodBar_->value();
+  t.cyclePeriod = cyclePeriodSpin_->boundedValue();
 }
 
 void OptionsDialog::accept() {

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QStringList>
 
-#include "storage/settings_records.h"
+#include "storage/settings_values.h"
 
 class QComboBox;
 class QLabel;
@@ -18,12 +18,12 @@ class OptionsDialog : public QDialog {
  public:
   explicit OptionsDialog(QWidget* parent = nullptr);
 
-  // Shows the stored values (the labels show them even where a control had to
+  // Shows the settings (the labels show them even where a control had to
   // clamp them) and offers the ports of this computer.
-  void fill(const ProgramSettings& settings, const DeviceRecord& device);
-  // Copies the confirmed values into the records (current slot). Numbers are
-  // brought into their ranges; a port name is kept to 30 characters.
-  void takeOver(ProgramSettings& settings, DeviceRecord& device) const;
+  void fill(const MeasuringSettings& settings);
+  // Copies the confirmed values into `settings`. Numbers are brought into
+  // their ranges; a port name is kept to 30 characters.
+  void takeOver(MeasuringSettings& settings) const;
 
   // "COM1".."COM8", then the serial ports present on this computer, then an
   // example address of a serial device server ("tcp://192.168.0.10:4001").

@@ -142,23 +142,24 @@ ViewDialog::ViewDialog(QWidget* parent) : QDialog(parent) {
   for (QComboBox* box : factorBoxes_) confirmOnEnter(box, applyButton);
 }
 
-void ViewDialog::fill(const ProgramSettings& settings) {
+void ViewDialog::fill(const ViewSettings& settings) {
   setResult(QDialog::Rejected);
   for (int i = 0; i < kChannelCount; ++i) {
-    showBoxes_[i]->setChecked(settings.channelView[i].show != 0);
+    const ChannelLook& look = settings.channels[size_t(i)];
+    showBoxes_[i]->setChecked(look.shown);
     // The items follow the locale's separator, so "0,1" always reads back.
     QComboBox* box = factorBoxes_[i];
     box->clear();
     for (double f : kFactors) box->addItem(numberText(f));
-    const QString text = numberText(settings.channelView[i].multiplier);
+    const QString text = numberText(look.factor);
     box->setCurrentIndex(box->findText(text));
     box->setEditText(text);
   }
-  logScaleBox_->setChecked(settings.logScale != 0);
-  view3DBox_->setChecked(settings.view3D != 0);
+  logScaleBox_->setChecked(settings.logScale);
+  view3DBox_->setChecked(settings.view3D);
   bottomColorBox_->setSelectedColor(settings.chartColorStart);
   topColorBox_->setSelectedColor(settings.chartColorEnd);
-  for (int i = 0; i < kChannelCount; ++i) colorBoxes_[i]->setSelectedColor(settings.seriesColor[i]);
+  for (int i = 0; i < kChannelCount; ++i) colorBoxes_[i]->setSelectedColor(settings.channels[size_t(i)].color);
   showBoxes_[0]->setFocus();
 }
 
@@ -168,17 +169,18 @@ int ViewDialog::firstInvalidFactor() const {
   return -1;
 }
 
-bool ViewDialog::takeOver(ProgramSettings& settings) const {
+bool ViewDialog::takeOver(ViewSettings& settings) const {
   if (firstInvalidFactor() >= 0) return false;
   for (int i = 0; i < kChannelCount; ++i) {
-    settings.channelView[i].show = showBoxes_[i]->isChecked() ? 1 : 0;
-    settings.channelView[i].multiplier = *readFloat(factorBoxes_[i]->currentText());
+    ChannelLook& look = settings.channels[size_t(i)];
+    look.shown = showBoxes_[i]->isChecked();
+    look.factor = *readFloat(factorBoxes_[i]->currentText());
+    look.color = colorBoxes_[i]->selectedColor();
   }
-  settings.logScale = logScaleBox_->isChecked() ? 1 : 0;
-  settings.view3D = view3DBox_->isChecked() ? 1 : 0;
+  settings.logScale = logScaleBox_->isChecked();
+  settings.view3D = view3DBox_->isChecked();
   settings.chartColorStart = bottomColorBox_->selectedColor();
   settings.chartColorEnd = topColorBox_->selectedColor();
-  for (int i = 0; i < kChannelCount; ++i) settings.seriesColor[i] = colorBoxes_[i]->selectedColor();
   return true;
 }
 

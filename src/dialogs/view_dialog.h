@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "storage/settings_records.h"
+#include "storage/settings_values.h"
 
 class QCheckBox;
 class QComboBox;
@@ -17,10 +17,10 @@ class ViewDialog : public QDialog {
  public:
   explicit ViewDialog(QWidget* parent = nullptr);
 
-  void fill(const ProgramSettings& settings);
-  // Copies the confirmed values into the record. All factors are read first:
+  void fill(const ViewSettings& settings);
+  // Copies the confirmed values into `settings`. All factors are read first:
   // when one is no number nothing at all is changed and false is returned.
-  bool takeOver(ProgramSettings& settings) const;
+  bool takeOver(ViewSettings& settings) const;
 
   // "Применить": checks every factor first and keeps the dialog open, with
   // the error shown and the field selected, when one is no number.

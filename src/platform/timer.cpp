@@ -1,7 +1,10 @@
 #include "platform/timer.h"
 
+#include <atomic>
+
 namespace {
-bool g_manual = false;
+// Read by timers in every thread (the session's too).
+std::atomic<bool> g_manual{false};
 }
 
 Timer::Timer(int intervalMs, QObject* parent) : QObject(parent), interval_(intervalMs) {

@@ -93,9 +93,8 @@ QFont protocolFont(const QString& name, int pointSize) {
   return font;
 }
 
-bool choosePrintFont(QWidget* parent, ProgramSettings& settings) {
-  QFont current =
-      protocolFont(shortStringText(settings.printFontName), settings.printFontSize);
+bool choosePrintFont(QWidget* parent, PrintSettings& settings) {
+  QFont current = protocolFont(settings.fontName, settings.fontSize);
   // A font that is not installed prints in its substitute; the dialog shows
   // that one, so that confirming it keeps the print as it is instead of
   // landing on the dialog's own first choice.
@@ -104,15 +103,15 @@ bool choosePrintFont(QWidget* parent, ProgramSettings& settings) {
   if (!chosen) return false;
   int size = chosen->pointSize();
   if (size <= 0) size = qRound(chosen->pointSizeF());
-  if (size <= 0) size = settings.printFontSize;
-  ShortString30 name = settings.printFontName;
+  if (size <= 0) size = settings.fontSize;
+  ShortString30 name{};
   if (!setShortString(name, chosen->family())) {
     seams::warningBox(parent, QStringLiteral(u"Имя шрифта \"%1\" не может быть сохранено!\r\n"
                                              u"Выберите другой шрифт.")
                                   .arg(chosen->family()));
     return false;
   }
-  settings.printFontName = name;
-  settings.printFontSize = size;
+  settings.fontName = shortStringText(name);
+  settings.fontSize = size;
   return true;
 }

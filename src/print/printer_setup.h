@@ -7,7 +7,7 @@
 #include <QPageLayout>
 #include <QString>
 
-#include "storage/settings_records.h"
+#include "storage/settings_values.h"
 
 class QPrinter;
 class QWidget;
@@ -57,5 +57,5 @@ QFont protocolFont(const QString& name, int pointSize);
 // installed, the font it prints in); on confirmation stores the name (its
 // first 30 characters) and the size in points in `settings`. A name that the
 // settings file cannot hold unaltered is refused with a warning and nothing
-// changes. True when the font was taken (the caller saves the settings).
-bool choosePrintFont(QWidget* parent, ProgramSettings& settings);
+// changes. True when the font was taken (the caller hands the settings on).
+bool choosePrintFont(QWidget* parent, PrintSettings& settings);

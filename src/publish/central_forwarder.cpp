@@ -14,7 +14,9 @@ const QString CentralForwarder::kEventCursor = QStringLiteral("central-events");
 
 CentralForwarder::CentralForwarder(ResultStore& store, CentralSettings settings, AnalyzerIdentity identity,
                                    QObject* parent)
-    : QObject(parent), store_(store), settings_(std::move(settings)), identity_(std::move(identity)) {
+    : Sink(store, std::move(identity), parent),
+      settings_(std::move(settings)),
+      backoff_(settings_.retryMinMs, settings_.retryMaxMs) {
   retry_.setSingleShot(true);
   connect(&retry_, &QTimer::timeout, this, &CentralForwarder::pump);
 }
@@ -23,17 +25,15 @@ CentralForwarder::~CentralForwarder() { stop(); }
 
 bool CentralForwarder::start() {
   stop();
-  QStringList problems = identityProblems(identity_.site, identity_.name) + centralProblems(settings_);
-  if (!store_.isWritable()) problems << QStringLiteral(u"база данных результатов не открыта для записи");
+  const QStringList problems = startProblems() + centralProblems(settings_);
   if (!problems.isEmpty()) {
     report(QStringLiteral(u"Копирование в центральную базу данных не запущено: ") + problems.join(QStringLiteral("; ")));
     return false;
   }
-  if (o2Refs_.empty()) o2Refs_ = o2RefsFromFuelTable();
-  seq_ = store_.cursor(kResultCursor);
-  eventId_ = store_.cursor(kEventCursor);
-  lastError_.clear();
-  delayMs_ = std::max(1, settings_.retryMinMs);
+  deliveredSeq_ = store_.cursor(kResultCursor);
+  deliveredEventId_ = store_.cursor(kEventCursor);
+  clearError();
+  backoff_.reset();
   writer_ = std::make_shared<CentralWriter>(settings_.connection);
   thread_ = std::make_unique<QThread>();
   thread_->setObjectName(QStringLiteral("central-db"));
@@ -44,7 +44,7 @@ bool CentralForwarder::start() {
   running_ = true;
   qCInfo(korvexPublish, "Центральная база данных: копирование в %s как %s/%s (адрес %d), с результата %lld и события %lld",
          qUtf8Printable(describeConnection(settings_.connection)), qUtf8Printable(identity_.site),
-         qUtf8Printable(identity_.name), identity_.address, seq_ + 1, eventId_ + 1);
+         qUtf8Printable(identity_.name), identity_.address, deliveredSeq_ + 1, deliveredEventId_ + 1);
   pump();
   return true;
 }
@@ -60,18 +60,18 @@ void CentralForwarder::stop() {
   worker_ = nullptr;
   writer_.reset();
   busy_ = false;
-  qCInfo(korvexPublish, "Центральная база данных: остановлено на результате %lld, событии %lld", seq_, eventId_);
+  qCInfo(korvexPublish, "Центральная база данных: остановлено на результате %lld, событии %lld", deliveredSeq_, deliveredEventId_);
   setState(State::Stopped);
 }
 
 void CentralForwarder::poke() {
-  if (state_ == State::UpToDate) pump();
+  if (state() == State::UpToDate) pump();
 }
 
 void CentralForwarder::pump() {
   if (!running_ || busy_ || retry_.isActive()) return;
-  const std::vector<StoredResult> results = store_.resultsAfter(seq_, settings_.batchSize);
-  const QVector<StoredEvent> events = store_.eventsAfter(eventId_, settings_.batchSize);
+  const std::vector<StoredResult> results = store_.resultsAfter(deliveredSeq_, settings_.batchSize);
+  const QVector<StoredEvent> events = store_.eventsAfter(deliveredEventId_, settings_.batchSize);
   if (results.empty() && events.isEmpty()) {
     setState(State::UpToDate);
     return;
@@ -102,42 +102,28 @@ void CentralForwarder::written(int generation, const CentralOutcome& o) {
     report(QStringLiteral(u"Центральная база данных: не могу записать (%1): %2")
                .arg(describeConnection(settings_.connection), error));
     setState(State::WaitingToRetry);
-    retry_.start(delayMs_);
-    delayMs_ = std::min(std::max(1, settings_.retryMaxMs), delayMs_ * 2);
+    retry_.start(backoff_.next());
     return;
   }
   // The server holds the batch: a cursor that cannot be stored only means
   // sending it again, which duplicates nothing.
   bool stored = true;
-  if (lastSeq > seq_) {
-    seq_ = lastSeq;
-    stored = store_.setCursor(kResultCursor, seq_) && stored;
+  if (lastSeq > deliveredSeq_) {
+    deliveredSeq_ = lastSeq;
+    stored = store_.setCursor(kResultCursor, deliveredSeq_) && stored;
   }
-  if (lastEventId > eventId_) {
-    eventId_ = lastEventId;
-    stored = store_.setCursor(kEventCursor, eventId_) && stored;
+  if (lastEventId > deliveredEventId_) {
+    deliveredEventId_ = lastEventId;
+    stored = store_.setCursor(kEventCursor, deliveredEventId_) && stored;
   }
   if (!stored) report(QStringLiteral(u"Центральная база данных: не могу сохранить позицию копирования: ") + store_.lastError());
-  if (!lastError_.isEmpty() && stored) {
+  if (!lastError().isEmpty() && stored) {
     qCInfo(korvexPublish, "Центральная база данных: запись возобновлена");
-    lastError_.clear();
+    clearError();
   }
-  delayMs_ = std::max(1, settings_.retryMinMs);
-  emit delivered(seq_, eventId_);
+  backoff_.reset();
+  emit delivered(deliveredSeq_, deliveredEventId_);
   if (current) pump();
-}
-
-void CentralForwarder::setState(State s) {
-  if (s == state_) return;
-  state_ = s;
-  emit stateChanged(s);
-}
-
-void CentralForwarder::report(const QString& message) {
-  if (message == lastError_) return;
-  lastError_ = message;
-  qCWarning(korvexPublish, "%s", qUtf8Printable(message));
-  emit errorOccurred(message);
 }
 
 }  // namespace publish

@@ -11,14 +11,12 @@
 //   forwarder.start();
 //   ... after every append to the store: forwarder.poke();
 
-#include <QObject>
 #include <QString>
 #include <QTimer>
 #include <memory>
 #include <vector>
 
-#include "data/result_store.h"
-#include "publish/service_settings.h"
+#include "publish/sink.h"
 
 class QThread;
 
@@ -27,16 +25,11 @@ namespace publish {
 class CentralWriter;
 struct CentralOutcome;
 
-class CentralForwarder : public QObject {
+// Its states are Stopped, Sending, UpToDate and WaitingToRetry.
+class CentralForwarder : public Sink {
   Q_OBJECT
  public:
-  enum class State {
-    Stopped,
-    Sending,         // a batch is on its way
-    UpToDate,        // everything committed locally is on the server
-    WaitingToRetry,  // the last batch failed; see lastError()
-  };
-  Q_ENUM(State)
+  using State = Sink::State;
 
   static const QString kResultCursor;  // "central"
   static const QString kEventCursor;   // "central-events"
@@ -45,43 +38,21 @@ class CentralForwarder : public QObject {
                    QObject* parent = nullptr);
   ~CentralForwarder() override;
 
-  // False, with errorOccurred, when the settings cannot work; the store must
-  // be writable.
-  bool start();
+  bool start() override;
   // Waits for a batch on its way (at most the connection's timeouts).
-  void stop();
-  // New rows were committed to the store.
-  void poke();
-
-  State state() const { return state_; }
-  QString lastError() const { return lastError_; }
-  qint64 deliveredSeq() const { return seq_; }
-  qint64 deliveredEventId() const { return eventId_; }
-  void setO2RefByFuel(std::vector<double> refs) { o2Refs_ = std::move(refs); }
-
- signals:
-  void stateChanged(publish::CentralForwarder::State state);
-  // A batch failed (once per different reason).
-  void errorOccurred(const QString& message);
-  void delivered(qint64 seq, qint64 eventId);
+  void stop() override;
+  void poke() override;
+  QString title() const override { return QStringLiteral(u"центральная БД"); }
 
  private:
   void pump();
   void written(int generation, const CentralOutcome& outcome);
-  void setState(State s);
-  void report(const QString& message);
 
-  ResultStore& store_;
   CentralSettings settings_;
-  AnalyzerIdentity identity_;
-  std::vector<double> o2Refs_;
-  State state_ = State::Stopped;
-  QString lastError_;
   bool running_ = false;
   bool busy_ = false;
   int generation_ = 0;  // outcomes of an earlier start() only move the cursors
-  int delayMs_ = 0;
-  qint64 seq_ = 0, eventId_ = 0;
+  Backoff backoff_;
   QTimer retry_;
   std::unique_ptr<QThread> thread_;
   QObject* worker_ = nullptr;  // lives in thread_

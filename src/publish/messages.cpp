@@ -5,7 +5,6 @@
 #include <QJsonObject>
 #include <cmath>
 
-#include "device/fuel_table.h"
 #include "emissions/conversion.h"
 
 namespace publish {
@@ -72,14 +71,18 @@ const char* eventKindName(EventKind kind) {
       return "alarm";
     case EventKind::AlarmAcknowledged:
       return "alarmAcknowledged";
+    case EventKind::PortOpenFailed:
+      return "portOpenFailed";
+    case EventKind::DatabaseProblem:
+      return "databaseProblem";
+    case EventKind::SettingsProblem:
+      return "settingsProblem";
+    case EventKind::DataWriteFailed:
+      return "dataWriteFailed";
+    case EventKind::PublishingProblem:
+      return "publishingProblem";
   }
   return "unknown";
-}
-
-std::vector<double> o2RefsFromFuelTable() {
-  std::vector<double> refs;
-  for (const FuelRow& row : fuelTable) refs.push_back(double(row.o2Ref));
-  return refs;
 }
 
 QString utcText(qint64 utcMs) {

@@ -38,9 +38,6 @@ QString codeName(int ch, double value);
 const char* modeName(WorkMode mode);
 const char* eventKindName(EventKind kind);
 
-// The reference O2 of every fuel row, from the fuel table as it stands.
-std::vector<double> o2RefsFromFuelTable();
-
 QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
                       const std::vector<double>& o2RefByFuel);
 QByteArray eventJson(const StoredEvent& event, const AnalyzerIdentity& id);

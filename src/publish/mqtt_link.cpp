@@ -2,10 +2,14 @@
 
 #include <mosquitto.h>
 
+#include <QThread>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <system_error>
+
+#include "publish/sink.h"
 
 namespace publish {
 
@@ -125,18 +129,21 @@ QString MqttLink::setUp() {
 
 void MqttLink::start() {
   stopping_ = false;
-  thread_ = std::thread([this] { run(); });
+  thread_.reset(QThread::create([this] { run(); }));
+  thread_->setObjectName(QStringLiteral("mqtt"));
+  thread_->start();
 }
 
 void MqttLink::stop(int graceMs) {
-  if (!thread_.joinable()) return;
+  if (!thread_) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     graceMs_ = graceMs;
     stopping_ = true;
   }
   wake_.notify_all();
-  thread_.join();
+  thread_->wait();
+  thread_.reset();
 }
 
 QString MqttLink::publish(const QByteArray& topic, const QByteArray& payload, bool retain, int* mid) {
@@ -215,7 +222,7 @@ bool MqttLink::waitBeforeRetry(int delayMs) {
 void MqttLink::run() {
   const MqttSettings& s = options_.settings;
   const QByteArray host = s.host.toUtf8();
-  int delayMs = std::max(1, s.retryMinMs);
+  Backoff backoff(s.retryMinMs, s.retryMaxMs);
   bool first = true;
   while (!stopping_) {
     refusal_.clear();
@@ -244,13 +251,12 @@ void MqttLink::run() {
     const QString text = timeout.isEmpty() ? failureText(rc, savedErrno) : timeout;
     if (sessionUp_) {
       sessionUp_ = false;
-      delayMs = std::max(1, s.retryMinMs);
+      backoff.reset();
       post({LinkEvent::Disconnected, 0, text});
     } else {
       post({LinkEvent::Failed, 0, text});
     }
-    if (!waitBeforeRetry(delayMs)) break;
-    delayMs = std::min(std::max(1, s.retryMaxMs), delayMs * 2);
+    if (!waitBeforeRetry(backoff.next())) break;
   }
   shutDown();
 }

@@ -1,6 +1,6 @@
 #pragma once
 // One libmosquitto client driven by a thread of its own: it connects, keeps
-// the connection, and reconnects with a doubling delay after every failure,
+// the connection, and reconnects with a doubling delay (Backoff) after every failure,
 // until it is stopped. Everything that can block (name look-up, TCP connect,
 // TLS handshake, a dead network) happens in that thread, never in the
 // caller's. What happens there is queued as LinkEvents; `notify` is called
@@ -17,11 +17,12 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <thread>
+#include <memory>
 #include <vector>
 
 #include "publish/service_settings.h"
 
+class QThread;
 struct mosquitto;
 
 namespace publish {
@@ -80,7 +81,7 @@ class MqttLink {
   Options options_;
   std::function<void()> notify_;
   mosquitto* mosq_ = nullptr;
-  std::thread thread_;
+  std::unique_ptr<QThread> thread_;
   std::atomic<bool> stopping_{false};
   int graceMs_ = 2000;
 

@@ -14,19 +14,17 @@ const QString Publisher::kResultCursor = QStringLiteral("mqtt");
 const QString Publisher::kEventCursor = QStringLiteral("mqtt-events");
 
 Publisher::Publisher(ResultStore& store, MqttSettings settings, AnalyzerIdentity identity, QObject* parent)
-    : QObject(parent), store_(store), settings_(std::move(settings)), identity_(std::move(identity)) {}
+    : Sink(store, std::move(identity), parent), settings_(std::move(settings)) {}
 
 Publisher::~Publisher() { stop(); }
 
 bool Publisher::start() {
   stop();
-  QStringList problems = identityProblems(identity_.site, identity_.name) + mqttProblems(settings_);
-  if (!store_.isWritable()) problems << QStringLiteral(u"база данных результатов не открыта для записи");
+  const QStringList problems = startProblems() + mqttProblems(settings_);
   if (!problems.isEmpty()) {
     report(QStringLiteral(u"Публикация MQTT не запущена: ") + problems.join(QStringLiteral("; ")));
     return false;
   }
-  if (o2Refs_.empty()) o2Refs_ = o2RefsFromFuelTable();
   resultTopic_ = resultTopic(identity_).toUtf8();
   eventTopic_ = eventTopic(identity_).toUtf8();
 
@@ -48,9 +46,9 @@ bool Publisher::start() {
   results_ = {};
   events_ = {};
   byMid_.clear();
-  ackedSeq_ = savedSeq_ = results_.lastSent = store_.cursor(kResultCursor);
-  ackedEventId_ = savedEventId_ = events_.lastSent = store_.cursor(kEventCursor);
-  lastError_.clear();
+  deliveredSeq_ = savedSeq_ = results_.lastSent = store_.cursor(kResultCursor);
+  deliveredEventId_ = savedEventId_ = events_.lastSent = store_.cursor(kEventCursor);
+  clearError();
 
   const QString where = QStringLiteral("%1:%2").arg(settings_.host).arg(settings_.effectivePort());
   if (settings_.tls && settings_.insecure)
@@ -58,7 +56,7 @@ bool Publisher::start() {
               qUtf8Printable(where));
   qCInfo(korvexPublish, "MQTT: публикация на %s%s в %s, с результата %lld и события %lld",
          qUtf8Printable(where), settings_.tls ? " по TLS" : "", qUtf8Printable(topic(identity_, QStringLiteral("+"))),
-         ackedSeq_ + 1, ackedEventId_ + 1);
+         deliveredSeq_ + 1, deliveredEventId_ + 1);
   link_ = std::move(link);
   setState(State::Connecting);
   link_->start();
@@ -71,14 +69,14 @@ void Publisher::stop() {
   // Acknowledgements that came in up to the end still count.
   for (const LinkEvent& e : link_->takeEvents())
     if (e.kind == LinkEvent::Acked) onAcked(e.mid);
-  advance(results_, ackedSeq_);
-  advance(events_, ackedEventId_);
+  advance(results_, deliveredSeq_);
+  advance(events_, deliveredEventId_);
   saveCursors();
   link_.reset();
   byMid_.clear();
   results_ = {};
   events_ = {};
-  qCInfo(korvexPublish, "MQTT: остановлено на результате %lld, событии %lld", ackedSeq_, ackedEventId_);
+  qCInfo(korvexPublish, "MQTT: остановлено на результате %lld, событии %lld", deliveredSeq_, deliveredEventId_);
   setState(State::Stopped);
 }
 
@@ -91,7 +89,7 @@ void Publisher::drainLink() {
     switch (e.kind) {
       case LinkEvent::Connected:
         qCInfo(korvexPublish, "MQTT: подключено к %s:%d", qUtf8Printable(settings_.host), settings_.effectivePort());
-        lastError_.clear();
+        clearError();
         setState(State::Connected);
         break;
       case LinkEvent::Failed:
@@ -118,8 +116,8 @@ void Publisher::drainLink() {
     }
   }
   if (acked) {
-    advance(results_, ackedSeq_);
-    advance(events_, ackedEventId_);
+    advance(results_, deliveredSeq_);
+    advance(events_, deliveredEventId_);
     // One database write for a burst of acknowledgements.
     if (!savePending_) {
       savePending_ = true;
@@ -151,17 +149,17 @@ void Publisher::advance(Stream& stream, qint64& acked) {
 
 void Publisher::saveCursors() {
   savePending_ = false;
-  const bool moved = ackedSeq_ != savedSeq_ || ackedEventId_ != savedEventId_;
+  const bool moved = deliveredSeq_ != savedSeq_ || deliveredEventId_ != savedEventId_;
   if (!moved) return;
-  if (ackedSeq_ != savedSeq_ && store_.setCursor(kResultCursor, ackedSeq_)) savedSeq_ = ackedSeq_;
-  if (ackedEventId_ != savedEventId_ && store_.setCursor(kEventCursor, ackedEventId_)) savedEventId_ = ackedEventId_;
-  if (savedSeq_ != ackedSeq_ || savedEventId_ != ackedEventId_)
+  if (deliveredSeq_ != savedSeq_ && store_.setCursor(kResultCursor, deliveredSeq_)) savedSeq_ = deliveredSeq_;
+  if (deliveredEventId_ != savedEventId_ && store_.setCursor(kEventCursor, deliveredEventId_)) savedEventId_ = deliveredEventId_;
+  if (savedSeq_ != deliveredSeq_ || savedEventId_ != deliveredEventId_)
     report(QStringLiteral(u"MQTT: не могу сохранить позицию публикации: ") + store_.lastError());
-  emit delivered(ackedSeq_, ackedEventId_);
+  emit delivered(deliveredSeq_, deliveredEventId_);
 }
 
 void Publisher::fill() {
-  if (!link_ || state_ != State::Connected) return;
+  if (!link_ || state() != State::Connected) return;
   // Results.
   while (int(results_.inFlight.size()) < kWindow) {
     const std::vector<StoredResult> rows = store_.resultsAfter(results_.lastSent, kWindow - int(results_.inFlight.size()));
@@ -194,19 +192,6 @@ void Publisher::fill() {
       events_.lastSent = row.id;
     }
   }
-}
-
-void Publisher::setState(State s) {
-  if (s == state_) return;
-  state_ = s;
-  emit stateChanged(s);
-}
-
-void Publisher::report(const QString& message) {
-  if (message == lastError_) return;
-  lastError_ = message;
-  qCWarning(korvexPublish, "%s", qUtf8Printable(message));
-  emit errorOccurred(message);
 }
 
 }  // namespace publish

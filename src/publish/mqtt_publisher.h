@@ -16,31 +16,25 @@
 // .../status: "online" (retained) while connected, "offline" as the last
 // will and when stopped. The connection lives in libmosquitto's client driven
 // by a thread of its own (MqttLink); the database is read and the cursor
-// written only here, in the thread that owns the store.
+// written only here, in the thread that owns the store. Its states are
+// Stopped, Connecting and Connected.
 
-#include <QObject>
 #include <QString>
 #include <deque>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
-#include "data/result_store.h"
-#include "publish/service_settings.h"
+#include "publish/sink.h"
 
 namespace publish {
 
 class MqttLink;
 
-class Publisher : public QObject {
+class Publisher : public Sink {
   Q_OBJECT
  public:
-  enum class State {
-    Stopped,
-    Connecting,  // first attempt, or again after a failure
-    Connected,
-  };
-  Q_ENUM(State)
+  using State = Sink::State;
 
   // The store's cursors this publisher moves.
   static const QString kResultCursor;  // "mqtt"
@@ -53,30 +47,12 @@ class Publisher : public QObject {
 
   // Starts connecting in the background. False, with errorOccurred, when the
   // settings cannot work (names, CA file); the store must be writable.
-  bool start();
+  bool start() override;
   // Says "offline" (waiting for the broker at most a moment), disconnects.
   // Messages not acknowledged are sent again at the next start.
-  void stop();
-  // New rows were committed to the store.
-  void poke();
-
-  State state() const { return state_; }
-  QString lastError() const { return lastError_; }
-  // Last sequence number / event id the broker acknowledged, in order.
-  qint64 deliveredSeq() const { return ackedSeq_; }
-  qint64 deliveredEventId() const { return ackedEventId_; }
-
-  // The reference O2 of each fuel row for the mg/m3 values; by default the
-  // fuel table's at start().
-  void setO2RefByFuel(std::vector<double> refs) { o2Refs_ = std::move(refs); }
-
- signals:
-  void stateChanged(publish::Publisher::State state);
-  // A connection attempt failed or the connection was lost (once per
-  // different reason), or a message could not be handed to the client.
-  void errorOccurred(const QString& message);
-  // The cursors moved.
-  void delivered(qint64 seq, qint64 eventId);
+  void stop() override;
+  void poke() override;
+  QString title() const override { return QStringLiteral("MQTT"); }
 
  private:
   struct Sent {
@@ -93,21 +69,13 @@ class Publisher : public QObject {
   void fill();
   void advance(Stream& stream, qint64& acked);
   void saveCursors();
-  void setState(State s);
-  void report(const QString& message);
 
-  ResultStore& store_;
   MqttSettings settings_;
-  AnalyzerIdentity identity_;
-  std::vector<double> o2Refs_;
   std::unique_ptr<MqttLink> link_;
-  State state_ = State::Stopped;
-  QString lastError_;
   QByteArray resultTopic_, eventTopic_;
 
   Stream results_, events_;
   std::unordered_map<int, std::pair<bool, qint64>> byMid_;  // mid -> (is a result, number)
-  qint64 ackedSeq_ = 0, ackedEventId_ = 0;
   qint64 savedSeq_ = 0, savedEventId_ = 0;
   bool savePending_ = false;
 };

@@ -9,13 +9,7 @@
 #include "platform/text_codec.h"
 #include "storage/atomic_file.h"
 
-ProgramSettings programSettings{};
-DeviceRecord deviceRecord{};
-
 namespace {
-
-QString g_settingsPath;
-QString g_devicePath;
 
 const QString kDeviceFileName = QStringLiteral("Device-001.ini");
 
@@ -29,14 +23,6 @@ qsizetype extensionDot(const QString& path) {
   return -1;
 }
 
-void computePaths() {
-  g_settingsPath = changeFileExt(seams::executablePath(), QStringLiteral(".ini"));
-  qsizetype cut = g_settingsPath.size();
-  while (cut > 0 && g_settingsPath.at(cut - 1) != QLatin1Char('/') &&
-         g_settingsPath.at(cut - 1) != QLatin1Char('\\'))
-    --cut;
-  g_devicePath = g_settingsPath.left(cut) + kDeviceFileName;
-}
 
 // Reads up to `size` bytes of the file into `record`; true only when the file
 // holds a whole record. Longer files are fine: only the first record counts.
@@ -122,51 +108,8 @@ QString changeFileExt(const QString& path, const QString& extension) {
 
 QString pathWithoutExtension(const QString& path) { return changeFileExt(path, QString()); }
 
-QString settingsPath() {
-  if (g_settingsPath.isEmpty()) computePaths();
-  return g_settingsPath;
-}
-
-QString devicePath() {
-  if (g_devicePath.isEmpty()) computePaths();
-  return g_devicePath;
-}
-
-bool loadSettings() {
-  computePaths();
-  if (!readRecord(g_settingsPath, &programSettings, kProgramSettingsSize)) return false;
-  const bool deviceRead = readRecord(g_devicePath, &deviceRecord, kDeviceRecordSize);
-  // Every per-slot array has eight entries: a slot outside 1..8 cannot be used.
-  if (deviceRecord.deviceSlot < 1 || deviceRecord.deviceSlot > kSlotCount) {
-    deviceRecord.deviceSlot = 1;
-    return false;
-  }
-  return deviceRead;
-}
-
-void resetSettings() {
-  ProgramSettings& p = programSettings;
-  setDefaultString(p.portName, "COM2");
-  setDefaultString(p.printFontName, "Courier New");
-  p.printFontSize = 8;
-  p.refreshPeriod = 10;
-  p.netAddress = 1;
-
-  DeviceRecord& d = deviceRecord;
-  const int slot = slotIndex(d);
-  d.slotFlag[slot] = 1;
-  d.calibrationTime[slot] = 3;
-  d.drainTime[slot] = 0;
-  d.measurementTime[slot] = 3;
-  d.calibrationInterval[slot] = 60;
-  d.cyclePeriod[slot] = 30;
-
-  struct ChannelDefault {
-    bool show;
-    double multiplier;
-    uint32_t color;
-  };
-  static const ChannelDefault kChannels[kChannelCount] = {
+std::array<ChannelLook, kChannelCount> defaultChannelLooks() {
+  return {{
       {true, 1, 0x0000FF},    // Tg   red
       {true, 10, 0xFFFF00},   // O2   aqua
       {true, 1, 0x00FFFF},    // CO   yellow
@@ -179,21 +122,160 @@ void resetSettings() {
       {false, 1, 0x808000},   // Qa   teal
       {true, 100, 0xFF0000},  // Alf  blue
       {false, 1, 0x800080},   // Ta   purple
-  };
-  for (int i = 0; i < kChannelCount; ++i) {
-    p.channelView[i].show = kChannels[i].show ? 1 : 0;
-    p.channelView[i].multiplier = kChannels[i].multiplier;
-  }
-  p.logScale = 1;
-  p.view3D = 1;
-  p.chartColorStart = 0xFFFFFF;
-  p.chartColorEnd = 0xF0CAA6;
-  for (int i = 0; i < kChannelCount; ++i) p.seriesColor[i] = kChannels[i].color;
+  }};
 }
 
-bool saveSettings() {
-  settingsPath();  // paths exist even if nothing was loaded
-  const bool ok = writeRecord(g_settingsPath, &programSettings, kProgramSettingsSize) &&
-                  writeRecord(g_devicePath, &deviceRecord, kDeviceRecordSize);
-  return ok;
+SettingsFiles::SettingsFiles(const QString& programPath) {
+  settingsPath_ = changeFileExt(programPath.isEmpty() ? seams::executablePath() : programPath, QStringLiteral(".ini"));
+  qsizetype cut = settingsPath_.size();
+  while (cut > 0 && settingsPath_.at(cut - 1) != QLatin1Char('/') && settingsPath_.at(cut - 1) != QLatin1Char('\\'))
+    --cut;
+  devicePath_ = settingsPath_.left(cut) + kDeviceFileName;
+  device_.deviceSlot = 1;
+}
+
+bool SettingsFiles::load() {
+  if (!readRecord(settingsPath_, &program_, kProgramSettingsSize)) return false;
+  const bool deviceRead = readRecord(devicePath_, &device_, kDeviceRecordSize);
+  // Every per-slot array has eight entries: a slot outside 1..8 cannot be used.
+  if (device_.deviceSlot < 1 || device_.deviceSlot > kSlotCount) {
+    device_.deviceSlot = 1;
+    return false;
+  }
+  return deviceRead;
+}
+
+void SettingsFiles::reset() {
+  const MeasuringSettings measuring;
+  const PrintSettings print;
+  const ViewSettings view;
+  ProgramSettings& p = program_;
+  setDefaultString(p.portName, "COM2");
+  setDefaultString(p.printFontName, "Courier New");
+  p.printFontSize = print.fontSize;
+  p.refreshPeriod = measuring.refreshPeriod;
+  p.netAddress = measuring.address;
+
+  DeviceRecord& d = device_;
+  const int slot = slotIndex(d);
+  d.slotFlag[slot] = 1;
+  d.calibrationTime[slot] = measuring.times.zeroSetting;
+  d.drainTime[slot] = measuring.times.drain;
+  d.measurementTime[slot] = measuring.times.measuring;
+  d.calibrationInterval[slot] = measuring.times.continuousPeriod;
+  d.cyclePeriod[slot] = measuring.times.cyclePeriod;
+
+  for (int i = 0; i < kChannelCount; ++i) {
+    const ChannelLook& c = view.channels[size_t(i)];
+    p.channelView[i].show = c.shown ? 1 : 0;
+    p.channelView[i].multiplier = c.factor;
+    p.seriesColor[i] = c.color;
+  }
+  p.logScale = view.logScale ? 1 : 0;
+  p.view3D = view.view3D ? 1 : 0;
+  p.chartColorStart = view.chartColorStart;
+  p.chartColorEnd = view.chartColorEnd;
+}
+
+bool SettingsFiles::save() const {
+  return writeRecord(settingsPath_, &program_, kProgramSettingsSize) &&
+         writeRecord(devicePath_, &device_, kDeviceRecordSize);
+}
+
+MeasuringSettings SettingsFiles::measuring() const {
+  MeasuringSettings m;
+  const int slot = slotIndex(device_);
+  m.portName = shortStringText(program_.portName);
+  m.address = program_.netAddress;
+  m.refreshPeriod = program_.refreshPeriod;
+  m.times.zeroSetting = device_.calibrationTime[slot];
+  m.times.drain = device_.drainTime[slot];
+  m.times.measuring = device_.measurementTime[slot];
+  m.times.continuousPeriod = device_.calibrationInterval[slot];
+  m.times.cyclePeriod = device_.cyclePeriod[slot];
+  return m;
+}
+
+ViewSettings SettingsFiles::view() const {
+  ViewSettings v;
+  for (int i = 0; i < kChannelCount; ++i) {
+    ChannelLook& c = v.channels[size_t(i)];
+    c.shown = program_.channelView[i].show != 0;
+    c.factor = program_.channelView[i].multiplier;
+    c.color = program_.seriesColor[i];
+  }
+  v.logScale = program_.logScale != 0;
+  v.view3D = program_.view3D != 0;
+  v.chartColorStart = program_.chartColorStart;
+  v.chartColorEnd = program_.chartColorEnd;
+  return v;
+}
+
+PrintSettings SettingsFiles::print() const {
+  return {shortStringText(program_.printFontName), program_.printFontSize};
+}
+
+namespace {
+
+// A flag is written only when its meaning changes: any byte but 0 reads as
+// true, and a true read from the file stays the byte it was.
+void putFlag(uint8_t& byte, bool value) {
+  if ((byte != 0) != value) byte = value ? 1 : 0;
+}
+
+// A text is written only when it changes, so that the bytes of one read from
+// the file stay as they were.
+bool putText(ShortString30& s, const QString& text) {
+  if (shortStringText(s) == text) return true;
+  ShortString30 copy = s;
+  if (!setShortString(copy, text)) return false;
+  s = copy;
+  return true;
+}
+
+}  // namespace
+
+bool SettingsFiles::setMeasuring(const MeasuringSettings& m) {
+  ShortString30 port = program_.portName;
+  if (!putText(port, m.portName)) return false;
+  program_.portName = port;
+  program_.netAddress = m.address;
+  program_.refreshPeriod = m.refreshPeriod;
+  const int slot = slotIndex(device_);
+  device_.calibrationTime[slot] = m.times.zeroSetting;
+  device_.drainTime[slot] = m.times.drain;
+  device_.measurementTime[slot] = m.times.measuring;
+  device_.calibrationInterval[slot] = m.times.continuousPeriod;
+  device_.cyclePeriod[slot] = m.times.cyclePeriod;
+  return true;
+}
+
+void SettingsFiles::setView(const ViewSettings& v) {
+  for (int i = 0; i < kChannelCount; ++i) {
+    const ChannelLook& c = v.channels[size_t(i)];
+    putFlag(program_.channelView[i].show, c.shown);
+    program_.channelView[i].multiplier = c.factor;
+    program_.seriesColor[i] = c.color;
+  }
+  putFlag(program_.logScale, v.logScale);
+  putFlag(program_.view3D, v.view3D);
+  program_.chartColorStart = v.chartColorStart;
+  program_.chartColorEnd = v.chartColorEnd;
+}
+
+bool SettingsFiles::setPrint(const PrintSettings& p) {
+  if (!putText(program_.printFontName, p.fontName)) return false;
+  program_.printFontSize = p.fontSize;
+  return true;
+}
+
+void SettingsFiles::setRunState(const RunState& r) {
+  device_.deviceAddress = r.address;
+  device_.fuelIndex = r.fuelIndex;
+  device_.linkState = r.linkState;
+  device_.requestKind = r.requestKind;
+  device_.deviceState = r.analyzerState;
+  device_.workMode = r.workMode;
+  device_.logDate = r.logDate;
+  device_.measurement = toRecord(r.measurement);
 }

@@ -2,8 +2,9 @@
 // The two settings records, laid out byte for byte as the files hold them:
 // packed, little-endian, short strings as a length byte and 30 characters in
 // Windows-1251. The device record keeps the poll cycle's state and the latest
-// measurement beside the settings, and every save writes it whole: whoever
-// saves copies that state in first.
+// measurement beside the settings, and every save writes it whole. The
+// records are the files' format only: the program works with the values of
+// settings_values.h, which SettingsFiles reads from and writes into them.
 
 #include <QString>
 #include <QtGlobal>
@@ -114,10 +115,6 @@ static_assert(offsetof(DeviceRecord, logDate) == 119);
 static_assert(offsetof(DeviceRecord, measurement) == 131);
 static_assert(offsetof(DeviceRecord, measurement) + offsetof(MeasurementRecord, measTime) == 231);
 
-// The single program-wide records.
-extern ProgramSettings programSettings;
-extern DeviceRecord deviceRecord;
-
 // Index into the per-slot arrays for the slot in use. deviceSlot is kept in
 // 1..8 by the loader, so this is always 0..7.
 inline int slotIndex(const DeviceRecord& record) {
@@ -135,8 +132,3 @@ bool setShortString(ShortString30& s, const QString& text);
 // The measurement group of the device record from a measurement and back.
 MeasurementRecord toRecord(const Measurement& m);
 Measurement fromRecord(const MeasurementRecord& r);
-
-// Colours are stored 0x00BBGGRR.
-inline uint32_t colorRef(int red, int green, int blue) {
-  return uint32_t(red & 0xFF) | (uint32_t(green & 0xFF) << 8) | (uint32_t(blue & 0xFF) << 16);
-}

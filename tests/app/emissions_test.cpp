@@ -90,7 +90,7 @@ TEST_F(EmissionsTest, AResultAtExactlyHh30ClosesTheIntervalAndOpensTheNext) {
   EXPECT_TRUE(value("EmissionLastCO")->property("valid").toBool());
   EXPECT_TRUE(find<QLabel>("LabelEmissionRunning")->text().contains(QStringLiteral(u"(1 рез.)")));
   EXPECT_EQ(value("EmissionCurrentNOx")->text(), QStringLiteral("246,4"));
-  EXPECT_NEAR(session().emissionsState().current[1].value_or(0), 246.36, 0.005);
+  EXPECT_NEAR(session().emissions().state().current[1].value_or(0), 246.36, 0.005);
 }
 
 TEST_F(EmissionsTest, ALostLinkClosesItsIntervalOnTimeAsInvalid) {
@@ -228,13 +228,13 @@ TEST_F(EmissionsTest, TheLimitsDialogRefusesWhatCannotBeStoredAndPutsTheRestInFo
   EXPECT_EQ(messages[1].text, QStringLiteral(u"Норматив за интервал NOx должен быть больше нуля!"));
   EXPECT_EQ(shown, 3);
 
-  const auto load = emissions::loadEmissionSettings(Session::emissionSettingsPath());
+  const auto load = emissions::loadEmissionSettings(settings().emissionsPath());
   ASSERT_EQ(load.status, emissions::SettingsStatus::Loaded);
   EXPECT_EQ(load.settings.intervalMinutes, 15);
   EXPECT_EQ(load.settings.limits.preAlarmPercent, 90);
   EXPECT_EQ(load.settings.limits[emissions::Component::NOx].interval.value_or(0), 55.5);
-  EXPECT_EQ(session().emissionEngine()->config().intervalMinutes, 15);
-  EXPECT_TRUE(session().emissionEngine()->limits() == load.settings.limits);
+  EXPECT_EQ(session().emissions().engine()->config().intervalMinutes, 15);
+  EXPECT_TRUE(session().emissions().engine()->limits() == load.settings.limits);
   EXPECT_TRUE(find<QLabel>("LabelEmissionBasis")->text().contains(QStringLiteral(u"интервал 15 мин")));
 }
 

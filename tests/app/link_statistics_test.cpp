@@ -64,7 +64,7 @@ TEST_F(LinkStatisticsTest, APortThatCannotBeOpenedCountsRequestsAsSilencesAndNoB
   writeDefaultSettings(QStringLiteral("COM3"));
   serial_.refuseOpen = true;
   startProgram();
-  ASSERT_EQ(takeMessages().size(), 1u);
+  ASSERT_EQ(takeNotices().size(), 1u);
   for (int i = 0; i < 10; ++i) tick();
   const LinkStatistics s = stats();
   EXPECT_EQ(s.requests, 10);

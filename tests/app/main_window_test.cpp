@@ -15,6 +15,9 @@
 #include <QTableView>
 #include <QToolButton>
 
+#include <QListWidget>
+
+#include "app/notice_bar.h"
 #include "dialogs/about_box.h"
 #include "storage/settings_files.h"
 #include "support/korvex_fixture.h"
@@ -30,14 +33,17 @@ const std::vector<uint8_t> kStop = {0x01, 0x06, 0x00, 0x00, 0x00, 0x03, 0xC9, 0x
 
 TEST_F(MainWindowTest, FirstStartInAnEmptyDirectoryResetsAndWritesBothFiles) {
   startProgram();
-  const auto messages = takeMessages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].title, QStringLiteral("Error"));
-  EXPECT_EQ(messages[0].text, QStringLiteral(u"Файл конфигурации отсутствует!\r\nСброс конфигурации!"));
+  // A notice that beeps, in the bar under the table: no box to answer.
+  EXPECT_TRUE(takeMessages().empty());
+  const auto notices = takeNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].topic, NoticeTopic::Settings);
+  EXPECT_EQ(notices[0].text, QStringLiteral(u"Файл конфигурации отсутствует!\r\nСброс конфигурации!"));
   EXPECT_EQ(beeps_, 1);
+  EXPECT_TRUE(window().noticeBar()->text().endsWith(QStringLiteral(u"Файл конфигурации отсутствует! Сброс конфигурации!")));
   EXPECT_EQ(readAll(inDir(QStringLiteral("korvex.ini"))).size(), 237);
   EXPECT_EQ(readAll(inDir(QStringLiteral("Device-001.ini"))).size(), 239);
-  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM2"));
+  EXPECT_EQ(shortStringText(programRecord().portName), QStringLiteral("COM2"));
   // The default port, COM2, is the second serial device.
   ASSERT_FALSE(serial_.opened.isEmpty());
   EXPECT_EQ(serial_.opened.last(), QStringLiteral("/dev/ttyS1"));
@@ -49,8 +55,8 @@ TEST_F(MainWindowTest, OnlyTheProgramsIniFileIsRewrittenWithDefaultsToo) {
   writeDefaultSettings(QStringLiteral("COM7"));
   QFile::remove(inDir(QStringLiteral("Device-001.ini")));
   startProgram();
-  ASSERT_EQ(takeMessages().size(), 1u);
-  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM2"));
+  ASSERT_EQ(takeNotices().size(), 1u);
+  EXPECT_EQ(shortStringText(programRecord().portName), QStringLiteral("COM2"));
   EXPECT_EQ(readAll(inDir(QStringLiteral("korvex.ini"))).mid(1, 4), QByteArray("COM2"));
 }
 
@@ -59,40 +65,48 @@ TEST_F(MainWindowTest, SettingsThatCannotBeWrittenAtStartAreReportedAfterTheMiss
   ASSERT_TRUE(test_files::writeAll(inDir(QStringLiteral("dir")), "x"));
   seams::setExecutablePath(inDir(QStringLiteral("dir/korvex")));
   startProgram();
-  const auto messages = takeMessages();
-  ASSERT_EQ(messages.size(), 3u);
-  EXPECT_EQ(messages[0].text, QStringLiteral(u"Файл конфигурации отсутствует!\r\nСброс конфигурации!"));
-  EXPECT_EQ(messages[1].text, QStringLiteral(u"Ошибка доступа к диску!\r\nПерезагрузите компьютер!"));
+  EXPECT_TRUE(takeMessages().empty());
+  const auto notices = takeNotices();
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[0].text, QStringLiteral(u"Файл конфигурации отсутствует!\r\nСброс конфигурации!"));
+  EXPECT_EQ(notices[1].text, QStringLiteral(u"Ошибка доступа к диску!\r\nПерезагрузите компьютер!"));
   // Nor can the results database be made there: the operator learns where results go instead.
-  EXPECT_TRUE(messages[2].text.startsWith(QStringLiteral(u"Нет доступа к базе данных результатов:"))) << messages[2].text.toStdString();
+  EXPECT_TRUE(notices[2].text.startsWith(QStringLiteral(u"Нет доступа к базе данных результатов:"))) << notices[2].text.toStdString();
   EXPECT_EQ(beeps_, 3);
+  // All three stay listed; the bar shows the newest.
+  EXPECT_EQ(window().noticeBar()->list()->count(), 3);
 }
 
 TEST_F(MainWindowTest, StartUpSetsThePollCycleFieldsWhateverWasStored) {
   writeDefaultSettings();
   // A previous run left another fuel, state and address in the device file.
-  loadSettings();
-  deviceRecord.fuelIndex = 7;
-  deviceRecord.workMode = 1;
-  deviceRecord.deviceState = 2;
-  deviceRecord.measurement.faultBits = 0x55;
-  programSettings.netAddress = 12;
-  saveSettings();
+  {
+    SettingsFiles files;
+    ASSERT_TRUE(files.load());
+    files.deviceRecord().fuelIndex = 7;
+    files.deviceRecord().workMode = 1;
+    files.deviceRecord().deviceState = 2;
+    files.deviceRecord().measurement.faultBits = 0x55;
+    files.programRecord().netAddress = 12;
+    ASSERT_TRUE(files.save());
+  }
 
   startProgram();
   EXPECT_TRUE(takeMessages().empty());
+  EXPECT_TRUE(takeNotices().empty());
   EXPECT_EQ(poll().settings().fuelIndex, 0);
   EXPECT_EQ(poll().settings().address, 12);
   EXPECT_EQ(poll().workMode(), WorkMode::StartUp);
   EXPECT_EQ(poll().analyzerState(), AnalyzerState::NotConnected);
   EXPECT_EQ(poll().measurement().faultBits, 0);
   EXPECT_DOUBLE_EQ(poll().logDate(), seams::toDateTime(now()));
-  // The record holds the same, for the next save.
-  EXPECT_EQ(+deviceRecord.fuelIndex, 0);
-  EXPECT_EQ(+deviceRecord.workMode, 5);
-  EXPECT_EQ(+deviceRecord.deviceState, 8);
-  EXPECT_EQ(+deviceRecord.measurement.faultBits, 0);
-  EXPECT_EQ(+deviceRecord.deviceAddress, 12);
+  // The device file gets the same with the next save.
+  settings().setView(settings().view());
+  EXPECT_EQ(+deviceRecord().fuelIndex, 0);
+  EXPECT_EQ(+deviceRecord().workMode, 5);
+  EXPECT_EQ(+deviceRecord().deviceState, 8);
+  EXPECT_EQ(+deviceRecord().measurement.faultBits, 0);
+  EXPECT_EQ(+deviceRecord().deviceAddress, 12);
   EXPECT_TRUE(pollTimer()->isEnabled());
   EXPECT_EQ(pollTimer()->interval(), 1000);
   EXPECT_TRUE(session().link().isOpen());
@@ -154,21 +168,24 @@ TEST_F(MainWindowTest, ControlsKeepTheirNamesAndPictureButtonsSayWhatTheyDo) {
   for (const auto& [name, text] : items) EXPECT_EQ(find<QAction>(name)->text(), QString::fromUtf16(text)) << name;
 }
 
-TEST_F(MainWindowTest, AMissingPortIsReportedOnceWithTheTimerStoppedAndThePollCycleRunsWithoutIt) {
+TEST_F(MainWindowTest, AMissingPortIsReportedOnceAndThePollCycleRunsWithoutIt) {
   writeDefaultSettings(QStringLiteral("COM3"));
   serial_.refuseOpen = true;
   startProgram();
-  auto messages = takeMessages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].title, QStringLiteral(u"Не могу открыть порт"));
-  EXPECT_EQ(messages[0].text, QStringLiteral("COM3"));
-  EXPECT_EQ(messages[0].icon, seams::MsgIcon::None);
-  EXPECT_FALSE(messages[0].pollTimerOn);
+  EXPECT_TRUE(takeMessages().empty());
+  auto notices = takeNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].title, QStringLiteral(u"Не могу открыть порт"));
+  EXPECT_EQ(notices[0].text, QStringLiteral("COM3"));
+  EXPECT_TRUE(pollTimer()->isEnabled());
+  // The event log records it.
+  ASSERT_EQ(events(EventKind::PortOpenFailed).size(), 1);
+  EXPECT_EQ(events(EventKind::PortOpenFailed)[0].text, QStringLiteral(u"Не могу открыть порт: COM3"));
   for (int i = 0; i < 5; ++i) {
     session().link().service();
     tick();
   }
-  EXPECT_TRUE(takeMessages().empty());
+  EXPECT_TRUE(takeNotices().empty());
   EXPECT_TRUE(serial_.writes.empty());
   EXPECT_EQ(session().link().linkState(), LinkState::Sent);
 }
@@ -177,18 +194,18 @@ TEST_F(MainWindowTest, ThePortsOtherFailuresHaveTheirOwnTitles) {
   writeDefaultSettings(QStringLiteral("/dev/ttyUSB0"));
   serial_.refuseStatus = true;
   startProgram();
-  auto messages = takeMessages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].title, QStringLiteral(u"Не могу получить статус порта"));
-  EXPECT_EQ(messages[0].text, QStringLiteral("/dev/ttyUSB0"));
+  auto notices = takeNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].title, QStringLiteral(u"Не могу получить статус порта"));
+  EXPECT_EQ(notices[0].text, QStringLiteral("/dev/ttyUSB0"));
   stopProgram();
 
   serial_.refuseStatus = false;
   serial_.refuseSettings = true;
   startProgram();
-  messages = takeMessages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].title, QStringLiteral(u"Не могу инициализировать порт"));
+  notices = takeNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].title, QStringLiteral(u"Не могу инициализировать порт"));
 }
 
 TEST_F(MainWindowTest, APortLostWhileRunningGoesQuietAndTheAnalyzerIsReportedLostOnce) {
@@ -208,9 +225,10 @@ TEST_F(MainWindowTest, APortLostWhileRunningGoesQuietAndTheAnalyzerIsReportedLos
   EXPECT_EQ(serial_.closeCount, 1);
   EXPECT_EQ(serial_.writes.size(), written);
   // Only the poll cycle's one warning about the silent analyzer.
-  const auto messages = takeMessages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].title, QStringLiteral("Error"));
+  EXPECT_TRUE(takeMessages().empty());
+  const auto notices = takeNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].topic, NoticeTopic::Analyzer);
   EXPECT_EQ(poll().analyzerState(), AnalyzerState::NotConnected);
 }
 

@@ -231,7 +231,7 @@ TEST_F(ResultsViewTest, UnsavedResultsAreFlaggedAndTheSaveCommandOffered) {
   EXPECT_FALSE(find<QAction>("N8")->isEnabled());
   append(typical());
   // Clearing for the day's log or before a file is opened leaves the command alone.
-  session().clearResults();
+  results().clear();
   EXPECT_FALSE(results().unsaved());
   EXPECT_TRUE(find<QAction>("N8")->isEnabled());
 }

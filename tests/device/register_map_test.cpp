@@ -8,18 +8,17 @@ namespace {
 
 constexpr double kNow = 46000.5;
 
+const FuelTable fuelTable = builtInFuelTable();
+
 class DecodeTest : public ::testing::Test {
  protected:
-  void SetUp() override { resetFuelTable(); }
-  void TearDown() override { resetFuelTable(); }
-
   // The channels by name, for readable checks.
   struct Decoded {
     int32_t faultBits;
     double tg, ta, o2, co, no, no2, so2, h2s, co2, nox, qa, alf, measTime;
   };
 
-  static Decoded decode(const StatusRegisters& r, const FuelRow& fuel = fuelTable[0]) {
+  static Decoded decode(const StatusRegisters& r, const FuelRow& fuel = fuelTable[size_t(0)]) {
     using namespace channel;
     const Frame reply = statusReply(1, r);
     const Measurement m = decodeMeasurement(reply.data(), fuel, kNow);
@@ -118,7 +117,7 @@ TEST_F(DecodeTest, HeatLossNeedsMoreThan20DegreesAboveAmbient) {
 
 TEST_F(DecodeTest, HeatLossNeedsMoreThanOnePerCentCO2) {
   // With O2 and CO at 0 the CO2 is co2Max / 1000 exactly.
-  FuelRow fuel = fuelTable[0];
+  FuelRow fuel = fuelTable[size_t(0)];
   StatusRegisters r;
   r.o2 = 0;
   r.co = 0;
@@ -137,12 +136,12 @@ TEST_F(DecodeTest, HeatLossIsCappedAt100) {
 }
 
 TEST_F(DecodeTest, AFuelRowWithTmaxOrPOfZeroGivesNoHeatLossInsteadOfDividingByZero) {
-  FuelRow fuel = fuelTable[0];
+  FuelRow fuel = fuelTable[size_t(0)];
   fuel.tMax = 0;
   Decoded m = decode(StatusRegisters{}, fuel);
   EXPECT_EQ(double(m.qa), 0.0);
   EXPECT_NEAR(double(m.co2), 9.8302, 0.00005);  // the rest as usual
-  fuel = fuelTable[0];
+  fuel = fuelTable[size_t(0)];
   fuel.kfP = 0;
   m = decode(StatusRegisters{}, fuel);
   EXPECT_EQ(double(m.qa), 0.0);
@@ -168,15 +167,15 @@ TEST_F(DecodeTest, Register5AndTheStateServiceAndHoursRegistersChangeNothing) {
   r.serviceYear = 1999;
   r.runningHours = 65535;
   const Frame plain = statusReply(1, StatusRegisters{}), other = statusReply(1, r);
-  const Measurement a = decodeMeasurement(plain.data(), fuelTable[0], kNow);
-  const Measurement b = decodeMeasurement(other.data(), fuelTable[0], kNow);
+  const Measurement a = decodeMeasurement(plain.data(), fuelTable[size_t(0)], kNow);
+  const Measurement b = decodeMeasurement(other.data(), fuelTable[size_t(0)], kNow);
   EXPECT_EQ(a.values, b.values);
   EXPECT_EQ(a.faultBits, b.faultBits);
 }
 
 TEST_F(DecodeTest, TheSelectedFuelsCoefficientsAreUsed) {
-  const Decoded gas = decode(StatusRegisters{}, fuelTable[0]);
-  const Decoded wood = decode(StatusRegisters{}, fuelTable[10]);
+  const Decoded gas = decode(StatusRegisters{}, fuelTable[size_t(0)]);
+  const Decoded wood = decode(StatusRegisters{}, fuelTable[size_t(10)]);
   EXPECT_NEAR(double(wood.co2), ((10 - 0.476 * (3.5 - 0.002)) * 20500 - 50) / 10000, 1e-12);
   EXPECT_GT(double(wood.co2), double(gas.co2));
   EXPECT_NE(double(wood.qa), double(gas.qa));
@@ -203,9 +202,8 @@ const FuelExpectation kFuels[kFuelCount] = {
 };
 
 TEST(FuelTableTest, HoldsTheTwelveBuiltInFuels) {
-  resetFuelTable();
   for (int i = 0; i < kFuelCount; ++i) {
-    const FuelRow& row = fuelTable[i];
+    const FuelRow& row = fuelTable[size_t(i)];
     const FuelExpectation& e = kFuels[i];
     EXPECT_EQ(row.name, QString::fromUtf16(e.name)) << i;
     EXPECT_EQ(row.tMax, e.tmax) << i;
@@ -219,27 +217,33 @@ TEST(FuelTableTest, HoldsTheTwelveBuiltInFuels) {
 }
 
 TEST(FuelTableTest, AnthraciteBeginsWithALatinAAndEveryOtherLetterIsCyrillic) {
-  resetFuelTable();
-  const QString name = fuelTable[8].name;
+  const QString name = fuelTable[size_t(8)].name;
   ASSERT_EQ(name.size(), 8);
   EXPECT_EQ(name.at(0), QLatin1Char('A'));
   for (int i = 1; i < name.size(); ++i) EXPECT_EQ(name.at(i).script(), QChar::Script_Cyrillic) << i;
   for (int row = 0; row < kFuelCount; ++row) {
     if (row == 8) continue;
-    for (QChar c : fuelTable[row].name) {
+    for (QChar c : fuelTable[size_t(row)].name) {
       if (!c.isLetter()) continue;
       EXPECT_EQ(c.script(), QChar::Script_Cyrillic) << row;
     }
   }
 }
 
-TEST(FuelTableTest, ResetUndoesTheEditsOfARun) {
-  fuelTable[0].co2Max = 1;
-  fuelTable[11].name = QStringLiteral("Мой");
-  resetFuelTable();
-  EXPECT_EQ(fuelTable[0].co2Max, 11800);
-  EXPECT_EQ(fuelTable[0].tMax, 2010);
-  EXPECT_EQ(fuelTable[11].name, QStringLiteral("ТОРФ"));
+TEST(FuelTableTest, EveryRunStartsWithTheBuiltInTableAndEachRowsReferenceO2) {
+  FuelTable edited = builtInFuelTable();
+  edited[0].co2Max = 1;
+  edited[11].name = QStringLiteral("Мой");
+  edited[10].o2Ref = 11;
+  EXPECT_NE(edited, builtInFuelTable());
+  const FuelTable fresh = builtInFuelTable();
+  EXPECT_EQ(fresh[0].co2Max, 11800);
+  EXPECT_EQ(fresh[0].tMax, 2010);
+  EXPECT_EQ(fresh[11].name, QStringLiteral("ТОРФ"));
+  const std::vector<double> refs = o2References(edited);
+  ASSERT_EQ(refs.size(), size_t(kFuelCount));
+  EXPECT_EQ(refs[10], 11);
+  EXPECT_EQ(refs[0], 3);
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ class FuelDialogTest : public KorvexFixture {
     typeText(edit, text);
   }
 
+  const FuelTable& fuels() const { return settings().fuels(); }
+
   QString devicePath_;
 };
 
@@ -65,7 +67,8 @@ TEST_F(FuelDialogTest, ShowsTheFirstFuelAfterStartAndAllTwelveNames) {
     EXPECT_EQ(shown(f), kNaturalGas);
     EXPECT_EQ(f->selectedFuel(), 0);
     ASSERT_EQ(control<QComboBox>(f, "ComboBoxFuel")->count(), 12);
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(control<QComboBox>(f, "ComboBoxFuel")->itemText(i), fuelTable[i].name);
+    for (int i = 0; i < 12; ++i)
+      EXPECT_EQ(control<QComboBox>(f, "ComboBoxFuel")->itemText(i), builtInFuelTable()[size_t(i)].name);
     EXPECT_EQ(control<QComboBox>(f, "ComboBoxFuel")->itemText(8).at(0), QLatin1Char('A'));  // Latin A of "AНТРАЦИТ"
     EXPECT_EQ(control<QComboBox>(f, "ComboBoxUnits")->count(), 1);
     EXPECT_EQ(control<QComboBox>(f, "ComboBoxUnits")->currentText(), QStringLiteral("ppm"));
@@ -105,11 +108,11 @@ TEST_F(FuelDialogTest, PickingAFuelShowsItsRow) {
     control<QPushButton>(f, "ButtonApply")->click();
   });
   EXPECT_EQ(result, int(QDialog::Accepted));
-  EXPECT_EQ(+deviceRecord.fuelIndex, 5);
+  EXPECT_EQ(+deviceRecord().fuelIndex, 5);
   EXPECT_EQ(valueAt<int32_t>(fileBytes(devicePath_), 100), 5);
   // Nothing but the selection changed.
-  EXPECT_EQ(fuelTable[5].co2Max, 24500);
-  EXPECT_EQ(fuelTable[5].kfB, 980);
+  EXPECT_EQ(fuels()[5].co2Max, 24500);
+  EXPECT_EQ(fuels()[5].kfB, 980);
 
   openFuel([](FuelDialog* f) {
     EXPECT_EQ(control<QComboBox>(f, "ComboBoxFuel")->currentText(), QStringLiteral(u"ДОМЕННЫЙ ГАЗ"));
@@ -129,7 +132,7 @@ TEST_F(FuelDialogTest, ApplyScalesAndRoundsTiesToEven) {
     replaceText(control<QLineEdit>(f, "EditO2ref"), QStringLiteral("4,4999"));
     control<QPushButton>(f, "ButtonApply")->click();
   });
-  const FuelRow& row = fuelTable[0];
+  const FuelRow& row = fuels()[0];
   EXPECT_EQ(row.co2Max, 11850);
   EXPECT_EQ(row.tMax, 1500);
   EXPECT_EQ(row.kfP, 1000);
@@ -143,7 +146,7 @@ TEST_F(FuelDialogTest, ApplyScalesAndRoundsTiesToEven) {
     replaceText(control<QLineEdit>(f, "EditTmax"), QStringLiteral("1501,5"));
     control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(fuelTable[0].tMax, 1502);
+  EXPECT_EQ(fuels()[0].tMax, 1502);
 }
 
 TEST_F(FuelDialogTest, InvalidFieldsChangeNothingAndKeepTheDialogOpen) {
@@ -176,9 +179,9 @@ TEST_F(FuelDialogTest, InvalidFieldsChangeNothingAndKeepTheDialogOpen) {
       control<QPushButton>(f, "ButtonCancel")->click();
     });
     EXPECT_EQ(result, int(QDialog::Rejected));
-    EXPECT_EQ(+deviceRecord.fuelIndex, 0);
-    EXPECT_EQ(fuelTable[3].tMax, 2090);
-    EXPECT_EQ(fuelTable[3].co2Max, 10400);
+    EXPECT_EQ(+deviceRecord().fuelIndex, 0);
+    EXPECT_EQ(fuels()[3].tMax, 2090);
+    EXPECT_EQ(fuels()[3].co2Max, 10400);
   }
   EXPECT_EQ(fileTime(devicePath_), deviceTime);
   EXPECT_EQ(fileBytes(devicePath_), deviceBefore);
@@ -190,8 +193,8 @@ TEST_F(FuelDialogTest, InvalidFieldsChangeNothingAndKeepTheDialogOpen) {
     control<QPushButton>(f, "ButtonApply")->click();
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(fuelTable[0].co2Max, 2147483647);
-  EXPECT_EQ(fuelTable[0].tMax, 2147483647);
+  EXPECT_EQ(fuels()[0].co2Max, 2147483647);
+  EXPECT_EQ(fuels()[0].tMax, 2147483647);
 }
 
 TEST_F(FuelDialogTest, TypingABeginningSelectsTheFirstFuelSoNamed) {
@@ -210,8 +213,8 @@ TEST_F(FuelDialogTest, TypingABeginningSelectsTheFirstFuelSoNamed) {
     EXPECT_EQ(control<QLineEdit>(f, "EditTmax")->text(), QStringLiteral("2098"));
     control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(+deviceRecord.fuelIndex, 6);
-  EXPECT_EQ(fuelTable[11].name, QStringLiteral(u"ТОРФ"));
+  EXPECT_EQ(+deviceRecord().fuelIndex, 6);
+  EXPECT_EQ(fuels()[11].name, QStringLiteral(u"ТОРФ"));
 }
 
 TEST_F(FuelDialogTest, ATypedNewNameRenamesRowElevenAtOnceEvenWhenCancelled) {
@@ -222,16 +225,16 @@ TEST_F(FuelDialogTest, ATypedNewNameRenamesRowElevenAtOnceEvenWhenCancelled) {
     typeText(list, QStringLiteral(u"Мой газ"));
     EXPECT_EQ(list->currentText(), QStringLiteral(u"Мой газ"));
     EXPECT_EQ(list->currentIndex(), -1);
-    EXPECT_EQ(fuelTable[11].name, QStringLiteral(u"Мой газ"));
+    EXPECT_EQ(f->table()[11].name, QStringLiteral(u"Мой газ"));
     EXPECT_EQ(f->selectedFuel(), 11);
     // The edits keep what they showed: "М" had completed to МАЗУТ.
     EXPECT_EQ(control<QLineEdit>(f, "EditTmax")->text(), QStringLiteral("2115"));
     control<QPushButton>(f, "ButtonCancel")->click();
   });
   EXPECT_EQ(result, int(QDialog::Rejected));
-  EXPECT_EQ(fuelTable[11].name, QStringLiteral(u"Мой газ"));
-  EXPECT_EQ(fuelTable[11].tMax, 1970);
-  EXPECT_EQ(+deviceRecord.fuelIndex, 0);
+  EXPECT_EQ(fuels()[11].name, QStringLiteral(u"Мой газ"));
+  EXPECT_EQ(fuels()[11].tMax, 1970);
+  EXPECT_EQ(+deviceRecord().fuelIndex, 0);
   // The list is filled once: its last item still reads ТОРФ.
   EXPECT_EQ(control<QComboBox>(fuelDialog(), "ComboBoxFuel")->itemText(11), QStringLiteral(u"ТОРФ"));
 }
@@ -246,10 +249,10 @@ TEST_F(FuelDialogTest, ANewFuelTakesRowElevenWithItsValues) {
     replaceText(control<QLineEdit>(f, "EditTmax"), QStringLiteral("1800"));
     control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(+deviceRecord.fuelIndex, 11);
-  EXPECT_EQ(fuelTable[11].name, QStringLiteral(u"Биогаз"));
-  EXPECT_EQ(fuelTable[11].co2Max, 15000);
-  EXPECT_EQ(fuelTable[11].tMax, 1800);
+  EXPECT_EQ(+deviceRecord().fuelIndex, 11);
+  EXPECT_EQ(fuels()[11].name, QStringLiteral(u"Биогаз"));
+  EXPECT_EQ(fuels()[11].co2Max, 15000);
+  EXPECT_EQ(fuels()[11].tMax, 1800);
 
   // Picking the twelfth item shows row 11 under its current name.
   openFuel([](FuelDialog* f) {
@@ -299,7 +302,7 @@ TEST_F(FuelDialogTest, EditsTakeDigitsAndTheCommaAndLetEditingKeysThrough) {
     EXPECT_EQ(edit->text(), QStringLiteral("7,5"));
     control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(fuelTable[0].co2Max, 7500);
+  EXPECT_EQ(fuels()[0].co2Max, 7500);
 }
 
 TEST_F(FuelDialogTest, EnterConfirmsAndEscapeCancels) {
@@ -309,7 +312,7 @@ TEST_F(FuelDialogTest, EnterConfirmsAndEscapeCancels) {
     EXPECT_FALSE(f->isVisible());
   });
   EXPECT_EQ(result, int(QDialog::Accepted));
-  EXPECT_EQ(fuelTable[0].kfP, 990);
+  EXPECT_EQ(fuels()[0].kfP, 990);
 
   result = openFuel([](FuelDialog* f) {
     replaceText(control<QLineEdit>(f, "EditkfP"), QStringLiteral("880"));
@@ -317,7 +320,7 @@ TEST_F(FuelDialogTest, EnterConfirmsAndEscapeCancels) {
     EXPECT_FALSE(f->isVisible());
   });
   EXPECT_EQ(result, int(QDialog::Rejected));
-  EXPECT_EQ(fuelTable[0].kfP, 990);
+  EXPECT_EQ(fuels()[0].kfP, 990);
 }
 
 }  // namespace

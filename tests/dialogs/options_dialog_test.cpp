@@ -102,15 +102,15 @@ TEST_F(OptionsDialogTest, ApplyTakesTheValuesOverSavesBothFilesAndReopensThePort
     control<QPushButton>(f, "ButtonApply")->click();
   });
 
-  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM12"));
-  EXPECT_EQ(+programSettings.refreshPeriod, 5);
-  EXPECT_EQ(+programSettings.netAddress, 12);
-  EXPECT_EQ(+deviceRecord.deviceAddress, 12);
-  EXPECT_EQ(+deviceRecord.cyclePeriod[0], 45);
-  EXPECT_EQ(+deviceRecord.calibrationInterval[0], 90);
-  EXPECT_EQ(+deviceRecord.calibrationTime[0], 3);
-  EXPECT_EQ(+deviceRecord.drainTime[0], 0);
-  EXPECT_EQ(+deviceRecord.measurementTime[0], 3);
+  EXPECT_EQ(shortStringText(programRecord().portName), QStringLiteral("COM12"));
+  EXPECT_EQ(+programRecord().refreshPeriod, 5);
+  EXPECT_EQ(+programRecord().netAddress, 12);
+  EXPECT_EQ(+deviceRecord().deviceAddress, 12);
+  EXPECT_EQ(+deviceRecord().cyclePeriod[0], 45);
+  EXPECT_EQ(+deviceRecord().calibrationInterval[0], 90);
+  EXPECT_EQ(+deviceRecord().calibrationTime[0], 3);
+  EXPECT_EQ(+deviceRecord().drainTime[0], 0);
+  EXPECT_EQ(+deviceRecord().measurementTime[0], 3);
 
   const QByteArray settings = fileBytes(settingsPath_);
   ASSERT_EQ(settings.size(), 237);
@@ -149,9 +149,9 @@ TEST_F(OptionsDialogTest, CancelAfterMovingTheBarChangesAndSavesNothing) {
     control<QPushButton>(f, "ButtonCancel")->click();
   });
 
-  EXPECT_EQ(+deviceRecord.calibrationInterval[0], 60);
-  EXPECT_EQ(+programSettings.netAddress, 1);
-  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM2"));
+  EXPECT_EQ(+deviceRecord().calibrationInterval[0], 60);
+  EXPECT_EQ(+programRecord().netAddress, 1);
+  EXPECT_EQ(shortStringText(programRecord().portName), QStringLiteral("COM2"));
   EXPECT_EQ(serial_.openCount, opensBefore);
   EXPECT_EQ(fileBytes(settingsPath_), settingsBefore);
   EXPECT_EQ(fileBytes(devicePath_), deviceBefore);
@@ -180,10 +180,12 @@ TEST_F(OptionsDialogTest, ApplyWithoutChangesStillReopensThePortAndRewritesBothF
 }
 
 TEST_F(OptionsDialogTest, LabelsShowStoredValuesThatTheBarsHadToClamp) {
-  deviceRecord.calibrationTime[0] = 20;
-  deviceRecord.drainTime[0] = 15;
-  deviceRecord.measurementTime[0] = 1;
-  deviceRecord.calibrationInterval[0] = 200;
+  changeMeasuring([](MeasuringSettings& m) {
+    m.times.zeroSetting = 20;
+    m.times.drain = 15;
+    m.times.measuring = 1;
+    m.times.continuousPeriod = 200;
+  });
   openOptions([](OptionsDialog* f) {
     EXPECT_EQ(control<QSlider>(f, "TrackBarCalibration")->value(), 10);
     EXPECT_EQ(control<QSlider>(f, "TrackBarDrain")->value(), 10);
@@ -221,10 +223,10 @@ TEST_F(OptionsDialogTest, NumbersTypedOutsideTheirRangesAreBroughtIntoThem) {
       control<SpinEdit>(f, "SpinEditCiklMeasurement")->editor()->setText(c.cyclic);
       control<QPushButton>(f, "ButtonApply")->click();
     });
-    EXPECT_EQ(+programSettings.refreshPeriod, c.wantRefresh) << c.refresh.toStdString();
-    EXPECT_EQ(+programSettings.netAddress, c.wantAddress) << c.address.toStdString();
-    EXPECT_EQ(+deviceRecord.deviceAddress, c.wantAddress);
-    EXPECT_EQ(+deviceRecord.cyclePeriod[0], c.wantCyclic) << c.cyclic.toStdString();
+    EXPECT_EQ(+programRecord().refreshPeriod, c.wantRefresh) << c.refresh.toStdString();
+    EXPECT_EQ(+programRecord().netAddress, c.wantAddress) << c.address.toStdString();
+    EXPECT_EQ(+deviceRecord().deviceAddress, c.wantAddress);
+    EXPECT_EQ(+deviceRecord().cyclePeriod[0], c.wantCyclic) << c.cyclic.toStdString();
   }
 }
 
@@ -247,8 +249,8 @@ TEST_F(OptionsDialogTest, SpinEditsTakeOnlyNumberCharactersUpToTheirLimit) {
     EXPECT_EQ(cyclic->editor()->text(), QStringLiteral("123"));
     control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(+programSettings.netAddress, 100);
-  EXPECT_EQ(+deviceRecord.cyclePeriod[0], 123);
+  EXPECT_EQ(+programRecord().netAddress, 100);
+  EXPECT_EQ(+deviceRecord().cyclePeriod[0], 123);
 }
 
 TEST_F(OptionsDialogTest, APortNameTooLongIsCutToThirtyCharacters) {
@@ -257,7 +259,7 @@ TEST_F(OptionsDialogTest, APortNameTooLongIsCutToThirtyCharacters) {
     control<QComboBox>(f, "ComboBoxPort")->setEditText(longName);
     control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(shortStringText(programSettings.portName), longName.left(30));
+  EXPECT_EQ(shortStringText(programRecord().portName), longName.left(30));
   EXPECT_EQ(serial_.opened.last(), longName.left(30));
 }
 
@@ -278,8 +280,8 @@ TEST_F(OptionsDialogTest, APortNameWithoutAWindows1251FormIsRefusedAndTheDialogS
     result = f->result();
   });
   EXPECT_EQ(result, int(QDialog::Rejected));
-  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM2"));
-  EXPECT_EQ(+programSettings.netAddress, 1);
+  EXPECT_EQ(shortStringText(programRecord().portName), QStringLiteral("COM2"));
+  EXPECT_EQ(+programRecord().netAddress, 1);
   EXPECT_EQ(serial_.openCount, opensBefore);
   EXPECT_EQ(fileBytes(settingsPath_), settingsBefore);
 
@@ -288,7 +290,7 @@ TEST_F(OptionsDialogTest, APortNameWithoutAWindows1251FormIsRefusedAndTheDialogS
     control<QComboBox>(f, "ComboBoxPort")->setEditText(QStringLiteral(u"ПОРТ1"));
     control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral(u"ПОРТ1"));
+  EXPECT_EQ(shortStringText(programRecord().portName), QStringLiteral(u"ПОРТ1"));
   EXPECT_EQ(fileBytes(settingsPath_).mid(1, 5), QByteArray("\xCF\xCE\xD0\xD2\x31"));
 }
 
@@ -299,7 +301,7 @@ TEST_F(OptionsDialogTest, EnterConfirmsAndEscapeCancels) {
     key(control<QComboBox>(f, "ComboBoxPort"), Qt::Key_Escape);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(+programSettings.netAddress, 1);
+  EXPECT_EQ(+programRecord().netAddress, 1);
 
   openOptions([](OptionsDialog* f) {
     control<SpinEdit>(f, "SpinEditNetAddr")->setValue(33);
@@ -307,7 +309,7 @@ TEST_F(OptionsDialogTest, EnterConfirmsAndEscapeCancels) {
     key(control<QComboBox>(f, "ComboBoxPort"), Qt::Key_Return);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(+programSettings.netAddress, 33);
+  EXPECT_EQ(+programRecord().netAddress, 33);
 
   // Enter in a spin edit confirms the text as typed, brought into range.
   openOptions([](OptionsDialog* f) {
@@ -318,7 +320,7 @@ TEST_F(OptionsDialogTest, EnterConfirmsAndEscapeCancels) {
     key(refresh, Qt::Key_Return);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(+programSettings.refreshPeriod, 60);
+  EXPECT_EQ(+programRecord().refreshPeriod, 60);
 }
 
 TEST_F(OptionsDialogTest, ThePollCycleKeepsRunningWhileTheDialogIsOpen) {

@@ -14,7 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/publishing.h"
+#include "service/publishing.h"
 #include "dialog_test_support.h"
 #include "dialogs/dialog_controls.h"
 #include "dialogs/publish_dialog.h"
@@ -126,8 +126,8 @@ TEST_F(PublishDialogTest, WhatCannotWorkIsRefusedWithTheReasonsAndNothingIsWritt
   });
   EXPECT_FALSE(closedOnApply);
   EXPECT_FALSE(QFile::exists(path_));
-  EXPECT_FALSE(window().publishing().mqtt());
-  EXPECT_FALSE(window().publishing().central());
+  EXPECT_FALSE(session().publishing().mqtt());
+  EXPECT_FALSE(session().publishing().central());
 }
 
 TEST_F(PublishDialogTest, AppliedAtOnceForItsOwnerOnlyAndTheBrokerComingAndGoingShowsInTheStatusBar) {
@@ -164,7 +164,7 @@ TEST_F(PublishDialogTest, AppliedAtOnceForItsOwnerOnlyAndTheBrokerComingAndGoing
   EXPECT_EQ(saved.settings.mqtt.password, password);
 
   // In use at once, the broker away: said in the status bar, no box.
-  ASSERT_NE(window().publishing().mqtt(), nullptr);
+  ASSERT_NE(session().publishing().mqtt(), nullptr);
   ASSERT_TRUE(SimProcess::waitFor([&] { return statusLabel()->text().contains(QStringLiteral(u"MQTT: нет связи")); },
                                   kWaitMs))
       << statusLabel()->text().toStdString();
@@ -172,7 +172,11 @@ TEST_F(PublishDialogTest, AppliedAtOnceForItsOwnerOnlyAndTheBrokerComingAndGoing
   EXPECT_TRUE(statusLabel()->toolTip().contains(QStringLiteral(u"MQTT: не могу подключиться к 127.0.0.1:%1")
                                                     .arg(broker.port())))
       << statusLabel()->toolTip().toStdString();
+  // A notice in the bar and the event log, no box.
   EXPECT_TRUE(takeMessages().empty());
+  ASSERT_FALSE(notices_.empty());
+  EXPECT_EQ(notices_.back().topic, NoticeTopic::Publishing);
+  EXPECT_FALSE(events(EventKind::PublishingProblem).isEmpty());
 
   // The broker back: connected by itself, "online" and a result delivered.
   ASSERT_TRUE(broker.start()) << broker.lastError().toStdString();

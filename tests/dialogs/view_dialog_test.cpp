@@ -123,7 +123,7 @@ TEST_F(ViewDialogTest, ApplyTakesTheValuesOverSavesAndRebuildsTheChart) {
     control<QPushButton>(f, "ButtonApply")->click();
   });
 
-  const ProgramSettings& p = programSettings;
+  const ProgramSettings& p = programRecord();
   EXPECT_EQ(p.channelView[4].show, 1);
   EXPECT_DOUBLE_EQ(p.channelView[4].multiplier, 2.5);
   EXPECT_EQ(p.channelView[0].show, 0);
@@ -146,7 +146,7 @@ TEST_F(ViewDialogTest, ApplyTakesTheValuesOverSavesAndRebuildsTheChart) {
   EXPECT_DOUBLE_EQ(valueAt<double>(settings, kChannelViewOffset + 4 * 9 + 1), 2.5);
   EXPECT_EQ(settings.at(kChannelViewOffset), 0);
   // The device file is written whole too, from the record in memory.
-  EXPECT_EQ(fileBytes(devicePath_), QByteArray(reinterpret_cast<const char*>(&deviceRecord), 239));
+  EXPECT_EQ(fileBytes(devicePath_), QByteArray(reinterpret_cast<const char*>(&deviceRecord()), 239));
   EXPECT_NE(fileBytes(devicePath_), deviceBefore);  // it now holds the run's state
 
   EXPECT_TRUE(chart()->isShown(4));
@@ -179,14 +179,14 @@ TEST_F(ViewDialogTest, CancelLeavesChartAndFilesAsTheyWere) {
   const QByteArray settingsBefore = fileBytes(settingsPath_);
   const QDateTime settingsTime = fileTime(settingsPath_);
   const QDateTime deviceTime = fileTime(devicePath_);
-  const ProgramSettings before = programSettings;
+  const ProgramSettings before = programRecord();
   openView([](ViewDialog* f) {
     control<QComboBox>(f, "ComboBoxTg")->setEditText(QStringLiteral("1000"));
     control<QCheckBox>(f, "CheckBoxTG")->setChecked(false);
     control<QCheckBox>(f, "CheckBox3D")->setChecked(false);
     control<QPushButton>(f, "ButtonCancel")->click();
   });
-  EXPECT_EQ(std::memcmp(&before, &programSettings, sizeof before), 0);
+  EXPECT_EQ(std::memcmp(&before, &programRecord(), sizeof before), 0);
   EXPECT_EQ(fileBytes(settingsPath_), settingsBefore);
   EXPECT_EQ(fileTime(settingsPath_), settingsTime);
   EXPECT_EQ(fileTime(devicePath_), deviceTime);
@@ -198,7 +198,7 @@ TEST_F(ViewDialogTest, CancelLeavesChartAndFilesAsTheyWere) {
 TEST_F(ViewDialogTest, AFactorThatIsNoNumberChangesNothingAndKeepsTheDialogOpen) {
   const QByteArray settingsBefore = fileBytes(settingsPath_);
   const QDateTime settingsTime = fileTime(settingsPath_);
-  const ProgramSettings before = programSettings;
+  const ProgramSettings before = programRecord();
   int result = -1;
   openView([&](ViewDialog* f) {
     // Channels before the faulty one are changed too; none of it may be kept.
@@ -211,7 +211,7 @@ TEST_F(ViewDialogTest, AFactorThatIsNoNumberChangesNothingAndKeepsTheDialogOpen)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].title, QStringLiteral("Error"));
     EXPECT_EQ(messages[0].text, QStringLiteral("'2.5' is not a valid floating point value"));
-    EXPECT_EQ(std::memcmp(&before, &programSettings, sizeof before), 0);
+    EXPECT_EQ(std::memcmp(&before, &programRecord(), sizeof before), 0);
     EXPECT_EQ(fileTime(settingsPath_), settingsTime);
 
     control<QComboBox>(f, "ComboBoxCO2")->setEditText(QString());
@@ -223,7 +223,7 @@ TEST_F(ViewDialogTest, AFactorThatIsNoNumberChangesNothingAndKeepsTheDialogOpen)
     result = f->result();
   });
   EXPECT_EQ(result, int(QDialog::Rejected));
-  EXPECT_EQ(std::memcmp(&before, &programSettings, sizeof before), 0);
+  EXPECT_EQ(std::memcmp(&before, &programRecord(), sizeof before), 0);
   EXPECT_EQ(fileBytes(settingsPath_), settingsBefore);
   EXPECT_DOUBLE_EQ(chart()->factor(1), 10.0);
   EXPECT_TRUE(chart()->isShown(0));
@@ -235,23 +235,25 @@ TEST_F(ViewDialogTest, AFactorThatIsNoNumberChangesNothingAndKeepsTheDialogOpen)
     control<QPushButton>(f, "ButtonApply")->click();
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_EQ(+programSettings.channelView[0].show, 0);
-  EXPECT_DOUBLE_EQ(+programSettings.channelView[7].multiplier, 2.5);
+  EXPECT_EQ(+programRecord().channelView[0].show, 0);
+  EXPECT_DOUBLE_EQ(+programRecord().channelView[7].multiplier, 2.5);
 }
 
 TEST_F(ViewDialogTest, AStoredColourOutsideTheListSurvivesTheDialog) {
-  programSettings.seriesColor[5] = 0x123456;
-  programSettings.chartColorEnd = 0x00ABCDEF;
+  changeView([](ViewSettings& v) {
+    v.channels[5].color = 0x123456;
+    v.chartColorEnd = 0x00ABCDEF;
+  });
   openView([](ViewDialog* f) {
     EXPECT_EQ(control<ColorBox>(f, "ColorBoxChartSO2")->selectedColor(), 0x123456u);
     EXPECT_EQ(control<ColorBox>(f, "ColorBoxChartSO2")->currentText(), QStringLiteral("$00123456"));
     EXPECT_EQ(control<ColorBox>(f, "ColorBoxChartEnd")->currentText(), QStringLiteral("$00ABCDEF"));
     control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_EQ(+programSettings.seriesColor[5], 0x123456u);
-  EXPECT_EQ(+programSettings.chartColorEnd, 0xABCDEFu);
+  EXPECT_EQ(+programRecord().seriesColor[5], 0x123456u);
+  EXPECT_EQ(+programRecord().chartColorEnd, 0xABCDEFu);
   // Reopened with a standard colour, the box drops back to its list.
-  programSettings.seriesColor[5] = 0x000080;
+  changeView([](ViewSettings& v) { v.channels[5].color = 0x000080; });
   openView([](ViewDialog* f) {
     EXPECT_EQ(control<ColorBox>(f, "ColorBoxChartSO2")->currentText(), QStringLiteral("Maroon"));
     control<QPushButton>(f, "ButtonCancel")->click();
@@ -260,15 +262,15 @@ TEST_F(ViewDialogTest, AStoredColourOutsideTheListSurvivesTheDialog) {
 
 TEST_F(ViewDialogTest, FactorsFollowTheLocalesDecimalSeparator) {
   seams::setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
-  programSettings.channelView[3].multiplier = 0.25;
+  changeView([](ViewSettings& v) { v.channels[3].factor = 0.25; });
   openView([](ViewDialog* f) {
     EXPECT_EQ(control<QComboBox>(f, "ComboBoxNO")->itemText(0), QStringLiteral("0.1"));
     EXPECT_EQ(control<QComboBox>(f, "ComboBoxNO")->currentText(), QStringLiteral("0.25"));
     control<QComboBox>(f, "ComboBoxSO2")->setCurrentIndex(0);
     control<QPushButton>(f, "ButtonApply")->click();
   });
-  EXPECT_DOUBLE_EQ(+programSettings.channelView[5].multiplier, 0.1);
-  EXPECT_DOUBLE_EQ(+programSettings.channelView[3].multiplier, 0.25);
+  EXPECT_DOUBLE_EQ(+programRecord().channelView[5].multiplier, 0.1);
+  EXPECT_DOUBLE_EQ(+programRecord().channelView[3].multiplier, 0.25);
 }
 
 TEST_F(ViewDialogTest, EnterInAFactorConfirms) {
@@ -279,7 +281,7 @@ TEST_F(ViewDialogTest, EnterInAFactorConfirms) {
     key(control<QComboBox>(f, "ComboBoxQa"), Qt::Key_Return);
     EXPECT_FALSE(f->isVisible());
   });
-  EXPECT_DOUBLE_EQ(+programSettings.channelView[9].multiplier, 3.0);
+  EXPECT_DOUBLE_EQ(+programRecord().channelView[9].multiplier, 3.0);
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ TEST_F(DeviceLinkE2E, AStatusPollIsAnsweredWholeInOrderAndAccepted) {
   EXPECT_TRUE(link->reply().accepted());
   EXPECT_TRUE(isWholeStatusReply(link->reply()));
 
-  const Measurement m = decodeMeasurement(link->reply().bytes(), fuelTable[0], 1.0);
+  const Measurement m = decodeMeasurement(link->reply().bytes(), builtInFuelTable()[0], 1.0);
   EXPECT_EQ(m[channel::Tg], -200.0);
   EXPECT_EQ(m.faultBits, 0x0805);
   EXPECT_EQ(m[channel::SO2], 32769.0);

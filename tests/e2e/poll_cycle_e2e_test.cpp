@@ -48,7 +48,7 @@ TEST_F(PollCycleE2E, StartUpFindsTheAnalyzerIdleAndShowsAddressServiceDateAndHou
   EXPECT_TRUE(find<QToolButton>("BitBtnPost")->isEnabled());
   EXPECT_FALSE(find<QToolButton>("BitBtnStop")->isEnabled());
   EXPECT_EQ(poll().silentTicks(), 1);
-  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(notices_.empty());
 }
 
 TEST_F(PollCycleE2E, ASingleMeasurementRunsToItsResultRowAndEndsWithTheStopSequence) {
@@ -77,13 +77,12 @@ TEST_F(PollCycleE2E, ASingleMeasurementRunsToItsResultRowAndEndsWithTheStopSeque
   EXPECT_TRUE(find<QToolButton>("SpeedButtonStop")->isEnabled());
   EXPECT_FALSE(find<QToolButton>("SpeedButtonLedOdnok")->isEnabled());
   EXPECT_EQ(resultRows(), 1);
-  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(notices_.empty());
 }
 
 TEST_F(PollCycleE2E, ACyclicCycleMakesItsRowCountsDownAndStartsTheNextCycleOnTime) {
   reachIdle();
-  deviceRecord.cyclePeriod[slotIndex(deviceRecord)] = 1;  // minutes
-  session().takeSettings();
+  changeMeasuring([](MeasuringSettings& m) { m.times.cyclePeriod = 1; });  // minutes
   const QDateTime started = now();
   window().onCyclicClicked();
   ASSERT_TRUE(ticksUntil([this] { return resultRows() == 1; }, 30));
@@ -106,12 +105,11 @@ TEST_F(PollCycleE2E, ACyclicCycleMakesItsRowCountsDownAndStartsTheNextCycleOnTim
   window().onStopClicked();
   ASSERT_TRUE(ticksUntil([this] { return find<QToolButton>("BitBtnCikl")->isEnabled(); }, 10));
   EXPECT_EQ(poll().workMode(), WorkMode::Idle);
-  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(notices_.empty());
 }
 
 TEST_F(PollCycleE2E, AContinuousPeriodTakesARowEveryRefreshPeriodUntilStopped) {
-  programSettings.refreshPeriod = 2;
-  session().takeSettings();
+  changeMeasuring([](MeasuringSettings& m) { m.refreshPeriod = 2; });
   reachIdle();
   window().onContinuousClicked();
   ASSERT_TRUE(ticksUntil([this] { return resultRows() == 3; }, 40));

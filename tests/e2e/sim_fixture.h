@@ -55,6 +55,7 @@ class SimFixture : public KorvexFixture {
   void startProgramOnSim() {
     writeDefaultSettings(sim_->portPath());
     startProgram();
+    ASSERT_TRUE(notices_.empty()) << notices_.front().line().toStdString();
     ASSERT_TRUE(messages_.empty()) << messages_.front().title.toStdString();
     ASSERT_TRUE(session().link().isOpen());
   }

@@ -21,10 +21,12 @@ class SimulatorSettingsE2E : public SimFixture {
   }
   // Both records as the files hold them.
   void loadFiles() {
-    programSettings = ProgramSettings{};
-    deviceRecord = DeviceRecord{};
-    ASSERT_TRUE(loadSettings());
+    files_ = SettingsFiles();
+    ASSERT_TRUE(files_.load());
   }
+  SettingsFiles files_;
+  ProgramSettings& programSettings() { return files_.programRecord(); }
+  DeviceRecord& deviceFile() { return files_.deviceRecord(); }
 };
 
 TEST_F(SimulatorSettingsE2E, InAnEmptyDirectoryBothFilesAreMadeAndTheProgramStartsConnected) {
@@ -34,8 +36,9 @@ TEST_F(SimulatorSettingsE2E, InAnEmptyDirectoryBothFilesAreMadeAndTheProgramStar
 
   startProgram();
   EXPECT_TRUE(takeMessages().empty());
-  EXPECT_EQ(shortStringText(programSettings.portName), sim_->portPath());
-  EXPECT_EQ(+programSettings.netAddress, 7);
+  EXPECT_TRUE(takeNotices().empty());
+  EXPECT_EQ(shortStringText(programRecord().portName), sim_->portPath());
+  EXPECT_EQ(+programRecord().netAddress, 7);
   ASSERT_TRUE(session().link().isOpen());
   ASSERT_TRUE(ticksUntil([this] { return poll().workMode() == WorkMode::Idle && find<QToolButton>("BitBtnOdnokr")->isEnabled(); }, 10));
   runTick();
@@ -45,32 +48,32 @@ TEST_F(SimulatorSettingsE2E, InAnEmptyDirectoryBothFilesAreMadeAndTheProgramStar
 TEST_F(SimulatorSettingsE2E, ExistingSettingsKeepEverythingButThePortAndTheAddress) {
   writeDefaultSettings(QStringLiteral("COM4"));
   loadFiles();
-  programSettings.refreshPeriod = 33;
-  deviceRecord.cyclePeriod[0] = 17;
-  ASSERT_TRUE(saveSettings());
+  programSettings().refreshPeriod = 33;
+  deviceFile().cyclePeriod[0] = 17;
+  ASSERT_TRUE(files_.save());
   const QByteArray device = fileBytes(QStringLiteral("Device-001.ini"));
 
   startSim({QStringLiteral("--settings"), exePath_});
   EXPECT_EQ(fileBytes(QStringLiteral("Device-001.ini")), device);
   loadFiles();
-  EXPECT_EQ(shortStringText(programSettings.portName), sim_->portPath());
-  EXPECT_EQ(int32_t(programSettings.refreshPeriod), 33);
-  EXPECT_EQ(+programSettings.netAddress, 1);
+  EXPECT_EQ(shortStringText(programSettings().portName), sim_->portPath());
+  EXPECT_EQ(int32_t(programSettings().refreshPeriod), 33);
+  EXPECT_EQ(+programSettings().netAddress, 1);
 }
 
 TEST_F(SimulatorSettingsE2E, AMissingProgramFileGetsDefaultsAndTheDeviceFileIsKept) {
   writeDefaultSettings(QStringLiteral("COM4"));
   loadFiles();
-  deviceRecord.cyclePeriod[0] = 17;
-  ASSERT_TRUE(saveSettings());
+  deviceFile().cyclePeriod[0] = 17;
+  ASSERT_TRUE(files_.save());
   const QByteArray device = fileBytes(QStringLiteral("Device-001.ini"));
   ASSERT_TRUE(QFile::remove(inDir(QStringLiteral("korvex.ini"))));
 
   startSim({QStringLiteral("--settings"), exePath_});
   EXPECT_EQ(fileBytes(QStringLiteral("Device-001.ini")), device);
   loadFiles();
-  EXPECT_EQ(shortStringText(programSettings.portName), sim_->portPath());
-  EXPECT_EQ(int32_t(programSettings.refreshPeriod), 10);  // the default
+  EXPECT_EQ(shortStringText(programSettings().portName), sim_->portPath());
+  EXPECT_EQ(int32_t(programSettings().refreshPeriod), 10);  // the default
 }
 
 TEST_F(SimulatorSettingsE2E, AMissingDeviceFileGetsDefaults) {
@@ -79,7 +82,7 @@ TEST_F(SimulatorSettingsE2E, AMissingDeviceFileGetsDefaults) {
   startSim({QStringLiteral("--settings"), exePath_});
   EXPECT_EQ(fileBytes(QStringLiteral("Device-001.ini")).size(), 239);
   loadFiles();
-  EXPECT_EQ(int32_t(deviceRecord.cyclePeriod[0]), 30);
+  EXPECT_EQ(int32_t(deviceFile().cyclePeriod[0]), 30);
 }
 
 TEST_F(SimulatorSettingsE2E, APortNameLongerThanTheFileHoldsIsRefusedAndNothingIsWritten) {
@@ -98,7 +101,7 @@ TEST_F(SimulatorSettingsE2E, TheLinkLeadsToThePortAndGoesAwayWithTheSimulator) {
   EXPECT_EQ(QFile::symLinkTarget(link), sim_->portPath());
   startProgram();
   EXPECT_TRUE(takeMessages().empty());
-  EXPECT_EQ(shortStringText(programSettings.portName), link);
+  EXPECT_EQ(shortStringText(programRecord().portName), link);
   ASSERT_TRUE(ticksUntil([this] { return poll().workMode() == WorkMode::Idle; }, 10));
   stopProgram();
   sim_->stop();

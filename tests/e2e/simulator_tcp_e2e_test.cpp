@@ -252,10 +252,9 @@ TEST_F(SimulatorTcpE2E, HangupResetsTheConnectionAndTheListeningEnds) {
 
 TEST_F(SimulatorTcpE2E, TheSettingsGetTheTcpPortName) {
   ASSERT_NO_FATAL_FAILURE(startTcpSim({QStringLiteral("--settings"), exePath_}));
-  programSettings = ProgramSettings{};
-  deviceRecord = DeviceRecord{};
-  ASSERT_TRUE(loadSettings());
-  EXPECT_EQ(shortStringText(programSettings.portName),
+  SettingsFiles files;
+  ASSERT_TRUE(files.load());
+  EXPECT_EQ(files.measuring().portName,
             QStringLiteral("tcp://127.0.0.1:%1").arg(sim_->tcpPort()));
 }
 

@@ -94,7 +94,7 @@ class TcpLinkE2E : public SimFixture {
     writeDefaultSettings(sim_->portPath());
     startProgram();
     ASSERT_TRUE(SimProcess::waitFor([this] { return session().link().isOpen(); }, 5000));
-    ASSERT_TRUE(messages_.empty()) << messages_.front().title.toStdString();
+    ASSERT_TRUE(notices_.empty()) << notices_.front().title.toStdString();
   }
 
   // A tick whose reply the fault `name` spoils: the event loop runs until the
@@ -126,8 +126,7 @@ class TcpLinkE2E : public SimFixture {
 
   // Continuous measurement with a row every tick until `rows` rows are in.
   void measureUntil(int rows) {
-    programSettings.refreshPeriod = 1;
-    session().takeSettings();
+    changeMeasuring([](MeasuringSettings& m) { m.refreshPeriod = 1; });
     if (poll().workMode() != WorkMode::Continuous) window().onContinuousClicked();
     ASSERT_TRUE(ticksUntil([this, rows] { return resultRows() >= rows; }, 40));
   }
@@ -162,7 +161,7 @@ class TcpLinkE2E : public SimFixture {
     size_t ticksAtBox = 0;
     SimProcess::waitFor(
         [&] {
-          if (boxAt < 0 && !messages_.empty()) {
+          if (boxAt < 0 && !notices_.empty()) {
             boxAt = clock.elapsed();
             ticksAtBox = ticks.size();
           }
@@ -203,7 +202,7 @@ TEST_F(TcpLinkE2E, TheProgramsExchangesAreByteForByteTheOnesOverTheSerialLine) {
     window().onSingleClicked();
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(runTick());
     seen[tcp] = exchanges();
-    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(notices_.empty());
     stopProgram();
     sim_->stop();
   }
@@ -228,7 +227,7 @@ TEST_F(TcpLinkE2E, ASingleAndAContinuousMeasurementCompleteOverTcp) {
   ASSERT_TRUE(ticksUntil([this] { return find<QToolButton>("BitBtnPost")->isEnabled(); }, 15));
   EXPECT_EQ(poll().workMode(), WorkMode::Idle);
   EXPECT_EQ(sim_->count(line("^COMMAND 2 continuous measurement$")), 1);
-  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(notices_.empty());
   for (int r = 1; r <= resultRows(); ++r) EXPECT_EQ(cell(0, r), QString::number(r - 1));
   EXPECT_EQ(poll().statistics().reconnects, 0);
 }
@@ -251,17 +250,18 @@ TEST_F(TcpLinkE2E, AGatewayGoneForLongWarnsOnceAndTheLinkComesBackByItself) {
   for (int i = 0; i < kSilentTicksLimit + 5; ++i) shortTick(30);
   EXPECT_FALSE(session().link().isOpen());
   EXPECT_TRUE(session().link().port()->reopenTimer()->isEnabled());
-  ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0].text, kWarning);
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].text, kWarning);
   EXPECT_EQ(poll().analyzerState(), AnalyzerState::NotConnected);
 
   // Back at the same address: the program finds it within a few seconds of
-  // its clock, runs the stop sequence and offers the modes again.
+  // its clock, runs the stop sequence and starts the measurement again.
   startTcpSim(fastArgs(), address);
   for (int i = 0; i < 10 && !session().link().isOpen(); ++i) shortTick(200);
   ASSERT_TRUE(session().link().isOpen());
-  ASSERT_TRUE(ticksUntil([this] { return find<QToolButton>("BitBtnPost")->isEnabled(); }, 20));
-  EXPECT_EQ(messages_.size(), 1u);
+  // The continuous measurement that was running starts again by itself.
+  ASSERT_TRUE(ticksUntil([this] { return poll().workMode() == WorkMode::Continuous; }, 20));
+  EXPECT_EQ(notices_.size(), 1u);
   EXPECT_EQ(modals, 0) << "no options dialog";
   EXPECT_EQ(rowsOf(before), kept);
   EXPECT_EQ(poll().statistics().reconnects, 1);
@@ -283,7 +283,7 @@ TEST_F(TcpLinkE2E, AConnectionDroppedForAMomentIsMadeAgainQuietlyAndTheMeasureme
   for (int i = 0; i < 10 && poll().statistics().reconnects == 0; ++i) shortTick(200);
   EXPECT_EQ(poll().statistics().reconnects, 1);
   ASSERT_TRUE(ticksUntil([this, before] { return resultRows() >= before + 3; }, 20));
-  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(notices_.empty());
   EXPECT_EQ(poll().workMode(), WorkMode::Continuous);
   EXPECT_EQ(sim_->count(line("^CLIENT 127\\.0\\.0\\.1:\\d+ connected$")), 2);
   EXPECT_EQ(rowsOf(before), kept);
@@ -294,7 +294,7 @@ TEST_F(TcpLinkE2E, AConnectionDroppedForAMomentIsMadeAgainQuietlyAndTheMeasureme
   EXPECT_EQ(reopened, 1);
 }
 
-TEST_F(TcpLinkE2E, AnAddressWithNothingListeningIsOneBoxAndTheTicksGoOn) {
+TEST_F(TcpLinkE2E, AnAddressWithNothingListeningIsOneNoticeAndTheTicksGoOn) {
   // The simulator's port after it stopped listening: refused at once.
   startTcpSim({});
   const QString name = sim_->portPath();
@@ -302,27 +302,25 @@ TEST_F(TcpLinkE2E, AnAddressWithNothingListeningIsOneBoxAndTheTicksGoOn) {
   std::vector<qint64> ticks;
   qint64 boxAt = -1;
   startAndWatchTheTicks(name, ticks, boxAt);
-  ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0].title, QStringLiteral(u"Не могу открыть порт"));
-  EXPECT_EQ(messages_[0].text, name);
-  EXPECT_FALSE(messages_[0].pollTimerOn);
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].title, QStringLiteral(u"Не могу открыть порт"));
+  EXPECT_EQ(notices_[0].text, name);
   EXPECT_LT(boxAt, 1500);
   EXPECT_GE(ticks.size(), 3u);
   EXPECT_LT(longestGap(ticks), 1500);
   EXPECT_FALSE(session().link().isOpen());
 }
 
-TEST_F(TcpLinkE2E, AHostThatDoesNotAnswerIsOneBoxAfterTheTimeOutAndTheTicksGoOnMeanwhile) {
+TEST_F(TcpLinkE2E, AHostThatDoesNotAnswerIsOneNoticeAfterTheTimeOutAndTheTicksGoOnMeanwhile) {
   SilentHost host;
   ASSERT_NE(host.port(), 0) << "no silent loopback port could be made";
   const QString name = QStringLiteral("tcp://127.0.0.1:%1").arg(host.port());
   std::vector<qint64> ticks;
   qint64 boxAt = -1;
   startAndWatchTheTicks(name, ticks, boxAt);
-  ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0].title, QStringLiteral(u"Не могу открыть порт"));
-  EXPECT_EQ(messages_[0].text, name);
-  EXPECT_FALSE(messages_[0].pollTimerOn);
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].title, QStringLiteral(u"Не могу открыть порт"));
+  EXPECT_EQ(notices_[0].text, name);
   // The time-out decided it, not a refusal.
   EXPECT_GE(boxAt, kTcpConnectTimeoutMs * 8 / 10);
   EXPECT_LT(boxAt, kTcpConnectTimeoutMs + 1500);
@@ -381,7 +379,7 @@ TEST_F(TcpLinkE2E, TheStatisticsCountExactlyTheFaultsInjected) {
   EXPECT_EQ(figure("LabelErrors"), QStringLiteral("5"));
   EXPECT_EQ(figure("LabelSilences"), QStringLiteral("2"));
   EXPECT_EQ(figure("LabelReconnects"), QStringLiteral("0"));
-  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(notices_.empty());
 }
 
 }  // namespace

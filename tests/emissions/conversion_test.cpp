@@ -39,16 +39,11 @@ TEST(EmissionConversion, WorkedCheckHundredPpmNoAtSixPerCentToThree) {
   EXPECT_NEAR(value(v, Component::NOx), 246.3, 0.1);
 }
 
-class EmissionFuelRowReference : public testing::Test {
- protected:
-  ~EmissionFuelRowReference() override { resetFuelTable(); }
-};
-
-TEST_F(EmissionFuelRowReference, ReferenceO2ComesFromTheFuelRowTheResultNames) {
-  fuelTable[9].o2Ref = 6;    // coal
-  fuelTable[10].o2Ref = 11;  // wood
-  std::vector<double> refs;
-  for (const FuelRow& row : fuelTable) refs.push_back(row.o2Ref);
+TEST(EmissionFuelRowReference, ReferenceO2ComesFromTheFuelRowTheResultNames) {
+  FuelTable fuels = builtInFuelTable();
+  fuels[9].o2Ref = 6;    // coal
+  fuels[10].o2Ref = 11;  // wood
+  const std::vector<double> refs = o2References(fuels);
 
   Result r = result(0, kUtc, {11, 100});  // 125 mg/m3 at 11 % O2
   r.fuelIndex = 10;

@@ -38,12 +38,10 @@ class Reader {
 int fuzzPollTick(const uint8_t* data, size_t size) {
   ensureFuzzApplication();
   Reader in(data, size);
-  FuelRow fuel[kFuelCount];
-  resetFuelTable();
-  for (int i = 0; i < kFuelCount; ++i) fuel[i] = fuelTable[i];
+  FuelTable fuel = builtInFuelTable();
 
   AnalyzerLink link;  // no port: requests go nowhere, replies come from the input
-  PollCycle cycle(link, fuel);
+  PollCycle cycle(link);
   cycle.setWorkMode(WorkMode(in.byte() % 6));
   cycle.setAnalyzerState(AnalyzerState(in.byte()));
   PollSettings s;
@@ -56,7 +54,7 @@ int fuzzPollTick(const uint8_t* data, size_t size) {
   cycle.setRequestKind(Request(in.byte()));
   s.fuelIndex = in.byte() % kFuelCount;
   if (in.byte() & 1) {  // a fuel row edited to anything
-    FuelRow& row = fuel[s.fuelIndex];
+    FuelRow& row = fuel[size_t(s.fuelIndex)];
     row.tMax = in.integer();
     row.co2Max = in.integer();
     row.kfB = in.integer();
@@ -64,6 +62,7 @@ int fuzzPollTick(const uint8_t* data, size_t size) {
     row.kfK = in.integer();
     row.kfP = in.integer();
   }
+  cycle.setFuels(fuel);
   cycle.setSettings(s);
 
   QDateTime now(QDate(2026, 12, 6), QTime(23, 50, 0));

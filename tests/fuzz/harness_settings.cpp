@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/seams.h"
-#include "ui/widget_seams.h"
 #include "fuzz/harnesses.h"
 #include "storage/settings_files.h"
 
@@ -24,9 +22,7 @@ void writeFile(const QString& path, const uint8_t* data, size_t size) {
 int fuzzSettings(const uint8_t* data, size_t size) {
   static QTemporaryDir dir;
   if (!dir.isValid()) return 0;
-  seams::setExecutablePath(QDir(dir.path()).filePath(QStringLiteral("korvex")));
-  seams::setMessageHandler([](const seams::MessageRequest&) { return seams::MsgResult::Ok; });
-  seams::setBeepHandler([] {});
+  const QString program = QDir(dir.path()).filePath(QStringLiteral("korvex"));
   const QString settingsPath = QDir(dir.path()).filePath(QStringLiteral("korvex.ini"));
   const QString devicePath = QDir(dir.path()).filePath(QStringLiteral("Device-001.ini"));
   QFile::remove(settingsPath);
@@ -41,28 +37,21 @@ int fuzzSettings(const uint8_t* data, size_t size) {
   if (split != 254) writeFile(settingsPath, rest, first);
   if (split != 255) writeFile(devicePath, rest + first, restSize - first);
 
-  programSettings = ProgramSettings{};
-  deviceRecord = DeviceRecord{};
-  deviceRecord.deviceSlot = 1;
-  const bool loaded = loadSettings();
-  FUZZ_CHECK((deviceRecord.deviceSlot >= 1 && deviceRecord.deviceSlot <= 8) || !loaded);
-  if (!loaded) {
-    FUZZ_CHECK(deviceRecord.deviceSlot >= 1 && deviceRecord.deviceSlot <= 8);
-    resetSettings();
-  }
-  // Whatever was loaded can be shown and saved, and reads back the same.
-  shortStringText(programSettings.portName);
-  shortStringText(programSettings.printFontName);
-  const ProgramSettings savedSettings = programSettings;
-  const DeviceRecord savedDevice = deviceRecord;
-  FUZZ_CHECK(saveSettings());
-  programSettings = ProgramSettings{};
-  deviceRecord = DeviceRecord{};
-  deviceRecord.deviceSlot = 1;
-  FUZZ_CHECK(loadSettings());
-  FUZZ_CHECK(std::memcmp(&savedSettings, &programSettings, sizeof savedSettings) == 0);
-  FUZZ_CHECK(std::memcmp(&savedDevice, &deviceRecord, sizeof savedDevice) == 0);
-  seams::resetAll();
-  seams::resetWidgetSeams();
+  SettingsFiles files(program);
+  const bool loaded = files.load();
+  FUZZ_CHECK(files.deviceRecord().deviceSlot >= 1 && files.deviceRecord().deviceSlot <= 8);
+  if (!loaded) files.reset();
+  // Whatever was loaded can be taken as values and handed back unchanged,
+  // saved, and reads back the same.
+  files.setMeasuring(files.measuring());
+  files.setView(files.view());
+  files.setPrint(files.print());
+  const ProgramSettings savedSettings = files.programRecord();
+  const DeviceRecord savedDevice = files.deviceRecord();
+  FUZZ_CHECK(files.save());
+  SettingsFiles again(program);
+  FUZZ_CHECK(again.load());
+  FUZZ_CHECK(std::memcmp(&savedSettings, &again.programRecord(), sizeof savedSettings) == 0);
+  FUZZ_CHECK(std::memcmp(&savedDevice, &again.deviceRecord(), sizeof savedDevice) == 0);
   return 0;
 }

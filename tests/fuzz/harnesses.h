@@ -15,5 +15,5 @@ int fuzzDataFile(const uint8_t* data, size_t size);
 // Arbitrary settings files of arbitrary lengths loaded, reset and saved.
 int fuzzSettings(const uint8_t* data, size_t size);
 
-// Creates the QApplication (offscreen) the harnesses need, if none exists.
+// Creates the core application the harnesses need, if none exists.
 void ensureFuzzApplication();

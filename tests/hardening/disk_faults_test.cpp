@@ -44,9 +44,11 @@ class DiskFaultsTest : public KorvexFixture {
     }
   }
 
+  // Notices of `text` so far, and no box: a failed log stops nothing.
   int messagesWith(const QString& text) const {
+    EXPECT_TRUE(messages_.empty());
     int n = 0;
-    for (const RecordedMessage& m : messages_) n += m.text == text;
+    for (const Notice& m : notices_) n += m.text == text;
     return n;
   }
 
@@ -65,6 +67,7 @@ TEST_F(DiskFaultsTest, FailedMidnightsLoseNothingAndEachDayGetsItsOwnLogOnceItCa
   writeDefaultSettings();
   startProgram();
   ASSERT_TRUE(messages_.empty());
+  ASSERT_TRUE(notices_.empty());
   ScriptedAnalyzer analyzer;
   runUntil(now().addSecs(3), analyzer);
   window().onContinuousClicked();

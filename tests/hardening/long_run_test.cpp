@@ -47,8 +47,7 @@ TEST_F(LongRunTest, AWeekAtOneSecondWritesSevenCompleteLogsWithFlatMemory) {
   setNow(QDateTime(first, QTime(0, 0, 0)));
   writeDefaultSettings();
   startProgram();
-  programSettings.refreshPeriod = 1;
-  session().takeSettings();
+  changeMeasuring([](MeasuringSettings& m) { m.refreshPeriod = 1; });
   ScriptedAnalyzer analyzer;
 
   // Start-up, then continuous measurement.
@@ -103,7 +102,7 @@ TEST_F(LongRunTest, AWeekAtOneSecondWritesSevenCompleteLogsWithFlatMemory) {
               << memoryAtMidnight[size_t(d)] / 1024 << " MiB\n";
     logged += rows;
   }
-  const int inTable = session().results().count();
+  const int inTable = window().results().count();
   EXPECT_EQ(logged + inTable, results);
   EXPECT_EQ(QDir(dir_.path()).entryList({QStringLiteral("*.ask")}).size(), 7);
 

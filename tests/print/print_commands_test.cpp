@@ -389,8 +389,8 @@ TEST_F(PrintCommandsTest, AChosenFontIsStoredWithItsFirstThirtyCharactersAndItsS
   EXPECT_EQ(fontDialogs_[0].initial.pointSize(), 8);
   EXPECT_TRUE(takeMessages().empty());
 
-  EXPECT_EQ(shortStringText(programSettings.printFontName), longName.left(30));
-  EXPECT_EQ(+programSettings.printFontSize, 11);
+  EXPECT_EQ(shortStringText(programRecord().printFontName), longName.left(30));
+  EXPECT_EQ(+programRecord().printFontSize, 11);
   const QByteArray ini = iniBytes(inDir(QStringLiteral("korvex.ini")));
   ASSERT_EQ(ini.size(), 237);
   EXPECT_EQ(uint8_t(ini[31]), 30);
@@ -398,15 +398,17 @@ TEST_F(PrintCommandsTest, AChosenFontIsStoredWithItsFirstThirtyCharactersAndItsS
   EXPECT_EQ(ini.mid(67, 4), QByteArray("\x0b\x00\x00\x00", 4));
 
   // The protocol is printed in the stored, cut name.
-  EXPECT_EQ(protocolFont(shortStringText(programSettings.printFontName), 11).family(),
+  EXPECT_EQ(protocolFont(shortStringText(programRecord().printFontName), 11).family(),
             longName.left(30));
 }
 
 TEST_F(PrintCommandsTest, TheFontDialogStartsFromTheStoredFont) {
   const QString installed = QStringLiteral("DejaVu Sans");
   ASSERT_TRUE(QFontDatabase::hasFamily(installed));
-  setShortString(programSettings.printFontName, installed);
-  programSettings.printFontSize = 13;
+  changePrint([&](PrintSettings& p) {
+    p.fontName = installed;
+    p.fontSize = 13;
+  });
   window().onChooseFontTriggered();
   ASSERT_EQ(fontDialogs_.size(), 1u);
   EXPECT_EQ(fontDialogs_[0].initial.family(), installed);
@@ -429,7 +431,7 @@ TEST_F(PrintCommandsTest, CancellingTheFontDialogChangesNothing) {
   const QByteArray before = iniBytes(inDir(QStringLiteral("korvex.ini")));
   window().onChooseFontTriggered();  // the fixture's font dialog cancels
   EXPECT_EQ(fontDialogs_.size(), 1u);
-  EXPECT_EQ(shortStringText(programSettings.printFontName), QStringLiteral("Courier New"));
+  EXPECT_EQ(shortStringText(programRecord().printFontName), QStringLiteral("Courier New"));
   EXPECT_EQ(iniBytes(inDir(QStringLiteral("korvex.ini"))), before);
   EXPECT_TRUE(takeMessages().empty());
 }
@@ -446,8 +448,8 @@ TEST_F(PrintCommandsTest, AFontNameWithoutAWindows1251FormIsRefusedNotStoredAlte
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].title, QStringLiteral("Warning"));
   EXPECT_TRUE(messages[0].text.contains(QStringLiteral(u"Noto Sans 日本語")));
-  EXPECT_EQ(shortStringText(programSettings.printFontName), QStringLiteral("Courier New"));
-  EXPECT_EQ(+programSettings.printFontSize, 8);
+  EXPECT_EQ(shortStringText(programRecord().printFontName), QStringLiteral("Courier New"));
+  EXPECT_EQ(+programRecord().printFontSize, 8);
   EXPECT_EQ(iniBytes(inDir(QStringLiteral("korvex.ini"))), before);
 }
 

@@ -9,7 +9,6 @@
 #include <optional>
 
 #include "platform/seams.h"
-#include "ui/widget_seams.h"
 #include "support/test_files.h"
 #include "platform/text_codec.h"
 #include "support/file_size_limit.h"
@@ -75,26 +74,17 @@ class SettingsFilesTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
     seams::setExecutablePath(QDir(dir_.path()).filePath(QStringLiteral("korvex")));
-    seams::setBeepHandler([this] { ++beeps_; });
-    seams::setMessageHandler([this](const seams::MessageRequest& r) {
-      messages_ << r.text;
-      return seams::MsgResult::Ok;
-    });
-    programSettings = ProgramSettings{};
-    deviceRecord = DeviceRecord{};
-    deviceRecord.deviceSlot = 1;
     settingsPath_ = QDir(dir_.path()).filePath(QStringLiteral("korvex.ini"));
     devicePath_ = QDir(dir_.path()).filePath(QStringLiteral("Device-001.ini"));
+    files_ = SettingsFiles(QDir(dir_.path()).filePath(QStringLiteral("korvex")));
   }
-  void TearDown() override {
-    seams::resetAll();
-    seams::resetWidgetSeams();
-  }
+  void TearDown() override { seams::resetAll(); }
 
   QTemporaryDir dir_;
   QString settingsPath_, devicePath_;
-  int beeps_ = 0;
-  QStringList messages_;
+  SettingsFiles files_;
+  const ProgramSettings& programSettings = files_.programRecord();
+  const DeviceRecord& deviceRecord = files_.deviceRecord();
 };
 
 TEST(SettingsPaths, ExtensionReplacedOrAppended) {
@@ -110,16 +100,16 @@ TEST(SettingsPaths, ExtensionReplacedOrAppended) {
 }
 
 TEST_F(SettingsFilesTest, PathsFollowTheExecutableAndTheDeviceFileNameIsFixed) {
-  seams::setExecutablePath(QDir(dir_.path()).filePath(QStringLiteral("monitor.exe")));
-  loadSettings();
-  EXPECT_EQ(settingsPath(), QDir(dir_.path()).filePath(QStringLiteral("monitor.ini")));
-  EXPECT_EQ(devicePath(), devicePath_);
+  const SettingsFiles files(QDir(dir_.path()).filePath(QStringLiteral("monitor.exe")));
+  EXPECT_EQ(files.settingsPath(), QDir(dir_.path()).filePath(QStringLiteral("monitor.ini")));
+  EXPECT_EQ(files.devicePath(), devicePath_);
+  EXPECT_EQ(files_.settingsPath(), settingsPath_);
 }
 
 TEST_F(SettingsFilesTest, DefaultsSaveToTheExactRecordImages) {
-  EXPECT_FALSE(loadSettings());
-  resetSettings();
-  ASSERT_TRUE(saveSettings());
+  EXPECT_FALSE(files_.load());
+  files_.reset();
+  ASSERT_TRUE(files_.save());
   EXPECT_EQ(readAll(settingsPath_), defaultSettingsImage());
   EXPECT_EQ(readAll(devicePath_), defaultDeviceImage());
 }
@@ -161,7 +151,7 @@ TEST_F(SettingsFilesTest, HandBuiltImagesLoadIntoTheRightFieldsAndSaveBackUnchan
 
   ASSERT_TRUE(writeAll(settingsPath_, s));
   ASSERT_TRUE(writeAll(devicePath_, d));
-  ASSERT_TRUE(loadSettings());
+  ASSERT_TRUE(files_.load());
 
   EXPECT_EQ(shortStringText(programSettings.portName), QStringLiteral("COM12"));
   EXPECT_EQ(shortStringText(programSettings.printFontName), QStringLiteral(u"Шрифт"));
@@ -196,18 +186,75 @@ TEST_F(SettingsFilesTest, HandBuiltImagesLoadIntoTheRightFieldsAndSaveBackUnchan
   EXPECT_EQ(+deviceRecord.measurement.alf, 1.41);
   EXPECT_EQ(+deviceRecord.measurement.measTime, 46000.5);
 
-  ASSERT_TRUE(saveSettings());
+  // The values read from them.
+  const MeasuringSettings m = files_.measuring();
+  EXPECT_EQ(m.portName, QStringLiteral("COM12"));
+  EXPECT_EQ(+m.address, 200);
+  EXPECT_EQ(m.refreshPeriod, 45);
+  EXPECT_EQ(+m.times.zeroSetting, 7);
+  EXPECT_EQ(+m.times.drain, 4);
+  EXPECT_EQ(+m.times.measuring, 6);
+  EXPECT_EQ(m.times.continuousPeriod, 110);
+  EXPECT_EQ(m.times.cyclePeriod, 240);
+  const ViewSettings v = files_.view();
+  EXPECT_FALSE(v.logScale);
+  EXPECT_TRUE(v.view3D);
+  EXPECT_EQ(v.channels[7].color, 0x00ABCDEFu);
+  EXPECT_TRUE(v.channels[4].shown);
+  EXPECT_EQ(v.channels[4].factor, 2.5);
+  EXPECT_EQ(files_.print().fontName, QStringLiteral(u"Шрифт"));
+  EXPECT_EQ(files_.print().fontSize, 12);
+
+  // Handed back unchanged, the values leave every byte as it was read.
+  ASSERT_TRUE(files_.setMeasuring(m));
+  files_.setView(v);
+  ASSERT_TRUE(files_.setPrint(files_.print()));
+  ASSERT_TRUE(files_.save());
   EXPECT_EQ(readAll(settingsPath_), s);
   EXPECT_EQ(readAll(devicePath_), d);
+}
+
+TEST_F(SettingsFilesTest, ChangedValuesChangeOnlyTheirOwnBytes) {
+  QByteArray s = defaultSettingsImage();
+  s[129 + 9 * 2] = 5;  // CO shown, as another program may have written "true"
+  s.replace(0, 31, QByteArray("\x04" "COM3" "\xAA\xBB", 7).leftJustified(31, '\x5A'));
+  QByteArray d = defaultDeviceImage();
+  d[2 + 3] = 1;  // another slot's flag and times stay
+  d[10 + 3] = 9;
+  ASSERT_TRUE(writeAll(settingsPath_, s));
+  ASSERT_TRUE(writeAll(devicePath_, d));
+  ASSERT_TRUE(files_.load());
+
+  MeasuringSettings m = files_.measuring();
+  m.refreshPeriod = 2;
+  m.portName = QStringLiteral("COM4");
+  ASSERT_TRUE(files_.setMeasuring(m));
+  ViewSettings v = files_.view();
+  v.channels[0].shown = false;
+  files_.setView(v);
+  ASSERT_TRUE(files_.save());
+
+  QByteArray expected = s;
+  expected[1 + 3] = '4';  // "COM4": the length and the characters only
+  expected[63] = 2;       // the refresh period
+  expected[129] = 0;      // Tg hidden
+  EXPECT_EQ(readAll(settingsPath_), expected);
+  EXPECT_EQ(readAll(devicePath_), d);
+  EXPECT_EQ(+readAll(settingsPath_).at(129 + 9 * 2), 5);
+
+  // A name Windows-1251 cannot hold changes nothing.
+  m.portName = QStringLiteral(u"COM\u4E2D");
+  EXPECT_FALSE(files_.setMeasuring(m));
+  EXPECT_EQ(files_.measuring().portName, QStringLiteral("COM4"));
 }
 
 TEST_F(SettingsFilesTest, ResetWritesOnlyTheStringsLengthAndCharacters) {
   QByteArray s = defaultSettingsImage();
   s.replace(0, 31, QByteArray(31, 'Z').replace(0, 1, "\x1E"));
   ASSERT_TRUE(writeAll(settingsPath_, s));
-  EXPECT_FALSE(loadSettings());  // no device file
-  resetSettings();
-  ASSERT_TRUE(saveSettings());
+  EXPECT_FALSE(files_.load());  // no device file
+  files_.reset();
+  ASSERT_TRUE(files_.save());
   const QByteArray saved = readAll(settingsPath_);
   EXPECT_EQ(saved.mid(0, 5), QByteArray("\x04" "COM2"));
   EXPECT_EQ(saved.mid(5, 26), QByteArray(26, 'Z'));
@@ -217,19 +264,19 @@ TEST_F(SettingsFilesTest, ShortDeviceFileFailsAndLongSettingsFileIsCut) {
   QByteArray s = defaultSettingsImage() + QByteArray(63, '\x77');  // 300 bytes
   ASSERT_TRUE(writeAll(settingsPath_, s));
   ASSERT_TRUE(writeAll(devicePath_, defaultDeviceImage().left(238)));
-  EXPECT_FALSE(loadSettings());
+  EXPECT_FALSE(files_.load());
 
   ASSERT_TRUE(writeAll(devicePath_, defaultDeviceImage()));
-  EXPECT_TRUE(loadSettings());
-  ASSERT_TRUE(saveSettings());
+  EXPECT_TRUE(files_.load());
+  ASSERT_TRUE(files_.save());
   EXPECT_EQ(readAll(settingsPath_).size(), 237);
   EXPECT_EQ(readAll(devicePath_).size(), 239);
 }
 
 TEST_F(SettingsFilesTest, MissingSettingsFileSkipsTheDeviceFile) {
   ASSERT_TRUE(writeAll(devicePath_, QByteArray(239, '\x11')));
-  deviceRecord.deviceAddress = 1;
-  EXPECT_FALSE(loadSettings());
+  files_.deviceRecord().deviceAddress = 1;
+  EXPECT_FALSE(files_.load());
   EXPECT_EQ(+deviceRecord.deviceAddress, 1);  // the device file was not read
 }
 
@@ -239,9 +286,9 @@ TEST_F(SettingsFilesTest, DeviceSlotOutsideOneToEightIsAFailedLoad) {
     d[1] = char(slot);
     ASSERT_TRUE(writeAll(settingsPath_, defaultSettingsImage()));
     ASSERT_TRUE(writeAll(devicePath_, d));
-    EXPECT_FALSE(loadSettings()) << int(slot);
+    EXPECT_FALSE(files_.load()) << int(slot);
     EXPECT_EQ(+deviceRecord.deviceSlot, 1) << int(slot);
-    resetSettings();  // must stay inside the eight slots
+    files_.reset();  // must stay inside the eight slots
     EXPECT_EQ(+deviceRecord.calibrationTime[0], 3);
   }
 }
@@ -249,30 +296,28 @@ TEST_F(SettingsFilesTest, DeviceSlotOutsideOneToEightIsAFailedLoad) {
 TEST_F(SettingsFilesTest, FileCutAfterTheSlotByteLeavesItsBytesBeforeFailing) {
   ASSERT_TRUE(writeAll(settingsPath_, defaultSettingsImage()));
   ASSERT_TRUE(writeAll(devicePath_, QByteArray("\x07\x05", 2)));
-  EXPECT_FALSE(loadSettings());
+  EXPECT_FALSE(files_.load());
   EXPECT_EQ(+deviceRecord.deviceAddress, 7);
   EXPECT_EQ(+deviceRecord.deviceSlot, 5);
-  resetSettings();
+  files_.reset();
   EXPECT_EQ(+deviceRecord.cyclePeriod[4], 30);
 }
 
 TEST_F(SettingsFilesTest, FailedSaveLeavesTheOldFilesIntact) {
-  loadSettings();
-  resetSettings();
-  ASSERT_TRUE(saveSettings());
+  files_.load();
+  files_.reset();
+  ASSERT_TRUE(files_.save());
   const QByteArray oldSettings = readAll(settingsPath_);
   const QByteArray oldDevice = readAll(devicePath_);
 
-  programSettings.refreshPeriod = 55;
+  files_.programRecord().refreshPeriod = 55;
   // A full disk, as the kernel reports it: writes beyond 100 bytes fail.
   std::optional<FileSizeLimit> full(std::in_place, 100);
   ASSERT_TRUE(full->set());
-  const bool saved = saveSettings();
+  const bool saved = files_.save();
   full.reset();
 
   EXPECT_FALSE(saved);
-  EXPECT_TRUE(messages_.empty());  // reporting is the caller's
-  EXPECT_EQ(beeps_, 0);
   EXPECT_EQ(readAll(settingsPath_), oldSettings);
   EXPECT_EQ(readAll(devicePath_), oldDevice);
   EXPECT_EQ(+programSettings.refreshPeriod, 55);  // memory keeps the new value

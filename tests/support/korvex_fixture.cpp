@@ -1,16 +1,10 @@
 #include "support/korvex_fixture.h"
 
 #include <QDialog>
-#include <QDir>
 #include <QLabel>
 #include <QPrinter>
-#include <limits>
 
-#include "device/fuel_table.h"
 #include "print/printers.h"
-#include "storage/settings_files.h"
-#include "storage/settings_records.h"
-#include "support/test_settings.h"
 
 std::unique_ptr<QPrinter> printerWithoutSystemPrinters() {
   auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -24,14 +18,9 @@ void setNoPrinter(QPrinter& printer) {
 }
 
 void KorvexFixture::SetUp() {
-  ASSERT_TRUE(dir_.isValid());
-  exePath_ = QDir(dir_.path()).filePath(QStringLiteral("korvex"));
-  seams::setExecutablePath(exePath_);
-  seams::setLocale(QLocale(QLocale::Russian, QLocale::Russia));
-  now_ = QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0));
-  seams::setClock([this] { return now_; });
+  SessionFixture::SetUp();
   seams::setMessageHandler([this](const seams::MessageRequest& r) {
-    messages_.push_back({r.icon, r.title, r.text, session_ && session_->pollTimer()->isEnabled()});
+    messages_.push_back({r.icon, r.title, r.text, host_ && host_->session()->pollTimer()->isEnabled()});
     if (!answers_.empty()) {
       const seams::MsgResult a = answers_.front();
       answers_.pop_front();
@@ -52,43 +41,26 @@ void KorvexFixture::SetUp() {
   seams::setModalHandler([this](QDialog* d) { return modal_ ? modal_(d) : int(QDialog::Rejected); });
   seams::setPrinterFactory(&printerWithoutSystemPrinters);
   seams::setSystemPrinterNames([] { return QStringList(); });
-  installFakeSerial(serial_);
-  resetFuelTable();
-  programSettings = ProgramSettings{};
-  deviceRecord = DeviceRecord{};
 }
 
 void KorvexFixture::TearDown() {
-  stopProgram();
-  clearFakeSerial();
-  seams::resetAll();
+  SessionFixture::TearDown();
   seams::resetWidgetSeams();
   seams::resetPrinters();
 }
 
 void KorvexFixture::stopProgram() {
   window_.reset();
-  session_.reset();
-}
-
-QString KorvexFixture::inDir(const QString& name) const { return QDir(dir_.path()).filePath(name); }
-
-QVector<StoredEvent> KorvexFixture::events(EventKind kind) const {
-  QVector<StoredEvent> out;
-  for (const StoredEvent& e : session().store().events(0, std::numeric_limits<qint64>::max()))
-    if (e.kind == kind) out << e;
-  return out;
+  host_.reset();
 }
 
 int KorvexFixture::lamp() const { return find<QLabel>("EmissionAlarmLamp")->property("lamp").toInt(); }
 
-void KorvexFixture::writeDefaultSettings(const QString& portName) {
-  ASSERT_TRUE(test_settings::writeDefaults(portName));
-}
-
 MainWindow* KorvexFixture::startProgram() {
-  session_ = std::make_unique<Session>();
-  window_ = std::make_unique<MainWindow>(*session_);
+  table_.clear();
+  host_ = std::make_unique<SessionHost>(hostOptions_);
+  follow(false);
+  window_ = std::make_unique<MainWindow>(*host_);
   return window_.get();
 }
 
@@ -96,34 +68,7 @@ void KorvexFixture::startWithDefaults() {
   writeDefaultSettings();
   startProgram();
   ASSERT_TRUE(takeMessages().empty());
-}
-
-QString KorvexFixture::cell(int column, int gridRow) const {
-  if (gridRow == 0) return session_->results().header(column);
-  return session_->results().cell(gridRow - 1, column);
-}
-
-int KorvexFixture::gridRows() const { return 1 + std::max(session_->results().count(), 1); }
-
-void KorvexFixture::arrive(const Frame& bytes) {
-  session_->link().receive(bytes.data(), int(bytes.size()));
-}
-
-void KorvexFixture::tick() { session_->pollTimer()->fire(); }
-
-void KorvexFixture::tickWith(const Frame& reply) {
-  arrive(reply);
-  tick();
-}
-
-void KorvexFixture::addResult(const Measurement& m, int seconds) {
-  const QDateTime at = now_.addSecs(seconds);
-  Result r;
-  r.utcMs = at.toMSecsSinceEpoch();
-  r.utcOffset = at.offsetFromUtc();
-  r.faultBits = m.faultBits;
-  r.values = m.values;
-  emit session_->pollCycle().resultTaken(r);
+  ASSERT_TRUE(takeNotices().empty());
 }
 
 std::vector<RecordedMessage> KorvexFixture::takeMessages() {

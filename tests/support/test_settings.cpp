@@ -1,29 +1,22 @@
 #include "support/test_settings.h"
 
 #include "storage/settings_files.h"
-#include "storage/settings_records.h"
 
 namespace test_settings {
 
 namespace {
 
 bool write(const QString& port, bool everySecond) {
-  programSettings = ProgramSettings{};
-  deviceRecord = DeviceRecord{};
-  deviceRecord.deviceSlot = 1;
-  loadSettings();  // computes the paths; the files do not exist yet
-  deviceRecord.deviceSlot = 1;
-  resetSettings();
-  setShortString(programSettings.portName, port);
+  SettingsFiles files;
+  files.reset();
+  MeasuringSettings m = files.measuring();
+  m.portName = port;
   if (everySecond) {
-    programSettings.refreshPeriod = 1;
-    deviceRecord.calibrationTime[slotIndex(deviceRecord)] = 0;
-    deviceRecord.drainTime[slotIndex(deviceRecord)] = 0;
+    m.refreshPeriod = 1;
+    m.times.zeroSetting = 0;
+    m.times.drain = 0;
   }
-  const bool saved = saveSettings();
-  programSettings = ProgramSettings{};
-  deviceRecord = DeviceRecord{};
-  return saved;
+  return files.setMeasuring(m) && files.save();
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #pragma once
 // Settings files for a program started by a test or a benchmark, written at
-// the settings path (beside seams::executablePath()). The records in memory
-// are cleared afterwards, as a program not yet started has them.
+// the settings path (beside seams::executablePath()).
 
 #include <QString>
 

@@ -20,9 +20,9 @@ class TrendChartTest : public ViewFixture {
   // Flat chart with a linear value axis: pixels map back to values simply.
   void startLinear() {
     startWithDefaults();
-    programSettings.logScale = 0;
-    programSettings.view3D = 0;
-    window().applyViewSettings();
+    viewEdit().logScale = false;
+    viewEdit().view3D = false;
+    applyView();
   }
 
   // The value a curve's first drawn point shows at, read back from the screen.
@@ -89,7 +89,7 @@ TEST_F(TrendChartTest, TwelveCurvesInChannelOrderWithTheirTitlesAndLines) {
     EXPECT_EQ(s->pen().widthF(), 2);
     EXPECT_EQ(s->pen().style(), i == 7 ? Qt::DotLine : Qt::SolidLine) << titles[i];
     // Colours are the settings' 0x00BBGGRR values.
-    const uint32_t c = programSettings.seriesColor[i];
+    const uint32_t c = settings().view().channels[size_t(i)].color;
     EXPECT_EQ(s->color(), QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF)) << titles[i];
   }
   EXPECT_EQ(chart()->series(channel::Tg)->color(), QColor(Qt::red));
@@ -106,12 +106,12 @@ TEST_F(TrendChartTest, TheLegendListsTheShownCurvesInOrder) {
   };
   EXPECT_EQ(legendNames(), (QStringList{"Tg", "O2", "CO", "NO", "Alf"}));
   // Hidden and shown again, a curve goes back to its own place.
-  programSettings.channelView[0].show = 0;
-  programSettings.channelView[8].show = 1;
-  window().applyViewSettings();
+  viewEdit().channels[size_t(0)].shown = false;
+  viewEdit().channels[size_t(8)].shown = true;
+  applyView();
   EXPECT_EQ(legendNames(), (QStringList{"O2", "CO", "NO", "NOx", "Alf"}));
-  programSettings.channelView[0].show = 1;
-  window().applyViewSettings();
+  viewEdit().channels[size_t(0)].shown = true;
+  applyView();
   EXPECT_EQ(legendNames(), (QStringList{"Tg", "O2", "CO", "NO", "NOx", "Alf"}));
 }
 
@@ -147,8 +147,8 @@ TEST_F(TrendChartTest, TheFactorScalesTheDrawingNotTheStoredValues) {
   EXPECT_NEAR(drawnValue(1), 61, pixelInValues());
   EXPECT_DOUBLE_EQ(results().plottedValue(0, 1), 6.1);
 
-  programSettings.channelView[1].multiplier = 1;
-  window().applyViewSettings();
+  viewEdit().channels[size_t(1)].factor = 1;
+  applyView();
   chart()->redrawNow();
   EXPECT_NEAR(drawnValue(1), 6.1, pixelInValues());
   EXPECT_DOUBLE_EQ(results().plottedValue(0, 1), 6.1);
@@ -166,8 +166,8 @@ TEST_F(TrendChartTest, AHiddenCurveKeepsItsPointsButStaysOutOfTheScaling) {
   EXPECT_DOUBLE_EQ(left().upper, 185);  // Tg, the highest shown curve
   EXPECT_FALSE(chart()->series(channel::NO2)->visible());
 
-  programSettings.channelView[4].show = 1;
-  window().applyViewSettings();
+  viewEdit().channels[size_t(4)].shown = true;
+  applyView();
   EXPECT_DOUBLE_EQ(left().upper, 9000);
   layOut();
   EXPECT_EQ(chart()->series(channel::NO2)->screenSegments().size(), 4);  // the whole history is drawn
@@ -190,8 +190,8 @@ TEST_F(TrendChartTest, AxesScaleToTheDataWithoutWalkingThePoints) {
   Measurement zero = typical();
   zero[channel::CO] = 0;
   append(zero, 21);
-  programSettings.logScale = 1;
-  window().applyViewSettings();
+  viewEdit().logScale = true;
+  applyView();
   EXPECT_EQ(chart()->yAxis->scaleType(), QCPAxis::stLogarithmic);
   EXPECT_DOUBLE_EQ(left().lower, 42);
 }
@@ -346,8 +346,8 @@ TEST_F(TrendChartTest, AValueTooLargeToScaleLeavesTheOtherCurvesInView) {
     hi = std::max(hi, v);
   }
   for (const bool log : {true, false}) {
-    programSettings.logScale = log;
-    window().applyViewSettings();
+    viewEdit().logScale = log;
+    applyView();
     chart()->redrawNow();
     EXPECT_DOUBLE_EQ(left().lower, lo) << "log " << log;
     EXPECT_DOUBLE_EQ(left().upper, hi) << "log " << log;
@@ -381,7 +381,7 @@ TEST_F(TrendChartTest, PadButtonsEnableEachOther) {
   EXPECT_FALSE(find<QToolButton>("BitBtn4")->isEnabled());
   EXPECT_TRUE(find<QToolButton>("BitBtn3")->isEnabled());
   // The view dialog's rebuild leaves following but not the buttons.
-  window().applyViewSettings();
+  applyView();
   EXPECT_FALSE(chart()->isFollowing());
   EXPECT_FALSE(find<QToolButton>("BitBtn4")->isEnabled());
   EXPECT_TRUE(find<QToolButton>("BitBtn3")->isEnabled());
@@ -412,7 +412,7 @@ TEST_F(TrendChartTest, ClearingEmptiesChartAndTableButKeepsTheView) {
   window().onFollowClicked();
   window().onZoomInClicked();
   const QCPRange x = bottom();
-  session().clearResults();
+  results().clear();
   EXPECT_EQ(chart()->pointCount(), 0);
   for (int ch = 0; ch < kChannelCount; ++ch) EXPECT_EQ(chart()->series(ch)->pointCount(), 0);
   EXPECT_EQ(gridRows(), 2);
@@ -505,12 +505,12 @@ TEST_F(TrendChartTest, ViewParametersAreApplied) {
   EXPECT_EQ(chart()->gradientBottom(), QColor(Qt::white));
   EXPECT_EQ(chart()->gradientTop(), QColor(0xA6, 0xCA, 0xF0));
 
-  programSettings.view3D = 0;
-  programSettings.logScale = 0;
-  programSettings.chartColorStart = colorRef(0x10, 0x20, 0x30);
-  programSettings.chartColorEnd = colorRef(0xF0, 0xE0, 0xD0);
-  programSettings.seriesColor[3] = colorRef(0x12, 0x34, 0x56);
-  window().applyViewSettings();
+  viewEdit().view3D = false;
+  viewEdit().logScale = false;
+  viewEdit().chartColorStart = colorRef(0x10, 0x20, 0x30);
+  viewEdit().chartColorEnd = colorRef(0xF0, 0xE0, 0xD0);
+  viewEdit().channels[size_t(3)].color = colorRef(0x12, 0x34, 0x56);
+  applyView();
   chart()->redrawNow();
   EXPECT_FALSE(chart()->is3D());
   EXPECT_EQ(chart()->depth(), 0);
@@ -601,8 +601,8 @@ TEST_F(TrendChartTest, AResultAppendedToADayInViewRedrawsOnlyTheNewEnd) {
   layOut();
   loadRows(40000);
   for (const bool view3D : {true, false}) {
-    programSettings.view3D = view3D;
-    window().applyViewSettings();
+    viewEdit().view3D = view3D;
+    applyView();
     chart()->redrawNow();
     int onlyTheEnd = 0;
     for (int i = 0; i < 30; ++i) {
@@ -628,11 +628,11 @@ TEST_F(TrendChartTest, CurvesGrownPointByPointShowWhatAPageOfThemShows) {
   startWithDefaults();
   layOut();
   loadRows(30000);
-  for (int ch = 0; ch < kChannelCount; ++ch) programSettings.channelView[ch].show = 1;
+  for (int ch = 0; ch < kChannelCount; ++ch) viewEdit().channels[size_t(ch)].shown = true;
   int next = 0;
   for (const bool view3D : {true, false}) {
-    programSettings.view3D = view3D;
-    window().applyViewSettings();
+    viewEdit().view3D = view3D;
+    applyView();
     // A fixed view the new points grow into, across new pixel columns.
     chart()->setAxisMinMax(chart()->xAxis, 0, 36000);
     chart()->redrawNow();

@@ -9,6 +9,19 @@
 
 class ViewFixture : public KorvexFixture {
  protected:
+  // The view settings being changed by a test, then handed to the settings
+  // (applyView()), which the window follows.
+  ViewSettings& viewEdit() {
+    if (!editing_) edit_ = settings().view();
+    editing_ = true;
+    return edit_;
+  }
+  void applyView() {
+    if (editing_) settings().setView(edit_);
+    editing_ = false;
+    window().applyViewSettings();
+  }
+
   // Shows the window so the chart has its size and axes their pixels.
   void layOut() {
     window().resize(808, 540);
@@ -45,4 +58,8 @@ class ViewFixture : public KorvexFixture {
   void appendTypical(int count) {
     for (int i = 0; i < count; ++i) append(typical(), i);
   }
+
+ private:
+  ViewSettings edit_;
+  bool editing_ = false;
 };

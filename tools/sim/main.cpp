@@ -33,7 +33,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/seams.h"
 #include "sim/analyzer.h"
 #include "sim/control.h"
 #include "sim/line.h"
@@ -172,54 +171,53 @@ bool parseOptions(int argc, char** argv, Options& o) {
 // defaults where a file is missing or not a whole record.
 bool prepareSettings(const QString& program, const QString& portName, int address,
                      std::string* error) {
-  seams::setExecutablePath(program);
-
   if (portName.size() > 30) {
     *error = "the port name " + portName.toStdString() +
              " is longer than the 30 characters the settings file holds";
     return false;
   }
-  programSettings = ProgramSettings{};
-  deviceRecord = DeviceRecord{};
-  deviceRecord.deviceSlot = 1;
-  if (!loadSettings()) {
-    const bool programWhole = QFileInfo(settingsPath()).size() >= kProgramSettingsSize;
-    const bool deviceWhole = QFileInfo(devicePath()).size() >= kDeviceRecordSize;
+  SettingsFiles files(program);
+  if (!files.load()) {
+    const bool programWhole = QFileInfo(files.settingsPath()).size() >= kProgramSettingsSize;
+    const bool deviceWhole = QFileInfo(files.devicePath()).size() >= kDeviceRecordSize;
     if (!programWhole) {
-      deviceRecord = DeviceRecord{};
-      deviceRecord.deviceSlot = 1;
-      resetSettings();
+      files.deviceRecord() = DeviceRecord{};
+      files.deviceRecord().deviceSlot = 1;
+      files.reset();
       if (deviceWhole) {
         // Keep the device file: write the program's record first, then let
         // the loader read the device record that is already there.
-        const ProgramSettings fresh = programSettings;
-        if (!writeFileAtomically(settingsPath(),
+        const ProgramSettings fresh = files.programRecord();
+        if (!writeFileAtomically(files.settingsPath(),
                                  QByteArray(reinterpret_cast<const char*>(&fresh), sizeof fresh))) {
-          *error = "cannot write " + settingsPath().toStdString();
+          *error = "cannot write " + files.settingsPath().toStdString();
           return false;
         }
-        if (!loadSettings()) {
-          deviceRecord = DeviceRecord{};
-          deviceRecord.deviceSlot = 1;
-          resetSettings();
-          programSettings = fresh;
+        if (!files.load()) {
+          files.deviceRecord() = DeviceRecord{};
+          files.deviceRecord().deviceSlot = 1;
+          files.reset();
+          files.programRecord() = fresh;
         }
       }
     } else {
-      const ProgramSettings loaded = programSettings;
-      deviceRecord = DeviceRecord{};
-      deviceRecord.deviceSlot = 1;
-      resetSettings();
-      programSettings = loaded;
+      const ProgramSettings loaded = files.programRecord();
+      files.deviceRecord() = DeviceRecord{};
+      files.deviceRecord().deviceSlot = 1;
+      files.reset();
+      files.programRecord() = loaded;
     }
   }
-  if (!setShortString(programSettings.portName, portName)) {
+  MeasuringSettings measuring = files.measuring();
+  measuring.portName = portName;
+  measuring.address = uint8_t(address);
+  if (!files.setMeasuring(measuring)) {
     *error = "the port name " + portName.toStdString() + " cannot be stored in Windows-1251";
     return false;
   }
-  programSettings.netAddress = uint8_t(address);
-  if (!saveSettings()) {
-    *error = "cannot write the settings files " + settingsPath().toStdString() + ", " + devicePath().toStdString();
+  if (!files.save()) {
+    *error = "cannot write the settings files " + files.settingsPath().toStdString() + ", " +
+             files.devicePath().toStdString();
     return false;
   }
   return true;

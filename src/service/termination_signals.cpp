@@ -1,4 +1,4 @@
-#include "app/termination_signals.h"
+#include "service/termination_signals.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QToolButton>
 
+#include "app/notice_bar.h"
 #include "support/korvex_fixture.h"
 
 namespace {
@@ -107,9 +108,7 @@ TEST_F(PollCycleTest, StartUpReachesIdleAndEnablesTheModeButtonsAtTheThirdTick) 
 }
 
 TEST_F(PollCycleTest, RequestsCarryTheConfiguredAddress) {
-  programSettings.netAddress = 247;
-  deviceRecord.deviceAddress = 247;
-  session().takeSettings();
+  changeMeasuring([](MeasuringSettings& m) { m.address = 247; });
   tick();
   EXPECT_EQ(sent(), (Bytes{0xF7, 0x06, 0x00, 0x00, 0x00, 0x03, 0xDD, 0x5D}));
   tickWith(commandEcho(247, 3));
@@ -205,8 +204,7 @@ TEST_F(PollCycleTest, SingleModeEndsAtOnceWithoutARowWhenTheAnalyzerStaysIdle) {
 }
 
 TEST_F(PollCycleTest, ProgressRoundsHalvesToTheEvenNeighbourAndStaysFullBeyondTheEnd) {
-  deviceRecord.calibrationTime[0] = 4;  // continuous: (4 + 0) x 60 = 240 ticks
-  session().takeSettings();
+  changeMeasuring([](MeasuringSettings& m) { m.times.zeroSetting = 4; });  // continuous: (4 + 0) x 60 = 240 ticks
   bringToIdle();
   window().onContinuousClicked();
   tickWith(statusReply(1, 0));
@@ -283,8 +281,7 @@ TEST_F(PollCycleTest, CyclicModeStoppedDuringTheCountdownSendsTheStop) {
 }
 
 TEST_F(PollCycleTest, ContinuousModeTakesARowEveryRefreshPeriodAndStopsAfterTheInterval) {
-  programSettings.refreshPeriod = 2;
-  session().takeSettings();
+  changeMeasuring([](MeasuringSettings& m) { m.refreshPeriod = 2; });
   bringToIdle();
   window().onContinuousClicked();
   tickWith(statusReply(1, 0));
@@ -353,7 +350,7 @@ TEST_F(PollCycleTest, AModeAskedWhileTheAnalyzerIsBusyIsDropped) {
   EXPECT_TRUE(modeButtonsDisabled());
 }
 
-TEST_F(PollCycleTest, ManualOperationWhileMeasuringStopsWithoutTheStopButtonHandler) {
+TEST_F(PollCycleTest, ManualOperationWhileMeasuringStopsASingleMeasurementForGood) {
   bringToIdle();
   window().onSingleClicked();
   tickWith(statusReply(1, 0));
@@ -366,9 +363,12 @@ TEST_F(PollCycleTest, ManualOperationWhileMeasuringStopsWithoutTheStopButtonHand
   tickWith(commandEcho(1, 3));
   EXPECT_EQ(poll().analyzerState(), AnalyzerState(3));
   tickWith(statusReply(1, 0));
+  // A single measurement runs once: not started again, the lamps say stopped.
+  EXPECT_EQ(poll().modeRequest(), ModeRequest::None);
   EXPECT_TRUE(modeButtonsEnabled());
-  EXPECT_TRUE(find<QToolButton>("BitBtnStop")->isEnabled());
-  EXPECT_TRUE(find<QToolButton>("SpeedButtonLedOdnok")->isEnabled());
+  EXPECT_FALSE(find<QToolButton>("BitBtnStop")->isEnabled());
+  EXPECT_FALSE(find<QToolButton>("SpeedButtonLedOdnok")->isEnabled());
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonStop")->isEnabled());
 }
 
 TEST_F(PollCycleTest, NoAnalyzerAtAllTurnsTheLabelRedAtThe32ndTickWithoutABox) {
@@ -385,17 +385,22 @@ TEST_F(PollCycleTest, NoAnalyzerAtAllTurnsTheLabelRedAtThe32ndTickWithoutABox) {
   EXPECT_EQ(serial_.writes.size(), 32u);
 }
 
-TEST_F(PollCycleTest, LostAnalyzerWarnsOnceWithTheTimerOffAndRecoversThroughTheStopEcho) {
+TEST_F(PollCycleTest, LostAnalyzerWarnsOnceWithoutStoppingTheCycleAndRecoversThroughTheStopEcho) {
   bringToIdle();
   for (int n = 1; n <= 30; ++n) tick();
   EXPECT_FALSE(labelRed());
-  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(takeNotices().empty());
   tick();  // the 31st tick without an answer
   EXPECT_TRUE(labelRed());
-  ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0].title, QStringLiteral("Error"));
-  EXPECT_EQ(messages_[0].text, kWarning);
-  EXPECT_FALSE(messages_[0].pollTimerOn);
+  // A notice in the bar, no box: nobody has to answer it for polling to go on.
+  EXPECT_TRUE(messages_.empty());
+  std::vector<Notice> notices = takeNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].topic, NoticeTopic::Analyzer);
+  EXPECT_EQ(notices[0].text, kWarning);
+  EXPECT_TRUE(window().noticeBar()->isVisible() || !window().isVisible());
+  EXPECT_TRUE(window().noticeBar()->text().endsWith(
+      QStringLiteral(u"ВНИМАНИЕ! СБОЙ В РАБОТЕ ПРИБОРА! ПРОВЕРТЕ ПОДКЛЮЧЕНИЕ И ПИТАНИЕ!")));
   EXPECT_TRUE(pollTimer()->isEnabled());
   EXPECT_EQ(poll().analyzerState(), AnalyzerState(8));
   EXPECT_TRUE(modeButtonsDisabled());
@@ -406,7 +411,7 @@ TEST_F(PollCycleTest, LostAnalyzerWarnsOnceWithTheTimerOffAndRecoversThroughTheS
     EXPECT_EQ(sent(), kStop);
     EXPECT_EQ(label(), QStringLiteral(u"ПРИБОР НЕ ПОДКЛЮЧЕН"));
   }
-  EXPECT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(takeNotices().empty());
 
   tickWith(commandEcho(1, 3));
   EXPECT_EQ(poll().workMode(), WorkMode::Stopping);
@@ -418,7 +423,67 @@ TEST_F(PollCycleTest, LostAnalyzerWarnsOnceWithTheTimerOffAndRecoversThroughTheS
   tickWith(statusReply(1, 0));
   EXPECT_EQ(poll().workMode(), WorkMode::Idle);
   EXPECT_TRUE(modeButtonsEnabled());
-  EXPECT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(takeNotices().empty());
+  EXPECT_TRUE(messages_.empty());
+}
+
+// The tester's case: after a TCP hang-up the box held polling until OK, then
+// the stop went out and measuring stayed stopped. Now the cycle polls on, and
+// the continuous measurement that was running starts again when the analyzer
+// is back; the operator's Stop ends it for good.
+TEST_F(PollCycleTest, AContinuousMeasurementLostWithTheAnalyzerStartsAgainWhenItIsBackUnlessStopped) {
+  bringToIdle();
+  window().onContinuousClicked();
+  tickWith(statusReply(1, 0));
+  ASSERT_EQ(sent(), kStartContinuous);
+  tickWith(commandEcho(1, 2));
+  tickWith(statusReply(1, 2));
+  for (int n = 0; n <= kSilentTicksLimit; ++n) tick();
+  ASSERT_EQ(takeNotices().size(), 1u);
+  EXPECT_EQ(sent(), kStop);
+  // Kept going: its lamp stays lit, Stop stays the operator's to press.
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonLedConst")->isEnabled());
+  EXPECT_TRUE(find<QToolButton>("BitBtnStop")->isEnabled());
+
+  // Back: the cycle's stop is obeyed, then the mode is asked for again.
+  tickWith(commandEcho(1, 3));
+  tickWith(statusReply(1, 0));
+  tickWith(commandEcho(1, 3));
+  tickWith(statusReply(1, 0));
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStartContinuous);
+  EXPECT_EQ(poll().workMode(), WorkMode::Continuous);
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonLedConst")->isEnabled());
+
+  // Lost again, and the operator presses Stop meanwhile: it stays stopped.
+  for (int n = 0; n <= kSilentTicksLimit; ++n) tick();
+  window().onStopClicked();
+  tickWith(commandEcho(1, 3));
+  tickWith(statusReply(1, 0));
+  tickWith(commandEcho(1, 3));
+  tickWith(statusReply(1, 0));
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStatusPoll);
+  EXPECT_EQ(poll().workMode(), WorkMode::Idle);
+  EXPECT_TRUE(modeButtonsEnabled());
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonStop")->isEnabled());
+}
+
+TEST_F(PollCycleTest, TheWindowStartsTheModeItWasToldWhenTheAnalyzerIsReady) {
+  stopProgram();
+  hostOptions_.mode = ModeRequest::Cyclic;
+  hostOptions_.modeGiven = true;
+  startProgram();
+  bringToIdle();
+  tickWith(statusReply(1, 0));
+  EXPECT_EQ(sent(), kStartSingle);
+  EXPECT_EQ(poll().workMode(), WorkMode::Cyclic);
+  EXPECT_TRUE(find<QToolButton>("SpeedButtonLedCikl")->isEnabled());
+  EXPECT_TRUE(find<QToolButton>("BitBtnStop")->isEnabled());
+  // The operator is in charge afterwards.
+  window().onStopClicked();
+  emit poll().analyzerReady();
+  EXPECT_EQ(poll().modeRequest(), ModeRequest::Stop);
 }
 
 TEST_F(PollCycleTest, FaultLinesFollowTheStateTextInIdleAndMeasuringButNotWhileStopping) {
@@ -519,8 +584,7 @@ TEST_F(PollCycleTest, TheFirstTickOfANewDayWritesTheLogOfTheDayThatEnded) {
 }
 
 TEST_F(PollCycleTest, AResultTakenAtTheFirstTickOfANewDayOpensTheNewDaysTable) {
-  programSettings.refreshPeriod = 1;
-  session().takeSettings();
+  changeMeasuring([](MeasuringSettings& m) { m.refreshPeriod = 1; });
   bringToIdle();
   window().onContinuousClicked();
   tickWith(statusReply(1, 0));

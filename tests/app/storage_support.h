@@ -1,5 +1,5 @@
 #pragma once
-// Shared by the storage tests that run the main window: results put straight
+// Shared by the tests of the window's files that run the main window: results put straight
 // into the table as the poll cycle would, file helpers, and the two texts the
 // operator sees when a file cannot be written or read.
 

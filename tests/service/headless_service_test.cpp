@@ -1,14 +1,12 @@
 // The service without a window keeps the mode it was given: started when the
 // analyzer is first ready, started again after the analyzer was lost and is
-// back, a single measurement only once. The window can be told a mode to
-// start as well, once.
+// back, a single measurement only once. It runs the same start-up as the
+// window, and prints a line per notice and per event.
 
 #include <gtest/gtest.h>
 
-#include <QToolButton>
-
-#include "app/headless_service.h"
-#include "support/korvex_fixture.h"
+#include "service/headless_service.h"
+#include "support/session_fixture.h"
 
 namespace {
 
@@ -17,28 +15,32 @@ const Bytes kStartContinuous = {0x01, 0x06, 0x00, 0x00, 0x00, 0x02, 0x08, 0x0B};
 const Bytes kStartSingle = {0x01, 0x06, 0x00, 0x00, 0x00, 0x01, 0x48, 0x0A};
 const Bytes kStop = {0x01, 0x06, 0x00, 0x00, 0x00, 0x03, 0xC9, 0xCB};
 
-class HeadlessServiceTest : public KorvexFixture {
+class HeadlessServiceTest : public SessionFixture {
  protected:
   void startService(const QStringList& arguments) {
     writeDefaultSettings();
     HeadlessOptions options;
     QString error;
     ASSERT_TRUE(HeadlessOptions::parse(arguments, &options, &error)) << error.toStdString();
-    session_ = std::make_unique<Session>();
-    service_ = std::make_unique<HeadlessService>(*session_, options, [this](const QString& l) { lines_ << l; });
+    service_ = std::make_unique<HeadlessService>(options, [this](const QString& l) { lines_ << l; });
     service_->start();
   }
   void TearDown() override {
     service_.reset();
-    KorvexFixture::TearDown();
+    SessionFixture::TearDown();
+  }
+  Session& serviceSession() const { return *service_->host().session(); }
+  void serviceTick(const Frame& reply = {}) {
+    if (!reply.empty()) serviceSession().link().receive(reply.data(), int(reply.size()));
+    serviceSession().pollTimer()->fire();
   }
   // Start-up against an idle analyzer: stop, its echo, an idle status; the
   // next idle status takes a requested mode over.
   void bringToIdle() {
-    tick();
-    tickWith(commandEcho(1, 3));
-    tickWith(statusReply(1, 0));
-    tickWith(statusReply(1, 0));
+    serviceTick();
+    serviceTick(commandEcho(1, 3));
+    serviceTick(statusReply(1, 0));
+    serviceTick(statusReply(1, 0));
   }
   Bytes sent() const { return serial_.lastWrite(); }
 
@@ -50,19 +52,21 @@ TEST_F(HeadlessServiceTest, ContinuousByDefaultAndAgainAfterTheAnalyzerWasLostAn
   startService({QStringLiteral("--headless")});
   bringToIdle();
   EXPECT_EQ(sent(), kStartContinuous);
-  EXPECT_EQ(poll().workMode(), WorkMode::Continuous);
+  EXPECT_EQ(serviceSession().pollCycle().workMode(), WorkMode::Continuous);
 
   // Silent past the link watch: the cycle stops it; the analyzer comes back idle.
-  for (int i = 0; i <= kSilentTicksLimit + 1; ++i) tick();
+  for (int i = 0; i <= kSilentTicksLimit + 1; ++i) serviceTick();
   EXPECT_EQ(sent(), kStop);
   // The cycle's own stop goes out first, then the mode again.
-  tickWith(commandEcho(1, 3));
-  tickWith(statusReply(1, 0));
-  tickWith(statusReply(1, 0));
-  tickWith(statusReply(1, 0));
+  serviceTick(commandEcho(1, 3));
+  serviceTick(statusReply(1, 0));
+  serviceTick(statusReply(1, 0));
+  serviceTick(statusReply(1, 0));
   EXPECT_EQ(sent(), kStartContinuous);
   EXPECT_EQ(lines_.filter(QStringLiteral(u"Начато: непрерывное измерение")).size(), 2);
   EXPECT_EQ(lines_.filter(QStringLiteral(u"Прибор не отвечает")).size(), 1);
+  // The window's notice of the lost analyzer is a line too.
+  EXPECT_EQ(lines_.filter(QStringLiteral(u"ВНИМАНИЕ! СБОЙ В РАБОТЕ ПРИБОРА!")).size(), 1);
   // Every line begins with its time.
   for (const QString& l : lines_) EXPECT_TRUE(l.startsWith(QStringLiteral("2026-12-06 "))) << l.toStdString();
 }
@@ -71,9 +75,9 @@ TEST_F(HeadlessServiceTest, ASingleMeasurementRunsOnceAndNoneStartsNothing) {
   startService({QStringLiteral("--mode"), QStringLiteral("single")});
   bringToIdle();
   EXPECT_EQ(sent(), kStartSingle);
-  emit poll().modeFinished();
-  emit poll().analyzerReady();
-  EXPECT_EQ(poll().modeRequest(), ModeRequest::None);
+  emit serviceSession().pollCycle().modeFinished();
+  emit serviceSession().pollCycle().analyzerReady();
+  EXPECT_EQ(serviceSession().pollCycle().modeRequest(), ModeRequest::None);
 
   HeadlessOptions none;
   QString error;
@@ -86,18 +90,19 @@ TEST_F(HeadlessServiceTest, ASingleMeasurementRunsOnceAndNoneStartsNothing) {
   EXPECT_FALSE(HeadlessOptions::parse({QStringLiteral("--dir"), inDir(QStringLiteral("none"))}, &none, &error));
 }
 
-TEST_F(HeadlessServiceTest, TheWindowStartsAModeItWasToldOnceAsIfItsButtonWerePressed) {
-  startWithDefaults();
-  window().setStartMode(ModeRequest::Cyclic);
-  bringToIdle();
-  EXPECT_EQ(sent(), kStartSingle);
-  EXPECT_EQ(poll().workMode(), WorkMode::Cyclic);
-  EXPECT_TRUE(find<QToolButton>("SpeedButtonLedCikl")->isEnabled());
-  EXPECT_TRUE(find<QToolButton>("BitBtnStop")->isEnabled());
-  // Once: the operator is in charge afterwards.
-  window().onStopClicked();
-  emit poll().analyzerReady();
-  EXPECT_EQ(poll().modeRequest(), ModeRequest::Stop);
+TEST_F(HeadlessServiceTest, StartUpProblemsArePrintedAndLoggedAsEvents) {
+  // No settings files: reset with defaults, told on a line and in the event log.
+  HeadlessOptions options;
+  service_ = std::make_unique<HeadlessService>(options, [this](const QString& l) { lines_ << l; });
+  service_->start();
+  EXPECT_EQ(lines_.filter(QStringLiteral(u"Файл конфигурации отсутствует! Сброс конфигурации!")).size(), 1);
+  QVector<StoredEvent> settingsEvents;
+  for (const StoredEvent& e : serviceSession().store().events(0, std::numeric_limits<qint64>::max()))
+    if (e.kind == EventKind::SettingsProblem) settingsEvents << e;
+  ASSERT_EQ(settingsEvents.size(), 1);
+  EXPECT_EQ(settingsEvents[0].text, QStringLiteral(u"Файл конфигурации отсутствует! Сброс конфигурации!"));
+  service_->stop();
+  EXPECT_TRUE(lines_.last().endsWith(QStringLiteral(u"Остановлено")));
 }
 
 }  // namespace

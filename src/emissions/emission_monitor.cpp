@@ -1,0 +1,204 @@
+#include "emissions/emission_monitor.h"
+
+#include <QSet>
+#include <QTimeZone>
+#include <algorithm>
+
+#include "emissions/emission_texts.h"
+#include "emissions/stored_averages.h"
+#include "platform/seams.h"
+
+namespace emissions {
+
+namespace {
+qint64 utcNow() { return seams::currentDateTime().toMSecsSinceEpoch(); }
+}  // namespace
+
+EmissionMonitor::EmissionMonitor(ResultStore& store, EventLog log) : store_(store), log_(std::move(log)) {}
+
+EmissionMonitor::~EmissionMonitor() = default;
+
+AveragingConfig EmissionMonitor::config() const {
+  AveragingConfig c;
+  c.intervalMinutes = settings_.intervalMinutes;
+  c.resultPeriodSeconds = std::max(1, resultPeriodSeconds_);
+  c.zone = QTimeZone::systemTimeZone();
+  c.o2RefByFuel = o2RefByFuel_;
+  return c.sanitized();
+}
+
+void EmissionMonitor::start(const EmissionSettings& settings, int resultPeriodSeconds,
+                            std::vector<double> o2RefByFuel) {
+  settings_ = settings;
+  resultPeriodSeconds_ = resultPeriodSeconds;
+  o2RefByFuel_ = std::move(o2RefByFuel);
+  storeMissedDays();
+  rebuild();
+}
+
+void EmissionMonitor::setSettings(const EmissionSettings& settings) {
+  const bool rebuildNeeded = settings.intervalMinutes != settings_.intervalMinutes || !engine_;
+  settings_ = settings;
+  if (rebuildNeeded)
+    rebuild();
+  else
+    engine_->setLimits(settings.limits);
+}
+
+void EmissionMonitor::setMeasuring(int resultPeriodSeconds, std::vector<double> o2RefByFuel) {
+  resultPeriodSeconds_ = resultPeriodSeconds;
+  o2RefByFuel_ = std::move(o2RefByFuel);
+  const AveragingConfig c = config();
+  if (engine_ && (engine_->config().resultPeriodSeconds != c.resultPeriodSeconds ||
+                  engine_->config().o2RefByFuel != c.o2RefByFuel))
+    rebuild();
+}
+
+void EmissionMonitor::updateToday() {
+  today_.reset();
+  const std::optional<IntervalAverage> running = engine_ ? engine_->runningInterval() : std::nullopt;
+  if (running && engine_->day().isValid())
+    today_ = dayInProgress(engine_->day(), engine_->dayIntervals(), running->startUtcMs, engine_->config());
+}
+
+void EmissionMonitor::rebuild() {
+  engine_ = std::make_unique<EmissionEngine>(config(), settings_.limits);
+  today_.reset();
+  if (!store_.isOpen()) return;
+  const qint64 now = utcNow();
+  const QVector<qint64> starts = dayIntervalStarts(seams::currentDateTime().date(), engine_->config());
+  if (starts.isEmpty()) return;
+  // The acknowledgements logged today are replayed at their moments, so an
+  // alarm the operator already acknowledged does not latch again.
+  QVector<qint64> acknowledged;
+  for (const StoredEvent& e : store_.events(starts.first(), now + 1))
+    if (e.kind == EventKind::AlarmAcknowledged) acknowledged.append(e.utcMs);
+  auto ack = acknowledged.cbegin();
+  for (const StoredResult& s : store_.results(starts.first(), now + 1)) {
+    for (; ack != acknowledged.cend() && *ack <= s.result.utcMs; ++ack) engine_->acknowledgeAll(*ack);
+    take(engine_->addResult(s.result), nullptr);
+    lastResult_ = s.result;
+  }
+  for (; ack != acknowledged.cend(); ++ack) engine_->acknowledgeAll(*ack);
+  take(engine_->advanceTo(now), nullptr);
+  updateToday();
+}
+
+void EmissionMonitor::storeMissedDays() {
+  if (!store_.isWritable()) return;
+  // A week back at most: older days are for the report, which computes them anyway.
+  constexpr int kDaysBack = 7;
+  const AveragingConfig c = config();
+  const QDate today = seams::currentDateTime().date();
+  const QVector<QDate> withResults = store_.daysWithResults();
+  for (QDate d = today.addDays(-kDaysBack); d < today; d = d.addDays(1)) {
+    if (!withResults.contains(d)) continue;
+    const QVector<qint64> starts = dayIntervalStarts(d, c);
+    if (starts.isEmpty() ||
+        !store_.averages(AveragePeriodKind::Day, c.intervalMinutes, starts.first(), starts.first() + 1).isEmpty())
+      continue;
+    store_.storeAverages(storedForm(recomputeDay(store_, d, c), c.intervalMinutes, settings_.limits));
+  }
+}
+
+void EmissionMonitor::take(const EngineUpdate& update, QVector<AlarmEvent>* raised) {
+  if (update.completedIntervals.isEmpty() && update.completedDays.isEmpty() && update.events.isEmpty()) return;
+  updateToday();
+  const int minutes = engine_->config().intervalMinutes;
+  const AlarmLimits& limits = engine_->limits();
+  // Averages the database already holds were judged before (a replay at
+  // start): their alarms are latched again, quietly.
+  QSet<qint64> knownIntervals, knownDays;
+  QVector<StoredAverage> fresh;
+  for (const IntervalAverage& a : update.completedIntervals) {
+    if (!store_.averages(AveragePeriodKind::Interval, minutes, a.startUtcMs, a.startUtcMs + 1).isEmpty())
+      knownIntervals.insert(a.startUtcMs);
+    else
+      fresh.append(toStored(a, minutes, limits));
+  }
+  for (const DailyAverage& d : update.completedDays) {
+    if (!store_.averages(AveragePeriodKind::Day, minutes, d.startUtcMs, d.startUtcMs + 1).isEmpty())
+      knownDays.insert(d.startUtcMs);
+    else
+      fresh.append(toStored(d, minutes, limits));
+  }
+  if (store_.isWritable()) store_.storeAverages(fresh);
+  const qint64 intervalMs = engine_->config().intervalMs();
+  for (const AlarmEvent& e : update.events) {
+    if (e.type != AlarmEventType::Raised) continue;
+    const QSet<qint64>& known = e.key.period == AveragePeriod::Day ? knownDays : knownIntervals;
+    if (known.contains(e.averageStartUtcMs)) continue;
+    log_(EventKind::Alarm, alarmEventText(e, intervalMs, seams::locale()));
+    if (raised) raised->append(e);
+  }
+}
+
+QVector<AlarmEvent> EmissionMonitor::addResult(const Result& result) {
+  lastResult_ = result;
+  QVector<AlarmEvent> raised;
+  if (engine_) take(engine_->addResult(result), &raised);
+  return raised;
+}
+
+bool EmissionMonitor::advance(QVector<AlarmEvent>* raised) {
+  if (!engine_) return false;
+  const EngineUpdate update = engine_->advanceTo(utcNow());
+  if (update.completedIntervals.isEmpty() && update.completedDays.isEmpty()) return false;
+  take(update, raised);
+  return true;
+}
+
+QVector<AlarmEvent> EmissionMonitor::acknowledgeAll() {
+  if (!engine_) return {};
+  const QVector<AlarmEvent> events = engine_->acknowledgeAll(utcNow());
+  for (const AlarmEvent& e : events)
+    log_(EventKind::AlarmAcknowledged, alarmEventText(e, engine_->config().intervalMs(), seams::locale()));
+  return events;
+}
+
+QVector<AlarmEvent> EmissionMonitor::storeReport(const QVector<DailyAverage>& days, qint64 cutoffUtcMs) {
+  QVector<AlarmEvent> raised;
+  advance(&raised);
+  if (!store_.isWritable()) return raised;
+  const AveragingConfig c = config();
+  QVector<StoredAverage> over;
+  for (const DailyAverage& d : days) {
+    for (const IntervalAverage& iv : d.intervals)
+      if (iv.endUtcMs <= cutoffUtcMs) over.append(toStored(iv, c.intervalMinutes, settings_.limits));
+    if (d.endUtcMs <= cutoffUtcMs) over.append(toStored(d, c.intervalMinutes, settings_.limits));
+  }
+  store_.storeAverages(over);
+  return raised;
+}
+
+MonitorState EmissionMonitor::state() const {
+  MonitorState s;
+  s.limits = settings_.limits;
+  s.intervalMinutes = settings_.intervalMinutes;
+  if (!engine_) return s;
+  const AveragingConfig& c = engine_->config();
+  s.lastResult = lastResult_;
+  if (lastResult_) {
+    s.current = convert(*lastResult_, c.o2RefByFuel);
+    if (lastResult_->fuelIndex < c.o2RefByFuel.size()) s.o2Ref = c.o2RefByFuel[lastResult_->fuelIndex];
+  }
+  s.running = engine_->runningInterval();
+  s.lastInterval = engine_->lastCompletedInterval();
+  s.today = today_;
+  const AlarmLatches& alarms = engine_->alarms();
+  s.lamp = alarms.lamp();
+  if (s.lamp == Lamp::Off) return s;
+  const int offset = seams::currentDateTime().offsetFromUtc();
+  for (Component comp : kComponents) {
+    for (auto period : {AveragePeriod::Interval, AveragePeriod::Day}) {
+      for (auto level : {AlarmLevel::Alarm, AlarmLevel::PreAlarm}) {
+        const AlarmKey key{comp, period, level};
+        const AlarmState& st = alarms.state(key);
+        if (st.latched) s.latched << alarmStateText(key, st, offset, seams::locale());
+      }
+    }
+  }
+  return s;
+}
+
+}  // namespace emissions

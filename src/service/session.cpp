@@ -1,0 +1,476 @@
+#include "service/session.h"
+
+#include <QThread>
+
+#include "acquisition/state_texts.h"
+#include "platform/seams.h"
+#include "platform/timer.h"
+#include "storage/settings_files.h"
+
+namespace {
+
+QString modeName(WorkMode mode) {
+  switch (mode) {
+    case WorkMode::Continuous: return QStringLiteral(u"непрерывное измерение");
+    case WorkMode::Single: return QStringLiteral(u"однократное измерение");
+    case WorkMode::Cyclic: return QStringLiteral(u"циклическое измерение");
+    default: return QString();
+  }
+}
+
+const QString kAnalyzerLostText =
+    QStringLiteral(u"ВНИМАНИЕ!\r\nСБОЙ В РАБОТЕ ПРИБОРА!\r\nПРОВЕРТЕ ПОДКЛЮЧЕНИЕ И ПИТАНИЕ!");
+const QString kDataWriteText =
+    QStringLiteral(u"Ошибка записи данных!\r\nЗакройте лишние приложения или перезагрузите компьютер!");
+
+// Notices the event log records under a kind of their own; the others have
+// their own events already (the link lost, the daily log failed).
+std::optional<EventKind> eventKindOf(NoticeTopic topic) {
+  switch (topic) {
+    case NoticeTopic::Port: return EventKind::PortOpenFailed;
+    case NoticeTopic::Database: return EventKind::DatabaseProblem;
+    case NoticeTopic::Settings:
+    case NoticeTopic::EmissionSettings: return EventKind::SettingsProblem;
+    case NoticeTopic::Publishing: return EventKind::PublishingProblem;
+    case NoticeTopic::Analyzer:
+    case NoticeTopic::DataWrite: return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ModeRequest modeFromName(const QString& name, bool* ok) {
+  *ok = true;
+  const QString n = name.toLower();
+  if (n == QLatin1String("continuous")) return ModeRequest::Continuous;
+  if (n == QLatin1String("single")) return ModeRequest::Single;
+  if (n == QLatin1String("cyclic")) return ModeRequest::Cyclic;
+  if (n == QLatin1String("none")) return ModeRequest::None;
+  *ok = false;
+  return ModeRequest::None;
+}
+
+Session::Session(QObject* parent)
+    : QObject(parent),
+      poll_(link_),
+      dailyLogs_(store_, [this](EventKind kind, const QString& text) { logEvent(kind, text); }),
+      monitor_(store_, [this](EventKind kind, const QString& text) { logEvent(kind, text); }),
+      publishing_(store_),
+      pollTimer_(new Timer(1000, this)),
+      retryTimer_(new Timer(60000, this)) {
+  connect(pollTimer_, &Timer::timeout, this, &Session::onTimer);
+  connect(retryTimer_, &Timer::timeout, this, &Session::retryDailyLogs);
+  connect(&poll_, &PollCycle::resultTaken, this, &Session::onResultTaken);
+  connect(&poll_, &PollCycle::dayEnded, this, &Session::onDayEnded);
+  connect(&poll_, &PollCycle::linkLost, this, &Session::onLinkLost);
+  connect(&poll_, &PollCycle::analyzerReady, this, &Session::onAnalyzerReady);
+  connect(&poll_, &PollCycle::modeFinished, this, [this] {
+    // A single measurement is over: nothing to keep going.
+    if (wanted_ == ModeRequest::Single) setWanted(ModeRequest::None);
+  });
+  connect(&poll_, &PollCycle::stateTextChanged, this, &Session::stateTextChanged);
+  connect(&poll_, &PollCycle::captionChanged, this, &Session::captionChanged);
+  connect(&poll_, &PollCycle::measurementShown, this, &Session::measurementShown);
+  connect(&poll_, &PollCycle::progressChanged, this, &Session::progressChanged);
+  connect(&poll_, &PollCycle::progressVisibleChanged, this, &Session::progressVisibleChanged);
+  connect(&poll_, &PollCycle::linkAlarmChanged, this, &Session::linkAlarmChanged);
+  connect(&poll_, &PollCycle::statisticsChanged, this, [this] { emit statisticsChanged(poll_.statistics()); });
+  connect(&link_, &AnalyzerLink::openFinished, this, &Session::onOpenFinished);
+  connect(&link_, &AnalyzerLink::reopened, this, [this] {
+    logEvent(EventKind::PortReopened, QStringLiteral(u"Порт открыт снова: %1").arg(measuring_.portName));
+  });
+  connect(&poll_, &PollCycle::linkAlarmChanged, this, [this](bool alarm) {
+    if (alarm)
+      logEvent(EventKind::LinkLost, QStringLiteral(u"Прибор не отвечает"));
+    else
+      logEvent(EventKind::LinkBack, QStringLiteral(u"Связь с прибором восстановлена"));
+  });
+  connect(&poll_, &PollCycle::modeStarted, this, [this](WorkMode mode) {
+    logEvent(EventKind::ModeStarted, QStringLiteral(u"Начато: ") + modeName(mode));
+  });
+  connect(&poll_, &PollCycle::analyzerReady, this, [this] {
+    logEvent(EventKind::ModeEnded, QStringLiteral(u"Прибор в ожидании"));
+  });
+  connect(&poll_, &PollCycle::faultWordChanged, this, [this](quint16 word) {
+    if (word == 0) {
+      logEvent(EventKind::FaultsCleared, QStringLiteral(u"Неисправностей нет"));
+      return;
+    }
+    QString texts;
+    buildFaultText(word, texts);
+    texts.replace(QStringLiteral("\r\n"), QStringLiteral("; "));
+    logEvent(EventKind::FaultsAppeared,
+             QStringLiteral(u"Неисправности: %1 (%2)").arg(word, 4, 16, QLatin1Char('0')).toUpper().arg(texts));
+  });
+  connect(&publishing_, &Publishing::message, this, &Session::onPublishingMessage);
+  connect(&publishing_, &Publishing::stateChanged, this,
+          [this] { emit publishingChanged(publishing_.stateText()); });
+}
+
+Session::~Session() {
+  publishing_.stop();
+  if (!store_.isOpen()) return;
+  store_.flushPending();
+  store_.close();
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void Session::start(const SessionStart& s) {
+  if (started_) return;
+  started_ = true;
+  measuring_ = s.measuring;
+  fuels_ = s.fuels;
+  fuelIndex_ = s.fuelIndex;
+  openDatabase();
+  openPort();
+  const QDate today = seams::currentDateTime().date();
+  if (store_.isWritable()) {
+    // Earlier days whose log is missing get it now, under their own date.
+    if (dailyLogs_.writeEarlierDays(today).tellOperator) tellDataWriteFailure();
+    // Today's results come back, as the table held them before the program ended.
+    const std::vector<StoredResult> stored = store_.resultsOnDay(today);
+    if (!stored.empty()) {
+      QVector<Result> restored;
+      restored.reserve(qsizetype(stored.size()));
+      for (const StoredResult& r : stored) restored.append(r.result);
+      emit resultsRestored(restored);
+    }
+  }
+  poll_.setFuels(fuels_);
+  applyPollSettings();
+  monitor_.start(s.emissions, std::max(1, int(measuring_.refreshPeriod)), o2References(fuels_));
+  poll_.restart();
+  wanted_ = s.mode;
+  wantedAsked_ = false;
+  emit runStateChanged(runState());
+  pollTimer_->setInterval(s.pollIntervalMs);
+  pollTimer_->setEnabled(true);
+  retryTimer_->setEnabled(true);
+  publishing_.start(s.service, measuring_.address, o2References(fuels_));
+  if (store_.isOpen()) {
+    days_ = store_.daysWithResults();
+    emit daysChanged(days_);
+  }
+  emitEmissions();
+  emit started();
+}
+
+void Session::openDatabase() {
+  const QString path = changeFileExt(seams::executablePath(), QStringLiteral(".db"));
+  const ResultStore::OpenResult opened = store_.open(path, seams::currentDateTime().toMSecsSinceEpoch());
+  switch (opened.status) {
+    case ResultStore::OpenStatus::Opened:
+      break;
+    case ResultStore::OpenStatus::OpenedReadOnly:
+      tellDatabaseProblem(DatabaseProblem::HistoryOnly, opened.detail);
+      break;
+    case ResultStore::OpenStatus::ReplacedCorrupt:
+      tellDatabaseProblem(DatabaseProblem::Replaced, opened.movedTo);
+      break;
+    case ResultStore::OpenStatus::Locked:
+    case ResultStore::OpenStatus::CannotOpen:
+      tellDatabaseProblem(DatabaseProblem::Unavailable, opened.detail);
+      break;
+  }
+  if (store_.isOpen()) emit databaseOpened(store_.path(), store_.isWritable());
+}
+
+void Session::openPort() {
+  const PortOpenResult result = link_.open(measuring_.portName);
+  if (result != PortOpenResult::Opened && result != PortOpenResult::Connecting)
+    tellPortFailure(result, measuring_.portName);
+}
+
+void Session::onOpenFinished(PortOpenResult result) {
+  // A connection's result comes while the cycle runs.
+  if (result == PortOpenResult::Opened || !link_.port()) return;
+  tellPortFailure(result, link_.port()->portName());
+}
+
+void Session::applyPollSettings() {
+  PollSettings s;
+  s.address = measuring_.address;
+  s.refreshPeriod = measuring_.refreshPeriod;
+  s.calibrationTime = measuring_.times.zeroSetting;
+  s.drainTime = measuring_.times.drain;
+  s.measurementTime = measuring_.times.measuring;
+  s.calibrationInterval = measuring_.times.continuousPeriod;
+  s.cyclePeriod = measuring_.times.cyclePeriod;
+  s.fuelIndex = fuelIndex_;
+  poll_.setSettings(s);
+}
+
+RunState Session::runState() const {
+  RunState r;
+  r.address = measuring_.address;
+  r.fuelIndex = fuelIndex_;
+  r.linkState = uint8_t(link_.linkState());
+  r.requestKind = uint8_t(poll_.requestKind());
+  r.analyzerState = uint8_t(poll_.analyzerState());
+  r.workMode = uint8_t(poll_.workMode());
+  r.logDate = poll_.logDate();
+  r.measurement = poll_.measurement();
+  return r;
+}
+
+// ---------------------------------------------------------------------------
+// Settings and commands
+
+void Session::setMeasuring(const MeasuringSettings& settings) {
+  const bool otherPort = settings.portName != measuring_.portName;
+  measuring_ = settings;
+  applyPollSettings();
+  if (otherPort) openPort();
+  // The refresh period sets how many results an interval expects.
+  monitor_.setMeasuring(std::max(1, int(measuring_.refreshPeriod)), o2References(fuels_));
+  emitEmissions();
+}
+
+void Session::reopenPort() { openPort(); }
+
+void Session::setFuels(const FuelTable& fuels, int fuelIndex) {
+  fuels_ = fuels;
+  fuelIndex_ = fuelIndex;
+  poll_.setFuels(fuels_);
+  applyPollSettings();
+  // The fuel dialog may have changed a row's reference O2.
+  monitor_.setMeasuring(std::max(1, int(measuring_.refreshPeriod)), o2References(fuels_));
+  publishing_.setO2RefByFuel(o2References(fuels_));
+  emitEmissions();
+}
+
+void Session::setEmissionSettings(const emissions::EmissionSettings& settings) {
+  monitor_.setSettings(settings);
+  logEvent(EventKind::SettingsApplied, QStringLiteral(u"Нормативы выбросов изменены"));
+  emitEmissions();
+}
+
+void Session::setServiceSettings(const publish::ServiceSettings& settings) {
+  publishing_.start(settings, measuring_.address, o2References(fuels_));
+}
+
+void Session::requestMode(ModeRequest mode) {
+  poll_.requestMode(mode);
+  setWanted(mode == ModeRequest::Stop ? ModeRequest::None : mode);
+  wantedAsked_ = true;
+}
+
+void Session::setWanted(ModeRequest mode) {
+  if (mode == wanted_ && wantedAsked_) return;
+  wanted_ = mode;
+  emit wantedModeChanged(mode);
+}
+
+void Session::onAnalyzerReady() {
+  // The mode asked for comes back after a stop the operator did not ask for
+  // (start-up, the analyzer lost and found).
+  // A single measurement asked for runs once: ended by the analyzer (manual
+  // operation, lost) it is not started again.
+  if (wanted_ == ModeRequest::Single && wantedAsked_) setWanted(ModeRequest::None);
+  if (!stopped_ && wanted_ != ModeRequest::None) {
+    poll_.requestMode(wanted_);
+    if (!wantedAsked_) {
+      wantedAsked_ = true;
+      emit wantedModeChanged(wanted_);
+    }
+  }
+  emit analyzerReady();
+}
+
+void Session::onLinkLost() {
+  // The cycle sends the stop itself; the mode comes back with the analyzer.
+  tell(NoticeTopic::Analyzer, NoticeLevel::Error, QString(), kAnalyzerLostText, false);
+  emit analyzerLost();
+}
+
+void Session::acknowledgeAlarms() {
+  if (!monitor_.acknowledgeAll().isEmpty()) emitEmissions();
+}
+
+void Session::resetStatistics() { poll_.resetStatistics(); }
+
+void Session::restartLogDay() { poll_.setLogDate(seams::now()); }
+
+void Session::storeReport(const QVector<emissions::DailyAverage>& days, qint64 cutoffUtcMs) {
+  const QVector<emissions::AlarmEvent> raised = monitor_.storeReport(days, cutoffUtcMs);
+  if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
+  emitEmissions();
+}
+
+void Session::stop() {
+  if (stopped_) return;
+  stopped_ = true;
+  wanted_ = ModeRequest::None;
+  pollTimer_->setEnabled(false);
+  retryTimer_->setEnabled(false);
+  publishing_.stop();
+  poll_.setRequestKind(Request::Stop);
+  link_.send(poll_.settings().address, Request::Stop);
+  // A moment for the frame to leave before the port is closed.
+  QThread::msleep(100);
+  if (store_.isOpen()) {
+    store_.flushPending();
+    store_.close();
+  }
+  emit stopped();
+}
+
+// ---------------------------------------------------------------------------
+// The cycle
+
+void Session::onTimer() {
+  watch_.tick();
+  poll_.tick();
+  QVector<emissions::AlarmEvent> raised;
+  if (monitor_.advance(&raised)) {
+    if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
+    emitEmissions();
+  }
+  emit runStateChanged(runState());
+}
+
+void Session::onResultTaken(const Result& result) {
+  // Committed before it is reported: a crash after this loses nothing shown.
+  qint64 seq = 0;
+  if (store_.isWritable()) {
+    const ResultStore::AppendOutcome outcome = store_.append(result);
+    seq = outcome.id;
+    reportCommit(outcome);
+  } else {
+    dayTable_.append(result);
+  }
+  noteDay(result);
+  emit resultRecorded(seq, result);
+  const QVector<emissions::AlarmEvent> raised = monitor_.addResult(result);
+  if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
+  emitEmissions();
+}
+
+void Session::noteDay(const Result& result) {
+  if (!store_.isOpen()) return;
+  const QDate day = seams::fromDateTime(result.localDateTime()).date();
+  if (!days_.isEmpty() && days_.last() >= day) return;
+  if (days_.contains(day)) return;
+  days_.append(day);
+  emit daysChanged(days_);
+}
+
+void Session::emitEmissions() { emit emissionsChanged(monitor_.state()); }
+
+void Session::onDayEnded(const QDate& day) {
+  if (!store_.isWritable()) {
+    // Without a database the table is the day's only record; a log that
+    // could not be written keeps the day's results, for the next log.
+    const bool written = DailyLogs::writeFromTable(dayTable_, day);
+    if (written)
+      dayTable_.clear();
+    else
+      tellDataWriteFailure();
+    emit newDay(written);
+    return;
+  }
+  // The ended day's log, even without results, and any earlier one missing;
+  // told once, retried quietly until written.
+  if (dailyLogs_.dayEnded(day, seams::currentDateTime().date()).tellOperator) tellDataWriteFailure();
+  // The day's rows are in the database: the table starts the new day anyway.
+  emit newDay(true);
+}
+
+void Session::retryDailyLogs() {
+  if (!store_.isWritable()) return;
+  const bool hadPending = store_.pendingCount() > 0;
+  if (store_.flushPending() && hadPending) {
+    emit committed();
+    publishing_.poke();
+  }
+  dailyLogs_.retry();
+}
+
+// ---------------------------------------------------------------------------
+// Events and notices
+
+void Session::logEvent(EventKind kind, const QString& text) {
+  const QDateTime now = seams::currentDateTime();
+  if (store_.isWritable()) reportCommit(store_.appendEvent(now.toMSecsSinceEpoch(), now.offsetFromUtc(), kind, text));
+  emit eventLogged(text);
+}
+
+void Session::recordNotice(const Notice& n) {
+  const std::optional<EventKind> kind = eventKindOf(n.topic);
+  if (!kind || !store_.isWritable()) return;
+  reportCommit(store_.appendEvent(n.utcMs, n.utcOffset, *kind, n.line()));
+}
+
+void Session::reportCommit(const ResultStore::AppendOutcome& outcome) {
+  if (outcome.state == ResultStore::AppendState::Committed) {
+    emit committed();
+    publishing_.poke();
+  }
+  // Told once when commits start failing; what waits is committed with the next write.
+  if (outcome.state == ResultStore::AppendState::Pending && outcome.failureStarted)
+    tellDatabaseProblem(DatabaseProblem::WriteFailing, outcome.error);
+}
+
+void Session::tell(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep) {
+  const QDateTime now = seams::currentDateTime();
+  Notice n;
+  n.utcMs = now.toMSecsSinceEpoch();
+  n.utcOffset = now.offsetFromUtc();
+  n.topic = topic;
+  n.level = level;
+  n.title = title;
+  n.text = text;
+  n.beep = beep;
+  recordNotice(n);
+  emit notice(n);
+}
+
+void Session::tellPortFailure(PortOpenResult result, const QString& portName) {
+  QString title;
+  switch (result) {
+    case PortOpenResult::CannotOpen: title = QStringLiteral(u"Не могу открыть порт"); break;
+    case PortOpenResult::CannotGetStatus: title = QStringLiteral(u"Не могу получить статус порта"); break;
+    case PortOpenResult::CannotInitialize: title = QStringLiteral(u"Не могу инициализировать порт"); break;
+    case PortOpenResult::Opened:
+    case PortOpenResult::Connecting: return;
+  }
+  tell(NoticeTopic::Port, NoticeLevel::Error, title, portName, false);
+}
+
+void Session::tellDatabaseProblem(DatabaseProblem problem, const QString& detail) {
+  tell(NoticeTopic::Database, NoticeLevel::Warning, QString(), problemText(problem, detail), true);
+}
+
+void Session::tellDataWriteFailure() { tell(NoticeTopic::DataWrite, NoticeLevel::Error, QString(), kDataWriteText, true); }
+
+void Session::onPublishingMessage(const QString& text) {
+  tell(NoticeTopic::Publishing, NoticeLevel::Warning, QString(), text, false);
+  // A failure may change what the state is called ("нет связи" after one).
+  emit publishingChanged(publishing_.stateText());
+}
+
+QString Session::problemText(DatabaseProblem problem, const QString& detail) {
+  QString text;
+  switch (problem) {
+    case DatabaseProblem::HistoryOnly:
+      text = QStringLiteral(u"База данных результатов доступна только для чтения:\r\n%1\r\n"
+                            u"Результаты этого сеанса в неё не записываются.");
+      break;
+    case DatabaseProblem::Replaced:
+      text = QStringLiteral(u"База данных результатов была повреждена и сохранена как\r\n%1\r\n"
+                            u"Начата новая база данных.");
+      break;
+    case DatabaseProblem::Unavailable:
+      text = QStringLiteral(u"Нет доступа к базе данных результатов:\r\n%1\r\n"
+                            u"Результаты сохраняются только в суточных журналах.");
+      break;
+    case DatabaseProblem::WriteFailing:
+      text = QStringLiteral(u"Ошибка записи в базу данных результатов:\r\n%1\r\n"
+                            u"Результаты хранятся в памяти и будут записаны, когда запись станет возможна.");
+      break;
+  }
+  return text.arg(detail);
+}

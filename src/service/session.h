@@ -1,0 +1,212 @@
+#pragma once
+// One run of the program against one analyzer, without widgets: the line to
+// the analyzer, the poll cycle and its timer, the results database, the
+// daily logs, the emissions and publishing. In the window program it lives
+// in a thread of its own (SessionHost), so nothing the window does — a box,
+// a dialog, a report, a history, a printout — delays a poll; the service may
+// run it in its main thread. It is started and told the settings and the
+// operator's commands through queued calls, and reports everything as
+// signals carrying values. What the operator should hear of goes out as a
+// Notice, and into the event log; nothing here waits for anyone.
+//
+// Every result is committed to the database before it is reported. A mode
+// asked for is kept going: after the analyzer was lost and is back it is
+// started again, until the operator stops it (a single measurement runs
+// once).
+
+#include <QDate>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <memory>
+
+#include "acquisition/link_statistics.h"
+#include "acquisition/poll_cycle.h"
+#include "core/notice.h"
+#include "data/result_store.h"
+#include "data/results_log.h"
+#include "device/analyzer_link.h"
+#include "device/fuel_table.h"
+#include "emissions/emission_monitor.h"
+#include "publish/service_settings.h"
+#include "service/poll_watch.h"
+#include "service/publishing.h"
+#include "storage/daily_logs.h"
+#include "storage/settings_values.h"
+
+class Timer;
+
+// What a session starts with.
+struct SessionStart {
+  MeasuringSettings measuring;
+  FuelTable fuels = builtInFuelTable();
+  int fuelIndex = 0;
+  emissions::EmissionSettings emissions;
+  publish::ServiceSettings service;
+  // The mode to keep going from the start (as if asked for when the analyzer
+  // is first ready); None: the operator decides.
+  ModeRequest mode = ModeRequest::None;
+  int pollIntervalMs = 1000;
+};
+
+class Session : public QObject {
+  Q_OBJECT
+ public:
+  explicit Session(QObject* parent = nullptr);
+  ~Session() override;
+
+  // ---- commands, in the session's thread (SessionHost queues them there)
+
+  // Opens the results database beside the program ("<program>.db", checked
+  // for damage), opens the port, writes the daily logs the database lacks
+  // for earlier days, reports today's results, sets the emissions up,
+  // starts the poll cycle, its timer and publishing.
+  void start(const SessionStart& start);
+  // New measuring settings: the poll cycle takes the address and times, the
+  // emissions expect results at the new period, and another port name opens
+  // that port.
+  void setMeasuring(const MeasuringSettings& settings);
+  // Opens the port of the settings again.
+  void reopenPort();
+  // The fuel table and the row in use.
+  void setFuels(const FuelTable& fuels, int fuelIndex);
+  void setEmissionSettings(const emissions::EmissionSettings& settings);
+  // Publishing started again with these.
+  void setServiceSettings(const publish::ServiceSettings& settings);
+  // The operator's mode buttons: a mode is kept going, Stop ends it.
+  void requestMode(ModeRequest mode);
+  // Clears every latched alarm (logged with its time).
+  void acknowledgeAlarms();
+  void resetStatistics();
+  // A data file was saved from the table: the log's day begins now.
+  void restartLogDay();
+  // The averages of a report computed elsewhere from the stored results:
+  // those over at `cutoffUtcMs` are stored.
+  void storeReport(const QVector<emissions::DailyAverage>& days, qint64 cutoffUtcMs);
+  // A notice given elsewhere (start-up, settings): into the event log.
+  void recordNotice(const Notice& notice);
+  void logEvent(EventKind kind, const QString& text);
+  // On closing: publishing stopped (the broker told "offline"), the stop
+  // command to the analyzer and a moment for it to leave, the database
+  // finished. Idempotent.
+  void stop();
+
+  // ---- what the session holds, for tests in its own thread
+  AnalyzerLink& link() { return link_; }
+  PollCycle& pollCycle() { return poll_; }
+  ResultStore& store() { return store_; }
+  Publishing& publishing() { return publishing_; }
+  const emissions::EmissionMonitor& emissions() const { return monitor_; }
+  Timer* pollTimer() const { return pollTimer_; }
+  Timer* retryTimer() const { return retryTimer_; }
+  ModeRequest wantedMode() const { return wanted_; }
+  // Thread-safe: how regularly the cycle ticks.
+  const PollWatch& pollWatch() const { return watch_; }
+
+  // Why the database is not in full use, for the operator.
+  enum class DatabaseProblem {
+    HistoryOnly,    // another instance owns it: this one only reads
+    Replaced,       // it was damaged: moved aside (detail: where), a new one begun
+    Unavailable,    // none: results go only into the daily logs (detail: why)
+    WriteFailing,   // commits fail (disk full): results wait in memory (detail: why)
+  };
+  static QString problemText(DatabaseProblem problem, const QString& detail);
+
+ signals:
+  // The poll cycle's, as values.
+  void stateTextChanged(const QString& text);
+  void captionChanged(const QString& caption);
+  void measurementShown(const Measurement& measurement);
+  void progressChanged(int percent);
+  void progressVisibleChanged(bool visible);
+  // Back to idle after a stop: a mode may be started.
+  void analyzerReady();
+  void linkAlarmChanged(bool alarm);
+  // An answering analyzer went silent: the cycle sends the stop itself.
+  void analyzerLost();
+  void statisticsChanged(const LinkStatistics& statistics);
+  // The mode kept going changed: asked for (the operator's, the start's, or
+  // again after the analyzer was back), or None after Stop or a single
+  // measurement's end.
+  void wantedModeChanged(ModeRequest mode);
+  // After every tick: what the device file keeps of the run.
+  void runStateChanged(const RunState& state);
+
+  // Today's results from the database, at start.
+  void resultsRestored(const QVector<Result>& results);
+  // A result taken, after it went to the database: `seq` is its sequence
+  // number there (0 without a database).
+  void resultRecorded(qint64 seq, const Result& result);
+  // The day ended and its logs were dealt with: the table starts the new day
+  // (`clearTable`), or keeps the results its log could not take.
+  void newDay(bool clearTable);
+  // The local days the database holds results of, when that changed.
+  void daysChanged(const QVector<QDate>& days);
+  // Rows were committed to the database.
+  void committed();
+
+  void emissionsChanged(const emissions::MonitorState& state);
+  // Alarms or pre-alarms latched by one completed average, after they went
+  // into the event log.
+  void emissionAlarmsRaised(const QVector<emissions::AlarmEvent>& events);
+  // How publishing goes, one line; empty when nothing is enabled.
+  void publishingChanged(const QString& stateText);
+
+  void notice(const Notice& notice);
+  // An event the event log records (also without a database); notices are
+  // not repeated here.
+  void eventLogged(const QString& text);
+  // The results database is open at `path` (read-only when not `writable`).
+  void databaseOpened(const QString& path, bool writable);
+  void started();
+  void stopped();
+
+ private:
+  void openDatabase();
+  void openPort();
+  void applyPollSettings();
+  void onTimer();
+  void onResultTaken(const Result& result);
+  void onDayEnded(const QDate& day);
+  void onLinkLost();
+  void onAnalyzerReady();
+  void onOpenFinished(PortOpenResult result);
+  void onPublishingMessage(const QString& text);
+  void retryDailyLogs();
+  void reportCommit(const ResultStore::AppendOutcome& outcome);
+  void tell(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep);
+  void tellPortFailure(PortOpenResult result, const QString& portName);
+  void tellDatabaseProblem(DatabaseProblem problem, const QString& detail);
+  void tellDataWriteFailure();
+  void setWanted(ModeRequest mode);
+  void noteDay(const Result& result);
+  void emitEmissions();
+  RunState runState() const;
+
+  AnalyzerLink link_;
+  PollCycle poll_;
+  ResultStore store_;
+  DailyLogs dailyLogs_;
+  emissions::EmissionMonitor monitor_;
+  Publishing publishing_;
+  PollWatch watch_;
+  Timer* pollTimer_;
+  Timer* retryTimer_;
+  MeasuringSettings measuring_;
+  FuelTable fuels_ = builtInFuelTable();
+  int fuelIndex_ = 0;
+  // The day's results, kept only without a database: then the table is the
+  // day's only record, and its log is written from here.
+  ResultsLog dayTable_;
+  QVector<QDate> days_;
+  ModeRequest wanted_ = ModeRequest::None;
+  bool wantedAsked_ = false;  // the wanted mode was asked for since it was set
+  bool started_ = false;
+  bool stopped_ = false;
+};
+
+// Names a mode as the command line and the service settings do
+// ("continuous", "single", "cyclic", "none"); None for an unknown name.
+ModeRequest modeFromName(const QString& name, bool* ok);
+
+Q_DECLARE_METATYPE(SessionStart)

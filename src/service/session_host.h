@@ -1,0 +1,108 @@
+#pragma once
+// The one start-up path of the program, for the window and the service
+// alike: the settings read (what is wrong with them told as notices), then
+// the measuring session started with them, in a thread of its own or in the
+// caller's. Afterwards the host is the front's way to the session: the
+// operator's commands and changed settings go to it as queued calls
+// carrying values, and the session's signals (connect to session()) come
+// back queued. Reads for the window that may take long — a range of days'
+// history, an emission report — go to a ResultReader of their own.
+//
+//   SessionHost host({SessionHost::Threading::OwnThread});
+//   connect(host.session(), &Session::resultRecorded, ...);
+//   host.start();
+//   host.requestMode(ModeRequest::Continuous);
+//   ...
+//   host.stop();   // the analyzer stopped, publishing off, the database closed
+
+#include <QDate>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "acquisition/poll_cycle.h"
+#include "emissions/emission_report.h"
+#include "service/notice_board.h"
+#include "service/result_reader.h"
+#include "service/session.h"
+#include "service/settings.h"
+
+class QThread;
+
+class SessionHost : public QObject {
+  Q_OBJECT
+ public:
+  enum class Threading {
+    OwnThread,     // the session in a thread of its own: the window program
+    CallerThread,  // in the caller's thread: the service, and tests that drive it tick by tick
+  };
+  struct Options {
+    Threading threading = Threading::OwnThread;
+    QString port;                       // for this run instead of the settings' port
+    ModeRequest mode = ModeRequest::None;
+    bool modeGiven = false;             // else: none for the window, the service settings' for the service
+    bool modeFromServiceSettings = false;
+    int pollIntervalMs = 1000;
+  };
+
+  explicit SessionHost(Options options, QObject* parent = nullptr);
+  // Stops the session (if not yet) and ends its thread.
+  ~SessionHost() override;
+
+  // Reads the settings, tells what is wrong with them, and starts the
+  // session with them. The session's start (the database's check, the port)
+  // runs in the session's thread: the caller does not wait for it.
+  void start();
+  // Publishing stopped, the stop command to the analyzer, the database
+  // finished; waits for the session to have done it. Idempotent.
+  void stop();
+
+  Settings& settings() { return settings_; }
+  NoticeBoard& notices() { return notices_; }
+  // Reads the history for the window, and the reports: a reader each, so
+  // that one does not cancel the other.
+  ResultReader& historyReader() { return *historyReader_; }
+  ResultReader& reportReader() { return *reportReader_; }
+  // The session, to connect to. It lives in its own thread with OwnThread:
+  // call it only through the host's commands.
+  Session* session() const { return session_; }
+  const PollWatch& pollWatch() const { return session_->pollWatch(); }
+  const Options& options() const { return options_; }
+  bool isStarted() const { return started_; }
+
+  // ---- the operator's commands, queued to the session
+  void requestMode(ModeRequest mode);
+  void acknowledgeAlarms();
+  void resetStatistics();
+  void restartLogDay();
+  void reopenPort();
+
+  // ---- reads in the reader's thread
+  // The emission report of the local days from..to with the settings in
+  // force; reportReady when done (its averages of what is over are then
+  // stored by the session). A report asked for meanwhile replaces it.
+  void computeReport(const QDate& from, const QDate& to);
+
+ signals:
+  void reportReady(const emissions::EmissionReport& report);
+  void reportFailed(const QString& why);
+
+ private:
+  // Runs `call` in the session's thread.
+  void post(std::function<void(Session&)> call);
+  void tellStartUp(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep);
+
+  Options options_;
+  Settings settings_;
+  NoticeBoard notices_;
+  std::unique_ptr<QThread> thread_;
+  Session* session_ = nullptr;
+  std::unique_ptr<ResultReader> historyReader_;
+  std::unique_ptr<ResultReader> reportReader_;
+  qint64 reportCutoffUtcMs_ = 0;
+  emissions::AlarmLimits reportLimits_;
+  QVector<Notice> startUpNotices_;  // told before the session had its event log
+  bool started_ = false;
+  bool stopped_ = false;
+};
