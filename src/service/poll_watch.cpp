@@ -24,4 +24,4 @@ int64_t PollWatch::sinceLastTickMs() const {
   return last < 0 ? 0 : nowMs() - last;
 }
 
-void PollWatch::restartLongest() { restart_.store(true); }
+void PollWatch::restartLongest() const { restart_.store(true); }

@@ -18,8 +18,8 @@ class PollWatch {
   int64_t longestGapMs() const { return longestGapMs_.load(); }
   // Milliseconds since the last tick (0 before the first).
   int64_t sinceLastTickMs() const;
-  // The longest gap counts from the next tick on.
-  void restartLongest();
+  // The longest gap counts from the next tick on (from any thread).
+  void restartLongest() const;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -28,5 +28,5 @@ class PollWatch {
   std::atomic<int64_t> ticks_{0};
   std::atomic<int64_t> lastMs_{-1};
   std::atomic<int64_t> longestGapMs_{0};
-  std::atomic<bool> restart_{false};
+  mutable std::atomic<bool> restart_{false};
 };
