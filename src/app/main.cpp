@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/main_window.h"
+#include "platform/version.h"
 #include "service/headless_service.h"
 #include "view/cached_scroll_bar_style.h"
 
@@ -24,6 +25,10 @@ bool hasArgument(int argc, char* argv[], const char* name) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (hasArgument(argc, argv, "--version")) {
+    std::puts("korvex " KORVEX_VERSION);
+    return 0;
+  }
   if (hasArgument(argc, argv, "--headless")) return runService(argc, argv, QStringLiteral("korvex --headless"));
 
   QApplication app(argc, argv);

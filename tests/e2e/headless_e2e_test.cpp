@@ -1,5 +1,5 @@
-// The program run as a service (korvex --headless), a process of its own
-// against the analyzer simulator in real time: a result every second of a
+// The program run as a service (korvex --headless, and the service korvexd
+// for the first case), a process of its own against the analyzer simulator in real time: a result every second of a
 // continuous measurement, committed before it is printed. Ended by SIGTERM it
 // stops the analyzer and leaves a whole database; killed, it loses nothing
 // it printed, and the program started again brings exactly those rows back
@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <memory>
 
 #include "data/result_store.h"
 #include "e2e/sim_fixture.h"
@@ -17,6 +18,9 @@
 
 #ifndef KORVEX_PROGRAM_PATH
 #define KORVEX_PROGRAM_PATH ""
+#endif
+#ifndef KORVEX_SERVICE_PATH
+#define KORVEX_SERVICE_PATH ""
 #endif
 
 namespace {
@@ -33,15 +37,15 @@ class HeadlessE2E : public SimFixture {
 
   // The service in the fixture's directory until `results` results are printed.
   void runService(int results) {
-    ASSERT_TRUE(service_.start({QStringLiteral("--dir"), dir_.path(), QStringLiteral("--verbose")}));
-    ASSERT_TRUE(service_.waitForLines(kResultLine, results)) << service_.lines().join('\n').toStdString();
+    ASSERT_TRUE(service_->start({QStringLiteral("--dir"), dir_.path(), QStringLiteral("--verbose")}));
+    ASSERT_TRUE(service_->waitForLines(kResultLine, results)) << service_->lines().join('\n').toStdString();
   }
 
   // What the service printed of each result: its cells after the number
   // (the service prints the sequence number there).
   QStringList printedResults() {
     QStringList rows;
-    for (const QString& l : service_.lines()) {
+    for (const QString& l : service_->lines()) {
       const qsizetype at = l.indexOf(kResultLine);
       if (at < 0) continue;
       const QString cells = l.mid(at + kResultLine.pattern().size());
@@ -58,17 +62,28 @@ class HeadlessE2E : public SimFixture {
     return store.results(0, std::numeric_limits<qint64>::max());
   }
 
-  ServiceProcess service_{QStringLiteral(KORVEX_PROGRAM_PATH)};
+  std::unique_ptr<ServiceProcess> service_ = std::make_unique<ServiceProcess>(QStringLiteral(KORVEX_PROGRAM_PATH));
 };
 
-TEST_F(HeadlessE2E, SigtermStopsTheAnalyzerAndLeavesEveryPrintedResultInAWholeDatabase) {
+// Either program: korvexd names its files after the window program too
+// (korvex.ini, korvex.db), so both run on the same directory.
+class HeadlessProgramE2E : public HeadlessE2E, public ::testing::WithParamInterface<const char*> {
+ protected:
+  HeadlessProgramE2E() { service_ = std::make_unique<ServiceProcess>(QString::fromUtf8(GetParam())); }
+  void SetUp() override {
+    HeadlessE2E::SetUp();
+    ASSERT_STRNE(GetParam(), "");
+  }
+};
+
+TEST_P(HeadlessProgramE2E, SigtermStopsTheAnalyzerAndLeavesEveryPrintedResultInAWholeDatabase) {
   runService(3);
   const int stopsBefore = sim_->count(line("^COMMAND 3 stop$"));
-  ASSERT_TRUE(service_.terminate());
-  EXPECT_EQ(service_.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(service_.exitCode(), 0);
+  ASSERT_TRUE(service_->terminate());
+  EXPECT_EQ(service_->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(service_->exitCode(), 0);
   EXPECT_EQ(sim_->count(line("^COMMAND 3 stop$")), stopsBefore + 1);
-  EXPECT_EQ(service_.count(QRegularExpression(QStringLiteral(u"Остановлено$"))), 1);
+  EXPECT_EQ(service_->count(QRegularExpression(QStringLiteral(u"Остановлено$"))), 1);
 
   const QStringList printed = printedResults();
   const std::vector<StoredResult> stored = storedResults();
@@ -76,9 +91,14 @@ TEST_F(HeadlessE2E, SigtermStopsTheAnalyzerAndLeavesEveryPrintedResultInAWholeDa
   for (size_t i = 0; i < stored.size(); ++i) EXPECT_EQ(stored[i].seq, qint64(i + 1));
 }
 
+INSTANTIATE_TEST_SUITE_P(Programs, HeadlessProgramE2E, ::testing::Values(KORVEX_PROGRAM_PATH, KORVEX_SERVICE_PATH),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.index == 0 ? "KorvexHeadless" : "Korvexd");
+                         });
+
 TEST_F(HeadlessE2E, AKilledServiceLosesNoPrintedResultAndTheNextStartLogsEachOnce) {
   runService(5);
-  service_.kill();
+  service_->kill();
   const QStringList printed = printedResults();
   const std::vector<StoredResult> stored = storedResults();
   // Committed before printed: at most the one being printed is beyond them.

@@ -40,4 +40,15 @@ TEST(ServiceLinks, KorvexdLoadsNoWidgetGuiPrintOrChartLibrary) {
   for (const QString& library : libraries) EXPECT_FALSE(window.match(library).hasMatch()) << library.toStdString();
 }
 
+// The package's scripts and the operator ask the service its version.
+TEST(ServiceLinks, KorvexdAnswersVersionWithoutStarting) {
+  QProcess service;
+  service.start(QStringLiteral(KORVEX_SERVICE_PATH), {QStringLiteral("--version")});
+  ASSERT_TRUE(service.waitForFinished(30000));
+  EXPECT_EQ(service.exitCode(), 0);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^korvexd \\d+\\.\\d+(\\.\\d+)?\n$"))
+                  .match(QString::fromUtf8(service.readAllStandardOutput()))
+                  .hasMatch());
+}
+
 }  // namespace
