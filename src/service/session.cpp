@@ -128,8 +128,9 @@ void Session::start(const SessionStart& s) {
   openPort();
   const QDate today = seams::currentDateTime().date();
   if (store_.isWritable()) {
-    // Earlier days whose log is missing get it now, under their own date.
-    if (dailyLogs_.writeEarlierDays(today).tellOperator) tellDataWriteFailure();
+    // Earlier days whose log is missing get it under their own date, one a
+    // poll tick.
+    dailyLogs_.writeEarlierDays(today);
     // Today's results come back, as the table held them before the program ended.
     const std::vector<StoredResult> stored = store_.resultsOnDay(today);
     if (!stored.empty()) {
@@ -330,6 +331,10 @@ void Session::onTimer() {
     emitEmissions();
   }
   emit runStateChanged(runState());
+  // One missing log of an earlier day a tick, while the request is on the
+  // line: a day's log takes a fraction of a second, a year of them would
+  // hold the poll for minutes.
+  if (dailyLogs_.hasEarlierDays() && dailyLogs_.writeNext().tellOperator) tellDataWriteFailure();
 }
 
 void Session::onResultTaken(const Result& result) {

@@ -8,16 +8,36 @@
 
 DailyLogs::DailyLogs(ResultStore& store, EventLog log) : store_(store), log_(std::move(log)) {}
 
-DailyLogs::Outcome DailyLogs::writeEarlierDays(const QDate& today) {
-  if (!store_.isWritable()) return {};
-  for (const QDate& day : store_.daysWithoutLog(today)) missing_.insert(day);
-  return writeMissing();
+void DailyLogs::writeEarlierDays(const QDate& today) {
+  if (!store_.isWritable()) return;
+  noteEarlierDays(today, QDate());
+}
+
+void DailyLogs::noteEarlierDays(const QDate& today, const QDate& except) {
+  for (const QDate& day : store_.daysWithoutLog(today))
+    if (day != except && !missing_.contains(day)) earlier_.insert(day);
+}
+
+DailyLogs::Outcome DailyLogs::writeNext() {
+  if (!store_.isWritable() || earlier_.isEmpty()) return {};
+  const QDate day = *std::min_element(earlier_.cbegin(), earlier_.cend());
+  earlier_.remove(day);
+  Outcome outcome;
+  outcome.allWritten = writeDay(day);
+  if (!outcome.allWritten && !operatorTold_) {
+    operatorTold_ = true;
+    outcome.tellOperator = true;
+  } else if (outcome.allWritten && missing_.isEmpty()) {
+    operatorTold_ = false;
+  }
+  return outcome;
 }
 
 DailyLogs::Outcome DailyLogs::dayEnded(const QDate& day, const QDate& today) {
   if (!store_.isWritable()) return {};
   missing_.insert(day);
-  for (const QDate& d : store_.daysWithoutLog(today)) missing_.insert(d);
+  earlier_.remove(day);
+  noteEarlierDays(today, day);
   return writeMissing();
 }
 

@@ -2,7 +2,8 @@
 // The daily measurement logs, written from the results database: each day's
 // log under the day's own name at the change of day, and at start the logs
 // of earlier days that have none (the program was not running at their
-// midnight). A log that cannot be written whole (a full disk) is kept and
+// midnight), one a turn (writeNext) so that a long absence does not hold the
+// poll for minutes (a year of missing logs is an hour of writing). A log that cannot be written whole (a full disk) is kept and
 // tried again at every retry until it is written; the event log hears once
 // of each day's failure, the operator once until the logs are written again.
 //
@@ -33,13 +34,16 @@ class DailyLogs {
     bool tellOperator = false;
   };
 
-  // At start: the logs of the days before `today` that hold results and have
-  // none.
-  Outcome writeEarlierDays(const QDate& today);
-  // The day ended: its log, even without results, and any earlier one still
-  // missing.
+  // At start: the days before `today` that hold results and have no log
+  // are noted, to be written by writeNext.
+  void writeEarlierDays(const QDate& today);
+  // The oldest of the days noted, its log written.
+  Outcome writeNext();
+  bool hasEarlierDays() const { return !earlier_.isEmpty(); }
+  // The day ended: its log, even without results, and any that failed
+  // before; earlier days found without one are noted for writeNext.
   Outcome dayEnded(const QDate& day, const QDate& today);
-  // The logs still missing, tried again.
+  // The logs that failed, tried again.
   Outcome retry();
   bool hasMissing() const { return !missing_.isEmpty(); }
 
@@ -49,10 +53,12 @@ class DailyLogs {
  private:
   bool writeDay(const QDate& day);
   Outcome writeMissing();
+  void noteEarlierDays(const QDate& today, const QDate& except);
 
   ResultStore& store_;
   EventLog log_;
   QSet<QDate> missing_;         // days whose log could not be written yet
+  QSet<QDate> earlier_;         // days found without a log, not tried yet
   QSet<QDate> failureLogged_;   // of them, those whose failure the event log has
   bool operatorTold_ = false;
 };

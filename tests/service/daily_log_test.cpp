@@ -105,6 +105,43 @@ TEST_F(DailyLogTest, OneLogPerChangeOfDayAndNoneForAClockSetBack) {
   EXPECT_TRUE(logLines(QStringLiteral("monitor-26-12-07.ask")).at(1).startsWith("0\t07.12.2026\t"));
 }
 
+// After a long absence the missing logs of earlier days come one a poll
+// tick, oldest first: the start and each tick stay short, however many
+// there are.
+TEST_F(DailyLogTest, EarlierDaysWithoutALogAreWrittenOneAPollTickOldestFirst) {
+  stopProgram();
+  {
+    ResultStore store;
+    ASSERT_TRUE(store.open(inDir(QStringLiteral("monitor.db")), 0, ResultStore::WhenLocked::Refuse).isWritable());
+    std::vector<Result> rows;
+    for (int back = 3; back >= 1; --back) {
+      const QDateTime at(kDay.addDays(-back), QTime(12, 0, 0));
+      Result r;
+      r.utcMs = at.toMSecsSinceEpoch();
+      r.utcOffset = at.offsetFromUtc();
+      r.mode = WorkMode::Continuous;
+      r.values[size_t(channel::Tg)] = 100 + back;
+      rows.push_back(r);
+    }
+    ASSERT_EQ(store.appendBatch(rows).state, ResultStore::AppendState::Committed);
+  }
+  setNow(QDateTime(kDay, QTime(10, 0, 0)));
+  startSession();
+  EXPECT_TRUE(logs().isEmpty());
+
+  tick();
+  EXPECT_EQ(logs(), QStringList{QStringLiteral("monitor-26-12-03.ask")});
+  EXPECT_TRUE(logLines(QStringLiteral("monitor-26-12-03.ask")).at(1).startsWith("0\t03.12.2026\t12:00:00\t103\t"));
+  tick();
+  tick();
+  tick();
+  EXPECT_EQ(logs(), (QStringList{QStringLiteral("monitor-26-12-03.ask"), QStringLiteral("monitor-26-12-04.ask"),
+                                 QStringLiteral("monitor-26-12-05.ask")}));
+  EXPECT_TRUE(logLines(QStringLiteral("monitor-26-12-05.ask")).at(1).startsWith("0\t05.12.2026\t12:00:00\t101\t"));
+  EXPECT_EQ(events(EventKind::DailyLogWritten).size(), 3);
+  EXPECT_TRUE(takeNotices().empty());
+}
+
 TEST_F(DailyLogTest, AnExistingLogOfThatNameIsReplaced) {
   ASSERT_TRUE(writeAll(inDir(QStringLiteral("monitor-26-12-06.ask")), QByteArray(5000, 'z')));
   addResult(185);
