@@ -34,6 +34,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
@@ -122,7 +123,18 @@ struct Figures {
   int64_t frameMs;
   int64_t phaseMs;
   int64_t polls;
+  int64_t rssKib;  // the program's resident memory at the phase's end
+  int64_t peakKib;  // its highest so far
 };
+
+// A line "<field>   <n> kB" of /proc/self/status; 0 where there is none.
+int64_t statusKib(const char* field) {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return 0;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith(field)) return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ').value(0).toLongLong();
+  return 0;
+}
 
 // The longest time between two turns of the window's event loop, in
 // milliseconds, while the meter runs.
@@ -223,7 +235,8 @@ int main(int argc, char** argv) {
     const int64_t ms = took.elapsed();
     const int64_t after = host.pollWatch().ticks();
     spinUntil([&] { return host.pollWatch().ticks() > after; }, 5000);
-    table.push_back({name, host.pollWatch().longestGapMs(), frame, ms, host.pollWatch().ticks() - first});
+    table.push_back({name, host.pollWatch().longestGapMs(), frame, ms, host.pollWatch().ticks() - first,
+                     statusKib("VmRSS:"), statusKib("VmHWM:")});
     std::printf("%-36s done\n", name);
     std::fflush(stdout);
   };
@@ -267,16 +280,19 @@ int main(int argc, char** argv) {
 
   std::printf("\n%d days in the database (%.1f M results), a poll every second, a result every second\n", days,
               days * 86400 / 1e6);
-  std::printf("| phase | lasted, s | polls | longest gap between polls, ms | / budget %lld ms | longest frame of the window, ms |\n",
-              static_cast<long long>(kBudgetMs));
-  std::printf("|---|---|---|---|---|---|\n");
+  std::printf(
+      "| phase | lasted, s | polls | longest gap between polls, ms | / budget %lld ms | longest frame of the window, ms "
+      "| RSS after, MiB (peak) |\n",
+      static_cast<long long>(kBudgetMs));
+  std::printf("|---|---|---|---|---|---|---|\n");
   bool missed = false;
   for (const Figures& f : table) {
     const double ratio = double(f.gapMs) / double(kBudgetMs);
     missed = missed || f.gapMs > kBudgetMs;
-    std::printf("| %s | %.1f | %lld | %lld | %.2f%s | %lld |\n", f.phase, double(f.phaseMs) / 1000,
+    std::printf("| %s | %.1f | %lld | %lld | %.2f%s | %lld | %.0f (%.0f) |\n", f.phase, double(f.phaseMs) / 1000,
                 static_cast<long long>(f.polls), static_cast<long long>(f.gapMs), ratio,
-                f.gapMs > kBudgetMs ? " MISSED" : "", static_cast<long long>(f.frameMs));
+                f.gapMs > kBudgetMs ? " MISSED" : "", static_cast<long long>(f.frameMs), double(f.rssKib) / 1024,
+                double(f.peakKib) / 1024);
   }
   host.stop();
   sim.stop();
