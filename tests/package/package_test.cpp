@@ -252,7 +252,7 @@ TEST(DebianPackage, InstalledWithDpkgItsServiceRunsAsItsUserAndRemovingKeepsTheD
   for (const char* program : {"/usr/bin/korvex", "/usr/bin/korvexd"}) {
     const Outcome version = run(QString::fromLatin1(program), {QStringLiteral("--version")}, 30000);
     EXPECT_EQ(version.exitCode, 0) << program << ": " << version.all().toStdString();
-    EXPECT_EQ(version.out, QStringLiteral("korvex " KORVEX_VERSION "\n")) << program;
+    EXPECT_TRUE(version.out.endsWith(QStringLiteral(" " KORVEX_VERSION "\n"))) << program << ": " << version.out.toStdString();
   }
 
   // The unit is in a directory systemd looks in, and systemd reads an
@@ -296,6 +296,8 @@ TEST(DebianPackage, InstalledWithDpkgItsServiceRunsAsItsUserAndRemovingKeepsTheD
         << service.err().toStdString();
     EXPECT_TRUE(service.terminate()) << service.err().toStdString();
   }
+  // Under the program's name, whichever program the service is: an upgrade
+  // finds the files an older package's service left.
   const QMap<QString, QByteArray> files = filesOf(kInstanceDir);
   EXPECT_TRUE(files.contains(QStringLiteral("korvex.db")) && files.contains(QStringLiteral("korvex.ini")))
       << QStringList(files.keys()).join(QLatin1Char(' ')).toStdString();
