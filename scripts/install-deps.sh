@@ -23,6 +23,10 @@ PACKAGES=(
   # headless run, screenshots, print checks, the midnight check
   xvfb xauth openbox imagemagick poppler-utils faketime xdotool
   fonts-dejavu-core fonts-liberation
+  # the Debian package (scripts/package.sh) and its test: shared-library
+  # dependencies, lintian, the desktop entry's and the unit's checks (with
+  # the manual page the unit names), the maintainer scripts' user
+  dpkg-dev file lintian desktop-file-utils systemd man-db adduser
 )
 
 missing=()

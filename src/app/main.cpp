@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/session.h"
 #include "app/termination_signals.h"
+#include "platform/version.h"
 #include "view/cached_scroll_bar_style.h"
 
 namespace {
@@ -53,6 +54,10 @@ int runHeadless(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (hasArgument(argc, argv, "--version")) {
+    std::puts("korvex " KORVEX_VERSION);
+    return 0;
+  }
   if (hasArgument(argc, argv, "--headless")) return runHeadless(argc, argv);
 
   QApplication app(argc, argv);
