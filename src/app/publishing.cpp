@@ -6,7 +6,9 @@
 using publish::CentralForwarder;
 using publish::Publisher;
 
-Publishing::Publishing(Session& session, QObject* parent) : QObject(parent), session_(session) {
+Publishing::Publishing(Session& session, QObject* parent)
+    : QObject(parent), session_(session), modbusServer_(session) {
+  connect(&modbusServer_, &ModbusServerFeed::stateChanged, this, &Publishing::stateChanged);
   connect(&session_, &Session::committed, this, [this] {
     if (mqtt_) mqtt_->poke();
     if (central_) central_->poke();
@@ -24,10 +26,11 @@ void Publishing::start() {
   if (loaded.status != publish::ServiceSettingsStatus::Missing && !loaded.message().isEmpty())
     emit message(loaded.message());
   startParts();
+  modbusServer_.start(settingsPath());
 }
 
 void Publishing::startParts() {
-  stop();
+  stopForwarding();
   const bool wanted = settings_.mqtt.enabled || settings_.central.enabled;
   if (wanted && !session_.store().isWritable()) {
     emit message(QStringLiteral(u"Публикация результатов не запущена: база данных результатов не открыта для записи"));
@@ -50,6 +53,11 @@ void Publishing::startParts() {
 }
 
 void Publishing::stop() {
+  stopForwarding();
+  modbusServer_.stop();
+}
+
+void Publishing::stopForwarding() {
   if (mqtt_) mqtt_->stop();
   if (central_) central_->stop();
   mqtt_.reset();
@@ -88,5 +96,7 @@ QString Publishing::stateText() const {
   } else if (settings_.central.enabled) {
     parts << QStringLiteral(u"центральная БД: не запущено");
   }
+  const QString modbus = modbusServer_.stateText();
+  if (!modbus.isEmpty()) parts << modbus;
   return parts.join(QStringLiteral("; "));
 }
