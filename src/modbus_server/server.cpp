@@ -324,6 +324,11 @@ bool Server::Impl::readClient(Client& c, qint64 now) {
 bool Server::Impl::answer(Client& c, const uint8_t* frame, int length) {
   const int unitId = frame[6];
   const int function = frame[7];
+  // Codes from 0x80 on are those of exception answers: a request never has one.
+  if (function & 0x80) {
+    ++malformed;
+    return false;
+  }
   const std::shared_ptr<const RegisterImage> image = unitImage(unitId);
   if (!image) return reply(c, frame, MODBUS_EXCEPTION_GATEWAY_TARGET);
   if (function != MODBUS_FC_READ_HOLDING_REGISTERS && function != MODBUS_FC_READ_INPUT_REGISTERS)

@@ -13,8 +13,9 @@
 // write among them) exception 1; registers outside the map exception 2; a
 // count outside 1..125 exception 3; a unit id without an analyzer exception
 // 0x0B (gateway target failed to respond), whatever the function. A frame
-// that is not Modbus TCP (protocol id not 0, a length outside 2..254, a read
-// request of the wrong length) closes the connection. A client whose address
+// that is not Modbus TCP (protocol id not 0, a length outside 2..254, a
+// function code of an exception answer, a read request of the wrong length)
+// closes the connection. A client whose address
 // is not allowed, or one more than the connections allowed, is closed at
 // once and told of (rate-limited: RefusalLog).
 
