@@ -31,7 +31,7 @@ namespace reg {
 // Status.
 inline constexpr int kVersion = 0;
 inline constexpr int kResultHeartbeat = 1;  // results taken since start, modulo 65536
-inline constexpr int kImageSequence = 2;    // changes with every new image, at least once a second
+inline constexpr int kImageSequence = 2;    // changes with every new image: every poll tick and result
 inline constexpr int kLinkState = 3;
 inline constexpr int kAnalyzerState = 4;
 inline constexpr int kMode = 5;
