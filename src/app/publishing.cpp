@@ -15,7 +15,12 @@ Publishing::Publishing(Session& session, QObject* parent)
   });
 }
 
-Publishing::~Publishing() { stop(); }
+Publishing::~Publishing() {
+  // Whoever listens may be half destroyed by now (the service holds this as a
+  // member): the stop is told to nobody but the event log.
+  blockSignals(true);
+  stop();
+}
 
 QString Publishing::settingsPath() const { return publish::defaultServiceSettingsPath(); }
 
