@@ -98,7 +98,7 @@ struct Server::Impl {
   mutable std::mutex unitsMutex;
   std::array<Unit, kMaxAnalyzers> units;
 
-  std::atomic<uint64_t> requests{0}, exceptions{0}, refused{0}, malformed{0};
+  std::atomic<uint64_t> requests{0}, exceptions{0}, refused{0}, malformed{0}, acceptPauses{0};
   std::atomic<int> clientCount{0};
 
   // The server thread's own.
@@ -114,7 +114,10 @@ struct Server::Impl {
   }
 
   void run();
-  void acceptClients();
+  void acceptClients(qint64 now);
+  // Out of file descriptors the listening socket stays readable: it is left
+  // out of the poll for a while instead of waking the loop again at once.
+  qint64 acceptPausedUntilMs = 0;
   // False when the client is to be closed.
   bool readClient(Client& c, qint64 now);
   bool answer(Client& c, const uint8_t* frame, int length);
@@ -125,8 +128,8 @@ struct Server::Impl {
     return modbus_reply_exception(ctx, frame, exception) > 0;
   }
   void refuse(int fd, const QString& address, const QString& why) {
+    ++refused;  // counted before the client can see the close
     ::close(fd);
-    ++refused;
     if (const std::optional<QString> line = refusals.refused(address, why, steadyMs())) emit q->clientRefused(*line);
   }
   void closeClient(size_t i) {
@@ -227,6 +230,7 @@ Server::Counters Server::counters() const {
   c.exceptions = d_->exceptions;
   c.refused = d_->refused;
   c.malformed = d_->malformed;
+  c.acceptPauses = d_->acceptPauses;
   c.clients = d_->clientCount;
   return c;
 }
@@ -236,17 +240,20 @@ void Server::Impl::run() {
   while (!stopping) {
     fds.clear();
     fds.push_back({wake[0], POLLIN, 0});
-    fds.push_back({listenFd, POLLIN, 0});
+    const qint64 now = steadyMs();
+    const bool accepting = now >= acceptPausedUntilMs;
+    fds.push_back({accepting ? listenFd : -1, POLLIN, 0});
     for (const Client& c : clients) fds.push_back({c.fd, POLLIN, 0});
     // Without an idle limit (or a client) nothing is due: no timer wakes the thread.
-    int timeout = -1;
+    qint64 due = -1;
     const qint64 idleMs = qint64(settings.idleTimeoutSeconds) * 1000;
-    const qint64 now = steadyMs();
     if (idleMs > 0 && !clients.empty()) {
-      qint64 due = idleMs;
+      due = idleMs;
       for (const Client& c : clients) due = std::min(due, c.lastRequestMs + idleMs - now);
-      timeout = int(std::clamp<qint64>(due, 0, idleMs));
+      due = std::max<qint64>(due, 0);
     }
+    if (!accepting) due = due < 0 ? acceptPausedUntilMs - now : std::min(due, acceptPausedUntilMs - now);
+    const int timeout = due < 0 ? -1 : int(std::min<qint64>(due, 24 * 3600 * 1000));
     const int ready = ::poll(fds.data(), nfds_t(fds.size()), timeout);
     if (ready < 0 && errno != EINTR) break;
     if (stopping) break;
@@ -264,15 +271,21 @@ void Server::Impl::run() {
       if (keep && idleMs > 0 && after - clients[i].lastRequestMs >= idleMs) keep = false;
       if (!keep) closeClient(i);
     }
-    if (fds[1].revents & POLLIN) acceptClients();
+    if (fds[1].revents & POLLIN) acceptClients(after);
   }
 }
 
-void Server::Impl::acceptClients() {
+void Server::Impl::acceptClients(qint64 now) {
   for (int n = 0; n < kAcceptsPerRound; ++n) {
     int listening = listenFd;
     const int fd = modbus_tcp_accept(ctx, &listening);
-    if (fd < 0) return;  // nothing more waiting (or it went away meanwhile)
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        acceptPausedUntilMs = now + 1000;
+        ++acceptPauses;
+      }
+      return;  // else nothing more waiting (or it went away meanwhile)
+    }
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     QHostAddress address;

@@ -61,6 +61,7 @@ class Server : public QObject {
     uint64_t exceptions = 0;  // of them, answered with an exception
     uint64_t refused = 0;     // connections refused: address not allowed or too many
     uint64_t malformed = 0;   // connections closed for a frame that is not Modbus TCP
+    uint64_t acceptPauses = 0;  // accepting paused for a second: out of file descriptors
     int clients = 0;          // connected now
   };
   Counters counters() const;

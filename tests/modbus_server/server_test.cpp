@@ -4,6 +4,8 @@
 // several frames at once) and for connections from another address.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QTcpServer>
 #include <QTest>
@@ -261,7 +263,29 @@ TEST_F(ServerTest, AClientSilentForTheIdleTimeIsClosed) {
   std::unique_ptr<RawModbusClient> c = servedClient();
   c->send(RawModbusClient::frame(9, 1, RawModbusClient::readPdu(4, 0, 1)).left(5));  // half a frame is no request
   EXPECT_TRUE(c->closedByServer(10000));
-  EXPECT_EQ(server_->counters().clients, 0);
+  EXPECT_TRUE(QTest::qWaitFor([this] { return server_->counters().clients == 0; }, 5000));
+}
+
+TEST_F(ServerTest, OutOfFileDescriptorsItPausesAcceptingAndTakesTheClientLater) {
+  startServer();
+  rlimit limits{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limits), 0);
+  const int lowestFree = ::dup(0);
+  ASSERT_GE(lowestFree, 0);
+  ::close(lowestFree);
+  // The client's socket takes the last descriptor allowed: the server's accept finds none.
+  rlimit tight = limits;
+  tight.rlim_cur = rlim_t(lowestFree + 1);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  RawModbusClient c;
+  const bool connected = c.connect(port());
+  const bool paused = connected && QTest::qWaitFor([this] { return server_->counters().acceptPauses > 0; }, 5000);
+  setrlimit(RLIMIT_NOFILE, &limits);
+  ASSERT_TRUE(connected);
+  ASSERT_TRUE(paused);
+  const auto r = c.read(1, 4, 0, 1, 10000);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->registers.front(), kMapVersion);
 }
 
 TEST_F(ServerTest, APortInUseIsToldAndTheServerStaysDown) {
