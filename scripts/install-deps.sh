@@ -15,6 +15,8 @@ PACKAGES=(
   libmosquitto-dev libpq-dev
   # tests, benchmarks, simulator, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev
+  # the independent Modbus TCP client of the Modbus server's tests
+  python3-pymodbus
   clang libclang-rt-14-dev
   # servers the publishing tests, the end-to-end tests and the site benchmark
   # start: broker (with mosquitto_passwd), database, test CA; the broker's

@@ -6,14 +6,21 @@
 using publish::CentralForwarder;
 using publish::Publisher;
 
-Publishing::Publishing(Session& session, QObject* parent) : QObject(parent), session_(session) {
+Publishing::Publishing(Session& session, QObject* parent)
+    : QObject(parent), session_(session), modbusServer_(session) {
+  connect(&modbusServer_, &ModbusServerFeed::stateChanged, this, &Publishing::stateChanged);
   connect(&session_, &Session::committed, this, [this] {
     if (mqtt_) mqtt_->poke();
     if (central_) central_->poke();
   });
 }
 
-Publishing::~Publishing() { stop(); }
+Publishing::~Publishing() {
+  // Whoever listens may be half destroyed by now (the service holds this as a
+  // member): the stop is told to nobody but the event log.
+  blockSignals(true);
+  stop();
+}
 
 QString Publishing::settingsPath() const { return publish::defaultServiceSettingsPath(); }
 
@@ -24,10 +31,11 @@ void Publishing::start() {
   if (loaded.status != publish::ServiceSettingsStatus::Missing && !loaded.message().isEmpty())
     emit message(loaded.message());
   startParts();
+  modbusServer_.start(settingsPath());
 }
 
 void Publishing::startParts() {
-  stop();
+  stopForwarding();
   const bool wanted = settings_.mqtt.enabled || settings_.central.enabled;
   if (wanted && !session_.store().isWritable()) {
     emit message(QStringLiteral(u"Публикация результатов не запущена: база данных результатов не открыта для записи"));
@@ -50,6 +58,11 @@ void Publishing::startParts() {
 }
 
 void Publishing::stop() {
+  stopForwarding();
+  modbusServer_.stop();
+}
+
+void Publishing::stopForwarding() {
   if (mqtt_) mqtt_->stop();
   if (central_) central_->stop();
   mqtt_.reset();
@@ -88,5 +101,7 @@ QString Publishing::stateText() const {
   } else if (settings_.central.enabled) {
     parts << QStringLiteral(u"центральная БД: не запущено");
   }
+  const QString modbus = modbusServer_.stateText();
+  if (!modbus.isEmpty()) parts << modbus;
   return parts.join(QStringLiteral("; "));
 }

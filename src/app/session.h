@@ -141,6 +141,10 @@ class Session : public QObject {
   // What the operator is told of it.
   static QString problemText(DatabaseProblem problem, const QString& detail);
 
+  // An event of another part of the program (the Modbus TCP server) into the
+  // event log, as the session's own go there.
+  void recordEvent(EventKind kind, const QString& text) { logEvent(kind, text); }
+
  signals:
   void portOpenFailed(PortOpenResult result, const QString& portName);
   void settingsSaveFailed();

@@ -39,6 +39,11 @@ enum class EventKind : int {
   Alarm = 10,
   PortReopened = 11,
   AlarmAcknowledged = 12,
+  // The Modbus TCP server for the control system.
+  ModbusServerStarted = 70,
+  ModbusServerStopped = 71,
+  ModbusServerFailed = 72,   // not started: a setting, or the address could not be listened on
+  ModbusClientRefused = 73,  // a client not allowed, or one too many (rate-limited)
 };
 
 struct StoredEvent {

@@ -72,6 +72,14 @@ const char* eventKindName(EventKind kind) {
       return "alarm";
     case EventKind::AlarmAcknowledged:
       return "alarmAcknowledged";
+    case EventKind::ModbusServerStarted:
+      return "modbusServerStarted";
+    case EventKind::ModbusServerStopped:
+      return "modbusServerStopped";
+    case EventKind::ModbusServerFailed:
+      return "modbusServerFailed";
+    case EventKind::ModbusClientRefused:
+      return "modbusClientRefused";
   }
   return "unknown";
 }

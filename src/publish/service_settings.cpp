@@ -169,6 +169,18 @@ void writeSettings(QSettings& s, const ServiceSettings& v) {
   s.setValue(kCentralBatch, c.batchSize);
 }
 
+// Sections other parts of the program keep in the same file ([ModbusServer])
+// stay as they are when publishing's own are written.
+void keepOtherSections(const QString& path, QSettings& into) {
+  if (!QFileInfo(path).isFile()) return;
+  QSettings old(path, QSettings::IniFormat);
+  if (old.status() != QSettings::NoError) return;
+  const QStringList own = {QStringLiteral("Service"), QStringLiteral("Analyzer"), QStringLiteral("Mqtt"),
+                           QStringLiteral("Central")};
+  for (const QString& key : old.allKeys())
+    if (!own.contains(key.section(QLatin1Char('/'), 0, 0))) into.setValue(key, old.value(key));
+}
+
 bool badTopicLevel(const QString& name) {
   return name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('+')) ||
          name.contains(QLatin1Char('#')) || name.contains(QChar(0));
@@ -341,6 +353,7 @@ bool saveServiceSettings(const QString& path, const ServiceSettings& settings, Q
   {
     QSettings s(draft, QSettings::IniFormat);
     writeSettings(s, settings);
+    keepOtherSections(path, s);
     s.sync();
     if (s.status() != QSettings::NoError) return fail(QStringLiteral(u"не могу подготовить текст настроек"));
   }
