@@ -338,6 +338,9 @@ bool saveServiceSettings(const QString& path, const ServiceSettings& settings, Q
   QTemporaryDir scratch;
   if (!scratch.isValid()) return fail(QStringLiteral(u"не могу создать временный каталог"));
   const QString draft = scratch.filePath(QStringLiteral("service.ini"));
+  // The file's other sections (the web view's, ...) are kept as they are.
+  if (QFileInfo::exists(path) && QSettings(path, QSettings::IniFormat).status() == QSettings::NoError)
+    QFile::copy(path, draft);
   {
     QSettings s(draft, QSettings::IniFormat);
     writeSettings(s, settings);
@@ -351,7 +354,10 @@ bool saveServiceSettings(const QString& path, const ServiceSettings& settings, Q
   QSaveFile file(path);
   file.setDirectWriteFallback(false);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail(file.errorString());
-  if (settings.holdsPassword() &&
+  // A file kept from other users stays so: its other sections may hold secrets too.
+  const bool wasPrivate =
+      QFileInfo::exists(path) && !(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
+  if ((settings.holdsPassword() || wasPrivate) &&
       !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
     file.cancelWriting();
     return fail(QStringLiteral(u"не могу закрыть файл от других пользователей: ") + file.errorString());
