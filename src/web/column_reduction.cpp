@@ -25,11 +25,18 @@ ReducedTrend reduceToColumns(const std::vector<qint64>& times, const std::vector
   const size_t count = last - first;
   const double span = double(toUtcMs - fromUtcMs);
 
-  // Few enough to send as they are: a gap longer than three columns ends the lines.
+  // Few enough to send as they are: a gap longer than three of the usual
+  // spacing between results ends the lines.
   if (count < size_t(columns) * 2) {
-    const double columnMs = span / columns;
+    std::vector<qint64> gaps;
+    for (size_t i = first + 1; i < last; ++i) gaps.push_back(times[i] - times[i - 1]);
+    qint64 usual = 0;
+    if (!gaps.empty()) {
+      std::nth_element(gaps.begin(), gaps.begin() + long(gaps.size() / 2), gaps.end());
+      usual = gaps[gaps.size() / 2];
+    }
     for (size_t i = first; i < last; ++i) {
-      if (i > first && double(times[i] - times[i - 1]) > 3 * columnMs) {
+      if (i > first && usual > 0 && times[i] - times[i - 1] > 3 * usual) {
         out.times.push_back(times[i - 1] + 1);
         for (auto& s : out.series) s.push_back(std::nullopt);
       }

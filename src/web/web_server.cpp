@@ -149,7 +149,7 @@ bool WebServer::start(QString* error) {
     config.setProtocol(QSsl::TlsV1_2OrLater);
     auto* ssl = new GuardedSslServer(this);
     ssl->setSslConfiguration(config);
-    ssl->setHandshakeTimeout(kRequestDeadlineMs);
+    ssl->setHandshakeTimeout(settings_.requestDeadlineMs);
     server = ssl;
   } else {
     server = new GuardedTcpServer(this);
@@ -178,7 +178,7 @@ bool WebServer::admit(QTcpSocket* socket) {
     socket->deleteLater();
     return false;
   }
-  connections_.insert(socket, Connection{peer, nowMs_() + kRequestDeadlineMs, 0});
+  connections_.insert(socket, Connection{peer, nowMs_() + settings_.requestDeadlineMs, 0});
   ++perAddress_[key];
   // Twice the largest request: the parser keeps a request's bytes in the
   // socket's buffer until it is whole, so this bounds what one holds.
@@ -243,7 +243,7 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
   }
   send(request, socket, reply);
   conn->bytes = 0;
-  conn->deadlineMs = nowMs_() + kRequestDeadlineMs;
+  conn->deadlineMs = nowMs_() + settings_.requestDeadlineMs;
   if (request.value(QByteArrayLiteral("connection")).toLower().contains("close")) socket->disconnectFromHost();
   return true;
 }

@@ -7,7 +7,8 @@
 // Qt 6.4's request parser sets no limit on a request's size or on the time
 // it takes, so every connection passes a guard first: at most kMaxConnections
 // at once (kMaxPerAddress from one address), a request must be complete
-// within kRequestDeadlineMs of its first byte or of the last answer, and at
+// within WebSettings::requestDeadlineMs (10 s) of the connection or of the
+// last answer (so an idle connection closes then too), and at
 // most kMaxRequestBytes long; a live stream whose client does not read is
 // dropped at kMaxStreamBacklog unsent bytes.
 //
@@ -46,7 +47,6 @@ class WebServer : public QAbstractHttpServer {
  public:
   static constexpr int kMaxConnections = 512;
   static constexpr int kMaxPerAddress = 256;
-  static constexpr int kRequestDeadlineMs = 10000;
   static constexpr qint64 kMaxRequestBytes = 16 * 1024;
   static constexpr qint64 kMaxStreamBacklog = 256 * 1024;
   static constexpr int kStreamKeepAliveMs = 15000;

@@ -60,8 +60,8 @@ WebSettingsLoad loadWebSettings(const QString& path) {
     bool ok = false;
     const QString t = text(s.value(kPort));
     w.port = t.toInt(&ok);
-    if (!ok || w.port < 1 || w.port > 65535) {
-      out.problems << QStringLiteral(u"%1: не номер порта 1..65535: %2").arg(kPort, t);
+    if (!ok || w.port < 0 || w.port > 65535) {
+      out.problems << QStringLiteral(u"%1: не номер порта 0..65535: %2").arg(kPort, t);
       w.port = 8080;
     }
   }
@@ -81,7 +81,7 @@ QStringList webProblems(const WebSettings& w) {
   QStringList p;
   QHostAddress address;
   if (!address.setAddress(w.address)) p << QStringLiteral(u"%1: не IP-адрес: %2").arg(kAddress, w.address);
-  if (w.port < 1 || w.port > 65535) p << QStringLiteral(u"%1: не номер порта 1..65535: %2").arg(kPort).arg(w.port);
+  if (w.port < 0 || w.port > 65535) p << QStringLiteral(u"%1: не номер порта 0..65535: %2").arg(kPort).arg(w.port);
   if (w.https()) {
     for (const auto& [key, file] : {std::pair{kCertificate, w.certificateFile}, std::pair{kKey, w.keyFile}}) {
       if (file.isEmpty())

@@ -5,7 +5,7 @@
 //   [Web]
 //   Enabled=true
 //   Address=127.0.0.1        ; the address to listen on; another than loopback needs HTTPS
-//   Port=8080
+//   Port=8080                ; 0: a free port, named in the start-up line
 //   Certificate=             ; PEM files: with both, the pages are served over HTTPS
 //   Key=
 //   AllowPlainHttp=false     ; true: another address than loopback without HTTPS (warned at every start)
@@ -29,6 +29,8 @@ struct WebSettings {
   QString keyFile;
   bool allowPlainHttp = false;
   QString passwordHash;
+  // Not in the file: how long a request may take to arrive whole (tests shorten it).
+  int requestDeadlineMs = 10000;
 
   bool https() const { return !certificateFile.isEmpty() || !keyFile.isEmpty(); }
   bool loopbackOnly() const { return QHostAddress(address).isLoopback(); }

@@ -17,7 +17,7 @@
   }
 
   function card(s) {
-    const c = el('article', { class: 'card', id: `a-${s.id}`, 'data-seq': s.last ? String(s.last.seq) : '' });
+    const c = el('article', { class: 'card', id: `a-${s.id}`, 'data-seq': s.last ? String(s.last.seq) : '', 'data-time': s.last ? String(s.last.time) : '' });
     const lamp = el('span', { class: `lamp ${s.lamp}`, title: lampText[s.lamp] + (s.latched.length ? ': ' + s.latched.join('; ') : '') });
     c.append(el('header', {}, lamp, el('h2', {}, el('a', { href: `/analyzer?id=${encodeURIComponent(s.id)}`, text: label(s) }))));
     c.append(el('div', { class: 'state' + (s.linkOk ? '' : ' lost'), text: s.state || '' }));
