@@ -9,10 +9,11 @@ const require = createRequire(path.join(process.env.KORVEX_WEB_DIR, 'package.jso
 const { chromium } = require('playwright-core');
 const base = process.env.KORVEX_URL.replace(/\/$/, '');
 const out = process.env.KORVEX_OUT;
+// Playwright gives every launch a fresh, empty profile directory of its own.
 const browser = await chromium.launch({
   executablePath: '/usr/bin/chromium', headless: true,
   args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-    '--disable-component-update', '--disable-sync', `--user-data-dir=${fs.mkdtempSync(path.join(out, 'chromium-'))}`],
+    '--disable-component-update', '--disable-sync'],
 });
 const figures = {};
 try {

@@ -296,7 +296,8 @@ WebServer::Reply WebServer::route(const QHttpServerRequest& request, QTcpSocket*
     if (loginPost) return login(request, socket);
     return loginPage(QString(), 200);
   }
-  if (path == QLatin1String("/assets/site.css")) return asset(QStringLiteral("site.css"));
+  // What the login page itself needs.
+  if (path == QLatin1String("/assets/site.css") || path == QLatin1String("/assets/favicon.svg")) return asset(path.mid(8));
 
   const qint64 now = nowMs_();
   std::optional<WebUser> user;

@@ -21,6 +21,19 @@
   let span = null;   // [from, to] ms of a zoom, or null: the last hours
   let request = 0;
 
+  // Times on the chart in the 24-hour clock, the date where it changes.
+  const two = (n) => String(n).padStart(2, '0');
+  function stamp(sec) {
+    const d = new Date(sec * 1000);
+    return `${two(d.getDate())}.${two(d.getMonth() + 1)} ${two(d.getHours())}:${two(d.getMinutes())}:${two(d.getSeconds())}`;
+  }
+  function label24(sec, before) {
+    const d = new Date(sec * 1000);
+    const time = `${two(d.getHours())}:${two(d.getMinutes())}`;
+    const day = before === null || new Date(before * 1000).getDate() !== d.getDate();
+    return day ? `${time}\n${two(d.getDate())}.${two(d.getMonth() + 1)}` : time;
+  }
+
   function chosen() { return [...boxes.querySelectorAll('input:checked')].map((c) => c.value); }
 
   async function load() {
@@ -43,13 +56,13 @@
   function draw(t, width) {
     const x = t.t.map((s) => t.from / 1000 + s);
     const data = [x, ...t.s];
-    const series = [{}, ...t.names.map((n) => ({ label: titles[n] || n, stroke: colors[names.indexOf(n)], width: 1, spanGaps: false, points: { show: false } }))];
+    const series = [{ label: 'Время', value: (u, v) => (v === null ? '—' : stamp(v)) }, ...t.names.map((n) => ({ label: titles[n] || n, stroke: colors[names.indexOf(n)], width: 1, spanGaps: false, points: { show: false } }))];
     if (plot) plot.destroy();
     const opts = {
       width, height: Math.max(240, Math.min(420, Math.round(window.innerHeight * 0.5))),
       series,
       scales: { x: { time: true } },
-      axes: [{}, { size: 60 }],
+      axes: [{ values: (u, splits) => splits.map((v, i) => label24(v, i ? splits[i - 1] : null)) }, { size: 60 }],
       cursor: { drag: { x: true, y: false } },
       hooks: {
         setSelect: [(u) => {
@@ -74,7 +87,7 @@
       const running = a.end > d.now;
       const row = el('tr', {}, el('td', { text: `${hm(a.start, a.startOffset)}–${hm(a.end, a.endOffset)}${running ? ' (идёт)' : ''}` }), el('td', { text: String(a.count) }));
       a.measured.forEach((c, i) => {
-        const td = el('td', { text: c.count ? mean(c.mean) : '—', title: c.valid ? 'достоверно' : 'недостоверно' });
+        const td = el('td', { text: !c.count ? '—' : c.valid ? mean(c.mean) : `(${mean(c.mean)})`, title: c.valid ? 'достоверно' : 'недостоверно' });
         td.className = !c.valid ? 'invalid' : a.exceedances[i];
         row.append(td);
       });

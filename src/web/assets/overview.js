@@ -6,10 +6,15 @@
   const shown = new Map();
   const lampText = { off: 'норма', prealarm: 'предупреждение', alarm: 'превышение', unknown: 'нормативы неизвестны' };
 
+  // An invalid average in brackets, as the window shows it.
+  function averageText(c) {
+    if (!c || c.mean === null) return '—';
+    return c.valid ? mean(c.mean) : `(${mean(c.mean)})`;
+  }
   function average(title, a, withTime) {
-    const row = el('tr', {}, el('th', { text: title + (a && withTime ? ` ${hm(a.start, a.startOffset)}–${hm(a.end, a.endOffset)}` : '') }));
+    const row = el('tr', {}, el('th', { text: (a && withTime ? `${hm(a.start, a.startOffset)}–${hm(a.end, a.endOffset)}` : '') + title }));
     for (const c of (a ? a.measured : [null, null, null, null])) {
-      const td = el('td', { text: c ? mean(c.mean) : '—' });
+      const td = el('td', { text: averageText(c), title: c && !c.valid ? 'недостоверно' : '' });
       if (c && !c.valid) td.className = 'invalid';
       row.append(td);
     }
@@ -36,14 +41,15 @@
       c.append(el('p', { class: 'note', text: 'Результатов пока нет.' }));
     }
     const t = el('table', { class: 'grid small' });
-    t.append(el('thead', {}, el('tr', {}, el('th', { text: `мг/м³ при O2 обр.${s.last && s.last.o2Ref !== null ? ' ' + num(s.last.o2Ref) + ' %' : ''}` }), el('th', { text: 'CO' }), el('th', { text: 'NOx' }), el('th', { text: 'SO2' }), el('th', { text: 'H2S' }))));
+    t.append(el('caption', { text: `Выбросы, мг/м³ при O2 обр.${s.last && s.last.o2Ref !== null ? ' ' + num(s.last.o2Ref) + ' %' : ''}` }));
+    t.append(el('thead', {}, el('tr', {}, el('th', { text: '' }), el('th', { text: 'CO' }), el('th', { text: 'NOx' }), el('th', { text: 'SO2' }), el('th', { text: 'H2S' }))));
     const body = el('tbody');
     const now = el('tr', {}, el('th', { text: 'Сейчас' }));
     for (const v of (s.last ? s.last.emissions : [null, null, null, null])) now.append(el('td', { text: mean(v) }));
-    body.append(now, average('Интервал', s.running, true), average('Последний', s.lastInterval, true), average('Сутки', s.today, false));
+    body.append(now, average(' идёт', s.running, true), average('', s.lastInterval, true), average('Сутки', s.today, false));
     const validated = el('tr', {}, el('th', { text: 'Проверенные' }));
     const v = s.lastInterval && s.lastInterval.validated;
-    for (let i = 0; i < 4; ++i) validated.append(el('td', { text: v ? mean(v[i].mean) : '—' }));
+    for (let i = 0; i < 4; ++i) validated.append(el('td', { text: v ? averageText(v[i]) : '—' }));
     body.append(validated);
     t.append(body);
     c.append(el('div', { class: 'scroll' }, t));
