@@ -51,7 +51,17 @@ QVector<StoredEvent> LocalHistory::events(const QString& id, qint64 fromUtcMs, q
 QVector<emissions::IntervalAverage> LocalHistory::dayIntervals(const QString& id, QDate day) {
   const ResultStore* s = id == analyzer_.id ? store() : nullptr;
   if (!s) return {};
-  return emissions::recomputeDay(*s, day, basis().first).intervals;
+  const emissions::AveragingConfig config = basis().first;
+  // The completed intervals as the measuring side stored them; a day without
+  // them (older than the database's averages) is computed from its results.
+  const QVector<qint64> starts = emissions::dayIntervalStarts(day, config);
+  if (starts.isEmpty()) return {};
+  const QVector<StoredAverage> stored =
+      s->averages(AveragePeriodKind::Interval, config.intervalMinutes, starts.first(), starts.last() + 1);
+  if (stored.isEmpty()) return emissions::recomputeDay(*s, day, config).intervals;
+  QVector<emissions::IntervalAverage> out;
+  for (const StoredAverage& a : stored) out.append(emissions::intervalFromStored(a));
+  return out;
 }
 
 std::optional<emissions::EmissionReport> LocalHistory::report(const QString& id, QDate first, QDate last) {

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QJsonArray>
@@ -234,7 +235,10 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
   auto conn = connections_.find(socket);
   if (conn == connections_.end() || socket->state() != QAbstractSocket::ConnectedState) return true;
   bool streamed = false;
-  const Reply reply = route(request, socket, &streamed);
+  QElapsedTimer took;
+  took.start();
+  Reply reply = route(request, socket, &streamed);
+  reply.headers.append(qMakePair(QByteArray("Server-Timing"), "app;dur=" + QByteArray::number(took.nsecsElapsed() / 1e6, 'f', 1)));
   conn = connections_.find(socket);
   if (conn == connections_.end()) return true;
   if (streamed) {
@@ -451,6 +455,44 @@ void WebServer::writeToStreams(const QByteArray& event) {
 
 // ---- data
 
+std::vector<StoredResult> WebServer::trendResults(const QString& id, qint64 from, qint64 to) {
+  // Results of the last seconds may still be on their way into the database
+  // (taken, not yet committed): only what is older counts as settled.
+  constexpr qint64 kSettleMs = 10000;
+  constexpr qint64 kKeepMs = qint64(25) * 3600 * 1000;
+  HistorySource* history = sources_.history;
+  const qint64 settled = std::min(to, nowMs_() - kSettleMs);
+  TrendCache& c = trendCache_[id];
+  if (settled > from) {
+    if (c.rows.empty() || from < c.from || from > c.to) {
+      c = TrendCache{from, settled, history->results(id, from, settled)};
+    } else if (settled > c.to) {
+      std::vector<StoredResult> more = history->results(id, c.to, settled);
+      c.rows.insert(c.rows.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+      c.to = settled;
+    }
+    // Kept to a bit more than a day.
+    if (c.to - c.from > kKeepMs) {
+      const qint64 keepFrom = c.to - kKeepMs;
+      const auto cut = std::lower_bound(c.rows.begin(), c.rows.end(), keepFrom,
+                                        [](const StoredResult& r, qint64 t) { return r.result.utcMs < t; });
+      c.rows.erase(c.rows.begin(), cut);
+      c.from = keepFrom;
+    }
+  }
+  std::vector<StoredResult> out;
+  if (settled > from && c.from <= from && c.to >= settled) {
+    const auto a = std::lower_bound(c.rows.begin(), c.rows.end(), from,
+                                    [](const StoredResult& r, qint64 t) { return r.result.utcMs < t; });
+    const auto b = std::lower_bound(a, c.rows.end(), settled,
+                                    [](const StoredResult& r, qint64 t) { return r.result.utcMs < t; });
+    out.assign(a, b);
+  }
+  std::vector<StoredResult> tail = history->results(id, std::max(from, settled), to);
+  out.insert(out.end(), std::make_move_iterator(tail.begin()), std::make_move_iterator(tail.end()));
+  return out;
+}
+
 WebServer::Reply WebServer::api(const QString& path, const QHttpServerRequest& request, const WebUser& user) {
   const QUrlQuery q(request.url());
   const auto arg = [&](const char* name) { return q.queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded); };
@@ -525,7 +567,7 @@ WebServer::Reply WebServer::api(const QString& path, const QHttpServerRequest& r
     for (const QString& n : arg("ch").split(QLatin1Char(','), Qt::SkipEmptyParts))
       if (allNames.contains(n) && !names.contains(n)) names << n;
     if (names.isEmpty()) names = allNames.mid(0, kChannelCount);
-    const std::vector<StoredResult> rows = history->results(id, from, to);
+    const std::vector<StoredResult> rows = trendResults(id, from, to);
     const std::vector<double> o2Refs = history->o2RefByFuel(id);
     std::vector<qint64> times;
     times.reserve(rows.size());
@@ -557,8 +599,23 @@ WebServer::Reply WebServer::api(const QString& path, const QHttpServerRequest& r
     const std::optional<LiveSnapshot> live = sources_.hub ? sources_.hub->find(id) : std::nullopt;
     const emissions::AlarmLimits limits = live ? live->limits : emissions::AlarmLimits{};
     QJsonArray intervals;
-    for (const emissions::IntervalAverage& a : history->dayIntervals(id, day))
-      if (a.startUtcMs <= now) intervals.append(intervalJson(a, limits));
+    qint64 lastEnd = 0;
+    for (const emissions::IntervalAverage& a : history->dayIntervals(id, day)) {
+      if (a.endUtcMs > now) continue;  // the one going on comes from the live snapshot
+      intervals.append(intervalJson(a, limits));
+      lastEnd = std::max(lastEnd, a.endUtcMs);
+    }
+    if (live && live->running && live->running->startUtcMs >= lastEnd &&
+        QDateTime::fromMSecsSinceEpoch(live->running->startUtcMs).date() == day) {
+      emissions::IntervalAverage running;
+      running.startUtcMs = live->running->startUtcMs;
+      running.endUtcMs = live->running->endUtcMs;
+      running.startOffset = live->running->startOffset;
+      running.endOffset = live->running->endOffset;
+      running.resultCount = live->running->count;
+      running.components = live->running->measured;
+      intervals.append(intervalJson(running, limits));
+    }
     return json(QJsonObject{{QStringLiteral("date"), day.toString(Qt::ISODate)},
                             {QStringLiteral("intervalMinutes"), history->intervalMinutes(id)},
                             {QStringLiteral("now"), now},

@@ -105,6 +105,9 @@ class WebServer : public QAbstractHttpServer {
   void openStream(const QHttpServerRequest& request, QTcpSocket* socket);
   void onLiveChanged(const QString& id);
   void writeToStreams(const QByteArray& event);
+  // The results of [from, to) for a trend, the settled part kept from the
+  // last request and extended, as the desktop chart extends its columns.
+  std::vector<StoredResult> trendResults(const QString& id, qint64 fromUtcMs, qint64 toUtcMs);
 
   WebSettings settings_;
   WebSources sources_;
@@ -117,6 +120,11 @@ class WebServer : public QAbstractHttpServer {
   QTimer sweepTimer_;
   QTimer keepAliveTimer_;
   QHash<QString, QString> assets_;  // name in the address -> resource path
+  struct TrendCache {
+    qint64 from = 0, to = 0;  // what `rows` holds: every result with from <= time < to
+    std::vector<StoredResult> rows;
+  };
+  QHash<QString, TrendCache> trendCache_;
 };
 
 }  // namespace web

@@ -100,7 +100,8 @@ class HistorySource {
   virtual std::vector<double> o2RefByFuel(const QString& id) = 0;
   // Newest first, at most `limit`.
   virtual QVector<StoredEvent> events(const QString& id, qint64 fromUtcMs, qint64 toUtcMs, int limit) = 0;
-  // The local day's interval averages as they stand (those of the report).
+  // The local day's completed interval averages (those of the report); the
+  // one going on comes from the live snapshot.
   virtual QVector<emissions::IntervalAverage> dayIntervals(const QString& id, QDate day) = 0;
   // The report of local days first..last, as the report dialog makes it;
   // none when the analyzer is unknown.

@@ -108,8 +108,8 @@
   document.getElementById('reset').addEventListener('click', () => { span = null; load(); });
   let resize = 0;
   window.addEventListener('resize', () => { clearTimeout(resize); resize = setTimeout(load, 300); });
+  // The trend first: the averages' table below it can wait for it.
   title();
-  load();
-  day();
+  load().finally(day);
   setInterval(day, 60000);
 })();
