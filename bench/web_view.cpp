@@ -199,20 +199,28 @@ bool browserPhase(const QString& root, int liveSeconds) {
 
 bool streamPhase(const QString& root, int seconds, int clients) {
   SimProcess sim(QStringLiteral(KORVEX_SIM_PATH));
-  if (!sim.start({QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--min-replies"), QStringLiteral("1")})) return false;
+  const auto failed = [](const char* why) {
+    std::fprintf(stderr, "live-stream phase: %s\n", why);
+    return false;
+  };
+  if (!sim.start({QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--min-replies"), QStringLiteral("1")}))
+    return failed("the simulator did not start");
   const QString dir = QDir(root).filePath(QStringLiteral("service"));
   QDir().mkpath(dir);
   seams::setExecutablePath(QDir(dir).filePath(QStringLiteral("korvex")));
-  if (!test_settings::writeForResultsEverySecond(sim.portPath())) return false;
+  if (!test_settings::writeForResultsEverySecond(sim.portPath())) return failed("no settings");
   QFile ini(QDir(dir).filePath(QStringLiteral("korvex-service.ini")));
-  if (!ini.open(QIODevice::WriteOnly)) return false;
+  if (!ini.open(QIODevice::WriteOnly)) return failed("no service settings");
   ini.write("[Analyzer]\nSite=bench\nName=stream\n[Web]\nEnabled=true\nPort=0\n");
   ini.close();
   ServiceProcess service(QStringLiteral(KORVEX_PROGRAM_PATH));
-  if (!service.start({QStringLiteral("--dir"), dir, QStringLiteral("--verbose")})) return false;
+  if (!service.start({QStringLiteral("--dir"), dir, QStringLiteral("--verbose")})) return failed("the service did not start");
   const QRegularExpression webLine(QStringLiteral(u"Веб-страницы: http://127\\.0\\.0\\.1:(\\d+)/"));
   const QRegularExpression resultLine(QStringLiteral(u" Результат "));
-  if (!service.waitForLines(webLine, 1) || !service.waitForLines(resultLine, 3)) return false;
+  if (!service.waitForLines(webLine, 1) || !service.waitForLines(resultLine, 3)) {
+    std::fprintf(stderr, "%s\n", qPrintable(service.lines().join(QLatin1Char('\n'))));
+    return failed("no web view or no results");
+  }
   quint16 port = 0;
   for (const QString& l : service.lines())
     if (const auto m = webLine.match(l); m.hasMatch()) port = quint16(m.captured(1).toUInt());

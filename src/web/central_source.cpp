@@ -26,7 +26,7 @@ bool CentralConnection::query(const char* sql, const QList<QByteArray>& params, 
     if (conn_) PQfinish(conn_);
     conn_ = PQconnectdb(connection_.toUtf8().constData());
     if (PQstatus(conn_) != CONNECTION_OK) {
-      error_ = QString::fromUtf8(PQerrorMessage(conn_)).trimmed();
+      error_ = QString::fromUtf8(PQerrorMessage(conn_)).simplified();
       PQfinish(conn_);
       conn_ = nullptr;
       return false;
@@ -37,7 +37,7 @@ bool CentralConnection::query(const char* sql, const QList<QByteArray>& params, 
   PGresult* r = PQexecParams(conn_, sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0);
   const bool ok = PQresultStatus(r) == PGRES_TUPLES_OK;
   if (!ok) {
-    error_ = QString::fromUtf8(PQresultErrorMessage(r)).trimmed();
+    error_ = QString::fromUtf8(PQresultErrorMessage(r)).simplified();
   } else if (rows) {
     const int n = PQntuples(r), m = PQnfields(r);
     rows->reserve(n);
