@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "publish/service_settings.h"
 #include "web/web_settings.h"
 
 namespace {
@@ -77,4 +78,25 @@ TEST(WebSettings, ThePasswordIsKeptAsAnArgon2idHashInAFileOfTheOwnersOnly) {
   const web::WebSettingsLoad loaded = web::loadWebSettings(path);
   EXPECT_TRUE(web::verifyPassword(loaded.settings.passwordHash, "Secret-Pass-1"));
   EXPECT_FALSE(web::verifyPassword(loaded.settings.passwordHash, "Secret-Pass-2"));
+}
+
+TEST(WebSettings, SavingThePublishingSettingsKeepsTheWebSectionAndThePrivateFile) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("korvex-service.ini"));
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("[Web]\nEnabled=true\nPort=9090\n");
+  f.close();
+  QString error;
+  ASSERT_TRUE(web::storePasswordHash(path, web::hashPassword("Secret-Pass-1"), &error)) << error.toStdString();
+  // The publishing dialog writes its own sections, without a password of its own.
+  publish::ServiceSettings publishing;
+  publishing.site = QStringLiteral("plant");
+  publishing.analyzerName = QStringLiteral("boiler");
+  ASSERT_TRUE(publish::saveServiceSettings(path, publishing, &error)) << error.toStdString();
+  const web::WebSettingsLoad back = web::loadWebSettings(path);
+  EXPECT_TRUE(back.settings.enabled);
+  EXPECT_EQ(back.settings.port, 9090);
+  EXPECT_TRUE(web::verifyPassword(back.settings.passwordHash, "Secret-Pass-1"));
+  EXPECT_FALSE(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
 }
