@@ -145,7 +145,8 @@ void readSettings(QSettings& s, ServiceSettingsLoad& out) {
 }
 
 void writeSettings(QSettings& s, const ServiceSettings& v) {
-  s.clear();
+  // Its own sections only: the file's others (the web view's) stay.
+  for (const char* group : {"Service", "Analyzer", "Mqtt", "Central"}) s.remove(QLatin1String(group));
   s.setValue(kMode, v.mode);
   s.setValue(kSite, v.site);
   s.setValue(kName, v.analyzerName);
