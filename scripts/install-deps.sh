@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, the tests (with the servers they
+# Installs the Debian packages (and the web view's npm packages) that building, the tests (with the servers they
 # start), the benchmarks, the analyzer simulator, the fuzzers and the headless
 # run need. Does nothing when all of them are present. Runs as root, or
 # through sudo.
@@ -11,6 +11,8 @@ PACKAGES=(
   qt6-base-dev qt6-serialport-dev libqt6opengl6-dev qt6-qpa-plugins
   libqcustomplot-dev libqcustomplot2.1-qt6
   libsqlite3-dev
+  # the web view: HTTP server (it needs the WebSockets module's files), password hashes
+  qt6-httpserver-dev qt6-websockets-dev libsodium-dev
   # publishing: MQTT client library, PostgreSQL client library
   libmosquitto-dev libpq-dev
   # tests, benchmarks, simulator, fuzzing
@@ -22,6 +24,8 @@ PACKAGES=(
   # start: broker (with mosquitto_passwd), database, test CA; the broker's
   # command-line clients for README's service example
   mosquitto postgresql openssl mosquitto-clients
+  # the web view's browser tests: Debian's chromium, driven by playwright-core from npm
+  chromium
   # headless run, screenshots, print checks, the midnight check
   xvfb xauth openbox imagemagick poppler-utils faketime xdotool
   fonts-dejavu-core fonts-liberation
@@ -31,16 +35,30 @@ PACKAGES=(
   dpkg-dev file lintian desktop-file-utils systemd man-db adduser
 )
 
+# Node.js and npm for the web view's npm packages: Debian's, unless the
+# machine has them already (a Node.js of its own brings its npm).
+if ! command -v npm >/dev/null 2>&1; then
+  PACKAGES+=(nodejs npm)
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
-SUDO=()
-[ "$(id -u)" -ne 0 ] && SUDO=(sudo)
-echo "Installing: ${missing[*]}"
-"${SUDO[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=()
+  [ "$(id -u)" -ne 0 ] && SUDO=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${SUDO[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq "${missing[@]}"
+fi
+
+# The web view's npm packages (uPlot, built into the program; playwright-core,
+# for the browser tests), exactly as package-lock.json has them.
+web_dir="$(dirname "$0")/../web"
+if [ ! -f "$web_dir/node_modules/.package-lock.json" ] || [ "$web_dir/package-lock.json" -nt "$web_dir/node_modules/.package-lock.json" ]; then
+  (cd "$web_dir" && npm ci --no-audit --no-fund)
+fi

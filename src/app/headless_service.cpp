@@ -81,7 +81,8 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
       session_(session),
       options_(std::move(options)),
       print_(std::move(print)),
-      publishing_(session) {
+      publishing_(session),
+      web_(session) {
   if (!print_) {
     print_ = [](const QString& line) {
       std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stderr);
@@ -115,6 +116,7 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
     say(QStringLiteral(u"Результат ") + cells.join(QLatin1Char(' ')));
   });
   connect(&publishing_, &Publishing::message, this, &HeadlessService::say);
+  connect(&web_, &WebView::message, this, &HeadlessService::say);
   connect(&publishing_, &Publishing::stateChanged, this, [this] {
     const QString state = publishing_.stateText();
     if (state == publishingState_) return;
@@ -144,6 +146,7 @@ void HeadlessService::start() {
   session_.openPort();
   session_.start();
   publishing_.start();
+  web_.start();
   if (!options_.modeGiven) {
     bool ok = false;
     options_.mode = modeFromName(publishing_.settings().mode, &ok);
@@ -162,6 +165,7 @@ void HeadlessService::stop() {
   if (stopped_) return;
   stopped_ = true;
   session_.pollTimer()->setEnabled(false);
+  web_.stop();
   publishing_.stop();
   session_.sendStop();
   session_.finish();

@@ -18,6 +18,7 @@
 
 #include "acquisition/poll_cycle.h"
 #include "app/publishing.h"
+#include "app/web_view.h"
 
 class Session;
 
@@ -50,6 +51,7 @@ class HeadlessService : public QObject {
 
   const HeadlessOptions& options() const { return options_; }
   Publishing& publishing() { return publishing_; }
+  WebView& web() { return web_; }
 
  private:
   void say(const QString& text);
@@ -59,6 +61,7 @@ class HeadlessService : public QObject {
   HeadlessOptions options_;
   std::function<void(const QString&)> print_;
   Publishing publishing_;
+  WebView web_;
   QString publishingState_;
   bool singleDone_ = false;
   bool stopped_ = false;

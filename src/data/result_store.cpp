@@ -340,6 +340,13 @@ ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, 
   return {OpenStatus::CannotOpen, why, {}};
 }
 
+ResultStore::OpenResult ResultStore::openForReading(const QString& path) {
+  close();
+  path_ = path;
+  if (!QFileInfo::exists(path)) return {OpenStatus::CannotOpen, QStringLiteral(u"нет файла %1").arg(QDir::toNativeSeparators(path)), {}};
+  return openReadOnly(QStringLiteral(u"открыта для чтения"), false);
+}
+
 ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs, Check check) {
   QString error;
   if (!openConnection(Access::ReadWrite, &error)) return {OpenStatus::CannotOpen, error, {}};

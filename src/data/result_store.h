@@ -149,6 +149,9 @@ class ResultStore {
   // damaged file is moved to. Shows nothing: the caller reports the status.
   OpenResult open(const QString& path, qint64 nowUtcMs, WhenLocked whenLocked = WhenLocked::OpenReadOnly,
                   Check check = Check::Auto);
+  // Opens an existing database for reading only, whoever owns it: a reader
+  // beside the owner in the same program (the web view), which takes no lock.
+  OpenResult openForReading(const QString& path);
   // Closes the file and releases the lock; pending items that still cannot be
   // committed are lost (pendingCount() tells how many beforehand).
   void close();

@@ -145,7 +145,8 @@ void readSettings(QSettings& s, ServiceSettingsLoad& out) {
 }
 
 void writeSettings(QSettings& s, const ServiceSettings& v) {
-  s.clear();
+  // Its own sections only: the file's others (the web view's) stay.
+  for (const char* group : {"Service", "Analyzer", "Mqtt", "Central"}) s.remove(QLatin1String(group));
   s.setValue(kMode, v.mode);
   s.setValue(kSite, v.site);
   s.setValue(kName, v.analyzerName);
@@ -167,18 +168,6 @@ void writeSettings(QSettings& s, const ServiceSettings& v) {
   s.setValue(kCentralRetryMin, c.retryMinMs);
   s.setValue(kCentralRetryMax, c.retryMaxMs);
   s.setValue(kCentralBatch, c.batchSize);
-}
-
-// Sections other parts of the program keep in the same file ([ModbusServer])
-// stay as they are when publishing's own are written.
-void keepOtherSections(const QString& path, QSettings& into) {
-  if (!QFileInfo(path).isFile()) return;
-  QSettings old(path, QSettings::IniFormat);
-  if (old.status() != QSettings::NoError) return;
-  const QStringList own = {QStringLiteral("Service"), QStringLiteral("Analyzer"), QStringLiteral("Mqtt"),
-                           QStringLiteral("Central")};
-  for (const QString& key : old.allKeys())
-    if (!own.contains(key.section(QLatin1Char('/'), 0, 0))) into.setValue(key, old.value(key));
 }
 
 bool badTopicLevel(const QString& name) {
@@ -350,10 +339,12 @@ bool saveServiceSettings(const QString& path, const ServiceSettings& settings, Q
   QTemporaryDir scratch;
   if (!scratch.isValid()) return fail(QStringLiteral(u"не могу создать временный каталог"));
   const QString draft = scratch.filePath(QStringLiteral("service.ini"));
+  // The file's other sections (the web view's, ...) are kept as they are.
+  if (QFileInfo::exists(path) && QSettings(path, QSettings::IniFormat).status() == QSettings::NoError)
+    QFile::copy(path, draft);
   {
     QSettings s(draft, QSettings::IniFormat);
     writeSettings(s, settings);
-    keepOtherSections(path, s);
     s.sync();
     if (s.status() != QSettings::NoError) return fail(QStringLiteral(u"не могу подготовить текст настроек"));
   }
@@ -364,7 +355,10 @@ bool saveServiceSettings(const QString& path, const ServiceSettings& settings, Q
   QSaveFile file(path);
   file.setDirectWriteFallback(false);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail(file.errorString());
-  if (settings.holdsPassword() &&
+  // A file kept from other users stays so: its other sections may hold secrets too.
+  const bool wasPrivate =
+      QFileInfo::exists(path) && !(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
+  if ((settings.holdsPassword() || wasPrivate) &&
       !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
     file.cancelWriting();
     return fail(QStringLiteral(u"не могу закрыть файл от других пользователей: ") + file.errorString());
