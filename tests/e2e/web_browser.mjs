@@ -66,11 +66,13 @@ try {
   // The overview shows the simulator's result, then the next one.
   const card = page.locator(`#a-${id}`);
   await card.locator('[data-ch=Tg] .v').waitFor({ timeout: 15000 });
-  const read = async () => ({
-    seq: await page.locator(`#a-${id}`).getAttribute('data-seq'),
-    tg: await page.locator(`#a-${id} [data-ch=Tg] .v`).textContent(),
-    o2: await page.locator(`#a-${id} [data-ch=O2] .v`).textContent(),
-  });
+  // One evaluation reads the card at once: a result arriving between separate
+  // reads would pair one result's number with the next one's values.
+  const read = () => page.evaluate((cardId) => {
+    const c = document.querySelector(`#a-${cardId}`);
+    const v = (ch) => c.querySelector(`[data-ch=${ch}] .v`).textContent;
+    return { seq: c.dataset.seq, tg: v('Tg'), o2: v('O2') };
+  }, id);
   const first = await read();
   say(`OVERVIEW seq=${first.seq} Tg=${first.tg} O2=${first.o2}`);
   await page.waitForFunction((s) => {
