@@ -20,6 +20,8 @@ PACKAGES=(
   # start: broker (with mosquitto_passwd), database, test CA; the broker's
   # command-line clients for README's service example
   mosquitto postgresql openssl mosquitto-clients
+  # the sqlite3 shell: the outside writer of the database lock tests
+  sqlite3
   # headless run, screenshots, print checks, the midnight check
   xvfb xauth openbox imagemagick poppler-utils faketime xdotool
   fonts-dejavu-core fonts-liberation
