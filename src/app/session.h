@@ -142,7 +142,8 @@ class Session : public QObject {
   static QString problemText(DatabaseProblem problem, const QString& detail);
 
  signals:
-  void portOpenFailed(PortOpenResult result, const QString& portName);
+  // `reason`: why, where the name alone does not say it (a connection's).
+  void portOpenFailed(PortOpenResult result, const QString& portName, const QString& reason);
   void settingsSaveFailed();
   void resultsWriteFailed();
   // The analyzer stopped answering (the poll timer is off until this returns).

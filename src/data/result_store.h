@@ -39,6 +39,7 @@ enum class EventKind : int {
   Alarm = 10,
   PortReopened = 11,
   AlarmAcknowledged = 12,
+  PortOpened = 25,  // a port that could not be opened at first, tried again
 };
 
 struct StoredEvent {
