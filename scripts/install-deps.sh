@@ -9,10 +9,13 @@ PACKAGES=(
   # build
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev libqt6opengl6-dev qt6-qpa-plugins
+  # Qt's own dialogs and messages in Russian
+  qt6-translations-l10n
   libqcustomplot-dev libqcustomplot2.1-qt6
   libsqlite3-dev
-  # publishing: MQTT client library, PostgreSQL client library
-  libmosquitto-dev libpq-dev
+  # publishing: MQTT client library, PostgreSQL client library, OpenSSL's
+  # headers (where the MQTT client's TLS finds the system's authorities)
+  libmosquitto-dev libpq-dev libssl-dev
   # tests, benchmarks, simulator, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev
   clang libclang-rt-14-dev
