@@ -6,9 +6,12 @@
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFontDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -126,6 +129,14 @@ std::unique_ptr<QMessageBox> messageBox(const MessageRequest& request) {
     case MsgIcon::Warning: box->setIcon(QMessageBox::Warning); break;
     case MsgIcon::Confirm: box->setIcon(QMessageBox::Question); break;
   }
+  // A box is as wide as its text needs; the title bar above it cuts a longer
+  // title ("Не…орт"). A spacer keeps the box wide enough for it.
+  if (!request.title.isEmpty()) {
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+      grid->addItem(new QSpacerItem(titleBarWidth(request.title, box->font()), 0, QSizePolicy::Fixed,
+                                    QSizePolicy::Minimum),
+                    grid->rowCount(), 0, 1, grid->columnCount());
+  }
   if (request.buttons == MsgButtons::Ok) {
     QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box->setDefaultButton(ok);
@@ -137,6 +148,22 @@ std::unique_ptr<QMessageBox> messageBox(const MessageRequest& request) {
     box->setEscapeButton(no);
   }
   return box;
+}
+
+int titleBarWidth(const QString& title, const QFont& windowFont) {
+  QFont font = windowFont;
+  font.setBold(true);
+  if (font.pointSizeF() > 0)
+    font.setPointSizeF(font.pointSizeF() * 1.4);
+  else
+    font.setPixelSize(font.pixelSize() * 14 / 10);
+  // The window's icon, three buttons and the margins around them.
+  constexpr int kTitleBarRoom = 130;
+  return QFontMetrics(font).horizontalAdvance(title) + kTitleBarRoom;
+}
+
+void fitTitle(QWidget* window) {
+  window->setMinimumWidth(std::max(window->minimumWidth(), titleBarWidth(window->windowTitle(), window->font())));
 }
 
 MsgResult showMessage(QWidget* parent, MsgIcon icon, const QString& title, const QString& text,

@@ -64,6 +64,14 @@ void setMessageHandler(MessageHandler handler);  // empty: real QMessageBox
 // line of the text.
 std::unique_ptr<QMessageBox> messageBox(const MessageRequest& request);
 
+// How wide a window must be for the window manager to show `title` whole:
+// the title in a title bar's font (bold, larger than the window's) and room
+// for the window's icon and buttons. The boxes above and the dialogs with
+// long titles are made at least this wide.
+int titleBarWidth(const QString& title, const QFont& windowFont);
+// Makes `window` at least titleBarWidth() of its title wide.
+void fitTitle(QWidget* window);
+
 // ---- beep ------------------------------------------------------------------
 void beep();
 void setBeepHandler(std::function<void()> handler);

@@ -9,12 +9,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QMessageBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QSignalSpy>
@@ -22,6 +26,7 @@
 
 #include "data/result_store.h"
 #include "data/store_rows.h"
+#include "platform/qt_translations.h"
 #include "platform/seams.h"
 
 namespace {
@@ -166,6 +171,35 @@ TEST_F(FileDialogTest, TheDatabaseFilesAreNeverOfferedAsTheFileToReadOrWrite) {
   seams::setFileDialogHandler([&](const seams::FileDialogRequest&) { return db_; });
   EXPECT_EQ(seams::getOpenFileName(nullptr, QStringLiteral(u"Все файлы (*)|*"), {}), db_);
   EXPECT_EQ(told.size(), 6);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QtTranslationsTest, QtsOwnDialogsSpeakRussianAndTheProgramsBoxesKeepTheirWords) {
+  const std::unique_ptr<QTranslator> russian = installQtTranslations();
+  ASSERT_NE(russian, nullptr) << "Qt's translations (qt6-translations-l10n) are not installed";
+  const std::unique_ptr<QFileDialog> dialog =
+      seams::fileDialog({nullptr, true, QStringLiteral(u"Файлы данных KVX(*.kvx)|*.kvx"), QString()});
+  auto* buttons = dialog->findChild<QDialogButtonBox*>();
+  ASSERT_NE(buttons, nullptr);
+  ASSERT_NE(buttons->button(QDialogButtonBox::Cancel), nullptr);
+  EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral(u"Отмена"));
+
+  // The program's boxes name their titles and buttons themselves.
+  const auto error = seams::messageBox({nullptr, seams::MsgIcon::Error, QStringLiteral("Error"), QStringLiteral("x"),
+                                        seams::MsgButtons::Ok});
+  EXPECT_EQ(error->windowTitle(), QStringLiteral("Error"));
+  ASSERT_EQ(error->buttons().size(), 1);
+  EXPECT_EQ(error->buttons()[0]->text(), QStringLiteral("OK"));
+  const auto question = seams::messageBox({nullptr, seams::MsgIcon::Confirm, QStringLiteral("Confirm"),
+                                           QStringLiteral("x"), seams::MsgButtons::YesNo});
+  EXPECT_EQ(question->windowTitle(), QStringLiteral("Confirm"));
+  QStringList texts;
+  for (QAbstractButton* b : question->buttons()) texts << b->text();
+  texts.sort();
+  EXPECT_EQ(texts, (QStringList{QStringLiteral("&No"), QStringLiteral("&Yes")}));
 }
 
 }  // namespace
