@@ -9,12 +9,17 @@ PACKAGES=(
   # build
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev libqt6opengl6-dev qt6-qpa-plugins
+  # Qt's own dialogs and messages in Russian
+  qt6-translations-l10n
   libqcustomplot-dev libqcustomplot2.1-qt6
   libsqlite3-dev
   # the web view: HTTP server (it needs the WebSockets module's files), password hashes
   qt6-httpserver-dev qt6-websockets-dev libsodium-dev
   # publishing: MQTT client library, PostgreSQL client library
   libmosquitto-dev libpq-dev
+  # publishing: MQTT client library, PostgreSQL client library, OpenSSL's
+  # headers (where the MQTT client's TLS finds the system's authorities)
+  libmosquitto-dev libpq-dev libssl-dev
   # tests, benchmarks, simulator, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev
   # the independent Modbus TCP client of the Modbus server's tests
@@ -26,6 +31,8 @@ PACKAGES=(
   mosquitto postgresql openssl mosquitto-clients
   # the web view's browser tests: Debian's chromium, driven by playwright-core from npm
   chromium
+  # the sqlite3 shell: the outside writer of the database lock tests
+  sqlite3
   # headless run, screenshots, print checks, the midnight check
   xvfb xauth openbox imagemagick poppler-utils faketime xdotool
   fonts-dejavu-core fonts-liberation

@@ -96,7 +96,9 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
           [this](Session::DatabaseProblem problem, const QString& detail) {
             say(Session::problemText(problem, detail));
           });
-  connect(&session_, &Session::portOpenFailed, this, [this](PortOpenResult result, const QString& port) {
+  connect(&session_, &Session::portOpenFailed, this,
+          [this](PortOpenResult result, const QString& name, const QString& reason) {
+    const QString port = reason.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, reason);
     switch (result) {
       case PortOpenResult::CannotOpen: say(QStringLiteral(u"Не могу открыть порт: ") + port); break;
       case PortOpenResult::CannotGetStatus: say(QStringLiteral(u"Не могу получить статус порта: ") + port); break;

@@ -17,6 +17,7 @@
 #include "platform/version.h"
 #include "platform/seams.h"
 #include "publish/service_settings.h"
+#include "platform/qt_translations.h"
 #include "view/cached_scroll_bar_style.h"
 #include "web/central_source.h"
 #include "web/web_service.h"
@@ -44,6 +45,7 @@ int runHeadless(int argc, char* argv[]) {
   // ending the service in the middle of its start.
   TerminationSignals termination;
   QCoreApplication::setApplicationName(QStringLiteral("korvex"));
+  const std::unique_ptr<QTranslator> qtTexts = installQtTranslations();
   HeadlessOptions options;
   if (!parseArguments(&options)) return 2;
   Session session;
@@ -154,6 +156,7 @@ int main(int argc, char* argv[]) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("korvex"));
+  const std::unique_ptr<QTranslator> qtTexts = installQtTranslations();
   // The windows were laid out for "MS Sans Serif" 8 pt; where that face is
   // missing a close sans serif stands in.
   QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),

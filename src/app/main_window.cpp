@@ -412,6 +412,10 @@ void MainWindow::connectSession() {
   connect(&poll, &PollCycle::progressChanged, progressBar_, &QProgressBar::setValue);
   connect(&poll, &PollCycle::progressVisibleChanged, progressBar_, &QWidget::setVisible);
   connect(&poll, &PollCycle::modeFinished, this, &MainWindow::showStopped);
+  // Whether measuring goes on behind the history shown.
+  for (auto signal : {&PollCycle::modeFinished, &PollCycle::analyzerReady, &PollCycle::linkLost})
+    connect(&poll, signal, this, &MainWindow::showHistoryBanner);
+  connect(&poll, &PollCycle::modeStarted, this, &MainWindow::showHistoryBanner);
   connect(&poll, &PollCycle::analyzerReady, this, [this] {
     continuousButton_->setEnabled(true);
     singleButton_->setEnabled(true);
@@ -516,7 +520,7 @@ void MainWindow::onPublishTriggered() {
   seams::execModal(publishDialog_);
 }
 
-void MainWindow::onPortOpenFailed(PortOpenResult result, const QString& portName) {
+void MainWindow::onPortOpenFailed(PortOpenResult result, const QString& portName, const QString& reason) {
   QString title;
   switch (result) {
     case PortOpenResult::CannotOpen: title = QStringLiteral(u"Не могу открыть порт"); break;
@@ -525,7 +529,8 @@ void MainWindow::onPortOpenFailed(PortOpenResult result, const QString& portName
     case PortOpenResult::Opened:
     case PortOpenResult::Connecting: return;
   }
-  seams::showMessage(this, seams::MsgIcon::None, title, portName);
+  seams::showMessage(this, seams::MsgIcon::None, title,
+                     reason.isEmpty() ? portName : portName + QStringLiteral("\r\n") + reason);
 }
 
 // ---------------------------------------------------------------------------
@@ -677,7 +682,7 @@ void MainWindow::showLog(bool history) {
   showingHistory_ = history;
   chart_->setResultsLog(history ? &historyLog_ : &session_.results());
   resultsView_->setModel(history ? historyModel_ : model_);
-  for (int c = 0; c < kResultColumnCount; ++c) resultsView_->setColumnWidth(c, kGridColumnWidths[c]);
+  fitResultColumns(resultsView_, kGridColumnWidths);  // the new model reset them
   historyBanner_->setVisible(history);
   liveAction_->setEnabled(history);
   clearButton_->setEnabled(!history);
@@ -700,11 +705,25 @@ void MainWindow::onHistoryTriggered() {
   const QString range = from == to ? from.toString(QStringLiteral("dd.MM.yyyy"))
                                    : from.toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral(u" – ") +
                                          to.toString(QStringLiteral("dd.MM.yyyy"));
-  historyBanner_->setText(QStringLiteral(u"ИСТОРИЯ %1: %2 результатов. Измерение продолжается; "
-                                         u"«Файл → Текущие результаты» возвращает к нему.")
-                              .arg(range)
-                              .arg(historyLog_.count()));
+  historyRange_ = range;
   showLog(true);
+  showHistoryBanner();
+}
+
+void MainWindow::showHistoryBanner() {
+  if (!showingHistory_) return;
+  const int n = historyLog_.count();
+  const int tens = n % 100, ones = n % 10;
+  const QString results = tens >= 11 && tens <= 14 ? QStringLiteral(u"результатов")
+                          : ones == 1              ? QStringLiteral(u"результат")
+                          : ones >= 2 && ones <= 4 ? QStringLiteral(u"результата")
+                                                   : QStringLiteral(u"результатов");
+  const WorkMode mode = session_.pollCycle().workMode();
+  const bool measuring = mode == WorkMode::Continuous || mode == WorkMode::Single || mode == WorkMode::Cyclic;
+  historyBanner_->setText(
+      QStringLiteral(u"ИСТОРИЯ %1: %2 %3. ").arg(historyRange_).arg(n).arg(results) +
+      (measuring ? QStringLiteral(u"Измерение продолжается; «Файл → Текущие результаты» возвращает к нему.")
+                 : QStringLiteral(u"«Файл → Текущие результаты» возвращает к текущим результатам.")));
 }
 
 void MainWindow::onLiveTriggered() {

@@ -108,7 +108,7 @@ class MainWindow : public QMainWindow {
   void showLinkAlarm(bool alarm);
   void showCaption(const Measurement& measurement);
   void onResultsAppended(int first, int last);
-  void onPortOpenFailed(PortOpenResult result, const QString& portName);
+  void onPortOpenFailed(PortOpenResult result, const QString& portName, const QString& reason);
   void onAnalyzerLost();
   void onDatabaseProblem(Session::DatabaseProblem problem, const QString& detail);
   // The report dialog's commands, on the report it shows.
@@ -118,10 +118,13 @@ class MainWindow : public QMainWindow {
   // What the table and the chart show: the results being taken, or history.
   const ResultsLog& shownLog() const;
   void showLog(bool history);
+  // The banner above history: what is shown, and whether measuring goes on meanwhile.
+  void showHistoryBanner();
 
   Session& session_;
   ResultsTableModel* model_ = nullptr;
   ResultsLog historyLog_;
+  QString historyRange_;  // "06.12.2026" or "01.12.2026 – 06.12.2026"
   ResultsTableModel* historyModel_ = nullptr;
   bool showingHistory_ = false;
   QLabel* historyBanner_ = nullptr;

@@ -47,6 +47,10 @@ Session::Session(QObject* parent)
     logEvent(EventKind::PortReopened,
              QStringLiteral(u"Порт открыт снова: %1").arg(shortStringText(programSettings.portName)));
   });
+  connect(&link_, &AnalyzerLink::openedLater, this, [this] {
+    logEvent(EventKind::PortOpened,
+             QStringLiteral(u"Порт открыт: %1").arg(shortStringText(programSettings.portName)));
+  });
   connect(&poll_, &PollCycle::linkAlarmChanged, this, [this](bool alarm) {
     if (alarm)
       logEvent(EventKind::LinkLost, QStringLiteral(u"Прибор не отвечает"));
@@ -111,7 +115,7 @@ void Session::openPort() {
   const QString name = shortStringText(programSettings.portName);
   const PortOpenResult result = link_.open(name);
   if (result != PortOpenResult::Opened && result != PortOpenResult::Connecting)
-    emit portOpenFailed(result, name);
+    emit portOpenFailed(result, name, link_.openError());
   pollTimer_->setEnabled(true);
 }
 
@@ -121,7 +125,7 @@ void Session::onOpenFinished(PortOpenResult result) {
   if (result == PortOpenResult::Opened || !link_.port()) return;
   const bool timerWasOn = pollTimer_->isEnabled();
   pollTimer_->setEnabled(false);
-  emit portOpenFailed(result, link_.port()->portName());
+  emit portOpenFailed(result, link_.port()->portName(), link_.openError());
   pollTimer_->setEnabled(timerWasOn);
 }
 
@@ -373,11 +377,12 @@ void Session::takeEmissionUpdate(const emissions::EngineUpdate& update) {
   const qint64 intervalMs = engine_->config().intervalMs();
   QVector<emissions::AlarmEvent> raised;
   for (const emissions::AlarmEvent& e : update.events) {
-    if (e.type != emissions::AlarmEventType::Raised) continue;
+    if (e.type == emissions::AlarmEventType::Acknowledged) continue;
     const QSet<qint64>& known = e.key.period == emissions::AveragePeriod::Day ? knownDays : knownIntervals;
     if (known.contains(e.averageStartUtcMs)) continue;
+    // A repeat of a latched alarm gets its line too, but no new beep.
     logEvent(EventKind::Alarm, emissions::alarmEventText(e, intervalMs, seams::locale()));
-    raised.append(e);
+    if (e.type == emissions::AlarmEventType::Raised) raised.append(e);
   }
   if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
 }
@@ -534,6 +539,10 @@ void Session::onDayEnded(const QDate& day) {
 }
 
 QString Session::problemText(DatabaseProblem problem, const QString& detail) {
+  // The detail is a sentence of its own: on one line (the service's output)
+  // the next one must not run on from it.
+  QString sentence = detail.trimmed();
+  if (!sentence.isEmpty() && !QStringLiteral(".!?").contains(sentence.back())) sentence += QLatin1Char('.');
   QString text;
   switch (problem) {
     case DatabaseProblem::HistoryOnly:
@@ -543,7 +552,7 @@ QString Session::problemText(DatabaseProblem problem, const QString& detail) {
     case DatabaseProblem::Replaced:
       text = QStringLiteral(u"База данных результатов была повреждена и сохранена как\r\n%1\r\n"
                             u"Начата новая база данных.");
-      break;
+      return text.arg(detail);  // a file's name: nothing added to it
     case DatabaseProblem::Unavailable:
       text = QStringLiteral(u"Нет доступа к базе данных результатов:\r\n%1\r\n"
                             u"Результаты сохраняются только в суточных журналах.");
@@ -553,7 +562,7 @@ QString Session::problemText(DatabaseProblem problem, const QString& detail) {
                             u"Результаты хранятся в памяти и будут записаны, когда запись станет возможна.");
       break;
   }
-  return text.arg(detail);
+  return text.arg(sentence);
 }
 
 bool Session::saveDataFile(const QString& path) { return writeResults(results_, path, false); }

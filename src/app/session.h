@@ -146,7 +146,8 @@ class Session : public QObject {
   void recordEvent(EventKind kind, const QString& text) { logEvent(kind, text); }
 
  signals:
-  void portOpenFailed(PortOpenResult result, const QString& portName);
+  // `reason`: why, where the name alone does not say it (a connection's).
+  void portOpenFailed(PortOpenResult result, const QString& portName, const QString& reason);
   void settingsSaveFailed();
   void resultsWriteFailed();
   // The analyzer stopped answering (the poll timer is off until this returns).

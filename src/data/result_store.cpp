@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/guarded_files.h"
+
 namespace {
 // Whether commits wait for the disk; only tests that simulate days of
 // results by the second turn it off (see setDurableForTesting).
@@ -286,6 +288,18 @@ void reserveLogSpace(const QString& logPath) {
   }
 }
 
+// While SQLite has the database open nothing else of the process may open
+// its files: closing that descriptor would drop SQLite's locks.
+void guardFiles(const QString& path, bool guard) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal", ".lock"}) {
+    const QString file = path + QLatin1String(suffix);
+    if (guard)
+      guardFile(file, QStringLiteral(u"база данных результатов"));
+    else
+      unguardFile(file);
+  }
+}
+
 StoredEvent readEvent(sqlite3_stmt* st) {
   StoredEvent e;
   e.id = sqlite3_column_int64(st, 0);
@@ -411,6 +425,7 @@ bool ResultStore::openConnection(Access access, QString* error) {
 #endif
   }
   const int rc = sqlite3_open_v2(name.constData(), &db_, flags, nullptr);
+  if (db_) guardFiles(path_, true);  // released with the handle, however the opening went
   if (rc != SQLITE_OK) {
     *error = QStringLiteral(u"не открывается %1: %2").arg(QDir::toNativeSeparators(path_), QString::fromUtf8(sqlite3_errstr(rc)));
     closeConnection();
@@ -423,7 +438,10 @@ bool ResultStore::openConnection(Access access, QString* error) {
 
 void ResultStore::closeConnection() {
   st_.reset();
-  if (db_) sqlite3_close_v2(db_);
+  if (db_) {
+    sqlite3_close_v2(db_);
+    guardFiles(path_, false);
+  }
   db_ = nullptr;
 }
 

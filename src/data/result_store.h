@@ -44,6 +44,7 @@ enum class EventKind : int {
   ModbusServerStopped = 71,
   ModbusServerFailed = 72,   // not started: a setting, or the address could not be listened on
   ModbusClientRefused = 73,  // a client not allowed, or one too many (rate-limited)
+  PortOpened = 25,  // a port that could not be opened at first, tried again
 };
 
 struct StoredEvent {

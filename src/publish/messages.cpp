@@ -68,6 +68,8 @@ const char* eventKindName(EventKind kind) {
       return "settingsApplied";
     case EventKind::PortReopened:
       return "portReopened";
+    case EventKind::PortOpened:
+      return "portOpened";
     case EventKind::Alarm:
       return "alarm";
     case EventKind::AlarmAcknowledged:

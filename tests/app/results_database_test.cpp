@@ -99,7 +99,9 @@ TEST_F(ResultsDatabaseTest, HistoryShowsARangeWhileMeasurementGoesOnAndOneComman
   showHistory(kDay.addDays(-2), kDay.addDays(-1));
   auto* banner = find<QLabel>("LabelHistory");
   EXPECT_TRUE(banner->isVisibleTo(&window()));
-  EXPECT_TRUE(banner->text().startsWith(QStringLiteral(u"ИСТОРИЯ 04.12.2026 – 05.12.2026: 3 результатов")));
+  // Nothing measures meanwhile: the banner does not say it does.
+  EXPECT_EQ(banner->text(), QStringLiteral(u"ИСТОРИЯ 04.12.2026 – 05.12.2026: 3 результата. "
+                                           u"«Файл → Текущие результаты» возвращает к текущим результатам."));
   ASSERT_EQ(shownRows(), 3);
   EXPECT_EQ(shownO2(2), QStringLiteral("2,5"));
   EXPECT_EQ(chart()->series(channel::O2)->pointCount(), 3);
@@ -118,6 +120,25 @@ TEST_F(ResultsDatabaseTest, HistoryShowsARangeWhileMeasurementGoesOnAndOneComman
   EXPECT_TRUE(takeMessages().empty());
 }
 
+TEST_F(ResultsDatabaseTest, TheHistoryBannerSaysMeasuringGoesOnOnlyWhileItDoes) {
+  setNow(QDateTime(kDay, QTime(12, 0)));
+  startWithDefaults();
+  addResult(reading(1));
+  showHistory(kDay, kDay);
+  auto* banner = find<QLabel>("LabelHistory");
+  EXPECT_EQ(banner->text(), QStringLiteral(u"ИСТОРИЯ 06.12.2026: 1 результат. "
+                                           u"«Файл → Текущие результаты» возвращает к текущим результатам."));
+  // Continuous measurement starts while history is shown.
+  tick();
+  tickWith(commandEcho(1, 3));
+  tickWith(statusReply(1, 0));
+  window().onContinuousClicked();
+  tickWith(statusReply(1, 0));
+  ASSERT_EQ(poll().workMode(), WorkMode::Continuous);
+  EXPECT_EQ(banner->text(), QStringLiteral(u"ИСТОРИЯ 06.12.2026: 1 результат. Измерение продолжается; "
+                                           u"«Файл → Текущие результаты» возвращает к нему."));
+}
+
 TEST_F(ResultsDatabaseTest, ASecondInstanceGetsHistoryOnlyAndSaysSo) {
   setNow(QDateTime(kDay, QTime(12, 0)));
   writeDefaultSettings();
@@ -127,6 +148,9 @@ TEST_F(ResultsDatabaseTest, ASecondInstanceGetsHistoryOnlyAndSaysSo) {
   const auto messages = takeMessages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral(u"База данных результатов доступна только для чтения")));
+  // Its reason is a sentence of its own, ended before the next.
+  EXPECT_TRUE(messages[0].text.contains(QStringLiteral(u"; только просмотр истории.\r\nРезультаты этого сеанса")))
+      << messages[0].text.toStdString();
   // Results are still taken and shown, and written to the daily log at midnight.
   addResult(reading(3));
   EXPECT_EQ(results().count(), 1);

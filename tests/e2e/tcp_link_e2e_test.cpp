@@ -304,12 +304,22 @@ TEST_F(TcpLinkE2E, AnAddressWithNothingListeningIsOneBoxAndTheTicksGoOn) {
   startAndWatchTheTicks(name, ticks, boxAt);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].title, QStringLiteral(u"Не могу открыть порт"));
-  EXPECT_EQ(messages_[0].text, name);
+  EXPECT_EQ(messages_[0].text,
+            name + QStringLiteral(u"\r\nсоединение отвергнуто (на этом порту никто не принимает соединений)"));
   EXPECT_FALSE(messages_[0].pollTimerOn);
   EXPECT_LT(boxAt, 1500);
   EXPECT_GE(ticks.size(), 3u);
   EXPECT_LT(longestGap(ticks), 1500);
   EXPECT_FALSE(session().link().isOpen());
+
+  // The gateway listens again: found by the quiet retries, without the
+  // options dialog and without another box.
+  startTcpSim({}, name.mid(int(qstrlen("tcp://"))));
+  ASSERT_TRUE(SimProcess::waitFor([this] { return !events(EventKind::PortOpened).isEmpty(); }, 15000));
+  EXPECT_TRUE(session().link().isOpen());
+  EXPECT_EQ(messages_.size(), 1u);
+  ASSERT_EQ(events(EventKind::PortOpened).size(), 1);
+  EXPECT_EQ(events(EventKind::PortOpened)[0].text, QStringLiteral(u"Порт открыт: ") + name);
 }
 
 TEST_F(TcpLinkE2E, AHostThatDoesNotAnswerIsOneBoxAfterTheTimeOutAndTheTicksGoOnMeanwhile) {
@@ -321,7 +331,7 @@ TEST_F(TcpLinkE2E, AHostThatDoesNotAnswerIsOneBoxAfterTheTimeOutAndTheTicksGoOnM
   startAndWatchTheTicks(name, ticks, boxAt);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].title, QStringLiteral(u"Не могу открыть порт"));
-  EXPECT_EQ(messages_[0].text, name);
+  EXPECT_EQ(messages_[0].text, name + QStringLiteral(u"\r\nнет ответа за 3 с"));
   EXPECT_FALSE(messages_[0].pollTimerOn);
   // The time-out decided it, not a refusal.
   EXPECT_GE(boxAt, kTcpConnectTimeoutMs * 8 / 10);

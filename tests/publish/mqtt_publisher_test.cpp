@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <set>
 
 #include "publish/messages.h"
@@ -242,6 +243,77 @@ TEST(MqttPublisherTest, TlsBrokerCertificateIsVerifiedAgainstTheCaFile) {
   ASSERT_TRUE(careless.start());
   EXPECT_TRUE(log.all().contains(QStringLiteral(u"НЕ ПРОВЕРЯЕТСЯ"))) << log.all().toStdString();
   ASSERT_TRUE(waitUntil([&] { return careless.deliveredSeq() == 5; }, kWaitMs)) << careless.lastError().toStdString();
+}
+
+// The system's certificate store of this process, pointed at a folder and a
+// file of the test's own the way OpenSSL finds it (SSL_CERT_DIR,
+// SSL_CERT_FILE), never at the machine's.
+class SystemStoreForTest {
+ public:
+  explicit SystemStoreForTest(const QString& caFile) {
+    EXPECT_TRUE(dir_.isValid());
+    qputenv("SSL_CERT_FILE", QFile::encodeName(caFile));
+    qputenv("SSL_CERT_DIR", QFile::encodeName(dir_.path()));
+  }
+  ~SystemStoreForTest() {
+    qunsetenv("SSL_CERT_FILE");
+    qunsetenv("SSL_CERT_DIR");
+  }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+TEST(MqttPublisherTest, EveryTlsSettingReconnectsAfterTheBrokerIsRestarted) {
+  TestCa ca;
+  ASSERT_TRUE(ca.create()) << ca.lastError().toStdString();
+  SystemStoreForTest systemStore(ca.caFile());
+  MosquittoServer::Options tlsBroker;
+  tlsBroker.certFile = ca.serverCertFile();
+  tlsBroker.keyFile = ca.serverKeyFile();
+  MosquittoServer broker(tlsBroker);
+  ASSERT_TRUE(broker.start()) << broker.lastError().toStdString();
+
+  struct Variant {
+    const char* what;
+    bool systemStore;
+    bool insecure;
+  };
+  const Variant variants[] = {{"CA file", false, false},
+                              {"system store", true, false},
+                              {"system store, not checked", true, true},
+                              {"CA file, not checked", false, true}};
+  std::vector<std::unique_ptr<TempStore>> stores;
+  std::vector<std::unique_ptr<Publisher>> publishers;
+  for (const Variant& v : variants) {
+    MqttSettings s = brokerSettings(broker.port());
+    s.tls = true;
+    s.caFile = v.systemStore ? QString() : ca.caFile();
+    s.insecure = v.insecure;
+    stores.push_back(std::make_unique<TempStore>());
+    stores.back()->append(1, 5);
+    const AnalyzerIdentity id{kId.site, QString::fromLatin1(v.what).replace(QLatin1Char(' '), QLatin1Char('-')), 1};
+    publishers.push_back(std::make_unique<Publisher>(stores.back()->store(), s, id));
+    ASSERT_TRUE(publishers.back()->start()) << v.what;
+  }
+  for (size_t i = 0; i < publishers.size(); ++i)
+    ASSERT_TRUE(waitUntil([&] { return publishers[i]->deliveredSeq() == 5; }, kWaitMs))
+        << variants[i].what << ": " << publishers[i]->lastError().toStdString();
+
+  broker.kill();
+  for (size_t i = 0; i < publishers.size(); ++i)
+    ASSERT_TRUE(waitUntil([&] { return publishers[i]->state() == Publisher::State::Connecting; }, kWaitMs))
+        << variants[i].what;
+  ASSERT_TRUE(broker.start()) << broker.lastError().toStdString();
+  for (size_t i = 0; i < publishers.size(); ++i) {
+    stores[i]->append(6, 10);
+    publishers[i]->poke();
+  }
+  for (size_t i = 0; i < publishers.size(); ++i) {
+    EXPECT_TRUE(waitUntil([&] { return publishers[i]->deliveredSeq() == 10; }, kWaitMs))
+        << variants[i].what << ": " << publishers[i]->lastError().toStdString();
+    EXPECT_EQ(publishers[i]->state(), Publisher::State::Connected) << variants[i].what;
+  }
 }
 
 TEST(MqttPublisherTest, PasswordIsNeitherLoggedNorPublished) {
