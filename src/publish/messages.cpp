@@ -72,6 +72,14 @@ const char* eventKindName(EventKind kind) {
       return "alarm";
     case EventKind::AlarmAcknowledged:
       return "alarmAcknowledged";
+    case EventKind::StoreDamaged:
+      return "storeDamaged";
+    case EventKind::StoreIdentityRenewed:
+      return "storeIdentityRenewed";
+    case EventKind::PublishConflict:
+      return "publishConflict";
+    case EventKind::DiskSpaceLow:
+      return "diskSpaceLow";
   }
   return "unknown";
 }
@@ -119,6 +127,7 @@ QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
 
   const QJsonObject doc{
       {QStringLiteral("seq"), stored.seq},
+      {QStringLiteral("store"), stored.storeId},
       {QStringLiteral("site"), id.site},
       {QStringLiteral("analyzer"), id.name},
       {QStringLiteral("address"), int(r.address)},
@@ -136,6 +145,7 @@ QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
 QByteArray eventJson(const StoredEvent& e, const AnalyzerIdentity& id) {
   const QJsonObject doc{
       {QStringLiteral("id"), e.id},
+      {QStringLiteral("store"), e.storeId},
       {QStringLiteral("site"), id.site},
       {QStringLiteral("analyzer"), id.name},
       {QStringLiteral("time"), utcText(e.utcMs)},

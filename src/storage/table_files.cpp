@@ -130,7 +130,7 @@ class LineLoader {
         if (!cellValue(col < count ? fields[col] : std::string_view(), separator_, values[size_t(i)]))
           return false;
       }
-      log_.appendLoaded(values, cells);
+      log_.appendLoaded(values, cells, fields, count);
       ++result_.pointsLoaded;
     }
     ++result_.linesLoaded;
@@ -205,8 +205,10 @@ std::optional<QByteArray> tableFileBytes(const ResultsLog& log, QString* error) 
   endLine(header);
 
   const int loaded = log.loadedCount();
+  std::string cells;
   for (int r = 0; r < loaded; ++r) {
-    const std::string_view cells = log.loadedCells(r);
+    cells.clear();
+    log.appendLoadedCells(r, cells);
     bytes.append(cells.data(), qsizetype(cells.size()));
     endLine(cells);
   }
