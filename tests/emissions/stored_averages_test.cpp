@@ -66,8 +66,11 @@ TEST(StoredAverages, NoAverageIsComputedOrStoredOverResultsTheDatabaseCannotRead
   EXPECT_EQ(stored.size(), 48 - unreadable);
   for (const StoredAverage& s : stored) {
     EXPECT_EQ(s.period, AveragePeriodKind::Interval);
-    for (const IntervalAverage& iv : d.intervals)
-      if (iv.unreadable) EXPECT_NE(s.startUtcMs, iv.startUtcMs);
+    for (const IntervalAverage& iv : d.intervals) {
+      if (iv.unreadable) {
+        EXPECT_NE(s.startUtcMs, iv.startUtcMs);
+      }
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include "publish/central_forwarder.h"
 #include "publish_support.h"
@@ -214,4 +215,110 @@ TEST(CentralForwarderTest, AWrongPasswordIsReportedWithoutThePassword) {
   EXPECT_FALSE(forwarder.lastError().contains(wrong));
   EXPECT_FALSE(log.all().contains(wrong)) << log.all().toStdString();
   EXPECT_EQ(local.store().cursor(CentralForwarder::kResultCursor), 0);
+}
+
+// The local database lost results it had sent (an older copy of it put back,
+// or its log removed), so its next results would take their numbers again.
+// With the mark beside the file it numbers on after them under a new
+// identity, and the server takes every row. Without the mark (gone too)
+// nothing local can tell: the server's rows that differ are reported, never
+// passed over in silence, and the database numbers on under a new identity
+// after them.
+TEST(CentralForwarderTest, ResultsNumberedAgainAfterALossAreNeverDroppedSilently) {
+  PostgresServer db;
+  ASSERT_TRUE(db.start()) << db.lastError().toStdString();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("korvex.db")), old = path + QStringLiteral(".old");
+  const AnalyzerIdentity id{QStringLiteral("plant-7"), QStringLiteral("boiler-3"), 1};
+  const auto append = [](ResultStore& store, int first, int last) {
+    for (int i = first; i <= last; ++i)
+      ASSERT_EQ(store.append(publish_test::boilerResult(i)).state, ResultStore::AppendState::Committed);
+  };
+  const auto sendAll = [&](ResultStore& store, CentralForwarder& forwarder) {
+    ASSERT_TRUE(forwarder.start());
+    ASSERT_TRUE(waitUntil(
+        [&] {
+          return forwarder.state() == CentralForwarder::State::UpToDate &&
+                 forwarder.deliveredSeq() == store.lastCommittedSeq();
+        },
+        kWaitMs))
+        << forwarder.lastError().toStdString();
+  };
+  const auto rowsUnder = [&](const QString& identity) {
+    return one(db, QStringLiteral("SELECT count(*) FROM korvex_results WHERE replace(store_id::text, '-', '') = '%1'")
+                       .arg(identity));
+  };
+  const auto putBackTheOldCopy = [&] {
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::copy(old, path));
+  };
+
+  QString first;
+  {
+    ResultStore store;
+    ASSERT_TRUE(store.open(path, publish_test::kStartUtcMs).isWritable());
+    append(store, 1, 6);
+    store.close();
+    ASSERT_TRUE(QFile::copy(path, old));
+    ASSERT_TRUE(store.open(path, publish_test::kStartUtcMs).isWritable());
+    append(store, 7, 10);
+    CentralForwarder forwarder(store, centralSettings(db), id);
+    sendAll(store, forwarder);
+    first = store.identity();
+  }
+  EXPECT_EQ(rowsUnder(first), QStringLiteral("10"));
+
+  // The mark tells: new numbers under a new identity, every row taken.
+  putBackTheOldCopy();
+  QString second;
+  {
+    ResultStore store;
+    const auto opened = store.open(path, publish_test::kStartUtcMs);
+    ASSERT_TRUE(opened.isWritable());
+    EXPECT_FALSE(opened.notice.isEmpty());
+    second = store.identity();
+    EXPECT_NE(second, first);
+    append(store, 101, 103);
+    EXPECT_EQ(store.lastCommittedSeq(), 13);
+    CentralForwarder forwarder(store, centralSettings(db), id);
+    sendAll(store, forwarder);
+    EXPECT_EQ(forwarder.conflicts(), 0);
+  }
+  EXPECT_EQ(rowsUnder(first), QStringLiteral("10"));
+  EXPECT_EQ(rowsUnder(second), QStringLiteral("3"));
+
+  // Nothing local tells: the server does.
+  putBackTheOldCopy();
+  ASSERT_TRUE(QFile::remove(path + QStringLiteral("-mark")));
+  ResultStore store;
+  const auto opened = store.open(path, publish_test::kStartUtcMs);
+  ASSERT_TRUE(opened.isWritable());
+  EXPECT_TRUE(opened.notice.isEmpty());
+  EXPECT_EQ(store.identity(), first);
+  append(store, 201, 205);  // numbers 7-11 again, 7-10 held there with other contents
+  CentralForwarder forwarder(store, centralSettings(db), id);
+  QSignalSpy errors(&forwarder, &CentralForwarder::errorOccurred);
+  sendAll(store, forwarder);
+  EXPECT_EQ(forwarder.conflicts(), 4);
+  ASSERT_GE(errors.count(), 1);
+  EXPECT_TRUE(errors.last().value(0).toString().contains(QStringLiteral(u"№ 7–10")))
+      << errors.last().value(0).toString().toStdString();
+  bool logged = false;
+  for (const StoredEvent& e : store.eventsAfter(0, 100)) logged = logged || e.kind == EventKind::PublishConflict;
+  EXPECT_TRUE(logged);
+  // The rows there stay as they were; the one without a conflict went in.
+  EXPECT_EQ(one(db, QStringLiteral("SELECT tg FROM korvex_results WHERE seq = 7 AND replace(store_id::text, '-', '') = '%1'")
+                        .arg(first)),
+            QString::number(publish_test::boilerResult(7).values[channel::Tg]));
+  EXPECT_EQ(rowsUnder(first), QStringLiteral("11"));
+  // From now on another identity, after the numbers the server holds.
+  const QString third = store.identity();
+  EXPECT_NE(third, first);
+  append(store, 301, 301);
+  EXPECT_EQ(store.lastCommittedSeq(), 12);
+  forwarder.poke();
+  ASSERT_TRUE(waitUntil([&] { return forwarder.deliveredSeq() == 12; }, kWaitMs));
+  EXPECT_EQ(rowsUnder(third), QStringLiteral("1"));
+  EXPECT_EQ(forwarder.conflicts(), 4);
 }
