@@ -709,7 +709,7 @@ ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs, Check check) 
       this);
   checkpointer_ = std::make_unique<Checkpointer>(QFile::encodeName(path_));
   if (!logReserved_)
-    appendEvent(nowUtcMs, 0, EventKind::DiskSpaceLow,
+    appendEvent(nowUtcMs, QDateTime::fromMSecsSinceEpoch(nowUtcMs).offsetFromUtc(), EventKind::DiskSpaceLow,
                 QStringLiteral(u"Мало места на диске для базы данных результатов: свободно %1 байт")
                     .arg(bytesFree()));
   return result;
@@ -1265,6 +1265,90 @@ void ResultStore::close() {
   logReserved_ = false;
   logPages_ = 0;
   shortCuts_ = 0;
+  checkPhase_ = CheckPhase::Done;
+  checkProblems_.clear();
+}
+
+ResultStore::OpenResult ResultStore::openForCheck(const QString& path) {
+  close();
+  path_ = path;
+  QString error, notice;
+  if (!QFileInfo::exists(path) || !openConnection(Access::ReadOnly, &error) || !setUp(&error) || !prepare(&error) ||
+      !loadCounters(&error) || !loadIdentities(0, &notice, &error)) {
+    closeConnection();
+    return {OpenStatus::CannotOpen, error.isEmpty() ? QStringLiteral(u"нет файла") : error, {}, {}};
+  }
+  checkPhase_ = CheckPhase::Results;
+  checkNext_ = 1;
+  checkEnd_ = lastCommittedSeq_;
+  checkProblems_.clear();
+  return {OpenStatus::OpenedReadOnly, QStringLiteral(u"проверка %1").arg(QDir::toNativeSeparators(path_)), {}, {}};
+}
+
+double ResultStore::checkProgress() const {
+  switch (checkPhase_) {
+    case CheckPhase::Results:
+      return checkEnd_ > 0 ? 0.9 * double(checkNext_ - 1) / double(checkEnd_) : 0.9;
+    case CheckPhase::TimeIndex:
+      return checkTimeEnd_ > checkTimeNext_ ? 0.9 : 0.95;
+    case CheckPhase::Tables:
+      return 0.95;
+    case CheckPhase::Done:
+      return 1;
+  }
+  return 1;
+}
+
+bool ResultStore::checkStep(int results) {
+  if (!db_ || checkPhase_ == CheckPhase::Done) return false;
+  QVector<UnreadableSpan> spans;
+  const auto count = [](sqlite3_stmt*) { return true; };  // each row read is all a step wants
+  if (checkPhase_ == CheckPhase::Results) {
+    const qint64 last = std::min(checkEnd_, checkNext_ + std::max(1, results) - 1);
+    for (sqlite3_stmt* st : {st_->legacyBySeq, st_->scan})
+      if (st && checkNext_ <= last) scan(st, false, checkNext_, last, last + 1, count, 0, 0, &spans);
+    checkNext_ = last + 1;
+    if (checkNext_ > checkEnd_) {
+      checkPhase_ = CheckPhase::TimeIndex;
+      if (st_->legacyBounds) {
+        Rewind rewind{st_->legacyBounds};
+        if (sqlite3_step(st_->legacyBounds) == SQLITE_ROW) {
+          checkTimeNext_ = sqlite3_column_int64(st_->legacyBounds, 2);
+          checkTimeEnd_ = sqlite3_column_int64(st_->legacyBounds, 3) + 1;
+        }
+      }
+    }
+  } else if (checkPhase_ == CheckPhase::TimeIndex) {
+    // The older results through their time index: a day of them a step at
+    // a result a second.
+    if (checkTimeNext_ < checkTimeEnd_ && st_->legacyByTime) {
+      const qint64 to = std::min(checkTimeEnd_, checkTimeNext_ + qint64(std::max(1, results)) * 1000);
+      scan(st_->legacyByTime, true, checkTimeNext_, to, to, count, checkTimeNext_, to, &spans);
+      checkTimeNext_ = to;
+    }
+    if (checkTimeNext_ >= checkTimeEnd_) checkPhase_ = CheckPhase::Tables;
+  } else {
+    static const char* const kTables[] = {"events",          "result_days",     "daily_logs",
+                                          "forward_cursors", "emission_averages", "result_contexts",
+                                          "result_runs",     "store_identities"};
+    for (const char* table : kTables) {
+      sqlite3_stmt* st = nullptr;
+      const QByteArray sql = QByteArrayLiteral("PRAGMA quick_check(") + table + ')';
+      if (sqlite3_prepare_v2(db_, sql.constData(), -1, &st, nullptr) == SQLITE_OK) {
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+          const QString verdict = text(sqlite3_column_text(st, 0));
+          if (verdict != QLatin1String("ok")) checkProblems_ << QStringLiteral("%1: %2").arg(QLatin1String(table), verdict);
+        }
+        if (rc != SQLITE_DONE)
+          checkProblems_ << QStringLiteral("%1: %2").arg(QLatin1String(table), QString::fromUtf8(sqlite3_errmsg(db_)));
+      }
+      sqlite3_finalize(st);
+    }
+    checkPhase_ = CheckPhase::Done;
+  }
+  noteDamage(spans);
+  return checkPhase_ != CheckPhase::Done;
 }
 
 qint64 ResultStore::bytesFree() const {

@@ -257,6 +257,20 @@ class ResultStore {
   // different rows under numbers of this database. Logs why as an event.
   bool renewIdentity(qint64 nowUtcMs, const QString& reason, qint64 seqSeen = 0, qint64 eventIdSeen = 0);
 
+  // A check of every result's page beside the file's owner, in steps, for
+  // a start after a crash: measuring goes on, the check follows. A store
+  // opened with openForCheck reads on a read-only connection of its own and
+  // takes no lock. Each checkStep() reads the next `results` results by
+  // number; after the results come the older results' time index, a stretch
+  // of time a step, and last the other tables (SQLite's quick_check). False
+  // once there is nothing left. What cannot be read goes where a read's
+  // damage goes (unreadableFound(), the observer); the other tables'
+  // verdicts to checkProblems().
+  OpenResult openForCheck(const QString& path);
+  bool checkStep(int results = 50000);
+  double checkProgress() const;
+  QStringList checkProblems() const { return checkProblems_; }
+
   // Room on the disk. The log's space is reserved at opening so that commits
   // never need more; when the reserve does not fit the disk is nearly full:
   // the log is then moved into the file and cut back every few commits, and
@@ -368,6 +382,12 @@ class ResultStore {
   int logPages_ = 0;   // in the log after the last commit
   int shortCuts_ = 0;  // log cut back while the disk was short
   std::function<void(const UnreadableSpan&)> damageObserver_;
+  // The check: the next result number, then the next time of the older
+  // results' index, then the other tables.
+  enum class CheckPhase { Results, TimeIndex, Tables, Done };
+  CheckPhase checkPhase_ = CheckPhase::Results;
+  qint64 checkNext_ = 1, checkEnd_ = 0, checkTimeNext_ = 0, checkTimeEnd_ = 0;
+  QStringList checkProblems_;
   mutable QVector<UnreadableSpan> unreadableFound_;
   mutable QString lastError_;
 };

@@ -351,6 +351,44 @@ TEST_F(StoreFaultsTest, DamageInTheMiddleIsNamedAndReadPast) {
   EXPECT_EQ(store.unreadableFound().size(), 1);
 }
 
+// After a crash the start does not wait for a check of every page: the
+// check runs beside the owner, a stretch of results a step, and names what
+// it cannot read while results go on being committed.
+TEST_F(StoreFaultsTest, ACheckInStepsBesideTheOwnerFindsDamageTheStartDidNotRead) {
+  constexpr int kRows = 4 * 3600;
+  {
+    ResultStore store;
+    ASSERT_EQ(store.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
+    std::vector<Result> rows;
+    for (int i = 0; i < kRows; ++i) rows.push_back(store_rows::AnalyzerRow(i));
+    ASSERT_EQ(store.appendBatch(rows).state, AppendState::Committed);
+  }
+  QByteArray bytes = test_files::readAll(path_);
+  bytes.replace(bytes.size() / 2 / 4096 * 4096, 1024, QByteArray(1024, '\x5a'));
+  ASSERT_TRUE(test_files::writeAll(path_, bytes));
+
+  ResultStore owner;
+  ASSERT_EQ(owner.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
+  ResultStore check;
+  QVector<UnreadableSpan> heard;
+  check.setDamageObserver([&heard](const UnreadableSpan& s) { heard.append(s); });
+  ASSERT_TRUE(check.openForCheck(path_).isOpen());
+  int steps = 0;
+  double progress = 0;
+  while (check.checkStep(1000)) {
+    ++steps;
+    EXPECT_GE(check.checkProgress(), progress);
+    progress = check.checkProgress();
+    ASSERT_EQ(owner.append(store_rows::AnalyzerRow(kRows + steps)).state, AppendState::Committed);
+  }
+  EXPECT_GE(steps, kRows / 1000);
+  EXPECT_EQ(check.checkProgress(), 1.0);
+  ASSERT_EQ(heard.size(), 1);
+  EXPECT_GT(heard[0].afterSeq, 0);
+  EXPECT_GT(heard[0].beforeSeq, heard[0].afterSeq);
+  EXPECT_TRUE(check.checkProblems().isEmpty()) << check.checkProblems().join(QLatin1Char('\n')).toStdString();
+}
+
 #ifdef Q_OS_UNIX
 // A disk too full for the log's reserve: every commit used to add two pages
 // to the log until the next checkpoint, and the log took the room freed.

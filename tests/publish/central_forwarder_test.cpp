@@ -322,3 +322,60 @@ TEST(CentralForwarderTest, ResultsNumberedAgainAfterALossAreNeverDroppedSilently
   EXPECT_EQ(rowsUnder(third), QStringLiteral("1"));
   EXPECT_EQ(forwarder.conflicts(), 4);
 }
+
+// Tables an earlier version made, keyed by the analyzer and the number
+// alone: they get the local database's identity in their key, their rows
+// standing for those of older local databases, so the same numbers of a
+// database begun since go in beside them.
+TEST(CentralForwarderTest, TablesOfTheEarlierVersionGetTheIdentityInTheirKey) {
+  PostgresServer db;
+  ASSERT_TRUE(db.start()) << db.lastError().toStdString();
+  QString error;
+  db.query(QStringLiteral(
+               "CREATE TABLE korvex_analyzers (id serial PRIMARY KEY, site text NOT NULL, name text NOT NULL,"
+               " address smallint NOT NULL, UNIQUE (site, name, address));"
+               "CREATE TABLE korvex_results (analyzer_id integer NOT NULL REFERENCES korvex_analyzers (id),"
+               " seq bigint NOT NULL, taken_at timestamptz NOT NULL, utc_offset integer NOT NULL,"
+               " mode smallint NOT NULL, fuel smallint NOT NULL, fault_bits integer NOT NULL, specials bigint NOT NULL,"
+               " tg double precision, o2 double precision, co double precision, \"no\" double precision,"
+               " no2 double precision, so2 double precision, h2s double precision, co2 double precision,"
+               " nox double precision, qa double precision, alf double precision, ta double precision,"
+               " o2_ref double precision, co_mg double precision, nox_mg double precision, so2_mg double precision,"
+               " h2s_mg double precision, received_at timestamptz NOT NULL DEFAULT now(),"
+               " PRIMARY KEY (analyzer_id, seq));"
+               "CREATE TABLE korvex_events (analyzer_id integer NOT NULL REFERENCES korvex_analyzers (id),"
+               " id bigint NOT NULL, taken_at timestamptz NOT NULL, utc_offset integer NOT NULL, kind integer NOT NULL,"
+               " kind_name text NOT NULL, text text NOT NULL, received_at timestamptz NOT NULL DEFAULT now(),"
+               " PRIMARY KEY (analyzer_id, id));"
+               "INSERT INTO korvex_analyzers (site, name, address) VALUES ('plant-7', 'boiler-3', 1);"
+               "INSERT INTO korvex_results (analyzer_id, seq, taken_at, utc_offset, mode, fuel, fault_bits, specials)"
+               " VALUES (1, 1, now(), 0, 1, 0, 0, 0);"
+               "INSERT INTO korvex_events (analyzer_id, id, taken_at, utc_offset, kind, kind_name, text)"
+               " VALUES (1, 1, now(), 0, 1, 'linkLost', 'old');"),
+           &error);
+  ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+
+  TempStore local;
+  local.append(1, 3);
+  local.event(EventKind::LinkBack, QStringLiteral("new"));
+  CentralForwarder forwarder(local.store(), centralSettings(db), {QStringLiteral("plant-7"), QStringLiteral("boiler-3"), 1});
+  ASSERT_TRUE(forwarder.start());
+  ASSERT_TRUE(waitUntil(
+      [&] { return forwarder.state() == CentralForwarder::State::UpToDate && forwarder.deliveredEventId() == 1; },
+      kWaitMs))
+      << forwarder.lastError().toStdString();
+  EXPECT_EQ(forwarder.conflicts(), 0);
+  EXPECT_EQ(one(db, QStringLiteral("SELECT string_agg(replace(store_id::text, '-', '') || ':' || seq, ',' ORDER BY"
+                                   " store_id, seq) FROM korvex_results")),
+            QStringLiteral("00000000000000000000000000000000:1,%1:1,%1:2,%1:3").arg(local.store().identity()));
+  EXPECT_EQ(one(db, QStringLiteral("SELECT count(*) || ' ' || count(DISTINCT store_id) FROM korvex_events")),
+            QStringLiteral("2 2"));
+  for (const char* table : {"korvex_results", "korvex_events"}) {
+    EXPECT_EQ(one(db, QStringLiteral("SELECT count(*) FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid"
+                                     " AND a.attnum = ANY (i.indkey) WHERE i.indrelid = '%1'::regclass AND"
+                                     " i.indisprimary AND a.attname = 'store_id'")
+                          .arg(QLatin1String(table))),
+              QStringLiteral("1"))
+        << table;
+  }
+}
