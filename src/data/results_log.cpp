@@ -1,5 +1,6 @@
 #include "data/results_log.h"
 
+#include <QtAlgorithms>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -155,11 +156,17 @@ uint64_t ResultsLog::loadedForm(int row) const {
 uint32_t ResultsLog::loadedShapes(int row) const { return uint32_t(at(row).faultBits[offset(row)]); }
 
 std::string_view ResultsLog::keptText(int row) const {
-  const auto it = std::lower_bound(keptRows_.begin(), keptRows_.end(), uint32_t(row));
-  if (it == keptRows_.end() || *it != uint32_t(row)) return {};
-  const size_t i = size_t(it - keptRows_.begin());
-  const uint32_t begin = i == 0 ? 0 : keptEnds_[i - 1];
-  return std::string_view(keptText_).substr(begin, keptEnds_[i] - begin);
+  const size_t block = size_t(row) / 64;
+  if (block >= keptBits_.size()) return {};
+  const uint64_t bits = keptBits_[block];
+  const int bit = row % 64;
+  if (!((bits >> bit) & 1)) return {};
+  // Past the texts of the rows before it in its block.
+  const std::string_view text(keptText_);
+  size_t begin = keptBlockStart_[block];
+  for (uint32_t skip = qPopulationCount(quint64(bits & ((uint64_t(1) << bit) - 1))); skip > 0; --skip)
+    begin = text.find('\n', begin) + 1;
+  return text.substr(begin, text.find('\n', begin) - begin);
 }
 
 // Cell `column` of loaded row `row` to `out`; `kept` is what is left of the
@@ -316,10 +323,10 @@ void ResultsLog::clear() {
   chunks_.shrink_to_fit();
   count_ = 0;
   loadedCount_ = 0;
-  keptRows_.clear();
-  keptRows_.shrink_to_fit();
-  keptEnds_.clear();
-  keptEnds_.shrink_to_fit();
+  keptBits_.clear();
+  keptBits_.shrink_to_fit();
+  keptBlockStart_.clear();
+  keptBlockStart_.shrink_to_fit();
   keptText_.clear();
   keptText_.shrink_to_fit();
   dates_.clear();
@@ -361,6 +368,10 @@ void ResultsLog::appendLoaded(const ChannelValues& values, std::string_view cell
   const int row = count_;
   uint64_t form = 0;
   uint32_t shapes = 0;
+  if (row % 64 == 0) {
+    keptBits_.push_back(0);
+    keptBlockStart_.push_back(uint32_t(keptText_.size()));
+  }
   const size_t keptBefore = keptText_.size();
   if (count != kResultColumnCount) {
     form = kWholeRowKept;
@@ -420,8 +431,8 @@ void ResultsLog::appendLoaded(const ChannelValues& values, std::string_view cell
       keep(fields[kFaultColumn]);
   }
   if (keptText_.size() != keptBefore || (form & kWholeRowKept && !cells.empty())) {
-    keptRows_.push_back(uint32_t(row));
-    keptEnds_.push_back(uint32_t(keptText_.size()));
+    keptText_.push_back('\n');
+    keptBits_.back() |= uint64_t(1) << (row % 64);
   }
   double dateTime;
   std::memcpy(&dateTime, &form, sizeof dateTime);
@@ -431,8 +442,8 @@ void ResultsLog::appendLoaded(const ChannelValues& values, std::string_view cell
 
 void ResultsLog::endLoad() {
   loading_ = false;
-  keptRows_.shrink_to_fit();
-  keptEnds_.shrink_to_fit();
+  keptBits_.shrink_to_fit();
+  keptBlockStart_.shrink_to_fit();
   keptText_.shrink_to_fit();
   emit headerChanged();
   emit reset();
@@ -440,7 +451,8 @@ void ResultsLog::endLoad() {
 
 size_t ResultsLog::memoryUsage() const {
   size_t bytes = sizeof(*this) + chunks_.capacity() * sizeof(void*) + chunks_.size() * sizeof(Chunk);
-  bytes += keptText_.capacity() + (keptRows_.capacity() + keptEnds_.capacity()) * sizeof(uint32_t);
+  bytes += keptText_.capacity() + keptBits_.capacity() * sizeof(uint64_t) +
+           keptBlockStart_.capacity() * sizeof(uint32_t);
   for (const std::string& d : dates_) bytes += sizeof d + d.capacity();
   for (const std::string& h : header_) bytes += h.capacity();
   return bytes;

@@ -129,10 +129,11 @@ class ResultsLog : public QObject {
   std::vector<std::unique_ptr<Chunk>> chunks_;
   int count_ = 0;
   int loadedCount_ = 0;
-  // Texts of loaded rows that could not be made again from their values:
-  // the rows that have any, in order, and where each one's end in the text.
-  std::vector<uint32_t> keptRows_;
-  std::vector<uint32_t> keptEnds_;
+  // Texts of loaded rows that could not be made again from their values,
+  // each row's ended by a line feed (no cell holds one), in row order; per
+  // 64 rows which of them have any and where the first of them starts.
+  std::vector<uint64_t> keptBits_;
+  std::vector<uint32_t> keptBlockStart_;
   std::string keptText_;
   // The dates of the loaded rows' date cells, each once.
   std::vector<std::string> dates_;
