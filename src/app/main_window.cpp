@@ -507,9 +507,15 @@ void MainWindow::onAboutTriggered() { seams::execModal(aboutBox_); }
 void MainWindow::showPublishing() {
   const QString state = publishing_->stateText();
   // With nothing enabled the line is shown only to say why.
-  const QString text = !state.isEmpty() ? QStringLiteral(u"Публикация: ") + state
-                       : !publishingMessage_.isEmpty() ? QStringLiteral(u"Публикация: выключена")
-                                                       : QString();
+  QString text = !state.isEmpty() ? QStringLiteral(u"Публикация: ") + state
+                 : !publishingMessage_.isEmpty() ? QStringLiteral(u"Публикация: выключена")
+                                                 : QString();
+  // The disk's room, once the database finds it short.
+  if (session_.store().spaceShort()) {
+    const QString room = QStringLiteral(u"Мало места на диске: свободно %1 МБ")
+                             .arg(double(std::max<qint64>(0, session_.store().bytesFree())) / 1e6, 0, 'f', 1);
+    text = text.isEmpty() ? room : room + QStringLiteral("; ") + text;
+  }
   publishingLabel_->setText(text);
   publishingLabel_->setToolTip(publishingMessage_);
   publishingLabel_->setVisible(!text.isEmpty());
@@ -584,6 +590,7 @@ void MainWindow::onAnalyzerLost() {
 
 void MainWindow::onResultsAppended(int, int last) {
   saveAction_->setEnabled(true);
+  if (session_.store().spaceShort() || publishingLabel_->text().startsWith(QStringLiteral(u"Мало места"))) showPublishing();
   if (showingHistory_) return;
   // The newest row becomes the current one; the current column stays.
   const int column = std::max(resultsView_->currentIndex().column(), 0);

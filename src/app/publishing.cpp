@@ -52,6 +52,7 @@ void Publishing::startParts() {
     central_ = std::make_unique<CentralForwarder>(session_.store(), settings_.central, identity);
     connect(central_.get(), &CentralForwarder::errorOccurred, this, &Publishing::message);
     connect(central_.get(), &CentralForwarder::stateChanged, this, &Publishing::stateChanged);
+    connect(central_.get(), &CentralForwarder::conflictsFound, this, &Publishing::stateChanged);
     if (!central_->start()) central_.reset();
   }
   emit stateChanged();
@@ -91,7 +92,11 @@ QString Publishing::stateText() const {
   } else if (settings_.mqtt.enabled) {
     parts << QStringLiteral(u"MQTT: не запущено");
   }
-  if (central_) {
+  if (central_ && central_->conflicts() > 0) {
+    // Not everything was taken, whatever else goes on.
+    parts << QStringLiteral(u"центральная БД: не приняты %1 (другие записи с теми же номерами)")
+                 .arg(central_->conflicts());
+  } else if (central_) {
     switch (central_->state()) {
       case CentralForwarder::State::UpToDate: parts << QStringLiteral(u"центральная БД: всё передано"); break;
       case CentralForwarder::State::Sending: parts << QStringLiteral(u"центральная БД: передача"); break;

@@ -3,8 +3,10 @@
 #include <QFileInfo>
 #include <QDir>
 #include <QThread>
+#include <QTimer>
 #include <QTimeZone>
 #include <algorithm>
+#include <utility>
 
 #include "acquisition/state_texts.h"
 #include "emissions/emission_texts.h"
@@ -74,6 +76,19 @@ Session::Session(QObject* parent)
     logEvent(EventKind::FaultsAppeared,
              QStringLiteral(u"Неисправности: %1 (%2)").arg(word, 4, 16, QLatin1Char('0')).toUpper().arg(texts));
   });
+  // Damage a read met: into the event log and to the operator, once the
+  // read is over (it may be in the middle of something that shows a box).
+  store_.setDamageObserver([this](const UnreadableSpan& span) {
+    if (!unreadable_.contains(span)) unreadable_.append(span);
+    QTimer::singleShot(0, this, [this, span] {
+      logEvent(EventKind::StoreDamaged, QStringLiteral(u"База данных результатов повреждена: не читаются ") +
+                                            span.text() + QStringLiteral(" (") + span.error + QLatin1Char(')'));
+      const bool timerWasOn = pollTimer_->isEnabled();
+      pollTimer_->setEnabled(false);
+      emit databaseProblem(DatabaseProblem::Damaged, span.text());
+      pollTimer_->setEnabled(timerWasOn);
+    });
+  });
 }
 
 Session::~Session() { finish(); }
@@ -94,6 +109,7 @@ bool Session::resetSettings() {
 void Session::openDatabase() {
   const QString path = changeFileExt(seams::executablePath(), QStringLiteral(".db"));
   const ResultStore::OpenResult opened = store_.open(path, utcNow());
+  if (!opened.notice.isEmpty()) emit databaseProblem(DatabaseProblem::ResultsLost, opened.notice);
   switch (opened.status) {
     case ResultStore::OpenStatus::Opened:
       break;
@@ -138,12 +154,12 @@ void Session::start() {
       emit resultsWriteFailed();
     }
     // Today's results come back, as the table held them before the program ended.
-    const std::vector<StoredResult> today = store_.resultsOnDay(seams::currentDateTime().date());
-    if (!today.empty()) {
-      results_.beginLoad();
-      for (const StoredResult& s : today) results_.append(s.result);
-      results_.endLoad();
-    }
+    bool loading = false;
+    store_.forEachResultOnDay(seams::currentDateTime().date(), [this, &loading](const StoredResult& s) {
+      if (!std::exchange(loading, true)) results_.beginLoad();
+      results_.append(s.result);
+    });
+    if (loading) results_.endLoad();
   }
   deviceRecord.deviceAddress = programSettings.netAddress;
   deviceRecord.fuelIndex = 0;
@@ -323,6 +339,7 @@ void Session::rebuildEmissions() {
   for (const StoredEvent& e : store_.events(starts.first(), now + 1))
     if (e.kind == EventKind::AlarmAcknowledged) acknowledged.append(e.utcMs);
   auto ack = acknowledged.cbegin();
+  // Read whole first: damage it meets is known before any average is judged.
   for (const StoredResult& s : store_.results(starts.first(), now + 1)) {
     for (; ack != acknowledged.cend() && *ack <= s.result.utcMs; ++ack) engine_->acknowledgeAll(*ack);
     takeEmissionUpdate(engine_->addResult(s.result));
@@ -359,16 +376,24 @@ void Session::takeEmissionUpdate(const emissions::EngineUpdate& update) {
   const emissions::AlarmLimits& limits = engine_->limits();
   // Averages the database already holds were judged before (a replay at
   // start): their alarms are latched again, quietly.
+  // Averages over results the database could not read are none: neither
+  // stored nor judged.
+  const auto unreadable = [this](qint64 from, qint64 to) {
+    return std::any_of(unreadable_.cbegin(), unreadable_.cend(),
+                       [&](const UnreadableSpan& s) { return s.overlaps(from, to); });
+  };
   QSet<qint64> knownIntervals, knownDays;
   QVector<StoredAverage> fresh;
   for (const emissions::IntervalAverage& a : update.completedIntervals) {
-    if (!store_.averages(AveragePeriodKind::Interval, minutes, a.startUtcMs, a.startUtcMs + 1).isEmpty())
+    if (unreadable(a.startUtcMs, a.endUtcMs) ||
+        !store_.averages(AveragePeriodKind::Interval, minutes, a.startUtcMs, a.startUtcMs + 1).isEmpty())
       knownIntervals.insert(a.startUtcMs);
     else
       fresh.append(emissions::toStored(a, minutes, limits));
   }
   for (const emissions::DailyAverage& d : update.completedDays) {
-    if (!store_.averages(AveragePeriodKind::Day, minutes, d.startUtcMs, d.startUtcMs + 1).isEmpty())
+    if (unreadable(d.startUtcMs, d.endUtcMs) ||
+        !store_.averages(AveragePeriodKind::Day, minutes, d.startUtcMs, d.startUtcMs + 1).isEmpty())
       knownDays.insert(d.startUtcMs);
     else
       fresh.append(emissions::toStored(d, minutes, limits));
@@ -448,8 +473,10 @@ emissions::EmissionReport Session::emissionReport(const QDate& from, const QDate
     QVector<StoredAverage> over;
     for (const emissions::DailyAverage& d : days) {
       for (const emissions::IntervalAverage& iv : d.intervals)
-        if (iv.endUtcMs <= now) over.append(emissions::toStored(iv, c.intervalMinutes, emissionSettings_.limits));
-      if (d.endUtcMs <= now) over.append(emissions::toStored(d, c.intervalMinutes, emissionSettings_.limits));
+        if (iv.endUtcMs <= now && !iv.unreadable)
+          over.append(emissions::toStored(iv, c.intervalMinutes, emissionSettings_.limits));
+      if (d.endUtcMs <= now && !d.unreadable)
+        over.append(emissions::toStored(d, c.intervalMinutes, emissionSettings_.limits));
     }
     store_.storeAverages(over);
   }
@@ -479,7 +506,7 @@ bool Session::writeDayLog(const QDate& day) {
   if (written) {
     ResultsLog log;
     log.beginLoad();
-    for (const StoredResult& s : store_.resultsOnDay(day)) log.append(s.result);
+    store_.forEachResultOnDay(day, [&log](const StoredResult& s) { log.append(s.result); });
     log.endLoad();
     written = writeTableFile(log, path, &error);
   } else {
@@ -561,6 +588,13 @@ QString Session::problemText(DatabaseProblem problem, const QString& detail) {
       text = QStringLiteral(u"Ошибка записи в базу данных результатов:\r\n%1\r\n"
                             u"Результаты хранятся в памяти и будут записаны, когда запись станет возможна.");
       break;
+    case DatabaseProblem::Damaged:
+      text = QStringLiteral(u"База данных результатов повреждена: не читаются %1.\r\n"
+                            u"Средние значения выбросов за это время не вычисляются.");
+      break;
+    case DatabaseProblem::ResultsLost:
+      text = QStringLiteral("%1");
+      break;
   }
   return text.arg(sentence);
 }
@@ -576,7 +610,8 @@ void Session::clearResults() { results_.clear(); }
 bool Session::loadHistory(const QDate& from, const QDate& to, ResultsLog& into) const {
   if (!store_.isOpen()) return false;
   into.beginLoad();
-  for (const StoredResult& s : store_.results(dayStartUtc(from), dayStartUtc(to.addDays(1)))) into.append(s.result);
+  store_.forEachResult(dayStartUtc(from), dayStartUtc(to.addDays(1)),
+                       [&into](const StoredResult& s) { into.append(s.result); });
   into.endLoad();
   return true;
 }

@@ -137,6 +137,8 @@ class Session : public QObject {
     Replaced,       // it was damaged: moved aside (detail: where), a new one begun
     Unavailable,    // none: results go only into the daily logs (detail: why)
     WriteFailing,   // commits fail (disk full): results wait in memory (detail: why)
+    Damaged,        // a read met damage: results unreadable (detail: which)
+    ResultsLost,    // it lost results it had committed; numbering goes on under a new identity (detail: all of it)
   };
   // What the operator is told of it.
   static QString problemText(DatabaseProblem problem, const QString& detail);
@@ -209,4 +211,6 @@ class Session : public QObject {
   std::optional<Result> lastResult_;
   // Today's average as it stands: it changes only when an interval ends.
   std::optional<emissions::DailyAverage> today_;
+  // What reads of the database could not get at: no average over it.
+  QVector<UnreadableSpan> unreadable_;
 };

@@ -5,7 +5,9 @@
 // own (CentralWriter, libpq), and the cursors move when the server has
 // committed it. A failure (server stopped, network away) keeps the cursors
 // where they were and tries again after a doubling delay; rows written before
-// are left alone on the server, so nothing is lost and nothing doubled.
+// are left alone on the server, so nothing is lost and nothing doubled. Rows
+// the server holds different ones of under the same numbers are reported,
+// never passed over silently (see conflicts()).
 //
 //   CentralForwarder forwarder(store, settings.central, settings.identity(address));
 //   forwarder.start();
@@ -56,6 +58,9 @@ class CentralForwarder : public QObject {
   State state() const { return state_; }
   QString lastError() const { return lastError_; }
   qint64 deliveredSeq() const { return seq_; }
+  // Rows the server refused since start() because it holds other rows
+  // under their numbers: while there are any, not everything was taken.
+  int conflicts() const { return conflicts_; }
   qint64 deliveredEventId() const { return eventId_; }
   void setO2RefByFuel(std::vector<double> refs) { o2Refs_ = std::move(refs); }
 
@@ -64,12 +69,15 @@ class CentralForwarder : public QObject {
   // A batch failed (once per different reason).
   void errorOccurred(const QString& message);
   void delivered(qint64 seq, qint64 eventId);
+  // The server refused rows (see conflicts()); `total` since start().
+  void conflictsFound(int total);
 
  private:
   void pump();
   void written(int generation, const CentralOutcome& outcome);
   void setState(State s);
   void report(const QString& message);
+  void takeConflicts(const CentralOutcome& outcome);
 
   ResultStore& store_;
   CentralSettings settings_;
@@ -82,6 +90,7 @@ class CentralForwarder : public QObject {
   int generation_ = 0;  // outcomes of an earlier start() only move the cursors
   int delayMs_ = 0;
   qint64 seq_ = 0, eventId_ = 0;
+  int conflicts_ = 0;
   QTimer retry_;
   std::unique_ptr<QThread> thread_;
   QObject* worker_ = nullptr;  // lives in thread_

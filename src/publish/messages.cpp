@@ -82,6 +82,14 @@ const char* eventKindName(EventKind kind) {
       return "modbusServerFailed";
     case EventKind::ModbusClientRefused:
       return "modbusClientRefused";
+    case EventKind::StoreDamaged:
+      return "storeDamaged";
+    case EventKind::StoreIdentityRenewed:
+      return "storeIdentityRenewed";
+    case EventKind::PublishConflict:
+      return "publishConflict";
+    case EventKind::DiskSpaceLow:
+      return "diskSpaceLow";
   }
   return "unknown";
 }
@@ -129,6 +137,7 @@ QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
 
   const QJsonObject doc{
       {QStringLiteral("seq"), stored.seq},
+      {QStringLiteral("store"), stored.storeId},
       {QStringLiteral("site"), id.site},
       {QStringLiteral("analyzer"), id.name},
       {QStringLiteral("address"), int(r.address)},
@@ -146,6 +155,7 @@ QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
 QByteArray eventJson(const StoredEvent& e, const AnalyzerIdentity& id) {
   const QJsonObject doc{
       {QStringLiteral("id"), e.id},
+      {QStringLiteral("store"), e.storeId},
       {QStringLiteral("site"), id.site},
       {QStringLiteral("analyzer"), id.name},
       {QStringLiteral("time"), utcText(e.utcMs)},

@@ -4,6 +4,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <set>
@@ -363,4 +364,53 @@ TEST(MqttPublisherTest, PasswordIsNeitherLoggedNorPublished) {
     EXPECT_FALSE(m.payload.contains(password.toUtf8())) << m.topic.toStdString();
     EXPECT_FALSE(m.topic.contains(password));
   }
+}
+
+// An older copy of the database put back after its results were published:
+// the next results would take the lost ones' numbers again and subscribers
+// would get those numbers twice with different contents. The mark beside
+// the file tells the database, which numbers on after them under a new
+// identity that every message carries.
+TEST(MqttPublisherTest, NumbersAreNotPublishedAgainWithOtherContentsAfterTheDatabaseLostResults) {
+  MosquittoServer broker;
+  ASSERT_TRUE(broker.start()) << broker.lastError().toStdString();
+  MqttSubscriber sub(listener(broker.port()));
+  ASSERT_TRUE(sub.start({QStringLiteral("korvex/#")})) << sub.lastError().toStdString();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("korvex.db")), old = path + QStringLiteral(".old");
+  const QString results = resultTopic(kId);
+  const auto publishAll = [&](ResultStore& store, int first, int last) {
+    for (int i = first; i <= last; ++i)
+      ASSERT_EQ(store.append(publish_test::boilerResult(i)).state, ResultStore::AppendState::Committed);
+    Publisher publisher(store, brokerSettings(broker.port()), kId);
+    ASSERT_TRUE(publisher.start()) << publisher.lastError().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return publisher.deliveredSeq() == store.lastCommittedSeq(); }, kWaitMs));
+  };
+  QString first;
+  {
+    ResultStore store;
+    ASSERT_TRUE(store.open(path, publish_test::kStartUtcMs).isWritable());
+    for (int i = 1; i <= 6; ++i) ASSERT_EQ(store.append(publish_test::boilerResult(i)).state, ResultStore::AppendState::Committed);
+    store.close();
+    ASSERT_TRUE(QFile::copy(path, old));
+    ASSERT_TRUE(store.open(path, publish_test::kStartUtcMs).isWritable());
+    publishAll(store, 7, 10);
+    first = store.identity();
+  }
+  ASSERT_TRUE(QFile::remove(path));
+  ASSERT_TRUE(QFile::copy(old, path));
+  ResultStore store;
+  ASSERT_TRUE(store.open(path, publish_test::kStartUtcMs).isWritable());
+  publishAll(store, 101, 103);
+
+  ASSERT_TRUE(sub.waitFor([&](const std::vector<MqttMessage>&) { return firstArrivals(sub.messages(results)).size() >= 13; },
+                          kWaitMs));
+  EXPECT_EQ(firstArrivals(sub.messages(results)), oneTo(13));
+  for (const MqttMessage& m : sub.messages(results)) {
+    const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
+    EXPECT_EQ(o.value(QStringLiteral("store")).toString(), o.value(QStringLiteral("seq")).toInteger() <= 10 ? first : store.identity())
+        << m.payload.toStdString();
+  }
+  EXPECT_NE(store.identity(), first);
 }
