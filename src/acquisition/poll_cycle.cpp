@@ -99,9 +99,10 @@ void PollCycle::tick() {
     workMode_ = WorkMode::Stopping;
   }
   link_.setLinkState(LinkState::Sending);
-  link_.send(settings_.address, requestKind_);
-  ++statistics_.requests;
-  requestOut_ = true;
+  // A request the closed port did not take was not sent: neither counted
+  // nor, at the next tick, its missing reply.
+  requestOut_ = link_.send(settings_.address, requestKind_);
+  if (requestOut_) ++statistics_.requests;
 
   // The link watch.
   if (silentTicks_ > kSilentTicksLimit) {

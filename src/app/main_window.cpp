@@ -428,6 +428,17 @@ void MainWindow::connectSession() {
   connect(session, &Session::progressChanged, progressBar_, &QProgressBar::setValue);
   connect(session, &Session::progressVisibleChanged, progressBar_, &QWidget::setVisible);
   connect(session, &Session::wantedModeChanged, this, &MainWindow::showWantedMode);
+  // Whether measuring goes on behind the history shown.
+  connect(session, &Session::runStateChanged, this, [this](const RunState& state) {
+    if (WorkMode(state.workMode) == workMode_) return;
+    workMode_ = WorkMode(state.workMode);
+    showHistoryBanner();
+  });
+  connect(session, &Session::diskRoomChanged, this, [this](bool spaceShort, qint64 bytesFree) {
+    spaceShort_ = spaceShort;
+    bytesFree_ = bytesFree;
+    showPublishing();
+  });
   connect(session, &Session::analyzerReady, this, [this] {
     // A mode the session keeps going is started again by itself.
     if (wantedMode_ != ModeRequest::None) return;
@@ -520,9 +531,15 @@ void MainWindow::onAboutTriggered() { seams::execModal(aboutBox_); }
 void MainWindow::showPublishing() {
   const QString& state = publishingState_;
   // With nothing enabled the line is shown only to say why.
-  const QString text = !state.isEmpty() ? QStringLiteral(u"Публикация: ") + state
-                       : !publishingMessage_.isEmpty() ? QStringLiteral(u"Публикация: выключена")
-                                                       : QString();
+  QString text = !state.isEmpty() ? QStringLiteral(u"Публикация: ") + state
+                 : !publishingMessage_.isEmpty() ? QStringLiteral(u"Публикация: выключена")
+                                                 : QString();
+  // The disk's room, once the database finds it short.
+  if (spaceShort_) {
+    const QString room = QStringLiteral(u"Мало места на диске: свободно %1 МБ")
+                             .arg(double(std::max<qint64>(0, bytesFree_)) / 1e6, 0, 'f', 1);
+    text = text.isEmpty() ? room : room + QStringLiteral("; ") + text;
+  }
   publishingLabel_->setText(text);
   publishingLabel_->setToolTip(publishingMessage_);
   publishingLabel_->setVisible(!text.isEmpty());
@@ -702,7 +719,7 @@ void MainWindow::showLog(bool history) {
   showingHistory_ = history;
   chart_->setResultsLog(history ? &historyLog_ : &live_);
   resultsView_->setModel(history ? historyModel_ : model_);
-  for (int c = 0; c < kResultColumnCount; ++c) resultsView_->setColumnWidth(c, kGridColumnWidths[c]);
+  fitResultColumns(resultsView_, kGridColumnWidths);  // the new model reset them
   historyBanner_->setVisible(history);
   liveAction_->setEnabled(history);
   clearButton_->setEnabled(!history);
@@ -741,7 +758,7 @@ void MainWindow::onHistoryChunk(const QVector<Result>& results) {
   host_.historyReader().take();
 }
 
-void MainWindow::onHistoryFinished(ResultReader::Status status, int count, const QString&) {
+void MainWindow::onHistoryFinished(ResultReader::Status status, int, const QString&) {
   historyProgress_->setVisible(false);
   historyLog_.endLoad();
   switch (status) {
@@ -760,15 +777,29 @@ void MainWindow::onHistoryFinished(ResultReader::Status status, int count, const
   const QString range = from == to ? from.toString(QStringLiteral("dd.MM.yyyy"))
                                    : from.toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral(u" – ") +
                                          to.toString(QStringLiteral("dd.MM.yyyy"));
-  const QString more = status == ResultReader::Status::Truncated
+  historyTruncated_ = status == ResultReader::Status::Truncated;
+  historyRange_ = range;
+  showLog(true);
+  showHistoryBanner();
+}
+
+void MainWindow::showHistoryBanner() {
+  if (!showingHistory_) return;
+  const int n = historyLog_.count();
+  const int tens = n % 100, ones = n % 10;
+  const QString results = tens >= 11 && tens <= 14 ? QStringLiteral(u"результатов")
+                          : ones == 1              ? QStringLiteral(u"результат")
+                          : ones >= 2 && ones <= 4 ? QStringLiteral(u"результата")
+                                                   : QStringLiteral(u"результатов");
+  const WorkMode mode = workMode_;
+  const bool measuring = mode == WorkMode::Continuous || mode == WorkMode::Single || mode == WorkMode::Cyclic;
+  const QString more = historyTruncated_
                            ? QStringLiteral(u" (показаны первые; выберите меньше дней, чтобы увидеть остальные)")
                            : QString();
-  historyBanner_->setText(QStringLiteral(u"ИСТОРИЯ %1: %2 результатов%3. Измерение продолжается; "
-                                         u"«Файл → Текущие результаты» возвращает к нему.")
-                              .arg(range)
-                              .arg(count)
-                              .arg(more));
-  showLog(true);
+  historyBanner_->setText(
+      QStringLiteral(u"ИСТОРИЯ %1: %2 %3%4. ").arg(historyRange_).arg(n).arg(results, more) +
+      (measuring ? QStringLiteral(u"Измерение продолжается; «Файл → Текущие результаты» возвращает к нему.")
+                 : QStringLiteral(u"«Файл → Текущие результаты» возвращает к текущим результатам.")));
 }
 
 void MainWindow::onHistoryCancelClicked() {

@@ -135,6 +135,8 @@ class MainWindow : public QMainWindow {
   // What the table and the chart show: the results being taken, or history.
   const ResultsLog& shownLog() const;
   void showLog(bool history);
+  // The banner above history: what is shown, and whether measuring goes on meanwhile.
+  void showHistoryBanner();
 
   SessionHost& host_;
   ResultsLog live_;
@@ -142,8 +144,13 @@ class MainWindow : public QMainWindow {
   ResultsLog historyLog_;
   ResultsLog loadingLog_;  // a history being read
   QDate historyFrom_, historyTo_;
+  QString historyRange_;  // "06.12.2026" or "01.12.2026 – 06.12.2026"
+  bool historyTruncated_ = false;  // only the first of the days' results
   QVector<QDate> days_;
   ModeRequest wantedMode_ = ModeRequest::None;
+  WorkMode workMode_ = WorkMode::Idle;  // the analyzer's, as the last tick found it
+  bool spaceShort_ = false;  // the disk, as the database found it
+  qint64 bytesFree_ = 0;
   ResultsTableModel* historyModel_ = nullptr;
   bool showingHistory_ = false;
   QLabel* historyBanner_ = nullptr;

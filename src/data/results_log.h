@@ -9,7 +9,12 @@
 // had it (Windows-1251 bytes), beside the values read from them: a file the
 // program did not write may hold texts it would never make, and saving such a
 // file again must give back what was read. They always come first: loading
-// replaces everything, and taken results are appended after them.
+// replaces everything, and taken results are appended after them. A cell is
+// kept as the few bits that make its text again from the row's value (a
+// number's count of decimals, the date among the file's dates, the time of
+// day, the fault bits) in the room a taken result uses for its date-time and
+// fault bits; only a text that cannot be made so is kept as it is. A file of
+// the program's own takes no more memory than its taken results did.
 //
 // Appending costs the same at any size: rows live in fixed-size chunks that
 // are never moved.
@@ -19,6 +24,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,8 +44,11 @@ class ResultsLog : public QObject {
 
   // The program date-time of a row (days since 30 December 1899, local time);
   // NaN for a row read from a file.
-  double dateTime(int row) const { return at(row).dateTime[offset(row)]; }
-  int32_t faultBits(int row) const { return at(row).faultBits[offset(row)]; }
+  double dateTime(int row) const {
+    return row < loadedCount_ ? std::numeric_limits<double>::quiet_NaN() : at(row).dateTime[offset(row)];
+  }
+  // 0 for a row read from a file.
+  int32_t faultBits(int row) const { return row < loadedCount_ ? 0 : at(row).faultBits[offset(row)]; }
   // A channel's value as the row holds it.
   double value(int row, int ch) const { return at(row).values[ch][offset(row)]; }
   ChannelValues values(int row) const;
@@ -55,7 +64,9 @@ class ResultsLog : public QObject {
   bool isLoaded(int row) const { return row < loadedCount_; }
   // A loaded row's cells as the file held them: Windows-1251, separated by
   // TABs, at most 16; empty for a taken result.
-  std::string_view loadedCells(int row) const;
+  std::string loadedCells(int row) const;
+  // The same, appended to `out`.
+  void appendLoadedCells(int row, std::string& out) const;
 
   // Text of a cell as shown, written and printed.
   QString cell(int row, int column) const;
@@ -78,8 +89,14 @@ class ResultsLog : public QObject {
 
   // Bulk loading: between begin and end, append and appendLoaded add rows
   // without announcing each; end announces the whole log replaced.
+  // `values` are what the cells' texts were read as: a number cell kept as
+  // its count of decimals gives back its text only from its value. `fields`
+  // (the cells split at their TABs), when the caller has them, save
+  // splitting them again.
   void beginLoad();
   void appendLoaded(const ChannelValues& values, std::string_view cells);
+  void appendLoaded(const ChannelValues& values, std::string_view cells, const std::string_view* fields,
+                    int count);
   void endLoad();
 
   // Bytes held (for the memory figures of the benchmarks).
@@ -102,13 +119,25 @@ class ResultsLog : public QObject {
   const Chunk& at(int row) const { return *chunks_[size_t(row >> kChunkBits)]; }
   static int offset(int row) { return row & (kChunkRows - 1); }
   int addRow(double dateTime, int32_t faultBits, const ChannelValues& values);
+  // A loaded row's bits for its cells (see results_log.cpp) and the texts
+  // kept for it, joined by TABs (empty when none).
+  uint64_t loadedForm(int row) const;
+  uint32_t loadedShapes(int row) const;
+  std::string_view keptText(int row) const;
+  void appendCell(int row, int column, uint64_t form, uint32_t shapes, std::string_view& kept, std::string& out) const;
 
   std::vector<std::unique_ptr<Chunk>> chunks_;
   int count_ = 0;
   int loadedCount_ = 0;
-  // The loaded rows' cells, one after the other; ends_[r] is where row r's end.
-  std::string loadedText_;
-  std::vector<uint32_t> loadedEnds_;
+  // Texts of loaded rows that could not be made again from their values,
+  // each row's ended by a line feed (no cell holds one), in row order; per
+  // 64 rows which of them have any and where the first of them starts.
+  std::vector<uint64_t> keptBits_;
+  std::vector<uint32_t> keptBlockStart_;
+  std::string keptText_;
+  // The dates of the loaded rows' date cells, each once.
+  std::vector<std::string> dates_;
+  char separator_ = ',';  // the decimal separator the loaded numbers were read with
   std::array<std::string, kResultColumnCount> header_;
   bool unsaved_ = false;
   bool loading_ = false;

@@ -301,7 +301,9 @@ QStringList ResultTexts::columnForms(int column) const {
   using namespace channel;
   QStringList forms;
   if (column == 0) {
-    forms << QStringLiteral("9999999");
+    // A day is at most 86,400 rows; a history of a year at a result a
+    // second is eight digits.
+    forms << QStringLiteral("9999999") << QStringLiteral("99999999");
   } else if (column == 1) {
     for (int month = 1; month <= 12; ++month)
       forms << dateText(seams::toDateTime(QDateTime(QDate(2000, month, 28), QTime(12, 0))));

@@ -12,6 +12,7 @@ PortOpenResult AnalyzerLink::open(const QString& portName) {
     ++counts_.reconnects;
     emit reopened();
   };
+  port_->onOpenedLater = [this] { emit openedLater(); };
   port_->onOpenFinished = [this](PortOpenResult result) { emit openFinished(result); };
   const PortOpenResult result = port_->open(portName);
   port_->setParameters(QStringLiteral("9600,N,8,2"));
@@ -27,17 +28,19 @@ void AnalyzerLink::close() {
 
 bool AnalyzerLink::isOpen() const { return port_ && port_->isOpen(); }
 
-void AnalyzerLink::send(uint8_t address, Request kind) {
-  if (uint8_t(kind) > uint8_t(Request::Stop)) return;
+bool AnalyzerLink::send(uint8_t address, Request kind) {
+  if (uint8_t(kind) > uint8_t(Request::Stop)) return false;
   const RequestFrame frame = buildRequest(address, kind);
   replyTimeMs_ = -1;
-  if (port_ && port_->write(frame.data(), int32_t(frame.size()))) {
+  const bool sent = port_ && port_->write(frame.data(), int32_t(frame.size()));
+  if (sent) {
     counts_.bytesSent += int64_t(frame.size());
     sinceRequest_.start();
   } else {
     sinceRequest_.invalidate();
   }
   state_ = LinkState::Sent;
+  return sent;
 }
 
 void AnalyzerLink::receive(const uint8_t* data, int count) {

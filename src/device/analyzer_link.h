@@ -34,12 +34,16 @@ class AnalyzerLink : public QObject {
   // Negates DTR and RTS and releases the port.
   void close();
   bool isOpen() const;
+  // Why the last opening failed, where the port's name alone does not say it
+  // (no such host, refused, no answer, a malformed address); empty otherwise.
+  QString openError() const { return port_ ? port_->openError() : QString(); }
   // The port, or null when none was opened (or it was closed).
   SerialPort* port() const { return port_.get(); }
 
   // Sends the request of `kind` to `address` (nothing without an open port);
   // a kind the analyzer does not know sends nothing and leaves the state alone.
-  void send(uint8_t address, Request kind);
+  // True when the request went out to the port.
+  bool send(uint8_t address, Request kind);
 
   // The bytes received since the last clearReply().
   const ReplyCollector& reply() const { return reply_; }
@@ -65,6 +69,8 @@ class AnalyzerLink : public QObject {
   void openFinished(PortOpenResult result);
   // A lost line was opened again by itself.
   void reopened();
+  // A port that could not be opened at first is open now, tried again by itself.
+  void openedLater();
 
  private:
   std::unique_ptr<SerialPort> port_;

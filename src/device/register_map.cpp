@@ -12,42 +12,31 @@ constexpr long double kCpAir = 0.000108L;
 constexpr long double kChemicalLoss = 0.302L;
 }  // namespace
 
-Measurement decodeMeasurement(const uint8_t* reply, const FuelRow& fuel, double now) {
+void deriveChannels(std::array<double, kChannelCount>& v, const FuelRow& fuel) {
   using namespace channel;
-  Measurement m;
-  m.faultBits = registerU(reply, 1) & 0x0FFF;
-  m[Tg] = registerS(reply, 2);
-  m[Ta] = registerS(reply, 3);
-  m[O2] = registerU(reply, 4) / 100.0;
-  m[CO] = registerU(reply, 6);
-  m[NO] = registerU(reply, 7);
-  m[NO2] = registerU(reply, 8);
-  m[SO2] = registerU(reply, 9);
-  m[H2S] = registerU(reply, 10);
-
-  const long double o2 = m[O2];
-  const long double co = m[CO];
+  const long double o2 = v[O2];
+  const long double co = v[CO];
   const long double co2max = fuel.co2Max;
 
-  m[CO2] = double(((10 - kO2Factor * (o2 - kCOToPercent * co)) * co2max - co) / 10000);
-  m[NOx] = (m[NO] < 9999 && m[NO2] < 999) ? m[NO] + m[NO2] : 0;
-  if (!(m[CO2] >= 0.5)) m[CO2] = 0;  // also NaN
+  v[CO2] = double(((10 - kO2Factor * (o2 - kCOToPercent * co)) * co2max - co) / 10000);
+  v[NOx] = (v[NO] < 9999 && v[NO2] < 999) ? v[NO] + v[NO2] : 0;
+  if (!(v[CO2] >= 0.5)) v[CO2] = 0;  // also NaN
   // The later steps work on the stored value, as the record holds it.
-  const long double co2 = m[CO2];
+  const long double co2 = v[CO2];
 
   if (o2 >= 20) {
-    m[Alf] = 0;
+    v[Alf] = 0;
   } else {
     const long double n2 = 100 - co2 - o2 - co / 10000;
     long double alf = n2 / (n2 - kN2ToO2 * (o2 - co / 20000));
     // Only nonsense readings reach a zero divisor: no ratio then.
     if (std::isnan(alf) || alf == -INFINITY) alf = 0;
     if (alf > 10) alf = 10;
-    m[Alf] = double(alf);
+    v[Alf] = double(alf);
   }
 
-  const long double tg = m[Tg];
-  const long double dT = tg - m[Ta];
+  const long double tg = v[Tg];
+  const long double dT = tg - v[Ta];
   long double qa = 0;
   // A fuel row edited to T'max or P of 0 would divide by zero: no heat loss then.
   if (co2 > 1 && dT > 20 && fuel.tMax != 0 && fuel.kfP != 0) {
@@ -61,7 +50,23 @@ Measurement decodeMeasurement(const uint8_t* reply, const FuelRow& fuel, double 
     if (qa > 100) qa = 100;
     if (!(qa >= 0)) qa = 0;  // also NaN
   }
-  m[Qa] = double(qa);
+  v[Qa] = double(qa);
+}
+
+Measurement decodeMeasurement(const uint8_t* reply, const FuelRow& fuel, double now) {
+  using namespace channel;
+  Measurement m;
+  m.faultBits = registerU(reply, 1) & 0x0FFF;
+  m[Tg] = registerS(reply, 2);
+  m[Ta] = registerS(reply, 3);
+  m[O2] = registerU(reply, 4) / 100.0;
+  m[CO] = registerU(reply, 6);
+  m[NO] = registerU(reply, 7);
+  m[NO2] = registerU(reply, 8);
+  m[SO2] = registerU(reply, 9);
+  m[H2S] = registerU(reply, 10);
+
+  deriveChannels(m.values, fuel);
   m.time = now;
   return m;
 }

@@ -42,3 +42,9 @@ inline int16_t registerS(const uint8_t* reply, int k) { return int16_t(registerU
 
 // The measurement of a status reply, decoded at `now` (a program date-time).
 Measurement decodeMeasurement(const uint8_t* reply, const FuelRow& fuel, double now);
+
+// The derived channels (CO2, NOx, Alf, Qa) of `values` computed from its
+// measured ones and `fuel`'s coefficients, as decoding computes them: the
+// same inputs give the same bits, so a result kept without them gets them
+// back exactly.
+void deriveChannels(std::array<double, kChannelCount>& values, const FuelRow& fuel);

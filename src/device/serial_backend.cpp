@@ -132,8 +132,12 @@ class QtSerialBackend final : public SerialBackend {
 
   bool mayReopen(const QString& device) const override {
     // A pseudo-terminal's number goes to whatever program asks next: never
-    // take one over unasked (it may be somebody's terminal session).
-    return !QFileInfo(device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
+    // take one over unasked (it may be somebody's terminal session), named
+    // as it is or through a link, there now or not.
+    const QFileInfo info(device);
+    for (const QString& path : {info.absoluteFilePath(), info.canonicalFilePath(), info.symLinkTarget()})
+      if (path.startsWith(QLatin1String("/dev/pts/"))) return false;
+    return true;
   }
   int reopenIntervalMs() const override { return 1000; }
 

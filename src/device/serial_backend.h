@@ -51,10 +51,14 @@ class SerialBackend {
   // How many failures (read, write, lost device) the driver reported since the
   // last open. A broken port reports one and is closed at once.
   virtual int failureReports() const = 0;
-  // Whether `device`, lost after opening, may be opened again unasked, and how
-  // long to wait between two tries.
+  // Whether `device`, lost after opening or never opened, may be opened
+  // again unasked, and how long to wait between two tries of a lost one.
   virtual bool mayReopen(const QString& /*device*/) const { return true; }
   virtual int reopenIntervalMs() const { return 1000; }
+  // Why the last opening failed, in the operator's words, where the port's
+  // name alone does not say it (a connection: no such host, refused, no
+  // answer, a malformed address); empty otherwise.
+  virtual QString openError() const { return {}; }
 };
 
 using SerialBackendFactory = std::function<std::unique_ptr<SerialBackend>()>;

@@ -18,7 +18,7 @@ SerialPort::~SerialPort() {
 
 PortOpenResult SerialPort::open(const QString& portName) {
   if (backend_) backend_->close();
-  lost_ = opening_ = reopening_ = reopenable_ = false;
+  lost_ = waiting_ = opening_ = reopening_ = reopenable_ = false;
   reopenTimer_->setEnabled(false);
   portName_ = portName;
   settings_ = LineSettings{};
@@ -26,13 +26,25 @@ PortOpenResult SerialPort::open(const QString& portName) {
   backend_ = createSerialBackend(device);
   backend_->setNotify([this] { poll(); });
   QString error;
-  if (!backend_->open(device, &error)) return PortOpenResult::CannotOpen;
+  if (!backend_->open(device, &error)) {
+    waitToOpen();
+    return PortOpenResult::CannotOpen;
+  }
   if (backend_->isOpening()) {
     opening_ = true;
     return PortOpenResult::Connecting;
   }
   return afterOpen();
 }
+
+void SerialPort::waitToOpen() {
+  if (!backend_->mayReopen(serialDeviceName(portName_))) return;
+  waiting_ = true;
+  reopenTimer_->setInterval(kOpenRetryIntervalMs);
+  reopenTimer_->setEnabled(true);
+}
+
+QString SerialPort::openError() const { return backend_ ? backend_->openError() : QString(); }
 
 PortOpenResult SerialPort::afterOpen() {
   reopenable_ = backend_->mayReopen(serialDeviceName(portName_));
@@ -99,7 +111,7 @@ void SerialPort::purge() {
 }
 
 void SerialPort::reopen() {
-  if (!lost_ || reopening_ || !backend_) return;
+  if (!(lost_ || waiting_) || reopening_ || !backend_) return;
   const QString device = serialDeviceName(portName_);
   if (!backend_->mayReopen(device)) return;
   QString error;
@@ -117,9 +129,14 @@ void SerialPort::finishReopen() {
     return;
   }
   purge();
-  lost_ = false;
+  const bool first = waiting_;
+  lost_ = waiting_ = false;
   reopenTimer_->setEnabled(false);
-  if (onReopened) onReopened();
+  if (first) {
+    if (onOpenedLater) onOpenedLater();
+  } else if (onReopened) {
+    onReopened();
+  }
 }
 
 void SerialPort::poll() {
@@ -128,6 +145,7 @@ void SerialPort::poll() {
   if (opening_ && !backend_->isOpening()) {
     opening_ = false;
     opened = backend_->isOpen() ? afterOpen() : PortOpenResult::CannotOpen;
+    if (*opened == PortOpenResult::CannotOpen) waitToOpen();
   }
   if (reopening_ && !backend_->isOpening()) finishReopen();
   deliver();

@@ -13,7 +13,11 @@
 // A port that fails after opening (adapter pulled, pseudo-terminal closed,
 // connection reset) is closed at once and from then on behaves like one that
 // never opened; a real serial device is tried again silently once a second, a
-// connection every few seconds, until it is back.
+// connection every few seconds, until it is back. A port that could not be
+// opened at all (the adapter not plugged in yet, the device server still
+// starting) is tried again silently every kOpenRetryIntervalMs; the failure
+// of the first try is the caller's to report, once. A pseudo-terminal and a
+// malformed name are never tried again unasked.
 
 #include <QString>
 #include <cstdint>
@@ -58,11 +62,18 @@ class SerialPort {
   // delivers every byte that has arrived (at most kMaxBytesPerPoll). Never
   // blocks. Runs by itself whenever the driver reports something.
   void poll();
-  // One try to open a lost port again, as the reopen timer makes it.
+  // One try to open a lost port (or one that could not be opened) again, as
+  // the reopen timer makes it.
   void reopen();
-  // Runs only while a port that may be opened again unasked is lost.
+  // Runs only while a port that may be opened again unasked is lost or not
+  // open yet.
   Timer* reopenTimer() const { return reopenTimer_.get(); }
   bool isLost() const { return lost_; }
+  // The opening failed and is tried again.
+  bool isWaitingToOpen() const { return waiting_; }
+  // Why the last opening failed, where the name alone does not say it
+  // (SerialBackend::openError); empty otherwise.
+  QString openError() const;
   void setDtr(bool on);
   void setRts(bool on);
   bool dtr() const { return dtr_; }
@@ -79,6 +90,10 @@ class SerialPort {
   std::function<void(PortOpenResult result)> onOpenFinished;
   // A lost port is open again.
   std::function<void()> onReopened;
+  // A port whose opening had failed is open now.
+  std::function<void()> onOpenedLater;
+
+  static constexpr int kOpenRetryIntervalMs = 3000;
 
   // A real line brings about 9 bytes per 10 ms; the cap only keeps a flooding
   // device from holding the GUI thread.
@@ -91,6 +106,8 @@ class SerialPort {
   // Closes a backend that reported a failure; true when there is none open.
   bool dropFailedPort();
   void finishReopen();
+  // After a failed opening: tried again by the timer where that may succeed.
+  void waitToOpen();
 
   std::unique_ptr<SerialBackend> backend_;
   std::unique_ptr<Timer> reopenTimer_;
@@ -102,4 +119,5 @@ class SerialPort {
   bool reopening_ = false;
   bool reopenable_ = false;  // as the driver judged the device when it opened
   bool lost_ = false;        // was open, then failed
+  bool waiting_ = false;     // never opened: tried again
 };

@@ -9,6 +9,7 @@
 
 #include "ui/glyphs.h"
 #include "platform/timer.h"
+#include "platform/version.h"
 
 const QString AboutBox::kWebAddress = QStringLiteral("http://www.korvex-gas.ru");
 const QString AboutBox::kMailAddress = QStringLiteral("info@korvex-gas.ru");
@@ -83,6 +84,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   small.setPointSize(8);
   version->setFont(small);
   version->setAlignment(Qt::AlignCenter);
+  version->setToolTip(QStringLiteral(u"Версия сборки: " KORVEX_VERSION));
 
   auto* mail = linkLabel(QStringLiteral("e-mail:") + kMailAddress, frame);
   auto* web = linkLabel(kWebAddress, frame);

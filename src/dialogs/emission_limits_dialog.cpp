@@ -19,6 +19,21 @@ namespace {
 
 const int kIntervals[] = {10, 15, 30, 60};
 
+// Either decimal sign: a limit is copied from a permit, written one way or
+// the other.
+std::optional<double> readDecimal(const QString& text) {
+  QString t = text.trimmed();
+  const QChar sign = decimalSeparator();
+  t.replace(QLatin1Char('.'), sign).replace(QLatin1Char(','), sign);
+  return readFloat(t);
+}
+
+// A limit as the report prints it: "100 000".
+QString limitText(double v) {
+  QLocale l = seams::locale();
+  return l.toString(v, 'f', QLocale::FloatingPointShortest);
+}
+
 QString limitName(emissions::Component c, bool daily) {
   return (daily ? QStringLiteral(u"Суточный норматив ") : QStringLiteral(u"Норматив за интервал ")) +
          QString::fromLatin1(emissions::componentName(c));
@@ -108,7 +123,7 @@ void EmissionLimitsDialog::fill(const emissions::EmissionSettings& settings) {
 
 QLineEdit* EmissionLimitsDialog::check(emissions::EmissionSettings& out, QString* message) const {
   out.intervalMinutes = intervalCombo_->currentData().toInt();
-  const auto pre = readFloat(preAlarmEdit_->text());
+  const auto pre = readDecimal(preAlarmEdit_->text());
   if (!pre || !(*pre >= 0 && *pre <= 100)) {
     *message = QStringLiteral(u"Порог предупреждения должен быть числом от 0 до 100 %!");
     return preAlarmEdit_;
@@ -123,13 +138,19 @@ QLineEdit* EmissionLimitsDialog::check(emissions::EmissionSettings& out, QString
         limit.reset();
         continue;
       }
-      const auto v = readFloat(text);
+      const auto v = readDecimal(text);
       if (!v || !std::isfinite(*v)) {
         *message = QStringLiteral(u"%1: «%2» — не число!").arg(limitName(c, daily), text);
         return edit;
       }
       if (!(*v > 0)) {
         *message = QStringLiteral(u"%1 должен быть больше нуля!").arg(limitName(c, daily));
+        return edit;
+      }
+      if (!emissions::isSensibleLimit(*v)) {
+        *message = QStringLiteral(u"%1: %2 мг/м³ — вне пределов от %3 до %4 мг/м³!")
+                       .arg(limitName(c, daily), text, limitText(emissions::kMinLimit),
+                            limitText(emissions::kMaxLimit));
         return edit;
       }
       limit = *v;

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "ui/glyphs.h"
+#include "ui/widget_seams.h"
 
 HistoryDialog::HistoryDialog(QWidget* parent) : QDialog(parent), range_(this) {
   setObjectName(QStringLiteral("FormHistory"));
@@ -28,6 +29,7 @@ HistoryDialog::HistoryDialog(QWidget* parent) : QDialog(parent), range_(this) {
   connect(buttons, &QDialogButtonBox::accepted, this, &HistoryDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &HistoryDialog::reject);
   root->addWidget(buttons);
+  seams::fitTitle(this);
 }
 
 void HistoryDialog::setDays(const QVector<QDate>& days) {

@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <algorithm>
 #include <QVBoxLayout>
 
 #include "ui/glyphs.h"
@@ -48,6 +51,7 @@ QLabel* valueLabel(QWidget* parent) {
 }
 
 const QString kTcpPortExample = QStringLiteral("tcp://192.168.0.10:4001");
+const QString kWidestPortName = QStringLiteral("tcp://255.255.255.255:65535");
 
 const QString kPortNameError = QStringLiteral(
     u"Имя порта \"%1\" содержит символы, которые нельзя записать в файл настроек!\r\n"
@@ -72,7 +76,6 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
   leftColumn->setSpacing(6);
   root->addLayout(leftColumn, 0);
   QFrame* left = sunkenFrame(this);
-  left->setFixedWidth(176);
   leftColumn->addWidget(left, 1);
   auto* leftLayout = new QVBoxLayout(left);
   leftLayout->setContentsMargins(3, 3, 3, 8);
@@ -88,9 +91,21 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
   portCombo_->setEditable(true);
   portCombo_->setInsertPolicy(QComboBox::NoInsert);
   portCombo_->addItems(portList());
-  portCombo_->setFixedWidth(70);
+  portCombo_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  portCombo_->setMinimumContentsLength(1);
   // The list is wider than the field: an address must show whole there.
   portCombo_->view()->setMinimumWidth(portCombo_->fontMetrics().horizontalAdvance(kTcpPortExample) + 24);
+  // The frame is as wide as the field needs to show a device server's whole
+  // address, "tcp://255.255.255.255:65535", in the font the dialog has.
+  {
+    QStyleOptionComboBox option;
+    option.initFrom(portCombo_);
+    option.editable = true;
+    const QFontMetrics metrics = portCombo_->fontMetrics();
+    const QSize text(metrics.horizontalAdvance(kWidestPortName) + 8, metrics.height());  // 8: the line's margins
+    const int field = portCombo_->style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, portCombo_).width();
+    left->setFixedWidth(std::max(176, field + 18));  // 18: the frame's and the grid's margins
+  }
   refreshPeriodSpin_ = new SpinEdit(1, 60, 2, left);
   refreshPeriodSpin_->setFixedWidth(50);
   addressSpin_ = new SpinEdit(1, 247, 2, left);
@@ -103,9 +118,14 @@ OptionsDialog::OptionsDialog(QWidget* parent) : QDialog(parent) {
     exchange->addWidget(label, row, 0);
     exchange->addWidget(control, row, 1, Qt::AlignRight);
   };
-  addRow(0, QStringLiteral(u"Порт обмена"), portCombo_);
-  addRow(1, QStringLiteral(u"Период обновления, сек"), refreshPeriodSpin_);
-  addRow(2, QStringLiteral(u"Адрес прибора в сети"), addressSpin_);
+  // The port's name on a line of its own, the frame's width: a device
+  // server's address is long.
+  auto* portLabel = new QLabel(QStringLiteral(u"Порт обмена"), left);
+  portLabel->setBuddy(portCombo_);
+  exchange->addWidget(portLabel, 0, 0, 1, 2);
+  exchange->addWidget(portCombo_, 1, 0, 1, 2);
+  addRow(2, QStringLiteral(u"Период обновления, сек"), refreshPeriodSpin_);
+  addRow(3, QStringLiteral(u"Адрес прибора в сети"), addressSpin_);
   leftLayout->addStretch(1);
 
   auto* buttons = new QHBoxLayout;

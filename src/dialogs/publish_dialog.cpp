@@ -132,7 +132,8 @@ PublishDialog::PublishDialog(QWidget* parent) : QDialog(parent) {
   centralCheck_ = new QCheckBox(QStringLiteral(u"Копировать результаты и события"), this);
   central->addWidget(centralCheck_, 0, 0, 1, 3);
   connectionEdit_ = new QLineEdit(this);
-  // A password in the string is shown only while it is being edited.
+  // A password in the string is shown only while it is being edited
+  // (updateEnabled: the field is masked while it holds one).
   connectionEdit_->setEchoMode(QLineEdit::PasswordEchoOnEdit);
   connectionEdit_->setPlaceholderText(QStringLiteral("host=db.example dbname=korvex user=korvex password=..."));
   addRow(central, QStringLiteral(u"Строка подключения"), connectionEdit_);
@@ -259,15 +260,20 @@ void PublishDialog::updateEnabled() {
   // Shown whenever the broker's certificate would go unchecked.
   insecureWarning_->setVisible(tlsCheck_->isChecked() && insecureCheck_->isChecked());
   connectionEdit_->setEnabled(centralCheck_->isChecked());
-  // What the server will be asked, without the password.
+  // What the server will be asked, without the password; a string libpq
+  // cannot read asks nothing.
   const QString connection = connectionEdit_->text().trimmed();
+  const bool secret = publish::connectionHasPassword(connection);
   connectionLabel_->setText(connection.isEmpty()
                                 ? QString()
                                 : QStringLiteral(u"Подключение: %1%2")
                                       .arg(publish::describeConnection(connection),
-                                           publish::connectionHasPassword(connection)
+                                           secret && publish::isConnectionString(connection)
                                                ? QStringLiteral(u", с паролем")
                                                : QString()));
+  // Masked while a password is in it, and only then.
+  const QLineEdit::EchoMode echo = secret ? QLineEdit::PasswordEchoOnEdit : QLineEdit::Normal;
+  if (connectionEdit_->echoMode() != echo) connectionEdit_->setEchoMode(echo);
 }
 
 void PublishDialog::chooseCaFile() {

@@ -1,6 +1,12 @@
 #include "emissions/alarms.h"
 
+#include <cmath>
+
 namespace emissions {
+
+bool isSensibleLimit(double mgPerM3) {
+  return std::isfinite(mgPerM3) && mgPerM3 >= kMinLimit && mgPerM3 <= kMaxLimit;
+}
 
 std::optional<double> AlarmLimits::threshold(Component c, AveragePeriod p, AlarmLevel level) const {
   const ComponentLimits& l = (*this)[c];
@@ -40,7 +46,10 @@ QVector<AlarmEvent> AlarmLatches::evaluate(AveragePeriod period, qint64 startUtc
       if (!t || !(a.mean > *t)) continue;
       const AlarmKey key{c, period, level};
       AlarmState& s = states_[size_t(slot(key))];
-      if (s.latched) continue;
+      if (s.latched) {
+        events.append({AlarmEventType::Repeated, key, endUtcMs, endOffset, startUtcMs, a.mean, *t});
+        continue;
+      }
       s.latched = true;
       s.averageStartUtcMs = startUtcMs;
       s.raisedUtcMs = endUtcMs;

@@ -18,6 +18,11 @@ enum class AlarmLevel : uint8_t { PreAlarm, Alarm };
 enum class Exceedance : uint8_t { None, PreAlarm, Alarm };
 
 inline constexpr double kDefaultPreAlarmPercent = 80;
+// The limits a permit can set, mg/m3: from a tenth (the precision averages
+// are shown and printed with) to a hundred thousand.
+inline constexpr double kMinLimit = 0.1;
+inline constexpr double kMaxLimit = 100000;
+bool isSensibleLimit(double mgPerM3);
 
 // mg/m3 at the reference O2; empty = no limit.
 struct ComponentLimits {
@@ -64,7 +69,10 @@ struct AlarmState {
   std::optional<qint64> acknowledgedUtcMs;  // the last acknowledgement
 };
 
-enum class AlarmEventType : uint8_t { Raised, Acknowledged };
+// Repeated: a completed average above a threshold whose alarm is still
+// latched (not acknowledged since): it raises nothing, but it is an
+// exceedance of its own, for the log as for the report.
+enum class AlarmEventType : uint8_t { Raised, Acknowledged, Repeated };
 
 struct AlarmEvent {
   AlarmEventType type = AlarmEventType::Raised;
@@ -83,8 +91,9 @@ class AlarmLatches {
   static constexpr int kCount = kComponentCount * 2 * 2;
 
   // Checks a completed average against its thresholds and latches what it
-  // exceeds. Levels latch independently; an already latched alarm raises no
-  // new event. `endOffset` is the local offset at endUtcMs.
+  // exceeds. Levels latch independently; an already latched alarm is not
+  // raised again, its new exceedance is a Repeated event. `endOffset` is the
+  // local offset at endUtcMs.
   QVector<AlarmEvent> evaluate(AveragePeriod period, qint64 startUtcMs, qint64 endUtcMs,
                                int endOffset, const ComponentAverages& averages,
                                const AlarmLimits& limits);

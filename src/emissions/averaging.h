@@ -53,6 +53,9 @@ struct IntervalAverage {
   int endOffset = 0;    // ... and at the end (differs across a clock change)
   int resultCount = 0;  // results present, valid or not
   ComponentAverages components{};
+  // Results of it could not be read from the database (damage): no average
+  // was computed, none is stored.
+  bool unreadable = false;
 
   const ComponentAverage& operator[](Component c) const { return components[size_t(index(c))]; }
   QDateTime startLocal() const;
@@ -68,6 +71,7 @@ struct DailyAverage {
   ComponentAverages components{};
   std::array<int, kComponentCount> invalidIntervals{};
   int allowedInvalid = 0;
+  bool unreadable = false;  // an interval of it is: no day's average either
 
   const ComponentAverage& operator[](Component c) const { return components[size_t(index(c))]; }
 };

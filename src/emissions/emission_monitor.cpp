@@ -74,6 +74,7 @@ void EmissionMonitor::rebuild() {
   for (const StoredEvent& e : store_.events(starts.first(), now + 1))
     if (e.kind == EventKind::AlarmAcknowledged) acknowledged.append(e.utcMs);
   auto ack = acknowledged.cbegin();
+  // Read whole first: damage it meets is known before any average is judged.
   for (const StoredResult& s : store_.results(starts.first(), now + 1)) {
     for (; ack != acknowledged.cend() && *ack <= s.result.utcMs; ++ack) engine_->acknowledgeAll(*ack);
     take(engine_->addResult(s.result), nullptr);
@@ -108,16 +109,24 @@ void EmissionMonitor::take(const EngineUpdate& update, QVector<AlarmEvent>* rais
   const AlarmLimits& limits = engine_->limits();
   // Averages the database already holds were judged before (a replay at
   // start): their alarms are latched again, quietly.
+  // Averages over results the database could not read are none: neither
+  // stored nor judged.
+  const auto unreadable = [this](qint64 from, qint64 to) {
+    return std::any_of(unreadable_.cbegin(), unreadable_.cend(),
+                       [&](const UnreadableSpan& s) { return s.overlaps(from, to); });
+  };
   QSet<qint64> knownIntervals, knownDays;
   QVector<StoredAverage> fresh;
   for (const IntervalAverage& a : update.completedIntervals) {
-    if (!store_.averages(AveragePeriodKind::Interval, minutes, a.startUtcMs, a.startUtcMs + 1).isEmpty())
+    if (unreadable(a.startUtcMs, a.endUtcMs) ||
+        !store_.averages(AveragePeriodKind::Interval, minutes, a.startUtcMs, a.startUtcMs + 1).isEmpty())
       knownIntervals.insert(a.startUtcMs);
     else
       fresh.append(toStored(a, minutes, limits));
   }
   for (const DailyAverage& d : update.completedDays) {
-    if (!store_.averages(AveragePeriodKind::Day, minutes, d.startUtcMs, d.startUtcMs + 1).isEmpty())
+    if (unreadable(d.startUtcMs, d.endUtcMs) ||
+        !store_.averages(AveragePeriodKind::Day, minutes, d.startUtcMs, d.startUtcMs + 1).isEmpty())
       knownDays.insert(d.startUtcMs);
     else
       fresh.append(toStored(d, minutes, limits));
@@ -125,11 +134,12 @@ void EmissionMonitor::take(const EngineUpdate& update, QVector<AlarmEvent>* rais
   if (store_.isWritable()) store_.storeAverages(fresh);
   const qint64 intervalMs = engine_->config().intervalMs();
   for (const AlarmEvent& e : update.events) {
-    if (e.type != AlarmEventType::Raised) continue;
+    if (e.type == AlarmEventType::Acknowledged) continue;
     const QSet<qint64>& known = e.key.period == AveragePeriod::Day ? knownDays : knownIntervals;
     if (known.contains(e.averageStartUtcMs)) continue;
+    // A repeat of a latched alarm gets its line too, but no new beep.
     log_(EventKind::Alarm, alarmEventText(e, intervalMs, seams::locale()));
-    if (raised) raised->append(e);
+    if (raised && e.type == AlarmEventType::Raised) raised->append(e);
   }
 }
 
@@ -164,8 +174,9 @@ QVector<AlarmEvent> EmissionMonitor::storeReport(const QVector<DailyAverage>& da
   QVector<StoredAverage> over;
   for (const DailyAverage& d : days) {
     for (const IntervalAverage& iv : d.intervals)
-      if (iv.endUtcMs <= cutoffUtcMs) over.append(toStored(iv, c.intervalMinutes, settings_.limits));
-    if (d.endUtcMs <= cutoffUtcMs) over.append(toStored(d, c.intervalMinutes, settings_.limits));
+      if (iv.endUtcMs <= cutoffUtcMs && !iv.unreadable)
+        over.append(toStored(iv, c.intervalMinutes, settings_.limits));
+    if (d.endUtcMs <= cutoffUtcMs && !d.unreadable) over.append(toStored(d, c.intervalMinutes, settings_.limits));
   }
   store_.storeAverages(over);
   return raised;

@@ -74,6 +74,12 @@ class EmissionMonitor {
   // count as judged before and raise no alarm.
   QVector<AlarmEvent> storeReport(const QVector<DailyAverage>& days, qint64 cutoffUtcMs);
 
+  // Results the database could not read (damage a read met): no average
+  // over them is stored or judged.
+  void addUnreadable(const UnreadableSpan& span) {
+    if (!unreadable_.contains(span)) unreadable_.append(span);
+  }
+
   MonitorState state() const;
   const EmissionSettings& settings() const { return settings_; }
   // The averaging in force.
@@ -97,6 +103,7 @@ class EmissionMonitor {
   std::optional<Result> lastResult_;
   // Today's average as it stands: it changes only when an interval ends.
   std::optional<DailyAverage> today_;
+  QVector<UnreadableSpan> unreadable_;
 };
 
 }  // namespace emissions

@@ -64,8 +64,8 @@ void readSettings(QSettings& s, SettingsLoad& out) {
       const QString t = text(s.value(key));
       if (t.isEmpty()) continue;
       const auto v = number(t);
-      if (!v || *v <= 0) {
-        problem(key, QStringLiteral("not a positive number"), t);
+      if (!v || !isSensibleLimit(*v)) {
+        problem(key, QStringLiteral("not a limit of 0.1..100000 mg/m3"), t);
         continue;
       }
       ComponentLimits& l = e.limits[c];
@@ -135,8 +135,7 @@ bool saveEmissionSettings(const QString& path, const EmissionSettings& settings,
     return fail(QStringLiteral("pre-alarm percentage is not 0..100"));
   for (const ComponentLimits& l : lim.components) {
     for (const std::optional<double>& v : {l.interval, l.daily}) {
-      if (v && !(std::isfinite(*v) && *v > 0))
-        return fail(QStringLiteral("a limit is not a positive number"));
+      if (v && !isSensibleLimit(*v)) return fail(QStringLiteral("a limit is not 0.1..100000 mg/m3"));
     }
   }
   {

@@ -62,9 +62,12 @@ QString alarmEventText(const AlarmEvent& e, qint64 intervalMs, const QLocale& lo
         .arg(local(e.utcMs, e.utcOffset).toString(QStringLiteral("hh:mm:ss")), whatText(e.key),
              averageText(e.key, e.averageStartUtcMs, end, e.utcOffset));
   }
+  // A repeat: the alarm raised before is still latched.
+  const QString what = e.type == AlarmEventType::Repeated ? QStringLiteral(u"Снова ") + whatText(e.key)
+                                                          : capitalized(whatText(e.key));
   return QStringLiteral(u"%1: %2 %3 мг/м³ > %4 мг/м³")
-      .arg(capitalized(whatText(e.key)), averageText(e.key, e.averageStartUtcMs, e.utcMs, e.utcOffset),
-           meanText(e.value, locale), meanText(e.threshold, locale));
+      .arg(what, averageText(e.key, e.averageStartUtcMs, e.utcMs, e.utcOffset), meanText(e.value, locale),
+           meanText(e.threshold, locale));
 }
 
 QString alarmStateText(const AlarmKey& key, const AlarmState& s, int offset, const QLocale& locale) {

@@ -67,12 +67,26 @@ DailyAverage recomputeDay(const ResultStore& store, QDate date, const AveragingC
   if (!starts.isEmpty()) {
     const qint64 from = starts.first(), to = starts.last() + c.intervalMs();
     QVector<Result> results;
-    const std::vector<StoredResult> stored = store.results(from, to);
-    results.reserve(qsizetype(stored.size()));
-    for (const StoredResult& s : stored) results.append(s.result);
+    QVector<UnreadableSpan> unreadable;
+    store.forEachResult(from, to, [&results](const StoredResult& s) { results.append(s.result); }, &unreadable);
     intervals = computeIntervals(results, c, from, to);
+    if (!unreadable.isEmpty()) return withUnreadable(dailyAverage(date, intervals, c), unreadable);
   }
   return dailyAverage(date, intervals, c);
+}
+
+DailyAverage withUnreadable(DailyAverage day, const QVector<UnreadableSpan>& unreadable) {
+  for (IntervalAverage& iv : day.intervals) {
+    for (const UnreadableSpan& span : unreadable) {
+      if (!span.overlaps(iv.startUtcMs, iv.endUtcMs)) continue;
+      iv.unreadable = true;
+      iv.resultCount = 0;
+      iv.components = {};
+      day.unreadable = true;
+    }
+  }
+  if (day.unreadable) day.components = {};
+  return day;
 }
 
 QVector<DailyAverage> recomputeDays(const ResultStore& store, QDate first, QDate last,
@@ -86,8 +100,9 @@ QVector<DailyAverage> recomputeDays(const ResultStore& store, QDate first, QDate
 QVector<StoredAverage> storedForm(const DailyAverage& day, int intervalMinutes, const AlarmLimits& limits) {
   QVector<StoredAverage> out;
   out.reserve(day.intervals.size() + 1);
-  for (const IntervalAverage& iv : day.intervals) out.append(toStored(iv, intervalMinutes, limits));
-  out.append(toStored(day, intervalMinutes, limits));
+  for (const IntervalAverage& iv : day.intervals)
+    if (!iv.unreadable) out.append(toStored(iv, intervalMinutes, limits));
+  if (!day.unreadable) out.append(toStored(day, intervalMinutes, limits));
   return out;
 }
 

@@ -20,12 +20,16 @@ StoredAverage toStored(const DailyAverage& d, int intervalMinutes, const AlarmLi
 IntervalAverage intervalFromStored(const StoredAverage& s);
 
 // The local day `date` with its intervals, from the results the store holds
-// for its intervals.
+// for its intervals. Intervals the store could not read all of are marked
+// unreadable and have no average, nor has the day then.
 DailyAverage recomputeDay(const ResultStore& store, QDate date, const AveragingConfig& config);
+// `day` with the intervals that meet an unreadable span marked so.
+DailyAverage withUnreadable(DailyAverage day, const QVector<UnreadableSpan>& unreadable);
 QVector<DailyAverage> recomputeDays(const ResultStore& store, QDate first, QDate last,
                                     const AveragingConfig& config);
 
-// The intervals and the day of `day` in stored form, for storeAverages().
+// The intervals and the day of `day` in stored form, for storeAverages();
+// those marked unreadable are left out.
 QVector<StoredAverage> storedForm(const DailyAverage& day, int intervalMinutes, const AlarmLimits& limits);
 
 }  // namespace emissions

@@ -2,13 +2,18 @@
 
 #include <QAbstractPrintDialog>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QToolButton>
 
+#include "platform/guarded_files.h"
 #include "platform/seams.h"
 #include "ui/widget_seams.h"
 #include "print/printers.h"
@@ -38,6 +43,13 @@ bool printerReady(const QPrinter& printer, QString* error) {
   if (printer.outputFormat() == QPrinter::PdfFormat) {
     if (printer.outputFileName().isEmpty()) {
       setError(error, kNoPrinterText);
+      return false;
+    }
+    // Writing it would destroy it, and closing it drop the locks of its owner.
+    const QString what = guardedFile(printer.outputFileName());
+    if (!what.isEmpty()) {
+      setError(error, QStringLiteral(u"Ошибка печати!\r\nФайл %1 — %2 программы: в него нельзя печатать.")
+                          .arg(QDir::toNativeSeparators(printer.outputFileName()), what));
       return false;
     }
     return true;
@@ -83,6 +95,26 @@ int execPrinterSetup(QPrinter& printer, QWidget* parent) {
   dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
   if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
     if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok)) ok->setText(QStringLiteral("OK"));
+  // The output file's name completes from a listing of the folder, and "..."
+  // opens a file dialog: both by names only (seams::fileIconProvider), the
+  // file dialog the program's own. Done before the dialog runs: the listing
+  // is taken in when the message loop runs.
+  for (QFileSystemModel* model : dialog.findChildren<QFileSystemModel*>())
+    model->setIconProvider(seams::fileIconProvider());
+  auto* browse = dialog.findChild<QToolButton*>(QStringLiteral("fileBrowser"));
+  auto* fileName = dialog.findChild<QLineEdit*>(QStringLiteral("filename"));
+  if (browse) {
+    QObject::disconnect(browse, &QAbstractButton::clicked, nullptr, nullptr);
+    if (fileName) {
+      QObject::connect(browse, &QAbstractButton::clicked, &dialog, [&dialog, fileName] {
+        const QString name =
+            seams::getSaveFileName(&dialog, QStringLiteral(u"Файлы PDF(*.pdf)|*.pdf"), fileName->text());
+        if (!name.isEmpty()) fileName->setText(QDir::toNativeSeparators(name));
+      });
+    } else {
+      browse->hide();  // a layout of Qt's this does not know: no dialog of Qt's own
+    }
+  }
   return seams::execModal(&dialog);
 }
 

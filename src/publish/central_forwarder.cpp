@@ -1,5 +1,6 @@
 #include "publish/central_forwarder.h"
 
+#include <QDateTime>
 #include <QThread>
 #include <algorithm>
 
@@ -33,6 +34,7 @@ bool CentralForwarder::start() {
   deliveredSeq_ = store_.cursor(kResultCursor);
   deliveredEventId_ = store_.cursor(kEventCursor);
   clearError();
+  conflicts_ = 0;
   backoff_.reset();
   writer_ = std::make_shared<CentralWriter>(settings_.connection);
   thread_ = std::make_unique<QThread>();
@@ -105,6 +107,7 @@ void CentralForwarder::written(int generation, const CentralOutcome& o) {
     retry_.start(backoff_.next());
     return;
   }
+  if (!o.conflictingSeqs.empty() || !o.conflictingEventIds.empty()) takeConflicts(o);
   // The server holds the batch: a cursor that cannot be stored only means
   // sending it again, which duplicates nothing.
   bool stored = true;
@@ -124,6 +127,36 @@ void CentralForwarder::written(int generation, const CentralOutcome& o) {
   backoff_.reset();
   emit delivered(deliveredSeq_, deliveredEventId_);
   if (current) pump();
+}
+
+// The server holds other rows under numbers of this database: it lost
+// results it had sent (or was put back from an older copy) and numbered new
+// ones the same. Those are not written there; the operator hears of them,
+// the event log keeps them, and the database numbers on under a new identity
+// after what the server holds.
+void CentralForwarder::takeConflicts(const CentralOutcome& o) {
+  const auto range = [](const std::vector<qint64>& numbers) {
+    if (numbers.empty()) return QString();
+    const auto [lo, hi] = std::minmax_element(numbers.begin(), numbers.end());
+    return *lo == *hi ? QStringLiteral(u"№ %1").arg(*lo) : QStringLiteral(u"№ %1–%2").arg(*lo).arg(*hi);
+  };
+  QStringList what;
+  if (!o.conflictingSeqs.empty())
+    what << QStringLiteral(u"результаты %1 (%2)").arg(range(o.conflictingSeqs)).arg(o.conflictingSeqs.size());
+  if (!o.conflictingEventIds.empty())
+    what << QStringLiteral(u"события %1 (%2)").arg(range(o.conflictingEventIds)).arg(o.conflictingEventIds.size());
+  conflicts_ += int(o.conflictingSeqs.size() + o.conflictingEventIds.size());
+  const QString text =
+      QStringLiteral(u"Центральная база данных уже содержит другие записи под номерами этой базы данных (%1): %2 не"
+                     u" записаны туда")
+          .arg(store_.identity(), what.join(QStringLiteral(u" и ")));
+  const QDateTime now = QDateTime::currentDateTime();
+  store_.appendEvent(now.toMSecsSinceEpoch(), now.offsetFromUtc(), EventKind::PublishConflict, text);
+  store_.renewIdentity(now.toMSecsSinceEpoch(),
+                       QStringLiteral(u"центральная база данных уже содержит другие записи под её номерами"),
+                       o.highestSeqThere, o.highestEventIdThere);
+  report(text);
+  emit conflictsFound(conflicts_);
 }
 
 }  // namespace publish

@@ -5,7 +5,9 @@
 // own (CentralWriter, libpq), and the cursors move when the server has
 // committed it. A failure (server stopped, network away) keeps the cursors
 // where they were and tries again after a doubling delay; rows written before
-// are left alone on the server, so nothing is lost and nothing doubled.
+// are left alone on the server, so nothing is lost and nothing doubled. Rows
+// the server holds different ones of under the same numbers are reported,
+// never passed over silently (see conflicts()).
 //
 //   CentralForwarder forwarder(store, settings.central, settings.identity(address));
 //   forwarder.start();
@@ -43,16 +45,25 @@ class CentralForwarder : public Sink {
   void stop() override;
   void poke() override;
   QString title() const override { return QStringLiteral(u"центральная БД"); }
+  // Rows the server refused since start() because it holds other rows
+  // under their numbers: while there are any, not everything was taken.
+  int conflicts() const { return conflicts_; }
+
+ signals:
+  // The server refused rows (see conflicts()); `total` since start().
+  void conflictsFound(int total);
 
  private:
   void pump();
   void written(int generation, const CentralOutcome& outcome);
+  void takeConflicts(const CentralOutcome& outcome);
 
   CentralSettings settings_;
   bool running_ = false;
   bool busy_ = false;
   int generation_ = 0;  // outcomes of an earlier start() only move the cursors
   Backoff backoff_;
+  int conflicts_ = 0;
   QTimer retry_;
   std::unique_ptr<QThread> thread_;
   QObject* worker_ = nullptr;  // lives in thread_

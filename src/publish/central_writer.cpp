@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "emissions/conversion.h"
@@ -25,6 +26,7 @@ CREATE TABLE IF NOT EXISTS korvex_analyzers (
 );
 CREATE TABLE IF NOT EXISTS korvex_results (
   analyzer_id integer NOT NULL REFERENCES korvex_analyzers (id),
+  store_id uuid NOT NULL DEFAULT '00000000-0000-0000-0000-000000000000',
   seq bigint NOT NULL,
   taken_at timestamptz NOT NULL,
   utc_offset integer NOT NULL,
@@ -38,11 +40,12 @@ CREATE TABLE IF NOT EXISTS korvex_results (
   o2_ref double precision,
   co_mg double precision, nox_mg double precision, so2_mg double precision, h2s_mg double precision,
   received_at timestamptz NOT NULL DEFAULT now(),
-  PRIMARY KEY (analyzer_id, seq)
+  PRIMARY KEY (analyzer_id, store_id, seq)
 );
 CREATE INDEX IF NOT EXISTS korvex_results_by_time ON korvex_results (taken_at);
 CREATE TABLE IF NOT EXISTS korvex_events (
   analyzer_id integer NOT NULL REFERENCES korvex_analyzers (id),
+  store_id uuid NOT NULL DEFAULT '00000000-0000-0000-0000-000000000000',
   id bigint NOT NULL,
   taken_at timestamptz NOT NULL,
   utc_offset integer NOT NULL,
@@ -50,36 +53,84 @@ CREATE TABLE IF NOT EXISTS korvex_events (
   kind_name text NOT NULL,
   text text NOT NULL,
   received_at timestamptz NOT NULL DEFAULT now(),
-  PRIMARY KEY (analyzer_id, id)
+  PRIMARY KEY (analyzer_id, store_id, id)
 );
+-- Tables of an earlier version, keyed without the local database's identity:
+-- their rows get the identity of results of older local databases.
+ALTER TABLE korvex_results ADD COLUMN IF NOT EXISTS store_id uuid NOT NULL
+  DEFAULT '00000000-0000-0000-0000-000000000000';
+ALTER TABLE korvex_events ADD COLUMN IF NOT EXISTS store_id uuid NOT NULL
+  DEFAULT '00000000-0000-0000-0000-000000000000';
+DO $$
+BEGIN
+  IF NOT EXISTS (SELECT 1 FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid
+                 AND a.attnum = ANY (i.indkey)
+                 WHERE i.indrelid = 'korvex_results'::regclass AND i.indisprimary AND a.attname = 'store_id') THEN
+    ALTER TABLE korvex_results DROP CONSTRAINT korvex_results_pkey,
+      ADD PRIMARY KEY (analyzer_id, store_id, seq);
+  END IF;
+  IF NOT EXISTS (SELECT 1 FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid
+                 AND a.attnum = ANY (i.indkey)
+                 WHERE i.indrelid = 'korvex_events'::regclass AND i.indisprimary AND a.attname = 'store_id') THEN
+    ALTER TABLE korvex_events DROP CONSTRAINT korvex_events_pkey,
+      ADD PRIMARY KEY (analyzer_id, store_id, id);
+  END IF;
+END $$;
 )sql";
 
-// Arrays of one type each, unnested side by side into rows.
+// Arrays of one type each, unnested side by side into rows. A row already
+// there is left alone; the statement returns the rows of the batch that were
+// there before and differ from it in what was measured (the mg/m3 values
+// follow the fuel settings, which may have changed since): those numbers
+// name other results there.
 const char* const kInsertResults = R"sql(
-INSERT INTO korvex_results (analyzer_id, seq, taken_at, utc_offset, mode, fuel, fault_bits, specials,
-  tg, o2, co, "no", no2, so2, h2s, co2, nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg)
-SELECT $1, u.seq, timestamptz 'epoch' + u.ms * interval '1 millisecond', u.utc_offset, u.mode, u.fuel,
-  u.fault_bits, u.specials, u.tg, u.o2, u.co, u.no_, u.no2, u.so2, u.h2s, u.co2, u.nox, u.qa, u.alf, u.ta,
-  u.o2_ref, u.co_mg, u.nox_mg, u.so2_mg, u.h2s_mg
-FROM unnest($2::bigint[], $3::bigint[], $4::integer[], $5::smallint[], $6::smallint[], $7::integer[],
-  $8::bigint[], $9::float8[], $10::float8[], $11::float8[], $12::float8[], $13::float8[], $14::float8[],
-  $15::float8[], $16::float8[], $17::float8[], $18::float8[], $19::float8[], $20::float8[], $21::float8[],
-  $22::float8[], $23::float8[], $24::float8[], $25::float8[])
-  AS u(seq, ms, utc_offset, mode, fuel, fault_bits, specials, tg, o2, co, no_, no2, so2, h2s, co2, nox, qa,
-       alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg)
-ON CONFLICT (analyzer_id, seq) DO NOTHING
+WITH u AS (
+  SELECT u.store_id, u.seq, timestamptz 'epoch' + u.ms * interval '1 millisecond' AS taken_at, u.utc_offset,
+    u.mode, u.fuel, u.fault_bits, u.specials, u.tg, u.o2, u.co, u.no_, u.no2, u.so2, u.h2s, u.co2, u.nox, u.qa,
+    u.alf, u.ta, u.o2_ref, u.co_mg, u.nox_mg, u.so2_mg, u.h2s_mg
+  FROM unnest($2::uuid[], $3::bigint[], $4::bigint[], $5::integer[], $6::smallint[], $7::smallint[],
+    $8::integer[], $9::bigint[], $10::float8[], $11::float8[], $12::float8[], $13::float8[], $14::float8[],
+    $15::float8[], $16::float8[], $17::float8[], $18::float8[], $19::float8[], $20::float8[], $21::float8[],
+    $22::float8[], $23::float8[], $24::float8[], $25::float8[], $26::float8[])
+    AS u(store_id, seq, ms, utc_offset, mode, fuel, fault_bits, specials, tg, o2, co, no_, no2, so2, h2s, co2,
+         nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg)
+), added AS (
+  INSERT INTO korvex_results (analyzer_id, store_id, seq, taken_at, utc_offset, mode, fuel, fault_bits, specials,
+    tg, o2, co, "no", no2, so2, h2s, co2, nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg)
+  SELECT $1, store_id, seq, taken_at, utc_offset, mode, fuel, fault_bits, specials, tg, o2, co, no_, no2, so2, h2s,
+    co2, nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg
+  FROM u
+  ON CONFLICT (analyzer_id, store_id, seq) DO NOTHING
+)
+SELECT u.seq,
+  (SELECT max(m.seq) FROM korvex_results m WHERE m.analyzer_id = $1 AND m.store_id = u.store_id)
+FROM u JOIN korvex_results k ON k.analyzer_id = $1 AND k.store_id = u.store_id AND k.seq = u.seq
+WHERE (k.taken_at, k.utc_offset, k.mode, k.fuel, k.fault_bits, k.specials, k.tg, k.o2, k.co, k."no", k.no2,
+       k.so2, k.h2s, k.co2, k.nox, k.qa, k.alf, k.ta)
+  IS DISTINCT FROM (u.taken_at, u.utc_offset, u.mode, u.fuel, u.fault_bits, u.specials, u.tg, u.o2, u.co, u.no_,
+       u.no2, u.so2, u.h2s, u.co2, u.nox, u.qa, u.alf, u.ta)
+ORDER BY u.seq
 )sql";
-constexpr int kResultArrays = 24;
+constexpr int kResultArrays = 25;
 
 const char* const kInsertEvents = R"sql(
-INSERT INTO korvex_events (analyzer_id, id, taken_at, utc_offset, kind, kind_name, text)
-SELECT $1, u.id, timestamptz 'epoch' + u.ms * interval '1 millisecond', u.utc_offset, u.kind, u.kind_name,
-  u.text
-FROM unnest($2::bigint[], $3::bigint[], $4::integer[], $5::integer[], $6::text[], $7::text[])
-  AS u(id, ms, utc_offset, kind, kind_name, text)
-ON CONFLICT (analyzer_id, id) DO NOTHING
+WITH u AS (
+  SELECT u.store_id, u.id, timestamptz 'epoch' + u.ms * interval '1 millisecond' AS taken_at, u.utc_offset,
+    u.kind, u.kind_name, u.text
+  FROM unnest($2::uuid[], $3::bigint[], $4::bigint[], $5::integer[], $6::integer[], $7::text[], $8::text[])
+    AS u(store_id, id, ms, utc_offset, kind, kind_name, text)
+), added AS (
+  INSERT INTO korvex_events (analyzer_id, store_id, id, taken_at, utc_offset, kind, kind_name, text)
+  SELECT $1, store_id, id, taken_at, utc_offset, kind, kind_name, text FROM u
+  ON CONFLICT (analyzer_id, store_id, id) DO NOTHING
+)
+SELECT u.id,
+  (SELECT max(m.id) FROM korvex_events m WHERE m.analyzer_id = $1 AND m.store_id = u.store_id)
+FROM u JOIN korvex_events k ON k.analyzer_id = $1 AND k.store_id = u.store_id AND k.id = u.id
+WHERE (k.taken_at, k.utc_offset, k.kind, k.text) IS DISTINCT FROM (u.taken_at, u.utc_offset, u.kind, u.text)
+ORDER BY u.id
 )sql";
-constexpr int kEventArrays = 6;
+constexpr int kEventArrays = 7;
 
 // An array literal: {1,2,NULL,"text"}.
 class ArrayText {
@@ -92,6 +143,13 @@ class ArrayText {
       null();
   }
   void null() { next().append("NULL"); }
+  // A database identity, as PostgreSQL's uuid takes it (32 hex digits).
+  void uuid(const QString& id) {
+    if (id.isEmpty())
+      next().append("00000000000000000000000000000000");
+    else
+      next().append(id.toLatin1());
+  }
   void text(const QString& t) {
     QByteArray& s = next();
     s.append('"');
@@ -130,29 +188,30 @@ CentralBatch makeCentralBatch(const AnalyzerIdentity& identity, const std::vecto
     std::vector<ArrayText> a(kResultArrays);
     for (const StoredResult& s : results) {
       const Result& r = s.result;
-      a[0].number(s.seq);
-      a[1].number(r.utcMs);
-      a[2].number(qint64(r.utcOffset));
-      a[3].number(qint64(r.mode));
-      a[4].number(qint64(r.fuelIndex));
-      a[5].number(qint64(r.faultBits));
-      a[6].number(specialsOf(r));
+      a[0].uuid(s.storeId);
+      a[1].number(s.seq);
+      a[2].number(r.utcMs);
+      a[3].number(qint64(r.utcOffset));
+      a[4].number(qint64(r.mode));
+      a[5].number(qint64(r.fuelIndex));
+      a[6].number(qint64(r.faultBits));
+      a[7].number(specialsOf(r));
       for (int ch = 0; ch < kChannelCount; ++ch) {
         if (specialCode(ch, r[ch]) != SpecialCode::None)
-          a[size_t(7 + ch)].null();
+          a[size_t(8 + ch)].null();
         else
-          a[size_t(7 + ch)].number(r[ch]);
+          a[size_t(8 + ch)].number(r[ch]);
       }
       if (r.fuelIndex < o2RefByFuel.size())
-        a[19].number(o2RefByFuel[r.fuelIndex]);
+        a[20].number(o2RefByFuel[r.fuelIndex]);
       else
-        a[19].null();
+        a[20].null();
       const emissions::EmissionValues values = emissions::convert(r, o2RefByFuel);
       for (int c = 0; c < emissions::kComponentCount; ++c) {
         if (values[size_t(c)])
-          a[size_t(20 + c)].number(*values[size_t(c)]);
+          a[size_t(21 + c)].number(*values[size_t(c)]);
         else
-          a[size_t(20 + c)].null();
+          a[size_t(21 + c)].null();
       }
     }
     for (ArrayText& t : a) b.resultColumns.push_back(t.done());
@@ -162,12 +221,13 @@ CentralBatch makeCentralBatch(const AnalyzerIdentity& identity, const std::vecto
   if (!events.isEmpty()) {
     std::vector<ArrayText> a(kEventArrays);
     for (const StoredEvent& e : events) {
-      a[0].number(e.id);
-      a[1].number(e.utcMs);
-      a[2].number(qint64(e.utcOffset));
-      a[3].number(qint64(e.kind));
-      a[4].text(QLatin1String(eventKindName(e.kind)));
-      a[5].text(e.text);
+      a[0].uuid(e.storeId);
+      a[1].number(e.id);
+      a[2].number(e.utcMs);
+      a[3].number(qint64(e.utcOffset));
+      a[4].number(qint64(e.kind));
+      a[5].text(QLatin1String(eventKindName(e.kind)));
+      a[6].text(e.text);
     }
     for (ArrayText& t : a) b.eventColumns.push_back(t.done());
     b.eventCount = int(events.size());
@@ -263,19 +323,32 @@ CentralOutcome CentralWriter::write(const CentralBatch& batch) {
   CentralOutcome out;
   QString error;
   int id = 0;
-  auto insert = [&](const char* sql, const std::vector<QByteArray>& columns) {
+  // Rows that were there and differ: (number, highest number there under
+  // the same identity).
+  auto insert = [&](const char* sql, const std::vector<QByteArray>& columns, std::vector<qint64>* conflicts,
+                    qint64* highest) {
     const QByteArray idText = QByteArray::number(id);
     std::vector<const char*> params{idText.constData()};
     for (const QByteArray& c : columns) params.push_back(c.constData());
     PGresult* r = PQexecParams(conn_, sql, int(params.size()), nullptr, params.data(), nullptr, nullptr, 0);
-    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-    if (!ok) error = r ? trimmed(PQresultErrorMessage(r)) : connectionError();
+    const bool ok = PQresultStatus(r) == PGRES_TUPLES_OK;
+    if (ok) {
+      for (int row = 0; row < PQntuples(r); ++row) {
+        conflicts->push_back(QByteArray(PQgetvalue(r, row, 0)).toLongLong());
+        *highest = std::max(*highest, QByteArray(PQgetvalue(r, row, 1)).toLongLong());
+      }
+    } else {
+      error = r ? trimmed(PQresultErrorMessage(r)) : connectionError();
+    }
     PQclear(r);
     return ok;
   };
   bool ok = connect(&error) && exec("BEGIN", &error) && analyzerId(batch.identity, &id, &error) &&
-            (batch.resultColumns.empty() || insert(kInsertResults, batch.resultColumns)) &&
-            (batch.eventColumns.empty() || insert(kInsertEvents, batch.eventColumns)) && exec("COMMIT", &error);
+            (batch.resultColumns.empty() ||
+             insert(kInsertResults, batch.resultColumns, &out.conflictingSeqs, &out.highestSeqThere)) &&
+            (batch.eventColumns.empty() ||
+             insert(kInsertEvents, batch.eventColumns, &out.conflictingEventIds, &out.highestEventIdThere)) &&
+            exec("COMMIT", &error);
   if (!ok) {
     if (conn_ && PQstatus(conn_) == CONNECTION_OK) {
       exec("ROLLBACK", nullptr);
@@ -285,6 +358,7 @@ CentralOutcome CentralWriter::write(const CentralBatch& batch) {
       disconnect();
     }
     if (error.isEmpty()) error = QStringLiteral(u"сервер закрыл соединение");
+    out = {};
     out.error = error;
     return out;
   }

@@ -1,13 +1,16 @@
 #pragma once
 // Writes batches of results and events into the central PostgreSQL database
 // through libpq. Blocking: CentralForwarder runs it in a thread of its own.
-// The schema is created when missing; every row is keyed by the analyzer and
-// its local number, and a row that is already there is left as it is, so a
-// batch sent again after a failure duplicates nothing.
+// The schema is created when missing (and tables of an earlier version get
+// the local database's identity in their key); every row is keyed by the
+// analyzer, the identity of the local database and its number there, and a
+// row that is already there is left as it is, so a batch sent again after a
+// failure duplicates nothing. One that is there and differs is a conflict:
+// the writer says which, nothing is overwritten.
 //
-//   korvex_analyzers (id, site, name, address)           one row per analyzer
-//   korvex_results   (analyzer_id, seq, taken_at, ...)   primary key (analyzer_id, seq)
-//   korvex_events    (analyzer_id, id, taken_at, ...)    primary key (analyzer_id, id)
+//   korvex_analyzers (id, site, name, address)                    one row per analyzer
+//   korvex_results   (analyzer_id, store_id, seq, taken_at, ...)  primary key (analyzer_id, store_id, seq)
+//   korvex_events    (analyzer_id, store_id, id, taken_at, ...)   primary key (analyzer_id, store_id, id)
 
 #include <QByteArray>
 #include <QString>
@@ -41,6 +44,11 @@ struct CentralOutcome {
   QString error;  // never holds the password
   qint64 lastSeq = 0;
   qint64 lastEventId = 0;
+  // Numbers of the batch under which the server holds other rows (those
+  // rows stay as they are), and the highest numbers it holds under their
+  // identity.
+  std::vector<qint64> conflictingSeqs, conflictingEventIds;
+  qint64 highestSeqThere = 0, highestEventIdThere = 0;
 };
 
 class CentralWriter {

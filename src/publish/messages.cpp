@@ -67,6 +67,8 @@ const char* eventKindName(EventKind kind) {
       return "settingsApplied";
     case EventKind::PortReopened:
       return "portReopened";
+    case EventKind::PortOpened:
+      return "portOpened";
     case EventKind::Alarm:
       return "alarm";
     case EventKind::AlarmAcknowledged:
@@ -81,6 +83,22 @@ const char* eventKindName(EventKind kind) {
       return "dataWriteFailed";
     case EventKind::PublishingProblem:
       return "publishingProblem";
+    case EventKind::ModbusServerStarted:
+      return "modbusServerStarted";
+    case EventKind::ModbusServerStopped:
+      return "modbusServerStopped";
+    case EventKind::ModbusServerFailed:
+      return "modbusServerFailed";
+    case EventKind::ModbusClientRefused:
+      return "modbusClientRefused";
+    case EventKind::StoreDamaged:
+      return "storeDamaged";
+    case EventKind::StoreIdentityRenewed:
+      return "storeIdentityRenewed";
+    case EventKind::PublishConflict:
+      return "publishConflict";
+    case EventKind::DiskSpaceLow:
+      return "diskSpaceLow";
   }
   return "unknown";
 }
@@ -122,6 +140,7 @@ QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
 
   const QJsonObject doc{
       {QStringLiteral("seq"), stored.seq},
+      {QStringLiteral("store"), stored.storeId},
       {QStringLiteral("site"), id.site},
       {QStringLiteral("analyzer"), id.name},
       {QStringLiteral("address"), int(r.address)},
@@ -139,6 +158,7 @@ QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
 QByteArray eventJson(const StoredEvent& e, const AnalyzerIdentity& id) {
   const QJsonObject doc{
       {QStringLiteral("id"), e.id},
+      {QStringLiteral("store"), e.storeId},
       {QStringLiteral("site"), id.site},
       {QStringLiteral("analyzer"), id.name},
       {QStringLiteral("time"), utcText(e.utcMs)},

@@ -4,17 +4,21 @@
 // modes and event kinds there and in the central database.
 //
 // A result:
-//   {"seq": 1234, "site": "plant-7", "analyzer": "boiler-3", "address": 1,
+//   {"seq": 1234, "store": "9f3c...", "site": "plant-7", "analyzer": "boiler-3", "address": 1,
 //    "time": "2025-03-15T09:20:30.000Z", "utcOffset": 10800,
 //    "mode": "continuous", "fuel": 0, "faultBits": 0,
 //    "channels": {"Tg": {"value": 182.5, "unit": "degC"},
 //                 "CO": {"value": null, "unit": "ppm", "code": "overload"}, ...},
 //    "emissions": {"unit": "mg/m3", "o2Ref": 3, "CO": 12.5, "NOx": 151.2, "SO2": null, "H2S": 0}}
 // An event:
-//   {"id": 17, "site": ..., "analyzer": ..., "time": ..., "utcOffset": ...,
+//   {"id": 17, "store": "9f3c...", "site": ..., "analyzer": ..., "time": ..., "utcOffset": ...,
 //    "kind": "linkLost", "kindCode": 1, "text": "..."}
 // "seq" and "id" are the local database's numbers: a message sent again after
-// a reconnect carries the same one.
+// a reconnect carries the same one. "store" is the identity of the database
+// they were numbered in (32 hex digits, all zeros for results of an older
+// database): a database begun anew, or found to have lost results, numbers
+// under a new one, so "store" and "seq" together never name two different
+// results.
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,7 @@
 #include "publish/mqtt_link.h"
 
 #include <mosquitto.h>
+#include <openssl/x509.h>
 
 #include <QThread>
 
@@ -72,6 +73,13 @@ QString systemErrorText(int code) {
 
 QString why(const QString& what, int rc) { return QStringLiteral("%1: %2").arg(what, errorText(rc)); }
 
+// The folder of the system's certificate authorities as OpenSSL finds it:
+// SSL_CERT_DIR, else the one it was built with.
+QByteArray systemCaDirectory() {
+  const QByteArray fromEnvironment = qgetenv(X509_get_default_cert_dir_env());
+  return fromEnvironment.isEmpty() ? QByteArray(X509_get_default_cert_dir()) : fromEnvironment;
+}
+
 qint64 elapsedMs(Clock::time_point since) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
 }
@@ -114,7 +122,13 @@ QString MqttLink::setUp() {
       if (rc != MOSQ_ERR_SUCCESS)
         return QStringLiteral(u"файл центра сертификации %1 не подходит: %2").arg(s.caFile, errorText(rc));
     } else {
+      // The system's store (OpenSSL's defaults, SSL_CERT_FILE and
+      // SSL_CERT_DIR included), and its folder named as well: libmosquitto
+      // 2.0.11 sets up TLS again at every reconnect only when a file or a
+      // folder is named, and refused every reconnect with the store alone.
       rc = mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+      if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_tls_set(mosq_, nullptr, systemCaDirectory().constData(), nullptr, nullptr, nullptr);
       if (rc != MOSQ_ERR_SUCCESS) return why(QStringLiteral(u"системные центры сертификации"), rc);
     }
     if (s.insecure) {

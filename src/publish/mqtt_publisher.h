@@ -5,8 +5,8 @@
 // acknowledged (QoS 1 PUBACK). So results taken while the broker is away, or
 // while the program was not running, go out in order once it is back, and a
 // message may arrive twice (after a reconnect, or after a restart of the
-// program) but never not at all; its "seq" (or the event's "id") tells a
-// repeat.
+// program) but never not at all; its "store" and "seq" (or the event's "id")
+// tell a repeat.
 //
 //   Publisher publisher(store, settings.mqtt, settings.identity(address));
 //   publisher.start();

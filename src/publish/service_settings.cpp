@@ -5,7 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <memory>
@@ -60,9 +63,12 @@ bool parseConnection(const QString& connection, PqOptions* out) {
   return out->options != nullptr;
 }
 
+// Reads keys into values; a key whose value is wrong keeps the default, is
+// named in the problems, and marks its section ("Mqtt", ...) as unusable.
 class Reader {
  public:
-  Reader(QSettings& s, QStringList& problems) : s_(s), problems_(problems) {}
+  Reader(QSettings& s, QStringList& problems, QSet<QString>& badSections)
+      : s_(s), problems_(problems), badSections_(badSections) {}
 
   void string(const QString& key, QString& into) {
     if (s_.contains(key)) into = text(s_.value(key)).trimmed();
@@ -93,17 +99,20 @@ class Reader {
   }
   void problem(const QString& key, const QString& why, const QString& value) {
     problems_.append(QStringLiteral("%1: %2: %3").arg(key, why, value));
+    badSections_.insert(key.section(QLatin1Char('/'), 0, 0));
   }
-  void problem(const QString& key, const QString& why) { problems_.append(QStringLiteral("%1: %2").arg(key, why)); }
 
  private:
   QSettings& s_;
   QStringList& problems_;
+  QSet<QString>& badSections_;
 };
 
-void readSettings(QSettings& s, ServiceSettingsLoad& out) {
+// The sections with a wrong value in them.
+QSet<QString> readSettings(QSettings& s, ServiceSettingsLoad& out) {
   ServiceSettings& v = out.settings;
-  Reader r(s, out.problems);
+  QSet<QString> badSections;
+  Reader r(s, out.problems, badSections);
   QString mode = v.mode;
   r.string(kMode, mode);
   mode = mode.toLower();
@@ -142,10 +151,12 @@ void readSettings(QSettings& s, ServiceSettingsLoad& out) {
   if (m.enabled) out.problems += mqttProblems(m);
   if (c.enabled) out.problems += centralProblems(c);
   out.problems.removeDuplicates();
+  return badSections;
 }
 
 void writeSettings(QSettings& s, const ServiceSettings& v) {
-  s.clear();
+  // Its own sections only: the file's others (the web view's) stay.
+  for (const char* group : {"Service", "Analyzer", "Mqtt", "Central"}) s.remove(QLatin1String(group));
   s.setValue(kMode, v.mode);
   s.setValue(kSite, v.site);
   s.setValue(kName, v.analyzerName);
@@ -167,6 +178,14 @@ void writeSettings(QSettings& s, const ServiceSettings& v) {
   s.setValue(kCentralRetryMin, c.retryMinMs);
   s.setValue(kCentralRetryMax, c.retryMaxMs);
   s.setValue(kCentralBatch, c.batchSize);
+}
+
+// A host name, an IPv4 address or an IPv6 address, without a port.
+bool isHostName(const QString& host) {
+  if (!QHostAddress(host).isNull()) return true;
+  for (const QChar c : host)
+    if (!(c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-') || c == QLatin1Char('_'))) return false;
+  return true;
 }
 
 bool badTopicLevel(const QString& name) {
@@ -200,7 +219,10 @@ QStringList identityProblems(const QString& site, const QString& analyzerName) {
 
 QStringList mqttProblems(const MqttSettings& m) {
   QStringList p;
-  if (m.host.trimmed().isEmpty()) p << QStringLiteral(u"%1: не задан").arg(kMqttHost);
+  if (m.host.trimmed().isEmpty())
+    p << QStringLiteral(u"%1: не задан").arg(kMqttHost);
+  else if (!isHostName(m.host.trimmed()))
+    p << QStringLiteral(u"%1: не имя узла и не адрес (порт задаётся в Mqtt/Port): %2").arg(kMqttHost, m.host.trimmed());
   if (m.port < 0 || m.port > 65535) p << QStringLiteral(u"%1: не номер порта 1..65535").arg(kMqttPort);
   if (m.tls && !m.caFile.isEmpty() && !QFileInfo(m.caFile).isFile())
     p << QStringLiteral(u"%1: нет такого файла: %2").arg(kMqttCaFile, m.caFile);
@@ -239,11 +261,22 @@ QString describeConnection(const QString& connection) {
 bool connectionHasPassword(const QString& connection) {
   if (connection.isEmpty()) return false;
   PqOptions parsed;
-  // An unparsable string may still hold one: treat it as secret.
-  if (!parseConnection(connection, &parsed)) return true;
+  // A string libpq cannot read may still hold one: one that names a
+  // password, or a URI with a user's password before its '@'.
+  if (!parseConnection(connection, &parsed)) {
+    static const QRegularExpression uriPassword(QStringLiteral("^[a-z]+://[^/@]*:[^/@]*@"),
+                                                QRegularExpression::CaseInsensitiveOption);
+    return connection.contains(QLatin1String("password"), Qt::CaseInsensitive) ||
+           uriPassword.match(connection).hasMatch();
+  }
   for (PQconninfoOption* o = parsed.options; o->keyword; ++o)
     if (qstrcmp(o->keyword, "password") == 0 && o->val && *o->val) return true;
   return false;
+}
+
+bool isConnectionString(const QString& connection) {
+  PqOptions parsed;
+  return parseConnection(connection, &parsed);
 }
 
 QString defaultServiceSettingsPath() {
@@ -303,16 +336,21 @@ ServiceSettingsLoad loadServiceSettings(const QString& path) {
     out.status = ServiceSettingsStatus::Broken;
     return out;
   }
-  readSettings(s, out);
+  const QSet<QString> bad = readSettings(s, out);
   if (!out.problems.isEmpty()) {
-    // Enabled parts that cannot work are switched off, not half used.
+    // Enabled parts that cannot work as written are switched off, not half
+    // used: a wrong value kept its default, and a default address is
+    // somebody else's broker or server.
     out.status = ServiceSettingsStatus::InvalidValues;
-    if (!identityProblems(out.settings.site, out.settings.analyzerName).isEmpty()) {
+    if (bad.contains(QStringLiteral("Analyzer")) ||
+        !identityProblems(out.settings.site, out.settings.analyzerName).isEmpty()) {
       out.settings.mqtt.enabled = false;
       out.settings.central.enabled = false;
     }
-    if (!mqttProblems(out.settings.mqtt).isEmpty()) out.settings.mqtt.enabled = false;
-    if (!centralProblems(out.settings.central).isEmpty()) out.settings.central.enabled = false;
+    if (bad.contains(QStringLiteral("Mqtt")) || !mqttProblems(out.settings.mqtt).isEmpty())
+      out.settings.mqtt.enabled = false;
+    if (bad.contains(QStringLiteral("Central")) || !centralProblems(out.settings.central).isEmpty())
+      out.settings.central.enabled = false;
   }
   constexpr auto kOthers = QFileDevice::ReadGroup | QFileDevice::ReadOther;
   if (out.settings.holdsPassword() && (info.permissions() & kOthers))
@@ -338,6 +376,9 @@ bool saveServiceSettings(const QString& path, const ServiceSettings& settings, Q
   QTemporaryDir scratch;
   if (!scratch.isValid()) return fail(QStringLiteral(u"не могу создать временный каталог"));
   const QString draft = scratch.filePath(QStringLiteral("service.ini"));
+  // The file's other sections (the web view's, ...) are kept as they are.
+  if (QFileInfo::exists(path) && QSettings(path, QSettings::IniFormat).status() == QSettings::NoError)
+    QFile::copy(path, draft);
   {
     QSettings s(draft, QSettings::IniFormat);
     writeSettings(s, settings);
@@ -351,7 +392,10 @@ bool saveServiceSettings(const QString& path, const ServiceSettings& settings, Q
   QSaveFile file(path);
   file.setDirectWriteFallback(false);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail(file.errorString());
-  if (settings.holdsPassword() &&
+  // A file kept from other users stays so: its other sections may hold secrets too.
+  const bool wasPrivate =
+      QFileInfo::exists(path) && !(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
+  if ((settings.holdsPassword() || wasPrivate) &&
       !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
     file.cancelWriting();
     return fail(QStringLiteral(u"не могу закрыть файл от других пользователей: ") + file.errorString());

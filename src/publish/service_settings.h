@@ -122,7 +122,10 @@ QStringList centralProblems(const CentralSettings& settings);
 // The connection string without its password, for the log: "host=db port=5432 dbname=korvex user=korvex".
 // An unparsable string gives "(неверная строка подключения)".
 QString describeConnection(const QString& connection);
-// Whether the connection string carries a password.
+// Whether the connection string carries a password. One libpq cannot read
+// is taken for one that does when it names a password or is a URI with one.
 bool connectionHasPassword(const QString& connection);
+// Whether libpq can read it.
+bool isConnectionString(const QString& connection);
 
 }  // namespace publish

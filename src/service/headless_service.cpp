@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "data/value_format.h"
+#include "platform/qt_translations.h"
 #include "platform/seams.h"
 #include "service/termination_signals.h"
 
@@ -90,7 +91,9 @@ HeadlessService::HeadlessService(HeadlessOptions options, std::function<void(con
       std::fflush(stderr);
     };
   }
-  const Session* session = host_.session();
+  Session* session = host_.session();
+  web_ = std::make_unique<WebView>(*session);
+  connect(web_.get(), &WebView::message, this, &HeadlessService::say);
   connect(&host_.notices(), &NoticeBoard::added, this, [this](const Notice& n) { say(n.line()); });
   connect(session, &Session::eventLogged, this, &HeadlessService::say);
   connect(session, &Session::resultRecorded, this, [this](qint64 seq, const Result& r) {
@@ -116,11 +119,13 @@ void HeadlessService::say(const QString& text) {
 void HeadlessService::start() {
   say(QStringLiteral(u"Запуск: ") + seams::executablePath());
   host_.start();
+  web_->start();
 }
 
 void HeadlessService::stop() {
   if (stopped_) return;
   stopped_ = true;
+  web_->stop();
   host_.stop();
   say(QStringLiteral(u"Остановлено"));
 }
@@ -135,6 +140,7 @@ int runService(int argc, char* argv[], const QString& command, const QString& pr
   // ending the service in the middle of its start.
   TerminationSignals termination;
   QCoreApplication::setApplicationName(QStringLiteral("korvex"));
+  const std::unique_ptr<QTranslator> qtTexts = installQtTranslations();
   HeadlessOptions options;
   QString error;
   if (!HeadlessOptions::parse(QCoreApplication::arguments().mid(1), &options, &error)) {

@@ -9,16 +9,19 @@
 //   korvexd [--mode continuous|single|cyclic|none] [--dir DIR] [--port NAME] [--verbose]
 //   korvex --headless [the same options]
 //
-// Results go on to a broker and a central database as the service settings
-// file (<program>-service.ini) says; its Service/Mode is the mode when the
-// command line names none.
+// Results go on to a broker and a central database, and the Modbus TCP
+// server and the web pages serve them, as the service settings file
+// (<program>-service.ini) says; its Service/Mode is the mode when the command
+// line names none.
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 #include "service/session_host.h"
+#include "service/web_view.h"
 
 struct HeadlessOptions {
   ModeRequest mode = ModeRequest::Continuous;
@@ -53,6 +56,7 @@ class HeadlessService : public QObject {
 
   const HeadlessOptions& options() const { return options_; }
   SessionHost& host() { return host_; }
+  WebView& web() { return *web_; }
 
  private:
   void say(const QString& text);
@@ -60,6 +64,8 @@ class HeadlessService : public QObject {
   HeadlessOptions options_;
   std::function<void(const QString&)> print_;
   SessionHost host_;
+  // In the session's thread, which is the service's own (CallerThread).
+  std::unique_ptr<WebView> web_;
   QString publishingState_;
   bool stopped_ = false;
 };

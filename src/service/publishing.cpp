@@ -8,7 +8,11 @@ using publish::Sink;
 
 Publishing::Publishing(ResultStore& store, QObject* parent) : QObject(parent), store_(store) {}
 
-Publishing::~Publishing() { stop(); }
+Publishing::~Publishing() {
+  // Whoever listens may be half destroyed by now: the stop is told to nobody.
+  blockSignals(true);
+  stop();
+}
 
 void Publishing::start(const publish::ServiceSettings& settings, int address, std::vector<double> o2RefByFuel) {
   stop();
@@ -28,6 +32,8 @@ void Publishing::start(const publish::ServiceSettings& settings, int address, st
     sink->setO2RefByFuel(o2RefByFuel);
     connect(sink.get(), &Sink::errorOccurred, this, &Publishing::message);
     connect(sink.get(), &Sink::stateChanged, this, &Publishing::stateChanged);
+    if (auto* c = qobject_cast<CentralForwarder*>(sink.get()))
+      connect(c, &CentralForwarder::conflictsFound, this, &Publishing::stateChanged);
     if (!sink->start()) continue;
     if (auto* p = qobject_cast<Publisher*>(sink.get())) mqtt_ = p;
     if (auto* c = qobject_cast<CentralForwarder*>(sink.get())) central_ = c;
@@ -57,7 +63,11 @@ QString Publishing::stateText() const {
     parts << mqtt_->stateText();
   else if (settings_.mqtt.enabled)
     parts << QStringLiteral(u"MQTT: не запущено");
-  if (central_)
+  if (central_ && central_->conflicts() > 0)
+    // Not everything was taken, whatever else goes on.
+    parts << QStringLiteral(u"центральная БД: не приняты %1 (другие записи с теми же номерами)")
+                 .arg(central_->conflicts());
+  else if (central_)
     parts << central_->stateText();
   else if (settings_.central.enabled)
     parts << QStringLiteral(u"центральная БД: не запущено");

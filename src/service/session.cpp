@@ -1,6 +1,8 @@
 #include "service/session.h"
 
 #include <QThread>
+#include <QTimer>
+#include <utility>
 
 #include "acquisition/state_texts.h"
 #include "platform/seams.h"
@@ -58,7 +60,8 @@ Session::Session(QObject* parent)
       monitor_(store_, [this](EventKind kind, const QString& text) { logEvent(kind, text); }),
       publishing_(store_),
       pollTimer_(new Timer(1000, this)),
-      retryTimer_(new Timer(60000, this)) {
+      retryTimer_(new Timer(60000, this)),
+      modbusFeed_(*this) {
   connect(pollTimer_, &Timer::timeout, this, &Session::onTimer);
   connect(retryTimer_, &Timer::timeout, this, &Session::retryDailyLogs);
   connect(&poll_, &PollCycle::resultTaken, this, &Session::onResultTaken);
@@ -79,6 +82,9 @@ Session::Session(QObject* parent)
   connect(&link_, &AnalyzerLink::openFinished, this, &Session::onOpenFinished);
   connect(&link_, &AnalyzerLink::reopened, this, [this] {
     logEvent(EventKind::PortReopened, QStringLiteral(u"Порт открыт снова: %1").arg(measuring_.portName));
+  });
+  connect(&link_, &AnalyzerLink::openedLater, this, [this] {
+    logEvent(EventKind::PortOpened, QStringLiteral(u"Порт открыт: %1").arg(measuring_.portName));
   });
   connect(&poll_, &PollCycle::linkAlarmChanged, this, [this](bool alarm) {
     if (alarm)
@@ -103,13 +109,29 @@ Session::Session(QObject* parent)
     logEvent(EventKind::FaultsAppeared,
              QStringLiteral(u"Неисправности: %1 (%2)").arg(word, 4, 16, QLatin1Char('0')).toUpper().arg(texts));
   });
+  // The rows appended are derived with the fuel table in force here.
+  store_.setFuels(fuels_.data());
+  // Damage a read met: no average over it, at once; into the event log and
+  // to the operator once the read is over.
+  store_.setDamageObserver([this](const UnreadableSpan& span) {
+    monitor_.addUnreadable(span);
+    QTimer::singleShot(0, this, [this, span] {
+      logEvent(EventKind::StoreDamaged, QStringLiteral(u"База данных результатов повреждена: не читаются ") +
+                                            span.text() + QStringLiteral(" (") + span.error + QLatin1Char(')'));
+      // Its own event is logged already.
+      tell(NoticeTopic::Database, NoticeLevel::Warning, QString(), problemText(DatabaseProblem::Damaged, span.text()),
+           true, false);
+    });
+  });
   connect(&publishing_, &Publishing::message, this, &Session::onPublishingMessage);
   connect(&publishing_, &Publishing::stateChanged, this,
-          [this] { emit publishingChanged(publishing_.stateText()); });
+          [this] { emit publishingChanged(publishingText()); });
+  connect(&modbusFeed_, &ModbusServerFeed::stateChanged, this, [this] { emit publishingChanged(publishingText()); });
 }
 
 Session::~Session() {
   publishing_.stop();
+  modbusFeed_.stop();
   if (!store_.isOpen()) return;
   store_.flushPending();
   store_.close();
@@ -132,13 +154,9 @@ void Session::start(const SessionStart& s) {
     // poll tick.
     dailyLogs_.writeEarlierDays(today);
     // Today's results come back, as the table held them before the program ended.
-    const std::vector<StoredResult> stored = store_.resultsOnDay(today);
-    if (!stored.empty()) {
-      QVector<Result> restored;
-      restored.reserve(qsizetype(stored.size()));
-      for (const StoredResult& r : stored) restored.append(r.result);
-      emit resultsRestored(restored);
-    }
+    QVector<Result> restored;
+    store_.forEachResultOnDay(today, [&restored](const StoredResult& r) { restored.append(r.result); });
+    if (!restored.isEmpty()) emit resultsRestored(restored);
   }
   poll_.setFuels(fuels_);
   applyPollSettings();
@@ -151,6 +169,7 @@ void Session::start(const SessionStart& s) {
   pollTimer_->setEnabled(true);
   retryTimer_->setEnabled(true);
   publishing_.start(s.service, measuring_.address, o2References(fuels_));
+  modbusFeed_.start(s.modbusServer);
   if (store_.isOpen()) {
     days_ = store_.daysWithResults();
     emit daysChanged(days_);
@@ -162,6 +181,7 @@ void Session::start(const SessionStart& s) {
 void Session::openDatabase() {
   const QString path = changeFileExt(seams::executablePath(), QStringLiteral(".db"));
   const ResultStore::OpenResult opened = store_.open(path, seams::currentDateTime().toMSecsSinceEpoch());
+  if (!opened.notice.isEmpty()) tellDatabaseProblem(DatabaseProblem::ResultsLost, opened.notice);
   switch (opened.status) {
     case ResultStore::OpenStatus::Opened:
       break;
@@ -182,13 +202,13 @@ void Session::openDatabase() {
 void Session::openPort() {
   const PortOpenResult result = link_.open(measuring_.portName);
   if (result != PortOpenResult::Opened && result != PortOpenResult::Connecting)
-    tellPortFailure(result, measuring_.portName);
+    tellPortFailure(result, measuring_.portName, link_.openError());
 }
 
 void Session::onOpenFinished(PortOpenResult result) {
   // A connection's result comes while the cycle runs.
   if (result == PortOpenResult::Opened || !link_.port()) return;
-  tellPortFailure(result, link_.port()->portName());
+  tellPortFailure(result, link_.port()->portName(), link_.openError());
 }
 
 void Session::applyPollSettings() {
@@ -308,6 +328,7 @@ void Session::stop() {
   pollTimer_->setEnabled(false);
   retryTimer_->setEnabled(false);
   publishing_.stop();
+  modbusFeed_.stop();
   poll_.setRequestKind(Request::Stop);
   link_.send(poll_.settings().address, Request::Stop);
   // A moment for the frame to leave before the port is closed.
@@ -344,6 +365,11 @@ void Session::onResultTaken(const Result& result) {
     const ResultStore::AppendOutcome outcome = store_.append(result);
     seq = outcome.id;
     reportCommit(outcome);
+    // The disk's room, once the database finds it short, with every result until it is not.
+    if (store_.spaceShort() || diskShort_) {
+      diskShort_ = store_.spaceShort();
+      emit diskRoomChanged(diskShort_, diskShort_ ? store_.bytesFree() : 0);
+    }
   } else {
     dayTable_.append(result);
   }
@@ -364,6 +390,15 @@ void Session::noteDay(const Result& result) {
 }
 
 void Session::emitEmissions() { emit emissionsChanged(monitor_.state()); }
+
+QString Session::publishingText() const {
+  QStringList parts;
+  const QString publishing = publishing_.stateText();
+  if (!publishing.isEmpty()) parts << publishing;
+  const QString modbus = modbusFeed_.stateText();
+  if (!modbus.isEmpty()) parts << modbus;
+  return parts.join(QStringLiteral("; "));
+}
 
 void Session::onDayEnded(const QDate& day) {
   if (!store_.isWritable()) {
@@ -419,7 +454,8 @@ void Session::reportCommit(const ResultStore::AppendOutcome& outcome) {
     tellDatabaseProblem(DatabaseProblem::WriteFailing, outcome.error);
 }
 
-void Session::tell(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep) {
+void Session::tell(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep,
+                   bool record) {
   const QDateTime now = seams::currentDateTime();
   Notice n;
   n.utcMs = now.toMSecsSinceEpoch();
@@ -429,11 +465,11 @@ void Session::tell(NoticeTopic topic, NoticeLevel level, const QString& title, c
   n.title = title;
   n.text = text;
   n.beep = beep;
-  recordNotice(n);
+  if (record) recordNotice(n);
   emit notice(n);
 }
 
-void Session::tellPortFailure(PortOpenResult result, const QString& portName) {
+void Session::tellPortFailure(PortOpenResult result, const QString& portName, const QString& reason) {
   QString title;
   switch (result) {
     case PortOpenResult::CannotOpen: title = QStringLiteral(u"Не могу открыть порт"); break;
@@ -442,7 +478,9 @@ void Session::tellPortFailure(PortOpenResult result, const QString& portName) {
     case PortOpenResult::Opened:
     case PortOpenResult::Connecting: return;
   }
-  tell(NoticeTopic::Port, NoticeLevel::Error, title, portName, false);
+  // The reason, where the name alone does not say it (a connection's).
+  tell(NoticeTopic::Port, NoticeLevel::Error, title,
+       reason.isEmpty() ? portName : portName + QStringLiteral("\r\n") + reason, false);
 }
 
 void Session::tellDatabaseProblem(DatabaseProblem problem, const QString& detail) {
@@ -454,10 +492,14 @@ void Session::tellDataWriteFailure() { tell(NoticeTopic::DataWrite, NoticeLevel:
 void Session::onPublishingMessage(const QString& text) {
   tell(NoticeTopic::Publishing, NoticeLevel::Warning, QString(), text, false);
   // A failure may change what the state is called ("нет связи" after one).
-  emit publishingChanged(publishing_.stateText());
+  emit publishingChanged(publishingText());
 }
 
 QString Session::problemText(DatabaseProblem problem, const QString& detail) {
+  // The detail is a sentence of its own: on one line (the service's output)
+  // the next one must not run on from it.
+  QString sentence = detail.trimmed();
+  if (!sentence.isEmpty() && !QStringLiteral(".!?").contains(sentence.back())) sentence += QLatin1Char('.');
   QString text;
   switch (problem) {
     case DatabaseProblem::HistoryOnly:
@@ -467,7 +509,7 @@ QString Session::problemText(DatabaseProblem problem, const QString& detail) {
     case DatabaseProblem::Replaced:
       text = QStringLiteral(u"База данных результатов была повреждена и сохранена как\r\n%1\r\n"
                             u"Начата новая база данных.");
-      break;
+      return text.arg(detail);  // a file's name: nothing added to it
     case DatabaseProblem::Unavailable:
       text = QStringLiteral(u"Нет доступа к базе данных результатов:\r\n%1\r\n"
                             u"Результаты сохраняются только в суточных журналах.");
@@ -476,6 +518,13 @@ QString Session::problemText(DatabaseProblem problem, const QString& detail) {
       text = QStringLiteral(u"Ошибка записи в базу данных результатов:\r\n%1\r\n"
                             u"Результаты хранятся в памяти и будут записаны, когда запись станет возможна.");
       break;
+    case DatabaseProblem::Damaged:
+      text = QStringLiteral(u"База данных результатов повреждена: не читаются %1.\r\n"
+                            u"Средние значения выбросов за это время не вычисляются.");
+      break;
+    case DatabaseProblem::ResultsLost:
+      text = QStringLiteral("%1");
+      break;
   }
-  return text.arg(detail);
+  return text.arg(sentence);
 }

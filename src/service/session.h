@@ -28,8 +28,10 @@
 #include "device/analyzer_link.h"
 #include "device/fuel_table.h"
 #include "emissions/emission_monitor.h"
+#include "modbus_server/server_settings.h"
 #include "publish/service_settings.h"
 #include "service/poll_watch.h"
+#include "service/modbus_server_feed.h"
 #include "service/publishing.h"
 #include "storage/daily_logs.h"
 #include "storage/settings_values.h"
@@ -43,6 +45,8 @@ struct SessionStart {
   int fuelIndex = 0;
   emissions::EmissionSettings emissions;
   publish::ServiceSettings service;
+  // The Modbus TCP server for the control system, from the same file.
+  modbus_server::ServerSettingsLoad modbusServer;
   // The mode to keep going from the start (as if asked for when the analyzer
   // is first ready); None: the operator decides.
   ModeRequest mode = ModeRequest::None;
@@ -96,6 +100,8 @@ class Session : public QObject {
   PollCycle& pollCycle() { return poll_; }
   ResultStore& store() { return store_; }
   Publishing& publishing() { return publishing_; }
+  ModbusServerFeed& modbusServer() { return modbusFeed_; }
+  const MeasuringSettings& measuring() const { return measuring_; }
   const emissions::EmissionMonitor& emissions() const { return monitor_; }
   Timer* pollTimer() const { return pollTimer_; }
   Timer* retryTimer() const { return retryTimer_; }
@@ -109,6 +115,8 @@ class Session : public QObject {
     Replaced,       // it was damaged: moved aside (detail: where), a new one begun
     Unavailable,    // none: results go only into the daily logs (detail: why)
     WriteFailing,   // commits fail (disk full): results wait in memory (detail: why)
+    Damaged,        // a read met damage: results unreadable (detail: which)
+    ResultsLost,    // it lost results it had committed; numbering goes on under a new identity (detail: all of it)
   };
   static QString problemText(DatabaseProblem problem, const QString& detail);
 
@@ -151,6 +159,8 @@ class Session : public QObject {
   void emissionAlarmsRaised(const QVector<emissions::AlarmEvent>& events);
   // How publishing goes, one line; empty when nothing is enabled.
   void publishingChanged(const QString& stateText);
+  // The database found the disk nearly full (`bytesFree` left), or no more.
+  void diskRoomChanged(bool spaceShort, qint64 bytesFree);
 
   void notice(const Notice& notice);
   // An event the event log records (also without a database); notices are
@@ -174,13 +184,17 @@ class Session : public QObject {
   void onPublishingMessage(const QString& text);
   void retryDailyLogs();
   void reportCommit(const ResultStore::AppendOutcome& outcome);
-  void tell(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep);
-  void tellPortFailure(PortOpenResult result, const QString& portName);
+  // `record`: into the event log as well (unless the caller logged its own event).
+  void tell(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep,
+            bool record = true);
+  void tellPortFailure(PortOpenResult result, const QString& portName, const QString& reason);
   void tellDatabaseProblem(DatabaseProblem problem, const QString& detail);
   void tellDataWriteFailure();
   void setWanted(ModeRequest mode);
   void noteDay(const Result& result);
   void emitEmissions();
+  // Publishing's line and the Modbus TCP server's.
+  QString publishingText() const;
   RunState runState() const;
 
   AnalyzerLink link_;
@@ -201,8 +215,11 @@ class Session : public QObject {
   QVector<QDate> days_;
   ModeRequest wanted_ = ModeRequest::None;
   bool wantedAsked_ = false;  // the wanted mode was asked for since it was set
+  bool diskShort_ = false;
   bool started_ = false;
   bool stopped_ = false;
+  // Last: it listens to the session's signals.
+  ModbusServerFeed modbusFeed_;
 };
 
 // Names a mode as the command line and the service settings do

@@ -155,6 +155,7 @@ void SessionHost::start() {
   s.fuelIndex = settings_.fuelIndex();
   s.emissions = settings_.emissions();
   s.service = settings_.service();
+  s.modbusServer = modbus_server::loadServerSettings(settings_.servicePath());
   if (options_.modeGiven) {
     s.mode = options_.mode;
   } else if (options_.modeFromServiceSettings) {

@@ -68,7 +68,7 @@ bool DailyLogs::writeDay(const QDate& day) {
   if (written) {
     ResultsLog log;
     log.beginLoad();
-    for (const StoredResult& s : store_.resultsOnDay(day)) log.append(s.result);
+    store_.forEachResultOnDay(day, [&log](const StoredResult& s) { log.append(s.result); });
     log.endLoad();
     written = writeTableFile(log, path, &error);
   } else {

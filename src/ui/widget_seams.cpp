@@ -2,10 +2,18 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFontDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
+#include <algorithm>
+
+#include "platform/guarded_files.h"
 
 namespace seams {
 namespace {
@@ -35,6 +43,42 @@ QString qtFilter(const QString& filter) {
   return out.join(QStringLiteral(";;"));
 }
 
+// Never opens a file: folders and files get the style's icons, a file's type
+// comes from its name.
+class NameOnlyIconProvider final : public QFileIconProvider {
+ public:
+  using QFileIconProvider::icon;
+  QIcon icon(const QFileInfo& info) const override {
+    if (info.isRoot()) return icon(Drive);
+    return icon(info.isDir() ? Folder : File);
+  }
+  QString type(const QFileInfo& info) const override {
+    if (!info.isFile()) return QFileIconProvider::type(info);  // folders, links, drives: no reading
+    const QMimeType mime = mimeDatabase_.mimeTypeForFile(info, QMimeDatabase::MatchExtension);
+    return mime.comment().isEmpty() ? mime.name() : mime.comment();
+  }
+
+ private:
+  QMimeDatabase mimeDatabase_;
+};
+
+// The chosen name, or empty (and the reason shown) for a file that must not
+// be opened besides its owner.
+QString refuseGuarded(QWidget* parent, const QString& chosen) {
+  const QString what = guardedFile(chosen);
+  if (what.isEmpty()) return chosen;
+  warningBox(parent, QStringLiteral(u"Файл %1 — %2 программы: его нельзя выбрать.\r\nВыберите другой файл.")
+                         .arg(QDir::toNativeSeparators(chosen), what));
+  return {};
+}
+
+QString runFileDialog(const FileDialogRequest& request) {
+  if (g_fileDialogHandler) return refuseGuarded(request.parent, g_fileDialogHandler(request));
+  const std::unique_ptr<QFileDialog> dialog = fileDialog(request);
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
+  return refuseGuarded(request.parent, dialog->selectedFiles().constFirst());
+}
+
 }  // namespace
 
 QString errorTitle() { return kErrorTitle; }
@@ -53,6 +97,14 @@ std::unique_ptr<QMessageBox> messageBox(const MessageRequest& request) {
     case MsgIcon::Warning: box->setIcon(QMessageBox::Warning); break;
     case MsgIcon::Confirm: box->setIcon(QMessageBox::Question); break;
   }
+  // A box is as wide as its text needs; the title bar above it cuts a longer
+  // title ("Не…орт"). A spacer keeps the box wide enough for it.
+  if (!request.title.isEmpty()) {
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+      grid->addItem(new QSpacerItem(titleBarWidth(request.title, box->font()), 0, QSizePolicy::Fixed,
+                                    QSizePolicy::Minimum),
+                    grid->rowCount(), 0, 1, grid->columnCount());
+  }
   if (request.buttons == MsgButtons::Ok) {
     QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box->setDefaultButton(ok);
@@ -64,6 +116,22 @@ std::unique_ptr<QMessageBox> messageBox(const MessageRequest& request) {
     box->setEscapeButton(no);
   }
   return box;
+}
+
+int titleBarWidth(const QString& title, const QFont& windowFont) {
+  QFont font = windowFont;
+  font.setBold(true);
+  if (font.pointSizeF() > 0)
+    font.setPointSizeF(font.pointSizeF() * 1.4);
+  else
+    font.setPixelSize(font.pixelSize() * 14 / 10);
+  // The window's icon, three buttons and the margins around them.
+  constexpr int kTitleBarRoom = 130;
+  return QFontMetrics(font).horizontalAdvance(title) + kTitleBarRoom;
+}
+
+void fitTitle(QWidget* window) {
+  window->setMinimumWidth(std::max(window->minimumWidth(), titleBarWidth(window->windowTitle(), window->font())));
 }
 
 MsgResult showMessage(QWidget* parent, MsgIcon icon, const QString& title, const QString& text,
@@ -97,29 +165,39 @@ void beep() {
 
 void setBeepHandler(std::function<void()> handler) { g_beepHandler = std::move(handler); }
 
+QAbstractFileIconProvider* fileIconProvider() {
+  // Lives as long as the process: models keep a pointer to it.
+  static auto* const provider = new NameOnlyIconProvider;
+  return provider;
+}
+
+std::unique_ptr<QFileDialog> fileDialog(const FileDialogRequest& request) {
+  auto dialog = std::make_unique<QFileDialog>(request.parent);
+  // First, before the dialog lists anything: Qt's dialog, with names only.
+  dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog->setIconProvider(fileIconProvider());
+  dialog->setNameFilter(qtFilter(request.filter));
+  if (request.save) {
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    // An existing file is replaced without a question, and no extension is added.
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog->selectFile(request.proposedName);
+  } else {
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    if (!request.proposedName.isEmpty() && !request.proposedName.contains(QLatin1Char('*')))
+      dialog->selectFile(request.proposedName);
+  }
+  return dialog;
+}
+
 QString getSaveFileName(QWidget* parent, const QString& filter, const QString& proposedName) {
-  if (g_fileDialogHandler) return g_fileDialogHandler({parent, true, filter, proposedName});
-  QFileDialog dialog(parent);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilter(qtFilter(filter));
-  // An existing file is replaced without a question, and no extension is added.
-  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  dialog.selectFile(proposedName);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return dialog.selectedFiles().constFirst();
+  return runFileDialog({parent, true, filter, proposedName});
 }
 
 QString getOpenFileName(QWidget* parent, const QString& filter, const QString& proposedName) {
-  if (g_fileDialogHandler) return g_fileDialogHandler({parent, false, filter, proposedName});
-  QFileDialog dialog(parent);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setNameFilter(qtFilter(filter));
-  if (!proposedName.isEmpty() && !proposedName.contains(QLatin1Char('*')))
-    dialog.selectFile(proposedName);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return dialog.selectedFiles().constFirst();
+  return runFileDialog({parent, false, filter, proposedName});
 }
 
 void setFileDialogHandler(FileDialogHandler handler) { g_fileDialogHandler = std::move(handler); }

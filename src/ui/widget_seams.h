@@ -11,7 +11,9 @@
 #include <memory>
 #include <optional>
 
+class QAbstractFileIconProvider;
 class QDialog;
+class QFileDialog;
 class QMessageBox;
 class QWidget;
 
@@ -50,12 +52,22 @@ QString warningTitle();
 // line of the text.
 std::unique_ptr<QMessageBox> messageBox(const MessageRequest& request);
 
+// How wide a window must be for the window manager to show `title` whole:
+// the title in a title bar's font (bold, larger than the window's) and room
+// for the window's icon and buttons. The boxes above and the dialogs with
+// long titles are made at least this wide.
+int titleBarWidth(const QString& title, const QFont& windowFont);
+// Makes `window` at least titleBarWidth() of its title wide.
+void fitTitle(QWidget* window);
+
 // ---- beep ------------------------------------------------------------------
 void beep();
 void setBeepHandler(std::function<void()> handler);
 
 // ---- file dialogs ------------------------------------------------------------
 // `filter` is written as "Description(*.ext)|*.ext"; an empty result means cancel.
+// A file the program keeps locked (platform/guarded_files.h) is never handed
+// out: a box says why, and the dialog counts as cancelled.
 struct FileDialogRequest {
   QWidget* parent;
   bool save;
@@ -66,6 +78,16 @@ using FileDialogHandler = std::function<QString(const FileDialogRequest&)>;
 QString getSaveFileName(QWidget* parent, const QString& filter, const QString& proposedName);
 QString getOpenFileName(QWidget* parent, const QString& filter, const QString& proposedName);
 void setFileDialogHandler(FileDialogHandler handler);
+
+// The real dialog the two show without a handler, built but not shown: Qt's
+// own dialog (a desktop's dialog runs in this process and reads files as it
+// likes), listing with fileIconProvider().
+std::unique_ptr<QFileDialog> fileDialog(const FileDialogRequest& request);
+// Icons and types of files by their names only. Qt's own tells a file's type
+// by reading its first bytes, and closing that descriptor drops the locks the
+// process holds on the file (SQLite's on the results database among them).
+// Every file listing of the program uses this one.
+QAbstractFileIconProvider* fileIconProvider();
 
 // ---- font dialog -------------------------------------------------------------
 // The font dialog preset with `initial`; nullopt means cancel.

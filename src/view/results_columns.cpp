@@ -46,8 +46,15 @@ int cellWidth(const QTableView& view, const QString& text) {
 class ColumnFitter : public QObject {
  public:
   ColumnFitter(QTableView* view, const int (&minimums)[kResultColumnCount]) : QObject(view), view_(view) {
-    std::copy(std::begin(minimums), std::end(minimums), minimums_.begin());
+    setObjectName(kName);
     view->installEventFilter(this);
+    fit(minimums);
+  }
+
+  static constexpr const char* kName = "resultColumnFitter";
+
+  void fit(const int (&minimums)[kResultColumnCount]) {
+    std::copy(std::begin(minimums), std::end(minimums), minimums_.begin());
     fit();
   }
 
@@ -82,5 +89,8 @@ int fittingColumnWidth(const QTableView& view, const QStringList& texts) {
 }
 
 void fitResultColumns(QTableView* view, const int (&minimums)[kResultColumnCount]) {
-  new ColumnFitter(view, minimums);
+  if (auto* fitter = view->findChild<QObject*>(QLatin1String(ColumnFitter::kName), Qt::FindDirectChildrenOnly))
+    static_cast<ColumnFitter*>(fitter)->fit(minimums);
+  else
+    new ColumnFitter(view, minimums);
 }

@@ -17,5 +17,6 @@ int fittingColumnWidth(const QTableView& view, const QStringList& texts);
 
 // Sets every column of the results view to the larger of its minimum and the
 // width its forms need (ResultTexts::columnForms in the current locale), and
-// again whenever the view's font or style changes.
+// again whenever the view's font or style changes. Called again (after the
+// view got another model, which resets the widths) it fits them anew.
 void fitResultColumns(QTableView* view, const int (&minimums)[kResultColumnCount]);

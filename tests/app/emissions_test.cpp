@@ -16,6 +16,7 @@
 #include "dialogs/emission_limits_dialog.h"
 #include "emissions/emission_settings.h"
 #include "support/korvex_fixture.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -135,22 +136,37 @@ TEST_F(EmissionsTest, AnExceedanceLatchesLampBeepAndEventAndAcknowledgingClearsI
   EXPECT_EQ(lamp(), int(emissions::Lamp::Alarm));
   EXPECT_EQ(beeps_, 2);
   raised = events(EventKind::Alarm);
-  ASSERT_EQ(raised.size(), 2);  // the pre-alarm is still latched: not raised again
-  EXPECT_TRUE(raised[1].text.startsWith(QStringLiteral(u"Превышение норматива CO: среднее за ")));
-  EXPECT_TRUE(raised[1].text.endsWith(QStringLiteral(u" 120,0 мг/м³ > 100,0 мг/м³")));
+  // The pre-alarm is still latched: not raised again, but this exceedance is
+  // logged too.
+  ASSERT_EQ(raised.size(), 3);
+  EXPECT_TRUE(raised[1].text.startsWith(QStringLiteral(u"Снова предупреждение по нормативу CO: среднее за ")))
+      << raised[1].text.toStdString();
+  EXPECT_TRUE(raised[1].text.endsWith(QStringLiteral(u" 120,0 мг/м³ > 80,0 мг/м³")));
+  EXPECT_TRUE(raised[2].text.startsWith(QStringLiteral(u"Превышение норматива CO: среднее за ")));
+  EXPECT_TRUE(raised[2].text.endsWith(QStringLiteral(u" 120,0 мг/м³ > 100,0 мг/м³")));
+
+  // Unacknowledged, the next exceedance gets its line, without a beep.
+  feed(gas(96), utc(11, 30));
+  tick();
+  raised = events(EventKind::Alarm);
+  ASSERT_EQ(raised.size(), 5);
+  EXPECT_EQ(raised[4].text, QStringLiteral(u"Снова превышение норматива CO: среднее за %1 120,0 мг/м³ > 100,0 мг/м³")
+                                .arg(utc(11, 0).toString(QStringLiteral("hh:mm")) + QChar(0x2013) +
+                                     utc(11, 30).toString(QStringLiteral("hh:mm"))));
+  EXPECT_EQ(beeps_, 2);
   auto* button = find<QPushButton>("EmissionAcknowledge");
   EXPECT_TRUE(button->isEnabled());
 
-  setNow(utc(11, 1, 5));
+  setNow(utc(11, 31, 5));
   button->click();
   EXPECT_EQ(lamp(), int(emissions::Lamp::Off));
   EXPECT_FALSE(button->isEnabled());
   const auto acks = events(EventKind::AlarmAcknowledged);
   ASSERT_EQ(acks.size(), 2);  // the alarm and the pre-alarm
   for (const StoredEvent& e : acks) {
-    EXPECT_EQ(e.utcMs, utc(11, 1, 5).toMSecsSinceEpoch());
+    EXPECT_EQ(e.utcMs, utc(11, 31, 5).toMSecsSinceEpoch());
     EXPECT_TRUE(e.text.startsWith(QStringLiteral(u"Сигнализация квитирована в ") +
-                                  utc(11, 1, 5).toString(QStringLiteral("hh:mm:ss"))))
+                                  utc(11, 31, 5).toString(QStringLiteral("hh:mm:ss"))))
         << e.text.toStdString();
   }
   EXPECT_EQ(beeps_, 2);
@@ -208,11 +224,13 @@ TEST_F(EmissionsTest, ARestartRebuildsTodaysAveragesAndAlarmsWithoutRaisingThemA
 
 TEST_F(EmissionsTest, TheLimitsDialogRefusesWhatCannotBeStoredAndPutsTheRestInForce) {
   startWithDefaults();
-  std::vector<QString> typed = {QStringLiteral("abc"), QStringLiteral("0"), QStringLiteral("55,5")};
+  std::vector<QString> typed = {QStringLiteral("abc"), QStringLiteral("0"), QStringLiteral("1e308"),
+                                QStringLiteral("1e20"), QStringLiteral("0,01"), QStringLiteral("12.5")};
   int shown = 0;
   modal_ = [&](QDialog* d) {
     find<QComboBox>("ComboBoxInterval", d)->setCurrentText(QStringLiteral("15"));
-    find<QLineEdit>("EditPreAlarm", d)->setText(QStringLiteral("90"));
+    find<QLineEdit>("EditPreAlarm", d)->setText(QStringLiteral("87.5"));  // either decimal sign
+    find<QLineEdit>("EditDailyNOx", d)->setText(QStringLiteral("100000"));
     for (const QString& t : typed) {
       find<QLineEdit>("EditIntervalNOx", d)->setText(t);
       d->accept();
@@ -223,19 +241,38 @@ TEST_F(EmissionsTest, TheLimitsDialogRefusesWhatCannotBeStoredAndPutsTheRestInFo
   };
   window().onEmissionLimitsTriggered();
   const auto messages = takeMessages();
-  ASSERT_EQ(messages.size(), 2u);
+  ASSERT_EQ(messages.size(), 5u);
   EXPECT_EQ(messages[0].text, QStringLiteral(u"Норматив за интервал NOx: «abc» — не число!"));
   EXPECT_EQ(messages[1].text, QStringLiteral(u"Норматив за интервал NOx должен быть больше нуля!"));
-  EXPECT_EQ(shown, 3);
+  // Limits a permit cannot have: refused with the range, not printed as 309 digits.
+  const QString range = QStringLiteral(u" мг/м³ — вне пределов от 0,1 до 100") + QChar(0xA0) + QStringLiteral(u"000 мг/м³!");
+  EXPECT_EQ(messages[2].text, QStringLiteral(u"Норматив за интервал NOx: 1e308") + range);
+  EXPECT_EQ(messages[3].text, QStringLiteral(u"Норматив за интервал NOx: 1e20") + range);
+  EXPECT_EQ(messages[4].text, QStringLiteral(u"Норматив за интервал NOx: 0,01") + range);
+  EXPECT_EQ(shown, 6);
 
   const auto load = emissions::loadEmissionSettings(settings().emissionsPath());
   ASSERT_EQ(load.status, emissions::SettingsStatus::Loaded);
   EXPECT_EQ(load.settings.intervalMinutes, 15);
-  EXPECT_EQ(load.settings.limits.preAlarmPercent, 90);
-  EXPECT_EQ(load.settings.limits[emissions::Component::NOx].interval.value_or(0), 55.5);
+  EXPECT_EQ(load.settings.limits.preAlarmPercent, 87.5);
+  EXPECT_EQ(load.settings.limits[emissions::Component::NOx].interval.value_or(0), 12.5);
+  EXPECT_EQ(load.settings.limits[emissions::Component::NOx].daily.value_or(0), 100000);
   EXPECT_EQ(session().emissions().engine()->config().intervalMinutes, 15);
   EXPECT_TRUE(session().emissions().engine()->limits() == load.settings.limits);
   EXPECT_TRUE(find<QLabel>("LabelEmissionBasis")->text().contains(QStringLiteral(u"интервал 15 мин")));
+}
+
+TEST_F(EmissionsTest, ASettingsFileWithALimitNoPermitHasKeepsTheDefaultAndSaysSo) {
+  ASSERT_TRUE(test_files::writeAll(inDir(QStringLiteral("korvex-emissions.ini")),
+                                   "[CO]\nIntervalLimit=1e308\nDailyLimit=50\n"));
+  const auto load = emissions::loadEmissionSettings(settings().emissionsPath());
+  EXPECT_EQ(load.status, emissions::SettingsStatus::InvalidValues);
+  EXPECT_FALSE(load.settings.limits[emissions::Component::CO].interval.has_value());
+  EXPECT_EQ(load.settings.limits[emissions::Component::CO].daily.value_or(0), 50);
+  emissions::EmissionSettings huge;
+  huge.limits[emissions::Component::SO2].daily = 1e20;
+  QString error;
+  EXPECT_FALSE(emissions::saveEmissionSettings(inDir(QStringLiteral("other.ini")), huge, &error));
 }
 
 }  // namespace

@@ -60,19 +60,44 @@ TEST_F(LinkStatisticsTest, EveryTickCountsItsRequestAndWhatTheNextTickFoundForIt
       << statusLine().toStdString();
 }
 
-TEST_F(LinkStatisticsTest, APortThatCannotBeOpenedCountsRequestsAsSilencesAndNoBytes) {
+TEST_F(LinkStatisticsTest, APortThatCannotBeOpenedSendsNothingAndIsTriedAgainQuietly) {
   writeDefaultSettings(QStringLiteral("COM3"));
   serial_.refuseOpen = true;
   startProgram();
   ASSERT_EQ(takeNotices().size(), 1u);
   for (int i = 0; i < 10; ++i) tick();
+  // Requests the closed port did not take were not sent: neither requests
+  // nor silences.
   const LinkStatistics s = stats();
-  EXPECT_EQ(s.requests, 10);
-  EXPECT_EQ(s.silences, 9);
+  EXPECT_EQ(s.requests, 0);
+  EXPECT_EQ(s.silences, 0);
   EXPECT_EQ(s.bytesSent, 0);
   EXPECT_EQ(s.timedReplies, 0);
-  EXPECT_EQ(statusLine(), QStringLiteral(u"Запросов 10, ответов 0, ошибок CRC 0, без ответа 9, "
+  EXPECT_EQ(statusLine(), QStringLiteral(u"Запросов 0, ответов 0, ошибок CRC 0, без ответа 0, "
                                          u"переподключений 0, ответ — мс (ср. —, макс. —)"));
+
+  // The port is tried again every three seconds without a box; once there,
+  // the event log says so and the requests go out.
+  Timer* retry = session().link().port()->reopenTimer();
+  ASSERT_TRUE(retry->isEnabled());
+  EXPECT_EQ(retry->interval(), 3000);
+  retry->fire();
+  retry->fire();
+  EXPECT_TRUE(takeMessages().empty());
+  serial_.refuseOpen = false;
+  retry->fire();
+  EXPECT_TRUE(session().link().isOpen());
+  EXPECT_FALSE(retry->isEnabled());
+  EXPECT_TRUE(takeMessages().empty());
+  const QVector<StoredEvent> opened = events(EventKind::PortOpened);
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_EQ(opened[0].text, QStringLiteral(u"Порт открыт: COM3"));
+  EXPECT_TRUE(events(EventKind::PortReopened).isEmpty());
+  tick();
+  tickWith(commandEcho(1, 3));
+  EXPECT_EQ(stats().requests, 2);
+  EXPECT_EQ(stats().replies, 1);
+  EXPECT_EQ(stats().silences, 0);
 }
 
 TEST_F(LinkStatisticsTest, ALostLineOpenedAgainCountsAsAReconnect) {

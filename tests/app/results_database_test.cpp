@@ -106,7 +106,9 @@ TEST_F(ResultsDatabaseTest, HistoryShowsARangeWhileMeasurementGoesOnAndOneComman
   showHistory(kDay.addDays(-2), kDay.addDays(-1));
   auto* banner = find<QLabel>("LabelHistory");
   EXPECT_TRUE(banner->isVisibleTo(&window()));
-  EXPECT_TRUE(banner->text().startsWith(QStringLiteral(u"ИСТОРИЯ 04.12.2026 – 05.12.2026: 3 результатов")));
+  // Nothing measures meanwhile: the banner does not say it does.
+  EXPECT_EQ(banner->text(), QStringLiteral(u"ИСТОРИЯ 04.12.2026 – 05.12.2026: 3 результата. "
+                                           u"«Файл → Текущие результаты» возвращает к текущим результатам."));
   ASSERT_EQ(shownRows(), 3);
   EXPECT_EQ(shownO2(2), QStringLiteral("2,5"));
   EXPECT_EQ(chart()->series(channel::O2)->pointCount(), 3);
@@ -125,6 +127,25 @@ TEST_F(ResultsDatabaseTest, HistoryShowsARangeWhileMeasurementGoesOnAndOneComman
   EXPECT_TRUE(takeMessages().empty());
 }
 
+TEST_F(ResultsDatabaseTest, TheHistoryBannerSaysMeasuringGoesOnOnlyWhileItDoes) {
+  setNow(QDateTime(kDay, QTime(12, 0)));
+  startWithDefaults();
+  addResult(reading(1));
+  showHistory(kDay, kDay);
+  auto* banner = find<QLabel>("LabelHistory");
+  EXPECT_EQ(banner->text(), QStringLiteral(u"ИСТОРИЯ 06.12.2026: 1 результат. "
+                                           u"«Файл → Текущие результаты» возвращает к текущим результатам."));
+  // Continuous measurement starts while history is shown.
+  tick();
+  tickWith(commandEcho(1, 3));
+  tickWith(statusReply(1, 0));
+  window().onContinuousClicked();
+  tickWith(statusReply(1, 0));
+  ASSERT_EQ(poll().workMode(), WorkMode::Continuous);
+  EXPECT_EQ(banner->text(), QStringLiteral(u"ИСТОРИЯ 06.12.2026: 1 результат. Измерение продолжается; "
+                                           u"«Файл → Текущие результаты» возвращает к нему."));
+}
+
 TEST_F(ResultsDatabaseTest, ASecondInstanceGetsHistoryOnlyAndSaysSo) {
   setNow(QDateTime(kDay, QTime(12, 0)));
   writeDefaultSettings();
@@ -134,6 +155,9 @@ TEST_F(ResultsDatabaseTest, ASecondInstanceGetsHistoryOnlyAndSaysSo) {
   const auto messages = takeNotices();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral(u"База данных результатов доступна только для чтения")));
+  // Its reason is a sentence of its own, ended before the next.
+  EXPECT_TRUE(messages[0].text.contains(QStringLiteral(u"; только просмотр истории.\r\nРезультаты этого сеанса")))
+      << messages[0].text.toStdString();
   // Results are still taken and shown, and written to the daily log at midnight.
   addResult(reading(3));
   EXPECT_EQ(results().count(), 1);
@@ -189,5 +213,73 @@ TEST_F(ResultsDatabaseTest, AFullDiskIsToldOnceAndTheResultsWaitingAreCommittedW
   ASSERT_EQ(results().count(), 5);
   for (int row = 0; row < 5; ++row) EXPECT_EQ(results().value(row, channel::O2), 1 + row) << row;
 }
+
+// 1 KB overwritten in the middle of the file: the start reads yesterday's
+// results for its averages and meets the damage. The operator is told which
+// results cannot be read, once, the event log keeps it, and the history
+// shows every result around them.
+TEST_F(ResultsDatabaseTest, DamageMetByAReadIsToldOnceAndTheHistoryShowsEverythingAroundIt) {
+  const QDate yesterday = kDay.addDays(-1);
+  constexpr int kRows = 4 * 3600;
+  {
+    ResultStore store;
+    ASSERT_TRUE(store.open(inDir(QStringLiteral("korvex.db")), 0).isWritable());
+    std::vector<Result> rows;
+    const QDateTime first(yesterday, QTime(8, 0));
+    for (int i = 0; i < kRows; ++i) {
+      Result r;
+      r.utcMs = first.toMSecsSinceEpoch() + qint64(i) * 1000;
+      r.utcOffset = first.offsetFromUtc();
+      r.mode = WorkMode::Continuous;
+      r.values[channel::Tg] = 150 + i % 50;
+      r.values[channel::O2] = (500 + i % 300) / 100.0;
+      r.values[channel::CO] = i % 400;
+      rows.push_back(r);
+    }
+    ASSERT_EQ(store.appendBatch(rows).state, ResultStore::AppendState::Committed);
+  }
+  QByteArray bytes = test_files::readAll(inDir(QStringLiteral("korvex.db")));
+  bytes.replace(bytes.size() / 2 / 4096 * 4096, 1024, QByteArray(1024, '\x5a'));
+  ASSERT_TRUE(test_files::writeAll(inDir(QStringLiteral("korvex.db")), bytes));
+
+  setNow(QDateTime(kDay, QTime(12, 0)));
+  writeDefaultSettings();
+  startProgram();
+  QCoreApplication::processEvents();
+  auto messages = takeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral(u"База данных результатов повреждена: не читаются результаты после № ")))
+      << messages[0].text.toStdString();
+  ASSERT_EQ(events(EventKind::StoreDamaged).size(), 1);
+
+  showHistory(yesterday, yesterday);
+  QCoreApplication::processEvents();
+  EXPECT_GT(shownRows(), kRows - 200);
+  EXPECT_LT(shownRows(), kRows);
+  EXPECT_TRUE(takeMessages().empty()) << "told once";
+  EXPECT_EQ(events(EventKind::StoreDamaged).size(), 1);
+}
+
+#ifdef Q_OS_UNIX
+// A disk too full for the database log's reserve: the status line says how
+// much room is left, and results go on being committed.
+TEST_F(ResultsDatabaseTest, ADiskTooFullForTheLogsReserveShowsTheRoomLeftInTheStatusLine) {
+  struct Durable {
+    Durable() { ResultStore::setDurableForTesting(true); }
+    ~Durable() { ResultStore::setDurableForTesting(false); }
+  } durable;
+  setNow(QDateTime(kDay, QTime(12, 0)));
+  writeDefaultSettings();
+  FileSizeLimit full(1 << 20);
+  ASSERT_TRUE(full.set());
+  startProgram();
+  addResult(reading(3));
+  const QLabel* line = find<QLabel>("LabelPublishing");
+  EXPECT_TRUE(line->isVisibleTo(&window()));
+  EXPECT_TRUE(line->text().startsWith(QStringLiteral(u"Мало места на диске: свободно "))) << line->text().toStdString();
+  EXPECT_EQ(session().store().lastCommittedSeq(), 1);
+  EXPECT_EQ(events(EventKind::DiskSpaceLow).size(), 1);
+}
+#endif
 
 }  // namespace

@@ -34,7 +34,7 @@ int neededWidth(const QTableView* grid, const QString& text) {
 // The widest texts of each column, as the program makes them.
 std::vector<std::pair<int, QString>> widestTexts() {
   std::vector<std::pair<int, QString>> texts = {
-      {0, QStringLiteral("1000000")}, {0, QStringLiteral("9999999")},
+      {0, QStringLiteral("1000000")}, {0, QStringLiteral("9999999")}, {0, QStringLiteral("31536000")},
       {15, QStringLiteral("EFFFF")},  {15, QStringLiteral("E0FFF")},   {15, QStringLiteral("Ok'")},
       {3, QStringLiteral("-20")},     {3, QStringLiteral("999")},      {4, QStringLiteral("29,99")},
       {5, QStringLiteral("99999")},   {6, QStringLiteral("9999")},     {7, QStringLiteral("999")},
@@ -73,6 +73,25 @@ TEST_F(ResultsViewTest, EveryColumnIsWideEnoughForTheWidestTextItCanHold) {
   ASSERT_GT(QFontInfo(grid->font()).pixelSize(), QFontInfo(QFont()).pixelSize());
   for (const auto& [column, text] : widestTexts())
     EXPECT_GE(grid->columnWidth(column), neededWidth(grid, text)) << column << " " << text.toStdString();
+}
+
+TEST_F(ResultsViewTest, TheColumnsStillFitAfterHistoryWasShownAndLeft) {
+  startWithDefaults();
+  QTableView* grid = find<QTableView>("StringGrid1");
+  const auto fits = [&](const char* when) {
+    for (const auto& [column, text] : widestTexts())
+      EXPECT_GE(grid->columnWidth(column), neededWidth(grid, text)) << when << " " << column << " " << text.toStdString();
+  };
+  modal_ = [](QDialog* d) {
+    d->accept();
+    return int(QDialog::Accepted);
+  };
+  find<QAction>("HistoryAction")->trigger();
+  ASSERT_TRUE(find<QWidget>("LabelHistory")->isVisibleTo(&window()));
+  fits("history");
+  find<QAction>("LiveAction")->trigger();
+  ASSERT_FALSE(find<QWidget>("LabelHistory")->isVisibleTo(&window()));
+  fits("back");
 }
 
 TEST_F(ResultsViewTest, TheColumnsFitTheDatesTimesAndNumbersOfTheLocale) {

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -36,9 +37,10 @@ class CrashSafetyTest : public testing::Test {
     }
   }
 
-  void StartWriter(int singles, int batch, int pauseAt) {
+  void StartWriter(int singles, int batch, int pauseAt, bool hold = false) {
     writer_.setProgram(QStringLiteral(KORVEX_STORE_WRITER));
     writer_.setArguments({path_, QString::number(singles), QString::number(batch), QString::number(pauseAt)});
+    if (hold) writer_.setArguments(writer_.arguments() << QStringLiteral("HOLD"));
     writer_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     writer_.start();
     ASSERT_TRUE(writer_.waitForStarted());
@@ -135,6 +137,64 @@ TEST_F(CrashSafetyTest, CommitsWriteIntoLogSpaceTakenAtOpening) {
   ResultStore::setDurableForTesting(false);
   ResultStore store;
   ExpectRows(store, 300, 300);
+}
+
+// Another program that takes the database for its own (its locks lost, as
+// a file dialog's listing once made the process lose them) moves the log
+// into the file and removes it while the writer goes on committing into the
+// removed log; the writer dies. Its last commits are gone with the log, and
+// their numbers were seen by whoever received them: the next opening notices
+// from the mark beside the file, says so, and numbers on after them under a
+// new identity instead of giving them again.
+TEST_F(CrashSafetyTest, ALogRemovedByAnotherProgramIsNoticedAndItsNumbersAreNotGivenAgain) {
+  constexpr int kSingles = 300, kBatch = 1500;
+  StartWriter(kSingles, kBatch, kBatch + 1, true);
+  for (int i = 1; i <= kSingles; ++i) ASSERT_EQ(Line(), "C " + std::to_string(i));
+  ASSERT_EQ(Line(), "WAIT");
+  {
+    // The other program: everything committed so far into the file, then
+    // the log and its index removed, as its closing does when it takes
+    // itself for the last user of the file.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(path_).constData(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    sqlite3_busy_timeout(other, 5000);
+    // A first read finds the log; the owner's helper may be moving it into
+    // the file meanwhile.
+    ASSERT_EQ(sqlite3_exec(other, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr), SQLITE_OK);
+    int log = -1, moved = -2, rc = SQLITE_BUSY;
+    for (int tries = 0; tries < 100000 && (rc != SQLITE_OK || log != 0); ++tries)
+      rc = sqlite3_wal_checkpoint_v2(other, "main", SQLITE_CHECKPOINT_TRUNCATE, &log, &moved);
+    ASSERT_EQ(rc, SQLITE_OK);
+    ASSERT_EQ(log, 0) << "the log cut back";
+    sqlite3_close_v2(other);
+  }
+  QFile::remove(path_ + QStringLiteral("-wal"));
+  QFile::remove(path_ + QStringLiteral("-shm"));
+  writer_.write("go\n");
+  ASSERT_EQ(Line(), "DONE");  // the batch is committed, into the removed log
+  Kill();
+
+  ResultStore store;
+  const auto opened = store.open(path_, store_rows::kStartUtcMs);
+  ASSERT_EQ(opened.status, OpenStatus::Opened) << opened.detail.toStdString();
+  EXPECT_EQ(store.lastCommittedSeq(), kSingles) << "the batch went with the log";
+  EXPECT_TRUE(opened.notice.contains(QStringLiteral(u"№ %1–%2").arg(kSingles + 1).arg(kSingles + kBatch)))
+      << opened.notice.toStdString();
+  const auto next = store.append(store_rows::Row(0));
+  EXPECT_EQ(next.id, kSingles + kBatch + 1) << "numbers given out are not given again";
+  const auto rows = store.resultsAfter(kSingles - 1, 10);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_NE(rows[0].storeId, rows[1].storeId) << "a new identity from the first number after the lost ones";
+  EXPECT_EQ(rows[1].storeId, store.identity());
+  bool logged = false;
+  for (const StoredEvent& e : store.eventsAfter(0, 100)) logged = logged || e.kind == EventKind::StoreIdentityRenewed;
+  EXPECT_TRUE(logged);
+
+  // Once: the mark now agrees with the file.
+  store.close();
+  const auto again = store.open(path_, store_rows::kStartUtcMs);
+  EXPECT_TRUE(again.notice.isEmpty()) << again.notice.toStdString();
+  EXPECT_EQ(store.append(store_rows::Row(1)).id, kSingles + kBatch + 2);
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QLockFile>
 #include <QTemporaryDir>
+#include <QTimeZone>
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -302,17 +305,14 @@ TEST_F(ResultStoreTest, EmissionAveragesComeBackExactlyAndOneComputedAgainReplac
   store.close();
   RawDb raw(path_);
   EXPECT_EQ(raw.Int("SELECT count(*) FROM emission_averages WHERE so2_mean IS NULL"), 4);
-  EXPECT_EQ(raw.Int("PRAGMA user_version"), 2);
+  EXPECT_EQ(raw.Int("PRAGMA user_version"), ResultStore::kSchemaVersion);
 }
 
 TEST_F(ResultStoreTest, AVersion1FileKeepsItsResultsAndGetsTheAveragesTableWhenOpenedForWriting) {
-  {
-    ResultStore store;
-    ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
-    ASSERT_EQ(store.append(store_rows::Row(0)).state, ResultStore::AppendState::Committed);
-    ASSERT_EQ(store.append(store_rows::Row(1)).state, ResultStore::AppendState::Committed);
-  }
   // As the first version of the program left it.
+  QString error;
+  ASSERT_TRUE(ResultStore::writeVersion2File(path_, {store_rows::Row(0), store_rows::Row(1)}, &error))
+      << error.toStdString();
   Exec(path_, "DROP TABLE emission_averages; PRAGMA user_version=1;");
 
   // Read-only (another instance owns it): history, without averages.
@@ -333,5 +333,161 @@ TEST_F(ResultStoreTest, AVersion1FileKeepsItsResultsAndGetsTheAveragesTableWhenO
   ASSERT_TRUE(store.storeAverages({Average(AveragePeriodKind::Interval, 30, store_rows::kStartUtcMs, 80)}));
   EXPECT_EQ(store.averages(AveragePeriodKind::Interval, 30, 0, std::numeric_limits<qint64>::max()).size(), 1);
   store.close();
-  EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), 2);
+  EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), ResultStore::kSchemaVersion);
+}
+
+namespace {
+
+qint64 PageBytes(const RawDb& raw) { return raw.Int("PRAGMA page_count") * raw.Int("PRAGMA page_size"); }
+
+}  // namespace
+
+// What the analyzer sends is whole numbers: stored as such, with the derived
+// channels computed again on reading, a result takes a third of what eight
+// bytes a value would, and still reads back bit for bit with its status.
+TEST_F(ResultStoreTest, AnalyzerReadingsTakeUnderSixtyBytesEachAndReadBackBitForBit) {
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  RawDb raw(path_);
+  const qint64 emptyBytes = PageBytes(raw);
+  constexpr int kRows = 30000;
+  std::vector<Result> in, batch;
+  for (int i = 0; i < kRows; ++i) {
+    in.push_back(store_rows::AnalyzerRow(i));
+    batch.push_back(in.back());
+    if (batch.size() == 3000) {
+      ASSERT_EQ(store.appendBatch(batch).state, ResultStore::AppendState::Committed);
+      batch.clear();
+    }
+  }
+  const double perResult = double(PageBytes(raw) - emptyBytes) / kRows;
+  EXPECT_LE(perResult, 60.0);
+  EXPECT_GT(perResult, 25.0);  // the rows really are in the file
+  RecordProperty("bytes_per_result", std::to_string(perResult));
+  EXPECT_EQ(raw.Int("SELECT count(*) FROM results WHERE co2 IS NOT NULL OR nox IS NOT NULL OR qa IS NOT NULL"
+                    " OR alf IS NOT NULL"),
+            0)
+      << "every derived value is computed again";
+
+  store.close();
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  for (const auto& got : {store.resultsAfter(0, kRows + 1), store.results(in.front().utcMs, in.back().utcMs + 1)}) {
+    ASSERT_EQ(got.size(), in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+      ASSERT_EQ(store_rows::Difference(got[i].result, in[i]), "") << "row " << i;
+      ASSERT_TRUE(got[i].hasStatus);
+      ASSERT_EQ(got[i].storeId, store.identity());
+    }
+  }
+}
+
+// The derived channels depend on the fuel row's coefficients, which the
+// operator may edit at any time: each result reads back as it was shown,
+// computed with the coefficients of its moment, or kept as it was given
+// when those do not give it (a result from elsewhere).
+TEST_F(ResultStoreTest, DerivedChannelsReadBackAsShownWhenTheFuelRowIsEditedLater) {
+  FuelTable table = builtInFuelTable();
+  FuelRow* fuels = table.data();
+  std::vector<Result> in;
+  {
+    ResultStore store(fuels);
+    ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+    const auto take = [&](const Result& r) {
+      in.push_back(r);
+      ASSERT_EQ(store.append(r).state, ResultStore::AppendState::Committed);
+    };
+    take(store_rows::AnalyzerRow(1, fuels));
+    fuels[0].kfB += 17;
+    fuels[0].co2Max -= 500;
+    fuels[1].tMax = 0;  // no heat loss with this row
+    take(store_rows::AnalyzerRow(2, fuels));
+    take(store_rows::AnalyzerRow(1002, fuels));
+    Result odd = store_rows::AnalyzerRow(3, fuels);
+    odd.values[channel::Qa] = 7.25;
+    odd.values[channel::CO2] = std::nextafter(odd.values[channel::CO2], 100.0);
+    take(odd);
+  }
+  ResultStore store;  // the built-in coefficients again
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  const auto got = store.resultsAfter(0, 10);
+  ASSERT_EQ(got.size(), in.size());
+  for (size_t i = 0; i < in.size(); ++i) EXPECT_EQ(store_rows::Difference(got[i].result, in[i]), "") << "row " << i;
+
+  RawDb raw(path_);
+  EXPECT_EQ(raw.Int("SELECT count(*) FROM result_contexts"), 3);
+  EXPECT_EQ(raw.Rows("SELECT typeof(co2), typeof(nox), typeof(qa), typeof(alf) FROM results WHERE seq = 4", 4)[0],
+            (std::vector<std::string>{"real", "null", "real", "null"}));
+  // The view computes them too, in SQL's doubles.
+  const auto view = raw.Rows("SELECT co2, nox, qa, alf FROM result_values ORDER BY seq", 4);
+  ASSERT_EQ(view.size(), in.size());
+  for (size_t i = 0; i < in.size(); ++i) {
+    for (int k = 0; k < 4; ++k) {
+      const int ch = std::array<int, 4>{channel::CO2, channel::NOx, channel::Qa, channel::Alf}[size_t(k)];
+      const double want = in[i].values[size_t(ch)];
+      EXPECT_NEAR(std::stod(view[i][size_t(k)]), want, 1e-9 * std::max(1.0, std::fabs(want)))
+          << "row " << i << " " << channel::kNames[ch];
+    }
+  }
+}
+
+// A year's file of the older layout opens at once: its results stay where
+// they are and read as they did (no status decided), new ones follow in the
+// compact table under numbers after theirs, and reads go across both.
+TEST_F(ResultStoreTest, AVersion2FileIsReadAsItWasAndNewResultsFollowWithoutRewritingIt) {
+  constexpr int kOld = 7200, kNew = 300;
+  std::vector<Result> old;
+  for (int i = 0; i < kOld; ++i) old.push_back(store_rows::Row(i));
+  QString error;
+  ASSERT_TRUE(ResultStore::writeVersion2File(path_, old, &error)) << error.toStdString();
+  const qint64 before = PageBytes(RawDb(path_));
+
+  // An instance of the older program owns it: this one reads it as it is.
+  {
+    QLockFile owner(path_ + QStringLiteral(".lock"));
+    ASSERT_TRUE(owner.tryLock(0));
+    ResultStore reader;
+    ASSERT_EQ(Open(reader).status, ResultStore::OpenStatus::OpenedReadOnly);
+    const auto got = reader.results(old.front().utcMs, old.back().utcMs + 1);
+    ASSERT_EQ(got.size(), old.size());
+    EXPECT_EQ(store_rows::Difference(got[77].result, old[77]), "");
+    EXPECT_FALSE(got[77].hasStatus);
+    EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), 2);
+  }
+
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  {
+    RawDb raw(path_);
+    EXPECT_EQ(raw.Int("PRAGMA user_version"), ResultStore::kSchemaVersion);
+    EXPECT_EQ(raw.Int("SELECT count(*) FROM results_v2"), kOld);
+    EXPECT_LT(PageBytes(raw) - before, 64 * 1024) << "nothing rewritten";
+  }
+  std::vector<Result> all = old;
+  for (int i = 0; i < kNew; ++i) {
+    all.push_back(store_rows::AnalyzerRow(kOld + i));
+    ASSERT_EQ(store.append(all.back()).id, kOld + i + 1);
+  }
+  const QString zeros(32, QLatin1Char('0'));
+  const auto check = [&](ResultStore& s) {
+    const auto got = s.results(all.front().utcMs, all.back().utcMs + 1);
+    ASSERT_EQ(got.size(), all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+      ASSERT_EQ(got[i].seq, qint64(i + 1));
+      ASSERT_EQ(store_rows::Difference(got[i].result, all[i]), "") << "row " << i;
+      ASSERT_EQ(got[i].hasStatus, i >= size_t(kOld)) << "row " << i;
+      ASSERT_EQ(got[i].storeId, i < size_t(kOld) ? zeros : s.identity()) << "row " << i;
+    }
+    const auto across = s.resultsAfter(kOld - 5, 10);
+    ASSERT_EQ(across.size(), 10u);
+    EXPECT_EQ(across.front().seq, kOld - 4);
+    EXPECT_EQ(across.back().seq, kOld + 5);
+    const QDate day = QDateTime::fromMSecsSinceEpoch(all.front().utcMs, QTimeZone(3 * 3600)).date();
+    EXPECT_EQ(s.resultsOnDay(day).size(), all.size());
+    EXPECT_EQ(s.daysWithResults(), QVector<QDate>{day});
+  };
+  check(store);
+  EXPECT_NE(store.identity(), zeros);
+  store.close();
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  check(store);
 }

@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -291,5 +293,139 @@ TEST_F(StoreFaultsTest, ASecondInstanceGetsTheHistoryReadOnly) {
   ASSERT_EQ(next.open(path_, store_rows::kStartUtcMs).status, OpenStatus::Opened);
   EXPECT_EQ(next.append(store_rows::Row(2)).id, 3);
 }
+
+// 1 KB overwritten in the middle of a file that was closed as it should be:
+// the start does not read every page, so the damage is met by a read. It
+// says which results it could not get at, from which to which, and reads
+// on past them, by time and by number alike; the observer hears of the
+// span once.
+TEST_F(StoreFaultsTest, DamageInTheMiddleIsNamedAndReadPast) {
+  constexpr int kRows = 4 * 3600;
+  std::vector<Result> rows;
+  for (int i = 0; i < kRows; ++i) rows.push_back(store_rows::AnalyzerRow(i));
+  {
+    ResultStore store;
+    ASSERT_EQ(store.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
+    ASSERT_EQ(store.appendBatch(rows).state, AppendState::Committed);
+  }
+  QByteArray bytes = test_files::readAll(path_);
+  ASSERT_GT(bytes.size(), 100 * 4096);
+  QByteArray junk(1024, '\0');
+  for (int i = 0; i < junk.size(); ++i) junk[i] = char((i * 131 + 17) & 0xff);
+  bytes.replace(bytes.size() / 2 / 4096 * 4096, junk.size(), junk);
+  ASSERT_TRUE(test_files::writeAll(path_, bytes));
+
+  ResultStore store;
+  QVector<UnreadableSpan> heard;
+  store.setDamageObserver([&heard](const UnreadableSpan& s) { heard.append(s); });
+  const auto opened = store.open(path_, kFoundUtcMs);
+  ASSERT_EQ(opened.status, OpenStatus::Opened) << opened.detail.toStdString();
+
+  QVector<UnreadableSpan> unreadable;
+  const auto got = store.results(rows.front().utcMs, rows.back().utcMs + 1, &unreadable);
+  ASSERT_EQ(unreadable.size(), 1);
+  const UnreadableSpan span = unreadable[0];
+  ASSERT_GT(span.afterSeq, kRows / 4);
+  ASSERT_LT(span.beforeSeq, kRows * 3 / 4);
+  ASSERT_GT(span.beforeSeq, span.afterSeq + 1);
+  EXPECT_EQ(span.afterUtcMs, rows[size_t(span.afterSeq - 1)].utcMs);
+  EXPECT_EQ(span.beforeUtcMs, rows[size_t(span.beforeSeq - 1)].utcMs);
+  EXPECT_TRUE(span.text().contains(QStringLiteral(u"после № %1").arg(span.afterSeq))) << span.text().toStdString();
+  EXPECT_TRUE(span.text().contains(QStringLiteral(u"до № %1").arg(span.beforeSeq))) << span.text().toStdString();
+  EXPECT_FALSE(span.error.isEmpty());
+  // Everything else, bit for bit: a page of results at most is lost.
+  ASSERT_EQ(qint64(got.size()), kRows - (span.beforeSeq - span.afterSeq - 1));
+  EXPECT_GT(got.size(), size_t(kRows - 200));
+  for (const StoredResult& s : got)
+    ASSERT_EQ(store_rows::Difference(s.result, rows[size_t(s.seq - 1)]), "") << "result " << s.seq;
+  EXPECT_TRUE(span.overlaps(span.afterUtcMs, span.afterUtcMs + 1));
+  EXPECT_FALSE(span.overlaps(rows.front().utcMs, span.afterUtcMs - 1));
+
+  // By number, as the forwarders read, and by day: the same span, heard once.
+  QVector<UnreadableSpan> again;
+  EXPECT_EQ(store.resultsAfter(0, kRows).size(), got.size());
+  EXPECT_EQ(store.resultsOnDay(QDate(2026, 3, 1), &again).size(), got.size());
+  EXPECT_EQ(again, unreadable);
+  ASSERT_EQ(heard.size(), 1);
+  EXPECT_EQ(heard[0], span);
+  EXPECT_EQ(store.unreadableFound().size(), 1);
+}
+
+// After a crash the start does not wait for a check of every page: the
+// check runs beside the owner, a stretch of results a step, and names what
+// it cannot read while results go on being committed.
+TEST_F(StoreFaultsTest, ACheckInStepsBesideTheOwnerFindsDamageTheStartDidNotRead) {
+  constexpr int kRows = 4 * 3600;
+  {
+    ResultStore store;
+    ASSERT_EQ(store.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
+    std::vector<Result> rows;
+    for (int i = 0; i < kRows; ++i) rows.push_back(store_rows::AnalyzerRow(i));
+    ASSERT_EQ(store.appendBatch(rows).state, AppendState::Committed);
+  }
+  QByteArray bytes = test_files::readAll(path_);
+  bytes.replace(bytes.size() / 2 / 4096 * 4096, 1024, QByteArray(1024, '\x5a'));
+  ASSERT_TRUE(test_files::writeAll(path_, bytes));
+
+  ResultStore owner;
+  ASSERT_EQ(owner.open(path_, kFoundUtcMs).status, OpenStatus::Opened);
+  ResultStore check;
+  QVector<UnreadableSpan> heard;
+  check.setDamageObserver([&heard](const UnreadableSpan& s) { heard.append(s); });
+  ASSERT_TRUE(check.openForCheck(path_).isOpen());
+  int steps = 0;
+  double progress = 0;
+  while (check.checkStep(1000)) {
+    ++steps;
+    EXPECT_GE(check.checkProgress(), progress);
+    progress = check.checkProgress();
+    ASSERT_EQ(owner.append(store_rows::AnalyzerRow(kRows + steps)).state, AppendState::Committed);
+  }
+  EXPECT_GE(steps, kRows / 1000);
+  EXPECT_EQ(check.checkProgress(), 1.0);
+  ASSERT_EQ(heard.size(), 1);
+  EXPECT_GT(heard[0].afterSeq, 0);
+  EXPECT_GT(heard[0].beforeSeq, heard[0].afterSeq);
+  EXPECT_TRUE(check.checkProblems().isEmpty()) << check.checkProblems().join(QLatin1Char('\n')).toStdString();
+}
+
+#ifdef Q_OS_UNIX
+// A disk too full for the log's reserve: every commit used to add two pages
+// to the log until the next checkpoint, and the log took the room freed.
+// The log is now moved into the file and cut back every few commits, and
+// the room left is there to tell.
+TEST_F(StoreFaultsTest, ANearlyFullDiskKeepsTheLogSmallAndTellsTheRoomLeft) {
+  struct Durable {
+    Durable() { ResultStore::setDurableForTesting(true); }
+    ~Durable() { ResultStore::setDurableForTesting(false); }
+  };
+  std::optional<Durable> durable(std::in_place);
+  constexpr int kRows = 600;
+  {
+    // No file may grow past 1 MB: the reserve (4 MB) does not fit.
+    FileSizeLimit full(1 << 20);
+    ASSERT_TRUE(full.set());
+    ResultStore store;
+    ASSERT_EQ(store.open(path_, store_rows::kStartUtcMs).status, OpenStatus::Opened);
+    EXPECT_TRUE(store.spaceShort());
+    EXPECT_GT(store.bytesFree(), 0);
+    qint64 largestLog = 0;
+    for (int i = 0; i < kRows; ++i) {
+      const auto out = store.append(store_rows::AnalyzerRow(i));
+      ASSERT_EQ(out.state, AppendState::Committed) << "result " << i << ": " << out.error.toStdString();
+      largestLog = std::max(largestLog, QFileInfo(path_ + QStringLiteral("-wal")).size());
+    }
+    EXPECT_LT(largestLog, 512 * 1024);
+    bool told = false;
+    for (const StoredEvent& e : store.eventsAfter(0, 10)) told = told || e.kind == EventKind::DiskSpaceLow;
+    EXPECT_TRUE(told);
+  }
+  durable.reset();
+  ResultStore store;
+  ASSERT_EQ(store.open(path_, store_rows::kStartUtcMs).status, OpenStatus::Opened);
+  EXPECT_FALSE(store.spaceShort());
+  EXPECT_EQ(store.resultsAfter(0, kRows + 1).size(), size_t(kRows));
+}
+#endif
 
 }  // namespace

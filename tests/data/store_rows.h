@@ -14,6 +14,8 @@
 #include <string>
 
 #include "core/result.h"
+#include "device/fuel_table.h"
+#include "device/register_map.h"
 
 namespace store_rows {
 
@@ -45,6 +47,35 @@ inline Result Row(qint64 i) {
   return r;
 }
 
+// A result as the analyzer's readings make it: two-decimal O2, temperatures
+// in whole degrees that go below zero, whole ppm, now and then a code, the
+// derived channels computed from the fuel row as decoding does, a status.
+inline Result AnalyzerRow(qint64 i, const FuelRow* fuels = nullptr) {
+  static const FuelTable builtIn = builtInFuelTable();
+  if (!fuels) fuels = builtIn.data();
+  using namespace channel;
+  Result r;
+  r.utcMs = kStartUtcMs + i * 1000;
+  r.utcOffset = 3 * 3600;
+  r.faultBits = (i % 500) < 3 ? int32_t(0x005) : 0;
+  r.mode = WorkMode::Continuous;
+  r.fuelIndex = uint8_t(i / 1000 % 3);
+  r.address = 1;
+  r.status = ResultStatus(i % 600 < 5 ? i % kResultStatusCount : 0);
+  const double t = double(i);
+  auto& v = r.values;
+  v[Tg] = std::round(180 + 15 * std::sin(t / 1100) + 3 * std::sin(t / 7));
+  v[Ta] = std::round(-4 + 12 * std::sin(t / 13751));
+  v[O2] = (i % 97 == 0) ? kCodeOverload / 100.0 : std::round(600 + 120 * std::sin(t / 573) + 9 * std::sin(t / 3)) / 100.0;
+  v[CO] = (i % 89 == 0) ? kCodeError : std::round(40 + 25 * std::sin(t / 286) + 3 * std::sin(t / 5));
+  v[NO] = std::round(120 + 10 * std::sin(t / 859));
+  v[NO2] = (i % 101 == 0) ? kCodeNoValue : double(3 + i % 2);
+  v[SO2] = double(2 + i % 3);
+  v[H2S] = 0;
+  deriveChannels(v, fuels[r.fuelIndex]);
+  return r;
+}
+
 // Field by field, the doubles bit by bit; empty when equal, else what differs.
 inline std::string Difference(const Result& a, const Result& b) {
   std::string d;
@@ -54,6 +85,7 @@ inline std::string Difference(const Result& a, const Result& b) {
   if (a.mode != b.mode) d += " mode";
   if (a.fuelIndex != b.fuelIndex) d += " fuelIndex";
   if (a.address != b.address) d += " address";
+  if (a.status != b.status) d += " status";
   for (int ch = 0; ch < kChannelCount; ++ch)
     if (std::memcmp(&a.values[size_t(ch)], &b.values[size_t(ch)], sizeof(double)) != 0)
       d += std::string(" ") + channel::kNames[ch];

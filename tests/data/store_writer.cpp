@@ -1,12 +1,14 @@
 // The crash test's writer: commits results to the database until it is
 // killed, telling the test over stdout how far it got.
 //
-//   korvex_store_writer DB SINGLES BATCH PAUSE_AT
+//   korvex_store_writer DB SINGLES BATCH PAUSE_AT [HOLD]
 //
 // Prints "OPEN <status>", then "C <seq>" once each of SINGLES results is
 // committed, one by one. Then writes BATCH results in one transaction; after
 // PAUSE_AT of them it prints "PAUSE <written>" and waits for a line on stdin.
-// "DONE" at the end. Result number s is store_rows::Row(s - 1).
+// "DONE" at the end. With HOLD it also prints "WAIT" and waits for a line
+// before the batch, and waits for another line after "DONE" before it
+// closes the database. Result number s is store_rows::Row(s - 1).
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -16,8 +18,8 @@
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: %s DB SINGLES BATCH PAUSE_AT\n", argv[0]);
+  if (argc != 5 && argc != 6) {
+    std::fprintf(stderr, "usage: %s DB SINGLES BATCH PAUSE_AT [HOLD]\n", argv[0]);
     return 2;
   }
   const QString path = QString::fromLocal8Bit(argv[1]);
@@ -39,6 +41,16 @@ int main(int argc, char** argv) {
     std::printf("C %lld\n", static_cast<long long>(out.id));
     std::fflush(stdout);
   }
+  const bool hold = argc == 6;
+  const auto waitForLine = [] {
+    char line[16];
+    return std::fgets(line, sizeof line, stdin) != nullptr;
+  };
+  if (hold) {
+    std::printf("WAIT\n");
+    std::fflush(stdout);
+    if (!waitForLine()) return 0;
+  }
   if (batch > 0) {
     std::vector<Result> rows;
     for (long i = 0; i < batch; ++i) rows.push_back(store_rows::Row(next + i));
@@ -54,5 +66,6 @@ int main(int argc, char** argv) {
   }
   std::printf("DONE\n");
   std::fflush(stdout);
+  if (hold) waitForLine();
   return 0;
 }

@@ -220,6 +220,43 @@ TEST_F(SerialPortTest, ALostPortTheDriverWillNotTakeOverUnaskedStaysClosedWithou
   EXPECT_FALSE(port.isOpen());
 }
 
+TEST_F(SerialPortTest, APortThatCouldNotBeOpenedIsTriedAgainQuietlyEveryThreeSeconds) {
+  serial_.refuseOpen = true;  // the adapter is not plugged in yet
+  SerialPort port;
+  int openedLater = 0, reopened = 0;
+  port.onOpenedLater = [&openedLater] { ++openedLater; };
+  port.onReopened = [&reopened] { ++reopened; };
+  ASSERT_EQ(port.open(QStringLiteral("/dev/ttyUSB0")), PortOpenResult::CannotOpen);
+  port.setParameters(QStringLiteral("9600,N,8,2"));
+  EXPECT_TRUE(port.isWaitingToOpen());
+  EXPECT_FALSE(port.isLost());
+  ASSERT_TRUE(port.reopenTimer()->isEnabled());
+  EXPECT_EQ(port.reopenTimer()->interval(), SerialPort::kOpenRetryIntervalMs);
+  EXPECT_EQ(SerialPort::kOpenRetryIntervalMs, 3000);
+  for (int i = 0; i < 3; ++i) port.reopenTimer()->fire();
+  EXPECT_EQ(serial_.opened.size(), 1 + 3);
+  EXPECT_EQ(openedLater, 0);
+  // Plugged in: opened with the line settings asked for, lines negated.
+  serial_.refuseOpen = false;
+  port.reopenTimer()->fire();
+  EXPECT_TRUE(port.isOpen());
+  EXPECT_FALSE(port.isWaitingToOpen());
+  EXPECT_FALSE(port.reopenTimer()->isEnabled());
+  EXPECT_EQ(openedLater, 1);
+  EXPECT_EQ(reopened, 0);
+  EXPECT_EQ(serial_.settings.stopBits, 2);
+  EXPECT_FALSE(serial_.dtr);
+  EXPECT_FALSE(serial_.rts);
+}
+
+TEST(QtSerialPortTest, APseudoTerminalThatCouldNotBeOpenedIsNeverTakenOverUnasked) {
+  // Its number goes to the next terminal session opened on the machine.
+  SerialPort port;
+  EXPECT_EQ(port.open(QStringLiteral("/dev/pts/4093")), PortOpenResult::CannotOpen);
+  EXPECT_FALSE(port.isWaitingToOpen());
+  EXPECT_FALSE(port.reopenTimer()->isEnabled());
+}
+
 TEST_F(SerialPortTest, AWriteOnAFailedPortClosesIt) {
   SerialPort port;
   port.open(QStringLiteral("COM2"));

@@ -335,3 +335,25 @@ TEST_F(OptionsDialogTest, ThePollCycleKeepsRunningWhileTheDialogIsOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(OptionsDialogTest, ADeviceServersAddressShowsWholeInThePortField) {
+  openOptions([](OptionsDialog* f) {
+    auto* port = control<QComboBox>(f, "ComboBoxPort");
+    for (const QString& name : {QStringLiteral("tcp://127.0.0.1:39904"), QStringLiteral("tcp://255.255.255.255:65535")}) {
+      port->setEditText(name);
+      port->lineEdit()->setCursorPosition(name.size());  // as after typing it
+      QApplication::processEvents();
+      QLineEdit* line = port->lineEdit();
+      EXPECT_GE(line->contentsRect().width() - line->textMargins().left() - line->textMargins().right(),
+                line->fontMetrics().horizontalAdvance(name) + 2)
+          << name.toStdString();
+    }
+    // The frame beside it keeps the times readable.
+    EXPECT_GE(control<QSlider>(f, "TrackBarBetweenCalibration")->width(), 60);
+    control<QPushButton>(f, "ButtonCancel")->click();
+  });
+}
+
+}  // namespace

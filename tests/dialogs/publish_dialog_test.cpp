@@ -211,3 +211,33 @@ TEST_F(PublishDialogTest, AppliedAtOnceForItsOwnerOnlyAndTheBrokerComingAndGoing
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PublishDialogTest, TheConnectionStringIsMaskedOnlyWhileItHoldsAPasswordAndDescribedAsItIs) {
+  openPublish([](PublishDialog* f) {
+    auto* edit = control<QLineEdit>(f, "EditConnection");
+    auto* label = control<QLabel>(f, "LabelConnection");
+    tick(f, "CheckBoxCentral", true);
+
+    edit->setText(QStringLiteral("host=db dbname=central user=korvex password=Pg-Secret-9"));
+    EXPECT_EQ(edit->echoMode(), QLineEdit::PasswordEchoOnEdit);
+    EXPECT_EQ(label->text(), QStringLiteral(u"Подключение: host=db dbname=central user=korvex, с паролем"));
+
+    // The password taken out: nothing left to hide.
+    edit->setText(QStringLiteral("host=db dbname=central user=korvex"));
+    EXPECT_EQ(edit->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(label->text(), QStringLiteral(u"Подключение: host=db dbname=central user=korvex"));
+
+    // Not a connection string: said so, and nothing about a password it has not.
+    edit->setText(QStringLiteral("garbage"));
+    EXPECT_EQ(edit->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(label->text(), QStringLiteral(u"Подключение: (неверная строка подключения)"));
+    // One that names a password stays masked, readable or not.
+    edit->setText(QStringLiteral("host=db password='Pg-Secret"));
+    EXPECT_EQ(edit->echoMode(), QLineEdit::PasswordEchoOnEdit);
+    EXPECT_FALSE(label->text().contains(QStringLiteral("Pg-Secret")));
+  });
+}
+
+}  // namespace

@@ -126,4 +126,44 @@ TEST_F(HeadlessE2E, AKilledServiceLosesNoPrintedResultAndTheNextStartLogsEachOnc
   for (int row = 0; row < logged.count(); ++row) EXPECT_EQ(logged.cells(row), expected.cells(row)) << row;
 }
 
+// The service started before the serial device server it reaches the
+// analyzer through: the first try fails (one line, with the reason), the
+// port is tried again quietly every three seconds, and measuring starts by
+// itself once the gateway is up.
+class HeadlessGatewayE2E : public SimFixture {
+ protected:
+  void SetUp() override {
+    SimFixture::SetUp();
+    ASSERT_STRNE(KORVEX_PROGRAM_PATH, "");
+  }
+  ServiceProcess service_{QStringLiteral(KORVEX_PROGRAM_PATH)};
+};
+
+TEST_F(HeadlessGatewayE2E, AGatewayThatStartsLaterIsFoundAndMeasuringStartsByItself) {
+  // A free loopback address: the simulator's, once it stopped listening.
+  const QStringList fast{QStringLiteral("--zero"), QStringLiteral("0"), QStringLiteral("--min-replies"),
+                         QStringLiteral("1")};
+  startSim(QStringList(fast) << QStringLiteral("--tcp") << QStringLiteral("0"));
+  const QString name = sim_->portPath();
+  const QString address = QStringLiteral("127.0.0.1:%1").arg(sim_->tcpPort());
+  ASSERT_TRUE(test_settings::writeForResultsEverySecond(name));
+  sim_->stop();
+
+  ASSERT_TRUE(service_.start({QStringLiteral("--dir"), dir_.path(), QStringLiteral("--verbose"),
+                              QStringLiteral("--port"), name}));
+  const QRegularExpression failed(QStringLiteral(u"Не могу открыть порт: %1 \\(соединение отвергнуто")
+                                      .arg(QRegularExpression::escape(name)));
+  ASSERT_TRUE(service_.waitForLines(failed, 1, 20000)) << service_.lines().join('\n').toStdString();
+
+  // The gateway comes up after the service's first try.
+  startSim(QStringList(fast) << QStringLiteral("--tcp") << address);
+  ASSERT_TRUE(service_.waitForLines(kResultLine, 2, 60000)) << service_.lines().join('\n').toStdString();
+  EXPECT_EQ(service_.count(QRegularExpression(QStringLiteral(u"Порт открыт: ") + QRegularExpression::escape(name) +
+                                              QLatin1Char('$'))),
+            1);
+  // One line for the failure, however many tries it took.
+  EXPECT_EQ(service_.count(QRegularExpression(QStringLiteral(u"Не могу открыть порт"))), 1);
+  ASSERT_TRUE(service_.terminate());
+}
+
 }  // namespace

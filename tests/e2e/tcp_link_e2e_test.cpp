@@ -304,11 +304,21 @@ TEST_F(TcpLinkE2E, AnAddressWithNothingListeningIsOneNoticeAndTheTicksGoOn) {
   startAndWatchTheTicks(name, ticks, boxAt);
   ASSERT_EQ(notices_.size(), 1u);
   EXPECT_EQ(notices_[0].title, QStringLiteral(u"Не могу открыть порт"));
-  EXPECT_EQ(notices_[0].text, name);
+  EXPECT_EQ(notices_[0].text,
+            name + QStringLiteral(u"\r\nсоединение отвергнуто (на этом порту никто не принимает соединений)"));
   EXPECT_LT(boxAt, 1500);
   EXPECT_GE(ticks.size(), 3u);
   EXPECT_LT(longestGap(ticks), 1500);
   EXPECT_FALSE(session().link().isOpen());
+
+  // The gateway listens again: found by the quiet retries, without the
+  // options dialog and without another box.
+  startTcpSim({}, name.mid(int(qstrlen("tcp://"))));
+  ASSERT_TRUE(SimProcess::waitFor([this] { return !events(EventKind::PortOpened).isEmpty(); }, 15000));
+  EXPECT_TRUE(session().link().isOpen());
+  EXPECT_EQ(notices_.size(), 1u);
+  ASSERT_EQ(events(EventKind::PortOpened).size(), 1);
+  EXPECT_EQ(events(EventKind::PortOpened)[0].text, QStringLiteral(u"Порт открыт: ") + name);
 }
 
 TEST_F(TcpLinkE2E, AHostThatDoesNotAnswerIsOneNoticeAfterTheTimeOutAndTheTicksGoOnMeanwhile) {
@@ -320,7 +330,7 @@ TEST_F(TcpLinkE2E, AHostThatDoesNotAnswerIsOneNoticeAfterTheTimeOutAndTheTicksGo
   startAndWatchTheTicks(name, ticks, boxAt);
   ASSERT_EQ(notices_.size(), 1u);
   EXPECT_EQ(notices_[0].title, QStringLiteral(u"Не могу открыть порт"));
-  EXPECT_EQ(notices_[0].text, name);
+  EXPECT_EQ(notices_[0].text, name + QStringLiteral(u"\r\nнет ответа за 3 с"));
   // The time-out decided it, not a refusal.
   EXPECT_GE(boxAt, kTcpConnectTimeoutMs * 8 / 10);
   EXPECT_LT(boxAt, kTcpConnectTimeoutMs + 1500);

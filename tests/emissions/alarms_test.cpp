@@ -44,11 +44,22 @@ TEST(EmissionAlarms, LatchedUntilAcknowledgedWithThePreAlarmAtItsPercentage) {
   EXPECT_TRUE(latches.state(kCoPre).latched);
   EXPECT_TRUE(interval(500, /*valid=*/false).isEmpty());  // invalid averages are not judged
 
+  // Above both: the alarm is raised; the pre-alarm, latched already, is an
+  // exceedance again, not raised again.
   e = interval(120);
-  ASSERT_EQ(e.size(), 1);  // the pre-alarm is latched already
-  EXPECT_EQ(e[0].key, kCoAlarm);
+  ASSERT_EQ(e.size(), 2);
+  EXPECT_EQ(e[0].type, AlarmEventType::Repeated);
+  EXPECT_EQ(e[0].key, kCoPre);
+  EXPECT_EQ(e[0].averageStartUtcMs, t - 1800000);
+  EXPECT_DOUBLE_EQ(e[0].value, 120);
+  EXPECT_EQ(e[1].type, AlarmEventType::Raised);
+  EXPECT_EQ(e[1].key, kCoAlarm);
   EXPECT_EQ(latches.lamp(), Lamp::Alarm);
-  EXPECT_TRUE(interval(130).isEmpty());
+  // Every later exceedance while unacknowledged is told, the latch unchanged.
+  e = interval(130);
+  ASSERT_EQ(e.size(), 2);
+  for (const AlarmEvent& r : e) EXPECT_EQ(r.type, AlarmEventType::Repeated);
+  EXPECT_DOUBLE_EQ(latches.state(kCoAlarm).value, 120);
 
   const qint64 ackAt = t + 12345;
   const auto ack = latches.acknowledge(kCoAlarm, ackAt, 3600);
@@ -60,7 +71,9 @@ TEST(EmissionAlarms, LatchedUntilAcknowledgedWithThePreAlarmAtItsPercentage) {
   EXPECT_EQ(latches.lamp(), Lamp::PreAlarm);
   EXPECT_FALSE(latches.acknowledge(kCoAlarm, ackAt + 1, 3600).has_value());
 
-  EXPECT_EQ(interval(120).size(), 1);  // raised again after the acknowledgement
+  e = interval(120);  // raised again after the acknowledgement
+  ASSERT_EQ(e.size(), 2);
+  EXPECT_EQ(e[1].type, AlarmEventType::Raised);
   EXPECT_EQ(latches.acknowledgeAll(t + 1, 3600).size(), 2);
   EXPECT_EQ(latches.lamp(), Lamp::Off);
 

@@ -5,6 +5,8 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -15,6 +17,7 @@
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QToolButton>
 #include <cmath>
 
 #include "print/chart_print.h"
@@ -454,3 +457,46 @@ TEST_F(PrintCommandsTest, AFontNameWithoutAWindows1251FormIsRefusedNotStoredAlte
 }
 
 }  // namespace
+
+TEST_F(PrintCommandsTest, ThePrinterSetUpListsByNameAndNeverPrintsIntoTheDatabase) {
+  const QString db = inDir(QStringLiteral("korvex.db"));
+  ASSERT_TRUE(session().store().isWritable());
+  const qint64 dbSize = QFileInfo(db).size();
+  QString browsed;
+  modal_ = [&](QDialog* d) {
+    d->show();
+    // The file name's completion lists folders as the program's dialogs do.
+    const auto models = d->findChildren<QFileSystemModel*>();
+    EXPECT_FALSE(models.isEmpty());
+    for (QFileSystemModel* m : models) EXPECT_EQ(m->iconProvider(), seams::fileIconProvider());
+    auto* printers = d->findChild<QComboBox*>(QStringLiteral("printers"));
+    auto* fileName = d->findChild<QLineEdit*>(QStringLiteral("filename"));
+    auto* browse = d->findChild<QToolButton*>(QStringLiteral("fileBrowser"));
+    if (!printers || !fileName || !browse) return int(QDialog::Rejected);
+    printers->setCurrentIndex(printers->count() - 1);
+    // "..." is the program's own file dialog, which does not hand out the database.
+    fileDialog_ = [&](const seams::FileDialogRequest& r) {
+      browsed = r.filter;
+      return db;
+    };
+    browse->click();
+    EXPECT_NE(fileName->text(), db);
+    // Typed in by hand, it is taken by the dialog but refused at printing.
+    fileName->setText(db);
+    d->accept();
+    return d->result();
+  };
+  window().onChoosePrinterTriggered();
+  EXPECT_EQ(browsed, QStringLiteral(u"Файлы PDF(*.pdf)|*.pdf"));
+  std::vector<RecordedMessage> shown = takeMessages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(shown[0].text.contains(QStringLiteral(u"база данных результатов"))) << shown[0].text.toStdString();
+
+  fillTable(3);
+  window().onPrintTableTriggered();
+  shown = takeMessages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(shown[0].text.contains(QStringLiteral(u"в него нельзя печатать"))) << shown[0].text.toStdString();
+  EXPECT_EQ(QFileInfo(db).size(), dbSize);
+  EXPECT_TRUE(session().store().isWritable());
+}

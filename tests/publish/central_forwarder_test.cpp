@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include "publish/central_forwarder.h"
 #include "publish_support.h"
@@ -214,4 +215,167 @@ TEST(CentralForwarderTest, AWrongPasswordIsReportedWithoutThePassword) {
   EXPECT_FALSE(forwarder.lastError().contains(wrong));
   EXPECT_FALSE(log.all().contains(wrong)) << log.all().toStdString();
   EXPECT_EQ(local.store().cursor(CentralForwarder::kResultCursor), 0);
+}
+
+// The local database lost results it had sent (an older copy of it put back,
+// or its log removed), so its next results would take their numbers again.
+// With the mark beside the file it numbers on after them under a new
+// identity, and the server takes every row. Without the mark (gone too)
+// nothing local can tell: the server's rows that differ are reported, never
+// passed over in silence, and the database numbers on under a new identity
+// after them.
+TEST(CentralForwarderTest, ResultsNumberedAgainAfterALossAreNeverDroppedSilently) {
+  PostgresServer db;
+  ASSERT_TRUE(db.start()) << db.lastError().toStdString();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("korvex.db")), old = path + QStringLiteral(".old");
+  const AnalyzerIdentity id{QStringLiteral("plant-7"), QStringLiteral("boiler-3"), 1};
+  const auto append = [](ResultStore& store, int first, int last) {
+    for (int i = first; i <= last; ++i)
+      ASSERT_EQ(store.append(publish_test::boilerResult(i)).state, ResultStore::AppendState::Committed);
+  };
+  const auto sendAll = [&](ResultStore& store, CentralForwarder& forwarder) {
+    ASSERT_TRUE(forwarder.start());
+    ASSERT_TRUE(waitUntil(
+        [&] {
+          return forwarder.state() == CentralForwarder::State::UpToDate &&
+                 forwarder.deliveredSeq() == store.lastCommittedSeq();
+        },
+        kWaitMs))
+        << forwarder.lastError().toStdString();
+  };
+  const auto rowsUnder = [&](const QString& identity) {
+    return one(db, QStringLiteral("SELECT count(*) FROM korvex_results WHERE replace(store_id::text, '-', '') = '%1'")
+                       .arg(identity));
+  };
+  const auto putBackTheOldCopy = [&] {
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::copy(old, path));
+  };
+
+  QString first;
+  {
+    ResultStore store;
+    ASSERT_TRUE(store.open(path, publish_test::kStartUtcMs).isWritable());
+    append(store, 1, 6);
+    store.close();
+    ASSERT_TRUE(QFile::copy(path, old));
+    ASSERT_TRUE(store.open(path, publish_test::kStartUtcMs).isWritable());
+    append(store, 7, 10);
+    CentralForwarder forwarder(store, centralSettings(db), id);
+    sendAll(store, forwarder);
+    first = store.identity();
+  }
+  EXPECT_EQ(rowsUnder(first), QStringLiteral("10"));
+
+  // The mark tells: new numbers under a new identity, every row taken.
+  putBackTheOldCopy();
+  QString second;
+  {
+    ResultStore store;
+    const auto opened = store.open(path, publish_test::kStartUtcMs);
+    ASSERT_TRUE(opened.isWritable());
+    EXPECT_FALSE(opened.notice.isEmpty());
+    second = store.identity();
+    EXPECT_NE(second, first);
+    append(store, 101, 103);
+    EXPECT_EQ(store.lastCommittedSeq(), 13);
+    CentralForwarder forwarder(store, centralSettings(db), id);
+    sendAll(store, forwarder);
+    EXPECT_EQ(forwarder.conflicts(), 0);
+  }
+  EXPECT_EQ(rowsUnder(first), QStringLiteral("10"));
+  EXPECT_EQ(rowsUnder(second), QStringLiteral("3"));
+
+  // Nothing local tells: the server does.
+  putBackTheOldCopy();
+  ASSERT_TRUE(QFile::remove(path + QStringLiteral("-mark")));
+  ResultStore store;
+  const auto opened = store.open(path, publish_test::kStartUtcMs);
+  ASSERT_TRUE(opened.isWritable());
+  EXPECT_TRUE(opened.notice.isEmpty());
+  EXPECT_EQ(store.identity(), first);
+  append(store, 201, 205);  // numbers 7-11 again, 7-10 held there with other contents
+  CentralForwarder forwarder(store, centralSettings(db), id);
+  QSignalSpy errors(&forwarder, &CentralForwarder::errorOccurred);
+  sendAll(store, forwarder);
+  EXPECT_EQ(forwarder.conflicts(), 4);
+  ASSERT_GE(errors.count(), 1);
+  EXPECT_TRUE(errors.last().value(0).toString().contains(QStringLiteral(u"№ 7–10")))
+      << errors.last().value(0).toString().toStdString();
+  bool logged = false;
+  for (const StoredEvent& e : store.eventsAfter(0, 100)) logged = logged || e.kind == EventKind::PublishConflict;
+  EXPECT_TRUE(logged);
+  // The rows there stay as they were; the one without a conflict went in.
+  EXPECT_EQ(one(db, QStringLiteral("SELECT tg FROM korvex_results WHERE seq = 7 AND replace(store_id::text, '-', '') = '%1'")
+                        .arg(first)),
+            QString::number(publish_test::boilerResult(7).values[channel::Tg]));
+  EXPECT_EQ(rowsUnder(first), QStringLiteral("11"));
+  // From now on another identity, after the numbers the server holds.
+  const QString third = store.identity();
+  EXPECT_NE(third, first);
+  append(store, 301, 301);
+  EXPECT_EQ(store.lastCommittedSeq(), 12);
+  forwarder.poke();
+  ASSERT_TRUE(waitUntil([&] { return forwarder.deliveredSeq() == 12; }, kWaitMs));
+  EXPECT_EQ(rowsUnder(third), QStringLiteral("1"));
+  EXPECT_EQ(forwarder.conflicts(), 4);
+}
+
+// Tables an earlier version made, keyed by the analyzer and the number
+// alone: they get the local database's identity in their key, their rows
+// standing for those of older local databases, so the same numbers of a
+// database begun since go in beside them.
+TEST(CentralForwarderTest, TablesOfTheEarlierVersionGetTheIdentityInTheirKey) {
+  PostgresServer db;
+  ASSERT_TRUE(db.start()) << db.lastError().toStdString();
+  QString error;
+  db.query(QStringLiteral(
+               "CREATE TABLE korvex_analyzers (id serial PRIMARY KEY, site text NOT NULL, name text NOT NULL,"
+               " address smallint NOT NULL, UNIQUE (site, name, address));"
+               "CREATE TABLE korvex_results (analyzer_id integer NOT NULL REFERENCES korvex_analyzers (id),"
+               " seq bigint NOT NULL, taken_at timestamptz NOT NULL, utc_offset integer NOT NULL,"
+               " mode smallint NOT NULL, fuel smallint NOT NULL, fault_bits integer NOT NULL, specials bigint NOT NULL,"
+               " tg double precision, o2 double precision, co double precision, \"no\" double precision,"
+               " no2 double precision, so2 double precision, h2s double precision, co2 double precision,"
+               " nox double precision, qa double precision, alf double precision, ta double precision,"
+               " o2_ref double precision, co_mg double precision, nox_mg double precision, so2_mg double precision,"
+               " h2s_mg double precision, received_at timestamptz NOT NULL DEFAULT now(),"
+               " PRIMARY KEY (analyzer_id, seq));"
+               "CREATE TABLE korvex_events (analyzer_id integer NOT NULL REFERENCES korvex_analyzers (id),"
+               " id bigint NOT NULL, taken_at timestamptz NOT NULL, utc_offset integer NOT NULL, kind integer NOT NULL,"
+               " kind_name text NOT NULL, text text NOT NULL, received_at timestamptz NOT NULL DEFAULT now(),"
+               " PRIMARY KEY (analyzer_id, id));"
+               "INSERT INTO korvex_analyzers (site, name, address) VALUES ('plant-7', 'boiler-3', 1);"
+               "INSERT INTO korvex_results (analyzer_id, seq, taken_at, utc_offset, mode, fuel, fault_bits, specials)"
+               " VALUES (1, 1, now(), 0, 1, 0, 0, 0);"
+               "INSERT INTO korvex_events (analyzer_id, id, taken_at, utc_offset, kind, kind_name, text)"
+               " VALUES (1, 1, now(), 0, 1, 'linkLost', 'old');"),
+           &error);
+  ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+
+  TempStore local;
+  local.append(1, 3);
+  local.event(EventKind::LinkBack, QStringLiteral("new"));
+  CentralForwarder forwarder(local.store(), centralSettings(db), {QStringLiteral("plant-7"), QStringLiteral("boiler-3"), 1});
+  ASSERT_TRUE(forwarder.start());
+  ASSERT_TRUE(waitUntil(
+      [&] { return forwarder.state() == CentralForwarder::State::UpToDate && forwarder.deliveredEventId() == 1; },
+      kWaitMs))
+      << forwarder.lastError().toStdString();
+  EXPECT_EQ(forwarder.conflicts(), 0);
+  EXPECT_EQ(one(db, QStringLiteral("SELECT string_agg(replace(store_id::text, '-', '') || ':' || seq, ',' ORDER BY"
+                                   " store_id, seq) FROM korvex_results")),
+            QStringLiteral("00000000000000000000000000000000:1,%1:1,%1:2,%1:3").arg(local.store().identity()));
+  EXPECT_EQ(one(db, QStringLiteral("SELECT count(*) || ' ' || count(DISTINCT store_id) FROM korvex_events")),
+            QStringLiteral("2 2"));
+  for (const char* table : {"korvex_results", "korvex_events"}) {
+    EXPECT_EQ(one(db, QStringLiteral("SELECT count(*) FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid"
+                                     " AND a.attnum = ANY (i.indkey) WHERE i.indrelid = '%1'::regclass AND"
+                                     " i.indisprimary AND a.attname = 'store_id'")
+                          .arg(QLatin1String(table))),
+              QStringLiteral("1"))
+        << table;
+  }
 }

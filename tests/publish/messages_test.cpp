@@ -25,8 +25,10 @@ TEST(MessagesTest, ResultCarriesTimeValuesCodesAndEmissionsAtTheReferenceO2) {
   const std::vector<double> refs = {3.0, 6.0};
   const AnalyzerIdentity id{QStringLiteral("plant-7"), QStringLiteral("boiler-3"), 7};
 
-  const QJsonObject o = QJsonDocument::fromJson(resultJson({42, r}, id, refs)).object();
+  const QString store = QStringLiteral("0123456789abcdef0123456789abcdef");
+  const QJsonObject o = QJsonDocument::fromJson(resultJson({42, r, true, store}, id, refs)).object();
   EXPECT_EQ(o.value(QStringLiteral("seq")).toInteger(), 42);
+  EXPECT_EQ(o.value(QStringLiteral("store")).toString(), store);
   EXPECT_EQ(o.value(QStringLiteral("time")).toString(), QStringLiteral("2025-03-15T09:20:30.123Z"));
   EXPECT_EQ(o.value(QStringLiteral("utcOffset")).toInt(), 10800);
   EXPECT_EQ(o.value(QStringLiteral("site")).toString(), QStringLiteral("plant-7"));
@@ -62,9 +64,10 @@ TEST(MessagesTest, ResultCarriesTimeValuesCodesAndEmissionsAtTheReferenceO2) {
   EXPECT_EQ(resultTopic(id), QStringLiteral("korvex/plant-7/boiler-3/result"));
   EXPECT_EQ(statusTopic(id), QStringLiteral("korvex/plant-7/boiler-3/status"));
 
-  const StoredEvent e{17, 1742030430123, 10800, EventKind::LinkLost, QStringLiteral("Нет связи \"COM2\"")};
+  const StoredEvent e{17, 1742030430123, 10800, EventKind::LinkLost, QStringLiteral("Нет связи \"COM2\""), store};
   const QJsonObject ev = QJsonDocument::fromJson(eventJson(e, id)).object();
   EXPECT_EQ(ev.value(QStringLiteral("id")).toInteger(), 17);
+  EXPECT_EQ(ev.value(QStringLiteral("store")).toString(), store);
   EXPECT_EQ(ev.value(QStringLiteral("kind")).toString(), QStringLiteral("linkLost"));
   EXPECT_EQ(ev.value(QStringLiteral("kindCode")).toInt(), 1);
   EXPECT_EQ(ev.value(QStringLiteral("text")).toString(), e.text);

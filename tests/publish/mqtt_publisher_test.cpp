@@ -4,7 +4,9 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <set>
 
 #include "publish/messages.h"
@@ -244,6 +246,77 @@ TEST(MqttPublisherTest, TlsBrokerCertificateIsVerifiedAgainstTheCaFile) {
   ASSERT_TRUE(waitUntil([&] { return careless.deliveredSeq() == 5; }, kWaitMs)) << careless.lastError().toStdString();
 }
 
+// The system's certificate store of this process, pointed at a folder and a
+// file of the test's own the way OpenSSL finds it (SSL_CERT_DIR,
+// SSL_CERT_FILE), never at the machine's.
+class SystemStoreForTest {
+ public:
+  explicit SystemStoreForTest(const QString& caFile) {
+    EXPECT_TRUE(dir_.isValid());
+    qputenv("SSL_CERT_FILE", QFile::encodeName(caFile));
+    qputenv("SSL_CERT_DIR", QFile::encodeName(dir_.path()));
+  }
+  ~SystemStoreForTest() {
+    qunsetenv("SSL_CERT_FILE");
+    qunsetenv("SSL_CERT_DIR");
+  }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+TEST(MqttPublisherTest, EveryTlsSettingReconnectsAfterTheBrokerIsRestarted) {
+  TestCa ca;
+  ASSERT_TRUE(ca.create()) << ca.lastError().toStdString();
+  SystemStoreForTest systemStore(ca.caFile());
+  MosquittoServer::Options tlsBroker;
+  tlsBroker.certFile = ca.serverCertFile();
+  tlsBroker.keyFile = ca.serverKeyFile();
+  MosquittoServer broker(tlsBroker);
+  ASSERT_TRUE(broker.start()) << broker.lastError().toStdString();
+
+  struct Variant {
+    const char* what;
+    bool systemStore;
+    bool insecure;
+  };
+  const Variant variants[] = {{"CA file", false, false},
+                              {"system store", true, false},
+                              {"system store, not checked", true, true},
+                              {"CA file, not checked", false, true}};
+  std::vector<std::unique_ptr<TempStore>> stores;
+  std::vector<std::unique_ptr<Publisher>> publishers;
+  for (const Variant& v : variants) {
+    MqttSettings s = brokerSettings(broker.port());
+    s.tls = true;
+    s.caFile = v.systemStore ? QString() : ca.caFile();
+    s.insecure = v.insecure;
+    stores.push_back(std::make_unique<TempStore>());
+    stores.back()->append(1, 5);
+    const AnalyzerIdentity id{kId.site, QString::fromLatin1(v.what).replace(QLatin1Char(' '), QLatin1Char('-')), 1};
+    publishers.push_back(std::make_unique<Publisher>(stores.back()->store(), s, id));
+    ASSERT_TRUE(publishers.back()->start()) << v.what;
+  }
+  for (size_t i = 0; i < publishers.size(); ++i)
+    ASSERT_TRUE(waitUntil([&] { return publishers[i]->deliveredSeq() == 5; }, kWaitMs))
+        << variants[i].what << ": " << publishers[i]->lastError().toStdString();
+
+  broker.kill();
+  for (size_t i = 0; i < publishers.size(); ++i)
+    ASSERT_TRUE(waitUntil([&] { return publishers[i]->state() == Publisher::State::Connecting; }, kWaitMs))
+        << variants[i].what;
+  ASSERT_TRUE(broker.start()) << broker.lastError().toStdString();
+  for (size_t i = 0; i < publishers.size(); ++i) {
+    stores[i]->append(6, 10);
+    publishers[i]->poke();
+  }
+  for (size_t i = 0; i < publishers.size(); ++i) {
+    EXPECT_TRUE(waitUntil([&] { return publishers[i]->deliveredSeq() == 10; }, kWaitMs))
+        << variants[i].what << ": " << publishers[i]->lastError().toStdString();
+    EXPECT_EQ(publishers[i]->state(), Publisher::State::Connected) << variants[i].what;
+  }
+}
+
 TEST(MqttPublisherTest, PasswordIsNeitherLoggedNorPublished) {
   const QString password = QStringLiteral("Mq-Pass-5521");
   MosquittoServer::Options withPassword;
@@ -291,4 +364,53 @@ TEST(MqttPublisherTest, PasswordIsNeitherLoggedNorPublished) {
     EXPECT_FALSE(m.payload.contains(password.toUtf8())) << m.topic.toStdString();
     EXPECT_FALSE(m.topic.contains(password));
   }
+}
+
+// An older copy of the database put back after its results were published:
+// the next results would take the lost ones' numbers again and subscribers
+// would get those numbers twice with different contents. The mark beside
+// the file tells the database, which numbers on after them under a new
+// identity that every message carries.
+TEST(MqttPublisherTest, NumbersAreNotPublishedAgainWithOtherContentsAfterTheDatabaseLostResults) {
+  MosquittoServer broker;
+  ASSERT_TRUE(broker.start()) << broker.lastError().toStdString();
+  MqttSubscriber sub(listener(broker.port()));
+  ASSERT_TRUE(sub.start({QStringLiteral("korvex/#")})) << sub.lastError().toStdString();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("korvex.db")), old = path + QStringLiteral(".old");
+  const QString results = resultTopic(kId);
+  const auto publishAll = [&](ResultStore& store, int first, int last) {
+    for (int i = first; i <= last; ++i)
+      ASSERT_EQ(store.append(publish_test::boilerResult(i)).state, ResultStore::AppendState::Committed);
+    Publisher publisher(store, brokerSettings(broker.port()), kId);
+    ASSERT_TRUE(publisher.start()) << publisher.lastError().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return publisher.deliveredSeq() == store.lastCommittedSeq(); }, kWaitMs));
+  };
+  QString first;
+  {
+    ResultStore store;
+    ASSERT_TRUE(store.open(path, publish_test::kStartUtcMs).isWritable());
+    for (int i = 1; i <= 6; ++i) ASSERT_EQ(store.append(publish_test::boilerResult(i)).state, ResultStore::AppendState::Committed);
+    store.close();
+    ASSERT_TRUE(QFile::copy(path, old));
+    ASSERT_TRUE(store.open(path, publish_test::kStartUtcMs).isWritable());
+    publishAll(store, 7, 10);
+    first = store.identity();
+  }
+  ASSERT_TRUE(QFile::remove(path));
+  ASSERT_TRUE(QFile::copy(old, path));
+  ResultStore store;
+  ASSERT_TRUE(store.open(path, publish_test::kStartUtcMs).isWritable());
+  publishAll(store, 101, 103);
+
+  ASSERT_TRUE(sub.waitFor([&](const std::vector<MqttMessage>&) { return firstArrivals(sub.messages(results)).size() >= 13; },
+                          kWaitMs));
+  EXPECT_EQ(firstArrivals(sub.messages(results)), oneTo(13));
+  for (const MqttMessage& m : sub.messages(results)) {
+    const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
+    EXPECT_EQ(o.value(QStringLiteral("store")).toString(), o.value(QStringLiteral("seq")).toInteger() <= 10 ? first : store.identity())
+        << m.payload.toStdString();
+  }
+  EXPECT_NE(store.identity(), first);
 }

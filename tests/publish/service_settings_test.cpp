@@ -125,3 +125,46 @@ TEST(ServiceSettingsTest, ConnectionDescriptionsLeaveThePasswordOut) {
   EXPECT_EQ(describeConnection(QStringLiteral("password 'Pg-Secret-43")), QStringLiteral(u"(неверная строка подключения)"));
   EXPECT_TRUE(connectionHasPassword(QStringLiteral("password 'Pg-Secret-43")));
 }
+
+TEST(ServiceSettingsTest, AWrongNumberOrAddressSwitchesItsDestinationOffNeverToADefault) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("korvex-service.ini"));
+  const QByteArray good = "[Analyzer]\nSite=plant-7\nName=boiler-3\n"
+                          "[Mqtt]\nEnabled=true\nHost=127.0.0.1\nPort=1884\n"
+                          "[Central]\nEnabled=true\nConnection=host=db dbname=central\n";
+  ASSERT_TRUE(test_files::writeAll(path, good));
+  const ServiceSettingsLoad fine = loadServiceSettings(path);
+  ASSERT_EQ(fine.status, ServiceSettingsStatus::Loaded) << fine.message().toStdString();
+  ASSERT_TRUE(fine.settings.mqtt.enabled);
+  ASSERT_TRUE(fine.settings.central.enabled);
+
+  // Each wrong value, in a file otherwise as above: its destination off, the
+  // other one on, the key named.
+  const struct {
+    const char* key;
+    const char* value;
+    bool mqtt;  // the destination it belongs to: MQTT, else the central database
+  } wrong[] = {
+      {"Mqtt/Port", "99999", true},          {"Mqtt/Port", "-1", true},
+      {"Mqtt/Port", "4294967297", true},     {"Mqtt/Port", "0x4961", true},
+      {"Mqtt/Port", "1e4", true},            {"Mqtt/Host", "127.0.0.1:1884", true},
+      {"Mqtt/Host", "broker example", true}, {"Mqtt/Tls", "yes please", true},
+      {"Mqtt/KeepAliveSeconds", "1e3", true}, {"Mqtt/RetryMinMs", "-5", true},
+      {"Mqtt/RetryMaxMs", "0x10", true},     {"Central/BatchSize", "1e3", false},
+      {"Central/RetryMinMs", "abc", false},  {"Central/RetryMaxMs", "99999999999", false},
+  };
+  for (const auto& w : wrong) {
+    const QString key = QString::fromLatin1(w.key);
+    QByteArray text = good;
+    const QByteArray section = "[" + key.section(QLatin1Char('/'), 0, 0).toLatin1() + "]\n";
+    text.replace(section, section + key.section(QLatin1Char('/'), 1).toLatin1() + "=" + w.value + "\n");
+    if (key == QLatin1String("Mqtt/Host")) text.replace("Host=127.0.0.1\n", "");
+    if (key == QLatin1String("Mqtt/Port")) text.replace("Port=1884\n", "");
+    ASSERT_TRUE(test_files::writeAll(path, text));
+    const ServiceSettingsLoad load = loadServiceSettings(path);
+    EXPECT_EQ(load.status, ServiceSettingsStatus::InvalidValues) << w.key << "=" << w.value;
+    EXPECT_EQ(load.settings.mqtt.enabled, !w.mqtt) << w.key << "=" << w.value;
+    EXPECT_EQ(load.settings.central.enabled, w.mqtt) << w.key << "=" << w.value;
+    EXPECT_TRUE(load.message().contains(key)) << load.message().toStdString();
+  }
+}

@@ -198,6 +198,52 @@ TEST_F(TableFilesTest, AWrittenFileReadsBackAndIsWrittenAgainByteForByte) {
   EXPECT_EQ(tableFileBytes(log_), own);
 }
 
+// A day of the program's own rows takes no more than its numbers, a row's
+// texts made again from them; rows made by hand (leading zeros, a trailing
+// zero, a sign, a marker, a comma without decimals, a time of another form,
+// a fault text the program never writes, a short row, bytes of the code
+// page beyond ASCII) keep what cannot be made again. Saved again, the file
+// is the same byte for byte, and every cell shows as it was.
+TEST_F(TableFilesTest, LoadedRowsTakeTheirNumbersRoomAndAreWrittenAgainByteForByte) {
+  constexpr int kRows = 20000;
+  ResultsLog day;
+  for (int i = 0; i < kRows; ++i) {
+    Result r;
+    const QDateTime at = QDateTime(QDate(2026, 12, 6), QTime(0, 0)).addSecs(i * 4);
+    r.utcMs = at.toMSecsSinceEpoch();
+    r.utcOffset = at.offsetFromUtc();
+    r.values = {150.0 + i % 90, (400 + i % 300) / 100.0, double(i % 5000 == 17 ? 32768 : i % 400),
+                double(80 + i % 60), double(i % 10), double(i % 5), 0, 9 + (i % 300) / 100.0,
+                double(80 + i % 60 + i % 10), 6 + (i % 500) / 100.0, 1.2 + (i % 40) / 100.0, double(i % 30) - 10};
+    r.faultBits = i % 7000 == 3 ? 0x12 : 0;
+    day.append(r);
+  }
+  const auto own = tableFileBytes(day);
+  ASSERT_TRUE(own.has_value());
+  const QByteArray overload("\xef\xe5\xf0\xe5\xe3.");  // "перег." in the code page
+  const QByteArray handMade =
+      numericLine(7, "012") +
+      line({"x", "31.12.1999", "7.05.12", "6,10", "-5", "5,", overload, " 12", "1E5", "0,5", "00", "0", "1", "2", "3",
+            "E0000"}) +
+      line({"\xc0\xe1", "06.12.2026", "17:05:12", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "Ok'"});
+  const QByteArray bytes = *own + handMade;
+  ASSERT_TRUE(load(bytes).ok);
+  ASSERT_EQ(log_.count(), kRows + 3);
+  EXPECT_EQ(tableFileBytes(log_), bytes);
+  EXPECT_LT(double(log_.memoryUsage()) / log_.count(), 116.0) << "the day's rows in their numbers' room";
+  // Cells as they were, made again or kept.
+  for (const int row : {0, 1, 17, 3, kRows - 1})
+    for (int c = 0; c < 16; ++c) ASSERT_EQ(cell(c, row + 1), day.cell(row, c)) << "row " << row << " column " << c;
+  EXPECT_EQ(cell(0, kRows + 1), QStringLiteral("7"));
+  EXPECT_EQ(cell(3, kRows + 1), QStringLiteral("012"));
+  EXPECT_EQ(cell(2, kRows + 2), QStringLiteral("7.05.12"));
+  EXPECT_EQ(cell(3, kRows + 2), QStringLiteral("6,10"));
+  EXPECT_EQ(cell(6, kRows + 2), QString::fromUtf16(u"перег."));
+  EXPECT_EQ(cell(7, kRows + 2), QStringLiteral(" 12"));
+  EXPECT_EQ(cell(15, kRows + 2), QStringLiteral("E0000"));
+  EXPECT_EQ(cell(0, kRows + 3), QString::fromUtf16(u"Аб"));
+}
+
 TEST_F(TableFilesTest, ColumnsThreeToFourteenGoToTheCurvesInChannelOrder) {
   QList<QByteArray> cells{"0", "d", "t"};
   for (int i = 0; i < 12; ++i) cells << QByteArray::number(100 + i) + ",5";

@@ -28,6 +28,7 @@ class ServiceProcess {
   // Ends it at once, as a crash or a power cut would.
   void kill();
   bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+  qint64 processId() const { return process_.processId(); }
   int exitCode() const { return process_.exitCode(); }
   QProcess::ExitStatus exitStatus() const { return process_.exitStatus(); }
 

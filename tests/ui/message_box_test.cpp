@@ -41,6 +41,9 @@ TEST(MessageBoxTest, ThePortFailuresShowTheirWholeTitleInTheBoxAndCanBeToldApart
     EXPECT_TRUE(label->isVisible());
     EXPECT_EQ(label->text().split(QLatin1Char('\n')).constFirst(), title);
     EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance(title)) << title.toStdString();
+    // And the box is wide enough for the window manager to show the title
+    // whole in its title bar ("Не…орт" otherwise).
+    EXPECT_GE(box->width(), seams::titleBarWidth(title, box->font())) << title.toStdString();
     box->hide();
   }
   EXPECT_EQ(texts.size(), 3);
