@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
+
 #include <QAction>
 #include <QFile>
 #include <QFontInfo>
@@ -86,7 +88,10 @@ TEST_F(ResultsViewTest, TheColumnsStillFitAfterHistoryWasShownAndLeft) {
     d->accept();
     return int(QDialog::Accepted);
   };
+  QSignalSpy finished(&host().historyReader(), &ResultReader::historyFinished);
   find<QAction>("HistoryAction")->trigger();
+  ASSERT_TRUE(finished.wait(30000));
+  QCoreApplication::processEvents();
   ASSERT_TRUE(find<QWidget>("LabelHistory")->isVisibleTo(&window()));
   fits("history");
   find<QAction>("LiveAction")->trigger();

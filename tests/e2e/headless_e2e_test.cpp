@@ -151,7 +151,8 @@ TEST_F(HeadlessGatewayE2E, AGatewayThatStartsLaterIsFoundAndMeasuringStartsByIts
 
   ASSERT_TRUE(service_.start({QStringLiteral("--dir"), dir_.path(), QStringLiteral("--verbose"),
                               QStringLiteral("--port"), name}));
-  const QRegularExpression failed(QStringLiteral(u"Не могу открыть порт: %1 \\(соединение отвергнуто")
+  // The notice's line: its title, the port, the reason.
+  const QRegularExpression failed(QStringLiteral(u"Не могу открыть порт: %1 соединение отвергнуто")
                                       .arg(QRegularExpression::escape(name)));
   ASSERT_TRUE(service_.waitForLines(failed, 1, 20000)) << service_.lines().join('\n').toStdString();
 
