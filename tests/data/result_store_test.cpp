@@ -302,7 +302,7 @@ TEST_F(ResultStoreTest, EmissionAveragesComeBackExactlyAndOneComputedAgainReplac
   store.close();
   RawDb raw(path_);
   EXPECT_EQ(raw.Int("SELECT count(*) FROM emission_averages WHERE so2_mean IS NULL"), 4);
-  EXPECT_EQ(raw.Int("PRAGMA user_version"), 2);
+  EXPECT_EQ(raw.Int("PRAGMA user_version"), ResultStore::kSchemaVersion);
 }
 
 TEST_F(ResultStoreTest, AVersion1FileKeepsItsResultsAndGetsTheAveragesTableWhenOpenedForWriting) {
@@ -333,5 +333,5 @@ TEST_F(ResultStoreTest, AVersion1FileKeepsItsResultsAndGetsTheAveragesTableWhenO
   ASSERT_TRUE(store.storeAverages({Average(AveragePeriodKind::Interval, 30, store_rows::kStartUtcMs, 80)}));
   EXPECT_EQ(store.averages(AveragePeriodKind::Interval, 30, 0, std::numeric_limits<qint64>::max()).size(), 1);
   store.close();
-  EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), 2);
+  EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), ResultStore::kSchemaVersion);
 }
