@@ -335,3 +335,74 @@ TEST_F(ResultStoreTest, AVersion1FileKeepsItsResultsAndGetsTheAveragesTableWhenO
   store.close();
   EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), ResultStore::kSchemaVersion);
 }
+
+TEST_F(ResultStoreTest, AVersion2FilesAveragesAreKeptAsValidatedOnesOfNoProfileWhenOpenedForWriting) {
+  {
+    ResultStore store;
+    ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+    ASSERT_EQ(store.append(store_rows::Row(0)).state, ResultStore::AppendState::Committed);
+  }
+  // The averages' table as schema 2 had it, with one average in it.
+  QString v2 = QStringLiteral(
+      "DROP TABLE emission_averages;"
+      "CREATE TABLE emission_averages (period INTEGER NOT NULL, interval_minutes INTEGER NOT NULL,"
+      " start_utc_ms INTEGER NOT NULL, end_utc_ms INTEGER NOT NULL, start_offset INTEGER NOT NULL,"
+      " end_offset INTEGER NOT NULL, count INTEGER NOT NULL");
+  for (const char* c : {"co", "nox", "so2", "h2s"})
+    v2 += QStringLiteral(", %1_mean REAL, %1_count INTEGER NOT NULL, %1_valid INTEGER NOT NULL,"
+                         " %1_exceedance INTEGER NOT NULL")
+              .arg(QLatin1String(c));
+  v2 += QStringLiteral(
+      ", PRIMARY KEY (period, interval_minutes, start_utc_ms)) STRICT, WITHOUT ROWID;"
+      "INSERT INTO emission_averages VALUES (0, 30, 1800000, 3600000, 3600, 3600, 30,"
+      " 81.5, 30, 1, 1, 246.25, 29, 1, 0, NULL, 0, 0, 0, 0.5, 3, 0, 0);"
+      "PRAGMA user_version=2;");
+  Exec(path_, v2.toUtf8().constData());
+
+  StoredAverage old;
+  old.startUtcMs = 1800000;
+  old.endUtcMs = 3600000;
+  old.startOffset = old.endOffset = 3600;
+  old.count = 30;
+  old.components[0] = {81.5, 30, true, 1};
+  old.components[1] = {246.25, 29, true, 0};
+  old.components[3] = {0.5, 3, false, 0};
+  for (StoredComponentAverage& c : old.components) c.validated = c.mean;  // nothing was subtracted then
+  {
+    // Read-only (another instance owns it): the averages as they are.
+    QLockFile owner(path_ + QStringLiteral(".lock"));
+    ASSERT_TRUE(owner.tryLock(0));
+    ResultStore reader;
+    ASSERT_EQ(Open(reader).status, ResultStore::OpenStatus::OpenedReadOnly);
+    const auto read = reader.averages(AveragePeriodKind::Interval, 30, 0, 4000000);
+    ASSERT_EQ(read.size(), 1);
+    EXPECT_TRUE(read[0] == old);
+    EXPECT_TRUE(reader.averages(AveragePeriodKind::Interval, 30, 0, 4000000, 1).isEmpty());
+    EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), 2);
+  }
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), ResultStore::kSchemaVersion);
+  EXPECT_EQ(store.resultsAfter(0, 10).size(), 1u);
+  auto read = store.averages(AveragePeriodKind::Interval, 30, 0, 4000000);
+  ASSERT_EQ(read.size(), 1);
+  EXPECT_TRUE(read[0] == old);
+
+  // A validated average of a profile stands beside the one of no profile.
+  StoredAverage validated = old;
+  validated.profile = 1;
+  validated.basis = -1234567890123;
+  StoredComponentAverage& nox = validated.components[1];
+  nox.ci = 40;
+  nox.validated = 206.25;
+  nox.reason = 1;
+  nox.expected = 30;
+  nox.substitutes = 2;
+  nox.outOfRange = 4;
+  nox.invalid = {1, 0, 0, 0, 0, 0};
+  ASSERT_TRUE(store.storeAverages({validated})) << store.lastError().toStdString();
+  read = store.averages(AveragePeriodKind::Interval, 30, 0, 4000000, 1);
+  ASSERT_EQ(read.size(), 1);
+  EXPECT_TRUE(read[0] == validated);
+  EXPECT_TRUE(store.averages(AveragePeriodKind::Interval, 30, 0, 4000000)[0] == old);
+}
