@@ -140,12 +140,12 @@ void validatedDaysTable(ReportTable& t, const EmissionReport& report, const QLoc
 // short-term averages invalid through malfunction or maintenance.
 void monthTable(ReportTable& t, const EmissionReport& report, const QLocale& locale) {
   t.headers << QStringLiteral(u"Сутки") << QStringLiteral(u"Дост. инт.");
-  t.shares << 0.12 << 0.08;
+  t.shares << 0.1 << 0.08;
   t.judgedComponent << -1 << -1;
   for (Component c : kComponents) {
     t.headers << componentTitle(c) + QStringLiteral(u", мг/м³") << QStringLiteral(u"Оценка")
               << QStringLiteral(u"Недост.");
-    t.shares << 0.07 << 0.09 << 0.04;
+    t.shares << 0.07 << 0.085 << 0.05;
     t.judgedComponent << index(c) << index(c) << index(c);
   }
   for (qsizetype k = 0; k < report.rows().size(); ++k) {
@@ -186,7 +186,11 @@ void yearTable(ReportTable& t, const EmissionReport& report, const QLocale& loca
     for (Component c : kComponents) {
       const ComponentAverage& a = row.components[size_t(index(c))];
       const PeriodFigures& f = row.figures[size_t(index(c))];
-      out.valid[size_t(index(c))] = a.valid && f.invalidDays == 0;
+      out.valid[size_t(index(c))] = a.valid;
+      // The month's highest day judged as a day: red when it was over the limit.
+      ComponentAverage highest = a;
+      highest.mean = f.max;
+      out.exceedances[size_t(index(c))] = report.limits().classify(c, AveragePeriod::Day, highest);
       out.cells << (a.count > 0 ? meanText(a.mean, locale) : kDash) << (a.count > 0 ? meanText(f.max, locale) : kDash)
                 << QStringLiteral("%1/%2/%3").arg(a.count).arg(f.invalidDays).arg(f.notOperatingDays);
     }
@@ -307,8 +311,10 @@ QString basisNote(const EmissionReport& report, int intervalMinutes, const QLoca
   for (Component c : kComponents) {
     const auto share = v.confidencePercentOf(c);
     if (!share) continue;
-    ci << QStringLiteral(u"%1 %2 % (%3 мг/м³)")
-              .arg(componentTitle(c), shareText(*share, locale), meanText(v.confidenceInterval(c), locale));
+    ci << (v.dailyLimit[size_t(index(c))]
+               ? QStringLiteral(u"%1 %2 % (%3 мг/м³)")
+                     .arg(componentTitle(c), shareText(*share, locale), meanText(v.confidenceInterval(c), locale))
+               : QStringLiteral(u"%1 %2 % (суточный норматив не задан)").arg(componentTitle(c), shareText(*share, locale)));
   }
   QString note = QStringLiteral(u"Регламент: %1").arg(profileTitle(v.profile));
   if (rules.source[0] != '\0') note += QStringLiteral(u" (%1)").arg(QString::fromLatin1(rules.source));

@@ -29,6 +29,7 @@ struct Table {
   const QVector<ReportTableRow>* rows = nullptr;
   QVector<int> x;                 // left edges, and the right edge last
   QVector<int> judged;            // the component a column's colour follows, -1 none
+  QVector<bool> left;             // a column of text, not of numbers
   bool main = false;              // the report's own table, not a section
 };
 
@@ -45,6 +46,18 @@ QVector<int> columnEdges(const QVector<double>& shares, int columns, const QRect
 bool looksNumeric(const QString& text) {
   static const QRegularExpression numeric(QStringLiteral(u"^[-—+0-9 ,.:/%–]*$"));
   return numeric.match(text).hasMatch();
+}
+
+// The report's own table: its period on the left, the figures and verdicts
+// on the right. A section's column is of text when any of its cells is.
+QVector<bool> leftColumns(const QVector<ReportTableRow>& rows, int columns, bool main) {
+  QVector<bool> left(columns, false);
+  if (columns > 0) left[0] = true;
+  if (main) return left;
+  for (const ReportTableRow& r : rows)
+    for (int c = 1; c < columns && c < r.cells.size(); ++c)
+      if (!looksNumeric(r.cells[c])) left[c] = true;
+  return left;
 }
 
 // Lays the report out on pages; draws it when `painter` is given, else only
@@ -79,17 +92,20 @@ class Layout {
     main.x = columnEdges(table_.shares, int(table_.headers.size()), area_);
     main.judged = table_.judgedComponent;
     main.main = true;
+    main.left = leftColumns(table_.rows, int(main.headers.size()), true);
     if (!drawTable(main, QString())) return fail(error);
     for (const emissions::ReportSection& s : table_.sections) {
       Table t;
       t.headers = s.headers;
       t.rows = &s.rows;
       t.x = columnEdges(s.shares, int(s.headers.size()), area_);
+      t.left = leftColumns(s.rows, int(s.headers.size()), false);
       y_ += rowHeight_ / 2;
       if (!drawTable(t, s.heading)) return fail(error);
     }
     QStringList tail;
     tail << QStringLiteral(u"Превышения и предупреждения:") << table_.exceedances;
+    if (!table_.sections.isEmpty()) y_ += rowHeight_ / 2;
     if (!lines(tail)) return fail(error);
     if (!table_.closing.isEmpty()) {
       y_ += rowHeight_ / 2;
@@ -167,7 +183,7 @@ class Layout {
         }
         p_->setPen(color);
         const QRect cell(t.x[c] + lineHeight_ / 4, y_, t.x[c + 1] - t.x[c] - lineHeight_ / 2, rowHeight_);
-        const bool left = c == 0 || (!t.main && !heading && !looksNumeric(cells[c]));
+        const bool left = t.left.value(c, false);
         p_->drawText(cell, (left ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
                      fm.elidedText(cells[c], Qt::ElideRight, cell.width()));
       }
