@@ -94,15 +94,15 @@ void IntervalAccumulator::add(const EmissionValues& values) {
 
 void IntervalAccumulator::add(const Result& r, ResultStatus status, const AveragingConfig& config) {
   ++resultCount_;
-  const std::optional<double> o2Ref = referenceO2(r, config.o2RefByFuel);
+  const ResultBasis basis = basisOf(r, referenceO2(r, config.o2RefByFuel), config.validation);
   for (Component c : kComponents) {
     const size_t i = size_t(index(c));
-    const ComponentValue v = evaluate(r, c, status, o2Ref, config.validation);
+    const ValueVerdict v = judgeValue(r, c, status, basis, config.validation);
     if (!v.counted) {
-      ++invalid_[i][size_t(v.notCounted.value_or(InvalidReason::NoValue))];
+      ++invalid_[i][size_t(v.notCounted)];
       continue;
     }
-    sums_[i] += *v.atReference;
+    sums_[i] += v.atReference;
     ++counts_[i];
     if (v.status == ResultStatus::Substitute) ++substitutes_[i];
     if (v.outsideRange) ++outOfRange_[i];

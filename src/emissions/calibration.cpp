@@ -4,16 +4,6 @@
 
 namespace emissions {
 
-std::optional<double> Qal2Calibration::validUpTo() const {
-  if (!set || !(highest > 0)) return std::nullopt;
-  return highest * 1.1;
-}
-
-bool Qal2Calibration::outside(double x) const {
-  const auto top = validUpTo();
-  return top && x > *top;
-}
-
 QDate mondayOf(QDate date) { return date.isValid() ? date.addDays(1 - date.dayOfWeek()) : date; }
 
 void addToWeek(QVector<RangeWeek>& weeks, QDate date, int values, int outside) {

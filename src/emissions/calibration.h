@@ -29,9 +29,12 @@ struct Qal2Calibration {
   // y = a + b*x; x itself when not set.
   double apply(double x) const { return set ? a + b * x : x; }
   // 110 % of the highest calibrated value; none when no range is known.
-  std::optional<double> validUpTo() const;
+  std::optional<double> validUpTo() const {
+    if (!set || !(highest > 0)) return std::nullopt;
+    return highest * 1.1;
+  }
   // The reading lies beyond the valid range.
-  bool outside(double x) const;
+  bool outside(double x) const { return set && highest > 0 && x > highest * 1.1; }
   bool operator==(const Qal2Calibration& o) const {
     return set == o.set && a == o.a && b == o.b && date == o.date && report == o.report && highest == o.highest;
   }

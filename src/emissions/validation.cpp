@@ -96,41 +96,79 @@ double mgPerPpm(Component c) {
 
 }  // namespace
 
-ComponentValue evaluate(const Result& r, Component c, ResultStatus resultStatus, std::optional<double> o2Ref,
+ResultBasis basisOf(const Result& r, std::optional<double> o2Ref, const ValidationConfig& v) {
+  ResultBasis b;
+  const auto o2 = reading(r, channel::O2);
+  if (!o2) return b;
+  b.o2 = v.gas.toDry(*o2);
+  if (o2Ref) {
+    b.factor = referenceFactor(*b.o2, *o2Ref);
+    if (b.factor && v.correctOnlyAbove() && *b.o2 <= *o2Ref) b.factor = 1.0;
+  }
+  return b;
+}
+
+namespace {
+
+struct Steps {
+  double calibrated, dry, mg;
+};
+
+// Calibrated, dry, in mg/m3: the one place these steps are computed.
+Steps steps(double raw, Component c, const ValidationConfig& v) {
+  Steps s;
+  s.calibrated = v.calibration[size_t(index(c))].apply(raw);
+  s.dry = v.gas.toDry(s.calibrated);
+  s.mg = s.dry * mgPerPpm(c);
+  return s;
+}
+
+}  // namespace
+
+ValueVerdict judgeValue(const Result& r, Component c, ResultStatus resultStatus, const ResultBasis& basis,
                         const ValidationConfig& v) {
-  ComponentValue out;
+  ValueVerdict out;
   // Outside the range is a matter of each component's own reading.
   ResultStatus status = resultStatus == ResultStatus::OutOfRange ? ResultStatus::Valid : resultStatus;
-  out.raw = componentReading(r, c);
-  const auto o2 = reading(r, channel::O2);
-  if (!out.raw || !o2) status = std::max(status, ResultStatus::Fault);
-
-  if (out.raw) {
-    const Qal2Calibration& cal = v.calibration[size_t(index(c))];
-    out.outsideRange = cal.outside(*out.raw);
+  const std::optional<double> raw = componentReading(r, c);
+  if (!raw || !basis.o2) status = std::max(status, ResultStatus::Fault);
+  if (raw) {
+    out.outsideRange = v.calibration[size_t(index(c))].outside(*raw);
     if (out.outsideRange) status = std::max(status, ResultStatus::OutOfRange);
-    out.calibrated = cal.apply(*out.raw);
-    out.dry = v.gas.toDry(*out.calibrated);
-    out.mg = *out.dry * mgPerPpm(c);
-  }
-  if (o2) {
-    out.o2 = v.gas.toDry(*o2);
-    if (o2Ref) {
-      out.factor = referenceFactor(*out.o2, *o2Ref);
-      if (out.factor && v.correctOnlyAbove() && *out.o2 <= *o2Ref) out.factor = 1.0;
+    if (basis.factor) {
+      out.hasValue = true;
+      out.atReference = steps(*raw, c, v).mg * *basis.factor;
     }
   }
-  if (out.mg && out.factor) out.atReference = *out.mg * *out.factor;
   out.status = status;
-
   const auto reason = invalidReason(status);
-  if (v.regulated() && reason) {
-    out.notCounted = reason;
-  } else if (!out.atReference) {
+  if (v.regulated() && reason)
+    out.notCounted = *reason;
+  else if (!out.hasValue)
     out.notCounted = reason.value_or(InvalidReason::NoValue);
-  } else {
+  else
     out.counted = true;
+  return out;
+}
+
+ComponentValue evaluate(const Result& r, Component c, ResultStatus resultStatus, const ResultBasis& basis,
+                        const ValidationConfig& v) {
+  ComponentValue out;
+  out.raw = componentReading(r, c);
+  if (out.raw) {
+    const Steps s = steps(*out.raw, c, v);
+    out.calibrated = s.calibrated;
+    out.dry = s.dry;
+    out.mg = s.mg;
   }
+  out.o2 = basis.o2;
+  out.factor = basis.factor;
+  const ValueVerdict verdict = judgeValue(r, c, resultStatus, basis, v);
+  if (verdict.hasValue) out.atReference = verdict.atReference;
+  out.outsideRange = verdict.outsideRange;
+  out.status = verdict.status;
+  out.counted = verdict.counted;
+  if (!verdict.counted) out.notCounted = verdict.notCounted;
   return out;
 }
 

@@ -96,11 +96,36 @@ struct ComponentValue {
   std::optional<InvalidReason> notCounted;    // why not, when it does not
 };
 
-// The chain for one component of `r` with status `resultStatus` (the
-// result's, decided when taken or from what it holds), at the reference O2
-// `o2Ref` of its fuel row (none: no value).
-ComponentValue evaluate(const Result& r, Component c, ResultStatus resultStatus, std::optional<double> o2Ref,
+// What every component of a result shares: its O2 (dry) and the factor to
+// the reference O2 `o2Ref` of its fuel row (none: no value).
+struct ResultBasis {
+  std::optional<double> o2;      // O2 %, dry; none for a code
+  std::optional<double> factor;  // 1 where the correction is not applied
+};
+ResultBasis basisOf(const Result& r, std::optional<double> o2Ref, const ValidationConfig& v);
+
+// What an average needs of one component of a result: the value at the
+// reference O2 and whether it counts. evaluate() gives the same with every
+// step besides, for showing.
+struct ValueVerdict {
+  bool hasValue = false;
+  double atReference = 0;  // meaningful with hasValue
+  bool outsideRange = false;
+  bool counted = false;
+  ResultStatus status = ResultStatus::Valid;
+  InvalidReason notCounted = InvalidReason::NoValue;  // meaningful when not counted
+};
+ValueVerdict judgeValue(const Result& r, Component c, ResultStatus resultStatus, const ResultBasis& basis,
                         const ValidationConfig& v);
+
+// The chain for one component of `r` with status `resultStatus` (the
+// result's, decided when taken or from what it holds).
+ComponentValue evaluate(const Result& r, Component c, ResultStatus resultStatus, const ResultBasis& basis,
+                        const ValidationConfig& v);
+inline ComponentValue evaluate(const Result& r, Component c, ResultStatus resultStatus, std::optional<double> o2Ref,
+                               const ValidationConfig& v) {
+  return evaluate(r, c, resultStatus, basisOf(r, o2Ref, v), v);
+}
 
 // The reference O2 of the result's fuel row; none when the list has none.
 std::optional<double> referenceO2(const Result& r, const std::vector<double>& o2RefByFuel);
