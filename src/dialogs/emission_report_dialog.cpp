@@ -1,6 +1,8 @@
 #include "dialogs/emission_report_dialog.h"
 
 #include <QComboBox>
+#include <QDateTime>
+#include <QTimeZone>
 #include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -13,6 +15,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "dialogs/explanation_dialog.h"
 #include "platform/glyphs.h"
 #include "platform/seams.h"
 
@@ -51,6 +54,9 @@ EmissionReportDialog::EmissionReportDialog(QWidget* parent) : QDialog(parent), r
   view_->verticalHeader()->setVisible(false);
   view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   view_->verticalHeader()->setDefaultSectionSize(20);
+  view_->setToolTip(QStringLiteral(u"Двойной щелчок по строке: как получено значение"));
+  connect(view_, &QTableView::doubleClicked, this,
+          [this](const QModelIndex& index) { explainRow(index.row(), index.column()); });
   root->addWidget(view_, 1);
 
   exceedances_ = new QPlainTextEdit(this);
@@ -101,6 +107,8 @@ bool EmissionReportDialog::build() {
   if (!range_.checkOrder(this)) return false;
   report_ = source_ ? source_(from(), to()) : emissions::EmissionReport();
   table_ = emissions::reportTable(report_, from(), to(), intervalMinutes_, seams::locale());
+  // The table's own columns: those of a validated report differ.
+  const QVector<int>& judged = table_.judgedComponent;
   built_ = true;
   builtFrom_ = from();
   builtTo_ = to();
@@ -117,8 +125,8 @@ bool EmissionReportDialog::build() {
         f.setBold(true);
         item->setFont(f);
       }
-      if (c >= emissions::report_table_column::FirstComponent) {
-        const int k = (c - emissions::report_table_column::FirstComponent) / 2;
+      if (judged.value(c, -1) >= 0) {
+        const int k = judged[c];
         const emissions::Exceedance e = row.exceedances[size_t(k)];
         if (!row.valid[size_t(k)])
           item->setForeground(QColor(0x70, 0x70, 0x70));
@@ -153,6 +161,23 @@ emissions::CsvFormat EmissionReportDialog::csvFormat() const {
 QString EmissionReportDialog::baseName() const {
   return QStringLiteral("emissions-%1-%2")
       .arg(from().toString(QStringLiteral("yyyy-MM-dd")), to().toString(QStringLiteral("yyyy-MM-dd")));
+}
+
+bool EmissionReportDialog::explainRow(int row, int column) {
+  if (!explain_ || !upToDate() || row < 0 || row >= report_.rows().size()) return false;
+  const emissions::ReportRow& r = report_.rows()[row];
+  if (r.kind == emissions::ReportRow::Kind::Month) return false;
+  const QVector<emissions::AverageExplanation> explained = explain_(r);
+  if (explained.size() != emissions::kComponentCount) return false;
+  const int k = table_.judgedComponent.value(column, -1);
+  const QDateTime start = QDateTime::fromMSecsSinceEpoch(r.startUtcMs, QTimeZone(r.startOffset));
+  const QString name = r.kind == emissions::ReportRow::Kind::Day
+                           ? QStringLiteral("explanation-%1").arg(r.date.toString(QStringLiteral("yyyy-MM-dd")))
+                           : QStringLiteral("explanation-%1").arg(start.toString(QStringLiteral("yyyy-MM-dd-HHmm")));
+  if (!explanation_) explanation_ = new ExplanationDialog(this);
+  explanation_->setExplanation(explained, emissions::kComponents[size_t(std::max(k, 0))], csvFormat(), name);
+  seams::execModal(explanation_);
+  return true;
 }
 
 void EmissionReportDialog::request(void (EmissionReportDialog::*signal)()) {
