@@ -264,7 +264,6 @@ QString averageColumns() {
   }
   return c.join(QStringLiteral(", "));
 }
-constexpr int kAverageColumnCount = 7 + 4 * kStoredComponentCount;
 
 QString averagesSchemaSql() {
   QStringList components;
@@ -289,6 +288,80 @@ QString legacyColumns() {
 }
 QString compactColumns() {
   return QStringLiteral("seq, utc_ms, context, status, fault_bits, specials, ") + channelList();
+}
+
+// Schema 4: the averages validated. Per component, after the four columns of
+// schema 2: the confidence interval subtracted and the validated value, why
+// it is valid or not, how many values it expected, how many of those counted
+// were substitutes or beyond the calibrated range, and the values left out by
+// reason. Keyed by the regulation profile as well, so the averages of two
+// profiles stand beside each other; `basis` tells the settings they were
+// computed with.
+constexpr const char* kInvalidReasonColumns[kStoredInvalidReasonCount] = {"fault", "maintenance", "plant_off",
+                                                                          "link_lost", "test", "no_value"};
+constexpr int kAveragePerComponentV4 = 10 + kStoredInvalidReasonCount;
+constexpr int kAverageHeadV4 = 9;  // profile, period, interval, start, end, offsets, count, basis
+constexpr int kAverageColumnCountV4 = kAverageHeadV4 + kAveragePerComponentV4 * kStoredComponentCount;
+
+QString averageColumnsV4() {
+  QStringList c{QStringLiteral("profile"),    QStringLiteral("period"),       QStringLiteral("interval_minutes"),
+                QStringLiteral("start_utc_ms"), QStringLiteral("end_utc_ms"), QStringLiteral("start_offset"),
+                QStringLiteral("end_offset"), QStringLiteral("count"),        QStringLiteral("basis")};
+  for (const char* name : kAverageComponents) {
+    const QString n = QString::fromLatin1(name);
+    for (const char* column : {"_mean", "_count", "_valid", "_exceedance", "_ci", "_validated", "_reason", "_expected",
+                               "_substitutes", "_out_of_range"})
+      c << n + QLatin1String(column);
+    for (const char* reason : kInvalidReasonColumns) c << n + QLatin1Char('_') + QLatin1String(reason);
+  }
+  return c.join(QStringLiteral(", "));
+}
+
+QString averagesSchemaSqlV4(const char* table) {
+  QStringList components;
+  for (const char* name : kAverageComponents) {
+    QString reasons;
+    for (const char* reason : kInvalidReasonColumns)
+      reasons += QStringLiteral(", %1_%2 INTEGER NOT NULL").arg(QString::fromLatin1(name), QLatin1String(reason));
+    components << QStringLiteral("%1_mean REAL, %1_count INTEGER NOT NULL, %1_valid INTEGER NOT NULL,"
+                                 " %1_exceedance INTEGER NOT NULL, %1_ci REAL NOT NULL, %1_validated REAL,"
+                                 " %1_reason INTEGER NOT NULL, %1_expected INTEGER NOT NULL,"
+                                 " %1_substitutes INTEGER NOT NULL, %1_out_of_range INTEGER NOT NULL%2")
+                          .arg(QString::fromLatin1(name), reasons);
+  }
+  return QStringLiteral(
+             "CREATE TABLE %1 ("
+             " profile INTEGER NOT NULL,"  // the regulation profile, 0 none
+             " period INTEGER NOT NULL,"   // AveragePeriodKind
+             " interval_minutes INTEGER NOT NULL,"
+             " start_utc_ms INTEGER NOT NULL, end_utc_ms INTEGER NOT NULL,"
+             " start_offset INTEGER NOT NULL, end_offset INTEGER NOT NULL,"
+             " count INTEGER NOT NULL,"
+             " basis INTEGER NOT NULL,"  // fingerprint of the settings, 0 not known
+             " %2,"
+             " PRIMARY KEY (profile, period, interval_minutes, start_utc_ms)) STRICT, WITHOUT ROWID;")
+      .arg(QString::fromLatin1(table), components.join(QStringLiteral(", ")));
+}
+
+// The schema 2 table copied into the schema 4 one: profile none, basis not
+// known, the validated value the mean (no confidence interval was
+// subtracted then), nothing known of reasons.
+QString averagesToV4Sql() {
+  QStringList from{QStringLiteral("0"),          QStringLiteral("period"),     QStringLiteral("interval_minutes"),
+                   QStringLiteral("start_utc_ms"), QStringLiteral("end_utc_ms"), QStringLiteral("start_offset"),
+                   QStringLiteral("end_offset"), QStringLiteral("count"),      QStringLiteral("0")};
+  for (const char* name : kAverageComponents) {
+    const QString n = QString::fromLatin1(name);
+    from << n + QStringLiteral("_mean") << n + QStringLiteral("_count") << n + QStringLiteral("_valid")
+         << n + QStringLiteral("_exceedance") << QStringLiteral("0.0") << n + QStringLiteral("_mean")
+         << QStringLiteral("0") << QStringLiteral("0") << QStringLiteral("0") << QStringLiteral("0");
+    for (int r = 0; r < kStoredInvalidReasonCount; ++r) from << QStringLiteral("0");
+  }
+  return averagesSchemaSqlV4("emission_averages_v4") +
+         QStringLiteral("INSERT INTO emission_averages_v4 (%1) SELECT %2 FROM emission_averages;"
+                        "DROP TABLE emission_averages;"
+                        "ALTER TABLE emission_averages_v4 RENAME TO emission_averages;")
+             .arg(averageColumnsV4(), from.join(QStringLiteral(", ")));
 }
 
 qint64 localDay(qint64 utcMs, int32_t utcOffset) {
@@ -934,7 +1007,7 @@ bool ResultStore::setUp(QString* error) {
     }
     if (version == 0) {
       const QByteArray sql = QByteArrayLiteral("BEGIN IMMEDIATE;") + compactResultsSql().toUtf8() + kCommonSchema +
-                             averagesSchemaSql().toUtf8() + valuesViewSql(false).toUtf8() +
+                             averagesSchemaSqlV4("emission_averages").toUtf8() + valuesViewSql(false).toUtf8() +
                              QByteArrayLiteral("PRAGMA application_id=") + QByteArray::number(kApplicationId) +
                              QByteArrayLiteral(";PRAGMA user_version=") + QByteArray::number(kSchemaVersion) +
                              QByteArrayLiteral(";COMMIT;");
@@ -970,11 +1043,16 @@ bool ResultStore::setUp(QString* error) {
 // under another name; the new tables and the view join them. One short
 // transaction whatever the file's size.
 bool ResultStore::migrate(int version, QString* error) {
+  // One transaction: a file is either as it was or wholly of this version.
   QByteArray sql = QByteArrayLiteral("BEGIN IMMEDIATE;");
   if (version == 1) sql += averagesSchemaSql().toUtf8();  // the averages of version 2
-  sql += "DROP VIEW IF EXISTS result_values;"
-         "ALTER TABLE results RENAME TO results_v2;";
-  sql += compactResultsSql().toUtf8() + valuesViewSql(true).toUtf8();
+  if (version < 3) {
+    // The results stay where they are, readable as they were.
+    sql += "DROP VIEW IF EXISTS result_values;"
+           "ALTER TABLE results RENAME TO results_v2;";
+    sql += compactResultsSql().toUtf8() + valuesViewSql(true).toUtf8();
+  }
+  sql += averagesToV4Sql().toUtf8();  // the averages validated, those there kept
   sql += QByteArrayLiteral("PRAGMA user_version=") + QByteArray::number(kSchemaVersion) + ";COMMIT;";
   if (!exec(sql.constData())) {
     *error = sqliteError("не обновляется схема базы данных");
@@ -1065,22 +1143,33 @@ bool ResultStore::prepare(QString* error) {
     }
   }
   // A version 1 file read as it is has no averages.
-  if (schemaVersion_ < 2) return true;
-  const QString columns = averageColumns();
-  QStringList averageMarks;
-  for (int i = 1; i <= kAverageColumnCount; ++i) averageMarks << QStringLiteral("?%1").arg(i);
-  const QByteArray store = QStringLiteral("INSERT OR REPLACE INTO emission_averages (%1) VALUES (%2)")
-                               .arg(columns, averageMarks.join(QLatin1Char(',')))
-                               .toUtf8();
-  const QByteArray inRange = QStringLiteral("SELECT %1 FROM emission_averages WHERE period = ?1 AND"
-                                            " interval_minutes = ?2 AND start_utc_ms >= ?3 AND start_utc_ms < ?4"
-                                            " ORDER BY start_utc_ms")
-                                 .arg(columns)
-                                 .toUtf8();
-  if (sqlite3_prepare_v3(db_, store.constData(), -1, SQLITE_PREPARE_PERSISTENT, &st_->storeAverage, nullptr) !=
-          SQLITE_OK ||
-      sqlite3_prepare_v3(db_, inRange.constData(), -1, SQLITE_PREPARE_PERSISTENT, &st_->averagesInRange,
+  return schemaVersion_ < 2 || prepareAverages(schemaVersion_, error);
+}
+
+// A file before schema 4 is read only here (one opened for writing was
+// brought to 4): its averages are read with the columns it has.
+bool ResultStore::prepareAverages(int version, QString* error) {
+  const bool v4 = version >= 4;
+  const QString columns = v4 ? averageColumnsV4() : averageColumns();
+  const QByteArray inRange =
+      QStringLiteral("SELECT %1 FROM emission_averages WHERE period = ?1 AND interval_minutes = ?2"
+                     " AND start_utc_ms >= ?3 AND start_utc_ms < ?4 AND %2 ORDER BY start_utc_ms")
+          .arg(columns, v4 ? QStringLiteral("profile = ?5") : QStringLiteral("?5 = 0"))
+          .toUtf8();
+  if (sqlite3_prepare_v3(db_, inRange.constData(), -1, SQLITE_PREPARE_PERSISTENT, &st_->averagesInRange,
                          nullptr) != SQLITE_OK) {
+    *error = sqliteError("не готовятся запросы");
+    return false;
+  }
+  averagesV4_ = v4;
+  if (!v4) return true;
+  QStringList marks;
+  for (int i = 1; i <= kAverageColumnCountV4; ++i) marks << QStringLiteral("?%1").arg(i);
+  const QByteArray store = QStringLiteral("INSERT OR REPLACE INTO emission_averages (%1) VALUES (%2)")
+                               .arg(columns, marks.join(QLatin1Char(',')))
+                               .toUtf8();
+  if (sqlite3_prepare_v3(db_, store.constData(), -1, SQLITE_PREPARE_PERSISTENT, &st_->storeAverage, nullptr) !=
+      SQLITE_OK) {
     *error = sqliteError("не готовятся запросы");
     return false;
   }
@@ -2068,23 +2157,36 @@ bool ResultStore::storeAverages(const QVector<StoredAverage>& averages) {
   bool ok = run(st_->begin);
   for (const StoredAverage& a : averages) {
     if (!ok) break;
-    sqlite3_bind_int(st, 1, int(a.period));
-    sqlite3_bind_int(st, 2, a.intervalMinutes);
-    sqlite3_bind_int64(st, 3, a.startUtcMs);
-    sqlite3_bind_int64(st, 4, a.endUtcMs);
-    sqlite3_bind_int64(st, 5, a.startOffset);
-    sqlite3_bind_int64(st, 6, a.endOffset);
-    sqlite3_bind_int(st, 7, a.count);
+    sqlite3_bind_int(st, 1, a.profile);
+    sqlite3_bind_int(st, 2, int(a.period));
+    sqlite3_bind_int(st, 3, a.intervalMinutes);
+    sqlite3_bind_int64(st, 4, a.startUtcMs);
+    sqlite3_bind_int64(st, 5, a.endUtcMs);
+    sqlite3_bind_int64(st, 6, a.startOffset);
+    sqlite3_bind_int64(st, 7, a.endOffset);
+    sqlite3_bind_int(st, 8, a.count);
+    sqlite3_bind_int64(st, 9, a.basis);
     for (int c = 0; c < kStoredComponentCount; ++c) {
       const StoredComponentAverage& ca = a.components[size_t(c)];
-      const int col = 8 + 4 * c;
-      if (ca.count > 0 && std::isfinite(ca.mean))
+      const int col = kAverageHeadV4 + 1 + kAveragePerComponentV4 * c;
+      const bool hasMean = ca.count > 0 && std::isfinite(ca.mean);
+      if (hasMean)
         sqlite3_bind_double(st, col, ca.mean);
       else
         sqlite3_bind_null(st, col);
       sqlite3_bind_int(st, col + 1, ca.count);
       sqlite3_bind_int(st, col + 2, ca.valid ? 1 : 0);
       sqlite3_bind_int(st, col + 3, ca.exceedance);
+      sqlite3_bind_double(st, col + 4, std::isfinite(ca.ci) ? ca.ci : 0);
+      if (hasMean && std::isfinite(ca.validated))
+        sqlite3_bind_double(st, col + 5, ca.validated);
+      else
+        sqlite3_bind_null(st, col + 5);
+      sqlite3_bind_int(st, col + 6, ca.reason);
+      sqlite3_bind_int(st, col + 7, ca.expected);
+      sqlite3_bind_int(st, col + 8, ca.substitutes);
+      sqlite3_bind_int(st, col + 9, ca.outOfRange);
+      for (int r = 0; r < kStoredInvalidReasonCount; ++r) sqlite3_bind_int(st, col + 10 + r, ca.invalid[size_t(r)]);
     }
     ok = run(st);
   }
@@ -2097,7 +2199,7 @@ bool ResultStore::storeAverages(const QVector<StoredAverage>& averages) {
 }
 
 QVector<StoredAverage> ResultStore::averages(AveragePeriodKind period, int intervalMinutes, qint64 fromUtcMs,
-                                             qint64 toUtcMs) const {
+                                             qint64 toUtcMs, int profile) const {
   QVector<StoredAverage> out;
   if (!db_ || !st_->averagesInRange || fromUtcMs >= toUtcMs) return out;
   sqlite3_stmt* st = st_->averagesInRange;
@@ -2106,23 +2208,40 @@ QVector<StoredAverage> ResultStore::averages(AveragePeriodKind period, int inter
   sqlite3_bind_int(st, 2, intervalMinutes);
   sqlite3_bind_int64(st, 3, fromUtcMs);
   sqlite3_bind_int64(st, 4, toUtcMs);
+  sqlite3_bind_int(st, 5, profile);
+  const int head = averagesV4_ ? kAverageHeadV4 : 7;
+  const int perComponent = averagesV4_ ? kAveragePerComponentV4 : 4;
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     StoredAverage a;
-    a.period = AveragePeriodKind(sqlite3_column_int(st, 0));
-    a.intervalMinutes = sqlite3_column_int(st, 1);
-    a.startUtcMs = sqlite3_column_int64(st, 2);
-    a.endUtcMs = sqlite3_column_int64(st, 3);
-    a.startOffset = int32_t(sqlite3_column_int64(st, 4));
-    a.endOffset = int32_t(sqlite3_column_int64(st, 5));
-    a.count = sqlite3_column_int(st, 6);
+    int col = 0;
+    if (averagesV4_) a.profile = sqlite3_column_int(st, col++);
+    a.period = AveragePeriodKind(sqlite3_column_int(st, col++));
+    a.intervalMinutes = sqlite3_column_int(st, col++);
+    a.startUtcMs = sqlite3_column_int64(st, col++);
+    a.endUtcMs = sqlite3_column_int64(st, col++);
+    a.startOffset = int32_t(sqlite3_column_int64(st, col++));
+    a.endOffset = int32_t(sqlite3_column_int64(st, col++));
+    a.count = sqlite3_column_int(st, col++);
+    if (averagesV4_) a.basis = sqlite3_column_int64(st, col++);
     for (int c = 0; c < kStoredComponentCount; ++c) {
       StoredComponentAverage& ca = a.components[size_t(c)];
-      const int col = 7 + 4 * c;
+      col = head + perComponent * c;
       ca.mean = sqlite3_column_type(st, col) == SQLITE_NULL ? 0 : sqlite3_column_double(st, col);
       ca.count = sqlite3_column_int(st, col + 1);
       ca.valid = sqlite3_column_int(st, col + 2) != 0;
       ca.exceedance = sqlite3_column_int(st, col + 3);
+      if (!averagesV4_) {
+        ca.validated = ca.mean;
+        continue;
+      }
+      ca.ci = sqlite3_column_double(st, col + 4);
+      ca.validated = sqlite3_column_type(st, col + 5) == SQLITE_NULL ? 0 : sqlite3_column_double(st, col + 5);
+      ca.reason = sqlite3_column_int(st, col + 6);
+      ca.expected = sqlite3_column_int(st, col + 7);
+      ca.substitutes = sqlite3_column_int(st, col + 8);
+      ca.outOfRange = sqlite3_column_int(st, col + 9);
+      for (int r = 0; r < kStoredInvalidReasonCount; ++r) ca.invalid[size_t(r)] = sqlite3_column_int(st, col + 10 + r);
     }
     out.append(a);
   }

@@ -113,19 +113,34 @@ struct UnreadableSpan {
 // An emission average as the database keeps it: of an interval or of a local
 // day, per component (CO, NOx, SO2, H2S, in that order) the mean in mg/m3 at
 // the reference O2, how many values made it, whether that made it valid, and
-// the exceedance it was judged to be when it was complete. The emissions
-// library fills it in; this layer only keeps it. The numbers are stored:
-// never renumber.
+// the exceedance it was judged to be when it was complete; since schema 4
+// also what validated it: the regulation profile it was computed under, the
+// confidence interval subtracted and the validated value, why it is valid or
+// not, and the values left out by reason. The emissions library fills it
+// in; this layer only keeps it. The numbers are stored: never renumber.
 enum class AveragePeriodKind : int { Interval = 0, Day = 1 };
 inline constexpr int kStoredComponentCount = 4;
+// Fault, maintenance, plant off, link lost, test, no value.
+inline constexpr int kStoredInvalidReasonCount = 6;
 
 struct StoredComponentAverage {
-  double mean = 0;     // meaningful when count > 0
+  double mean = 0;     // measured, before the confidence interval; meaningful when count > 0
   int count = 0;       // valid results (interval) or valid intervals (day)
   bool valid = false;
   int exceedance = 0;  // 0 none, 1 pre-alarm, 2 alarm
+  // Since schema 4; rows stored before read back with validated = mean.
+  double ci = 0;         // confidence interval subtracted, mg/m3
+  double validated = 0;  // what the limits judge; meaningful when count > 0
+  int reason = 0;        // why valid or not; 0 unknown
+  int expected = 0;      // results expected (interval) or short-term averages (day); 0 unknown
+  int substitutes = 0;
+  int outOfRange = 0;    // values beyond the valid calibration range
+  // Interval: results left out by reason; day: invalid short-term averages by their main reason.
+  std::array<int, kStoredInvalidReasonCount> invalid{};
   bool operator==(const StoredComponentAverage& o) const {
-    return mean == o.mean && count == o.count && valid == o.valid && exceedance == o.exceedance;
+    return mean == o.mean && count == o.count && valid == o.valid && exceedance == o.exceedance && ci == o.ci &&
+           validated == o.validated && reason == o.reason && expected == o.expected &&
+           substitutes == o.substitutes && outOfRange == o.outOfRange && invalid == o.invalid;
   }
 };
 
@@ -138,10 +153,16 @@ struct StoredAverage {
   int32_t endOffset = 0;
   int count = 0;  // interval: results present; day: its intervals
   std::array<StoredComponentAverage, kStoredComponentCount> components{};
+  // Since schema 4. The regulation profile (0: none, the rows stored before);
+  // averages of different profiles stand beside each other.
+  int profile = 0;
+  // A fingerprint of the settings the average was computed with (limits,
+  // calibration, ...): one computed under others is computed again. 0: not known.
+  qint64 basis = 0;
   bool operator==(const StoredAverage& o) const {
     return period == o.period && intervalMinutes == o.intervalMinutes && startUtcMs == o.startUtcMs &&
            endUtcMs == o.endUtcMs && startOffset == o.startOffset && endOffset == o.endOffset &&
-           count == o.count && components == o.components;
+           count == o.count && components == o.components && profile == o.profile && basis == o.basis;
   }
 };
 
@@ -153,10 +174,11 @@ class ResultStore {
   // derived ones computed again from the fuel coefficients they were
   // computed with, the circumstances shared), with a status, in time runs
   // instead of a time index; the database's identity and its forwarded
-  // numbers' owners. A file of versions 1 or 2 keeps its results where they
-  // are, readable as they were, when it is opened for writing: nothing is
-  // rewritten. The layout is described in result_store.cpp.
-  static constexpr int kSchemaVersion = 3;
+  // numbers' owners. 4: the averages validated (profile, confidence
+  // interval, reasons). An older file keeps its results where they are,
+  // readable as they were, and its averages, when it is opened for writing:
+  // nothing is rewritten. The layout is described in result_store.cpp.
+  static constexpr int kSchemaVersion = 4;
 
   enum class OpenStatus {
     Opened,           // read-write, this instance owns the file
@@ -297,13 +319,14 @@ class ResultStore {
   qint64 bytesFree() const;
 
   // Emission averages. Stored in one transaction, each replacing the one of
-  // the same period, interval length and start; false with lastError() when
-  // the write failed (they can be computed again from the results).
+  // the same profile, period, interval length and start; false with
+  // lastError() when the write failed (they can be computed again from the
+  // results).
   bool storeAverages(const QVector<StoredAverage>& averages);
-  // Those of the period and interval length with fromUtcMs <= start <
-  // toUtcMs, by start. Empty from a version 1 file opened read-only.
+  // Those of the profile, period and interval length with fromUtcMs <= start
+  // < toUtcMs, by start. Empty from a version 1 file opened read-only.
   QVector<StoredAverage> averages(AveragePeriodKind period, int intervalMinutes, qint64 fromUtcMs,
-                                  qint64 toUtcMs) const;
+                                  qint64 toUtcMs, int profile = 0) const;
 
   // Forwarding cursors: the last sequence number (or event id) a consumer
   // delivered; 0 for a consumer never seen.
@@ -372,6 +395,7 @@ class ResultStore {
                  QVector<UnreadableSpan>* spans) const;
   void noteDamage(const QVector<UnreadableSpan>& spans) const;
   bool exec(const char* sql);
+  bool prepareAverages(int version, QString* error);
   QString sqliteError(const char* what) const;
 
   QString path_;
@@ -380,6 +404,7 @@ class ResultStore {
   std::unique_ptr<Statements> st_;
   std::unique_ptr<QLockFile> lock_;
   bool writable_ = false;
+  bool averagesV4_ = false;  // the averages' table has the columns of schema 4
   std::deque<Item> pending_;
   bool failing_ = false;
   qint64 nextSeq_ = 1;

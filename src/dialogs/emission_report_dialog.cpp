@@ -1,6 +1,8 @@
 #include "dialogs/emission_report_dialog.h"
 
 #include <QComboBox>
+#include <QDateTime>
+#include <QTimeZone>
 #include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -15,8 +17,10 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "dialogs/explanation_dialog.h"
 #include "ui/glyphs.h"
 #include "platform/seams.h"
+#include "ui/widget_seams.h"
 
 EmissionReportDialog::EmissionReportDialog(QWidget* parent) : QDialog(parent), range_(this) {
   setObjectName(QStringLiteral("FormEmissionReport"));
@@ -63,6 +67,9 @@ EmissionReportDialog::EmissionReportDialog(QWidget* parent) : QDialog(parent), r
   view_->verticalHeader()->setVisible(false);
   view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   view_->verticalHeader()->setDefaultSectionSize(20);
+  view_->setToolTip(QStringLiteral(u"Двойной щелчок по строке: как получено значение"));
+  connect(view_, &QTableView::doubleClicked, this,
+          [this](const QModelIndex& index) { explainRow(index.row(), index.column()); });
   root->addWidget(view_, 1);
 
   exceedances_ = new QPlainTextEdit(this);
@@ -154,6 +161,8 @@ void EmissionReportDialog::showReport(const emissions::EmissionReport& report) {
   setBuilding(false);
   report_ = report;
   table_ = emissions::reportTable(report_, buildingFrom_, buildingTo_, intervalMinutes_, seams::locale());
+  // The table's own columns: those of a validated report differ.
+  const QVector<int>& judged = table_.judgedComponent;
   built_ = true;
   builtFrom_ = buildingFrom_;
   builtTo_ = buildingTo_;
@@ -170,8 +179,8 @@ void EmissionReportDialog::showReport(const emissions::EmissionReport& report) {
         f.setBold(true);
         item->setFont(f);
       }
-      if (c >= emissions::report_table_column::FirstComponent) {
-        const int k = (c - emissions::report_table_column::FirstComponent) / 2;
+      if (judged.value(c, -1) >= 0) {
+        const int k = judged[c];
         const emissions::Exceedance e = row.exceedances[size_t(k)];
         if (!row.valid[size_t(k)])
           item->setForeground(QColor(0x70, 0x70, 0x70));
@@ -197,6 +206,23 @@ emissions::CsvFormat EmissionReportDialog::csvFormat() const {
 QString EmissionReportDialog::baseName() const {
   return QStringLiteral("emissions-%1-%2")
       .arg(from().toString(QStringLiteral("yyyy-MM-dd")), to().toString(QStringLiteral("yyyy-MM-dd")));
+}
+
+bool EmissionReportDialog::explainRow(int row, int column) {
+  if (!explain_ || !upToDate() || row < 0 || row >= report_.rows().size()) return false;
+  const emissions::ReportRow& r = report_.rows()[row];
+  if (r.kind == emissions::ReportRow::Kind::Month) return false;
+  const QVector<emissions::AverageExplanation> explained = explain_(r);
+  if (explained.size() != emissions::kComponentCount) return false;
+  const int k = table_.judgedComponent.value(column, -1);
+  const QDateTime start = QDateTime::fromMSecsSinceEpoch(r.startUtcMs, QTimeZone(r.startOffset));
+  const QString name = r.kind == emissions::ReportRow::Kind::Day
+                           ? QStringLiteral("explanation-%1").arg(r.date.toString(QStringLiteral("yyyy-MM-dd")))
+                           : QStringLiteral("explanation-%1").arg(start.toString(QStringLiteral("yyyy-MM-dd-HHmm")));
+  if (!explanation_) explanation_ = new ExplanationDialog(this);
+  explanation_->setExplanation(explained, emissions::kComponents[size_t(std::max(k, 0))], csvFormat(), name);
+  seams::execModal(explanation_);
+  return true;
 }
 
 void EmissionReportDialog::request(void (EmissionReportDialog::*signal)()) {

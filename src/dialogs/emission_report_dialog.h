@@ -4,7 +4,10 @@
 // day's average, the exceedances), and the commands that print it, save it
 // as PDF and export it as CSV with the separator chosen here. The window
 // does the printing and the saving (the print layer comes after this one):
-// it is told by the request signals, while the dialog stays open.
+// it is told by the request signals, while the dialog stays open. A double
+// click on an interval's or a day's row opens "Как получено значение" for
+// the component of the column clicked, when the window gave the source of
+// explanations.
 //
 // A report is computed elsewhere, in the background (a year's takes a
 // while): the dialog asks its source for one, shows the progress with a
@@ -16,11 +19,13 @@
 #include <QVector>
 #include <functional>
 
-#include "emissions/emission_report.h"
-#include "emissions/report_csv.h"
 #include "dialogs/day_range.h"
+#include "emissions/emission_report.h"
+#include "emissions/explanation.h"
+#include "emissions/report_csv.h"
 #include "emissions/report_table.h"
 
+class ExplanationDialog;
 class QComboBox;
 class QPlainTextEdit;
 class QProgressBar;
@@ -59,6 +64,15 @@ class EmissionReportDialog : public QDialog {
   // A file name for the range, without extension: "emissions-2026-12-01-2026-12-07".
   QString baseName() const;
 
+  // What explains a row of the report: one explanation per component.
+  using ExplainSource = std::function<QVector<emissions::AverageExplanation>(const emissions::ReportRow& row)>;
+  void setExplainSource(ExplainSource source) { explain_ = std::move(source); }
+  // Opens "Как получено значение" for row `row` of the report, on the
+  // component of table column `column` (CO for the others); false when
+  // there is nothing to explain.
+  bool explainRow(int row, int column);
+  ExplanationDialog* explanationDialog() const { return explanation_; }
+
  signals:
   void printRequested();
   void pdfRequested();
@@ -71,6 +85,8 @@ class EmissionReportDialog : public QDialog {
   void setBuilding(bool building);
 
   Source source_;
+  ExplainSource explain_;
+  ExplanationDialog* explanation_ = nullptr;
   int intervalMinutes_ = 30;
   DayRange range_;
   QComboBox* separatorCombo_;

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <algorithm>
 
+#include "emissions/result_status.h"
+
 namespace emissions {
 
 namespace {
@@ -24,6 +26,7 @@ qint64 AveragingConfig::intervalMs() const { return qint64(intervalMinutes) * 60
 
 AveragingConfig AveragingConfig::sanitized() const {
   AveragingConfig c = *this;
+  if (c.validation.rules().shortTermMinutes > 0) c.intervalMinutes = c.validation.rules().shortTermMinutes;
   if (!isAllowedIntervalMinutes(c.intervalMinutes)) c.intervalMinutes = kDefaultIntervalMinutes;
   if (c.resultPeriodSeconds < 1) c.resultPeriodSeconds = 1;
   if (!c.zone.isValid()) c.zone = QTimeZone::utc();
@@ -89,21 +92,79 @@ void IntervalAccumulator::add(const EmissionValues& values) {
   }
 }
 
+void IntervalAccumulator::add(const Result& r, ResultStatus status, const AveragingConfig& config) {
+  ++resultCount_;
+  const ResultBasis basis = basisOf(r, referenceO2(r, config.o2RefByFuel), config.validation);
+  for (Component c : kComponents) {
+    const size_t i = size_t(index(c));
+    const ValueVerdict v = judgeValue(r, c, status, basis, config.validation);
+    if (!v.counted) {
+      ++invalid_[i][size_t(v.notCounted)];
+      continue;
+    }
+    sums_[i] += v.atReference;
+    ++counts_[i];
+    if (v.status == ResultStatus::Substitute) ++substitutes_[i];
+    if (v.outsideRange) ++outOfRange_[i];
+  }
+}
+
+std::optional<InvalidReason> mainReason(const ComponentAverage& a) {
+  std::optional<InvalidReason> main;
+  int most = 0;
+  for (InvalidReason r : kInvalidReasons) {
+    if (a.invalid[size_t(r)] > most) {
+      most = a.invalid[size_t(r)];
+      main = r;
+    }
+  }
+  return main;
+}
+
 IntervalAverage IntervalAccumulator::average(const AveragingConfig& config) const {
   const AveragingConfig c = config.sanitized();
+  const ValidationConfig& v = c.validation;
   IntervalAverage a;
   a.startUtcMs = startUtcMs_;
   a.endUtcMs = endUtcMs_;
   a.startOffset = utcOffsetAt(startUtcMs_, c.zone);
   a.endOffset = utcOffsetAt(endUtcMs_, c.zone);
   a.resultCount = resultCount_;
+  const int expected = c.intervalMinutes * 60 / c.resultPeriodSeconds;
   for (size_t i = 0; i < a.components.size(); ++i) {
     ComponentAverage& ca = a.components[i];
     ca.count = counts_[i];
     ca.mean = counts_[i] > 0 ? sums_[i] / counts_[i] : 0;
     ca.valid = intervalIsValid(counts_[i], c.intervalMinutes, c.resultPeriodSeconds);
+    ca.measured = ca.mean;
+    ca.expected = expected;
+    ca.substitutes = substitutes_[i];
+    ca.outOfRange = outOfRange_[i];
+    ca.invalid = invalid_[i];
+    ca.invalid[size_t(InvalidReason::LinkLost)] = std::max(0, expected - resultCount_);
+    ca.reason = ca.valid ? ValidityReason::Enough : ValidityReason::TooFew;
+    if (!v.regulated()) continue;
+    ca.ci = v.confidenceInterval(kComponents[i]);
+    if (ca.count > 0) ca.mean = std::max(0.0, ca.measured - ca.ci);
+    // The plant off for more than a third of the interval: it is not an
+    // operating interval, and does not count against the day.
+    const qint64 offSeconds = qint64(ca.invalid[size_t(InvalidReason::PlantOff)]) * c.resultPeriodSeconds;
+    if (!ca.valid && 3 * offSeconds > qint64(c.intervalMinutes) * 60) ca.reason = ValidityReason::NotOperating;
   }
   return a;
+}
+
+QVector<ResultStatus> judgedStatuses(const QVector<Result>& results, const ValidationConfig& v) {
+  QVector<ResultStatus> out;
+  out.reserve(results.size());
+  PlantOperation plant(v.plant);
+  const bool o2Rule = v.plant.source == PlantRule::Source::O2;
+  for (const Result& r : results) {
+    ResultStatus s = storedStatus(r, v);
+    if (o2Rule && !plant.observe(r)) s = std::max(s, ResultStatus::PlantOff);
+    out.append(s);
+  }
+  return out;
 }
 
 QVector<IntervalAverage> computeIntervals(const QVector<Result>& results,
@@ -118,9 +179,20 @@ QVector<IntervalAverage> computeIntervals(const QVector<Result>& results,
   acc.reserve(size_t(count));
   for (qint64 i = 0; i < count; ++i) acc.emplace_back(first + i * len, len);
   const qint64 end = first + count * len;
-  for (const Result& r : results) {
+  // The plant rule needs the results in time order.
+  const bool ordered = std::is_sorted(results.begin(), results.end(),
+                                      [](const Result& a, const Result& b) { return a.utcMs < b.utcMs; });
+  QVector<Result> sorted;
+  if (!ordered) {
+    sorted = results;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Result& a, const Result& b) { return a.utcMs < b.utcMs; });
+  }
+  const QVector<Result>& inOrder = ordered ? results : sorted;
+  const QVector<ResultStatus> statuses = judgedStatuses(inOrder, c.validation);
+  for (qsizetype k = 0; k < inOrder.size(); ++k) {
+    const Result& r = inOrder[k];
     if (r.utcMs < first || r.utcMs >= end) continue;
-    acc[size_t((r.utcMs - first) / len)].add(convert(r, c.o2RefByFuel));
+    acc[size_t((r.utcMs - first) / len)].add(r, statuses[k], c);
   }
   QVector<IntervalAverage> out;
   out.reserve(qsizetype(count));
@@ -129,22 +201,58 @@ QVector<IntervalAverage> computeIntervals(const QVector<Result>& results,
 }
 
 // Each component's daily mean over the day's valid intervals, and whether
-// the invalid ones stay within what the day allows.
-static void averageTheIntervals(DailyAverage& day) {
+// the invalid ones stay within what the day allows. Under a regulation
+// profile the day's mean is taken of the measured short-term means and the
+// confidence interval subtracted from it (the same as the mean of the
+// validated ones unless one of them was cut at 0), and only the short-term
+// averages invalid through malfunction or maintenance count against it.
+static void averageTheIntervals(DailyAverage& day, const ValidationConfig& v) {
   for (size_t i = 0; i < day.components.size(); ++i) {
     double sum = 0;
-    int valid = 0;
-    for (const IntervalAverage& iv : day.intervals) {
-      if (!iv.components[i].valid) continue;
-      sum += iv.components[i].mean;
-      ++valid;
-    }
+    int valid = 0, notOperating = 0;
     ComponentAverage& ca = day.components[i];
+    ca = ComponentAverage{};
+    for (const IntervalAverage& iv : day.intervals) {
+      const ComponentAverage& a = iv.components[i];
+      if (!a.valid) {
+        if (a.reason == ValidityReason::NotOperating) {
+          ++notOperating;
+          ++ca.invalid[size_t(InvalidReason::PlantOff)];
+        } else {
+          ++ca.invalid[size_t(mainReason(a).value_or(InvalidReason::LinkLost))];
+        }
+        continue;
+      }
+      sum += v.regulated() ? a.measured : a.mean;
+      ++valid;
+      ca.substitutes += a.substitutes;
+      ca.outOfRange += a.outOfRange;
+    }
     ca.count = valid;
     ca.mean = valid > 0 ? sum / valid : 0;
+    ca.measured = ca.mean;
+    ca.expected = int(day.intervals.size());
     day.invalidIntervals[i] = int(day.intervals.size()) - valid;
-    ca.valid = valid > 0 && day.invalidIntervals[i] <= day.allowedInvalid;
+    day.countedInvalid[i] = day.invalidIntervals[i] - (v.regulated() ? notOperating : 0);
+    ca.valid = valid > 0 && day.countedInvalid[i] <= day.allowedInvalid;
+    if (ca.valid)
+      ca.reason = ValidityReason::Enough;
+    else if (day.countedInvalid[i] > day.allowedInvalid)
+      ca.reason = ValidityReason::TooManyInvalid;
+    else if (v.regulated() && valid == 0 && notOperating == day.invalidIntervals[i] && notOperating > 0)
+      ca.reason = ValidityReason::NotOperating;
+    else
+      ca.reason = ValidityReason::NoValidAverage;
+    if (!v.regulated()) continue;
+    ca.ci = v.confidenceInterval(kComponents[i]);
+    if (valid > 0) ca.mean = std::max(0.0, ca.measured - ca.ci);
   }
+}
+
+int allowedInvalidIntervals(const AveragingConfig& config) {
+  const AveragingConfig c = config.sanitized();
+  const int rule = c.validation.rules().maxInvalidPerDay;
+  return rule >= 0 ? rule : allowedInvalidIntervals(c.intervalMinutes);
 }
 
 DailyAverage dailyAverage(QDate date, const QVector<IntervalAverage>& intervals,
@@ -155,7 +263,7 @@ DailyAverage dailyAverage(QDate date, const QVector<IntervalAverage>& intervals,
 
   DailyAverage day;
   day.date = date;
-  day.allowedInvalid = allowedInvalidIntervals(c.intervalMinutes);
+  day.allowedInvalid = allowedInvalidIntervals(c);
   for (qint64 s : dayIntervalStarts(date, c)) {
     const IntervalAverage* found = byStart.value(s, nullptr);
     day.intervals.append(found ? *found : IntervalAccumulator(s, c.intervalMs()).average(c));
@@ -164,7 +272,7 @@ DailyAverage dailyAverage(QDate date, const QVector<IntervalAverage>& intervals,
     day.startUtcMs = day.intervals.first().startUtcMs;
     day.endUtcMs = day.intervals.last().endUtcMs;
   }
-  averageTheIntervals(day);
+  averageTheIntervals(day, c.validation);
   return day;
 }
 
@@ -176,7 +284,7 @@ DailyAverage dayInProgress(QDate date, const QVector<IntervalAverage>& completed
     if (iv.endUtcMs <= untilUtcMs) ended.append(iv);
   day.intervals = ended;
   if (!ended.isEmpty()) day.endUtcMs = ended.last().endUtcMs;
-  averageTheIntervals(day);
+  averageTheIntervals(day, config.sanitized().validation);
   return day;
 }
 

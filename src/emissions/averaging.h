@@ -17,6 +17,7 @@
 
 #include "core/result.h"
 #include "emissions/conversion.h"
+#include "emissions/validation.h"
 
 namespace emissions {
 
@@ -33,16 +34,42 @@ struct AveragingConfig {
   QTimeZone zone = QTimeZone::utc();
   // Reference O2 in per cent per fuel row, indexed by Result::fuelIndex.
   std::vector<double> o2RefByFuel;
+  // The regulation profile, calibration, gas and plant rule; by default no
+  // regulation: every result with a value counts, as it always did.
+  ValidationConfig validation;
 
   qint64 intervalMs() const;
-  // Out-of-range values replaced by defaults (30 minutes, 1 s, UTC).
+  // Out-of-range values replaced by defaults (30 minutes, 1 s, UTC); a
+  // regulation profile's short-term length replaces the interval length.
   AveragingConfig sanitized() const;
 };
 
+// Why an average is valid or not. The numbers are stored: never renumber.
+enum class ValidityReason : uint8_t {
+  Unknown = 0,         // stored before reasons were kept
+  Enough = 1,          // interval: two thirds of the expected results counted; day: invalid ones within the allowed number
+  TooFew = 2,          // interval: fewer than two thirds, through faults, maintenance, tests or a lost link
+  NotOperating = 3,    // the plant did not operate for more than a third of the interval / all day
+  TooManyInvalid = 4,  // day: more short-term averages invalid through malfunction or maintenance than allowed
+  NoValidAverage = 5,  // day: none of its short-term averages is valid
+};
+
 struct ComponentAverage {
-  double mean = 0;  // meaningful when count > 0
-  int count = 0;    // valid results (interval) or valid intervals (day) averaged
+  // The value judged against the limits: under a regulation profile the
+  // validated one (measured less the confidence interval, not below 0),
+  // otherwise the measured mean. Meaningful when count > 0.
+  double mean = 0;
+  int count = 0;  // results (interval) or valid intervals (day) averaged
   bool valid = false;
+  double measured = 0;  // the mean before the confidence interval
+  double ci = 0;        // the confidence interval subtracted, mg/m3
+  int expected = 0;     // interval: results expected; day: its short-term averages
+  int substitutes = 0;  // of the results counted: substitute values
+  int outOfRange = 0;   // ... beyond the valid calibration range
+  // Interval: results not counted, by reason (LinkLost: expected but never
+  // taken). Day: invalid short-term averages by their main reason.
+  InvalidCounts invalid{};
+  ValidityReason reason = ValidityReason::Unknown;
 };
 using ComponentAverages = std::array<ComponentAverage, kComponentCount>;
 
@@ -70,6 +97,10 @@ struct DailyAverage {
   // Per component: mean of the valid interval means; count = valid intervals.
   ComponentAverages components{};
   std::array<int, kComponentCount> invalidIntervals{};
+  // Of them, those the day is judged by: under a regulation profile the
+  // ones invalid through malfunction or maintenance (not those the plant did
+  // not operate for); otherwise all.
+  std::array<int, kComponentCount> countedInvalid{};
   int allowedInvalid = 0;
   bool unreadable = false;  // an interval of it is: no day's average either
 
@@ -88,6 +119,9 @@ bool intervalIsValid(int validCount, int intervalMinutes, int resultPeriodSecond
 // a number of lost averages per calendar day, and a short day should not
 // lose a permitted miss to the clock (nor a long one gain one).
 int allowedInvalidIntervals(int intervalMinutes);
+// The same under the config's regulation profile: its own number of
+// short-term averages (17. BImSchV 5, 13. BImSchV 3, 44. BImSchV 6).
+int allowedInvalidIntervals(const AveragingConfig& config);
 
 qint64 intervalStartFor(qint64 utcMs, qint64 intervalMs);  // floor, also before 1970
 QDate localDate(qint64 utcMs, const QTimeZone& zone);
@@ -97,11 +131,19 @@ int utcOffsetAt(qint64 utcMs, const QTimeZone& zone);
 // most days, 46 and 50 on the days the clock jumps forward and back.
 QVector<qint64> dayIntervalStarts(QDate date, const AveragingConfig& config);
 
+// The main reason of an interval's results not counted: the most frequent,
+// ties to the first in InvalidReason's order; none when all counted.
+std::optional<InvalidReason> mainReason(const ComponentAverage& a);
+
 // Sums one interval's results.
 class IntervalAccumulator {
  public:
   IntervalAccumulator(qint64 startUtcMs, qint64 intervalMs);
+  // Values counted whenever present: the form before statuses.
   void add(const EmissionValues& values);
+  // A result with the status it is judged by, through the validation chain
+  // of `config` (sanitized).
+  void add(const Result& r, ResultStatus status, const AveragingConfig& config);
   qint64 startUtcMs() const { return startUtcMs_; }
   qint64 endUtcMs() const { return endUtcMs_; }
   // The average so far; `valid` already says whether the counts suffice
@@ -114,16 +156,32 @@ class IntervalAccumulator {
   int resultCount_ = 0;
   std::array<double, kComponentCount> sums_{};
   std::array<int, kComponentCount> counts_{};
+  std::array<int, kComponentCount> substitutes_{};
+  std::array<int, kComponentCount> outOfRange_{};
+  std::array<InvalidCounts, kComponentCount> invalid_{};
 };
 
+// The status each result is judged by when averages are computed again:
+// storedStatus(), and with the O2 plant rule "plant off" where the rule,
+// replayed over `results` in time order, says so. Results before the range
+// of interest should be included for the rule's minutes, so the replay
+// starts in the right state.
+QVector<ResultStatus> judgedStatuses(const QVector<Result>& results, const ValidationConfig& v);
+
 // Every interval that starts in [fromUtcMs, toUtcMs) rounded out to whole
-// intervals, empty ones included, from results in any order.
+// intervals, empty ones included, from results in any order (in time order
+// for the plant's O2 rule), each judged by judgedStatuses().
 QVector<IntervalAverage> computeIntervals(const QVector<Result>& results,
                                           const AveragingConfig& config, qint64 fromUtcMs,
                                           qint64 toUtcMs);
 
 // The daily average of `date` from the intervals that start on it; an
 // interval of the day missing from `intervals` counts as empty and invalid.
+// Under a regulation profile the day's measured mean is that of its valid
+// short-term averages, the confidence interval is subtracted from it, and
+// it is valid with at most the profile's number of short-term averages
+// invalid through malfunction or maintenance (those the plant did not
+// operate for do not count).
 DailyAverage dailyAverage(QDate date, const QVector<IntervalAverage>& intervals,
                           const AveragingConfig& config);
 

@@ -3,7 +3,7 @@
 namespace emissions {
 
 EmissionEngine::EmissionEngine(const AveragingConfig& config, const AlarmLimits& limits)
-    : config_(config.sanitized()), limits_(limits) {}
+    : config_(config.sanitized()), limits_(limits), plant_(config_.validation.plant) {}
 
 void EmissionEngine::open(qint64 startUtcMs) { running_.emplace(startUtcMs, config_.intervalMs()); }
 
@@ -19,7 +19,10 @@ EngineUpdate EmissionEngine::addResult(const Result& r) {
     return u;
   }
   advance(r.utcMs, u);
-  running_->add(convert(r, config_.o2RefByFuel));
+  ResultStatus status = storedStatus(r, config_.validation);
+  if (config_.validation.plant.source == PlantRule::Source::O2 && !plant_.observe(r))
+    status = std::max(status, ResultStatus::PlantOff);
+  running_->add(r, status, config_);
   return u;
 }
 

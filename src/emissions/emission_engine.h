@@ -9,6 +9,7 @@
 
 #include "emissions/alarms.h"
 #include "emissions/averaging.h"
+#include "emissions/result_status.h"
 
 namespace emissions {
 
@@ -30,7 +31,8 @@ class EmissionEngine {
   // another interval length start a new engine and replay the day's results.
   EmissionEngine(const AveragingConfig& config, const AlarmLimits& limits);
 
-  // Completes what ended at or before the result's time, then counts it.
+  // Completes what ended at or before the result's time, then counts it,
+  // with its stored status raised by what it holds and the plant's O2 rule.
   EngineUpdate addResult(const Result& r);
   // Completes the intervals (and days) that ended at or before `utcMs`
   // without a result: a lost link closes its intervals on time, as invalid.
@@ -63,6 +65,7 @@ class EmissionEngine {
   AveragingConfig config_;
   AlarmLimits limits_;
   AlarmLatches alarms_;
+  PlantOperation plant_;  // the O2 rule, replayed over the results as they come
   std::optional<IntervalAccumulator> running_;
   QDate day_;
   QVector<IntervalAverage> dayIntervals_;  // completed intervals of day_

@@ -3,7 +3,9 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <algorithm>
+#include <numeric>
 
 #include "platform/seams.h"
 #include "print/printer_setup.h"
@@ -11,15 +13,7 @@
 namespace {
 
 using emissions::Exceedance;
-namespace col = emissions::report_table_column;
-
-// Shares of the page width: the period, the count, then per component the
-// mean and its judgement.
-double columnShare(int column) {
-  if (column == col::Period) return 0.20;
-  if (column == col::Count) return 0.064;
-  return (column - col::FirstComponent) % 2 == 0 ? 0.084 : 0.1;
-}
+using emissions::ReportTableRow;
 
 QColor judgementColor(bool valid, Exceedance e) {
   if (!valid) return QColor(0x70, 0x70, 0x70);
@@ -28,31 +22,227 @@ QColor judgementColor(bool valid, Exceedance e) {
   return Qt::black;
 }
 
-}  // namespace
+// A table as the page lays it out: its columns' left edges and how each cell
+// is coloured and aligned.
+struct Table {
+  QStringList headers;
+  const QVector<ReportTableRow>* rows = nullptr;
+  QVector<int> x;                 // left edges, and the right edge last
+  QVector<int> judged;            // the component a column's colour follows, -1 none
+  QVector<bool> left;             // a column of text, not of numbers
+  bool main = false;              // the report's own table, not a section
+};
 
-int emissionReportPages(int rows, int firstPageRows, int pageRows, int tailLines) {
-  firstPageRows = std::max(firstPageRows, 1);
-  pageRows = std::max(pageRows, 1);
-  int pages = 1;
-  int left = firstPageRows;  // rows still free on the current page
-  for (int r = 0; r < rows; ++r) {
-    if (left == 0) {
-      ++pages;
-      left = pageRows;
-    }
-    --left;
-  }
-  // The exceedances' heading and lines, at least the heading with a line.
-  int tail = tailLines + 1;
-  if (left >= std::min(tail, 2)) {
-    tail -= std::min(left, tail);
-  }
-  while (tail > 0) {
-    ++pages;
-    tail -= pageRows;
-  }
-  return pages;
+QVector<int> columnEdges(const QVector<double>& shares, int columns, const QRect& area) {
+  QVector<double> s = shares;
+  while (s.size() < columns) s.append(1.0 / std::max(columns, 1));
+  const double sum = std::accumulate(s.begin(), s.begin() + columns, 0.0);
+  const double scale = sum > 1 ? 1 / sum : 1;
+  QVector<int> x{area.left()};
+  for (int c = 0; c < columns; ++c) x.append(x.last() + int(area.width() * s[c] * scale));
+  return x;
 }
+
+bool looksNumeric(const QString& text) {
+  static const QRegularExpression numeric(QStringLiteral(u"^[-—+0-9 ,.:/%–]*$"));
+  return numeric.match(text).hasMatch();
+}
+
+// The report's own table: its period on the left, the figures and verdicts
+// on the right. A section's column is of text when any of its cells is.
+QVector<bool> leftColumns(const QVector<ReportTableRow>& rows, int columns, bool main) {
+  QVector<bool> left(columns, false);
+  if (columns > 0) left[0] = true;
+  if (main) return left;
+  for (const ReportTableRow& r : rows)
+    for (int c = 1; c < columns && c < r.cells.size(); ++c)
+      if (!looksNumeric(r.cells[c])) left[c] = true;
+  return left;
+}
+
+// Lays the report out on pages; draws it when `painter` is given, else only
+// counts the pages.
+class Layout {
+ public:
+  Layout(QPrinter& printer, QPainter* painter, const emissions::ReportTable& table, int pageCount)
+      : printer_(printer), p_(painter), table_(table), pageCount_(pageCount) {
+    const QRect page(0, 0, printer.width(), printer.height());
+    const int margin = page.width() / 40;
+    area_ = page.adjusted(margin, margin, -margin, -margin);
+    font_ = QFont(QStringLiteral("Liberation Sans"));
+    font_.setStyleHint(QFont::SansSerif);
+    font_.setPointSizeF(8);
+    bold_ = font_;
+    bold_.setBold(true);
+    titleFont_ = font_;
+    titleFont_.setPointSizeF(13);
+    titleFont_.setBold(true);
+    const QFontMetrics fm(font_, &printer);
+    lineHeight_ = fm.height();
+    rowHeight_ = lineHeight_ * 4 / 3;
+    bottom_ = area_.bottom() - lineHeight_ * 2;
+    y_ = area_.top();
+  }
+
+  bool run(QString* error) {
+    head();
+    Table main;
+    main.headers = table_.headers;
+    main.rows = &table_.rows;
+    main.x = columnEdges(table_.shares, int(table_.headers.size()), area_);
+    main.judged = table_.judgedComponent;
+    main.main = true;
+    main.left = leftColumns(table_.rows, int(main.headers.size()), true);
+    if (!drawTable(main, QString())) return fail(error);
+    for (const emissions::ReportSection& s : table_.sections) {
+      Table t;
+      t.headers = s.headers;
+      t.rows = &s.rows;
+      t.x = columnEdges(s.shares, int(s.headers.size()), area_);
+      t.left = leftColumns(s.rows, int(s.headers.size()), false);
+      y_ += rowHeight_ / 2;
+      if (!drawTable(t, s.heading)) return fail(error);
+    }
+    QStringList tail;
+    tail << QStringLiteral(u"Превышения и предупреждения:") << table_.exceedances;
+    if (!table_.sections.isEmpty()) y_ += rowHeight_ / 2;
+    if (!lines(tail)) return fail(error);
+    if (!table_.closing.isEmpty()) {
+      y_ += rowHeight_ / 2;
+      if (!lines(table_.closing, false)) return fail(error);
+    }
+    foot();
+    return true;
+  }
+
+  int pages() const { return pageNo_; }
+
+ private:
+  bool fail(QString* error) {
+    if (error) *error = kNewPageText;
+    return false;
+  }
+
+  bool fits(int height) const { return y_ + height <= bottom_; }
+
+  bool newPage() {
+    foot();
+    if (p_ && !printer_.newPage()) return false;
+    ++pageNo_;
+    y_ = area_.top();
+    return true;
+  }
+
+  void foot() {
+    if (!p_) return;
+    p_->setFont(font_);
+    p_->setPen(Qt::black);
+    const QRect foot(area_.left(), area_.bottom() - lineHeight_, area_.width(), lineHeight_);
+    p_->drawText(foot, Qt::AlignLeft | Qt::AlignVCenter,
+                 QStringLiteral(u"Korvex · %1 · напечатано %2")
+                     .arg(table_.title, seams::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"))));
+    p_->drawText(foot, Qt::AlignRight | Qt::AlignVCenter,
+                 QStringLiteral(u"Стр. %1 из %2").arg(pageNo_).arg(pageCount_));
+  }
+
+  // The title and the notes, wrapped to the width.
+  void head() {
+    const QFontMetrics fm(font_, &printer_), titleFm(titleFont_, &printer_);
+    if (p_) {
+      p_->setFont(titleFont_);
+      p_->setPen(Qt::black);
+      p_->drawText(QRect(area_.left(), y_, area_.width(), titleFm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                   table_.title);
+    }
+    y_ += titleFm.height() + lineHeight_ / 2;
+    for (const QString& note : table_.notes) {
+      const QRect r = fm.boundingRect(QRect(0, 0, area_.width(), 10 * area_.height()), Qt::TextWordWrap, note);
+      if (p_) {
+        p_->setFont(font_);
+        p_->drawText(QRect(area_.left(), y_, area_.width(), r.height()), Qt::TextWordWrap, note);
+      }
+      y_ += r.height() + lineHeight_ / 4;
+    }
+    y_ += lineHeight_ / 2;
+  }
+
+  void row(const Table& t, const QStringList& cells, bool heading, const ReportTableRow* r) {
+    if (p_) {
+      const bool emphasized = heading || (r && r->day);
+      const QRect band(area_.left(), y_, t.x.last() - area_.left(), rowHeight_);
+      if (emphasized) p_->fillRect(band, heading ? QColor(0xD8, 0xD8, 0xD8) : QColor(0xEE, 0xEE, 0xEE));
+      p_->setFont(emphasized ? bold_ : font_);
+      const QFontMetrics fm(emphasized ? bold_ : font_, &printer_);
+      for (int c = 0; c + 1 < t.x.size() && c < cells.size(); ++c) {
+        QColor color = Qt::black;
+        if (r && t.main) {
+          const int k = t.judged.value(c, -1);
+          if (k >= 0) color = judgementColor(r->valid[size_t(k)], r->exceedances[size_t(k)]);
+        } else if (r && !r->valid[0]) {
+          color = QColor(0xC0, 0, 0);  // a summary line that calls for action
+        }
+        p_->setPen(color);
+        const QRect cell(t.x[c] + lineHeight_ / 4, y_, t.x[c + 1] - t.x[c] - lineHeight_ / 2, rowHeight_);
+        const bool left = t.left.value(c, false);
+        p_->drawText(cell, (left ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
+                     fm.elidedText(cells[c], Qt::ElideRight, cell.width()));
+      }
+      p_->setPen(QPen(QColor(0xA0, 0xA0, 0xA0), 0));
+      p_->drawLine(area_.left(), y_ + rowHeight_, t.x.last(), y_ + rowHeight_);
+    }
+    y_ += rowHeight_;
+  }
+
+  // A heading line (if any), the columns' headings, the rows; the headings
+  // again at the top of every page. A table starts on a new page unless its
+  // heading, headings and first row fit.
+  bool drawTable(const Table& t, const QString& heading) {
+    const int start = (heading.isEmpty() ? 0 : rowHeight_) + rowHeight_ * 2;
+    if (!fits(start) && !newPage()) return false;
+    if (!heading.isEmpty()) text(heading, true);
+    row(t, t.headers, true, nullptr);
+    for (const ReportTableRow& r : *t.rows) {
+      if (!fits(rowHeight_)) {
+        if (!newPage()) return false;
+        row(t, t.headers, true, nullptr);
+      }
+      row(t, r.cells, false, &r);
+    }
+    return true;
+  }
+
+  void text(const QString& line, bool bold) {
+    if (p_) {
+      p_->setFont(bold ? bold_ : font_);
+      p_->setPen(Qt::black);
+      const QFontMetrics fm(bold ? bold_ : font_, &printer_);
+      p_->drawText(QRect(area_.left(), y_, area_.width(), rowHeight_), Qt::AlignLeft | Qt::AlignVCenter,
+                   fm.elidedText(line, Qt::ElideRight, area_.width()));
+    }
+    y_ += rowHeight_;
+  }
+
+  // Lines of text, the first bold when `headed`; the first two kept together.
+  bool lines(const QStringList& all, bool headed = true) {
+    if (!fits(rowHeight_ * std::min<int>(int(all.size()), 2)) && !newPage()) return false;
+    for (int i = 0; i < all.size(); ++i) {
+      if (!fits(rowHeight_) && !newPage()) return false;
+      text(all[i], headed && i == 0);
+    }
+    return true;
+  }
+
+  QPrinter& printer_;
+  QPainter* p_;
+  const emissions::ReportTable& table_;
+  int pageCount_;
+  QRect area_;
+  QFont font_, bold_, titleFont_;
+  int lineHeight_ = 0, rowHeight_ = 0, bottom_ = 0, y_ = 0;
+  int pageNo_ = 1;
+};
+
+}  // namespace
 
 bool printEmissionReport(QPrinter& printer, const emissions::ReportTable& table, QString* error, int* pages) {
   if (!printerReady(printer, error)) return false;
@@ -64,147 +254,16 @@ bool printEmissionReport(QPrinter& printer, const emissions::ReportTable& table,
     if (error) *error = printStartError(printer);
     return false;
   }
-  const QRect page(0, 0, printer.width(), printer.height());
-  const int margin = page.width() / 40;
-  const QRect area = page.adjusted(margin, margin, -margin, -margin);
-
-  QFont font(QStringLiteral("Liberation Sans"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(8);
-  QFont bold = font;
-  bold.setBold(true);
-  QFont titleFont = font;
-  titleFont.setPointSizeF(13);
-  titleFont.setBold(true);
-  painter.setFont(font);
-  const QFontMetrics fm(font, &printer);
-  const QFontMetrics titleFm(titleFont, &printer);
-  const int lineHeight = fm.height();
-  const int rowHeight = lineHeight * 4 / 3;
-  const int footer = lineHeight * 2;
-
-  // The first page's head: the title and the notes, wrapped to the width.
-  QVector<QRect> noteRects;
-  int headHeight = titleFm.height() + lineHeight / 2;
-  for (const QString& note : table.notes) {
-    const QRect r = fm.boundingRect(QRect(0, 0, area.width(), 10 * area.height()), Qt::TextWordWrap, note);
-    noteRects.append(r);
-    headHeight += r.height() + lineHeight / 4;
-  }
-  headHeight += lineHeight / 2;
-
-  const int bodyHeight = area.height() - footer;
-  const int pageRows = std::max(1, bodyHeight / rowHeight - 1);  // less the headings' row
-  const int firstPageRows = std::max(1, (bodyHeight - headHeight) / rowHeight - 1);
-  const int tailLines = int(table.exceedances.size());
-  const int pageCount = emissionReportPages(int(table.rows.size()), firstPageRows, pageRows, tailLines);
-
-  QVector<int> x{area.left()};
-  for (int c = 0; c < col::kCount; ++c) x.append(x.last() + int(area.width() * columnShare(c)));
-  const int tableRight = x.last();
-
-  int pageNo = 1;
-  auto drawFoot = [&] {
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    const QRect foot(area.left(), area.bottom() - lineHeight, area.width(), lineHeight);
-    painter.drawText(foot, Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral(u"Korvex · %1 · напечатано %2")
-                         .arg(table.title, seams::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"))));
-    painter.drawText(foot, Qt::AlignRight | Qt::AlignVCenter,
-                     QStringLiteral(u"Стр. %1 из %2").arg(pageNo).arg(pageCount));
-  };
-  bool ok = true;
-  auto nextPage = [&] {
-    drawFoot();
-    if (!printer.newPage()) {
-      if (error) *error = kNewPageText;
-      ok = false;
-      return false;
-    }
-    ++pageNo;
-    return true;
-  };
-  auto drawRow = [&](int y, const QStringList& cells, bool heading, bool day,
-                     const emissions::ReportTableRow* row) {
-    const QRect band(area.left(), y, tableRight - area.left(), rowHeight);
-    if (heading || day) painter.fillRect(band, heading ? QColor(0xD8, 0xD8, 0xD8) : QColor(0xEE, 0xEE, 0xEE));
-    painter.setFont(heading || day ? bold : font);
-    for (int c = 0; c < col::kCount && c < cells.size(); ++c) {
-      QColor color = Qt::black;
-      if (row && c >= col::FirstComponent) {
-        const int k = (c - col::FirstComponent) / 2;
-        color = judgementColor(row->valid[size_t(k)], row->exceedances[size_t(k)]);
-      }
-      painter.setPen(color);
-      const QRect cell(x[c] + lineHeight / 4, y, x[c + 1] - x[c] - lineHeight / 2, rowHeight);
-      const Qt::Alignment align = c == col::Period ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter;
-      painter.drawText(cell, align, fm.elidedText(cells[c], Qt::ElideRight, cell.width()));
-    }
-    painter.setPen(QPen(QColor(0xA0, 0xA0, 0xA0), 0));
-    painter.drawLine(area.left(), y + rowHeight, tableRight, y + rowHeight);
-  };
-
-  // Head of the first page.
-  int y = area.top();
-  painter.setFont(titleFont);
-  painter.setPen(Qt::black);
-  painter.drawText(QRect(area.left(), y, area.width(), titleFm.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                   table.title);
-  y += titleFm.height() + lineHeight / 2;
-  painter.setFont(font);
-  for (int i = 0; i < table.notes.size(); ++i) {
-    painter.drawText(QRect(area.left(), y, area.width(), noteRects[i].height()), Qt::TextWordWrap, table.notes[i]);
-    y += noteRects[i].height() + lineHeight / 4;
-  }
-  y = area.top() + headHeight;
-
-  // The table, the headings again at the top of every page.
-  int left = firstPageRows;
-  drawRow(y, table.headers, true, false, nullptr);
-  y += rowHeight;
-  for (const emissions::ReportTableRow& row : table.rows) {
-    if (left == 0) {
-      if (!nextPage()) break;
-      y = area.top();
-      drawRow(y, table.headers, true, false, nullptr);
-      y += rowHeight;
-      left = pageRows;
-    }
-    drawRow(y, row.cells, false, row.day, &row);
-    y += rowHeight;
-    --left;
-  }
-
-  // The exceedances: on the same page when at least the heading and a line fit.
-  if (ok) {
-    QStringList tail;
-    tail << QStringLiteral(u"Превышения и предупреждения:") << table.exceedances;
-    if (left < std::min(int(tail.size()), 2)) {
-      ok = nextPage();
-      y = area.top();
-      left = pageRows;
-    }
-    for (int i = 0; ok && i < tail.size(); ++i) {
-      if (left == 0) {
-        if (!nextPage()) break;
-        y = area.top();
-        left = pageRows;
-      }
-      painter.setFont(i == 0 ? bold : font);
-      painter.setPen(Qt::black);
-      painter.drawText(QRect(area.left(), y, area.width(), rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                       fm.elidedText(tail[i], Qt::ElideRight, area.width()));
-      y += rowHeight;
-      --left;
-    }
-    if (ok) drawFoot();
-  }
+  // Counted first, so that every page can say how many there are.
+  Layout count(printer, nullptr, table, 0);
+  count.run(nullptr);
+  Layout layout(printer, &painter, table, count.pages());
+  bool ok = layout.run(error);
   painter.end();
   if (ok && (printer.printerState() == QPrinter::Error || printer.printerState() == QPrinter::Aborted)) {
     if (error) *error = kPrintFailedText;
     ok = false;
   }
-  if (pages) *pages = pageNo;
+  if (pages) *pages = layout.pages();
   return ok;
 }

@@ -491,3 +491,59 @@ TEST_F(ResultStoreTest, AVersion2FileIsReadAsItWasAndNewResultsFollowWithoutRewr
   ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
   check(store);
 }
+
+TEST_F(ResultStoreTest, AVersion2FilesAveragesAreKeptAsValidatedOnesOfNoProfileWhenOpenedForWriting) {
+  // A file as the version 2 program left it, with one average in it.
+  QString error;
+  ASSERT_TRUE(ResultStore::writeVersion2File(path_, {store_rows::Row(0)}, &error)) << error.toStdString();
+  Exec(path_,
+       "INSERT INTO emission_averages VALUES (0, 30, 1800000, 3600000, 3600, 3600, 30,"
+       " 81.5, 30, 1, 1, 246.25, 29, 1, 0, NULL, 0, 0, 0, 0.5, 3, 0, 0);");
+
+  StoredAverage old;
+  old.startUtcMs = 1800000;
+  old.endUtcMs = 3600000;
+  old.startOffset = old.endOffset = 3600;
+  old.count = 30;
+  old.components[0] = {81.5, 30, true, 1};
+  old.components[1] = {246.25, 29, true, 0};
+  old.components[3] = {0.5, 3, false, 0};
+  for (StoredComponentAverage& c : old.components) c.validated = c.mean;  // nothing was subtracted then
+  {
+    // Read-only (another instance owns it): the averages as they are.
+    QLockFile owner(path_ + QStringLiteral(".lock"));
+    ASSERT_TRUE(owner.tryLock(0));
+    ResultStore reader;
+    ASSERT_EQ(Open(reader).status, ResultStore::OpenStatus::OpenedReadOnly);
+    const auto read = reader.averages(AveragePeriodKind::Interval, 30, 0, 4000000);
+    ASSERT_EQ(read.size(), 1);
+    EXPECT_TRUE(read[0] == old);
+    EXPECT_TRUE(reader.averages(AveragePeriodKind::Interval, 30, 0, 4000000, 1).isEmpty());
+    EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), 2);
+  }
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), ResultStore::kSchemaVersion);
+  EXPECT_EQ(store.resultsAfter(0, 10).size(), 1u);
+  auto read = store.averages(AveragePeriodKind::Interval, 30, 0, 4000000);
+  ASSERT_EQ(read.size(), 1);
+  EXPECT_TRUE(read[0] == old);
+
+  // A validated average of a profile stands beside the one of no profile.
+  StoredAverage validated = old;
+  validated.profile = 1;
+  validated.basis = -1234567890123;
+  StoredComponentAverage& nox = validated.components[1];
+  nox.ci = 40;
+  nox.validated = 206.25;
+  nox.reason = 1;
+  nox.expected = 30;
+  nox.substitutes = 2;
+  nox.outOfRange = 4;
+  nox.invalid = {1, 0, 0, 0, 0, 0};
+  ASSERT_TRUE(store.storeAverages({validated})) << store.lastError().toStdString();
+  read = store.averages(AveragePeriodKind::Interval, 30, 0, 4000000, 1);
+  ASSERT_EQ(read.size(), 1);
+  EXPECT_TRUE(read[0] == validated);
+  EXPECT_TRUE(store.averages(AveragePeriodKind::Interval, 30, 0, 4000000)[0] == old);
+}
