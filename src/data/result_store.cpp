@@ -286,6 +286,27 @@ void reserveLogSpace(const QString& logPath) {
   }
 }
 
+// A row of averageColumns().
+StoredAverage readAverage(sqlite3_stmt* st) {
+  StoredAverage a;
+  a.period = AveragePeriodKind(sqlite3_column_int(st, 0));
+  a.intervalMinutes = sqlite3_column_int(st, 1);
+  a.startUtcMs = sqlite3_column_int64(st, 2);
+  a.endUtcMs = sqlite3_column_int64(st, 3);
+  a.startOffset = int32_t(sqlite3_column_int64(st, 4));
+  a.endOffset = int32_t(sqlite3_column_int64(st, 5));
+  a.count = sqlite3_column_int(st, 6);
+  for (int c = 0; c < kStoredComponentCount; ++c) {
+    StoredComponentAverage& ca = a.components[size_t(c)];
+    const int col = 7 + 4 * c;
+    ca.mean = sqlite3_column_type(st, col) == SQLITE_NULL ? 0 : sqlite3_column_double(st, col);
+    ca.count = sqlite3_column_int(st, col + 1);
+    ca.valid = sqlite3_column_int(st, col + 2) != 0;
+    ca.exceedance = sqlite3_column_int(st, col + 3);
+  }
+  return a;
+}
+
 StoredEvent readEvent(sqlite3_stmt* st) {
   StoredEvent e;
   e.id = sqlite3_column_int64(st, 0);
@@ -369,6 +390,16 @@ ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs, Check check) 
   if (g_durable) reserveLogSpace(path_ + QStringLiteral("-wal"));
   writable_ = true;
   return result;
+}
+
+ResultStore::OpenResult ResultStore::openToRead(const QString& path) {
+  close();
+  path_ = path;
+  if (!QFileInfo(path).isFile())
+    return {OpenStatus::CannotOpen, QStringLiteral(u"нет файла %1").arg(QDir::toNativeSeparators(path)), {}};
+  // Without write access to the directory SQLite cannot share the log's
+  // index: then the file is read as it stands.
+  return openReadOnly(QStringLiteral(u"проверка"), !QFileInfo(QFileInfo(path).absolutePath()).isWritable());
 }
 
 // `nobodyWrites`: no instance can own the file (its directory cannot be
@@ -948,25 +979,28 @@ QVector<StoredAverage> ResultStore::averages(AveragePeriodKind period, int inter
   sqlite3_bind_int64(st, 3, fromUtcMs);
   sqlite3_bind_int64(st, 4, toUtcMs);
   int rc;
-  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    StoredAverage a;
-    a.period = AveragePeriodKind(sqlite3_column_int(st, 0));
-    a.intervalMinutes = sqlite3_column_int(st, 1);
-    a.startUtcMs = sqlite3_column_int64(st, 2);
-    a.endUtcMs = sqlite3_column_int64(st, 3);
-    a.startOffset = int32_t(sqlite3_column_int64(st, 4));
-    a.endOffset = int32_t(sqlite3_column_int64(st, 5));
-    a.count = sqlite3_column_int(st, 6);
-    for (int c = 0; c < kStoredComponentCount; ++c) {
-      StoredComponentAverage& ca = a.components[size_t(c)];
-      const int col = 7 + 4 * c;
-      ca.mean = sqlite3_column_type(st, col) == SQLITE_NULL ? 0 : sqlite3_column_double(st, col);
-      ca.count = sqlite3_column_int(st, col + 1);
-      ca.valid = sqlite3_column_int(st, col + 2) != 0;
-      ca.exceedance = sqlite3_column_int(st, col + 3);
-    }
-    out.append(a);
-  }
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.append(readAverage(st));
   if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read emission averages");
+  return out;
+}
+
+QVector<StoredAverage> ResultStore::allAverages(qint64 fromUtcMs, qint64 toUtcMs) const {
+  QVector<StoredAverage> out;
+  if (!db_ || !st_->averagesInRange || fromUtcMs >= toUtcMs) return out;
+  const QByteArray sql = QStringLiteral("SELECT %1 FROM emission_averages WHERE start_utc_ms >= ?1 AND start_utc_ms < ?2"
+                                        " ORDER BY period, interval_minutes, start_utc_ms")
+                             .arg(averageColumns())
+                             .toUtf8();
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
+    lastError_ = sqliteError("cannot read emission averages");
+    return out;
+  }
+  sqlite3_bind_int64(st, 1, fromUtcMs);
+  sqlite3_bind_int64(st, 2, toUtcMs);
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.append(readAverage(st));
+  if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read emission averages");
+  sqlite3_finalize(st);
   return out;
 }

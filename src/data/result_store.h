@@ -144,6 +144,10 @@ class ResultStore {
   // damaged file is moved to. Shows nothing: the caller reports the status.
   OpenResult open(const QString& path, qint64 nowUtcMs, WhenLocked whenLocked = WhenLocked::OpenReadOnly,
                   Check check = Check::Auto);
+  // Opens the database at `path` for reading only, without taking the lock
+  // and without creating, upgrading or moving anything: for checking a file
+  // whether or not an instance owns it.
+  OpenResult openToRead(const QString& path);
   // Closes the file and releases the lock; pending items that still cannot be
   // committed are lost (pendingCount() tells how many beforehand).
   void close();
@@ -184,6 +188,10 @@ class ResultStore {
   // toUtcMs, by start. Empty from a version 1 file opened read-only.
   QVector<StoredAverage> averages(AveragePeriodKind period, int intervalMinutes, qint64 fromUtcMs,
                                   qint64 toUtcMs) const;
+
+  // Every average, of any period and interval length, with fromUtcMs <=
+  // start < toUtcMs, by period, interval length and start.
+  QVector<StoredAverage> allAverages(qint64 fromUtcMs, qint64 toUtcMs) const;
 
   // Forwarding cursors: the last sequence number (or event id) a consumer
   // delivered; 0 for a consumer never seen.
