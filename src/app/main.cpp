@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/session.h"
 #include "app/termination_signals.h"
+#include "app/verify_command.h"
 #include "view/cached_scroll_bar_style.h"
 
 namespace {
@@ -50,9 +51,16 @@ int runHeadless(int argc, char* argv[]) {
   return QCoreApplication::exec();
 }
 
+int runVerify(int argc, char* argv[]) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("korvex"));
+  return runVerify(QCoreApplication::arguments().mid(1));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (hasArgument(argc, argv, "--verify")) return runVerify(argc, argv);
   if (hasArgument(argc, argv, "--headless")) return runHeadless(argc, argv);
 
   QApplication app(argc, argv);
