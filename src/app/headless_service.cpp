@@ -81,7 +81,8 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
       session_(session),
       options_(std::move(options)),
       print_(std::move(print)),
-      publishing_(session) {
+      publishing_(session),
+      audit_(session) {
   if (!print_) {
     print_ = [](const QString& line) {
       std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stderr);
@@ -115,6 +116,8 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
     say(QStringLiteral(u"Результат ") + cells.join(QLatin1Char(' ')));
   });
   connect(&publishing_, &Publishing::message, this, &HeadlessService::say);
+  connect(&audit_, &AuditKeeper::trailBroken, this, &HeadlessService::say);
+  connect(&audit_, &AuditKeeper::problem, this, &HeadlessService::say);
   connect(&publishing_, &Publishing::stateChanged, this, [this] {
     const QString state = publishing_.stateText();
     if (state == publishingState_) return;
@@ -141,8 +144,10 @@ void HeadlessService::start() {
   if (!options_.port.isEmpty() && !setShortString(programSettings.portName, options_.port))
     say(QStringLiteral(u"Имя порта длиннее 30 знаков: %1").arg(options_.port));
   session_.openDatabase();
+  audit_.open(QStringLiteral(u"служба"));
   session_.openPort();
   session_.start();
+  audit_.sealDays();
   publishing_.start();
   if (!options_.modeGiven) {
     bool ok = false;
@@ -164,6 +169,7 @@ void HeadlessService::stop() {
   session_.pollTimer()->setEnabled(false);
   publishing_.stop();
   session_.sendStop();
+  audit_.stop();
   session_.finish();
   say(QStringLiteral(u"Остановлено"));
 }

@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "acquisition/poll_cycle.h"
+#include "app/audit_keeper.h"
 #include "app/publishing.h"
 
 class Session;
@@ -50,6 +51,7 @@ class HeadlessService : public QObject {
 
   const HeadlessOptions& options() const { return options_; }
   Publishing& publishing() { return publishing_; }
+  AuditKeeper& audit() { return audit_; }
 
  private:
   void say(const QString& text);
@@ -59,6 +61,8 @@ class HeadlessService : public QObject {
   HeadlessOptions options_;
   std::function<void(const QString&)> print_;
   Publishing publishing_;
+  // The audit trail, under the operating system's account the service runs as.
+  AuditKeeper audit_;
   QString publishingState_;
   bool singleDone_ = false;
   bool stopped_ = false;

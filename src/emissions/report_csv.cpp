@@ -74,7 +74,7 @@ QStringList reportRowFields(const ReportRow& row, const CsvFormat& format) {
   return f;
 }
 
-QByteArray reportCsv(const EmissionReport& report, const CsvFormat& format) {
+QByteArray reportCsv(const EmissionReport& report, const CsvFormat& format, const QString& footer) {
   if (!format.isValid()) return {};
   QString text;
   auto line = [&](const QStringList& fields) {
@@ -86,12 +86,13 @@ QByteArray reportCsv(const EmissionReport& report, const CsvFormat& format) {
   };
   line(reportHeader());
   for (const ReportRow& row : report.rows()) line(reportRowFields(row, format));
+  if (!footer.isEmpty()) line({footer});
   QByteArray out = format.byteOrderMark ? QByteArray("\xEF\xBB\xBF") : QByteArray();
   return out + text.toUtf8();
 }
 
 bool writeReportCsv(const QString& path, const EmissionReport& report, const CsvFormat& format,
-                    QString* error) {
+                    QString* error, const QString& footer) {
   auto fail = [error](const QString& why) {
     if (error) *error = why;
     return false;
@@ -99,7 +100,7 @@ bool writeReportCsv(const QString& path, const EmissionReport& report, const Csv
   if (!format.isValid()) return fail(QStringLiteral("separator and decimal sign do not fit"));
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
-  const QByteArray bytes = reportCsv(report, format);
+  const QByteArray bytes = reportCsv(report, format, footer);
   if (file.write(bytes) != bytes.size()) return fail(file.errorString());
   if (!file.commit()) return fail(file.errorString());
   return true;

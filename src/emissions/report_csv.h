@@ -37,11 +37,12 @@ std::optional<double> parseCsvNumber(const QString& text, QChar decimalPoint);
 // The row's fields as written, in report_column order.
 QStringList reportRowFields(const ReportRow& row, const CsvFormat& format);
 
-// Empty when the format is not valid.
-QByteArray reportCsv(const EmissionReport& report, const CsvFormat& format);
+// Empty when the format is not valid. A `footer` (the audit trail's state
+// when the report was made) goes last, as a line of one field.
+QByteArray reportCsv(const EmissionReport& report, const CsvFormat& format, const QString& footer = QString());
 // Replaces the file as a whole; false with the reason in `error`.
 bool writeReportCsv(const QString& path, const EmissionReport& report, const CsvFormat& format,
-                    QString* error = nullptr);
+                    QString* error = nullptr, const QString& footer = QString());
 
 // Rows of fields: quotes, doubled quotes, separators and line breaks inside
 // quotes, CRLF or LF, and a leading byte order mark are understood.

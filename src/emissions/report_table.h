@@ -27,6 +27,7 @@ struct ReportTable {
   QStringList headers;
   QVector<ReportTableRow> rows;
   QStringList exceedances;  // one line each; "Превышений нет." when none
+  QString trailNote;        // the audit trail's state when it was made: on every page's foot
 };
 
 // Columns: the period, the results (an interval) or intervals (a day), then per component the mean and its judgement.

@@ -81,7 +81,7 @@ bool printEmissionReport(QPrinter& printer, const emissions::ReportTable& table,
   const QFontMetrics titleFm(titleFont, &printer);
   const int lineHeight = fm.height();
   const int rowHeight = lineHeight * 4 / 3;
-  const int footer = lineHeight * 2;
+  const int footer = lineHeight * (table.trailNote.isEmpty() ? 2 : 3);
 
   // The first page's head: the title and the notes, wrapped to the width.
   QVector<QRect> noteRects;
@@ -113,6 +113,9 @@ bool printEmissionReport(QPrinter& printer, const emissions::ReportTable& table,
                          .arg(table.title, seams::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"))));
     painter.drawText(foot, Qt::AlignRight | Qt::AlignVCenter,
                      QStringLiteral(u"Стр. %1 из %2").arg(pageNo).arg(pageCount));
+    if (!table.trailNote.isEmpty())
+      painter.drawText(foot.translated(0, -lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                       fm.elidedText(table.trailNote, Qt::ElideRight, area.width()));
   };
   bool ok = true;
   auto nextPage = [&] {
