@@ -11,6 +11,8 @@ PACKAGES=(
   qt6-base-dev qt6-serialport-dev libqt6opengl6-dev qt6-qpa-plugins
   libqcustomplot-dev libqcustomplot2.1-qt6
   libsqlite3-dev
+  # SHA-256 of the audit trail, Argon2id of the accounts' passwords
+  libsodium-dev
   # publishing: MQTT client library, PostgreSQL client library
   libmosquitto-dev libpq-dev
   # tests, benchmarks, simulator, fuzzing
@@ -20,6 +22,8 @@ PACKAGES=(
   # start: broker (with mosquitto_passwd), database, test CA; the broker's
   # command-line clients for README's service example
   mosquitto postgresql openssl mosquitto-clients
+  # the audit tests change the results database as an intruder would, with its shell
+  sqlite3
   # headless run, screenshots, print checks, the midnight check
   xvfb xauth openbox imagemagick poppler-utils faketime xdotool
   fonts-dejavu-core fonts-liberation
