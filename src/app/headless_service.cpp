@@ -148,6 +148,7 @@ void HeadlessService::start() {
   session_.openPort();
   session_.start();
   audit_.sealDays();
+  publishing_.setAuditTrail(&audit_.trail());
   publishing_.start();
   if (!options_.modeGiven) {
     bool ok = false;

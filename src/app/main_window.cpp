@@ -521,6 +521,7 @@ void MainWindow::startUp() {
   session_.openPort();
   session_.start();
   audit_->sealDays();
+  publishing_->setAuditTrail(&audit_->trail());
   publishing_->start();
   applyViewSettings();
   showUser();

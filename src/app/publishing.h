@@ -30,6 +30,8 @@ class Publishing : public QObject {
   // `error`) when the file could not be written.
   bool apply(const publish::ServiceSettings& settings, QString* error);
 
+  // The audit trail the central database gets a copy of (before start()).
+  void setAuditTrail(const AuditTrail* trail) { trail_ = trail; }
   const publish::ServiceSettings& settings() const { return settings_; }
   QString settingsPath() const;
   publish::Publisher* mqtt() const { return mqtt_.get(); }
@@ -49,4 +51,5 @@ class Publishing : public QObject {
   publish::ServiceSettings settings_;
   std::unique_ptr<publish::Publisher> mqtt_;
   std::unique_ptr<publish::CentralForwarder> central_;
+  const AuditTrail* trail_ = nullptr;
 };
