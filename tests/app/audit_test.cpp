@@ -176,6 +176,29 @@ TEST_F(AuditTest, ABrokenTrailIsToldAtStartAndRecorded) {
   EXPECT_TRUE(takeMessages().empty());
 }
 
+TEST_F(AuditTest, TheChainGoesOnInTheDatabaseThatReplacesADamagedOne) {
+  startWithDefaults();
+  stopProgram();
+  ChainHead end;
+  ASSERT_TRUE(readChainHead(inDir(QStringLiteral("korvex.db")), &end));
+  ASSERT_TRUE(test_files::writeAll(inDir(QStringLiteral("korvex.db")), QByteArray("damaged\n").repeated(1000)));
+
+  startProgram();
+  const std::vector<RecordedMessage> shown = takeMessages();
+  ASSERT_EQ(shown.size(), 1);
+  EXPECT_TRUE(shown[0].text.contains(QStringLiteral(u"была повреждена"))) << shown[0].text.toStdString();
+  const QVector<AuditEntry> all = trail().entriesAfter(0, 100);
+  ASSERT_GE(all.size(), 2);
+  EXPECT_EQ(all[0].kind, AuditKind::DatabaseMovedAside);
+  EXPECT_EQ(all[0].id, end.id + 1);
+  EXPECT_EQ(all[0].prevHash, end.hash);
+  EXPECT_TRUE(all[0].subject.contains(QStringLiteral(".corrupt-"))) << all[0].subject.toStdString();
+  EXPECT_EQ(all[1].kind, AuditKind::ProgramStarted);
+  stopProgram();
+  const TrailCheck check = checkTrail(inDir(QStringLiteral("korvex.db")), TrailCheckScope());
+  EXPECT_EQ(check.status, TrailCheck::Status::Whole) << check.line.toStdString();
+}
+
 TEST_F(AuditTest, ACommandTheUserMayNotGiveIsDisabledWithTheReason) {
   // Without accounts nothing changes.
   startWithDefaults();
