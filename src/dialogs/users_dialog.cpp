@@ -111,6 +111,7 @@ UsersDialog::UsersDialog(AccessControl& access, QWidget* parent)
   connect(close, &QDialogButtonBox::rejected, this, &UsersDialog::reject);
   root->addWidget(close);
   connect(&access_, &AccessControl::changed, this, &UsersDialog::refresh);
+  connect(&access_, &AccessControl::accountsSaved, this, &UsersDialog::refresh);  // failed logins, locks
   refresh();
 }
 
