@@ -14,7 +14,7 @@
 
 #include "data/day_digest.h"
 #include "data/result_store.h"
-#include "data/sha256.h"
+#include "data/hashes.h"
 #include "platform/seams.h"
 
 #ifdef Q_OS_UNIX
@@ -274,7 +274,8 @@ AuditTrail::AuditTrail() : osUser_(osUserName()) {}
 AuditTrail::~AuditTrail() { close(); }
 
 bool AuditTrail::openConnection(bool writable, QString* error) {
-  const int flags = SQLITE_OPEN_EXRESCODE | (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
+  const int flags =
+      SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX | (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
 #ifdef Q_OS_WIN
   const QByteArray name = path_.toUtf8();
 #else
@@ -618,15 +619,11 @@ AuditTrail::SealOutcome AuditTrail::resealDay(const ResultStore& store, const QD
     if (detail) *detail = error;
     return SealOutcome::Failed;
   }
-  // Results are only ever added: those the seal covers must be as they were.
-  if (qint64(rows.results.size()) < sealed.resultCount) {
-    if (detail)
-      *detail = QStringLiteral(u"результатов %1, опечатано %2").arg(rows.results.size()).arg(sealed.resultCount);
-    return SealOutcome::Refused;
-  }
-  const DayDigest before = digestDay(day, rows, sealed.resultCount);
+  // Results are only ever added, after the others: those the seal covers
+  // (up to its last sequence number) must be as they were.
+  const DayDigest before = digestDay(day, rows, sealed.lastSeq);
   if (before.results != sealed.results) {
-    if (detail) *detail = describeDifference(sealed, before, rows);
+    if (detail) *detail = describeDifference(sealed, before);
     return SealOutcome::Refused;
   }
   const DayDigest now = digestDay(day, rows);

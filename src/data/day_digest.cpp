@@ -11,7 +11,7 @@
 #include <cstring>
 #include <tuple>
 
-#include "data/sha256.h"
+#include "data/hashes.h"
 
 namespace {
 
@@ -53,18 +53,26 @@ QString hex(const QByteArray& b) { return QString::fromLatin1(b.toHex()); }
 
 QByteArray canonicalResult(const StoredResult& s) {
   const Result& r = s.result;
-  QByteArray out;
-  out.reserve(125);
-  put<qint64>(out, s.seq);
-  put<qint64>(out, r.utcMs);
-  put<qint32>(out, r.utcOffset);
-  put<qint32>(out, r.faultBits);
-  out.append(char(r.mode));
-  out.append(char(r.fuelIndex));
-  out.append(char(r.address));
-  out.append(char(r.status));
-  for (double v : r.values) putDouble(out, v);
-  out.append('\n');
+  // Written in place: a year's check makes 31 million of these.
+  QByteArray out(125, Qt::Uninitialized);
+  char* p = out.data();
+  qToLittleEndian<qint64>(s.seq, p);
+  qToLittleEndian<qint64>(r.utcMs, p + 8);
+  qToLittleEndian<qint32>(r.utcOffset, p + 16);
+  qToLittleEndian<qint32>(r.faultBits, p + 20);
+  p[24] = char(r.mode);
+  p[25] = char(r.fuelIndex);
+  p[26] = char(r.address);
+  p[27] = char(r.status);
+  for (size_t ch = 0; ch < r.values.size(); ++ch) {
+    quint64 bits;
+    if (std::isnan(r.values[ch]))
+      bits = 0x7FF8000000000000ULL;
+    else
+      std::memcpy(&bits, &r.values[ch], sizeof bits);
+    qToLittleEndian<quint64>(bits, p + 28 + 8 * ch);
+  }
+  p[124] = '\n';
   return out;
 }
 
@@ -103,35 +111,90 @@ bool readDayRows(const ResultStore& store, const QDate& day, DayRows* rows, QStr
   return true;
 }
 
-DayDigest digestDay(const QDate& day, const DayRows& rows, qint64 resultLimit) {
-  DayDigest d;
-  d.day = day;
-  const qint64 n = resultLimit < 0 ? qint64(rows.results.size()) : std::min<qint64>(resultLimit, rows.results.size());
-  Sha256 all;
-  all.add(QByteArrayView("korvex-day-results/1\0", 21));
-  Sha256 block;
-  for (qint64 i = 0; i < n; ++i) {
-    const QByteArray row = canonicalResult(rows.results[size_t(i)]);
-    all.add(row);
-    block.add(row);
-    if ((i + 1) % DayDigest::kBlockSize == 0 || i + 1 == n) {
-      d.resultBlocks.append(block.result());
-      block = Sha256();
-    }
-  }
-  d.resultCount = n;
-  d.results = all.result();
+struct DayDigester::State {
+  Blake2b256 block;
+  bool open = false;  // a block is being hashed
+  Blake2b256 averages;
+};
 
-  Sha256 averages;
-  averages.add(QByteArrayView("korvex-day-averages/1\0", 22));
-  for (const StoredAverage& a : rows.averages) {
-    const QByteArray row = canonicalAverage(a);
-    averages.add(row);
-    d.averageMarks.append({int(a.period), a.intervalMinutes, a.startUtcMs, a.startOffset, Sha256::of(row).left(8)});
+DayDigester::DayDigester(const QDate& day) : state_(std::make_shared<State>()) {
+  digest_.day = day;
+  state_->averages.add(QByteArrayView("korvex-day-averages/1\0", 22));
+}
+
+void DayDigester::closeBlock() {
+  if (!state_->open) return;
+  digest_.blocks.last().digest = state_->block.result();
+  state_->block = Blake2b256();
+  state_->open = false;
+}
+
+void DayDigester::addResult(const StoredResult& r) {
+  const qint64 index = r.seq / DayDigest::kBlockSize;
+  if (!state_->open || digest_.blocks.last().index != index) {
+    closeBlock();
+    ResultBlock b;
+    b.index = index;
+    b.firstSeq = r.seq;
+    b.firstUtcMs = r.result.utcMs;
+    b.firstOffset = r.result.utcOffset;
+    digest_.blocks.append(b);
+    state_->open = true;
   }
-  d.averageCount = int(rows.averages.size());
-  d.averages = averages.result();
-  return d;
+  state_->block.add(canonicalResult(r));
+  ResultBlock& b = digest_.blocks.last();
+  ++b.count;
+  b.lastSeq = r.seq;
+  b.lastUtcMs = r.result.utcMs;
+  b.lastOffset = r.result.utcOffset;
+  ++digest_.resultCount;
+  digest_.lastSeq = std::max(digest_.lastSeq, r.seq);
+}
+
+void DayDigester::addAverage(const StoredAverage& a) {
+  const QByteArray row = canonicalAverage(a);
+  state_->averages.add(row);
+  digest_.averageMarks.append({int(a.period), a.intervalMinutes, a.startUtcMs, a.startOffset, Blake2b256::of(row).left(8)});
+  ++digest_.averageCount;
+}
+
+void DayDigester::join(DayDigester& later) {
+  later.closeBlock();
+  closeBlock();
+  digest_.blocks += later.digest_.blocks;
+  digest_.resultCount += later.digest_.resultCount;
+  digest_.lastSeq = std::max(digest_.lastSeq, later.digest_.lastSeq);
+}
+
+namespace {
+
+QByteArray resultsDigest(const QVector<ResultBlock>& blocks) {
+  Blake2b256 all;
+  all.add(QByteArrayView("korvex-day-results/1\0", 21));
+  for (const ResultBlock& b : blocks) {
+    char index[8];
+    qToLittleEndian<qint64>(b.index, index);
+    all.add(QByteArrayView(index, 8));
+    all.add(b.digest);
+  }
+  return all.result();
+}
+
+}  // namespace
+
+DayDigest DayDigester::finish() {
+  closeBlock();
+  digest_.results = resultsDigest(digest_.blocks);
+  digest_.averages = state_->averages.result();
+  return digest_;
+}
+
+DayDigest digestDay(const QDate& day, const DayRows& rows, qint64 lastSeq) {
+  DayDigester d(day);
+  for (const StoredResult& r : rows.results)
+    if (lastSeq < 0 || r.seq <= lastSeq) d.addResult(r);
+  for (const StoredAverage& a : rows.averages) d.addAverage(a);
+  return d.finish();
 }
 
 bool DayDigest::operator==(const DayDigest& o) const {
@@ -144,12 +207,14 @@ QString DayDigest::toText() const {
   o[QStringLiteral("v")] = 1;
   o[QStringLiteral("day")] = day.toString(Qt::ISODate);
   o[QStringLiteral("results")] = double(resultCount);
-  o[QStringLiteral("resultsSha256")] = hex(results);
-  QJsonArray blocks;
-  for (const QByteArray& b : resultBlocks) blocks.append(hex(b));
-  o[QStringLiteral("blocks")] = blocks;
+  o[QStringLiteral("lastSeq")] = double(lastSeq);
+  o[QStringLiteral("resultsBlake2b")] = hex(results);
+  QJsonArray list;
+  for (const ResultBlock& b : blocks)
+    list.append(QJsonArray{double(b.index), double(b.count), double(b.firstSeq), double(b.lastSeq), hex(b.digest)});
+  o[QStringLiteral("blocks")] = list;
   o[QStringLiteral("averages")] = averageCount;
-  o[QStringLiteral("averagesSha256")] = hex(averages);
+  o[QStringLiteral("averagesBlake2b")] = hex(averages);
   QJsonArray marks;
   for (const AverageMark& m : averageMarks)
     marks.append(QJsonArray{m.period, m.intervalMinutes, double(m.startUtcMs), m.startOffset, hex(m.digest)});
@@ -166,50 +231,65 @@ bool DayDigest::fromText(const QString& text, DayDigest* out) {
   DayDigest d;
   d.day = QDate::fromString(o.value(QStringLiteral("day")).toString(), Qt::ISODate);
   d.resultCount = qint64(o.value(QStringLiteral("results")).toDouble(-1));
-  d.results = QByteArray::fromHex(o.value(QStringLiteral("resultsSha256")).toString().toLatin1());
-  for (const QJsonValue& b : o.value(QStringLiteral("blocks")).toArray())
-    d.resultBlocks.append(QByteArray::fromHex(b.toString().toLatin1()));
+  d.lastSeq = qint64(o.value(QStringLiteral("lastSeq")).toDouble(-1));
+  d.results = QByteArray::fromHex(o.value(QStringLiteral("resultsBlake2b")).toString().toLatin1());
+  for (const QJsonValue& v : o.value(QStringLiteral("blocks")).toArray()) {
+    const QJsonArray b = v.toArray();
+    if (b.size() != 5) return false;
+    ResultBlock block;
+    block.index = qint64(b[0].toDouble());
+    block.count = qint64(b[1].toDouble());
+    block.firstSeq = qint64(b[2].toDouble());
+    block.lastSeq = qint64(b[3].toDouble());
+    block.digest = QByteArray::fromHex(b[4].toString().toLatin1());
+    d.blocks.append(block);
+  }
   d.averageCount = o.value(QStringLiteral("averages")).toInt(-1);
-  d.averages = QByteArray::fromHex(o.value(QStringLiteral("averagesSha256")).toString().toLatin1());
+  d.averages = QByteArray::fromHex(o.value(QStringLiteral("averagesBlake2b")).toString().toLatin1());
   for (const QJsonValue& v : o.value(QStringLiteral("marks")).toArray()) {
     const QJsonArray m = v.toArray();
     if (m.size() != 5) return false;
     d.averageMarks.append({m[0].toInt(), m[1].toInt(), qint64(m[2].toDouble()), int32_t(m[3].toInt()),
                            QByteArray::fromHex(m[4].toString().toLatin1())});
   }
-  if (!d.day.isValid() || d.resultCount < 0 || d.results.size() != 32 || d.averageCount < 0 ||
+  if (!d.day.isValid() || d.resultCount < 0 || d.lastSeq < 0 || d.results.size() != 32 || d.averageCount < 0 ||
       d.averages.size() != 32 || d.averageMarks.size() != d.averageCount)
     return false;
   *out = d;
   return true;
 }
 
-QString describeDifference(const DayDigest& sealed, const DayDigest& now, const DayRows& rows) {
+QString describeDifference(const DayDigest& sealed, const DayDigest& now) {
   QStringList parts;
   if (sealed.resultCount != now.resultCount || sealed.results != now.results) {
     QString part;
     if (sealed.resultCount != now.resultCount)
       part = QStringLiteral(u"результатов %1, опечатано %2").arg(now.resultCount).arg(sealed.resultCount);
-    // The first block that differs names the rows; blocks after a removed or
-    // added row all differ, the first of them is where it happened.
-    const int common = int(std::min(sealed.resultBlocks.size(), now.resultBlocks.size()));
-    int k = 0;
-    while (k < common && sealed.resultBlocks[k] == now.resultBlocks[k]) ++k;
-    const qint64 first = qint64(k) * DayDigest::kBlockSize;
-    const qint64 last = std::min<qint64>(first + DayDigest::kBlockSize, qint64(rows.results.size())) - 1;
-    if (first <= last && last < qint64(rows.results.size())) {
-      const StoredResult& a = rows.results[size_t(first)];
-      const StoredResult& b = rows.results[size_t(last)];
-      const QString where = QStringLiteral(u"результаты № %1–%2 (%3–%4)")
-                                .arg(a.seq)
-                                .arg(b.seq)
-                                .arg(localTime(a.result.utcMs, a.result.utcOffset),
-                                     localTime(b.result.utcMs, b.result.utcOffset));
-      part = part.isEmpty() ? where + QStringLiteral(u" изменены") : part + QStringLiteral(u"; первое расхождение: ") + where;
-    } else if (part.isEmpty()) {
-      part = QStringLiteral(u"результаты изменены");
+    // The first block that differs names the rows.
+    QMap<qint64, const ResultBlock*> was, is;
+    for (const ResultBlock& b : sealed.blocks) was.insert(b.index, &b);
+    for (const ResultBlock& b : now.blocks) is.insert(b.index, &b);
+    QList<qint64> indexes = was.keys() + is.keys();
+    std::sort(indexes.begin(), indexes.end());
+    QString where;
+    for (qint64 index : indexes) {
+      const ResultBlock* a = was.value(index);
+      const ResultBlock* b = is.value(index);
+      if (a && b && a->digest == b->digest) continue;
+      if (b)
+        where = QStringLiteral(u"результаты № %1–%2 (%3–%4)")
+                    .arg(b->firstSeq)
+                    .arg(b->lastSeq)
+                    .arg(localTime(b->firstUtcMs, b->firstOffset), localTime(b->lastUtcMs, b->lastOffset));
+      else
+        where = QStringLiteral(u"результаты № %1–%2").arg(a->firstSeq).arg(a->lastSeq);
+      if (!a) where += QStringLiteral(u" добавлены");
+      else if (!b) where += QStringLiteral(u" удалены");
+      else if (part.isEmpty()) where += QStringLiteral(u" изменены");
+      break;
     }
-    parts << part;
+    if (where.isEmpty()) where = QStringLiteral(u"результаты изменены");
+    parts << (part.isEmpty() ? where : part + QStringLiteral(u"; первое расхождение: ") + where);
   }
   if (sealed.averageCount != now.averageCount || sealed.averages != now.averages) {
     QMap<std::tuple<int, int, qint64>, const AverageMark*> was, is;

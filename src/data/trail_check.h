@@ -42,6 +42,9 @@ struct TrailCheckScope {
   QDate fromDay, toDay;        // when valid: only the seals of these days
   bool recordedBreaks = true;  // a TrailBroken entry counts as broken
   int threads = 2;             // connections reading days at once (whole-file checks)
+  // Whole-file checks of more sealed days than this read every result in
+  // one pass instead of day by day through the time index.
+  int daysOneByOne = 31;
   // Told how many of the days are checked so far.
   std::function<void(int done, int total)> progress;
 };

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "data/audit_trail.h"
-#include "data/sha256.h"
+#include "data/hashes.h"
 #include "storage/settings_records.h"
 #include "storage/user_accounts.h"
 

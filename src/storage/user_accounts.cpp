@@ -10,7 +10,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "data/sha256.h"
+#include "data/hashes.h"
 #include "platform/seams.h"
 
 namespace {

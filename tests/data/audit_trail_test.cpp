@@ -25,7 +25,7 @@ using Status = TrailCheck::Status;
 
 // 2026-03-01, on a clock three hours east of UTC: store_rows' day.
 const QDate kDay(2026, 3, 1);
-constexpr int kRows = 8000;  // 03:00:00 to 05:13:19 local: three blocks
+constexpr int kRows = 8000;  // 03:00:00 to 05:13:19 local: two blocks of sequence numbers
 
 // What an intruder does with the database file: any statement, through a
 // connection of its own. The guards against the program's own slips go first.
@@ -184,12 +184,12 @@ TEST_F(AuditTrailTest, ASealedDayNamesTheResultsAndTheAverageChangedAfterIt) {
   EXPECT_EQ(c.line, QStringLiteral(u"цепочка цела: 1 запись, 1 день"));
 
   const QByteArray clean = test_files::readAll(path_);
-  // One value of result 5000, in the second block of 3600.
+  // One value of result 5000, in the second block of 4096 sequence numbers.
   Tamper(path_, QStringLiteral("UPDATE results SET no = 121 WHERE seq = 5000"));
   c = Check();
   EXPECT_EQ(c.status, Status::Broken);
   EXPECT_EQ(c.brokenDay, kDay);
-  EXPECT_EQ(c.line, QStringLiteral(u"день 01.03.2026 (печать — запись 1): результаты № 3601–7200 (04:00:00–04:59:59) изменены"));
+  EXPECT_EQ(c.line, QStringLiteral(u"день 01.03.2026 (печать — запись 1): результаты № 4096–8000 (04:08:15–05:13:19) изменены"));
 
   ASSERT_TRUE(test_files::writeAll(path_, clean));
   ASSERT_EQ(Check().status, Status::Whole);
@@ -203,7 +203,7 @@ TEST_F(AuditTrailTest, ASealedDayNamesTheResultsAndTheAverageChangedAfterIt) {
   Tamper(path_, QStringLiteral("DELETE FROM results WHERE seq = 10"));
   c = Check();
   EXPECT_EQ(c.status, Status::Broken);
-  EXPECT_TRUE(c.line.endsWith(QStringLiteral(u"результатов 7999, опечатано 8000; первое расхождение: результаты № 1–3601 (03:00:00–04:00:00)")))
+  EXPECT_TRUE(c.line.endsWith(QStringLiteral(u"результатов 7999, опечатано 8000; первое расхождение: результаты № 1–4095 (03:00:00–04:08:14)")))
       << c.line.toStdString();
 
   // A result moved into another day changes both.
@@ -212,6 +212,43 @@ TEST_F(AuditTrailTest, ASealedDayNamesTheResultsAndTheAverageChangedAfterIt) {
   c = Check();
   EXPECT_EQ(c.status, Status::Broken);
   EXPECT_EQ(c.brokenDay, kDay);
+}
+
+// A whole database is checked in one pass over its results; a few days are
+// read day by day. Both name the same change.
+TEST_F(AuditTrailTest, TheCheckInOnePassNamesWhatTheDayByDayCheckNames) {
+  Open();
+  constexpr int kDays = 40;
+  std::vector<Result> rows;
+  for (int d = 0; d < kDays; ++d)
+    for (int i = 0; i < 100; ++i) {
+      Result r = store_rows::Row(i);
+      r.utcMs += qint64(d) * 86400000;
+      rows.push_back(r);
+    }
+  // A late result of the first day, after all the others.
+  rows.push_back(store_rows::Row(500));
+  ASSERT_EQ(store_.appendBatch(rows).state, ResultStore::AppendState::Committed);
+  now_ = store_rows::kStartUtcMs + qint64(kDays) * 86400000;
+  EXPECT_EQ(trail_.sealDaysBefore(store_, kDay.addDays(kDays)).size(), kDays);
+  Close();
+  TrailCheck whole = Check();
+  EXPECT_EQ(whole.status, Status::Whole) << whole.line.toStdString();
+  EXPECT_EQ(whole.days, kDays);
+
+  Tamper(path_, QStringLiteral("UPDATE results SET o2 = 700 WHERE seq = %1").arg(20 * 100 + 50));
+  Tamper(path_, QStringLiteral("UPDATE results SET tg = 1 WHERE seq = %1").arg(kDays * 100 + 1));
+  whole = Check();
+  TrailCheckScope few;
+  few.fromDay = kDay;
+  few.toDay = kDay.addDays(25);
+  const TrailCheck dayByDay = checkTrail(path_, few);
+  EXPECT_EQ(whole.status, Status::Broken);
+  EXPECT_EQ(whole.brokenDay, kDay);  // the late result, the first day's
+  EXPECT_EQ(whole.line, dayByDay.line);
+  EXPECT_EQ(whole.line, QStringLiteral(u"день 01.03.2026 (печать — запись 1): результаты № 1–4001 (03:00:00–03:08:20) изменены"));
+  few.fromDay = kDay.addDays(1);
+  EXPECT_EQ(checkTrail(path_, few).brokenDay, kDay.addDays(20));
 }
 
 TEST_F(AuditTrailTest, AResealCoversWhatTheProgramAddedButNeverAChangedResult) {
@@ -242,7 +279,7 @@ TEST_F(AuditTrailTest, AResealCoversWhatTheProgramAddedButNeverAChangedResult) {
   Tamper(path_, QStringLiteral("UPDATE results SET tg = 999 WHERE seq = 2"));
   detail.clear();
   EXPECT_EQ(trail_.resealDay(store_, kDay, QStringLiteral(u"отчёт о выбросах"), &detail), AuditTrail::SealOutcome::Refused);
-  EXPECT_EQ(detail, QStringLiteral(u"результаты № 1–3600 (03:00:00–03:59:59) изменены"));
+  EXPECT_EQ(detail, QStringLiteral(u"результаты № 1–4095 (03:00:00–04:08:14) изменены"));
   EXPECT_EQ(trail_.sealOf(kDay).id, sealId);
   EXPECT_EQ(checkTrail(trail_, store_, TrailCheckScope()).status, Status::Broken);
   // A day never sealed is not resealed.

@@ -120,7 +120,7 @@ TEST_F(VerifyE2E, EachChangeMadeWithTheShellIsNamedAndExitsOne) {
   shell(QStringLiteral("UPDATE results SET co = 9 WHERE seq = 4000;"));
   v = verify();
   EXPECT_EQ(v.exitCode, 1);
-  EXPECT_EQ(v.line, QStringLiteral(u"день 01.03.2026 (печать — запись 3): результаты № 3601–5000 (04:00:00–04:23:19) изменены"));
+  EXPECT_EQ(v.line, QStringLiteral(u"день 01.03.2026 (печать — запись 3): результаты № 1–4095 (03:00:00–04:08:14) изменены"));
 
   // An emission average.
   restore();
