@@ -82,7 +82,8 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
       options_(std::move(options)),
       print_(std::move(print)),
       publishing_(session),
-      web_(session) {
+      web_(session),
+      audit_(session) {
   if (!print_) {
     print_ = [](const QString& line) {
       std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stderr);
@@ -119,6 +120,8 @@ HeadlessService::HeadlessService(Session& session, HeadlessOptions options, std:
   });
   connect(&publishing_, &Publishing::message, this, &HeadlessService::say);
   connect(&web_, &WebView::message, this, &HeadlessService::say);
+  connect(&audit_, &AuditKeeper::trailBroken, this, &HeadlessService::say);
+  connect(&audit_, &AuditKeeper::problem, this, &HeadlessService::say);
   connect(&publishing_, &Publishing::stateChanged, this, [this] {
     const QString state = publishing_.stateText();
     if (state == publishingState_) return;
@@ -145,8 +148,11 @@ void HeadlessService::start() {
   if (!options_.port.isEmpty() && !setShortString(programSettings.portName, options_.port))
     say(QStringLiteral(u"Имя порта длиннее 30 знаков: %1").arg(options_.port));
   session_.openDatabase();
+  audit_.open(QStringLiteral(u"служба"));
   session_.openPort();
   session_.start();
+  audit_.sealDays();
+  publishing_.setAuditTrail(&audit_.trail());
   publishing_.start();
   web_.start();
   if (!options_.modeGiven) {
@@ -170,6 +176,7 @@ void HeadlessService::stop() {
   web_.stop();
   publishing_.stop();
   session_.sendStop();
+  audit_.stop();
   session_.finish();
   say(QStringLiteral(u"Остановлено"));
 }

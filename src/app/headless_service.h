@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "acquisition/poll_cycle.h"
+#include "app/audit_keeper.h"
 #include "app/publishing.h"
 #include "app/web_view.h"
 
@@ -52,6 +53,7 @@ class HeadlessService : public QObject {
   const HeadlessOptions& options() const { return options_; }
   Publishing& publishing() { return publishing_; }
   WebView& web() { return web_; }
+  AuditKeeper& audit() { return audit_; }
 
  private:
   void say(const QString& text);
@@ -62,6 +64,8 @@ class HeadlessService : public QObject {
   std::function<void(const QString&)> print_;
   Publishing publishing_;
   WebView web_;
+  // The audit trail, under the operating system's account the service runs as.
+  AuditKeeper audit_;
   QString publishingState_;
   bool singleDone_ = false;
   bool stopped_ = false;

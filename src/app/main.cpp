@@ -14,6 +14,7 @@
 #include "app/main_window.h"
 #include "app/session.h"
 #include "app/termination_signals.h"
+#include "app/verify_command.h"
 #include "platform/version.h"
 #include "platform/seams.h"
 #include "publish/service_settings.h"
@@ -143,6 +144,12 @@ int runSite(int argc, char* argv[]) {
   return QCoreApplication::exec();
 }
 
+int runVerify(int argc, char* argv[]) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("korvex"));
+  return runVerify(QCoreApplication::arguments().mid(1));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -150,6 +157,7 @@ int main(int argc, char* argv[]) {
     std::puts("korvex " KORVEX_VERSION);
     return 0;
   }
+  if (hasArgument(argc, argv, "--verify")) return runVerify(argc, argv);
   if (hasArgument(argc, argv, "--headless")) return runHeadless(argc, argv);
   if (hasArgument(argc, argv, "--site")) return runSite(argc, argv);
   if (hasArgument(argc, argv, "--web-password")) return runWebPassword(argc, argv);

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "acquisition/state_texts.h"
+#include "app/audit_keeper.h"
 #include "app/emissions_panel.h"
 #include "app/link_statistics_view.h"
 #include "app/publishing.h"
@@ -29,13 +30,17 @@
 #include "data/value_format.h"
 #include "device/fuel_table.h"
 #include "dialogs/about_box.h"
+#include "dialogs/audit_log_dialog.h"
 #include "dialogs/emission_limits_dialog.h"
 #include "dialogs/emission_report_dialog.h"
 #include "emissions/report_csv.h"
 #include "dialogs/fuel_dialog.h"
 #include "dialogs/history_dialog.h"
+#include "dialogs/login_dialog.h"
 #include "dialogs/options_dialog.h"
+#include "dialogs/permission_gate.h"
 #include "dialogs/publish_dialog.h"
+#include "dialogs/users_dialog.h"
 #include "dialogs/view_dialog.h"
 #include "platform/glyphs.h"
 #include "platform/seams.h"
@@ -45,6 +50,7 @@
 #include "print/printer_setup.h"
 #include "print/printers.h"
 #include "print/table_protocol.h"
+#include "publish/service_settings.h"
 #include "storage/settings_files.h"
 #include "storage/settings_records.h"
 #include "storage/table_files.h"
@@ -75,7 +81,10 @@ QColor fromColorRef(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >>
 }  // namespace
 
 MainWindow::MainWindow(Session& session, QWidget* parent)
-    : QMainWindow(parent), session_(session), publishing_(std::make_unique<Publishing>(session)) {
+    : QMainWindow(parent),
+      session_(session),
+      publishing_(std::make_unique<Publishing>(session)),
+      audit_(std::make_unique<AuditKeeper>(session)) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("ModbusRTU"));
   setWindowIcon(glyphs::windowIcon(glyphs::Window::Main));
@@ -83,6 +92,13 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
   buildMenu();
   connectSession();
   startUp();
+  qApp->installEventFilter(this);
+  loginDialog_ = new LoginDialog(this);
+  loginDialog_->setCheck([this](const QString& name, const QString& password) {
+    return AccessControl::outcomeText(audit_->access().login(name, password));
+  });
+  usersDialog_ = new UsersDialog(audit_->access(), this);
+  auditLogDialog_ = new AuditLogDialog(this);
   // The other windows, created once and kept until exit.
   aboutBox_ = new AboutBox(this);
   fuelDialog_ = new FuelDialog(this);
@@ -92,6 +108,7 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
   publishDialog_ = new PublishDialog(this);
   publishDialog_->setApplier([this](const publish::ServiceSettings& settings, QString* error) {
     if (!publishing_->apply(settings, error)) return false;
+    audit_->settingsWritten({publish::defaultServiceSettingsPath()});
     publishingMessage_.clear();
     showPublishing();
     return true;
@@ -106,8 +123,12 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
 // Publishing ends (the broker told "offline") while the session's database is
 // still open; the window, half gone, hears no more of it.
 MainWindow::~MainWindow() {
+  qApp->removeEventFilter(this);
   disconnect(publishing_.get(), nullptr, this, nullptr);
   publishing_.reset();
+  disconnect(audit_.get(), nullptr, this, nullptr);
+  disconnect(&audit_->access(), nullptr, this, nullptr);
+  audit_.reset();
 }
 
 void MainWindow::buildLayout() {
@@ -351,6 +372,7 @@ void MainWindow::buildMenu() {
   QAction* history = named(file->addAction(QStringLiteral(u"История...")), "HistoryAction");
   liveAction_ = named(file->addAction(QStringLiteral(u"Текущие результаты")), "LiveAction");
   liveAction_->setEnabled(false);
+  QAction* auditLog = named(file->addAction(QStringLiteral(u"Журнал аудита...")), "AuditLogAction");
   named(file->addSeparator(), "N11");
   QMenu* print = named(file->addMenu(QStringLiteral(u"Печать")), "N12");
   QAction* printChart = named(print->addAction(QStringLiteral(u"Графика")), "N13");
@@ -371,6 +393,11 @@ void MainWindow::buildMenu() {
   QAction* emissionReport = named(service->addAction(QStringLiteral(u"Отчёт о выбросах...")), "EmissionReportAction");
   QAction* acknowledge =
       named(service->addAction(QStringLiteral(u"Квитировать сигнализацию выбросов")), "AcknowledgeAlarmsAction");
+  named(service->addSeparator(), "UsersSeparator");
+  QAction* users = named(service->addAction(QStringLiteral(u"Пользователи...")), "UsersAction");
+  QAction* login = named(service->addAction(QStringLiteral(u"Вход в систему...")), "LoginAction");
+  logoutAction_ = named(service->addAction(QStringLiteral(u"Выход из системы")), "LogoutAction");
+  logoutAction_->setEnabled(false);
   QAction* about = named(bar->addAction(QStringLiteral(u"О программе")), "N2");
   saveAction_->setEnabled(false);
 
@@ -391,6 +418,36 @@ void MainWindow::buildMenu() {
   connect(fuelParameters, &QAction::triggered, this, &MainWindow::onFuelParametersTriggered);
   connect(about, &QAction::triggered, this, &MainWindow::onAboutTriggered);
   connect(publish, &QAction::triggered, this, &MainWindow::onPublishTriggered);
+  connect(auditLog, &QAction::triggered, this, &MainWindow::onAuditLogTriggered);
+  connect(users, &QAction::triggered, this, &MainWindow::onUsersTriggered);
+  connect(login, &QAction::triggered, this, &MainWindow::onLoginTriggered);
+  connect(logoutAction_, &QAction::triggered, this, &MainWindow::onLogoutTriggered);
+
+  // Who may give which command; nothing changes while there are no accounts.
+  gate_ = new PermissionGate(this);
+  for (QAction* a : {saveAction_, open, history, auditLog}) gate_->bind(a, Command::History);
+  for (QAction* a : {printChart, printTable, choosePrinter, chooseFont, emissionReport}) gate_->bind(a, Command::Reports);
+  gate_->bind(options, Command::Options);
+  gate_->bind(fuelParameters, Command::Fuel);
+  gate_->bind(publish, Command::Publishing);
+  gate_->bind(emissionLimits, Command::Limits);
+  gate_->bind(acknowledge, Command::Acknowledge);
+  gate_->bind(users, Command::Users);
+  for (QWidget* b : {static_cast<QWidget*>(cyclicButton_), static_cast<QWidget*>(singleButton_),
+                     static_cast<QWidget*>(continuousButton_), static_cast<QWidget*>(stopButton_)})
+    gate_->bind(b, Command::Modes);
+  if (auto* ack = emissionsPanel_->findChild<QWidget*>(QStringLiteral("EmissionAcknowledge")))
+    gate_->bind(ack, Command::Acknowledge);
+  userLabel_ = new QLabel(this);
+  userLabel_->setObjectName(QStringLiteral("LabelUser"));
+  statusBar()->addPermanentWidget(userLabel_);
+  userLabel_->setVisible(false);
+  connect(&audit_->access(), &AccessControl::changed, this, &MainWindow::showUser);
+  connect(audit_.get(), &AuditKeeper::trailBroken, this, [this](const QString& text) {
+    seams::beep();
+    seams::warningBox(this, text);
+  });
+  connect(audit_.get(), &AuditKeeper::problem, this, [this](const QString& text) { seams::warningBox(this, text); });
 
   publishingLabel_ = new QLabel(this);
   publishingLabel_->setObjectName(QStringLiteral("LabelPublishing"));
@@ -464,10 +521,14 @@ void MainWindow::startUp() {
     session_.resetSettings();
   }
   session_.openDatabase();
+  audit_->open(QStringLiteral(u"окно"));
   session_.openPort();
   session_.start();
+  audit_->sealDays();
+  publishing_->setAuditTrail(&audit_->trail());
   publishing_->start();
   applyViewSettings();
+  showUser();
 }
 
 bool MainWindow::event(QEvent* event) {
@@ -477,16 +538,27 @@ bool MainWindow::event(QEvent* event) {
     activated_ = true;
     QTimer::singleShot(0, this, [this] {
       if (aboutBox_) seams::execModal(aboutBox_);
+      // With accounts the program asks who is there; it measures meanwhile.
+      const AccessState state = audit_->access().state();
+      if (state.accountsExist && !state.role) onLoginTriggered();
     });
   }
   return QMainWindow::event(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (queryClose())
+  if (queryClose()) {
     event->accept();
-  else
+    audit_->stop();
+  } else {
     event->ignore();
+  }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type t = event->type();
+  if (t == QEvent::KeyPress || t == QEvent::MouseButtonPress || t == QEvent::Wheel) audit_->access().noteActivity();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 bool MainWindow::queryClose() {
@@ -522,6 +594,7 @@ void MainWindow::showPublishing() {
 }
 
 void MainWindow::onPublishTriggered() {
+  if (!permitted(Command::Publishing)) return;
   publishDialog_->fill(publishing_->settings());
   seams::execModal(publishDialog_);
 }
@@ -543,6 +616,7 @@ void MainWindow::onPortOpenFailed(PortOpenResult result, const QString& portName
 // Measurement
 
 void MainWindow::modeClicked(uint8_t request, QToolButton* lamp) {
+  if (!permitted(Command::Modes)) return;
   session_.pollCycle().requestMode(ModeRequest(request));
   stopButton_->setEnabled(true);
   for (QToolButton* b : {continuousButton_, singleButton_, cyclicButton_}) b->setEnabled(false);
@@ -555,6 +629,7 @@ void MainWindow::onSingleClicked() { modeClicked(uint8_t(ModeRequest::Single), s
 void MainWindow::onContinuousClicked() { modeClicked(uint8_t(ModeRequest::Continuous), continuousLamp_); }
 
 void MainWindow::onStopClicked() {
+  if (!permitted(Command::Modes)) return;
   session_.pollCycle().requestMode(ModeRequest::Stop);
   showStopped();
 }
@@ -810,6 +885,7 @@ void MainWindow::onChooseFontTriggered() {
 // Settings dialogs
 
 void MainWindow::onOptionsTriggered() {
+  if (!permitted(Command::Options)) return;
   optionsDialog_->fill(programSettings, deviceRecord);
   if (seams::execModal(optionsDialog_) != QDialog::Accepted) return;
   optionsDialog_->takeOver(programSettings, deviceRecord);
@@ -825,6 +901,7 @@ void MainWindow::onViewParametersTriggered() {
 }
 
 void MainWindow::onFuelParametersTriggered() {
+  if (!permitted(Command::Fuel)) return;
   fuelDialog_->showFuel(uint8_t(deviceRecord.fuelIndex));
   if (seams::execModal(fuelDialog_) != QDialog::Accepted) return;
   // The dialog has checked every field: all are taken over, or nothing is.
@@ -836,6 +913,7 @@ void MainWindow::onFuelParametersTriggered() {
 // Emissions
 
 void MainWindow::onEmissionLimitsTriggered() {
+  if (!permitted(Command::Limits)) return;
   emissionLimitsDialog_->fill(session_.emissionSettings());
   if (seams::execModal(emissionLimitsDialog_) != QDialog::Accepted) return;
   emissions::EmissionSettings settings = session_.emissionSettings();
@@ -848,20 +926,40 @@ void MainWindow::onEmissionLimitsTriggered() {
   }
 }
 
-void MainWindow::onAcknowledgeAlarmsTriggered() { emissionsPanel_->onAcknowledgeClicked(); }
+void MainWindow::onAcknowledgeAlarmsTriggered() {
+  if (permitted(Command::Acknowledge)) emissionsPanel_->onAcknowledgeClicked();
+}
 
 void MainWindow::onEmissionReportTriggered() {
   emissionReportDialog_->setSource(
-      [this](const QDate& from, const QDate& to) { return session_.emissionReport(from, to); },
+      [this](const QDate& from, const QDate& to) {
+        emissions::EmissionReport report = session_.emissionReport(from, to);
+        // The averages of the days were stored again: sealed days follow.
+        audit_->resealDays(from, to, QStringLiteral(u"отчёт о выбросах"));
+        return report;
+      },
       session_.emissionSettings().intervalMinutes);
   emissionReportDialog_->setDays(session_.store().daysWithResults());
   seams::execModal(emissionReportDialog_);
 }
 
+namespace {
+
+// The days a report covers, for the check of their seals.
+std::pair<QDate, QDate> reportDays(const emissions::EmissionReport& report) {
+  if (report.days().isEmpty()) return {};
+  return {report.days().first().date, report.days().last().date};
+}
+
+}  // namespace
+
 void MainWindow::printEmissionReport() {
   QPrinter* p = printer();
   QString error;
-  if (!::printEmissionReport(*p, emissionReportDialog_->table(), &error)) seams::errorBox(emissionReportDialog_, error);
+  emissions::ReportTable table = emissionReportDialog_->table();
+  const auto [from, to] = reportDays(emissionReportDialog_->report());
+  table.trailNote = audit_->trailStatement(from, to);
+  if (!::printEmissionReport(*p, table, &error)) seams::errorBox(emissionReportDialog_, error);
 }
 
 void MainWindow::saveEmissionReportPdf() {
@@ -875,7 +973,10 @@ void MainWindow::saveEmissionReportPdf() {
   pdf.setPageSize(QPageSize(QPageSize::A4));
   pdf.setOutputFileName(name);
   QString error;
-  if (!::printEmissionReport(pdf, emissionReportDialog_->table(), &error))
+  emissions::ReportTable table = emissionReportDialog_->table();
+  const auto [from, to] = reportDays(emissionReportDialog_->report());
+  table.trailNote = audit_->trailStatement(from, to);
+  if (!::printEmissionReport(pdf, table, &error))
     seams::errorBox(emissionReportDialog_, QStringLiteral(u"Отчёт не сохранён:\r\n%1\r\n%2").arg(name, error));
 }
 
@@ -885,6 +986,46 @@ void MainWindow::exportEmissionReportCsv() {
   const QString name = seams::getSaveFileName(emissionReportDialog_, QStringLiteral(u"Файлы CSV(*.csv)|*.csv"), proposed);
   if (name.isEmpty()) return;
   QString error;
-  if (!emissions::writeReportCsv(name, emissionReportDialog_->report(), emissionReportDialog_->csvFormat(), &error))
+  const auto [from, to] = reportDays(emissionReportDialog_->report());
+  if (!emissions::writeReportCsv(name, emissionReportDialog_->report(), emissionReportDialog_->csvFormat(), &error,
+                                 audit_->trailStatement(from, to)))
     seams::errorBox(emissionReportDialog_, QStringLiteral(u"Отчёт не сохранён:\r\n%1\r\n%2").arg(name, error));
 }
+
+// ---------------------------------------------------------------------------
+// Audit trail and accounts
+
+bool MainWindow::permitted(Command command) {
+  const AccessState state = audit_->access().state();
+  if (state.allows(command)) return true;
+  seams::warningBox(this, state.refusal(command));
+  return false;
+}
+
+void MainWindow::showUser() {
+  const AccessState state = audit_->access().state();
+  gate_->apply(state);
+  logoutAction_->setEnabled(state.role.has_value());
+  userLabel_->setVisible(state.accountsExist);
+  userLabel_->setText(state.role ? QStringLiteral(u"Пользователь: %1 (%2)").arg(state.user, roleText(*state.role))
+                                 : QStringLiteral(u"Вход не выполнен"));
+}
+
+void MainWindow::onAuditLogTriggered() {
+  if (!permitted(Command::History)) return;
+  auditLogDialog_->setTrail(audit_->trail().isOpen() ? &audit_->trail() : nullptr);
+  seams::execModal(auditLogDialog_);
+}
+
+void MainWindow::onUsersTriggered() {
+  if (!permitted(Command::Users)) return;
+  usersDialog_->refresh();
+  seams::execModal(usersDialog_);
+}
+
+void MainWindow::onLoginTriggered() {
+  loginDialog_->prepare(audit_->access().state().user);
+  seams::execModal(loginDialog_);
+}
+
+void MainWindow::onLogoutTriggered() { audit_->access().logout(); }

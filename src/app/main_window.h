@@ -12,8 +12,14 @@
 #include "app/session.h"
 #include "data/results_log.h"
 #include "device/serial_port.h"
+#include "storage/permissions.h"
 
 class AboutBox;
+class AuditKeeper;
+class AuditLogDialog;
+class LoginDialog;
+class PermissionGate;
+class UsersDialog;
 class EmissionLimitsDialog;
 class EmissionReportDialog;
 class EmissionsPanel;
@@ -50,6 +56,8 @@ class MainWindow : public QMainWindow {
   void applyViewSettings();
   // Publishing of the results, started after the session.
   Publishing& publishing() const { return *publishing_; }
+  // The audit trail, the accounts and who is logged in.
+  AuditKeeper& audit() const { return *audit_; }
 
  public slots:
   // Mode buttons.
@@ -89,10 +97,18 @@ class MainWindow : public QMainWindow {
   void onEmissionLimitsTriggered();
   void onEmissionReportTriggered();
   void onAcknowledgeAlarmsTriggered();
+  // The audit trail and the accounts: "Файл → Журнал аудита...",
+  // "Сервис → Пользователи...", "Вход в систему...", "Выход из системы".
+  void onAuditLogTriggered();
+  void onUsersTriggered();
+  void onLoginTriggered();
+  void onLogoutTriggered();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
+  // Keys and clicks anywhere in the program keep the user logged in.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void buildLayout();
@@ -173,4 +189,17 @@ class MainWindow : public QMainWindow {
   QLabel* publishingLabel_ = nullptr;
   QString publishingMessage_;
   PublishDialog* publishDialog_ = nullptr;
+
+  // The audit trail of this run and who may do what; a command refused is
+  // shown disabled with the reason.
+  void showUser();
+  // False, after a box saying why, when the user may not give the command.
+  bool permitted(Command command);
+  std::unique_ptr<AuditKeeper> audit_;
+  PermissionGate* gate_ = nullptr;
+  QLabel* userLabel_ = nullptr;
+  QAction* logoutAction_ = nullptr;
+  LoginDialog* loginDialog_ = nullptr;
+  UsersDialog* usersDialog_ = nullptr;
+  AuditLogDialog* auditLogDialog_ = nullptr;
 };

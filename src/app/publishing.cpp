@@ -50,6 +50,7 @@ void Publishing::startParts() {
   }
   if (settings_.central.enabled) {
     central_ = std::make_unique<CentralForwarder>(session_.store(), settings_.central, identity);
+    central_->setAuditTrail(trail_ && trail_->isOpen() ? trail_ : nullptr);
     connect(central_.get(), &CentralForwarder::errorOccurred, this, &Publishing::message);
     connect(central_.get(), &CentralForwarder::stateChanged, this, &Publishing::stateChanged);
     connect(central_.get(), &CentralForwarder::conflictsFound, this, &Publishing::stateChanged);

@@ -33,6 +33,8 @@ class Publishing : public QObject {
   // `error`) when the file could not be written.
   bool apply(const publish::ServiceSettings& settings, QString* error);
 
+  // The audit trail the central database gets a copy of (before start()).
+  void setAuditTrail(const AuditTrail* trail) { trail_ = trail; }
   const publish::ServiceSettings& settings() const { return settings_; }
   QString settingsPath() const;
   publish::Publisher* mqtt() const { return mqtt_.get(); }
@@ -55,4 +57,5 @@ class Publishing : public QObject {
   std::unique_ptr<publish::Publisher> mqtt_;
   std::unique_ptr<publish::CentralForwarder> central_;
   ModbusServerFeed modbusServer_;
+  const AuditTrail* trail_ = nullptr;
 };

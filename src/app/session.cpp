@@ -101,7 +101,10 @@ bool Session::loadSettings() {
 
 bool Session::resetSettings() {
   ::resetSettings();
-  if (::saveSettings()) return true;
+  if (::saveSettings()) {
+    emit settingsWritten({settingsPath(), devicePath()});
+    return true;
+  }
   emit settingsSaveFailed();
   return false;
 }
@@ -220,6 +223,7 @@ bool Session::saveSettings() {
   storeRunState();
   if (::saveSettings()) {
     logEvent(EventKind::SettingsApplied, QStringLiteral(u"Настройки изменены"));
+    emit settingsWritten({settingsPath(), devicePath()});
     return true;
   }
   emit settingsSaveFailed();
@@ -231,6 +235,7 @@ void Session::logEvent(EventKind kind, const QString& text) {
   if (store_.isWritable())
     reportCommit(store_.appendEvent(now.toMSecsSinceEpoch(), now.offsetFromUtc(), kind, text));
   emit eventLogged(text);
+  emit eventKindLogged(kind, text);
 }
 
 void Session::reportCommit(const ResultStore::AppendOutcome& outcome) {
@@ -296,6 +301,7 @@ bool Session::applyEmissionSettings(const emissions::EmissionSettings& settings,
   const bool rebuild = settings.intervalMinutes != emissionSettings_.intervalMinutes;
   emissionSettings_ = settings;
   logEvent(EventKind::SettingsApplied, QStringLiteral(u"Нормативы выбросов изменены"));
+  emit settingsWritten({emissionSettingsPath()});
   if (rebuild || !engine_)
     rebuildEmissions();
   else

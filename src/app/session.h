@@ -157,6 +157,10 @@ class Session : public QObject {
   void databaseProblem(DatabaseProblem problem, const QString& detail);
   // Something the event log records (also without a database).
   void eventLogged(const QString& text);
+  // The same with its kind, for the audit trail.
+  void eventKindLogged(EventKind kind, const QString& text);
+  // The program wrote these settings files.
+  void settingsWritten(const QStringList& paths);
   // A result taken, after it went to the database: `seq` is its sequence
   // number there (0 without a database).
   void resultRecorded(qint64 seq, const Result& result);

@@ -10,8 +10,14 @@
 // never passed over silently (see conflicts()).
 //
 //   CentralForwarder forwarder(store, settings.central, settings.identity(address));
+//   forwarder.setAuditTrail(&trail);   // the audit entries go with them
 //   forwarder.start();
 //   ... after every append to the store: forwarder.poke();
+//
+// Audit entries have a cursor of their own; they are also looked for every
+// few seconds while all else is delivered, since a login commits no result.
+// An entry the server already holds with another hash is reported
+// (auditMismatch): the local trail was rewritten after it was copied.
 
 #include <QObject>
 #include <QString>
@@ -19,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+#include "data/audit_trail.h"
 #include "data/result_store.h"
 #include "publish/service_settings.h"
 
@@ -42,6 +49,7 @@ class CentralForwarder : public QObject {
 
   static const QString kResultCursor;  // "central"
   static const QString kEventCursor;   // "central-events"
+  static const QString kAuditCursor;   // "central-audit"
 
   CentralForwarder(ResultStore& store, CentralSettings settings, AnalyzerIdentity identity,
                    QObject* parent = nullptr);
@@ -63,6 +71,9 @@ class CentralForwarder : public QObject {
   int conflicts() const { return conflicts_; }
   qint64 deliveredEventId() const { return eventId_; }
   void setO2RefByFuel(std::vector<double> refs) { o2Refs_ = std::move(refs); }
+  // The audit trail to copy too (before start(); none: not copied).
+  void setAuditTrail(const AuditTrail* trail) { trail_ = trail; }
+  qint64 deliveredAuditId() const { return auditId_; }
 
  signals:
   void stateChanged(publish::CentralForwarder::State state);
@@ -71,6 +82,8 @@ class CentralForwarder : public QObject {
   void delivered(qint64 seq, qint64 eventId);
   // The server refused rows (see conflicts()); `total` since start().
   void conflictsFound(int total);
+  // Audit entries the server holds with other hashes than the local trail.
+  void auditMismatch(const QVector<qint64>& ids);
 
  private:
   void pump();
@@ -89,9 +102,11 @@ class CentralForwarder : public QObject {
   bool busy_ = false;
   int generation_ = 0;  // outcomes of an earlier start() only move the cursors
   int delayMs_ = 0;
-  qint64 seq_ = 0, eventId_ = 0;
+  qint64 seq_ = 0, eventId_ = 0, auditId_ = 0;
   int conflicts_ = 0;
+  const AuditTrail* trail_ = nullptr;
   QTimer retry_;
+  QTimer look_;  // for audit entries while nothing else comes
   std::unique_ptr<QThread> thread_;
   QObject* worker_ = nullptr;  // lives in thread_
   std::shared_ptr<CentralWriter> writer_;
