@@ -147,8 +147,8 @@ TEST_F(VerifyE2E, EachChangeMadeWithTheShellIsNamedAndExitsOne) {
 
   // A result added to a sealed day.
   restore();
-  shell(QStringLiteral("INSERT INTO results SELECT seq + 5000, utc_ms + 5000000, utc_offset, fault_bits, specials,"
-                       " mode, fuel, address, tg, o2, co, no, no2, so2, h2s, co2, nox, qa, alf, ta FROM results WHERE seq = 1;"));
+  shell(QStringLiteral("INSERT INTO results SELECT seq + 5000, utc_ms + 5000000, context, status, fault_bits, specials,"
+                       " tg, o2, co, no, no2, so2, h2s, co2, nox, qa, alf, ta FROM results WHERE seq = 1;"));
   v = verify();
   EXPECT_EQ(v.exitCode, 1);
   EXPECT_TRUE(v.line.contains(QStringLiteral(u"результатов 5001, опечатано 5000"))) << v.line.toStdString();
