@@ -29,7 +29,12 @@ QWidget* PermissionGate::holderOf(WidgetBinding& b) {
   auto* holder = new QWidget(parent);
   holder->setObjectName(w->objectName() + QStringLiteral("Holder"));
   QLayout* layout = parent->layout();
-  if (!(layout && layout->replaceWidget(w, holder))) holder->setGeometry(w->geometry());
+  // The layout hands back the item that held the widget: it is ours to delete
+  // (the widget itself goes into the holder).
+  if (QLayoutItem* old = layout ? layout->replaceWidget(w, holder) : nullptr)
+    delete old;
+  else
+    holder->setGeometry(w->geometry());
   holder->setSizePolicy(w->sizePolicy());
   auto* inner = new QHBoxLayout(holder);
   inner->setContentsMargins(0, 0, 0, 0);
