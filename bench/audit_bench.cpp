@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_dir.h"
 #include "data/audit_trail.h"
 #include "data/day_digest.h"
 #include "data/result_store.h"
@@ -261,14 +262,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   seams::setClock([] { return QDateTime::fromMSecsSinceEpoch(g_clockMs + 400LL * kDay * 1000, Qt::OffsetFromUTC, kOffset); });
-  QString base = qEnvironmentVariable("KORVEX_BENCH_DIR");
-  if (base.isEmpty()) base = QCoreApplication::applicationDirPath();
-  QTemporaryDir dir(QDir(base).filePath(QStringLiteral("audit-bench-XXXXXX")));
-  if (!dir.isValid()) {
-    std::fprintf(stderr, "cannot make a folder in %s\n", qPrintable(base));
-    return 1;
-  }
-  g_dir = dir.path();
+  const std::unique_ptr<QTemporaryDir> dir = makeBenchDir("audit-bench");
+  if (!dir) return 1;
+  g_dir = dir->path();
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const int days = qEnvironmentVariableIsSet("KORVEX_BENCH_AUDIT_DAYS") ? qEnvironmentVariableIntValue("KORVEX_BENCH_AUDIT_DAYS") : 14;
