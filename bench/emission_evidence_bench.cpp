@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_dir.h"
 #include "emissions/emission_report.h"
 #include "emissions/report_table.h"
 #include "emissions/result_status.h"
@@ -282,14 +283,9 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  QString base = qEnvironmentVariable("KORVEX_BENCH_DIR");
-  if (base.isEmpty()) base = QCoreApplication::applicationDirPath();
-  QTemporaryDir dir(QDir(base).filePath(QStringLiteral("evidence-bench-XXXXXX")));
-  if (!dir.isValid()) {
-    std::fprintf(stderr, "cannot make a folder in %s\n", qPrintable(base));
-    return 1;
-  }
-  g_dir = dir.path();
+  const std::unique_ptr<QTemporaryDir> dir = makeBenchDir("evidence-bench");
+  if (!dir) return 1;
+  g_dir = dir->path();
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   MeasureYear();

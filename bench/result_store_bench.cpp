@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_dir.h"
 #include "data/result_store.h"
 #include "data/results_log.h"
 #include "device/register_map.h"
@@ -440,14 +441,9 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  QString base = qEnvironmentVariable("KORVEX_BENCH_DIR");
-  if (base.isEmpty()) base = QCoreApplication::applicationDirPath();
-  QTemporaryDir dir(QDir(base).filePath(QStringLiteral("result-store-bench-XXXXXX")));
-  if (!dir.isValid()) {
-    std::fprintf(stderr, "cannot make a folder in %s\n", qPrintable(base));
-    return 1;
-  }
-  g_dir = dir.path();
+  const std::unique_ptr<QTemporaryDir> dir = makeBenchDir("result-store-bench");
+  if (!dir) return 1;
+  g_dir = dir->path();
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const int days = qEnvironmentVariableIntValue("KORVEX_BENCH_YEAR_DAYS");

@@ -13,10 +13,9 @@ PACKAGES=(
   qt6-translations-l10n
   libqcustomplot-dev libqcustomplot2.1-qt6
   libsqlite3-dev
-  # the web view: HTTP server (it needs the WebSockets module's files), password hashes
+  # the web view: HTTP server (it needs the WebSockets module's files); the
+  # web's and the accounts' password hashes (Argon2id), the audit trail's SHA-256
   qt6-httpserver-dev qt6-websockets-dev libsodium-dev
-  # publishing: MQTT client library, PostgreSQL client library
-  libmosquitto-dev libpq-dev
   # publishing: MQTT client library, PostgreSQL client library, OpenSSL's
   # headers (where the MQTT client's TLS finds the system's authorities)
   libmosquitto-dev libpq-dev libssl-dev
@@ -31,7 +30,8 @@ PACKAGES=(
   mosquitto postgresql openssl mosquitto-clients
   # the web view's browser tests: Debian's chromium, driven by playwright-core from npm
   chromium
-  # the sqlite3 shell: the outside writer of the database lock tests
+  # the sqlite3 shell: the outside writer of the database lock tests, and the
+  # audit tests' intruder who changes the results database
   sqlite3
   # headless run, screenshots, print checks, the midnight check
   xvfb xauth openbox imagemagick poppler-utils faketime xdotool

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "app/main_window.h"
+#include "app/verify_command.h"
 #include "platform/qt_translations.h"
 #include "platform/seams.h"
 #include "platform/version.h"
@@ -114,6 +115,12 @@ int runSite(int argc, char* argv[]) {
   return QCoreApplication::exec();
 }
 
+int runVerify(int argc, char* argv[]) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("korvex"));
+  return runVerify(QCoreApplication::arguments().mid(1));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -121,6 +128,7 @@ int main(int argc, char* argv[]) {
     std::puts("korvex " KORVEX_VERSION);
     return 0;
   }
+  if (hasArgument(argc, argv, "--verify")) return runVerify(argc, argv);
   if (hasArgument(argc, argv, "--headless")) return runService(argc, argv, QStringLiteral("korvex --headless"));
   if (hasArgument(argc, argv, "--site")) return runSite(argc, argv);
   if (hasArgument(argc, argv, "--web-password")) return runWebPassword(argc, argv);

@@ -28,13 +28,17 @@
 #include "data/value_format.h"
 #include "device/fuel_table.h"
 #include "dialogs/about_box.h"
+#include "dialogs/audit_log_dialog.h"
 #include "dialogs/emission_limits_dialog.h"
 #include "dialogs/emission_report_dialog.h"
 #include "emissions/report_csv.h"
 #include "dialogs/fuel_dialog.h"
 #include "dialogs/history_dialog.h"
+#include "dialogs/login_dialog.h"
 #include "dialogs/options_dialog.h"
+#include "dialogs/permission_gate.h"
 #include "dialogs/publish_dialog.h"
+#include "dialogs/users_dialog.h"
 #include "dialogs/view_dialog.h"
 #include "ui/glyphs.h"
 #include "platform/seams.h"
@@ -79,6 +83,13 @@ MainWindow::MainWindow(SessionHost& host, QWidget* parent) : QMainWindow(parent)
   buildMenu();
   connectSession();
   startUp();
+  qApp->installEventFilter(this);
+  loginDialog_ = new LoginDialog(this);
+  loginDialog_->setCheck([this](const QString& name, const QString& password) {
+    return AccessControl::outcomeText(host_.access().login(name, password));
+  });
+  usersDialog_ = new UsersDialog(host_.access(), this);
+  auditLogDialog_ = new AuditLogDialog(this);
   // The other windows, created once and kept until exit.
   aboutBox_ = new AboutBox(this);
   fuelDialog_ = new FuelDialog(this);
@@ -98,6 +109,8 @@ MainWindow::MainWindow(SessionHost& host, QWidget* parent) : QMainWindow(parent)
   connect(emissionReportDialog_, &EmissionReportDialog::pdfRequested, this, &MainWindow::saveEmissionReportPdf);
   connect(emissionReportDialog_, &EmissionReportDialog::csvRequested, this, &MainWindow::exportEmissionReportCsv);
   connect(emissionReportDialog_, &EmissionReportDialog::cancelRequested, &host_.reportReader(), &ResultReader::cancel);
+  connect(&host_, &SessionHost::reportReady, this,
+          [this](const emissions::EmissionReport& report) { reportTrailNote_ = report.trailNote(); });
   connect(&host_, &SessionHost::reportReady, emissionReportDialog_, &EmissionReportDialog::showReport);
   connect(&host_, &SessionHost::reportFailed, emissionReportDialog_, &EmissionReportDialog::showFailure);
   connect(&host_.reportReader(), &ResultReader::progress, emissionReportDialog_, &EmissionReportDialog::showProgress);
@@ -105,8 +118,11 @@ MainWindow::MainWindow(SessionHost& host, QWidget* parent) : QMainWindow(parent)
 
 // The window, half gone, hears no more of the session.
 MainWindow::~MainWindow() {
+  qApp->removeEventFilter(this);
   disconnect(host_.session(), nullptr, this, nullptr);
   disconnect(&host_, nullptr, this, nullptr);
+  disconnect(host_.audit(), nullptr, this, nullptr);
+  disconnect(&host_.access(), nullptr, this, nullptr);
 }
 
 void MainWindow::buildLayout() {
@@ -371,6 +387,7 @@ void MainWindow::buildMenu() {
   QAction* history = named(file->addAction(QStringLiteral(u"История...")), "HistoryAction");
   liveAction_ = named(file->addAction(QStringLiteral(u"Текущие результаты")), "LiveAction");
   liveAction_->setEnabled(false);
+  QAction* auditLog = named(file->addAction(QStringLiteral(u"Журнал аудита...")), "AuditLogAction");
   named(file->addSeparator(), "N11");
   QMenu* print = named(file->addMenu(QStringLiteral(u"Печать")), "N12");
   QAction* printChart = named(print->addAction(QStringLiteral(u"Графика")), "N13");
@@ -392,6 +409,11 @@ void MainWindow::buildMenu() {
   QAction* emissionReport = named(service->addAction(QStringLiteral(u"Отчёт о выбросах...")), "EmissionReportAction");
   QAction* acknowledge =
       named(service->addAction(QStringLiteral(u"Квитировать сигнализацию выбросов")), "AcknowledgeAlarmsAction");
+  named(service->addSeparator(), "UsersSeparator");
+  QAction* users = named(service->addAction(QStringLiteral(u"Пользователи...")), "UsersAction");
+  QAction* login = named(service->addAction(QStringLiteral(u"Вход в систему...")), "LoginAction");
+  logoutAction_ = named(service->addAction(QStringLiteral(u"Выход из системы")), "LogoutAction");
+  logoutAction_->setEnabled(false);
   QAction* about = named(bar->addAction(QStringLiteral(u"О программе")), "N2");
   saveAction_->setEnabled(false);
 
@@ -412,6 +434,31 @@ void MainWindow::buildMenu() {
   connect(fuelParameters, &QAction::triggered, this, &MainWindow::onFuelParametersTriggered);
   connect(about, &QAction::triggered, this, &MainWindow::onAboutTriggered);
   connect(publish, &QAction::triggered, this, &MainWindow::onPublishTriggered);
+  connect(auditLog, &QAction::triggered, this, &MainWindow::onAuditLogTriggered);
+  connect(users, &QAction::triggered, this, &MainWindow::onUsersTriggered);
+  connect(login, &QAction::triggered, this, &MainWindow::onLoginTriggered);
+  connect(logoutAction_, &QAction::triggered, this, &MainWindow::onLogoutTriggered);
+
+  // Who may give which command; nothing changes while there are no accounts.
+  gate_ = new PermissionGate(this);
+  for (QAction* a : {saveAction_, open, history, auditLog}) gate_->bind(a, Command::History);
+  for (QAction* a : {printChart, printTable, choosePrinter, chooseFont, emissionReport}) gate_->bind(a, Command::Reports);
+  gate_->bind(options, Command::Options);
+  gate_->bind(fuelParameters, Command::Fuel);
+  gate_->bind(publish, Command::Publishing);
+  gate_->bind(emissionLimits, Command::Limits);
+  gate_->bind(acknowledge, Command::Acknowledge);
+  gate_->bind(users, Command::Users);
+  for (QWidget* b : {static_cast<QWidget*>(cyclicButton_), static_cast<QWidget*>(singleButton_),
+                     static_cast<QWidget*>(continuousButton_), static_cast<QWidget*>(stopButton_)})
+    gate_->bind(b, Command::Modes);
+  if (auto* ack = emissionsPanel_->findChild<QWidget*>(QStringLiteral("EmissionAcknowledge")))
+    gate_->bind(ack, Command::Acknowledge);
+  userLabel_ = new QLabel(this);
+  userLabel_->setObjectName(QStringLiteral("LabelUser"));
+  statusBar()->addPermanentWidget(userLabel_);
+  userLabel_->setVisible(false);
+  connect(&host_.access(), &AccessControl::changed, this, &MainWindow::showUser);
 
   publishingLabel_ = new QLabel(this);
   publishingLabel_->setObjectName(QStringLiteral("LabelPublishing"));
@@ -490,6 +537,7 @@ void MainWindow::startUp() {
   // bar; the session starts in its own thread meanwhile.
   host_.start();
   applyViewSettings();
+  showUser();
 }
 
 bool MainWindow::event(QEvent* event) {
@@ -499,16 +547,26 @@ bool MainWindow::event(QEvent* event) {
     activated_ = true;
     QTimer::singleShot(0, this, [this] {
       if (aboutBox_) seams::execModal(aboutBox_);
+      // With accounts the program asks who is there; it measures meanwhile.
+      const AccessState state = host_.access().state();
+      if (state.accountsExist && !state.role) onLoginTriggered();
     });
   }
   return QMainWindow::event(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (queryClose())
+  if (queryClose()) {
     event->accept();
-  else
+  } else {
     event->ignore();
+  }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type t = event->type();
+  if (t == QEvent::KeyPress || t == QEvent::MouseButtonPress || t == QEvent::Wheel) host_.access().noteActivity();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 bool MainWindow::queryClose() {
@@ -546,6 +604,7 @@ void MainWindow::showPublishing() {
 }
 
 void MainWindow::onPublishTriggered() {
+  if (!permitted(Command::Publishing)) return;
   publishDialog_->fill(host_.settings().service());
   seams::execModal(publishDialog_);
 }
@@ -554,6 +613,7 @@ void MainWindow::onPublishTriggered() {
 // Measurement
 
 void MainWindow::modeClicked(ModeRequest request) {
+  if (!permitted(Command::Modes)) return;
   host_.requestMode(request);
   showWantedMode(request);
 }
@@ -563,6 +623,7 @@ void MainWindow::onSingleClicked() { modeClicked(ModeRequest::Single); }
 void MainWindow::onContinuousClicked() { modeClicked(ModeRequest::Continuous); }
 
 void MainWindow::onStopClicked() {
+  if (!permitted(Command::Modes)) return;
   host_.requestMode(ModeRequest::Stop);
   showWantedMode(ModeRequest::None);
 }
@@ -886,6 +947,7 @@ void MainWindow::onChooseFontTriggered() {
 // Settings dialogs: each edits a copy and hands it back to the settings
 
 void MainWindow::onOptionsTriggered() {
+  if (!permitted(Command::Options)) return;
   MeasuringSettings settings = host_.settings().measuring();
   optionsDialog_->fill(settings);
   if (seams::execModal(optionsDialog_) != QDialog::Accepted) return;
@@ -905,6 +967,7 @@ void MainWindow::onViewParametersTriggered() {
 }
 
 void MainWindow::onFuelParametersTriggered() {
+  if (!permitted(Command::Fuel)) return;
   fuelDialog_->showFuel(host_.settings().fuels(), uint8_t(host_.settings().fuelIndex()));
   if (seams::execModal(fuelDialog_) != QDialog::Accepted) {
     host_.settings().nameOwnFuel(fuelDialog_->table()[kFuelCount - 1].name);
@@ -920,6 +983,7 @@ void MainWindow::onFuelParametersTriggered() {
 // Emissions
 
 void MainWindow::onEmissionLimitsTriggered() {
+  if (!permitted(Command::Limits)) return;
   emissions::EmissionSettings settings = host_.settings().emissions();
   emissionLimitsDialog_->fill(settings);
   if (seams::execModal(emissionLimitsDialog_) != QDialog::Accepted) return;
@@ -932,7 +996,9 @@ void MainWindow::onEmissionLimitsTriggered() {
   }
 }
 
-void MainWindow::onAcknowledgeAlarmsTriggered() { host_.acknowledgeAlarms(); }
+void MainWindow::onAcknowledgeAlarmsTriggered() {
+  if (permitted(Command::Acknowledge)) host_.acknowledgeAlarms();
+}
 
 void MainWindow::onEmissionReportTriggered() {
   emissionReportDialog_->setSource([this](const QDate& from, const QDate& to) { host_.computeReport(from, to); },
@@ -945,7 +1011,9 @@ void MainWindow::onEmissionReportTriggered() {
 void MainWindow::printEmissionReport() {
   QPrinter* p = printer();
   QString error;
-  if (!::printEmissionReport(*p, emissionReportDialog_->table(), &error)) seams::errorBox(emissionReportDialog_, error);
+  emissions::ReportTable table = emissionReportDialog_->table();
+  table.trailNote = reportTrailNote_;
+  if (!::printEmissionReport(*p, table, &error)) seams::errorBox(emissionReportDialog_, error);
 }
 
 void MainWindow::saveEmissionReportPdf() {
@@ -959,7 +1027,9 @@ void MainWindow::saveEmissionReportPdf() {
   pdf.setPageSize(QPageSize(QPageSize::A4));
   pdf.setOutputFileName(name);
   QString error;
-  if (!::printEmissionReport(pdf, emissionReportDialog_->table(), &error))
+  emissions::ReportTable table = emissionReportDialog_->table();
+  table.trailNote = reportTrailNote_;
+  if (!::printEmissionReport(pdf, table, &error))
     seams::errorBox(emissionReportDialog_, QStringLiteral(u"Отчёт не сохранён:\r\n%1\r\n%2").arg(name, error));
 }
 
@@ -969,6 +1039,51 @@ void MainWindow::exportEmissionReportCsv() {
   const QString name = seams::getSaveFileName(emissionReportDialog_, QStringLiteral(u"Файлы CSV(*.csv)|*.csv"), proposed);
   if (name.isEmpty()) return;
   QString error;
-  if (!emissions::writeReportCsv(name, emissionReportDialog_->report(), emissionReportDialog_->csvFormat(), &error))
+  if (!emissions::writeReportCsv(name, emissionReportDialog_->report(), emissionReportDialog_->csvFormat(), &error,
+                                 reportTrailNote_))
     seams::errorBox(emissionReportDialog_, QStringLiteral(u"Отчёт не сохранён:\r\n%1\r\n%2").arg(name, error));
 }
+
+// ---------------------------------------------------------------------------
+// Audit trail and accounts
+
+bool MainWindow::permitted(Command command) {
+  const AccessState state = host_.access().state();
+  if (state.allows(command)) return true;
+  seams::warningBox(this, state.refusal(command));
+  return false;
+}
+
+void MainWindow::showUser() {
+  const AccessState state = host_.access().state();
+  gate_->apply(state);
+  logoutAction_->setEnabled(state.role.has_value());
+  userLabel_->setVisible(state.accountsExist);
+  userLabel_->setText(state.role ? QStringLiteral(u"Пользователь: %1 (%2)").arg(state.user, roleText(*state.role))
+                                 : QStringLiteral(u"Вход не выполнен"));
+}
+
+void MainWindow::onAuditLogTriggered() {
+  if (!permitted(Command::History)) return;
+  // A read-only connection of the window's own: the keeper's is in its thread.
+  if (!auditView_) auditView_ = std::make_unique<AuditTrail>();
+  if (auditView_->databasePath() != host_.databasePath() || !auditView_->isOpen()) {
+    auditView_->close();
+    if (!host_.databasePath().isEmpty()) auditView_->openForReading(host_.databasePath());
+  }
+  auditLogDialog_->setTrail(auditView_->isOpen() ? auditView_.get() : nullptr);
+  seams::execModal(auditLogDialog_);
+}
+
+void MainWindow::onUsersTriggered() {
+  if (!permitted(Command::Users)) return;
+  usersDialog_->refresh();
+  seams::execModal(usersDialog_);
+}
+
+void MainWindow::onLoginTriggered() {
+  loginDialog_->prepare(host_.access().state().user);
+  seams::execModal(loginDialog_);
+}
+
+void MainWindow::onLogoutTriggered() { host_.access().logout(); }

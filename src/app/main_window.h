@@ -18,8 +18,14 @@
 #include "data/results_log.h"
 #include "emissions/emission_monitor.h"
 #include "service/session_host.h"
+#include "storage/permissions.h"
 
 class AboutBox;
+class AuditLogDialog;
+class AuditTrail;
+class LoginDialog;
+class PermissionGate;
+class UsersDialog;
 class LinkStatisticsView;
 class NoticeBar;
 class EmissionLimitsDialog;
@@ -103,10 +109,18 @@ class MainWindow : public QMainWindow {
   void onEmissionLimitsTriggered();
   void onEmissionReportTriggered();
   void onAcknowledgeAlarmsTriggered();
+  // The audit trail and the accounts: "Файл → Журнал аудита...",
+  // "Сервис → Пользователи...", "Вход в систему...", "Выход из системы".
+  void onAuditLogTriggered();
+  void onUsersTriggered();
+  void onLoginTriggered();
+  void onLogoutTriggered();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
+  // Keys and clicks anywhere in the program keep the user logged in.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void buildLayout();
@@ -202,4 +216,20 @@ class MainWindow : public QMainWindow {
   QString publishingState_;
   QString publishingMessage_;
   PublishDialog* publishDialog_ = nullptr;
+
+  // The audit trail of this run and who may do what; a command refused is
+  // shown disabled with the reason.
+  void showUser();
+  // False, after a box saying why, when the user may not give the command.
+  bool permitted(Command command);
+  // The trail as the audit log shows it: a read-only connection of its own.
+  std::unique_ptr<AuditTrail> auditView_;
+  // The audit trail's state when the report shown was made.
+  QString reportTrailNote_;
+  PermissionGate* gate_ = nullptr;
+  QLabel* userLabel_ = nullptr;
+  QAction* logoutAction_ = nullptr;
+  LoginDialog* loginDialog_ = nullptr;
+  UsersDialog* usersDialog_ = nullptr;
+  AuditLogDialog* auditLogDialog_ = nullptr;
 };

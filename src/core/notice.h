@@ -19,6 +19,7 @@ enum class NoticeTopic : uint8_t {
   DataWrite,         // results could not be written to a file
   EmissionSettings,  // the emissions settings file could not be used as it is
   Publishing,        // the broker or the central database is away, or refused
+  Audit,             // the audit trail or the accounts could not be used, or the trail is broken
 };
 
 enum class NoticeLevel : uint8_t { Info, Warning, Error };

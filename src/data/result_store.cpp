@@ -664,6 +664,44 @@ void guardFiles(const QString& path, bool guard) {
   }
 }
 
+// A row of averageColumnsV4(), or of averageColumns() from a file before
+// schema 4 (its validated value the mean: nothing was subtracted then).
+StoredAverage readAverage(sqlite3_stmt* st, bool v4) {
+  const int head = v4 ? kAverageHeadV4 : 7;
+  const int perComponent = v4 ? kAveragePerComponentV4 : 4;
+  StoredAverage a;
+  int col = 0;
+  if (v4) a.profile = sqlite3_column_int(st, col++);
+  a.period = AveragePeriodKind(sqlite3_column_int(st, col++));
+  a.intervalMinutes = sqlite3_column_int(st, col++);
+  a.startUtcMs = sqlite3_column_int64(st, col++);
+  a.endUtcMs = sqlite3_column_int64(st, col++);
+  a.startOffset = int32_t(sqlite3_column_int64(st, col++));
+  a.endOffset = int32_t(sqlite3_column_int64(st, col++));
+  a.count = sqlite3_column_int(st, col++);
+  if (v4) a.basis = sqlite3_column_int64(st, col++);
+  for (int c = 0; c < kStoredComponentCount; ++c) {
+    StoredComponentAverage& ca = a.components[size_t(c)];
+    col = head + perComponent * c;
+    ca.mean = sqlite3_column_type(st, col) == SQLITE_NULL ? 0 : sqlite3_column_double(st, col);
+    ca.count = sqlite3_column_int(st, col + 1);
+    ca.valid = sqlite3_column_int(st, col + 2) != 0;
+    ca.exceedance = sqlite3_column_int(st, col + 3);
+    if (!v4) {
+      ca.validated = ca.mean;
+      continue;
+    }
+    ca.ci = sqlite3_column_double(st, col + 4);
+    ca.validated = sqlite3_column_type(st, col + 5) == SQLITE_NULL ? 0 : sqlite3_column_double(st, col + 5);
+    ca.reason = sqlite3_column_int(st, col + 6);
+    ca.expected = sqlite3_column_int(st, col + 7);
+    ca.substitutes = sqlite3_column_int(st, col + 8);
+    ca.outOfRange = sqlite3_column_int(st, col + 9);
+    for (int r = 0; r < kStoredInvalidReasonCount; ++r) ca.invalid[size_t(r)] = sqlite3_column_int(st, col + 10 + r);
+  }
+  return a;
+}
+
 StoredEvent readEvent(sqlite3_stmt* st) {
   StoredEvent e;
   e.id = sqlite3_column_int64(st, 0);
@@ -764,8 +802,11 @@ ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, 
 ResultStore::OpenResult ResultStore::openForReading(const QString& path) {
   close();
   path_ = path;
-  if (!QFileInfo::exists(path)) return {OpenStatus::CannotOpen, QStringLiteral(u"нет файла %1").arg(QDir::toNativeSeparators(path)), {}, {}};
-  return openReadOnly(QStringLiteral(u"открыта для чтения"), false);
+  if (!QFileInfo(path).isFile())
+    return {OpenStatus::CannotOpen, QStringLiteral(u"нет файла %1").arg(QDir::toNativeSeparators(path)), {}, {}};
+  // Without write access to the directory SQLite cannot share the log's
+  // index: then the file is read as it stands.
+  return openReadOnly(QStringLiteral(u"открыта для чтения"), !QFileInfo(QFileInfo(path).absolutePath()).isWritable());
 }
 
 ResultStore::OpenResult ResultStore::openWritable(qint64 nowUtcMs, Check check) {
@@ -838,7 +879,9 @@ ResultStore::OpenResult ResultStore::openReadOnly(const QString& why, bool nobod
 }
 
 bool ResultStore::openConnection(Access access, QString* error) {
-  int flags = SQLITE_OPEN_EXRESCODE;
+  // One thread uses a store: SQLite's lock around every call is not needed
+  // (it is a tenth of reading a year of results through the store).
+  int flags = SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX;
   QByteArray name;
   if (access == Access::Immutable) {
     flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
@@ -2209,42 +2252,8 @@ QVector<StoredAverage> ResultStore::averages(AveragePeriodKind period, int inter
   sqlite3_bind_int64(st, 3, fromUtcMs);
   sqlite3_bind_int64(st, 4, toUtcMs);
   sqlite3_bind_int(st, 5, profile);
-  const int head = averagesV4_ ? kAverageHeadV4 : 7;
-  const int perComponent = averagesV4_ ? kAveragePerComponentV4 : 4;
   int rc;
-  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    StoredAverage a;
-    int col = 0;
-    if (averagesV4_) a.profile = sqlite3_column_int(st, col++);
-    a.period = AveragePeriodKind(sqlite3_column_int(st, col++));
-    a.intervalMinutes = sqlite3_column_int(st, col++);
-    a.startUtcMs = sqlite3_column_int64(st, col++);
-    a.endUtcMs = sqlite3_column_int64(st, col++);
-    a.startOffset = int32_t(sqlite3_column_int64(st, col++));
-    a.endOffset = int32_t(sqlite3_column_int64(st, col++));
-    a.count = sqlite3_column_int(st, col++);
-    if (averagesV4_) a.basis = sqlite3_column_int64(st, col++);
-    for (int c = 0; c < kStoredComponentCount; ++c) {
-      StoredComponentAverage& ca = a.components[size_t(c)];
-      col = head + perComponent * c;
-      ca.mean = sqlite3_column_type(st, col) == SQLITE_NULL ? 0 : sqlite3_column_double(st, col);
-      ca.count = sqlite3_column_int(st, col + 1);
-      ca.valid = sqlite3_column_int(st, col + 2) != 0;
-      ca.exceedance = sqlite3_column_int(st, col + 3);
-      if (!averagesV4_) {
-        ca.validated = ca.mean;
-        continue;
-      }
-      ca.ci = sqlite3_column_double(st, col + 4);
-      ca.validated = sqlite3_column_type(st, col + 5) == SQLITE_NULL ? 0 : sqlite3_column_double(st, col + 5);
-      ca.reason = sqlite3_column_int(st, col + 6);
-      ca.expected = sqlite3_column_int(st, col + 7);
-      ca.substitutes = sqlite3_column_int(st, col + 8);
-      ca.outOfRange = sqlite3_column_int(st, col + 9);
-      for (int r = 0; r < kStoredInvalidReasonCount; ++r) ca.invalid[size_t(r)] = sqlite3_column_int(st, col + 10 + r);
-    }
-    out.append(a);
-  }
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.append(readAverage(st, averagesV4_));
   if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read emission averages");
   return out;
 }
@@ -2293,4 +2302,25 @@ bool ResultStore::writeVersion2File(const QString& path, const std::vector<Resul
   if (!ok || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return fail("cannot write");
   sqlite3_close_v2(db);
   return true;
+}
+
+QVector<StoredAverage> ResultStore::allAverages(qint64 fromUtcMs, qint64 toUtcMs) const {
+  QVector<StoredAverage> out;
+  if (!db_ || !st_->averagesInRange || fromUtcMs >= toUtcMs) return out;
+  const QByteArray sql = QStringLiteral("SELECT %1 FROM emission_averages WHERE start_utc_ms >= ?1 AND start_utc_ms < ?2"
+                                        " ORDER BY period, interval_minutes, start_utc_ms")
+                             .arg(averagesV4_ ? averageColumnsV4() : averageColumns())
+                             .toUtf8();
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
+    lastError_ = sqliteError("cannot read emission averages");
+    return out;
+  }
+  sqlite3_bind_int64(st, 1, fromUtcMs);
+  sqlite3_bind_int64(st, 2, toUtcMs);
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) out.append(readAverage(st, averagesV4_));
+  if (rc != SQLITE_DONE) lastError_ = sqliteError("cannot read emission averages");
+  sqlite3_finalize(st);
+  return out;
 }

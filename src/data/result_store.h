@@ -60,6 +60,7 @@ enum class EventKind : int {
   SettingsProblem = 62,
   DataWriteFailed = 63,
   PublishingProblem = 64,
+  AuditProblem = 65,  // the audit trail could not be used, or was found broken
   // The Modbus TCP server for the control system.
   ModbusServerStarted = 70,
   ModbusServerStopped = 71,
@@ -237,8 +238,10 @@ class ResultStore {
   // damaged file is moved to. Shows nothing: the caller reports the status.
   OpenResult open(const QString& path, qint64 nowUtcMs, WhenLocked whenLocked = WhenLocked::OpenReadOnly,
                   Check check = Check::Auto);
-  // Opens an existing database for reading only, whoever owns it: a reader
-  // beside the owner in the same program (the web view), which takes no lock.
+  // Opens an existing database for reading only, whoever owns it, without
+  // taking the lock and without creating, upgrading or moving anything: a
+  // reader beside the owner in the same program (the web view), or a check
+  // of a file whether or not an instance owns it.
   OpenResult openForReading(const QString& path);
   // Closes the file and releases the lock; pending items that still cannot be
   // committed are lost (pendingCount() tells how many beforehand).
@@ -327,6 +330,10 @@ class ResultStore {
   // < toUtcMs, by start. Empty from a version 1 file opened read-only.
   QVector<StoredAverage> averages(AveragePeriodKind period, int intervalMinutes, qint64 fromUtcMs,
                                   qint64 toUtcMs, int profile = 0) const;
+
+  // Every average, of any period and interval length, with fromUtcMs <=
+  // start < toUtcMs, by period, interval length and start.
+  QVector<StoredAverage> allAverages(qint64 fromUtcMs, qint64 toUtcMs) const;
 
   // Forwarding cursors: the last sequence number (or event id) a consumer
   // delivered; 0 for a consumer never seen.

@@ -89,6 +89,10 @@ class EmissionReport {
   const QVector<ReportRow>& rows() const { return rows_; }  // a day's intervals, then the day
   const QVector<ExceedanceRecord>& exceedances() const { return exceedances_; }
   const AlarmLimits& limits() const { return limits_; }
+  // The audit trail and the seals of the report's days as found when it was
+  // made, for its foot (empty: not checked).
+  const QString& trailNote() const { return trailNote_; }
+  void setTrailNote(const QString& note) { trailNote_ = note; }
 
  private:
   void addExceedances(const ReportRow& row);
@@ -102,6 +106,7 @@ class EmissionReport {
   ValidationConfig validation_;
   bool summarized_ = false;
   ComponentSummaries summary_{};
+  QString trailNote_;
 };
 
 // Columns shared by the table model and the CSV file.

@@ -228,7 +228,7 @@ QVector<QStringList> summaryRows(const EmissionReport& report, const CsvFormat& 
   return out;
 }
 
-QByteArray reportCsv(const EmissionReport& report, const CsvFormat& format) {
+QByteArray reportCsv(const EmissionReport& report, const CsvFormat& format, const QString& footer) {
   if (!format.isValid()) return {};
   QString text;
   auto line = [&](const QStringList& fields) {
@@ -250,18 +250,19 @@ QByteArray reportCsv(const EmissionReport& report, const CsvFormat& format) {
     line(reportHeader());
     for (const ReportRow& row : report.rows()) line(reportRowFields(row, format));
   }
+  if (!footer.isEmpty()) line({footer});
   QByteArray out = format.byteOrderMark ? QByteArray("\xEF\xBB\xBF") : QByteArray();
   return out + text.toUtf8();
 }
 
 bool writeReportCsv(const QString& path, const EmissionReport& report, const CsvFormat& format,
-                    QString* error) {
+                    QString* error, const QString& footer) {
   auto fail = [error](const QString& why) {
     if (error) *error = why;
     return false;
   };
   if (!format.isValid()) return fail(QStringLiteral("separator and decimal sign do not fit"));
-  return writeCsvFile(path, reportCsv(report, format), error);
+  return writeCsvFile(path, reportCsv(report, format, footer), error);
 }
 
 QVector<QStringList> parseCsv(const QByteArray& bytes, QChar separator) {

@@ -82,11 +82,12 @@ QVector<QStringList> summaryRows(const EmissionReport& report, const CsvFormat& 
 
 // Empty when the format is not valid. A report of no profile made as it
 // always was has report_column's layout, one made for a period or under a
-// profile validated_column's and the summary.
-QByteArray reportCsv(const EmissionReport& report, const CsvFormat& format);
+// profile validated_column's and the summary. A `footer` (the audit trail's
+// state when the report was made) goes last, as a line of one field.
+QByteArray reportCsv(const EmissionReport& report, const CsvFormat& format, const QString& footer = QString());
 // Replaces the file as a whole; false with the reason in `error`.
 bool writeReportCsv(const QString& path, const EmissionReport& report, const CsvFormat& format,
-                    QString* error = nullptr);
+                    QString* error = nullptr, const QString& footer = QString());
 
 // Rows of fields: quotes, doubled quotes, separators and line breaks inside
 // quotes, CRLF or LF, and a leading byte order mark are understood.

@@ -82,6 +82,14 @@ void exceedanceLines(ReportTable& t, const EmissionReport& report, const QLocale
   if (t.exceedances.isEmpty()) t.exceedances << QStringLiteral(u"Превышений нет.");
 }
 
+// The row's judgement of `c` into `out`, which colours its cells; the exceedance.
+Exceedance judge(ReportTableRow& out, const ReportRow& row, Component c) {
+  const size_t k = size_t(index(c));
+  out.valid[k] = row.components[k].valid;
+  out.exceedances[k] = row.exceedances[k];
+  return row.exceedances[k];
+}
+
 // The table as it always was: per component the mean and its judgement.
 void plainTable(ReportTable& t, const EmissionReport& report, const QLocale& locale) {
   t.headers << QStringLiteral(u"Период") << QStringLiteral(u"Рез./инт.");
@@ -99,9 +107,7 @@ void plainTable(ReportTable& t, const EmissionReport& report, const QLocale& loc
     out.cells << (out.day ? QStringLiteral(u"%1 инт.").arg(row.count) : QString::number(row.count));
     for (Component c : kComponents) {
       const ComponentAverage& a = row.components[size_t(index(c))];
-      const Exceedance e = row.exceedances[size_t(index(c))];
-      out.valid[size_t(index(c))] = a.valid;
-      out.exceedances[size_t(index(c))] = e;
+      const Exceedance e = judge(out, row, c);
       out.cells << (a.count > 0 ? meanText(a.mean, locale) : kDash) << judgementText(a.valid, e);
     }
     t.rows.append(out);
@@ -126,9 +132,7 @@ void validatedDaysTable(ReportTable& t, const EmissionReport& report, const QLoc
     out.cells << (out.day ? QStringLiteral(u"%1 инт.").arg(row.count) : QString::number(row.count));
     for (Component c : kComponents) {
       const ComponentAverage& a = row.components[size_t(index(c))];
-      const Exceedance e = row.exceedances[size_t(index(c))];
-      out.valid[size_t(index(c))] = a.valid;
-      out.exceedances[size_t(index(c))] = e;
+      const Exceedance e = judge(out, row, c);
       out.cells << (a.count > 0 ? meanText(a.measured, locale) : kDash)
                 << (a.count > 0 ? meanText(a.mean, locale) : kDash) << verdictText(a, e);
     }
@@ -158,9 +162,7 @@ void monthTable(ReportTable& t, const EmissionReport& report, const QLocale& loc
     out.cells << QStringLiteral("%1/%2").arg(validIntervals).arg(day.intervals.size());
     for (Component c : kComponents) {
       const ComponentAverage& a = row.components[size_t(index(c))];
-      const Exceedance e = row.exceedances[size_t(index(c))];
-      out.valid[size_t(index(c))] = a.valid;
-      out.exceedances[size_t(index(c))] = e;
+      const Exceedance e = judge(out, row, c);
       out.cells << (a.count > 0 ? meanText(a.mean, locale) : kDash) << verdictText(a, e)
                 << QString::number(day.countedInvalid[size_t(index(c))]);
     }

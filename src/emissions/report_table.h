@@ -42,6 +42,7 @@ struct ReportTable {
   QVector<int> judgedComponent;
   QVector<ReportSection> sections;  // after the main table
   QStringList closing;              // after the exceedances: when the report is due
+  QString trailNote;        // the audit trail's state when it was made: on every page's foot
 };
 
 // Columns: the period, the results (an interval) or intervals (a day), then per component the mean and its judgement.

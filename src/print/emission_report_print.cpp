@@ -80,7 +80,8 @@ class Layout {
     const QFontMetrics fm(font_, &printer);
     lineHeight_ = fm.height();
     rowHeight_ = lineHeight_ * 4 / 3;
-    bottom_ = area_.bottom() - lineHeight_ * 2;
+    // The audit trail's state takes a line of its own above the foot.
+    bottom_ = area_.bottom() - lineHeight_ * (table_.trailNote.isEmpty() ? 2 : 3);
     y_ = area_.top();
   }
 
@@ -143,6 +144,9 @@ class Layout {
                      .arg(table_.title, seams::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"))));
     p_->drawText(foot, Qt::AlignRight | Qt::AlignVCenter,
                  QStringLiteral(u"Стр. %1 из %2").arg(pageNo_).arg(pageCount_));
+    if (!table_.trailNote.isEmpty())
+      p_->drawText(foot.translated(0, -lineHeight_), Qt::AlignLeft | Qt::AlignVCenter,
+                   QFontMetrics(font_, &printer_).elidedText(table_.trailNote, Qt::ElideRight, area_.width()));
   }
 
   // The title and the notes, wrapped to the width.

@@ -12,6 +12,11 @@ namespace publish {
 
 const QString CentralForwarder::kResultCursor = QStringLiteral("central");
 const QString CentralForwarder::kEventCursor = QStringLiteral("central-events");
+const QString CentralForwarder::kAuditCursor = QStringLiteral("central-audit");
+
+namespace {
+constexpr int kAuditLookMs = 5000;
+}  // namespace
 
 CentralForwarder::CentralForwarder(ResultStore& store, CentralSettings settings, AnalyzerIdentity identity,
                                    QObject* parent)
@@ -20,6 +25,8 @@ CentralForwarder::CentralForwarder(ResultStore& store, CentralSettings settings,
       backoff_(settings_.retryMinMs, settings_.retryMaxMs) {
   retry_.setSingleShot(true);
   connect(&retry_, &QTimer::timeout, this, &CentralForwarder::pump);
+  look_.setSingleShot(true);
+  connect(&look_, &QTimer::timeout, this, &CentralForwarder::pump);
 }
 
 CentralForwarder::~CentralForwarder() { stop(); }
@@ -33,6 +40,7 @@ bool CentralForwarder::start() {
   }
   deliveredSeq_ = store_.cursor(kResultCursor);
   deliveredEventId_ = store_.cursor(kEventCursor);
+  auditId_ = store_.cursor(kAuditCursor);
   clearError();
   conflicts_ = 0;
   backoff_.reset();
@@ -56,6 +64,7 @@ void CentralForwarder::stop() {
   running_ = false;
   ++generation_;
   retry_.stop();
+  look_.stop();
   thread_->quit();
   thread_->wait();
   thread_.reset();
@@ -70,17 +79,24 @@ void CentralForwarder::poke() {
   if (state() == State::UpToDate) pump();
 }
 
+void CentralForwarder::setAuditTrail(const AuditTrail* trail) {
+  trail_ = trail;
+  if (running_ && trail_) pump();
+}
+
 void CentralForwarder::pump() {
   if (!running_ || busy_ || retry_.isActive()) return;
   const std::vector<StoredResult> results = store_.resultsAfter(deliveredSeq_, settings_.batchSize);
   const QVector<StoredEvent> events = store_.eventsAfter(deliveredEventId_, settings_.batchSize);
-  if (results.empty() && events.isEmpty()) {
+  const QVector<AuditEntry> audit = trail_ ? trail_->entriesAfter(auditId_, settings_.batchSize) : QVector<AuditEntry>();
+  if (results.empty() && events.isEmpty() && audit.isEmpty()) {
     setState(State::UpToDate);
+    if (trail_) look_.start(std::min(kAuditLookMs, std::max(1, settings_.retryMaxMs)));
     return;
   }
   busy_ = true;
   setState(State::Sending);
-  auto batch = std::make_shared<CentralBatch>(makeCentralBatch(identity_, results, events, o2Refs_));
+  auto batch = std::make_shared<CentralBatch>(makeCentralBatch(identity_, results, events, o2Refs_, audit));
   std::shared_ptr<CentralWriter> writer = writer_;
   const int generation = generation_;
   QMetaObject::invokeMethod(
@@ -97,7 +113,7 @@ void CentralForwarder::pump() {
 void CentralForwarder::written(int generation, const CentralOutcome& o) {
   const bool current = generation == generation_ && running_;
   if (current) busy_ = false;
-  const qint64 lastSeq = o.lastSeq, lastEventId = o.lastEventId;
+  const qint64 lastSeq = o.lastSeq, lastEventId = o.lastEventId, lastAuditId = o.lastAuditId;
   if (!o.ok) {
     if (!current) return;
     const QString& error = o.error;
@@ -119,10 +135,23 @@ void CentralForwarder::written(int generation, const CentralOutcome& o) {
     deliveredEventId_ = lastEventId;
     stored = store_.setCursor(kEventCursor, deliveredEventId_) && stored;
   }
+  if (lastAuditId > auditId_) {
+    auditId_ = lastAuditId;
+    stored = store_.setCursor(kAuditCursor, auditId_) && stored;
+  }
   if (!stored) report(QStringLiteral(u"Центральная база данных: не могу сохранить позицию копирования: ") + store_.lastError());
   if (!lastError().isEmpty() && stored) {
     qCInfo(korvexPublish, "Центральная база данных: запись возобновлена");
     clearError();
+  }
+  // After the line above: the report stays the last error until the next one.
+  if (!o.auditMismatches.isEmpty()) {
+    QStringList ids;
+    for (qint64 id : o.auditMismatches) ids << QString::number(id);
+    report(QStringLiteral(u"Центральная база данных: журнал аудита не совпадает с копией на сервере "
+                          u"(записи %1): местный журнал переписан после передачи")
+               .arg(ids.join(QStringLiteral(", "))));
+    emit auditMismatch(o.auditMismatches);
   }
   backoff_.reset();
   emit delivered(deliveredSeq_, deliveredEventId_);

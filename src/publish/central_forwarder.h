@@ -10,8 +10,14 @@
 // never passed over silently (see conflicts()).
 //
 //   CentralForwarder forwarder(store, settings.central, settings.identity(address));
+//   forwarder.setAuditTrail(&trail);   // the audit entries go with them
 //   forwarder.start();
 //   ... after every append to the store: forwarder.poke();
+//
+// Audit entries have a cursor of their own; they are also looked for every
+// few seconds while all else is delivered, since a login commits no result.
+// An entry the server already holds with another hash is reported
+// (auditMismatch): the local trail was rewritten after it was copied.
 
 #include <QString>
 #include <QTimer>
@@ -19,6 +25,7 @@
 #include <vector>
 
 #include "publish/sink.h"
+#include "data/audit_trail.h"
 
 class QThread;
 
@@ -35,6 +42,7 @@ class CentralForwarder : public Sink {
 
   static const QString kResultCursor;  // "central"
   static const QString kEventCursor;   // "central-events"
+  static const QString kAuditCursor;   // "central-audit"
 
   CentralForwarder(ResultStore& store, CentralSettings settings, AnalyzerIdentity identity,
                    QObject* parent = nullptr);
@@ -48,10 +56,16 @@ class CentralForwarder : public Sink {
   // Rows the server refused since start() because it holds other rows
   // under their numbers: while there are any, not everything was taken.
   int conflicts() const { return conflicts_; }
+  // The audit trail to copy too (none: not copied). Set while running, its
+  // entries follow with the next batch.
+  void setAuditTrail(const AuditTrail* trail);
+  qint64 deliveredAuditId() const { return auditId_; }
 
  signals:
   // The server refused rows (see conflicts()); `total` since start().
   void conflictsFound(int total);
+  // Audit entries the server holds with other hashes than the local trail.
+  void auditMismatch(const QVector<qint64>& ids);
 
  private:
   void pump();
@@ -63,8 +77,11 @@ class CentralForwarder : public Sink {
   bool busy_ = false;
   int generation_ = 0;  // outcomes of an earlier start() only move the cursors
   Backoff backoff_;
+  qint64 auditId_ = 0;
   int conflicts_ = 0;
+  const AuditTrail* trail_ = nullptr;
   QTimer retry_;
+  QTimer look_;  // for audit entries while nothing else comes
   std::unique_ptr<QThread> thread_;
   QObject* worker_ = nullptr;  // lives in thread_
   std::shared_ptr<CentralWriter> writer_;

@@ -76,6 +76,43 @@ BEGIN
       ADD PRIMARY KEY (analyzer_id, store_id, id);
   END IF;
 END $$;
+CREATE TABLE IF NOT EXISTS korvex_audit (
+  analyzer_id integer NOT NULL REFERENCES korvex_analyzers (id),
+  id bigint NOT NULL,
+  taken_at timestamptz NOT NULL,
+  utc_offset integer NOT NULL,
+  user_name text NOT NULL,
+  os_user text NOT NULL,
+  kind integer NOT NULL,
+  kind_name text NOT NULL,
+  subject text NOT NULL,
+  before text NOT NULL,
+  after text NOT NULL,
+  text text NOT NULL,
+  prev_hash text NOT NULL,
+  hash text NOT NULL,
+  received_at timestamptz NOT NULL DEFAULT now(),
+  PRIMARY KEY (analyzer_id, id)
+);
+CREATE INDEX IF NOT EXISTS korvex_audit_by_time ON korvex_audit (taken_at);
+CREATE OR REPLACE FUNCTION korvex_audit_keep() RETURNS trigger LANGUAGE plpgsql AS $f$
+BEGIN
+  IF TG_OP = 'DELETE' AND OLD.taken_at < now() - interval '6 years' THEN
+    RETURN OLD;
+  END IF;
+  RAISE EXCEPTION 'korvex_audit: entries are never changed, and kept at least six years';
+END
+$f$;
+DO $d$
+BEGIN
+  IF NOT EXISTS (SELECT 1 FROM pg_trigger WHERE tgname = 'korvex_audit_keep') THEN
+    CREATE TRIGGER korvex_audit_keep BEFORE UPDATE OR DELETE ON korvex_audit
+      FOR EACH ROW EXECUTE FUNCTION korvex_audit_keep();
+    CREATE TRIGGER korvex_audit_keep_all BEFORE TRUNCATE ON korvex_audit
+      FOR EACH STATEMENT EXECUTE FUNCTION korvex_audit_keep();
+  END IF;
+END
+$d$;
 )sql";
 
 // Arrays of one type each, unnested side by side into rows. A row already
@@ -132,6 +169,26 @@ ORDER BY u.id
 )sql";
 constexpr int kEventArrays = 7;
 
+// The rows the server already held with another hash come back: the local
+// trail was rewritten after they were copied. The copy there stays as it was.
+const char* const kInsertAudit = R"sql(
+WITH incoming AS (
+  SELECT * FROM unnest($2::bigint[], $3::bigint[], $4::integer[], $5::text[], $6::text[], $7::integer[],
+    $8::text[], $9::text[], $10::text[], $11::text[], $12::text[], $13::text[], $14::text[])
+    AS u(id, ms, utc_offset, user_name, os_user, kind, kind_name, subject, before, after, text, prev_hash, hash)
+), added AS (
+  INSERT INTO korvex_audit (analyzer_id, id, taken_at, utc_offset, user_name, os_user, kind, kind_name, subject,
+    before, after, text, prev_hash, hash)
+  SELECT $1, i.id, timestamptz 'epoch' + i.ms * interval '1 millisecond', i.utc_offset, i.user_name, i.os_user,
+    i.kind, i.kind_name, i.subject, i.before, i.after, i.text, i.prev_hash, i.hash
+  FROM incoming i
+  ON CONFLICT (analyzer_id, id) DO NOTHING
+)
+SELECT i.id FROM incoming i JOIN korvex_audit a ON a.analyzer_id = $1 AND a.id = i.id
+WHERE a.hash <> i.hash ORDER BY i.id
+)sql";
+constexpr int kAuditArrays = 13;
+
 // An array literal: {1,2,NULL,"text"}.
 class ArrayText {
  public:
@@ -181,7 +238,8 @@ QString trimmed(const char* message) { return QString::fromUtf8(message).trimmed
 }  // namespace
 
 CentralBatch makeCentralBatch(const AnalyzerIdentity& identity, const std::vector<StoredResult>& results,
-                              const QVector<StoredEvent>& events, const std::vector<double>& o2RefByFuel) {
+                              const QVector<StoredEvent>& events, const std::vector<double>& o2RefByFuel,
+                              const QVector<AuditEntry>& audit) {
   CentralBatch b;
   b.identity = identity;
   if (!results.empty()) {
@@ -232,6 +290,27 @@ CentralBatch makeCentralBatch(const AnalyzerIdentity& identity, const std::vecto
     for (ArrayText& t : a) b.eventColumns.push_back(t.done());
     b.eventCount = int(events.size());
     b.lastEventId = events.back().id;
+  }
+  if (!audit.isEmpty()) {
+    std::vector<ArrayText> a(kAuditArrays);
+    for (const AuditEntry& e : audit) {
+      a[0].number(e.id);
+      a[1].number(e.utcMs);
+      a[2].number(qint64(e.utcOffset));
+      a[3].text(e.user);
+      a[4].text(e.osUser);
+      a[5].number(qint64(e.kind));
+      a[6].text(auditKindName(e.kind));
+      a[7].text(e.subject);
+      a[8].text(e.before);
+      a[9].text(e.after);
+      a[10].text(e.text);
+      a[11].text(QString::fromLatin1(e.prevHash.toHex()));
+      a[12].text(QString::fromLatin1(e.hash.toHex()));
+    }
+    for (ArrayText& t : a) b.auditColumns.push_back(t.done());
+    b.auditCount = int(audit.size());
+    b.lastAuditId = audit.back().id;
   }
   return b;
 }
@@ -348,6 +427,7 @@ CentralOutcome CentralWriter::write(const CentralBatch& batch) {
              insert(kInsertResults, batch.resultColumns, &out.conflictingSeqs, &out.highestSeqThere)) &&
             (batch.eventColumns.empty() ||
              insert(kInsertEvents, batch.eventColumns, &out.conflictingEventIds, &out.highestEventIdThere)) &&
+            (batch.auditColumns.empty() || insertAudit(id, batch.auditColumns, &out.auditMismatches, &error)) &&
             exec("COMMIT", &error);
   if (!ok) {
     if (conn_ && PQstatus(conn_) == CONNECTION_OK) {
@@ -365,7 +445,25 @@ CentralOutcome CentralWriter::write(const CentralBatch& batch) {
   out.ok = true;
   out.lastSeq = batch.lastSeq;
   out.lastEventId = batch.lastEventId;
+  out.lastAuditId = batch.lastAuditId;
   return out;
+}
+
+bool CentralWriter::insertAudit(int id, const std::vector<QByteArray>& columns, QVector<qint64>* mismatches,
+                                QString* error) {
+  const QByteArray idText = QByteArray::number(id);
+  std::vector<const char*> params{idText.constData()};
+  for (const QByteArray& c : columns) params.push_back(c.constData());
+  PGresult* r = PQexecParams(conn_, kInsertAudit, int(params.size()), nullptr, params.data(), nullptr, nullptr, 0);
+  const bool ok = PQresultStatus(r) == PGRES_TUPLES_OK;
+  if (ok) {
+    mismatches->clear();
+    for (int row = 0; row < PQntuples(r); ++row) mismatches->append(QByteArray(PQgetvalue(r, row, 0)).toLongLong());
+  } else {
+    *error = r ? trimmed(PQresultErrorMessage(r)) : connectionError();
+  }
+  PQclear(r);
+  return ok;
 }
 
 }  // namespace publish

@@ -11,11 +11,18 @@
 //   korvex_analyzers (id, site, name, address)                    one row per analyzer
 //   korvex_results   (analyzer_id, store_id, seq, taken_at, ...)  primary key (analyzer_id, store_id, seq)
 //   korvex_events    (analyzer_id, store_id, id, taken_at, ...)   primary key (analyzer_id, store_id, id)
+//   korvex_audit     (analyzer_id, id, taken_at, ..., prev_hash, hash)
+//                    the audit trail with its hashes, primary key (analyzer_id,
+//                    id); a trigger refuses to change a row, or to delete one
+//                    younger than six years, and TRUNCATE. An entry sent
+//                    again whose hash differs from the copy already there is
+//                    reported: the local trail was rewritten.
 
 #include <QByteArray>
 #include <QString>
 #include <vector>
 
+#include "data/audit_trail.h"
 #include "data/result_store.h"
 #include "publish/service_settings.h"
 
@@ -29,15 +36,19 @@ struct CentralBatch {
   AnalyzerIdentity identity;
   std::vector<QByteArray> resultColumns;  // empty when there are no results
   std::vector<QByteArray> eventColumns;   // empty when there are no events
+  std::vector<QByteArray> auditColumns;   // empty when there are no audit entries
   int resultCount = 0;
   int eventCount = 0;
+  int auditCount = 0;
   qint64 lastSeq = 0;      // of the last result in it (0: none)
   qint64 lastEventId = 0;  // of the last event in it (0: none)
+  qint64 lastAuditId = 0;  // of the last audit entry in it (0: none)
 };
 
 // Builds a batch; the mg/m3 values use `o2RefByFuel` (see emissions::convert).
 CentralBatch makeCentralBatch(const AnalyzerIdentity& identity, const std::vector<StoredResult>& results,
-                              const QVector<StoredEvent>& events, const std::vector<double>& o2RefByFuel);
+                              const QVector<StoredEvent>& events, const std::vector<double>& o2RefByFuel,
+                              const QVector<AuditEntry>& audit = {});
 
 struct CentralOutcome {
   bool ok = false;
@@ -49,6 +60,9 @@ struct CentralOutcome {
   // identity.
   std::vector<qint64> conflictingSeqs, conflictingEventIds;
   qint64 highestSeqThere = 0, highestEventIdThere = 0;
+  qint64 lastAuditId = 0;
+  // Audit entries the server already held with another hash.
+  QVector<qint64> auditMismatches;
 };
 
 class CentralWriter {
@@ -70,6 +84,7 @@ class CentralWriter {
   bool connect(QString* error);
   bool exec(const char* sql, QString* error);
   bool analyzerId(const AnalyzerIdentity& id, int* out, QString* error);
+  bool insertAudit(int id, const std::vector<QByteArray>& columns, QVector<qint64>* mismatches, QString* error);
   QString connectionError() const;
 
   QString connection_;

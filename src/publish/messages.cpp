@@ -83,6 +83,8 @@ const char* eventKindName(EventKind kind) {
       return "dataWriteFailed";
     case EventKind::PublishingProblem:
       return "publishingProblem";
+    case EventKind::AuditProblem:
+      return "auditProblem";
     case EventKind::ModbusServerStarted:
       return "modbusServerStarted";
     case EventKind::ModbusServerStopped:

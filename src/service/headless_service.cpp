@@ -19,6 +19,7 @@ SessionHost::Options hostOptions(const HeadlessOptions& o, SessionHost::Threadin
   h.mode = o.mode;
   h.modeGiven = o.modeGiven;
   h.modeFromServiceSettings = true;
+  h.runAs = QStringLiteral(u"служба");
   return h;
 }
 

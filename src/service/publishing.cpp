@@ -32,8 +32,10 @@ void Publishing::start(const publish::ServiceSettings& settings, int address, st
     sink->setO2RefByFuel(o2RefByFuel);
     connect(sink.get(), &Sink::errorOccurred, this, &Publishing::message);
     connect(sink.get(), &Sink::stateChanged, this, &Publishing::stateChanged);
-    if (auto* c = qobject_cast<CentralForwarder*>(sink.get()))
+    if (auto* c = qobject_cast<CentralForwarder*>(sink.get())) {
       connect(c, &CentralForwarder::conflictsFound, this, &Publishing::stateChanged);
+      c->setAuditTrail(trail_);
+    }
     if (!sink->start()) continue;
     if (auto* p = qobject_cast<Publisher*>(sink.get())) mqtt_ = p;
     if (auto* c = qobject_cast<CentralForwarder*>(sink.get())) central_ = c;
@@ -51,6 +53,11 @@ void Publishing::stop() {
 
 void Publishing::poke() {
   for (const std::unique_ptr<Sink>& sink : sinks_) sink->poke();
+}
+
+void Publishing::setAuditTrail(const AuditTrail* trail) {
+  trail_ = trail;
+  if (central_) central_->setAuditTrail(trail_);
 }
 
 void Publishing::setO2RefByFuel(const std::vector<double>& o2RefByFuel) {

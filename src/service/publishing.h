@@ -28,6 +28,9 @@ class Publishing : public QObject {
   void stop();
   // Rows were committed to the store.
   void poke();
+  // The audit trail the central database gets a copy of (none: not copied);
+  // also while running.
+  void setAuditTrail(const AuditTrail* trail);
   // Another reference O2 of a fuel row, for the results sent from now on.
   void setO2RefByFuel(const std::vector<double>& o2RefByFuel);
 
@@ -48,4 +51,5 @@ class Publishing : public QObject {
   std::vector<std::unique_ptr<publish::Sink>> sinks_;
   publish::Publisher* mqtt_ = nullptr;
   publish::CentralForwarder* central_ = nullptr;
+  const AuditTrail* trail_ = nullptr;
 };

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "data/result_store.h"
+#include "data/trail_check.h"
 #include "emissions/stored_averages.h"
 #include "platform/seams.h"
 
@@ -87,7 +88,8 @@ class ResultReader::Worker : public QObject {
       const int percent = int(100 * (from.daysTo(d) + 1) / total);
       post([percent](ResultReader* r) { emit r->progress(percent); }, generation);
     }
-    finishReport(generation, Status::Done, days, {});
+    // The report's foot says whether the trail and its days' seals were whole.
+    finishReport(generation, Status::Done, days, {}, trailStatement(store_, from, to));
   }
 
  private:
@@ -145,14 +147,15 @@ class ResultReader::Worker : public QObject {
         Qt::QueuedConnection);
   }
 
-  void finishReport(int generation, Status status, const QVector<emissions::DailyAverage>& days, const QString& why) {
+  void finishReport(int generation, Status status, const QVector<emissions::DailyAverage>& days, const QString& why,
+                    const QString& trailNote = QString()) {
     ResultReader* reader = reader_;
     QMetaObject::invokeMethod(
         reader,
-        [reader, status, days, why, generation] {
+        [reader, status, days, why, trailNote, generation] {
           if (reader->generation_->load() != generation) return;
           reader->busy_ = false;
-          emit reader->reportFinished(status, days, why);
+          emit reader->reportFinished(status, days, why, trailNote);
         },
         Qt::QueuedConnection);
   }

@@ -67,8 +67,10 @@ class ResultReader : public QObject {
   void progress(int percent);
   // `count` results were read; `why` says what went wrong for NoDatabase.
   void historyFinished(ResultReader::Status status, int count, const QString& why);
+  // `trailNote`: the audit trail and the seals of the report's days, checked
+  // after the report was read.
   void reportFinished(ResultReader::Status status, const QVector<emissions::DailyAverage>& days,
-                      const QString& why);
+                      const QString& why, const QString& trailNote);
 
  private:
   class Worker;

@@ -34,6 +34,7 @@ std::optional<EventKind> eventKindOf(NoticeTopic topic) {
     case NoticeTopic::Settings:
     case NoticeTopic::EmissionSettings: return EventKind::SettingsProblem;
     case NoticeTopic::Publishing: return EventKind::PublishingProblem;
+    case NoticeTopic::Audit: return EventKind::AuditProblem;
     case NoticeTopic::Analyzer:
     case NoticeTopic::DataWrite: return std::nullopt;
   }
@@ -131,6 +132,8 @@ Session::Session(QObject* parent)
 
 Session::~Session() {
   publishing_.stop();
+  publishing_.setAuditTrail(nullptr);
+  auditCopy_.close();
   modbusFeed_.stop();
   if (!store_.isOpen()) return;
   store_.flushPending();
@@ -189,6 +192,7 @@ void Session::openDatabase() {
       tellDatabaseProblem(DatabaseProblem::HistoryOnly, opened.detail);
       break;
     case ResultStore::OpenStatus::ReplacedCorrupt:
+      emit databaseMovedAside(opened.movedTo);
       tellDatabaseProblem(DatabaseProblem::Replaced, opened.movedTo);
       break;
     case ResultStore::OpenStatus::Locked:
@@ -319,6 +323,12 @@ void Session::storeReport(const QVector<emissions::DailyAverage>& days, qint64 c
   const QVector<emissions::AlarmEvent> raised = monitor_.storeReport(days, cutoffUtcMs);
   if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
   emitEmissions();
+  if (!days.isEmpty()) emit averagesStored(days.first().date, days.last().date);
+}
+
+void Session::openAuditCopy(const QString& dbPath) {
+  if (stopped_ || auditCopy_.isOpen()) return;
+  if (auditCopy_.openForReading(dbPath)) publishing_.setAuditTrail(&auditCopy_);
 }
 
 void Session::stop() {
@@ -328,6 +338,8 @@ void Session::stop() {
   pollTimer_->setEnabled(false);
   retryTimer_->setEnabled(false);
   publishing_.stop();
+  publishing_.setAuditTrail(nullptr);
+  auditCopy_.close();
   modbusFeed_.stop();
   poll_.setRequestKind(Request::Stop);
   link_.send(poll_.settings().address, Request::Stop);
@@ -436,6 +448,7 @@ void Session::logEvent(EventKind kind, const QString& text) {
   const QDateTime now = seams::currentDateTime();
   if (store_.isWritable()) reportCommit(store_.appendEvent(now.toMSecsSinceEpoch(), now.offsetFromUtc(), kind, text));
   emit eventLogged(text);
+  emit eventKindLogged(kind, text);
 }
 
 void Session::recordNotice(const Notice& n) {

@@ -23,6 +23,7 @@
 #include "acquisition/link_statistics.h"
 #include "acquisition/poll_cycle.h"
 #include "core/notice.h"
+#include "data/audit_trail.h"
 #include "data/result_store.h"
 #include "data/results_log.h"
 #include "device/analyzer_link.h"
@@ -87,6 +88,10 @@ class Session : public QObject {
   // The averages of a report computed elsewhere from the stored results:
   // those over at `cutoffUtcMs` are stored.
   void storeReport(const QVector<emissions::DailyAverage>& days, qint64 cutoffUtcMs);
+  // The audit trail of the database is open and written (by the keeper, in
+  // its own thread): publishing copies its entries through a read-only
+  // connection of the session's own.
+  void openAuditCopy(const QString& dbPath);
   // A notice given elsewhere (start-up, settings): into the event log.
   void recordNotice(const Notice& notice);
   void logEvent(EventKind kind, const QString& text);
@@ -166,6 +171,12 @@ class Session : public QObject {
   // An event the event log records (also without a database); notices are
   // not repeated here.
   void eventLogged(const QString& text);
+  // The same with its kind, for the audit trail.
+  void eventKindLogged(EventKind kind, const QString& text);
+  // The damaged database was moved to `movedTo` (before databaseOpened).
+  void databaseMovedAside(const QString& movedTo);
+  // The averages of these local days were stored again (a report).
+  void averagesStored(const QDate& from, const QDate& to);
   // The results database is open at `path` (read-only when not `writable`).
   void databaseOpened(const QString& path, bool writable);
   void started();
@@ -203,6 +214,7 @@ class Session : public QObject {
   DailyLogs dailyLogs_;
   emissions::EmissionMonitor monitor_;
   Publishing publishing_;
+  AuditTrail auditCopy_;  // read-only: the entries publishing copies
   PollWatch watch_;
   Timer* pollTimer_;
   Timer* retryTimer_;

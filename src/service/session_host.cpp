@@ -1,6 +1,7 @@
 #include "service/session_host.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QThread>
 #include <utility>
 
@@ -24,11 +25,50 @@ SessionHost::SessionHost(Options options, QObject* parent)
   } else {
     session_ = new Session;
   }
+  audit_ = new AuditKeeper;
+  if (options_.auditThreading == Threading::OwnThread) {
+    auditThread_ = std::make_unique<QThread>();
+    auditThread_->setObjectName(QStringLiteral("audit"));
+    auditThread_->start();
+    audit_->moveToThread(auditThread_.get());
+  }
+
+  // What the session does that the trail records, straight to the keeper's
+  // thread, in the order the session did it.
+  AuditKeeper* k = audit_;
+  const QString runAs = options_.runAs;
+  connect(session_, &Session::databaseMovedAside, k, [k](const QString& to) { k->noteMovedAside(to); });
+  connect(session_, &Session::databaseOpened, k,
+          [k, runAs](const QString& path, bool writable) { k->open(path, writable, runAs); });
+  connect(session_, &Session::started, k, [k] { k->sealDays(); });
+  connect(session_, &Session::eventKindLogged, k, [k](EventKind kind, const QString& text) { k->onEvent(kind, text); });
+  connect(session_, &Session::resultRecorded, k, [k](qint64 seq, const Result& r) { k->onResult(seq, r); });
+  connect(session_, &Session::averagesStored, k, [k](const QDate& from, const QDate& to) {
+    k->resealDays(from, to, QStringLiteral(u"отчёт о выбросах"));
+  });
+  Session* s = session_;
+  connect(k, &AuditKeeper::opened, s, [s](const QString& path) { s->openAuditCopy(path); });
+  connect(k, &AuditKeeper::trailBroken, this, [this](const QString& text) {
+    tellStartUp(NoticeTopic::Audit, NoticeLevel::Error, QString(), text, true);
+  });
+  connect(k, &AuditKeeper::problem, this, [this](const QString& text) {
+    tellStartUp(NoticeTopic::Audit, NoticeLevel::Error, QString(), text, false);
+  });
+  connect(&settings_, &Settings::written, this,
+          [this](const QStringList& paths) { postAudit([paths](AuditKeeper& keeper) { keeper.settingsWritten(paths); }); });
+  connect(&access_, &AccessControl::accountsSaved, this, [this] {
+    const QString path = access_.accounts().path();
+    postAudit([path](AuditKeeper& keeper) { keeper.accountsWritten(path); });
+  });
+  access_.setTrailCall([this](std::function<void(AuditTrail&)> f) {
+    postAudit([f = std::move(f)](AuditKeeper& keeper) { f(keeper.trail()); });
+  });
 
   // The session's reports that the front keeps.
   connect(session_, &Session::notice, this, [this](const Notice& n) { notices_.add(n); });
   connect(session_, &Session::runStateChanged, &settings_, &Settings::setRunState);
   connect(session_, &Session::databaseOpened, this, [this](const QString& path) {
+    databasePath_ = path;
     historyReader_->setDatabase(path);
     reportReader_->setDatabase(path);
   });
@@ -54,7 +94,8 @@ SessionHost::SessionHost(Options options, QObject* parent)
   });
 
   connect(reportReader_.get(), &ResultReader::reportFinished, this,
-          [this](ResultReader::Status status, const QVector<emissions::DailyAverage>& days, const QString& why) {
+          [this](ResultReader::Status status, const QVector<emissions::DailyAverage>& days, const QString& why,
+                 const QString& trailNote) {
             if (status == ResultReader::Status::NoDatabase) {
               emit reportFailed(why);
               return;
@@ -62,7 +103,9 @@ SessionHost::SessionHost(Options options, QObject* parent)
             if (status != ResultReader::Status::Done) return;
             const qint64 cutoff = reportCutoffUtcMs_;
             post([days, cutoff](Session& s) { s.storeReport(days, cutoff); });
-            emit reportReady(emissions::EmissionReport::fromDays(days, reportLimits_));
+            emissions::EmissionReport report = emissions::EmissionReport::fromDays(days, reportLimits_);
+            report.setTrailNote(trailNote);
+            emit reportReady(report);
           });
 }
 
@@ -78,6 +121,24 @@ SessionHost::~SessionHost() {
   } else {
     delete session_;
   }
+  AuditKeeper* k = audit_;
+  if (auditThread_) {
+    QMetaObject::invokeMethod(k, [k] { delete k; }, Qt::BlockingQueuedConnection);
+    auditThread_->quit();
+    auditThread_->wait();
+  } else {
+    delete k;
+  }
+}
+
+void SessionHost::postAudit(std::function<void(AuditKeeper&)> call) {
+  AuditKeeper* k = audit_;
+  QMetaObject::invokeMethod(k, [k, call = std::move(call)] { call(*k); });
+}
+
+void SessionHost::flushAudit() {
+  if (thread_) QMetaObject::invokeMethod(session_, [] {}, Qt::BlockingQueuedConnection);
+  if (auditThread_) QMetaObject::invokeMethod(audit_, [] {}, Qt::BlockingQueuedConnection);
 }
 
 void SessionHost::post(std::function<void(Session&)> call) {
@@ -140,6 +201,22 @@ void SessionHost::start() {
   if (serviceLoad.status != publish::ServiceSettingsStatus::Missing && !serviceLoad.message().isEmpty())
     tellStartUp(NoticeTopic::Publishing, NoticeLevel::Warning, QString(), serviceLoad.message(), false);
 
+  QString accountsError;
+  if (!access_.load(UserAccounts::defaultPath(), &accountsError))
+    tellStartUp(NoticeTopic::Audit, NoticeLevel::Error, QString(),
+                QStringLiteral(u"Файл пользователей не читается:\r\n%1\r\nВсе команды недоступны, пока он не исправлен.")
+                    .arg(accountsError),
+                true);
+  auto watched = [](const QString& path, WatchedFile::Kind kind) {
+    return WatchedFile{QFileInfo(path).fileName(), path, kind};
+  };
+  const QVector<WatchedFile> files = {watched(settings_.files().settingsPath(), WatchedFile::Kind::ProgramRecord),
+                                      watched(settings_.files().devicePath(), WatchedFile::Kind::DeviceRecord),
+                                      watched(settings_.emissionsPath(), WatchedFile::Kind::Ini),
+                                      watched(settings_.servicePath(), WatchedFile::Kind::Ini),
+                                      watched(UserAccounts::defaultPath(), WatchedFile::Kind::Ini)};
+  postAudit([files](AuditKeeper& keeper) { keeper.setWatchedFiles(files); });
+
   SessionStart s;
   s.measuring = settings_.measuring();
   if (!options_.port.isEmpty()) {
@@ -173,11 +250,18 @@ void SessionHost::stop() {
   stopped_ = true;
   historyReader_->cancel();
   reportReader_->cancel();
+  access_.logout(QStringLiteral(u"остановка программы"));
   Session* s = session_;
   if (thread_)
     QMetaObject::invokeMethod(s, [s] { s->stop(); }, Qt::BlockingQueuedConnection);
   else
     s->stop();
+  // After the session: what it recorded last is in the keeper's queue.
+  AuditKeeper* k = audit_;
+  if (auditThread_)
+    QMetaObject::invokeMethod(k, [k] { k->stop(); }, Qt::BlockingQueuedConnection);
+  else
+    k->stop();
 }
 
 void SessionHost::requestMode(ModeRequest mode) { post([mode](Session& s) { s.requestMode(mode); }); }

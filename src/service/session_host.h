@@ -14,6 +14,11 @@
 //   host.requestMode(ModeRequest::Continuous);
 //   ...
 //   host.stop();   // the analyzer stopped, publishing off, the database closed
+//
+// The audit trail is kept by an AuditKeeper in a thread of its own, fed with
+// the session's events and the settings written; the accounts (who is
+// logged in, who may do what) are the caller's, and their entries go to the
+// keeper in order.
 
 #include <QDate>
 #include <QObject>
@@ -23,10 +28,12 @@
 
 #include "acquisition/poll_cycle.h"
 #include "emissions/emission_report.h"
+#include "service/audit_keeper.h"
 #include "service/notice_board.h"
 #include "service/result_reader.h"
 #include "service/session.h"
 #include "service/settings.h"
+#include "storage/access_control.h"
 
 class QThread;
 
@@ -44,6 +51,10 @@ class SessionHost : public QObject {
     bool modeGiven = false;             // else: none for the window, the service settings' for the service
     bool modeFromServiceSettings = false;
     int pollIntervalMs = 1000;
+    QString runAs = QStringLiteral(u"окно");  // the start's audit entry: "окно" or "служба"
+    // The audit trail's keeper: in a thread of its own, so that its commits
+    // and seals never delay a poll; tests keep it in theirs.
+    Threading auditThreading = Threading::OwnThread;
   };
 
   explicit SessionHost(Options options, QObject* parent = nullptr);
@@ -59,6 +70,18 @@ class SessionHost : public QObject {
   void stop();
 
   Settings& settings() { return settings_; }
+  // Who is at the program; its entries go to the audit trail.
+  AccessControl& access() { return access_; }
+  // The audit trail's keeper, to connect to. It lives in its own thread:
+  // call it only through postAudit().
+  AuditKeeper* audit() const { return audit_; }
+  // Runs `call` in the keeper's thread, after everything posted before.
+  void postAudit(std::function<void(AuditKeeper&)> call);
+  // Waits until the session and then the keeper have done everything
+  // queued to them so far (what the session recorded has reached the trail).
+  void flushAudit();
+  // The results database the session opened (empty: none).
+  QString databasePath() const { return databasePath_; }
   NoticeBoard& notices() { return notices_; }
   // Reads the history for the window, and the reports: a reader each, so
   // that one does not cancel the other.
@@ -96,7 +119,12 @@ class SessionHost : public QObject {
   Options options_;
   Settings settings_;
   NoticeBoard notices_;
+  AccessControl access_;
   std::unique_ptr<QThread> thread_;
+  std::unique_ptr<QThread> auditThread_;
+  AuditKeeper* audit_ = nullptr;  // lives in auditThread_
+  QString movedTo_;               // the damaged database was moved there at opening
+  QString databasePath_;
   Session* session_ = nullptr;
   std::unique_ptr<ResultReader> historyReader_;
   std::unique_ptr<ResultReader> reportReader_;

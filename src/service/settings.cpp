@@ -66,6 +66,7 @@ bool Settings::save(bool withRunState) {
     return false;
   }
   emit saved();
+  emit written({files_.settingsPath(), files_.devicePath()});
   return true;
 }
 
@@ -107,6 +108,7 @@ bool Settings::setEmissions(const emissions::EmissionSettings& settings, QString
   if (!emissions::saveEmissionSettings(emissionsPath(), settings, error)) return false;
   emissions_ = settings;
   emit emissionsChanged(emissions_);
+  emit written({emissionsPath()});
   return true;
 }
 
@@ -114,6 +116,7 @@ bool Settings::setService(const publish::ServiceSettings& settings, QString* err
   if (!publish::saveServiceSettings(servicePath(), settings, error)) return false;
   service_ = settings;
   emit serviceChanged(service_);
+  emit written({servicePath()});
   return true;
 }
 

@@ -80,6 +80,8 @@ class Settings : public QObject {
   // The two settings files were written after a change, or could not be.
   void saved();
   void saveFailed();
+  // These settings files were written (for the audit trail).
+  void written(const QStringList& paths);
 
  private:
   bool save(bool withRunState = true);

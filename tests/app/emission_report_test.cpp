@@ -135,8 +135,11 @@ TEST_F(EmissionReportTest, AWeeksReportGoesToPdfAndCsvAndTheCsvHoldsTheDatabases
   QFile csvFile(csv);
   ASSERT_TRUE(csvFile.open(QIODevice::ReadOnly));
   const QVector<QStringList> rows = emissions::parseCsv(csvFile.readAll(), QLatin1Char(';'));
-  ASSERT_EQ(rows.size(), 1 + 7 * 48 + 7);
+  // The header, the rows, and last the audit trail's state when it was made.
+  ASSERT_EQ(rows.size(), 1 + 7 * 48 + 7 + 1);
   EXPECT_EQ(rows[0], emissions::reportHeader());
+  ASSERT_EQ(rows.last().size(), 1);
+  EXPECT_TRUE(rows.last()[0].startsWith(QStringLiteral(u"Журнал аудита цел при составлении отчёта"))) << rows.last()[0].toStdString();
   const qint64 from = local(kFirst, 0).toMSecsSinceEpoch(), to = local(kLast.addDays(1), 0).toMSecsSinceEpoch();
   QHash<qint64, StoredAverage> stored;
   for (const StoredAverage& a : session().store().averages(AveragePeriodKind::Interval, 30, from, to))
@@ -150,7 +153,7 @@ TEST_F(EmissionReportTest, AWeeksReportGoesToPdfAndCsvAndTheCsvHoldsTheDatabases
   const int coValid = col::of(emissions::Component::CO, col::Valid);
   const int coExceeded = col::of(emissions::Component::CO, col::Exceeded);
   int intervals = 0, invalidIntervals = 0, alarms = 0, invalidDays = 0;
-  for (int i = 1; i < rows.size(); ++i) {
+  for (int i = 1; i < rows.size() - 1; ++i) {
     const QStringList& f = rows[i];
     const bool day = f[col::Kind] == QLatin1String("day");
     const qint64 start = QDateTime::fromString(f[col::Start], Qt::ISODate).toMSecsSinceEpoch();

@@ -157,7 +157,8 @@ TEST_F(MainWindowTest, ControlsKeepTheirNamesAndPictureButtonsSayWhatTheyDo) {
   for (QAction* a : find<QMenu>("N1")->actions())
     file << (a->isSeparator() ? QStringLiteral("-") : a->text());
   EXPECT_EQ(file, (QStringList{QStringLiteral(u"Сохранить"), QStringLiteral(u"Открыть"),
-                               QStringLiteral(u"История..."), QStringLiteral(u"Текущие результаты"), QStringLiteral("-"),
+                               QStringLiteral(u"История..."), QStringLiteral(u"Текущие результаты"),
+                               QStringLiteral(u"Журнал аудита..."), QStringLiteral("-"),
                                QStringLiteral(u"Печать"), QStringLiteral(u"Установки печати"), QStringLiteral("-"),
                                QStringLiteral(u"Выход")}));
   const std::pair<const char*, const char16_t*> items[] = {

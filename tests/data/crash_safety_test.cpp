@@ -14,6 +14,8 @@
 
 #include "data/result_store.h"
 #include "data/store_rows.h"
+#include "data/audit_trail.h"
+#include "data/trail_check.h"
 
 namespace {
 
@@ -198,3 +200,38 @@ TEST_F(CrashSafetyTest, ALogRemovedByAnotherProgramIsNoticedAndItsNumbersAreNotG
 }
 
 }  // namespace
+
+// An audit writer killed at any moment, twice: every entry it reported is in
+// the trail, the chain is whole, and the next writer goes on with it.
+TEST_F(CrashSafetyTest, TheAuditChainGoesOnAcrossAWriterKilledAtAnyMoment) {
+  qint64 reported = 0;
+  for (int round = 0; round < 2; ++round) {
+    QProcess writer;
+    writer.setProgram(QStringLiteral(KORVEX_AUDIT_WRITER));
+    writer.setArguments({path_, QStringLiteral("100000")});
+    writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    writer.start();
+    ASSERT_TRUE(writer.waitForStarted());
+    auto line = [&writer]() -> std::string {
+      while (!writer.canReadLine())
+        if (!writer.waitForReadyRead(30000)) return {};
+      return writer.readLine().trimmed().toStdString();
+    };
+    ASSERT_EQ(line(), "OPEN " + std::to_string(reported + 1));
+    const int killAfter = Random(1, 60);
+    SCOPED_TRACE("round " + std::to_string(round) + ", killed after " + std::to_string(killAfter) + " entries");
+    for (int i = 0; i < killAfter; ++i) ASSERT_EQ(line(), "A " + std::to_string(++reported));
+    writer.kill();  // SIGKILL
+    writer.waitForFinished();
+    for (const QByteArray& l : writer.readAllStandardOutput().split('\n'))
+      if (l.startsWith("A ")) ++reported;
+
+    EXPECT_EQ(store_rows::integrityCheck(path_), "ok");
+    const TrailCheck check = checkTrail(path_, TrailCheckScope());
+    EXPECT_EQ(check.status, TrailCheck::Status::Whole) << check.line.toStdString();
+    // The entry being committed when it died may be there unreported.
+    EXPECT_GE(check.entries, reported);
+    EXPECT_LE(check.entries, reported + 1);
+    reported = check.entries;
+  }
+}

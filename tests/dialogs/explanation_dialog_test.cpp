@@ -51,10 +51,11 @@ class ExplanationDialogTest : public KorvexFixture {
 
   void openReport(EmissionReportDialog& d) {
     d.setSource(
-        [this](const QDate& from, const QDate& to) {
-          return emissions::EmissionReport::forPeriod(emissions::ReportPeriod::Days, from, to,
-                                                      emissions::computeDays(results_, cfg_, from, to), limits_,
-                                                      cfg_.validation);
+        // The report comes back as the session's reader hands it: shown when made.
+        [this, &d](const QDate& from, const QDate& to) {
+          d.showReport(emissions::EmissionReport::forPeriod(emissions::ReportPeriod::Days, from, to,
+                                                            emissions::computeDays(results_, cfg_, from, to), limits_,
+                                                            cfg_.validation));
         },
         30);
     d.setExplainSource([this](const emissions::ReportRow& row) -> QVector<emissions::AverageExplanation> {

@@ -11,6 +11,8 @@
 #include "publish/central_forwarder.h"
 #include "publish_support.h"
 #include "support/postgres_server.h"
+#include <sqlite3.h>
+#include "data/audit_trail.h"
 
 using namespace publish;
 using publish_test::TempStore;
@@ -378,4 +380,90 @@ TEST(CentralForwarderTest, TablesOfTheEarlierVersionGetTheIdentityInTheirKey) {
               QStringLiteral("1"))
         << table;
   }
+}
+
+// The audit trail's copy: every entry with its hashes, in order, even while
+// no result comes; rows the server refuses to change or delete younger than
+// six years; and a local trail rewritten after the copy is reported.
+TEST(CentralForwarderTest, TheAuditTrailIsCopiedWithItsHashesAndARewriteOfItIsReported) {
+  PostgresServer db;
+  ASSERT_TRUE(db.start()) << db.lastError().toStdString();
+  TempStore local;
+  local.append(1, 3);
+  AuditTrail trail;
+  ASSERT_TRUE(trail.open(local.store().path(), true));
+  trail.setUser(QStringLiteral(u"Иванов"));
+  trail.record(AuditKind::ProgramStarted, QStringLiteral(u"окно"), QStringLiteral(u"Запуск программы"));
+  trail.recordSettingChange(QStringLiteral("Mqtt/Password"), QStringLiteral("old-secret-9"), QStringLiteral("new-secret-9"));
+  trail.recordSettingChange(QStringLiteral("CO/IntervalLimit"), QStringLiteral("100"), QStringLiteral("120"));
+
+  const AnalyzerIdentity id{QStringLiteral("plant-7"), QStringLiteral("boiler-3"), 1};
+  CentralForwarder forwarder(local.store(), centralSettings(db), id);
+  forwarder.setAuditTrail(&trail);
+  QSignalSpy mismatches(&forwarder, &CentralForwarder::auditMismatch);
+  ASSERT_TRUE(forwarder.start());
+  ASSERT_TRUE(waitUntil([&] { return forwarder.deliveredAuditId() == 3; }, kWaitMs)) << forwarder.lastError().toStdString();
+  EXPECT_EQ(local.store().cursor(CentralForwarder::kAuditCursor), 3);
+
+  // A login commits no result: the entry goes all the same.
+  trail.record(AuditKind::Login, QStringLiteral(u"Иванов"), QStringLiteral(u"Вход: Иванов (инженер)"));
+  ASSERT_TRUE(waitUntil([&] { return forwarder.deliveredAuditId() == 4; }, kWaitMs)) << forwarder.lastError().toStdString();
+
+  QString hashes;
+  for (const AuditEntry& e : trail.entriesAfter(0, 10))
+    hashes += QString::number(e.id) + QLatin1Char(':') + QString::fromLatin1(e.prevHash.toHex().left(8)) +
+              QLatin1Char(':') + QString::fromLatin1(e.hash.toHex()) + QLatin1Char(',');
+  EXPECT_EQ(one(db, QStringLiteral("SELECT string_agg(id || ':' || left(prev_hash, 8) || ':' || hash || ',', '' ORDER BY id)"
+                                   " FROM korvex_audit")),
+            hashes);
+  EXPECT_EQ(one(db, QStringLiteral("SELECT user_name || ' ' || kind_name || ' ' || subject FROM korvex_audit WHERE id = 4")),
+            QStringLiteral(u"Иванов login Иванов"));
+  // The password never: only that it changed.
+  EXPECT_EQ(one(db, QStringLiteral("SELECT count(*) FROM korvex_audit WHERE concat(before, after, text, subject)"
+                                   " LIKE '%secret-9%'")),
+            QStringLiteral("0"));
+
+  // The server keeps them: no change, no deletion of a young row, no truncation.
+  for (const char* sql : {"UPDATE korvex_audit SET text = 'x' WHERE id = 1", "DELETE FROM korvex_audit WHERE id = 1",
+                          "TRUNCATE korvex_audit"}) {
+    QString error;
+    db.query(QString::fromLatin1(sql), &error);
+    EXPECT_TRUE(error.contains(QStringLiteral("kept at least six years"))) << sql << ": " << error.toStdString();
+  }
+  EXPECT_EQ(one(db, QStringLiteral("SELECT count(*) FROM korvex_audit")), QStringLiteral("4"));
+
+  // The local trail rewritten from entry 2 on, hashes recomputed, and sent
+  // again: the server's copy stays and the difference is reported.
+  forwarder.stop();
+  trail.close();
+  {
+    AuditTrail reader;
+    ASSERT_TRUE(reader.openForReading(local.store().path()));
+    QVector<AuditEntry> entries = reader.entriesAfter(0, 10);
+    reader.close();
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(local.store().path()).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr),
+              SQLITE_OK);
+    QByteArray sql = "DROP TRIGGER audit_entries_never_updated;";
+    entries[1].text = QStringLiteral("nothing happened");
+    for (int i = 1; i < entries.size(); ++i) {
+      entries[i].prevHash = entries[i - 1].hash;
+      entries[i].hash = entryHash(entries[i]);
+      sql += QStringLiteral("UPDATE audit_entries SET text = '%1', prev_hash = '%2', hash = '%3' WHERE id = %4;")
+                 .arg(entries[i].text, QString::fromLatin1(entries[i].prevHash.toHex()),
+                      QString::fromLatin1(entries[i].hash.toHex()))
+                 .arg(entries[i].id)
+                 .toUtf8();
+    }
+    ASSERT_EQ(sqlite3_exec(raw, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(raw);
+    sqlite3_close_v2(raw);
+  }
+  ASSERT_TRUE(trail.open(local.store().path(), true));
+  ASSERT_TRUE(local.store().setCursor(CentralForwarder::kAuditCursor, 0));
+  ASSERT_TRUE(forwarder.start());
+  ASSERT_TRUE(waitUntil([&] { return mismatches.count() > 0; }, kWaitMs)) << forwarder.lastError().toStdString();
+  EXPECT_EQ(mismatches.first().first().value<QVector<qint64>>(), (QVector<qint64>{2, 3, 4}));
+  EXPECT_TRUE(forwarder.lastError().contains(QStringLiteral(u"записи 2, 3, 4"))) << forwarder.lastError().toStdString();
+  EXPECT_EQ(one(db, QStringLiteral("SELECT text FROM korvex_audit WHERE id = 2")),
+            QStringLiteral(u"Mqtt/Password: изменено (значение не записывается)"));
 }

@@ -35,7 +35,8 @@ class SessionFixture : public ::testing::Test {
   QString inDir(const QString& name) const;
   // Writes valid default settings files, so that start-up gives no notice.
   void writeDefaultSettings(const QString& portName = QStringLiteral("COM2"));
-  // The host with `hostOptions_` (in this thread), the session started.
+  // The host with `hostOptions_` (the session and the audit keeper in this
+  // thread), the session started.
   void startSession();
   // Default settings files, then the session; no notice.
   void startSessionWithDefaults();
