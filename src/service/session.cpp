@@ -65,6 +65,7 @@ Session::Session(QObject* parent)
       modbusFeed_(*this) {
   connect(pollTimer_, &Timer::timeout, this, &Session::onTimer);
   connect(retryTimer_, &Timer::timeout, this, &Session::retryDailyLogs);
+  connect(&dailyLogs_, &DailyLogs::failedFirst, this, [this] { tellDataWriteFailure(); });
   connect(&poll_, &PollCycle::resultTaken, this, &Session::onResultTaken);
   connect(&poll_, &PollCycle::dayEnded, this, &Session::onDayEnded);
   connect(&poll_, &PollCycle::linkLost, this, &Session::onLinkLost);
@@ -135,6 +136,7 @@ Session::~Session() {
   publishing_.setAuditTrail(nullptr);
   auditCopy_.close();
   modbusFeed_.stop();
+  dailyLogs_.finish();
   if (!store_.isOpen()) return;
   store_.flushPending();
   store_.close();
@@ -155,6 +157,7 @@ void Session::start(const SessionStart& s) {
   if (store_.isWritable()) {
     // Earlier days whose log is missing get it under their own date, one a
     // poll tick.
+    dailyLogs_.setOwnThread(s.dailyLogsOwnThread);
     dailyLogs_.writeEarlierDays(today);
     // Today's results come back, as the table held them before the program ended.
     QVector<Result> restored;
@@ -345,6 +348,7 @@ void Session::stop() {
   link_.send(poll_.settings().address, Request::Stop);
   // A moment for the frame to leave before the port is closed.
   QThread::msleep(100);
+  dailyLogs_.finish();
   if (store_.isOpen()) {
     store_.flushPending();
     store_.close();
@@ -367,7 +371,7 @@ void Session::onTimer() {
   // One missing log of an earlier day a tick, while the request is on the
   // line: a day's log takes a fraction of a second, a year of them would
   // hold the poll for minutes.
-  if (dailyLogs_.hasEarlierDays() && dailyLogs_.writeNext().tellOperator) tellDataWriteFailure();
+  if (dailyLogs_.hasEarlierDays()) dailyLogs_.writeNext();
 }
 
 void Session::onResultTaken(const Result& result) {
@@ -426,7 +430,7 @@ void Session::onDayEnded(const QDate& day) {
   }
   // The ended day's log, even without results, and any earlier one missing;
   // told once, retried quietly until written.
-  if (dailyLogs_.dayEnded(day, seams::currentDateTime().date()).tellOperator) tellDataWriteFailure();
+  dailyLogs_.dayEnded(day, seams::currentDateTime().date());
   // The day's rows are in the database: the table starts the new day anyway.
   emit newDay(true);
 }

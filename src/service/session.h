@@ -52,6 +52,8 @@ struct SessionStart {
   // is first ready); None: the operator decides.
   ModeRequest mode = ModeRequest::None;
   int pollIntervalMs = 1000;
+  // The daily logs' writer in a thread of its own (tests keep it in theirs).
+  bool dailyLogsOwnThread = true;
 };
 
 class Session : public QObject {

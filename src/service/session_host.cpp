@@ -26,7 +26,7 @@ SessionHost::SessionHost(Options options, QObject* parent)
     session_ = new Session;
   }
   audit_ = new AuditKeeper;
-  if (options_.auditThreading == Threading::OwnThread) {
+  if (options_.helperThreading == Threading::OwnThread) {
     auditThread_ = std::make_unique<QThread>();
     auditThread_->setObjectName(QStringLiteral("audit"));
     auditThread_->start();
@@ -240,6 +240,7 @@ void SessionHost::start() {
     s.mode = modeFromName(settings_.service().mode, &ok);
   }
   s.pollIntervalMs = options_.pollIntervalMs;
+  s.dailyLogsOwnThread = options_.helperThreading == Threading::OwnThread;
   started_ = true;
   post([s](Session& session) { session.start(s); });
   for (const Notice& n : std::exchange(startUpNotices_, {})) post([n](Session& session) { session.recordNotice(n); });

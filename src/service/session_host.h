@@ -52,9 +52,10 @@ class SessionHost : public QObject {
     bool modeFromServiceSettings = false;
     int pollIntervalMs = 1000;
     QString runAs = QStringLiteral(u"окно");  // the start's audit entry: "окно" or "служба"
-    // The audit trail's keeper: in a thread of its own, so that its commits
-    // and seals never delay a poll; tests keep it in theirs.
-    Threading auditThreading = Threading::OwnThread;
+    // The audit trail's keeper and the daily logs' writer: in threads of
+    // their own, so that their commits, seals and files never delay a poll;
+    // tests keep them in theirs.
+    Threading helperThreading = Threading::OwnThread;
   };
 
   explicit SessionHost(Options options, QObject* parent = nullptr);

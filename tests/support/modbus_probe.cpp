@@ -1,5 +1,6 @@
 #include "support/modbus_probe.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -31,6 +32,9 @@ QJsonObject run(const QStringList& arguments, int timeoutMs) {
 }
 
 Map dump(quint16 port, int unit, const QString& source) {
+  // What the session queued for the server (its snapshot after the last
+  // tick) is handed over before the probe reads.
+  QCoreApplication::sendPostedEvents();
   QStringList args{QStringLiteral("dump"), QString::number(port), QString::number(unit)};
   if (!source.isEmpty()) args << source;
   const QJsonObject o = run(args);

@@ -15,7 +15,7 @@ void SessionFixture::SetUp() {
   installFakeSerial(serial_);
   hostOptions_ = SessionHost::Options();
   hostOptions_.threading = SessionHost::Threading::CallerThread;
-  hostOptions_.auditThreading = SessionHost::Threading::CallerThread;
+  hostOptions_.helperThreading = SessionHost::Threading::CallerThread;
 }
 
 void SessionFixture::TearDown() {
