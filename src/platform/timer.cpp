@@ -7,7 +7,9 @@ namespace {
 std::atomic<bool> g_manual{false};
 }
 
-Timer::Timer(int intervalMs, QObject* parent) : QObject(parent), interval_(intervalMs) {
+// The QTimer is a child, so that it goes along when the timer's owner is
+// moved to another thread.
+Timer::Timer(int intervalMs, QObject* parent) : QObject(parent), timer_(this), interval_(intervalMs) {
   connect(&timer_, &QTimer::timeout, this, [this] {
     if (enabled_) emit timeout();
   });
