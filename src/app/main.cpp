@@ -170,6 +170,9 @@ int main(int argc, char* argv[]) {
     const QRect frame = window.frameGeometry();
     window.move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
   }
+  // A shutdown or a logout ends the run as a close does, without a question.
+  TerminationSignals ending;
+  QObject::connect(&ending, &TerminationSignals::received, &window, &MainWindow::endBySystem);
   window.show();
   return app.exec();
 }

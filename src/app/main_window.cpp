@@ -555,8 +555,16 @@ bool MainWindow::event(QEvent* event) {
   return QMainWindow::event(event);
 }
 
+void MainWindow::endBySystem() {
+  if (closing_) return;
+  closing_ = true;
+  host_.stop();
+  close();
+  QCoreApplication::quit();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (queryClose()) {
+  if (closing_ || queryClose()) {
     event->accept();
   } else {
     event->ignore();

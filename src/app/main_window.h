@@ -68,6 +68,12 @@ class MainWindow : public QMainWindow {
   // The days the database holds results of, as the session last said.
   const QVector<QDate>& days() const { return days_; }
   NoticeBar* noticeBar() const { return noticeBar_; }
+  // The system ends the program (SIGTERM, SIGHUP: a shutdown, a logout):
+  // without a question the analyzer is stopped, the database and the audit
+  // trail closed as at a normal close, and the window closed. Every result
+  // is in the database already; a table not saved to a data file is not
+  // asked about.
+  void endBySystem();
 
  public slots:
   // Mode buttons.

@@ -6,6 +6,7 @@
 
 #include "emissions/emission_texts.h"
 #include "emissions/stored_averages.h"
+#include "platform/free_memory.h"
 #include "platform/seams.h"
 
 namespace emissions {
@@ -83,6 +84,9 @@ void EmissionMonitor::rebuild() {
   for (; ack != acknowledged.cend(); ++ack) engine_->acknowledgeAll(*ack);
   take(engine_->advanceTo(now), nullptr);
   updateToday();
+  // The day read whole is gone again: its pages go back to the system
+  // rather than stay with the process for the rest of the run.
+  releaseFreeMemory();
 }
 
 void EmissionMonitor::storeMissedDays() {

@@ -40,6 +40,7 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
 #else
   std::signal(SIGTERM, onSignal);
   std::signal(SIGINT, onSignal);
@@ -55,6 +56,7 @@ TerminationSignals::~TerminationSignals() {
 #ifdef Q_OS_UNIX
   signal(SIGTERM, SIG_DFL);
   signal(SIGINT, SIG_DFL);
+  signal(SIGHUP, SIG_DFL);
   if (g_pipe[0] >= 0) {
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);

@@ -1,7 +1,8 @@
 #pragma once
-// SIGTERM and SIGINT as a Qt signal in the event loop, so a service stopped
-// by systemd or Ctrl+C finishes its work (the stop command, the database)
-// instead of dying in the middle of it. One instance per process.
+// SIGTERM, SIGINT and SIGHUP as a Qt signal in the event loop, so a program
+// stopped by systemd, Ctrl+C, a closed terminal or the end of a desktop
+// session finishes its work (the stop command, the database) instead of
+// dying in the middle of it. One instance per process.
 
 #include <QObject>
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "data/results_log.h"
+#include "platform/free_memory.h"
 #include "platform/seams.h"
 #include "storage/table_files.h"
 
@@ -25,7 +26,10 @@ class DailyLogs::Writer : public QObject {
     log.beginLoad();
     reader_.forEachResultOnDay(day, [&log](const StoredResult& s) { log.append(s.result); });
     log.endLoad();
-    return writeTableFile(log, dailyLogPath(day), error);
+    const bool written = writeTableFile(log, dailyLogPath(day), error);
+    log.clear();
+    releaseFreeMemory();
+    return written;
   }
 
  private:

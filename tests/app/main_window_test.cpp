@@ -17,7 +17,12 @@
 
 #include <QListWidget>
 
+#include <QtTest/QTest>
+#include <csignal>
+
 #include "app/notice_bar.h"
+#include "data/audit_trail.h"
+#include "service/termination_signals.h"
 #include "dialogs/about_box.h"
 #include "storage/settings_files.h"
 #include "support/korvex_fixture.h"
@@ -245,6 +250,22 @@ TEST_F(MainWindowTest, AnsweringNoToTheCloseQuestionKeepsEverythingAsItWas) {
   EXPECT_EQ(messages[0].text, QStringLiteral(u"Программа будет закрыта?"));
   EXPECT_EQ(serial_.writes.size(), written);  // no stop command
   EXPECT_TRUE(fileDialogs_.empty());
+}
+
+TEST_F(MainWindowTest, TheSystemEndingTheProgramClosesItWithoutAQuestionAndEndsTheRunCleanly) {
+  startWithDefaults();
+  addResult(Measurement{});
+  // As the entry connects them: a logout or a shutdown sends SIGHUP or SIGTERM.
+  TerminationSignals ending;
+  QObject::connect(&ending, &TerminationSignals::received, &window(), &MainWindow::endBySystem);
+  ASSERT_EQ(std::raise(SIGHUP), 0);
+  QTRY_VERIFY_WITH_TIMEOUT(!session().store().isOpen(), 10000);
+  EXPECT_TRUE(takeMessages().empty());
+  EXPECT_EQ(serial_.lastWrite(), kStop);
+  // Closed as at a normal end: the trail's last entry is the stop.
+  AuditTrail trail;
+  ASSERT_TRUE(trail.openForReading(inDir(QStringLiteral("korvex.db"))));
+  EXPECT_EQ(trail.newestEntries(1).value(0).kind, AuditKind::ProgramStopped);
 }
 
 TEST_F(MainWindowTest, ClosingWithUnsavedDataOffersTheSaveThenStopsTheAnalyzer) {
