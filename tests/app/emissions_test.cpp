@@ -265,7 +265,8 @@ TEST_F(EmissionsTest, TheLimitsDialogRefusesWhatCannotBeStoredAndPutsTheRestInFo
 TEST_F(EmissionsTest, ASettingsFileWithALimitNoPermitHasKeepsTheDefaultAndSaysSo) {
   ASSERT_TRUE(test_files::writeAll(inDir(QStringLiteral("korvex-emissions.ini")),
                                    "[CO]\nIntervalLimit=1e308\nDailyLimit=50\n"));
-  const auto load = emissions::loadEmissionSettings(settings().emissionsPath());
+  // Read as the program will read it; the program is not started here.
+  const auto load = emissions::loadEmissionSettings(inDir(QStringLiteral("korvex-emissions.ini")));
   EXPECT_EQ(load.status, emissions::SettingsStatus::InvalidValues);
   EXPECT_FALSE(load.settings.limits[emissions::Component::CO].interval.has_value());
   EXPECT_EQ(load.settings.limits[emissions::Component::CO].daily.value_or(0), 50);
