@@ -7,6 +7,7 @@
 // records it. A notice is a value: it travels from the measuring thread to
 // whoever shows it.
 
+#include <QDateTime>
 #include <QMetaType>
 #include <QString>
 #include <cstdint>
@@ -36,6 +37,10 @@ struct Notice {
   // "title: text" on one line, the line ends as blanks: for a status line, a
   // list or a log.
   QString line() const;
+
+  // A notice given `now` (the local clock, for its offset).
+  static Notice at(const QDateTime& now, NoticeTopic topic, NoticeLevel level, const QString& title,
+                   const QString& text, bool beep);
 };
 
 Q_DECLARE_METATYPE(Notice)

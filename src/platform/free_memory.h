@@ -1,7 +1,7 @@
 #pragma once
-// Hands the heap's free pages back to the system. A helper thread that read a
-// day of results (a daily log, a day's seal) leaves them in glibc's arena of
-// that thread, where nothing else would use them again.
+// Hands the heap's free pages back to the system. A day of results read
+// whole at start (tens of MB for a moment) would otherwise stay with the
+// process for the rest of its run: glibc keeps freed heap it may reuse.
 
 #if defined(__GLIBC__)
 #include <malloc.h>

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <utility>
 
-#include "platform/free_memory.h"
 #include "platform/seams.h"
 #include "platform/timer.h"
 
@@ -73,10 +72,8 @@ void AuditKeeper::open(const QString& dbPath, bool writable, const QString& how)
 void AuditKeeper::sealDays() {
   if (!trail_.isWritable() || !results_.isOpen()) return;
   const QDate today = seams::currentDateTime().date();
-  const QVector<QDate> sealed = trail_.sealDaysBefore(results_, today);
-  for (const QDate& d : sealed) sealed_.insert(d);
+  for (const QDate& d : trail_.sealDaysBefore(results_, today)) sealed_.insert(d);
   sealPassDay_ = today;
-  if (!sealed.isEmpty()) releaseFreeMemory();
 }
 
 void AuditKeeper::onSealTick() {

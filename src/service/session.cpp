@@ -473,15 +473,7 @@ void Session::reportCommit(const ResultStore::AppendOutcome& outcome) {
 
 void Session::tell(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep,
                    bool record) {
-  const QDateTime now = seams::currentDateTime();
-  Notice n;
-  n.utcMs = now.toMSecsSinceEpoch();
-  n.utcOffset = now.offsetFromUtc();
-  n.topic = topic;
-  n.level = level;
-  n.title = title;
-  n.text = text;
-  n.beep = beep;
+  const Notice n = Notice::at(seams::currentDateTime(), topic, level, title, text, beep);
   if (record) recordNotice(n);
   emit notice(n);
 }

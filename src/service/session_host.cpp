@@ -149,15 +149,7 @@ void SessionHost::post(std::function<void(Session&)> call) {
 
 void SessionHost::tellStartUp(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text,
                               bool beep) {
-  const QDateTime now = seams::currentDateTime();
-  Notice n;
-  n.utcMs = now.toMSecsSinceEpoch();
-  n.utcOffset = now.offsetFromUtc();
-  n.topic = topic;
-  n.level = level;
-  n.title = title;
-  n.text = text;
-  n.beep = beep;
+  const Notice n = Notice::at(seams::currentDateTime(), topic, level, title, text, beep);
   notices_.add(n);
   if (started_ && startUpNotices_.isEmpty() && session_)
     post([n](Session& s) { s.recordNotice(n); });

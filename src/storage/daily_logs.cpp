@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "data/results_log.h"
-#include "platform/free_memory.h"
 #include "platform/seams.h"
 #include "storage/table_files.h"
 
@@ -26,10 +25,7 @@ class DailyLogs::Writer : public QObject {
     log.beginLoad();
     reader_.forEachResultOnDay(day, [&log](const StoredResult& s) { log.append(s.result); });
     log.endLoad();
-    const bool written = writeTableFile(log, dailyLogPath(day), error);
-    log.clear();
-    releaseFreeMemory();
-    return written;
+    return writeTableFile(log, dailyLogPath(day), error);
   }
 
  private:

@@ -36,6 +36,17 @@ class NeverStopTest : public KorvexFixture {
     Timer::setManualForTesting(true);
   }
 
+  // The history dialog, when it opens, asks for yesterday.
+  void answerHistoryWithYesterday() {
+    const QDate day = now().date().addDays(-1);
+    modal_ = [day](QDialog* d) {
+      d->findChild<QDateEdit*>(QStringLiteral("DateFrom"))->setDate(day);
+      d->findChild<QDateEdit*>(QStringLiteral("DateTo"))->setDate(day);
+      d->accept();
+      return d->result();
+    };
+  }
+
   // The program with its session in a thread of its own, polling every 20 ms
   // (the line silent: each tick sends its request all the same), and a day
   // of results in the database for the history and the report.
@@ -131,13 +142,7 @@ TEST_F(NeverStopTest, ThePollGoesOnWhileAHistoryIsReadAndTheHistoryComesInSteps)
   host().historyReader().setStepHook([&] {
     if (steps++ == 0) polled = holdUntilPolled(5);
   });
-  const QDate day = now().date().addDays(-1);
-  modal_ = [&](QDialog* d) {
-    d->findChild<QDateEdit*>(QStringLiteral("DateFrom"))->setDate(day);
-    d->findChild<QDateEdit*>(QStringLiteral("DateTo"))->setDate(day);
-    d->accept();
-    return d->result();
-  };
+  answerHistoryWithYesterday();
   window().onHistoryTriggered();
   // Read in the background, with its progress shown meanwhile.
   EXPECT_TRUE(find<QWidget>("PanelHistoryProgress")->isVisibleTo(&window()));
@@ -156,13 +161,7 @@ TEST_F(NeverStopTest, AHistoryReadCanBeCancelledAndLeavesTheLiveResultsShown) {
     waited.start();
     while (!release && waited.elapsed() < kLimitMs) QThread::yieldCurrentThread();
   });
-  const QDate day = now().date().addDays(-1);
-  modal_ = [&](QDialog* d) {
-    d->findChild<QDateEdit*>(QStringLiteral("DateFrom"))->setDate(day);
-    d->findChild<QDateEdit*>(QStringLiteral("DateTo"))->setDate(day);
-    d->accept();
-    return d->result();
-  };
+  answerHistoryWithYesterday();
   window().onHistoryTriggered();
   find<QToolButton>("ButtonCancelHistory")->click();
   EXPECT_FALSE(find<QWidget>("PanelHistoryProgress")->isVisibleTo(&window()));
