@@ -4,11 +4,12 @@
 // database can be filled with a whole day of results dated today, so that
 // the program starts with a full day in its table and chart.
 //
-//   korvex-bench-dir DIR [--results N]
+//   korvex-bench-dir DIR [--results N] [--days D]
 //
 // The N results lie evenly from today's local midnight to now, each channel
 // a slow wave with noise on it, so every pixel column of the chart holds a
-// span of values as a real day does.
+// span of values as a real day does. --days D adds the D - 1 whole days
+// before today, a result every second (365: a year, 2.9 GB, minutes to fill).
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -43,10 +44,11 @@ bool prepareSettings() {
   return true;
 }
 
-// Typical readings of a gas boiler, each wandering over the day.
-std::vector<Result> dayOfResults(int count) {
+// Typical readings of a gas boiler, each wandering over the day: `count`
+// results from the day's local midnight to `end`.
+std::vector<Result> dayOfResults(const QDateTime& end, int count) {
   constexpr double kTypical[kChannelCount] = {180, 3.5, 50, 40, 5, 2, 1, 9.8, 66, 7.5, 1.2, 20};
-  const QDateTime now = seams::currentDateTime();
+  const QDateTime& now = end;
   const QDateTime midnight(now.date(), QTime(0, 0));
   const qint64 from = midnight.toMSecsSinceEpoch();
   const qint64 span = std::max<qint64>(now.toMSecsSinceEpoch() - from, 1);
@@ -68,7 +70,7 @@ std::vector<Result> dayOfResults(int count) {
   return results;
 }
 
-bool fillDatabase(const QString& path, int count) {
+bool fillDatabase(const QString& path, int count, int days) {
   ResultStore::setDurableForTesting(false);  // a day's rows in seconds; the bench reads them back only
   ResultStore store;
   const ResultStore::OpenResult opened =
@@ -77,10 +79,17 @@ bool fillDatabase(const QString& path, int count) {
     std::fprintf(stderr, "korvex-bench-dir: %s\n", qPrintable(opened.detail));
     return false;
   }
-  const ResultStore::AppendOutcome out = store.appendBatch(dayOfResults(count));
-  if (out.state != ResultStore::AppendState::Committed) {
-    std::fprintf(stderr, "korvex-bench-dir: %s\n", qPrintable(out.error));
-    return false;
+  const QDate today = seams::currentDateTime().date();
+  for (int back = days - 1; back >= 0; --back) {
+    const bool isToday = back == 0;
+    const QDateTime end = isToday ? seams::currentDateTime() : QDateTime(today.addDays(1 - back), QTime(0, 0));
+    const int n = isToday ? count : 86400;
+    if (n == 0) continue;
+    const ResultStore::AppendOutcome out = store.appendBatch(dayOfResults(end.addMSecs(isToday ? 0 : -1000), n));
+    if (out.state != ResultStore::AppendState::Committed) {
+      std::fprintf(stderr, "korvex-bench-dir: %s\n", qPrintable(out.error));
+      return false;
+    }
   }
   store.close();
   return true;
@@ -91,14 +100,24 @@ bool fillDatabase(const QString& path, int count) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   int results = 0;
-  if (argc == 4 && std::strcmp(argv[2], "--results") == 0) results = std::atoi(argv[3]);
-  if ((argc != 2 && argc != 4) || results < 0) {
-    std::fprintf(stderr, "usage: %s DIR [--results N]\n", argv[0]);
+  int days = 1;
+  bool ok = argc >= 2 && argc % 2 == 0;
+  for (int i = 2; ok && i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--results") == 0)
+      results = std::atoi(argv[i + 1]);
+    else if (std::strcmp(argv[i], "--days") == 0)
+      days = std::atoi(argv[i + 1]);
+    else
+      ok = false;
+  }
+  if (!ok || results < 0 || days < 1) {
+    std::fprintf(stderr, "usage: %s DIR [--results N] [--days D]\n", argv[0]);
     return 2;
   }
   const QDir dir(QString::fromLocal8Bit(argv[1]));
   seams::setExecutablePath(dir.absoluteFilePath(QStringLiteral("korvex")));
   if (!prepareSettings()) return 1;
-  if (results > 0 && !fillDatabase(dir.absoluteFilePath(QStringLiteral("korvex.db")), results)) return 1;
+  if ((results > 0 || days > 1) && !fillDatabase(dir.absoluteFilePath(QStringLiteral("korvex.db")), results, days))
+    return 1;
   return 0;
 }

@@ -481,6 +481,7 @@ void MainWindow::connectSession() {
     workMode_ = WorkMode(state.workMode);
     showHistoryBanner();
   });
+  connect(session, &Session::uncommittedChanged, this, [this](int count) { uncommitted_ = count; });
   connect(session, &Session::diskRoomChanged, this, [this](bool spaceShort, qint64 bytesFree) {
     spaceShort_ = spaceShort;
     bytesFree_ = bytesFree;
@@ -583,8 +584,20 @@ bool MainWindow::queryClose() {
   if (showingHistory_) onLiveTriggered();  // the question below is about the results being taken
   // Closing after a failed save would lose the results the operator asked to
   // keep: stay, so the save can be tried again (or declined).
-  if (live_.unsaved() && seams::confirmBox(this, kNotSavedQuestion) && onSaveTriggered() == SaveOutcome::Failed)
+  if (uncommitted_ > 0) {
+    // Results the database has not taken (a full disk): the operator hears
+    // how many and may save the table first; they are kept for the next
+    // start in any case.
+    const QString question =
+        QStringLiteral(u"Результаты не записаны в базу данных: %1.\r\n"
+                       u"Они будут записаны при следующем запуске программы.\r\n"
+                       u"Сохранить таблицу в файл данных?")
+            .arg(uncommitted_);
+    if (seams::confirmBox(this, question) && onSaveTriggered() == SaveOutcome::Failed) return false;
+  } else if (live_.unsaved() && seams::confirmBox(this, kNotSavedQuestion) &&
+             onSaveTriggered() == SaveOutcome::Failed) {
     return false;
+  }
   // The analyzer stopped, publishing ended, the database closed: done in
   // the session's thread, waited for here.
   closing_ = true;

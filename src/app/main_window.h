@@ -171,6 +171,7 @@ class MainWindow : public QMainWindow {
   WorkMode workMode_ = WorkMode::Idle;  // the analyzer's, as the last tick found it
   bool spaceShort_ = false;  // the disk, as the database found it
   qint64 bytesFree_ = 0;
+  int uncommitted_ = 0;  // results waiting in memory for the database
   ResultsTableModel* historyModel_ = nullptr;
   bool showingHistory_ = false;
   QLabel* historyBanner_ = nullptr;

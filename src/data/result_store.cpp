@@ -761,6 +761,25 @@ void ResultStore::setFuels(const FuelRow* fuels) {
 
 ResultStore::~ResultStore() { close(); }
 
+int ResultStore::pendingResultCount() const {
+  return int(std::count_if(pending_.begin(), pending_.end(),
+                           [](const Item& item) { return std::holds_alternative<StoredResult>(item); }));
+}
+
+std::vector<Result> ResultStore::pendingResults() const {
+  std::vector<Result> out;
+  for (const Item& item : pending_)
+    if (const auto* r = std::get_if<StoredResult>(&item)) out.push_back(r->result);
+  return out;
+}
+
+std::vector<StoredEvent> ResultStore::pendingEvents() const {
+  std::vector<StoredEvent> out;
+  for (const Item& item : pending_)
+    if (const auto* e = std::get_if<StoredEvent>(&item)) out.push_back(*e);
+  return out;
+}
+
 ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, WhenLocked whenLocked,
                                          Check check) {
   close();
@@ -778,9 +797,10 @@ ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, 
     lock_ = std::move(lock);
     // Closing the last connection removes the log; one left behind means
     // the last owner went without closing.
-    if (check == Check::Auto)
-      check = QFileInfo::exists(path + QStringLiteral("-wal")) ? Check::Everything : Check::Recent;
+    const bool unclean = QFileInfo::exists(path + QStringLiteral("-wal"));
+    if (check == Check::Auto) check = unclean ? Check::Everything : Check::Recent;
     OpenResult r = openWritable(nowUtcMs, check);
+    r.lastEndUnclean = unclean && r.status == OpenStatus::Opened;
     if (!r.isOpen()) lock_.reset();
     return r;
   }

@@ -61,6 +61,7 @@ enum class EventKind : int {
   DataWriteFailed = 63,
   PublishingProblem = 64,
   AuditProblem = 65,  // the audit trail could not be used, or was found broken
+  ResultsRecovered = 66,  // taken in from the file kept when the database did not take them
   // The Modbus TCP server for the control system.
   ModbusServerStarted = 70,
   ModbusServerStopped = 71,
@@ -207,6 +208,9 @@ class ResultStore {
     // Opened, but the operator should hear of it: results it had committed
     // are missing (the event log has it too).
     QString notice;
+    // The last owner did not close the file (a crash, kill -9, a power cut):
+    // with Check::Recent, the older pages are still to be checked.
+    bool lastEndUnclean = false;
     bool isOpen() const { return status != OpenStatus::Locked && status != OpenStatus::CannotOpen; }
     bool isWritable() const { return status == OpenStatus::Opened || status == OpenStatus::ReplacedCorrupt; }
   };
@@ -261,6 +265,10 @@ class ResultStore {
   // Commits what is pending; true when nothing is left pending.
   bool flushPending();
   int pendingCount() const { return int(pending_.size()); }
+  int pendingResultCount() const;
+  // What waits, as it was appended.
+  std::vector<Result> pendingResults() const;
+  std::vector<StoredEvent> pendingEvents() const;
 
   // Results with fromUtcMs <= utcMs < toUtcMs, in time order (results taken
   // at the same moment, e.g. after the clock was set back, by sequence).

@@ -48,8 +48,27 @@ void AnalyzerLink::receive(const uint8_t* data, int count) {
   counts_.bytesReceived += count;
   if (sinceRequest_.isValid()) replyTimeMs_ = double(sinceRequest_.nsecsElapsed()) / 1e6;
   state_ = reply_.append(data, count) ? LinkState::Receiving : LinkState::ByteLost;
+  if (!completeTold_ && reply_.complete()) {
+    completeTold_ = true;
+    emit replyComplete();
+  }
 }
 
 void AnalyzerLink::service() {
   if (port_) port_->poll();
+}
+
+AnalyzerLink::ReplyState AnalyzerLink::takeReply() {
+  ReplyState taken{reply_, replyTimeMs_, state_};
+  clearReply();
+  replyTimeMs_ = -1;
+  sinceRequest_.invalidate();
+  return taken;
+}
+
+void AnalyzerLink::putReply(const ReplyState& state) {
+  reply_ = state.reply;
+  replyTimeMs_ = state.replyTimeMs;
+  state_ = state.state;
+  completeTold_ = reply_.complete();
 }

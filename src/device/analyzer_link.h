@@ -47,7 +47,10 @@ class AnalyzerLink : public QObject {
 
   // The bytes received since the last clearReply().
   const ReplyCollector& reply() const { return reply_; }
-  void clearReply() { reply_.clear(); }
+  void clearReply() {
+    reply_.clear();
+    completeTold_ = false;
+  }
   // Bytes from the line, in order; the port hands them here.
   void receive(const uint8_t* data, int count);
 
@@ -57,6 +60,17 @@ class AnalyzerLink : public QObject {
 
   LinkState linkState() const { return state_; }
   void setLinkState(LinkState state) { state_ = state; }
+
+  // With several analyzers on the line each one's reply is kept between its
+  // exchanges: taken away when its exchange ends (the collector is then
+  // empty for the next), put back before its cycle reads it.
+  struct ReplyState {
+    ReplyCollector reply;
+    double replyTimeMs = -1;
+    LinkState state = LinkState(0);
+  };
+  ReplyState takeReply();
+  void putReply(const ReplyState& state);
 
   const LinkCounts& counts() const { return counts_; }
   void resetCounts() { counts_ = LinkCounts{}; }
@@ -71,6 +85,8 @@ class AnalyzerLink : public QObject {
   void reopened();
   // A port that could not be opened at first is open now, tried again by itself.
   void openedLater();
+  // The reply collected is whole (ReplyCollector::complete()): once a reply.
+  void replyComplete();
 
  private:
   std::unique_ptr<SerialPort> port_;
@@ -79,4 +95,5 @@ class AnalyzerLink : public QObject {
   LinkCounts counts_;
   QElapsedTimer sinceRequest_;
   double replyTimeMs_ = -1;
+  bool completeTold_ = false;
 };

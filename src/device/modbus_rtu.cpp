@@ -83,6 +83,15 @@ bool ReplyCollector::accepted() const {
   return crc == uint16_t(buffer_[n - 2] | buffer_[n - 1] << 8);
 }
 
+bool ReplyCollector::complete() const {
+  int whole = 0;
+  if (buffer_[1] == 0x04)
+    whole = 3 + buffer_[2] + 2;
+  else if (buffer_[1] == 0x06)
+    whole = 8;
+  return whole > 0 && length_ == whole && accepted();
+}
+
 void ReplyCollector::clear() {
   std::memset(buffer_, 0, sizeof buffer_);
   length_ = 0;

@@ -46,6 +46,9 @@ class ReplyCollector {
   // The acceptance test: at least 7 bytes whose last two hold the CRC of the
   // others, low byte first.
   bool accepted() const;
+  // An accepted reply as long as its header says a whole one is: a status
+  // reply's byte count, a command's echo. Nothing more is to come for it.
+  bool complete() const;
   // Empties the collector for the next exchange. The bytes are zeroed too, so
   // a short reply is never read together with the rest of an older one.
   void clear();

@@ -85,6 +85,8 @@ const char* eventKindName(EventKind kind) {
       return "publishingProblem";
     case EventKind::AuditProblem:
       return "auditProblem";
+    case EventKind::ResultsRecovered:
+      return "resultsRecovered";
     case EventKind::ModbusServerStarted:
       return "modbusServerStarted";
     case EventKind::ModbusServerStopped:

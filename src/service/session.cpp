@@ -1,10 +1,14 @@
 #include "service/session.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 #include <utility>
 
 #include "acquisition/state_texts.h"
+#include "data/recovery_file.h"
 #include "platform/seams.h"
 #include "platform/timer.h"
 #include "storage/settings_files.h"
@@ -62,8 +66,29 @@ Session::Session(QObject* parent)
       publishing_(store_),
       pollTimer_(new Timer(1000, this)),
       retryTimer_(new Timer(60000, this)),
+      quickTimer_(new Timer(kQuickTickMs, this)),
       modbusFeed_(*this) {
   connect(pollTimer_, &Timer::timeout, this, &Session::onTimer);
+  connect(quickTimer_, &Timer::timeout, this, [this] {
+    quickTimer_->setEnabled(false);
+    // The regular ticks go on a period after this one.
+    pollTimer_->setEnabled(false);
+    pollTimer_->setEnabled(true);
+    onTimer();
+  });
+  // At start the analyzer's answers are taken as they come, not a second
+  // apart: the stop's echo, the state, the ready analyzer's caption. A
+  // program back after a crash or a logout measures again within a second.
+  connect(&link_, &AnalyzerLink::replyComplete, this, [this] {
+    if (quickTicksLeft_ <= 0 || !pollTimer_->isEnabled()) return;
+    --quickTicksLeft_;
+    quickTimer_->setEnabled(true);
+  });
+  connect(&pageCheck_, &PageCheck::damageFound, this, &Session::onDamageFound);
+  connect(&pageCheck_, &PageCheck::finished, this, [this](const QStringList& problems) {
+    for (const QString& problem : problems)
+      tell(NoticeTopic::Database, NoticeLevel::Warning, QString(), problemText(DatabaseProblem::Damaged, problem), true);
+  });
   connect(retryTimer_, &Timer::timeout, this, &Session::retryDailyLogs);
   connect(&dailyLogs_, &DailyLogs::failedFirst, this, [this] { tellDataWriteFailure(); });
   connect(&poll_, &PollCycle::resultTaken, this, &Session::onResultTaken);
@@ -117,13 +142,7 @@ Session::Session(QObject* parent)
   // to the operator once the read is over.
   store_.setDamageObserver([this](const UnreadableSpan& span) {
     monitor_.addUnreadable(span);
-    QTimer::singleShot(0, this, [this, span] {
-      logEvent(EventKind::StoreDamaged, QStringLiteral(u"База данных результатов повреждена: не читаются ") +
-                                            span.text() + QStringLiteral(" (") + span.error + QLatin1Char(')'));
-      // Its own event is logged already.
-      tell(NoticeTopic::Database, NoticeLevel::Warning, QString(), problemText(DatabaseProblem::Damaged, span.text()),
-           true, false);
-    });
+    QTimer::singleShot(0, this, [this, span] { onDamageFound(span); });
   });
   connect(&publishing_, &Publishing::message, this, &Session::onPublishingMessage);
   connect(&publishing_, &Publishing::stateChanged, this,
@@ -132,6 +151,7 @@ Session::Session(QObject* parent)
 }
 
 Session::~Session() {
+  pageCheck_.stop();
   publishing_.stop();
   publishing_.setAuditTrail(nullptr);
   auditCopy_.close();
@@ -139,7 +159,17 @@ Session::~Session() {
   dailyLogs_.finish();
   if (!store_.isOpen()) return;
   store_.flushPending();
+  keepUncommitted();
   store_.close();
+}
+
+void Session::onDamageFound(const UnreadableSpan& span) {
+  monitor_.addUnreadable(span);
+  logEvent(EventKind::StoreDamaged, QStringLiteral(u"База данных результатов повреждена: не читаются ") + span.text() +
+                                        QStringLiteral(" (") + span.error + QLatin1Char(')'));
+  // Its own event is logged already.
+  tell(NoticeTopic::Database, NoticeLevel::Warning, QString(), problemText(DatabaseProblem::Damaged, span.text()), true,
+       false);
 }
 
 // ---------------------------------------------------------------------------
@@ -173,6 +203,9 @@ void Session::start(const SessionStart& s) {
   emit runStateChanged(runState());
   pollTimer_->setInterval(s.pollIntervalMs);
   pollTimer_->setEnabled(true);
+  // The first tick at once.
+  quickTicksLeft_ = kQuickStartTicks;
+  quickTimer_->setEnabled(true);
   retryTimer_->setEnabled(true);
   publishing_.start(s.service, measuring_.address, o2References(fuels_));
   modbusFeed_.start(s.modbusServer);
@@ -186,7 +219,11 @@ void Session::start(const SessionStart& s) {
 
 void Session::openDatabase() {
   const QString path = changeFileExt(seams::executablePath(), QStringLiteral(".db"));
-  const ResultStore::OpenResult opened = store_.open(path, seams::currentDateTime().toMSecsSinceEpoch());
+  // The newest pages are read before measuring starts; after a crash the
+  // rest follows beside it, in steps (a year's file took half a minute).
+  const ResultStore::OpenResult opened = store_.open(path, seams::currentDateTime().toMSecsSinceEpoch(),
+                                                     ResultStore::WhenLocked::OpenReadOnly, ResultStore::Check::Recent);
+  if (opened.lastEndUnclean && store_.isWritable()) pageCheck_.start(store_.path());
   if (!opened.notice.isEmpty()) tellDatabaseProblem(DatabaseProblem::ResultsLost, opened.notice);
   switch (opened.status) {
     case ResultStore::OpenStatus::Opened:
@@ -203,7 +240,73 @@ void Session::openDatabase() {
       tellDatabaseProblem(DatabaseProblem::Unavailable, opened.detail);
       break;
   }
+  if (store_.isWritable()) takeRecovered();
   if (store_.isOpen()) emit databaseOpened(store_.path(), store_.isWritable());
+}
+
+void Session::forgetTakenRecovery() {
+  if (store_.pendingCount() > 0) return;
+  for (const QString& path : std::as_const(recoveryTaken_)) QFile::remove(path);
+  recoveryTaken_.clear();
+}
+
+void Session::keepUncommitted() {
+  if (store_.pendingCount() == 0) return;
+  recovery::Content kept{store_.pendingResults(), store_.pendingEvents()};
+  QString error, where;
+  for (const QString& path : {recovery::besideDatabase(store_.path()), recovery::inRuntimeFolder(store_.path())}) {
+    // Another file of an earlier run still waiting is kept as it is.
+    if (QFileInfo::exists(path) && !recoveryTaken_.contains(path)) continue;
+    QString why;
+    if (recovery::write(path, kept, &why)) {
+      where = path;
+      break;
+    }
+    error += (error.isEmpty() ? QString() : QStringLiteral("; ")) + why;
+  }
+  const int results = int(kept.results.size());
+  if (where.isEmpty()) {
+    tell(NoticeTopic::Database, NoticeLevel::Error, QString(),
+         QStringLiteral(u"Результаты, не записанные в базу данных (%1), сохранить не удалось: %2").arg(results).arg(error),
+         true, false);
+    return;
+  }
+  for (const QString& taken : std::as_const(recoveryTaken_))
+    if (taken != where) QFile::remove(taken);
+  recoveryTaken_.clear();
+  tell(NoticeTopic::Database, NoticeLevel::Warning, QString(),
+       QStringLiteral(u"Результаты, не записанные в базу данных (%1), сохранены в файл %2 и будут записаны при следующем запуске")
+           .arg(results)
+           .arg(QDir::toNativeSeparators(where)),
+       false, false);
+}
+
+void Session::takeRecovered() {
+  for (const QString& path : {recovery::besideDatabase(store_.path()), recovery::inRuntimeFolder(store_.path())}) {
+    if (!QFileInfo::exists(path)) continue;
+    recovery::Content kept;
+    QString error;
+    if (!recovery::read(path, &kept, &error)) {
+      tell(NoticeTopic::Database, NoticeLevel::Warning, QString(),
+           QStringLiteral(u"Файл результатов, не записанных в базу данных, не прочитан и оставлен как есть: ") + error,
+           true);
+      continue;
+    }
+    ResultStore::AppendOutcome outcome;
+    if (!kept.results.empty()) outcome = store_.appendBatch(kept.results);
+    for (const StoredEvent& e : kept.events) outcome = store_.appendEvent(e.utcMs, e.utcOffset, e.kind, e.text);
+    // Removed once they are in the database; while they wait in memory the
+    // file stays, and is written anew at the end.
+    if (outcome.state == ResultStore::AppendState::Committed)
+      QFile::remove(path);
+    else
+      recoveryTaken_.append(path);
+    logEvent(EventKind::ResultsRecovered,
+             QStringLiteral(u"Записаны результаты, не записанные в базу данных при прошлой работе: %1 (события: %2), из файла %3")
+                 .arg(kept.results.size())
+                 .arg(kept.events.size())
+                 .arg(QDir::toNativeSeparators(path)));
+  }
 }
 
 void Session::openPort() {
@@ -339,7 +442,9 @@ void Session::stop() {
   stopped_ = true;
   wanted_ = ModeRequest::None;
   pollTimer_->setEnabled(false);
+  quickTimer_->setEnabled(false);
   retryTimer_->setEnabled(false);
+  pageCheck_.stop();
   publishing_.stop();
   publishing_.setAuditTrail(nullptr);
   auditCopy_.close();
@@ -351,6 +456,7 @@ void Session::stop() {
   dailyLogs_.finish();
   if (store_.isOpen()) {
     store_.flushPending();
+    keepUncommitted();
     store_.close();
   }
   emit stopped();
@@ -441,6 +547,9 @@ void Session::retryDailyLogs() {
   if (store_.flushPending() && hadPending) {
     emit committed();
     publishing_.poke();
+    forgetTakenRecovery();
+    uncommitted_ = 0;
+    emit uncommittedChanged(0);
   }
   dailyLogs_.retry();
 }
@@ -465,6 +574,12 @@ void Session::reportCommit(const ResultStore::AppendOutcome& outcome) {
   if (outcome.state == ResultStore::AppendState::Committed) {
     emit committed();
     publishing_.poke();
+    forgetTakenRecovery();
+  }
+  const int waiting = store_.pendingCount() > 0 ? store_.pendingResultCount() : 0;
+  if (waiting != uncommitted_) {
+    uncommitted_ = waiting;
+    emit uncommittedChanged(waiting);
   }
   // Told once when commits start failing; what waits is committed with the next write.
   if (outcome.state == ResultStore::AppendState::Pending && outcome.failureStarted)

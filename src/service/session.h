@@ -31,6 +31,7 @@
 #include "emissions/emission_monitor.h"
 #include "modbus_server/server_settings.h"
 #include "publish/service_settings.h"
+#include "service/page_check.h"
 #include "service/poll_watch.h"
 #include "service/modbus_server_feed.h"
 #include "service/publishing.h"
@@ -112,6 +113,9 @@ class Session : public QObject {
   const emissions::EmissionMonitor& emissions() const { return monitor_; }
   Timer* pollTimer() const { return pollTimer_; }
   Timer* retryTimer() const { return retryTimer_; }
+  // Fires the start's ticks that follow the analyzer's replies.
+  Timer* quickTimer() const { return quickTimer_; }
+  const PageCheck& pageCheck() const { return pageCheck_; }
   ModeRequest wantedMode() const { return wanted_; }
   // Thread-safe: how regularly the cycle ticks.
   const PollWatch& pollWatch() const { return watch_; }
@@ -159,6 +163,9 @@ class Session : public QObject {
   void daysChanged(const QVector<QDate>& days);
   // Rows were committed to the database.
   void committed();
+  // How many results wait in memory for the database (a full disk); 0 again
+  // once they are in.
+  void uncommittedChanged(int count);
 
   void emissionsChanged(const emissions::MonitorState& state);
   // Alarms or pre-alarms latched by one completed average, after they went
@@ -195,6 +202,12 @@ class Session : public QObject {
   void onAnalyzerReady();
   void onOpenFinished(PortOpenResult result);
   void onPublishingMessage(const QString& text);
+  void onDamageFound(const UnreadableSpan& span);
+  // What the database did not take by the end goes to a recovery file, and
+  // is taken in at the next start.
+  void keepUncommitted();
+  void takeRecovered();
+  void forgetTakenRecovery();
   void retryDailyLogs();
   void reportCommit(const ResultStore::AppendOutcome& outcome);
   // `record`: into the event log as well (unless the caller logged its own event).
@@ -220,6 +233,15 @@ class Session : public QObject {
   PollWatch watch_;
   Timer* pollTimer_;
   Timer* retryTimer_;
+  // Start-up ticks: the first at once, then after each whole reply, a few.
+  static constexpr int kQuickTickMs = 10;
+  static constexpr int kQuickStartTicks = 3;
+  Timer* quickTimer_;
+  int quickTicksLeft_ = 0;
+  int uncommitted_ = 0;
+  // Recovery files taken in whose results still wait in memory.
+  QStringList recoveryTaken_;
+  PageCheck pageCheck_;
   MeasuringSettings measuring_;
   FuelTable fuels_ = builtInFuelTable();
   int fuelIndex_ = 0;

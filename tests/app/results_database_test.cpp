@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTableView>
 
+#include "data/recovery_file.h"
 #include "data/value_format.h"
 #include "dialogs/history_dialog.h"
 #include "storage/table_files.h"
@@ -212,6 +213,66 @@ TEST_F(ResultsDatabaseTest, AFullDiskIsToldOnceAndTheResultsWaitingAreCommittedW
   restartAt(QDateTime(kDay, QTime(13, 0)));
   ASSERT_EQ(results().count(), 5);
   for (int row = 0; row < 5; ++row) EXPECT_EQ(results().value(row, channel::O2), 1 + row) << row;
+}
+
+// Closing while the disk is full: the box says how many results the
+// database has not taken. Answered No, they are not thrown away: they are
+// kept in a file beside the database, and the next start puts them in.
+TEST_F(ResultsDatabaseTest, ClosingWithResultsTheDiskDidNotTakeKeepsThemForTheNextStart) {
+  setNow(QDateTime(kDay, QTime(12, 0)));
+  startWithDefaults();
+  addResult(reading(1));
+  const QString kept = inDir(QStringLiteral("korvex.db-recovery"));
+  {
+    FileSizeLimit full(QFileInfo(inDir(QStringLiteral("korvex.db-wal"))).size());
+    ASSERT_TRUE(full.set());
+    for (int i = 1; i <= 3; ++i) addResult(reading(1 + i), i);
+    takeNotices();
+    answers_ = {seams::MsgResult::Yes, seams::MsgResult::No};
+    ASSERT_TRUE(window().close());
+    const auto messages = takeMessages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_TRUE(messages[1].text.startsWith(QStringLiteral(u"Результаты не записаны в базу данных: 3."))) 
+        << messages[1].text.toStdString();
+    EXPECT_TRUE(fileDialogs_.empty());  // No: no save
+    stopProgram();
+  }
+  ASSERT_TRUE(QFileInfo::exists(kept));
+
+  setNow(QDateTime(kDay, QTime(13, 0)));
+  startProgram();
+  EXPECT_FALSE(QFileInfo::exists(kept));
+  ASSERT_EQ(results().count(), 4);
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(results().value(row, channel::O2), 1 + row) << row;
+  EXPECT_EQ(session().store().lastCommittedSeq(), 4);
+  const QVector<StoredEvent> taken = events(EventKind::ResultsRecovered);
+  ASSERT_EQ(taken.size(), 1);
+  EXPECT_TRUE(taken[0].text.contains(QStringLiteral(u"при прошлой работе: 3"))) << taken[0].text.toStdString();
+  // The notice of the failing writes waited with them, and is in as well.
+  EXPECT_EQ(events(EventKind::DatabaseProblem).size(), 1);
+}
+
+// A recovery file that is not whole is not taken in and is left for someone
+// to look at; the start goes on.
+TEST_F(ResultsDatabaseTest, ARecoveryFileThatIsNotWholeIsLeftAsItIsAndSaidSo) {
+  const QString kept = inDir(QStringLiteral("korvex.db-recovery"));
+  recovery::Content content;
+  Result r;
+  r.utcMs = QDateTime(kDay, QTime(11, 0)).toMSecsSinceEpoch();
+  content.results.push_back(r);
+  QString error;
+  ASSERT_TRUE(recovery::write(kept, content, &error)) << error.toStdString();
+  QByteArray bytes = test_files::readAll(kept);
+  bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x01);
+  ASSERT_TRUE(test_files::writeAll(kept, bytes));
+  setNow(QDateTime(kDay, QTime(12, 0)));
+  writeDefaultSettings();
+  startProgram();
+  EXPECT_TRUE(QFileInfo::exists(kept));
+  EXPECT_EQ(results().count(), 0);
+  const auto notices = takeNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_TRUE(notices[0].text.contains(QStringLiteral(u"файл повреждён"))) << notices[0].text.toStdString();
 }
 
 // 1 KB overwritten in the middle of the file: the start reads yesterday's
