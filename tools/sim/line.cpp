@@ -141,7 +141,9 @@ void Outbox::flush(int fd) {
         // The line is gone; the caller notices on its next read.
       }
     }
-    lastWritten_ = Clock::now();
+    // Stamped before the write, so never later than the program can have the
+    // bytes: a request it sends 10 ms after them is never counted as too soon.
+    lastWritten_ = now;
     chunks_.pop_front();
   }
 }
