@@ -535,8 +535,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Every early return is behind: a thread still running there would end the
-  // process without its message.
+  // The threads start after the last early return: a thread still joinable
+  // there would abort the process instead of its message.
   for (auto& slave : slaves)
     slave->thread = std::thread(modbusLoop, std::ref(*slave), std::ref(faults), std::ref(faultsMutex),
                                 std::ref(stop), o.verbose);
@@ -559,10 +559,11 @@ int main(int argc, char** argv) {
   std::mt19937 random(o.seed);
 
   using Clock = std::chrono::steady_clock;
-  // The one analyzer of old without --pace gets the program's bytes as they
-  // come, as ever; otherwise they are cut into frames, each passed on to the
-  // analyzer it is addressed to (a broadcast to all of them, one to an
-  // address nobody has to none) when it counts as received.
+  // A single analyzer without --pace gets the program's bytes as they come,
+  // as it always has; otherwise they are cut into frames, each passed on to
+  // the analyzer it is addressed to (a broadcast to all of them, one to an
+  // address nobody has to none) when it counts as received. Either way the
+  // frames are counted, and checked for the silent interval.
   const bool passThrough = !several && !o.pace;
   const auto latency = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double, std::milli>(o.latencyMs));
