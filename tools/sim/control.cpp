@@ -96,14 +96,17 @@ std::string runCommand(const std::string& line, Controls& c) {
   std::vector<Station*> targets;
   Station* only = nullptr;
   if (w[0][0] == '@') {
-    const auto address = number(w[0].substr(1), 0, 255);
-    if (!address) return "ERROR bad address " + w[0] + " (expected @1..@247)";
+    const std::string digits = w[0].substr(1);
+    char* end = nullptr;
+    const long address = digits.empty() ? -1 : std::strtol(digits.c_str(), &end, 10);
+    if (address < 1 || address > 247 || *end != '\0')
+      return "ERROR bad address " + w[0] + " (expected @1..@247)";
     for (Station& s : c.stations)
-      if (s.address == *address) only = &s;
-    if (!only) return "ERROR no analyzer at address " + std::to_string(*address);
+      if (s.address == address) only = &s;
+    if (!only) return "ERROR no analyzer at address " + std::to_string(address);
     targets.push_back(only);
     w.erase(w.begin());
-    if (w.empty()) return "ERROR a command after " + line;
+    if (w.empty()) return "ERROR usage: @N COMMAND";
   } else {
     for (Station& s : c.stations) targets.push_back(&s);
   }
