@@ -9,13 +9,19 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
-// Plausible flue-gas readings of a gas boiler, drifting slowly.
-Registers wave(double t) {
-  const auto wave = [t](double mean, double amplitude, double period, double phase) {
-    return mean + amplitude * std::sin(kTwoPi * t / period + phase);
+// Plausible flue-gas readings of a gas boiler, drifting slowly. Each address
+// is a boiler of its own: its flue gas 25 deg C hotter than the one before
+// (the ranges of eight neighbouring addresses do not overlap, so a reading
+// tells where it came from) and every course out of phase with the others.
+// Address 1 is the boiler of a single analyzer.
+Registers wave(double t, int address) {
+  const double shift = 0.7 * (address - 1);
+  const auto wave = [t, shift](double mean, double amplitude, double period, double phase) {
+    return mean + amplitude * std::sin(kTwoPi * t / period + phase + shift);
   };
+  const double hotter = 25.0 * ((address - 1) % 8);
   Registers r{};
-  r[2] = uint16_t(int16_t(std::lround(wave(180, 12, 97, 0))));  // Tg, deg C
+  r[2] = uint16_t(int16_t(std::lround(wave(180 + hotter, 12, 97, 0))));  // Tg, deg C
   r[3] = uint16_t(int16_t(std::lround(wave(21, 1.5, 301, 0.5))));  // Ta
   r[4] = uint16_t(std::lround(wave(350, 45, 61, 1)));   // O2, 0.01 %
   r[5] = 0;
@@ -48,14 +54,16 @@ int channelRegister(const std::string& name) {
   return -1;
 }
 
-Analyzer::Analyzer(Durations durations, int minReplies, ServiceInfo service, EventSink events)
-    : durations_(durations),
+Analyzer::Analyzer(Durations durations, int minReplies, ServiceInfo service, EventSink events,
+                   int address)
+    : address_(address),
+      durations_(durations),
       minReplies_(minReplies),
       service_(service),
       events_(std::move(events)),
       start_(Clock::now()),
       since_(start_) {
-  readings_ = wave(0);
+  readings_ = wave(0, address_);
 }
 
 double Analyzer::elapsed(Clock::time_point now) const {
@@ -125,7 +133,7 @@ void Analyzer::advanceLocked(Clock::time_point now) {
 }
 
 void Analyzer::sampleLocked(Clock::time_point now) {
-  readings_ = wave(std::chrono::duration<double>(now - start_).count());
+  readings_ = wave(std::chrono::duration<double>(now - start_).count(), address_);
 }
 
 Registers Analyzer::statusReply() {

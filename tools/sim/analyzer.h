@@ -44,7 +44,10 @@ class Analyzer {
 
   // `minReplies`: a timed state ends only after it was reported in at least
   // this many status replies, so a slow master still sees every state.
-  Analyzer(Durations durations, int minReplies, ServiceInfo service, EventSink events);
+  // `address`: its Modbus address, which sets its readings apart from those
+  // of the other analyzers on the line.
+  Analyzer(Durations durations, int minReplies, ServiceInfo service, EventSink events,
+           int address = 1);
 
   // A write of `value` to holding register 0: 1 single, 2 continuous, 3 stop.
   void command(uint16_t value);
@@ -71,6 +74,7 @@ class Analyzer {
   double elapsed(Clock::time_point now) const;
 
   std::mutex mu_;
+  const int address_;
   Durations durations_;
   int minReplies_;
   ServiceInfo service_;

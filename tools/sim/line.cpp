@@ -89,10 +89,39 @@ int replyFrameLength(const uint8_t* b, size_t n) {
   }
 }
 
+int requestFrameLength(const uint8_t* b, size_t n) {
+  if (n < 2) return 0;
+  switch (b[1]) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+      return 8;
+    case 15:
+    case 16:
+      if (n < 7) return 0;
+      return 9 + b[6];
+    default:
+      return -1;
+  }
+}
+
 bool takeFault(int& counter) {
   if (counter == 0) return false;
   if (counter > 0) --counter;
   return true;
+}
+
+bool FaultsInForce::take(int LineFaults::*counter, LineFaults** from) const {
+  for (LineFaults* f : {line, own}) {
+    if (f && takeFault(f->*counter)) {
+      if (from) *from = f;
+      return true;
+    }
+  }
+  return false;
 }
 
 void Outbox::add(std::vector<uint8_t> bytes, Clock::time_point due) {
@@ -112,45 +141,81 @@ void Outbox::flush(int fd) {
         // The line is gone; the caller notices on its next read.
       }
     }
+    // Stamped before the write, so never later than the program can have the
+    // bytes: a request it sends 10 ms after them is never counted as too soon.
+    lastWritten_ = now;
     chunks_.pop_front();
   }
 }
 
-int Outbox::millisecondsToNext() const {
-  if (chunks_.empty()) return -1;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(chunks_.front().due -
-                                                                          Clock::now());
-  return int(std::max<long long>(0, left.count()));
+std::optional<Outbox::Clock::time_point> Outbox::nextDue() const {
+  if (chunks_.empty()) return std::nullopt;
+  return chunks_.front().due;
 }
 
-std::string shapeReply(std::vector<uint8_t> reply, LineFaults& faults, Outbox& out,
-                       std::mt19937& random) {
-  const auto now = Outbox::Clock::now();
+std::optional<Outbox::Clock::time_point> Outbox::lineEnd() const {
+  if (!chunks_.empty()) return std::max(chunks_.back().due, lastWritten_.value_or(chunks_.back().due));
+  return lastWritten_;
+}
+
+std::string shapeReply(std::vector<uint8_t> reply, const FaultsInForce& faults, Outbox& out,
+                       std::mt19937& random, const ReplyTiming& timing) {
+  // Where the line has got to: each part is due when its last byte is through.
+  auto at = timing.start;
+  const auto send = [&](std::vector<uint8_t> bytes) {
+    at += timing.character * long(bytes.size());
+    out.add(std::move(bytes), at);
+  };
   std::string note;
-  if (takeFault(faults.badCrc) && !reply.empty()) {
+  LineFaults* from = nullptr;
+  if (faults.take(&LineFaults::badCrc) && !reply.empty()) {
     reply.back() ^= 0x5A;
     note += " bad-crc";
   }
-  if (takeFault(faults.cut)) {
+  if (faults.take(&LineFaults::cut)) {
     reply.resize(reply.size() / 2);
     note += " cut";
   }
-  if (takeFault(faults.split) && reply.size() >= 2) {
+  if (faults.take(&LineFaults::split, &from) && reply.size() >= 2) {
     const size_t half = reply.size() / 2;
-    out.add(std::vector<uint8_t>(reply.begin(), reply.begin() + half), now);
-    out.add(std::vector<uint8_t>(reply.begin() + half, reply.end()),
-            now + std::chrono::milliseconds(faults.splitMs));
-    note += " split " + std::to_string(faults.splitMs) + " ms";
+    send(std::vector<uint8_t>(reply.begin(), reply.begin() + half));
+    at += std::chrono::milliseconds(from->splitMs);
+    send(std::vector<uint8_t>(reply.begin() + half, reply.end()));
+    note += " split " + std::to_string(from->splitMs) + " ms";
   } else {
-    out.add(reply, now);
+    send(reply);
   }
-  if (takeFault(faults.garbage)) {
-    std::vector<uint8_t> junk(size_t(std::max(1, faults.garbageBytes)));
+  if (faults.take(&LineFaults::garbage, &from)) {
+    std::vector<uint8_t> junk(size_t(std::max(1, from->garbageBytes)));
     for (auto& b : junk) b = uint8_t(random());
-    out.add(junk, now);
+    send(junk);
     note += " garbage " + std::to_string(junk.size()) + " bytes";
   }
   return note;
+}
+
+void RequestFramer::add(const uint8_t* bytes, size_t n, Clock::time_point now,
+                        std::optional<Clock::time_point> lineEnd, std::vector<Frame>& frames) {
+  if (n == 0) return;
+  if (!pending_.empty() && now - last_ > std::chrono::milliseconds(500)) pending_.clear();
+  last_ = now;
+  for (size_t i = 0; i < n;) {
+    if (pending_.empty()) {
+      arrival_ = now;
+      tooSoon_ = lineEnd && now < *lineEnd + kSilentInterval;
+    }
+    // Byte by byte up to the frame's length, once it is known.
+    pending_.push_back(bytes[i++]);
+    const int length = requestFrameLength(pending_.data(), pending_.size());
+    if (length < 0) {
+      pending_.insert(pending_.end(), bytes + i, bytes + n);
+      i = n;
+    } else if (length == 0 || pending_.size() < size_t(length)) {
+      continue;
+    }
+    frames.push_back({std::move(pending_), arrival_, tooSoon_});
+    pending_.clear();
+  }
 }
 
 std::string hex(const uint8_t* bytes, size_t n) {
