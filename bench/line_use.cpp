@@ -26,6 +26,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QStringList>
 #include <algorithm>
 #include <cstdio>
@@ -62,9 +64,9 @@ Usage usage() {
 
 // Runs the event loop for `ms`.
 void runFor(int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 class Line {
@@ -118,8 +120,11 @@ class Line {
     return false;
   }
   void roundNow() {
+    QEventLoop loop;
+    const QMetaObject::Connection done = QObject::connect(&scheduler_, &LineScheduler::roundFinished, &loop, &QEventLoop::quit);
     scheduler_.startRound();
-    while (scheduler_.roundRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (scheduler_.roundRunning()) loop.exec();
+    QObject::disconnect(done);
   }
   void requestAll(ModeRequest mode) {
     for (auto& c : cycles_) c->requestMode(mode);
