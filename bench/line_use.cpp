@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
     Timer period(1000);
     QObject::connect(&period, &Timer::timeout, [&line] { line.scheduler().startRound(); });
     period.setEnabled(true);
-    runFor(5000);  // measuring
+    runFor(5000);  // measuring by now
     if (!line.sim().command(QStringLiteral("@8 silence on"))) return 2;
     line.longestGap().clear();
     line.lastResult().clear();
@@ -198,35 +198,29 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Cost: eight on the scheduler against one ticked a second.
+  // Cost: eight on the scheduler against one ticked a second, as the
+  // program ticks it.
+  const auto cost = [seconds](int analyzers, Usage* out) {
+    Line line;
+    if (!line.start(analyzers) || !line.waitIdle()) return false;
+    line.requestAll(ModeRequest::Continuous);
+    Timer period(1000);
+    QObject::connect(&period, &Timer::timeout, [&line, analyzers] {
+      if (analyzers == 1)
+        line.cycles()[0]->tick();
+      else
+        line.scheduler().startRound();
+    });
+    period.setEnabled(true);
+    runFor(3000);
+    const Usage a = usage();
+    runFor(seconds * 1000);
+    const Usage b = usage();
+    *out = {b.cpuMs - a.cpuMs, b.wakeUps - a.wakeUps};
+    return true;
+  };
   Usage one{}, eight{};
-  {
-    Line line;
-    if (!line.start(1) || !line.waitIdle()) return 2;
-    line.requestAll(ModeRequest::Continuous);
-    PollCycle& cycle = *line.cycles()[0];
-    Timer period(1000);
-    QObject::connect(&period, &Timer::timeout, [&cycle] { cycle.tick(); });
-    period.setEnabled(true);
-    runFor(3000);
-    const Usage a = usage();
-    runFor(seconds * 1000);
-    const Usage b = usage();
-    one = {b.cpuMs - a.cpuMs, b.wakeUps - a.wakeUps};
-  }
-  {
-    Line line;
-    if (!line.start(8) || !line.waitIdle()) return 2;
-    line.requestAll(ModeRequest::Continuous);
-    Timer period(1000);
-    QObject::connect(&period, &Timer::timeout, [&line] { line.scheduler().startRound(); });
-    period.setEnabled(true);
-    runFor(3000);
-    const Usage a = usage();
-    runFor(seconds * 1000);
-    const Usage b = usage();
-    eight = {b.cpuMs - a.cpuMs, b.wakeUps - a.wakeUps};
-  }
+  if (!cost(1, &one) || !cost(8, &eight)) return 2;
 
   const double cpuRatio = one.cpuMs > 0 ? eight.cpuMs / one.cpuMs : 0;
   const double wakeRatio = one.wakeUps > 0 ? double(eight.wakeUps) / double(one.wakeUps) : 0;

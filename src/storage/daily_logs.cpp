@@ -27,6 +27,7 @@ class DailyLogs::Writer : public QObject {
     log.endLoad();
     return writeTableFile(log, dailyLogPath(day), error);
   }
+  void close() { reader_.close(); }
 
  private:
   ResultStore reader_;
@@ -112,10 +113,20 @@ void DailyLogs::startNext(bool earlier) {
 }
 
 void DailyLogs::finish() {
-  if (!thread_ || !busy()) return;
-  QMetaObject::invokeMethod(writer_, [] {}, Qt::BlockingQueuedConnection);
+  // The writer's read-only connection closes before the database's own: the
+  // last connection to close takes the write-ahead log back into the file,
+  // which only a writer may do. Left open, the log stayed beside the file
+  // after a clean end, and the next start took it for a crash's.
+  if (!writer_) return;
+  Writer* w = writer_;
+  if (!thread_) {
+    w->close();
+    return;
+  }
+  const bool wasBusy = busy();
+  QMetaObject::invokeMethod(w, [w] { w->close(); }, Qt::BlockingQueuedConnection);
   // The writer's answer waits in this thread's queue.
-  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+  if (wasBusy) QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void DailyLogs::written(const QDate& day, bool ok, const QString& error) {

@@ -57,7 +57,8 @@ class DailyLogs : public QObject {
   bool hasMissing() const { return !missing_.isEmpty(); }
   // A log is being written.
   bool busy() const { return inFlight_.isValid(); }
-  // Waits for the log being written and books it: before the database closes.
+  // Waits for the log being written and books it, and closes the writer's
+  // connection: before the database closes (a later log opens it again).
   void finish();
 
   // A day's log from the table's results, by atomic replace.

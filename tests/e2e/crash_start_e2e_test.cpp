@@ -11,12 +11,6 @@
 
 namespace {
 
-class RealTimers {
- public:
-  RealTimers() { Timer::setManualForTesting(false); }
-  ~RealTimers() { Timer::setManualForTesting(true); }
-};
-
 class CrashStartE2E : public SimFixture {
  protected:
   void TearDown() override {

@@ -17,12 +17,6 @@
 
 namespace {
 
-class RealTimers {
- public:
-  RealTimers() { Timer::setManualForTesting(false); }
-  ~RealTimers() { Timer::setManualForTesting(true); }
-};
-
 class LineSchedulerE2E : public SimFixture {
  protected:
   void TearDown() override {

@@ -26,6 +26,13 @@
 #define KORVEX_SIM_PATH ""
 #endif
 
+// The platform timers run by the clock, as in the program, while it lives.
+class RealTimers {
+ public:
+  RealTimers() { Timer::setManualForTesting(false); }
+  ~RealTimers() { Timer::setManualForTesting(true); }
+};
+
 class SimFixture : public KorvexFixture {
  protected:
   void SetUp() override {

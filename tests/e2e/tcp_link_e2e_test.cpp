@@ -61,13 +61,6 @@ class SilentHost {
   quint16 port_ = 0;
 };
 
-// The platform timers run by the clock, as in the program, while it lives.
-class RealTimers {
- public:
-  RealTimers() { Timer::setManualForTesting(false); }
-  ~RealTimers() { Timer::setManualForTesting(true); }
-};
-
 class TcpLinkE2E : public SimFixture {
  protected:
   void TearDown() override {

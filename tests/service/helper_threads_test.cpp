@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest/QTest>
@@ -65,6 +66,9 @@ TEST_F(HelperThreadsTest, TheMidnightLogIsWrittenOffTheSessionsThreadAndEverySte
   EXPECT_TRUE(kinds.contains(AuditKind::ProgramStarted));
   EXPECT_TRUE(kinds.contains(AuditKind::DailyLogWritten));
   stopProgram();
+  // Every reader closed before the database's writer: the log went back
+  // into the file, and the next start finds a clean end, not a crash's.
+  EXPECT_FALSE(QFileInfo::exists(inDir(QStringLiteral("korvex.db-wal"))));
   // The stop waited for both: the last entry is the stop, the log is booked.
   AuditTrail trail;
   ASSERT_TRUE(trail.openForReading(inDir(QStringLiteral("korvex.db"))));
