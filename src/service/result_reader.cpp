@@ -27,6 +27,7 @@ class ResultReader::Worker : public QObject {
     std::lock_guard<std::mutex> lock(hookMutex_);
     hook_ = std::move(hook);
   }
+  void close() { store_.close(); }
 
   void history(int generation, const QString& path, const QDate& from, const QDate& to) {
     QString why;
@@ -197,6 +198,12 @@ void ResultReader::cancel() {
   // start afresh for the next read.
   const int missing = kChunksAhead - credits_->available();
   if (missing > 0) credits_->release(missing);
+}
+
+void ResultReader::close() {
+  cancel();
+  Worker* w = worker_;
+  QMetaObject::invokeMethod(w, [w] { w->close(); }, Qt::BlockingQueuedConnection);
 }
 
 void ResultReader::take() {

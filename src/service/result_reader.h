@@ -58,6 +58,10 @@ class ResultReader : public QObject {
   void readReport(const QDate& from, const QDate& to, const emissions::AveragingConfig& config);
   // Ends the read under way at its next step (its finished signal says so).
   void cancel();
+  // Cancels, and closes the reader's connection (a later read opens it
+  // again): before the database's owner closes it, so that the owner's
+  // connection is the last and takes the write-ahead log back into the file.
+  void close();
 
   // For tests: runs in the reader's thread before every step.
   void setStepHook(std::function<void()> hook);

@@ -241,8 +241,8 @@ void SessionHost::start() {
 void SessionHost::stop() {
   if (stopped_ || !session_) return;
   stopped_ = true;
-  historyReader_->cancel();
-  reportReader_->cancel();
+  historyReader_->close();
+  reportReader_->close();
   access_.logout(QStringLiteral(u"остановка программы"));
   Session* s = session_;
   if (thread_)
