@@ -101,9 +101,15 @@ TEST(TcpLinkTest, AGatewayThatStartsLaterIsFoundByTheQuietRetries) {
   ASSERT_TRUE(serial->isWaitingToOpen());
   ASSERT_TRUE(serial->reopenTimer()->isEnabled());
   EXPECT_EQ(serial->reopenTimer()->interval(), 3000);
+  // The try clears the last reason at once and gives the refusal's when it ends; the port
+  // hears of the end through a queued call, so a call queued after that one runs after it.
   serial->reopenTimer()->fire();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !serial->isOpening() && serial->isWaitingToOpen(); }, kWaitMs));
-  QTest::qWait(50);  // the attempt's end, had it been reported
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !link.openError().isEmpty(); }, kWaitMs));
+  bool attemptHandled = false;
+  QMetaObject::invokeMethod(&link, [&attemptHandled] { attemptHandled = true; }, Qt::QueuedConnection);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return attemptHandled; }, kWaitMs));
+  EXPECT_TRUE(link.openError().contains(QStringLiteral(u"соединение отвергнуто"))) << link.openError().toStdString();
+  EXPECT_TRUE(serial->isWaitingToOpen());
   EXPECT_EQ(finished.size(), 1u);
   EXPECT_EQ(openedLater.count(), 0);
 
