@@ -6,8 +6,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+fuzzers=(poll_tick data_file settings)
+# Only the fuzzers and what they link: no window, no program.
 CC=clang CXX=clang++ scripts/build.sh build-fuzz -DKORVEX_FUZZ=ON \
-  -DKORVEX_BUILD_TESTS=OFF -DKORVEX_BUILD_BENCH=OFF -DKORVEX_BUILD_TOOLS=OFF
+  -DKORVEX_BUILD_TESTS=OFF -DKORVEX_BUILD_BENCH=OFF -DKORVEX_BUILD_TOOLS=OFF \
+  -- "${fuzzers[@]/#/fuzz_}"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -16,7 +19,7 @@ findings=build-fuzz/findings
 rm -rf "$work"
 mkdir -p "$findings"
 status=0
-for target in poll_tick data_file settings; do
+for target in "${fuzzers[@]}"; do
   mkdir -p "$work/$target"
   cp tests/fuzz/corpus/$target/* "$work/$target/"
   echo "== fuzz_$target: ${seconds}s"
