@@ -336,6 +336,36 @@ TEST_F(ResultStoreTest, AVersion1FileKeepsItsResultsAndGetsTheAveragesTableWhenO
   EXPECT_EQ(RawDb(path_).Int("PRAGMA user_version"), ResultStore::kSchemaVersion);
 }
 
+// A lock file left by a killed owner whose process id now belongs to a live
+// process of the same name (here: this very process) does not keep the file
+// from its next owner; a live owner's lock does.
+TEST_F(ResultStoreTest, ALockLeftByADeadOwnerIsTakenOverEvenWhenItsProcessIdLivesOn) {
+  const QString lockPath = path_ + QStringLiteral(".lock");
+  QByteArray leftBehind;
+  {
+    QLockFile dead(lockPath);
+    ASSERT_TRUE(dead.tryLock(0));
+    QFile f(lockPath);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    leftBehind = f.readAll();
+  }
+  QFile f(lockPath);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  ASSERT_EQ(f.write(leftBehind), leftBehind.size());
+  f.close();
+  {
+    QLockFile asQtSeesIt(lockPath);
+    ASSERT_FALSE(asQtSeesIt.tryLock(0)) << "the id no longer names a live owner to QLockFile";
+  }
+
+  ResultStore store;
+  ASSERT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
+  ResultStore second;
+  EXPECT_EQ(Open(second).status, ResultStore::OpenStatus::OpenedReadOnly);
+  store.close();
+  EXPECT_FALSE(QFileInfo::exists(lockPath));
+}
+
 namespace {
 
 qint64 PageBytes(const RawDb& raw) { return raw.Int("PRAGMA page_count") * raw.Int("PRAGMA page_size"); }
