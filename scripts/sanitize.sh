@@ -9,5 +9,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:suppressions=$PWD/tests/sani
 export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizer/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # The simulated week runs in the plain build only: under the sanitizers it
-# would take most of the CI time for no extra finding.
-ctest --test-dir build-asan --output-on-failure --parallel "$(nproc)" --timeout 900 -E 'LongRun'
+# would take most of the CI time for no extra finding. Two tests a core, as in
+# scripts/test.sh.
+ctest --test-dir build-asan --output-on-failure --parallel "${KORVEX_TEST_JOBS:-$((2 * $(nproc)))}" \
+  --timeout 900 -E 'LongRun'
