@@ -7,7 +7,7 @@ set -euo pipefail
 
 PACKAGES=(
   # build
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config lld
   qt6-base-dev qt6-serialport-dev libqt6opengl6-dev qt6-qpa-plugins
   # Qt's own dialogs and messages in Russian
   qt6-translations-l10n
