@@ -22,12 +22,6 @@
 
 #include "device/register_map.h"
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
-
 // The file, schema version 3.
 //
 // results: one row a result stored by this version, about 40 bytes.
@@ -81,6 +75,7 @@
 // older copy put back): numbering goes on after the mark under a new identity.
 
 #include "platform/guarded_files.h"
+#include "platform/lock_files.h"
 
 namespace {
 // Whether commits wait for the disk; only tests that simulate days of
@@ -786,28 +781,6 @@ std::vector<StoredEvent> ResultStore::pendingEvents() const {
   return out;
 }
 
-namespace {
-
-// QLockFile counts a lock as held while a process of the recorded id runs
-// under the owner's program name. Ids come round again: after a power cut the
-// same start order gives the same id, and a thread of another korvex (or of
-// this one) can carry it. The owner's lock on the file says it surely: the
-// system drops it when the owner dies, however it dies.
-void dropLockOfDeadOwner(QLockFile& lock, const QString& lockPath) {
-#ifdef Q_OS_UNIX
-  const int fd = ::open(QFile::encodeName(lockPath).constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  const bool ownerGone = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  ::close(fd);
-  if (ownerGone) lock.removeStaleLockFile();
-#else
-  Q_UNUSED(lock);
-  Q_UNUSED(lockPath);  // there an open lock file cannot be removed at all
-#endif
-}
-
-}  // namespace
-
 ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, WhenLocked whenLocked,
                                          Check check) {
   close();
@@ -821,7 +794,8 @@ ResultStore::OpenResult ResultStore::open(const QString& path, qint64 nowUtcMs, 
   // lets in does not count as an owner.
   auto lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
   lock->setStaleLockTime(0);  // stale only when its owner is gone, however old
-  dropLockOfDeadOwner(*lock, path + QStringLiteral(".lock"));
+  // A dead owner's lock, however its id lives on (platform/lock_files.h).
+  removeLockOfDeadOwner(path + QStringLiteral(".lock"));
   if (lock->tryLock(0)) {
     lock_ = std::move(lock);
     // Closing the last connection removes the log; one left behind means

@@ -5,6 +5,7 @@
 #include <QSerialPort>
 
 #include "device/tcp_backend.h"
+#include "platform/lock_files.h"
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -57,6 +58,12 @@ class QtSerialBackend final : public SerialBackend {
     failures_ = 0;
     emptyReads_ = 0;
     port_.setPortName(device);
+    // The port's lock file left by a program killed while it opened the port
+    // (empty, or naming an id that lives on) would keep it closed for half a
+    // minute; one whose owner lives stays.
+    const QString lock =
+        serialPortLockPath(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
+    if (!lock.isEmpty()) removeLockOfDeadOwner(lock);
     if (!port_.open(QIODevice::ReadWrite)) {
       if (error) *error = port_.errorString();
       return false;

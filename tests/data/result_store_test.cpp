@@ -339,7 +339,7 @@ TEST_F(ResultStoreTest, AVersion1FileKeepsItsResultsAndGetsTheAveragesTableWhenO
 // A lock file left by a killed owner whose process id now belongs to a live
 // process of the same name (here: this very process) does not keep the file
 // from its next owner; a live owner's lock does.
-TEST_F(ResultStoreTest, ALockLeftByADeadOwnerIsTakenOverEvenWhenItsProcessIdLivesOn) {
+TEST_F(ResultStoreTest, ALockLeftByADeadOwnerIsTakenOverWhenItsProcessIdLivesOnOrItIsEmpty) {
   const QString lockPath = path_ + QStringLiteral(".lock");
   QByteArray leftBehind;
   {
@@ -364,6 +364,14 @@ TEST_F(ResultStoreTest, ALockLeftByADeadOwnerIsTakenOverEvenWhenItsProcessIdLive
   EXPECT_EQ(Open(second).status, ResultStore::OpenStatus::OpenedReadOnly);
   store.close();
   EXPECT_FALSE(QFileInfo::exists(lockPath));
+
+  // Killed between creating its lock file and writing into it: QLockFile
+  // would take an empty one for held for ever.
+  {
+    QFile empty(lockPath);
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+  }
+  EXPECT_EQ(Open(store).status, ResultStore::OpenStatus::Opened);
 }
 
 namespace {

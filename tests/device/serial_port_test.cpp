@@ -1,4 +1,5 @@
 #include "device/serial_port.h"
+#include "platform/lock_files.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,8 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <cstdlib>
 #include <vector>
@@ -348,6 +351,34 @@ TEST_F(SerialPortTest, TheLinkOpensAt9600N82CollectsTheReplyAndClosesWithTheLine
 // posted read of ours takes (as the driver's notification of earlier bytes
 // does) are gone when Qt's read notification for them comes: Qt reads
 // nothing and reports an error. The line is well; the port stays open.
+// A program killed between creating the port's lock file and writing its id
+// into it leaves it empty; Qt would keep the port closed for half a minute.
+// A live owner's lock keeps it closed to a second opener.
+TEST(QtSerialPortTest, AnEmptyLockFileLeftByAKilledOpenerDoesNotKeepThePortClosed) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const QString path = QString::fromLocal8Bit(ptsname(master));
+  const QString lock = serialPortLockPath(path);
+  ASSERT_FALSE(lock.isEmpty());
+  {
+    QFile left(lock);
+    ASSERT_TRUE(left.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  }
+  {
+    SerialPort port;
+    EXPECT_EQ(port.open(path), PortOpenResult::Opened);
+    ASSERT_TRUE(QFileInfo(lock).size() > 0) << "the port's own lock";
+    SerialPort second;
+    EXPECT_EQ(second.open(path), PortOpenResult::CannotOpen);
+    EXPECT_TRUE(QFileInfo::exists(lock));
+    EXPECT_TRUE(port.isOpen());
+  }
+  EXPECT_FALSE(QFileInfo::exists(lock));
+  ::close(master);
+}
+
 TEST(QtSerialPortTest, BytesTakenBeforeTheirReadNotificationLeaveThePortOpenAndDelivering) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(master, 0);
