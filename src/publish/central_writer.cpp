@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "emissions/conversion.h"
+#include "emissions/result_status.h"
 #include "publish/messages.h"
 
 namespace publish {
@@ -61,6 +62,9 @@ ALTER TABLE korvex_results ADD COLUMN IF NOT EXISTS store_id uuid NOT NULL
   DEFAULT '00000000-0000-0000-0000-000000000000';
 ALTER TABLE korvex_events ADD COLUMN IF NOT EXISTS store_id uuid NOT NULL
   DEFAULT '00000000-0000-0000-0000-000000000000';
+-- The result's status (the local ResultStatus numbers); NULL for the rows
+-- of an earlier version.
+ALTER TABLE korvex_results ADD COLUMN IF NOT EXISTS status smallint;
 DO $$
 BEGIN
   IF NOT EXISTS (SELECT 1 FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid
@@ -124,18 +128,18 @@ const char* const kInsertResults = R"sql(
 WITH u AS (
   SELECT u.store_id, u.seq, timestamptz 'epoch' + u.ms * interval '1 millisecond' AS taken_at, u.utc_offset,
     u.mode, u.fuel, u.fault_bits, u.specials, u.tg, u.o2, u.co, u.no_, u.no2, u.so2, u.h2s, u.co2, u.nox, u.qa,
-    u.alf, u.ta, u.o2_ref, u.co_mg, u.nox_mg, u.so2_mg, u.h2s_mg
+    u.alf, u.ta, u.o2_ref, u.co_mg, u.nox_mg, u.so2_mg, u.h2s_mg, u.status
   FROM unnest($2::uuid[], $3::bigint[], $4::bigint[], $5::integer[], $6::smallint[], $7::smallint[],
     $8::integer[], $9::bigint[], $10::float8[], $11::float8[], $12::float8[], $13::float8[], $14::float8[],
     $15::float8[], $16::float8[], $17::float8[], $18::float8[], $19::float8[], $20::float8[], $21::float8[],
-    $22::float8[], $23::float8[], $24::float8[], $25::float8[], $26::float8[])
+    $22::float8[], $23::float8[], $24::float8[], $25::float8[], $26::float8[], $27::smallint[])
     AS u(store_id, seq, ms, utc_offset, mode, fuel, fault_bits, specials, tg, o2, co, no_, no2, so2, h2s, co2,
-         nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg)
+         nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg, status)
 ), added AS (
   INSERT INTO korvex_results (analyzer_id, store_id, seq, taken_at, utc_offset, mode, fuel, fault_bits, specials,
-    tg, o2, co, "no", no2, so2, h2s, co2, nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg)
+    tg, o2, co, "no", no2, so2, h2s, co2, nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg, status)
   SELECT $1, store_id, seq, taken_at, utc_offset, mode, fuel, fault_bits, specials, tg, o2, co, no_, no2, so2, h2s,
-    co2, nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg
+    co2, nox, qa, alf, ta, o2_ref, co_mg, nox_mg, so2_mg, h2s_mg, status
   FROM u
   ON CONFLICT (analyzer_id, store_id, seq) DO NOTHING
 )
@@ -148,7 +152,7 @@ WHERE (k.taken_at, k.utc_offset, k.mode, k.fuel, k.fault_bits, k.specials, k.tg,
        u.no2, u.so2, u.h2s, u.co2, u.nox, u.qa, u.alf, u.ta)
 ORDER BY u.seq
 )sql";
-constexpr int kResultArrays = 25;
+constexpr int kResultArrays = 26;
 
 const char* const kInsertEvents = R"sql(
 WITH u AS (
@@ -271,6 +275,8 @@ CentralBatch makeCentralBatch(const AnalyzerIdentity& identity, const std::vecto
         else
           a[size_t(21 + c)].null();
       }
+      // As the MQTT message has it: decided, raised by what the result shows.
+      a[25].number(qint64(emissions::storedStatus(r, emissions::ValidationConfig{})));
     }
     for (ArrayText& t : a) b.resultColumns.push_back(t.done());
     b.resultCount = int(results.size());

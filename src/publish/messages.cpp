@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "emissions/conversion.h"
+#include "emissions/result_status.h"
 
 namespace publish {
 
@@ -41,6 +42,26 @@ const char* modeName(WorkMode mode) {
       return "stopping";
     case WorkMode::StartUp:
       return "startup";
+  }
+  return "unknown";
+}
+
+const char* statusName(ResultStatus status) {
+  switch (status) {
+    case ResultStatus::Valid:
+      return "valid";
+    case ResultStatus::OutOfRange:
+      return "outOfRange";
+    case ResultStatus::Substitute:
+      return "substitute";
+    case ResultStatus::Maintenance:
+      return "maintenance";
+    case ResultStatus::Fault:
+      return "fault";
+    case ResultStatus::PlantOff:
+      return "plantOff";
+    case ResultStatus::Test:
+      return "test";
   }
   return "unknown";
 }
@@ -87,6 +108,18 @@ const char* eventKindName(EventKind kind) {
       return "auditProblem";
     case EventKind::ResultsRecovered:
       return "resultsRecovered";
+    case EventKind::MaintenanceOn:
+      return "maintenanceOn";
+    case EventKind::MaintenanceOff:
+      return "maintenanceOff";
+    case EventKind::PlantSwitchedOn:
+      return "plantSwitchedOn";
+    case EventKind::PlantSwitchedOff:
+      return "plantSwitchedOff";
+    case EventKind::TestGasOn:
+      return "testGasOn";
+    case EventKind::TestGasOff:
+      return "testGasOff";
     case EventKind::ModbusServerStarted:
       return "modbusServerStarted";
     case EventKind::ModbusServerStopped:
@@ -122,6 +155,9 @@ QJsonValue number(const std::optional<double>& v) {
 QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
                       const std::vector<double>& o2RefByFuel) {
   const Result& r = stored.result;
+  // As decided, raised by what the result shows (all a result stored before
+  // statuses were kept has).
+  const ResultStatus status = emissions::storedStatus(r, emissions::ValidationConfig{});
   QJsonObject channels;
   for (int ch = 0; ch < kChannelCount; ++ch) {
     const double v = r[ch];
@@ -153,6 +189,7 @@ QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,
       {QStringLiteral("mode"), QLatin1String(modeName(r.mode))},
       {QStringLiteral("fuel"), int(r.fuelIndex)},
       {QStringLiteral("faultBits"), r.faultBits},
+      {QStringLiteral("status"), QLatin1String(statusName(status))},
       {QStringLiteral("channels"), channels},
       {QStringLiteral("emissions"), emissionValues},
   };

@@ -6,13 +6,16 @@
 // A result:
 //   {"seq": 1234, "store": "9f3c...", "site": "plant-7", "analyzer": "boiler-3", "address": 1,
 //    "time": "2025-03-15T09:20:30.000Z", "utcOffset": 10800,
-//    "mode": "continuous", "fuel": 0, "faultBits": 0,
+//    "mode": "continuous", "fuel": 0, "faultBits": 0, "status": "valid",
 //    "channels": {"Tg": {"value": 182.5, "unit": "degC"},
 //                 "CO": {"value": null, "unit": "ppm", "code": "overload"}, ...},
 //    "emissions": {"unit": "mg/m3", "o2Ref": 3, "CO": 12.5, "NOx": 151.2, "SO2": null, "H2S": 0}}
 // An event:
 //   {"id": 17, "store": "9f3c...", "site": ..., "analyzer": ..., "time": ..., "utcOffset": ...,
 //    "kind": "linkLost", "kindCode": 1, "text": "..."}
+// "status" is the one decided when the result was taken, raised by what it
+// shows (a fault word, a code in O2): all a result stored before statuses
+// were kept has.
 // "seq" and "id" are the local database's numbers: a message sent again after
 // a reconnect carries the same one. "store" is the identity of the database
 // they were numbered in (32 hex digits, all zeros for results of an older
@@ -40,6 +43,8 @@ inline QString statusTopic(const AnalyzerIdentity& id) { return topic(id, QStrin
 // "invalid" for a value that is not finite; empty when it has one.
 QString codeName(int ch, double value);
 const char* modeName(WorkMode mode);
+// "valid", "outOfRange", "substitute", "maintenance", "fault", "plantOff", "test".
+const char* statusName(ResultStatus status);
 const char* eventKindName(EventKind kind);
 
 QByteArray resultJson(const StoredResult& stored, const AnalyzerIdentity& id,

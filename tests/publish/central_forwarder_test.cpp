@@ -113,6 +113,8 @@ TEST(CentralForwarderTest, CatchesUpInOrderAfterTheServerWasStoppedAndHoldsEachR
   EXPECT_EQ(one(db, QStringLiteral("SELECT o2 || ' ' || \"no\" || ' ' || round(nox_mg::numeric, 3) FROM korvex_results"
                                    " WHERE seq = 78")),
             QStringLiteral("5 100 242.511"));  // (100 + 5) * 2.053 * 18 / 16
+  // Every row with its status.
+  EXPECT_EQ(one(db, QStringLiteral("SELECT count(*) FROM korvex_results WHERE status IS NULL")), QStringLiteral("0"));
   EXPECT_EQ(one(db, QStringLiteral("SELECT string_agg(site || '/' || name || '/' || address, ',') FROM korvex_analyzers")),
             QStringLiteral("plant-7/boiler-3/1"));
   EXPECT_EQ(one(db, QStringLiteral("SELECT string_agg(kind_name || ':' || text, ',' ORDER BY id) FROM korvex_events")),

@@ -36,6 +36,20 @@ TEST(MessagesTest, ResultCarriesTimeValuesCodesAndEmissionsAtTheReferenceO2) {
   EXPECT_EQ(o.value(QStringLiteral("address")).toInt(), 7);
   EXPECT_EQ(o.value(QStringLiteral("faultBits")).toInt(), 5);
   EXPECT_EQ(o.value(QStringLiteral("mode")).toString(), QStringLiteral("continuous"));
+  // The status decided when it was taken, raised by what it shows: a result
+  // stored before statuses were kept gets the one its fault word shows.
+  const auto statusOf = [&](const Result& x, bool hasStatus) {
+    return QJsonDocument::fromJson(resultJson({43, x, hasStatus, store}, id, refs))
+        .object()
+        .value(QStringLiteral("status"))
+        .toString();
+  };
+  EXPECT_EQ(o.value(QStringLiteral("status")).toString(), QStringLiteral("fault"));
+  EXPECT_EQ(statusOf(r, false), QStringLiteral("fault"));
+  Result clean = publish_test::boilerResult(0);
+  EXPECT_EQ(statusOf(clean, false), QStringLiteral("valid"));
+  clean.status = ResultStatus::Maintenance;
+  EXPECT_EQ(statusOf(clean, true), QStringLiteral("maintenance"));
 
   const QJsonObject ch = o.value(QStringLiteral("channels")).toObject();
   ASSERT_EQ(ch.size(), kChannelCount);
