@@ -306,6 +306,7 @@ int ResultsLog::addRow(double dateTime, int32_t faultBits, const ChannelValues& 
   const int o = offset(row);
   c.dateTime[o] = dateTime;
   c.faultBits[o] = faultBits;
+  c.status[o] = uint8_t(ResultStatus::Valid);
   for (int ch = 0; ch < kChannelCount; ++ch) c.values[ch][o] = values[size_t(ch)];
   ++count_;
   return row;
@@ -313,6 +314,7 @@ int ResultsLog::addRow(double dateTime, int32_t faultBits, const ChannelValues& 
 
 int ResultsLog::append(const Result& result) {
   const int row = addRow(result.localDateTime(), result.faultBits, result.values);
+  chunks_[size_t(row >> kChunkBits)]->status[offset(row)] = uint8_t(result.status);
   unsaved_ = true;
   if (!loading_) emit rowsAppended(row, row);
   return row;

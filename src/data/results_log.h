@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,12 @@ class ResultsLog : public QObject {
   }
   // 0 for a row read from a file.
   int32_t faultBits(int row) const { return row < loadedCount_ ? 0 : at(row).faultBits[offset(row)]; }
+  // The status decided when the result was taken; none for a row read from
+  // a file (the data files do not hold it).
+  std::optional<ResultStatus> status(int row) const {
+    if (row < loadedCount_) return std::nullopt;
+    return ResultStatus(at(row).status[offset(row)]);
+  }
   // A channel's value as the row holds it.
   double value(int row, int ch) const { return at(row).values[ch][offset(row)]; }
   ChannelValues values(int row) const;
@@ -114,6 +121,7 @@ class ResultsLog : public QObject {
   struct Chunk {
     double dateTime[kChunkRows];
     int32_t faultBits[kChunkRows];
+    uint8_t status[kChunkRows];
     double values[kChannelCount][kChunkRows];
   };
   const Chunk& at(int row) const { return *chunks_[size_t(row >> kChunkBits)]; }

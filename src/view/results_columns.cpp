@@ -1,5 +1,6 @@
 #include "view/results_columns.h"
 
+#include <QAbstractItemModel>
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QStyle>
@@ -69,6 +70,10 @@ class ColumnFitter : public QObject {
     const ResultTexts texts;
     for (int c = 0; c < kResultColumnCount; ++c)
       view_->setColumnWidth(c, std::max(minimums_[size_t(c)], fittingColumnWidth(*view_, texts.columnForms(c))));
+    // The status column of the table's model: its widest code and its heading.
+    if (view_->model() && view_->model()->columnCount() > kResultColumnCount)
+      view_->setColumnWidth(kResultColumnCount,
+                            fittingColumnWidth(*view_, {QStringLiteral(u"ТЕСТ"), QStringLiteral(u"Статус")}));
   }
 
   QTableView* view_;

@@ -1,6 +1,13 @@
 #include "view/results_table_model.h"
 
+#include <QBrush>
+#include <QColor>
+
 #include "data/results_log.h"
+#include "emissions/result_status.h"
+#include "emissions/validation.h"
+
+static_assert(kStatusColumn == kResultColumnCount, "the status column follows the log's columns");
 
 QString shownText(const QString& text) {
   if (text.size() <= kShownCellLength) return text;
@@ -23,7 +30,7 @@ ResultsTableModel::ResultsTableModel(const ResultsLog& log, QObject* parent)
 void ResultsTableModel::onRowsAppended(int first, int last) {
   // The first result fills the empty row that stood for none.
   if (first == 0) {
-    emit dataChanged(index(0, 0), index(0, kResultColumnCount - 1));
+    emit dataChanged(index(0, 0), index(0, kStatusColumn));
     ++first;
   }
   if (first > last) return;
@@ -36,17 +43,34 @@ int ResultsTableModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ResultsTableModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kResultColumnCount;
+  return parent.isValid() ? 0 : kStatusColumn + 1;
 }
 
 QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
+  if (index.column() == kStatusColumn) {
+    const std::optional<ResultStatus> status =
+        index.row() < log_.count() ? log_.status(index.row()) : std::optional<ResultStatus>();
+    if (!status) return {};
+    if (role == Qt::DisplayRole) return emissions::statusCode(*status);
+    if (role == Qt::ToolTipRole) return emissions::statusTitle(*status);
+    if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+    // What does not count in the averages stands out.
+    if (role == Qt::ForegroundRole && emissions::invalidReason(*status)) return QBrush(QColor(0xb0, 0, 0));
+    return {};
+  }
   if (role == Qt::DisplayRole) return shownText(log_.cell(index.row(), index.column()));
   if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
   return {};
 }
 
 QVariant ResultsTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && section == kStatusColumn) {
+    if (role == Qt::DisplayRole) return QStringLiteral(u"Статус");
+    if (role == Qt::ToolTipRole)
+      return QStringLiteral(u"Статус результата: Д — достоверно, ВД — вне диапазона калибровки, З — замещено, "
+                            u"ТО — техобслуживание, НП — неисправность, ОСТ — установка не работает, ТЕСТ — проверка");
+  }
   if (orientation == Qt::Horizontal && role == Qt::DisplayRole) return shownText(log_.header(section));
   if (orientation == Qt::Vertical && role == Qt::DisplayRole) return section + 1;
   return QAbstractTableModel::headerData(section, orientation, role);

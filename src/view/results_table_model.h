@@ -1,11 +1,16 @@
 #pragma once
 // The results table's model: the results log shown as 16 text columns under
-// the log's headings, one row per result. With no results it shows one empty
-// row, where the first result then appears. Texts are made as they are shown.
+// the log's headings, one row per result, and a last column with each taken
+// result's status (a short code, its full text as the tooltip; empty for a
+// row read from a data file). With no results it shows one empty row, where
+// the first result then appears. Texts are made as they are shown.
 
 #include <QAbstractTableModel>
 
 class ResultsLog;
+
+// The status column, after the log's own.
+inline constexpr int kStatusColumn = 16;
 
 // The most characters of a cell the table draws. Laying out a whole cell of a
 // megabyte took a quarter of a second each paint; no column shows more than

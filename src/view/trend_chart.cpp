@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "platform/seams.h"
 #include "data/results_log.h"
 #include "data/value_format.h"
+#include "emissions/validation.h"
 
 const QString TrendChart::kTitleText = QStringLiteral(u"Временная зависимость результатов измерения");
 
@@ -84,6 +86,39 @@ class DepthFrame : public QCPLayerable {
     painter->drawLine(QLineF(left, top, left + d, top - d));
     painter->drawLine(QLineF(left, bottom, left + d, bottom - d));
     painter->drawLine(QLineF(right, bottom, right + d, bottom - d));
+  }
+
+ private:
+  TrendChart* chart_;
+};
+
+// The stretches of results that do not count in the averages, shaded across
+// the plot behind the grid's lines and the curves: one band a stretch.
+class StatusBands : public QCPLayerable {
+ public:
+  explicit StatusBands(TrendChart* chart) : QCPLayerable(chart, QStringLiteral("grid")), chart_(chart) {}
+
+ protected:
+  void applyDefaultAntialiasingHint(QCPPainter* painter) const override {
+    painter->setRenderHint(QPainter::Antialiasing, false);
+  }
+
+  void draw(QCPPainter* painter) override {
+    const std::vector<std::pair<int, int>>& stretches = chart_->invalidStretches();
+    if (stretches.empty()) return;
+    const QRect r = chart_->axisRect()->rect();
+    QCPAxis* x = chart_->xAxis;
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(0xE0, 0x30, 0x30, 44));
+    for (const auto& [first, last] : stretches) {
+      double a = x->coordToPixel(first - 0.5), b = x->coordToPixel(last + 0.5);
+      if (a > b) std::swap(a, b);
+      a = std::max(a, double(r.left()));
+      b = std::min(b, double(r.right()));
+      if (b < a) continue;
+      // At least a pixel, so that a single result stays in sight in a whole day.
+      painter->drawRect(QRectF(a, r.top(), std::max(1.0, b - a), r.height()));
+    }
   }
 
  private:
@@ -215,6 +250,7 @@ TrendChart::TrendChart(QWidget* parent) : QCustomPlot(parent) {
 
   new CurveCanvas(this);
   depthFrame_ = new DepthFrame(this);
+  new StatusBands(this);
   zoomOverlay_ = new ZoomOverlay(this);
   zoomAnimation_ = new QVariantAnimation(this);
   zoomAnimation_->setDuration(220);
@@ -239,6 +275,8 @@ TrendChart::~TrendChart() = default;
 void TrendChart::setResultsLog(const ResultsLog* log) {
   if (log_) disconnect(log_, nullptr, this, nullptr);
   log_ = log;
+  invalidStretches_.clear();
+  if (log_ && log_->count() > log_->loadedCount()) noteStatuses(log_->loadedCount(), log_->count() - 1);
   for (TrendSeries* s : series_) s->setLog(log);
   if (log_) {
     connect(log_, &ResultsLog::rowsAppended, this, &TrendChart::onRowsAppended);
@@ -249,13 +287,27 @@ void TrendChart::setResultsLog(const ResultsLog* log) {
 
 int TrendChart::pointCount() const { return log_ ? log_->count() : 0; }
 
+void TrendChart::noteStatuses(int first, int last) {
+  for (int row = first; row <= last; ++row) {
+    const std::optional<ResultStatus> status = log_->status(row);
+    if (!status || !emissions::invalidReason(*status)) continue;
+    if (!invalidStretches_.empty() && invalidStretches_.back().second == row - 1)
+      invalidStretches_.back().second = row;
+    else
+      invalidStretches_.emplace_back(row, row);
+  }
+}
+
 void TrendChart::onRowsAppended(int first, int last) {
+  noteStatuses(first, last);
   for (TrendSeries* s : series_) s->noteAppended(first, last);
   if (following_) applyFollowWindow(pointCount());
   refresh();
 }
 
 void TrendChart::onLogReset() {
+  invalidStretches_.clear();
+  if (log_ && log_->count() > log_->loadedCount()) noteStatuses(log_->loadedCount(), log_->count() - 1);
   for (TrendSeries* s : series_) s->noteReset();
   refresh();
 }

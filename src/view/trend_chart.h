@@ -19,6 +19,8 @@
 #include <QPixmap>
 #include <QVariantAnimation>
 #include <array>
+#include <utility>
+#include <vector>
 
 #include <qcustomplot.h>
 
@@ -113,6 +115,10 @@ class TrendChart : public QCustomPlot, public TrendSeries::Host {
   TrendSeries::KeyMapping drawingMapping() const override;
   // True while the chart draws itself for the screen, not for a page.
   bool replotting() const override { return mReplotting; }
+  // Stretches of rows (first, last) whose results do not count in the
+  // averages — a fault, maintenance, the plant off, a test — shaded behind
+  // the curves.
+  const std::vector<std::pair<int, int>>& invalidStretches() const { return invalidStretches_; }
   // Where the last redraw drew the curves anew: from this x (pixels)
   // rightwards; -infinity for all, +infinity for none (for tests).
   double curvesRedrawnFrom() const { return picture_.redrawnFrom(); }
@@ -143,6 +149,7 @@ class TrendChart : public QCustomPlot, public TrendSeries::Host {
   QCPAxis* axisAt(int i) const;
   void onRowsAppended(int first, int last);
   void onLogReset();
+  void noteStatuses(int first, int last);
   int axisIndex(QCPAxis* axis) const;
   void saveScalesOnce();
   void applyAutomaticRanges();
@@ -175,6 +182,7 @@ class TrendChart : public QCustomPlot, public TrendSeries::Host {
   QColor gradientTop_ = QColor(0xA6, 0xCA, 0xF0);
   QCPLayoutGrid* legendColumn_ = nullptr;
   QCPLayerable* depthFrame_ = nullptr;
+  std::vector<std::pair<int, int>> invalidStretches_;
   QWidget* zoomOverlay_ = nullptr;
   QVariantAnimation* zoomAnimation_ = nullptr;
   CurvePicture picture_;

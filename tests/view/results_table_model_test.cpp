@@ -17,7 +17,7 @@ TEST(ResultsTableModelTest, OneEmptyRowStandsForNoResultsUntilTheFirstFillsIt) {
   ResultsLog log;
   ResultsTableModel model(log);
   EXPECT_EQ(model.rowCount(), 1);
-  EXPECT_EQ(model.columnCount(), 16);
+  EXPECT_EQ(model.columnCount(), 17);  // the log's 16 and the status
   EXPECT_TRUE(model.data(model.index(0, 0), Qt::DisplayRole).toString().isEmpty());
   EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral(u"Номер"));
   EXPECT_FALSE(model.flags(model.index(0, 0)).testFlag(Qt::ItemIsEditable));
@@ -76,6 +76,40 @@ TEST(ResultsTableModelTest, AVeryLongCellIsDrawnCutButStaysWholeInTheLogAndTheFi
   ASSERT_TRUE(bytes.has_value());
   EXPECT_TRUE(bytes->contains(QByteArray::fromStdString("\n" + cells + "\t")));
   EXPECT_TRUE(bytes->startsWith(QByteArray::fromStdString(huge + "\t")));
+  seams::resetAll();
+}
+
+// Each taken result shows the status it was taken with, what does not count
+// in the averages in red; a row of a data file has none, and saving the table
+// writes no status into the file.
+TEST(ResultsTableModelTest, TheStatusColumnShowsEachTakenResultsStatusAndNoneForAFilesRow) {
+  seams::setLocale(QLocale(QLocale::Russian, QLocale::Russia));
+  ResultsLog log;
+  ResultsTableModel model(log);
+  log.beginLoad();
+  log.appendLoaded(ChannelValues{}, "1\t01.02.2026\t10:00\t185");
+  log.endLoad();
+  Result r;
+  r.values[channel::Tg] = 185;
+  r.status = ResultStatus::Maintenance;
+  log.append(r);
+  r.status = ResultStatus::OutOfRange;
+  log.append(r);
+
+  ASSERT_EQ(model.rowCount(), 3);
+  EXPECT_TRUE(model.data(model.index(0, kStatusColumn), Qt::DisplayRole).isNull());
+  EXPECT_EQ(model.data(model.index(1, kStatusColumn), Qt::DisplayRole).toString(), QStringLiteral(u"ТО"));
+  EXPECT_EQ(model.data(model.index(1, kStatusColumn), Qt::ToolTipRole).toString(), QStringLiteral(u"техобслуживание"));
+  EXPECT_TRUE(model.data(model.index(1, kStatusColumn), Qt::ForegroundRole).isValid());
+  // Outside the calibrated range still counts: flagged, not red.
+  EXPECT_EQ(model.data(model.index(2, kStatusColumn), Qt::DisplayRole).toString(), QStringLiteral(u"ВД"));
+  EXPECT_FALSE(model.data(model.index(2, kStatusColumn), Qt::ForegroundRole).isValid());
+
+  const auto bytes = tableFileBytes(log);
+  ASSERT_TRUE(bytes.has_value());
+  for (const QByteArray& line : bytes->split('\n')) {
+    EXPECT_LE(line.count('\t'), kResultColumnCount) << line.toStdString();
+  }
   seams::resetAll();
 }
 

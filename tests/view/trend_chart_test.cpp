@@ -2,6 +2,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTableView>
 #include <QToolButton>
 #include <cmath>
 #include <limits>
@@ -136,6 +137,44 @@ TEST_F(TrendChartTest, AResultAddsTheChartFormOfEachChannel) {
   append(typical(), 1);
   EXPECT_EQ(chart()->pointCount(), 2);
   EXPECT_DOUBLE_EQ(results().plottedValue(1, 0), 185);
+}
+
+// What does not count in the averages is shaded behind the curves, one band
+// a stretch, and the table's status column says why, row by row.
+TEST_F(TrendChartTest, StretchesOfResultsThatDoNotCountAreShadedAndTheTableSaysWhy) {
+  startLinear();
+  appendTypical(2);
+  session().setMaintenance(true, QString());
+  append(typical(), 2);
+  append(typical(), 3);
+  session().setMaintenance(false, QString());
+  append(typical(), 4);
+  Measurement faulty = typical();
+  faulty.faultBits = 0x0010;
+  append(faulty, 5);
+  using Stretches = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(chart()->invalidStretches(), (Stretches{{2, 3}, {5, 5}}));
+  const QAbstractItemModel* model = find<QTableView>("StringGrid1")->model();
+  ASSERT_EQ(model->columnCount(), kResultColumnCount + 1);
+  EXPECT_EQ(model->data(model->index(2, kResultColumnCount)).toString(), QStringLiteral(u"ТО"));
+  EXPECT_EQ(model->data(model->index(4, kResultColumnCount)).toString(), QStringLiteral(u"Д"));
+  EXPECT_EQ(model->data(model->index(5, kResultColumnCount)).toString(), QStringLiteral(u"НП"));
+
+  // Drawn: the band's middle differs from the plot beside it at the same height.
+  chart()->redrawNow();
+  const QImage shot = chart()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const QRect plot = chart()->axisRect()->rect();
+  const int y = plot.top() + 2;
+  const int inBand = int(std::lround(chart()->xAxis->coordToPixel(2.5)));
+  const int beside = int(std::lround(chart()->xAxis->coordToPixel(0.5)));
+  const qreal ratio = shot.devicePixelRatio();
+  EXPECT_NE(shot.pixel(QPoint(int(inBand * ratio), int(y * ratio))), shot.pixel(QPoint(int(beside * ratio), int(y * ratio))));
+
+  // A data file opened: its rows have no status and nothing is shaded.
+  results().beginLoad();
+  results().appendLoaded(typical().values, {});
+  results().endLoad();
+  EXPECT_TRUE(chart()->invalidStretches().empty());
 }
 
 TEST_F(TrendChartTest, TheFactorScalesTheDrawingNotTheStoredValues) {
