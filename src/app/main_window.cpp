@@ -409,6 +409,17 @@ void MainWindow::buildMenu() {
   QAction* emissionReport = named(service->addAction(QStringLiteral(u"Отчёт о выбросах...")), "EmissionReportAction");
   QAction* acknowledge =
       named(service->addAction(QStringLiteral(u"Квитировать сигнализацию выбросов")), "AcknowledgeAlarmsAction");
+  maintenanceAction_ = named(service->addAction(QStringLiteral(u"Техобслуживание")), "MaintenanceAction");
+  maintenanceAction_->setCheckable(true);
+  maintenanceAction_->setToolTip(
+      QStringLiteral(u"Результаты со статусом «техобслуживание» не входят в средние (записывается в журнал событий)"));
+  testGasAction_ = named(service->addAction(QStringLiteral(u"Проверка поверочным газом")), "TestGasAction");
+  testGasAction_->setCheckable(true);
+  testGasAction_->setToolTip(
+      QStringLiteral(u"Результаты со статусом «проверка» не входят в средние (записывается в журнал событий)"));
+  plantAction_ = named(service->addAction(QStringLiteral(u"Установка в работе")), "PlantOperatingAction");
+  plantAction_->setCheckable(true);
+  plantAction_->setChecked(true);
   named(service->addSeparator(), "UsersSeparator");
   QAction* users = named(service->addAction(QStringLiteral(u"Пользователи...")), "UsersAction");
   QAction* login = named(service->addAction(QStringLiteral(u"Вход в систему...")), "LoginAction");
@@ -423,6 +434,25 @@ void MainWindow::buildMenu() {
   connect(emissionReport, &QAction::triggered, this, &MainWindow::onEmissionReportTriggered);
   connect(emissionLimits, &QAction::triggered, this, &MainWindow::onEmissionLimitsTriggered);
   connect(acknowledge, &QAction::triggered, this, &MainWindow::onAcknowledgeAlarmsTriggered);
+  // The session decides: the check follows what it reports back.
+  connect(maintenanceAction_, &QAction::triggered, this, [this](bool on) {
+    maintenanceAction_->setChecked(!on);
+    if (permitted(Command::Maintenance)) host_.setMaintenance(on);
+  });
+  connect(testGasAction_, &QAction::triggered, this, [this](bool on) {
+    testGasAction_->setChecked(!on);
+    if (permitted(Command::Maintenance)) host_.setTestGas(on);
+  });
+  connect(plantAction_, &QAction::triggered, this, [this](bool on) {
+    plantAction_->setChecked(!on);
+    if (permitted(Command::Maintenance)) host_.setPlantOperating(on);
+  });
+  // The plant's switch only where the plant rule is the operator's switch.
+  const auto showPlantSwitch = [this](const emissions::EmissionSettings& e) {
+    plantAction_->setVisible(e.plant.source == emissions::PlantRule::Source::Switch);
+  };
+  showPlantSwitch(host_.settings().emissions());
+  connect(&host_.settings(), &Settings::emissionsChanged, this, showPlantSwitch);
   connect(liveAction_, &QAction::triggered, this, &MainWindow::onLiveTriggered);
   connect(printChart, &QAction::triggered, this, &MainWindow::onPrintChartTriggered);
   connect(printTable, &QAction::triggered, this, &MainWindow::onPrintTableTriggered);
@@ -448,6 +478,9 @@ void MainWindow::buildMenu() {
   gate_->bind(publish, Command::Publishing);
   gate_->bind(emissionLimits, Command::Limits);
   gate_->bind(acknowledge, Command::Acknowledge);
+  gate_->bind(maintenanceAction_, Command::Maintenance);
+  gate_->bind(testGasAction_, Command::Maintenance);
+  gate_->bind(plantAction_, Command::Maintenance);
   gate_->bind(users, Command::Users);
   for (QWidget* b : {static_cast<QWidget*>(cyclicButton_), static_cast<QWidget*>(singleButton_),
                      static_cast<QWidget*>(continuousButton_), static_cast<QWidget*>(stopButton_)})
@@ -459,6 +492,12 @@ void MainWindow::buildMenu() {
   statusBar()->addPermanentWidget(userLabel_);
   userLabel_->setVisible(false);
   connect(&host_.access(), &AccessControl::changed, this, &MainWindow::showUser);
+
+  maintenanceLabel_ = new QLabel(QStringLiteral(u"Техобслуживание"), this);
+  maintenanceLabel_->setObjectName(QStringLiteral("LabelMaintenance"));
+  maintenanceLabel_->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+  statusBar()->addPermanentWidget(maintenanceLabel_);
+  maintenanceLabel_->setVisible(false);
 
   publishingLabel_ = new QLabel(this);
   publishingLabel_->setObjectName(QStringLiteral("LabelPublishing"));
@@ -504,6 +543,7 @@ void MainWindow::connectSession() {
   connect(session, &Session::newDay, this, &MainWindow::onNewDay);
   connect(session, &Session::daysChanged, this, [this](const QVector<QDate>& days) { days_ = days; });
   connect(session, &Session::emissionsChanged, emissionsPanel_, &EmissionsPanel::show);
+  connect(session, &Session::switchesChanged, this, &MainWindow::onSwitchesChanged);
   connect(emissionsPanel_, &EmissionsPanel::acknowledgeRequested, this, [this] { host_.acknowledgeAlarms(); });
   // New alarms sound once; the lamp stays on until acknowledged.
   connect(session, &Session::emissionAlarmsRaised, this, [] { seams::beep(); });
@@ -1015,6 +1055,17 @@ void MainWindow::onEmissionLimitsTriggered() {
     seams::errorBox(this, QStringLiteral(u"Нормативы выбросов не записаны:\r\n%1\r\n%2")
                               .arg(QDir::toNativeSeparators(host_.settings().emissionsPath()), error));
   }
+}
+
+void MainWindow::onSwitchesChanged(bool maintenance, bool testGas, bool plantOperating) {
+  maintenanceAction_->setChecked(maintenance);
+  testGasAction_->setChecked(testGas);
+  // What keeps results out of the averages stays in sight.
+  maintenanceLabel_->setText(maintenance && testGas ? QStringLiteral(u"Техобслуживание, проверка газом")
+                             : maintenance          ? QStringLiteral(u"Техобслуживание")
+                                                    : QStringLiteral(u"Проверка поверочным газом"));
+  maintenanceLabel_->setVisible(maintenance || testGas);
+  plantAction_->setChecked(plantOperating);
 }
 
 void MainWindow::onAcknowledgeAlarmsTriggered() {

@@ -115,6 +115,7 @@ class MainWindow : public QMainWindow {
   void onEmissionLimitsTriggered();
   void onEmissionReportTriggered();
   void onAcknowledgeAlarmsTriggered();
+  void onSwitchesChanged(bool maintenance, bool testGas, bool plantOperating);
   // The audit trail and the accounts: "Файл → Журнал аудита...",
   // "Сервис → Пользователи...", "Вход в систему...", "Выход из системы".
   void onAuditLogTriggered();
@@ -236,6 +237,11 @@ class MainWindow : public QMainWindow {
   PermissionGate* gate_ = nullptr;
   QLabel* userLabel_ = nullptr;
   QAction* logoutAction_ = nullptr;
+  // The switches results' statuses follow, checked as the session has them.
+  QAction* maintenanceAction_ = nullptr;
+  QAction* testGasAction_ = nullptr;
+  QAction* plantAction_ = nullptr;
+  QLabel* maintenanceLabel_ = nullptr;
   LoginDialog* loginDialog_ = nullptr;
   UsersDialog* usersDialog_ = nullptr;
   AuditLogDialog* auditLogDialog_ = nullptr;

@@ -2163,6 +2163,31 @@ QVector<StoredEvent> ResultStore::eventsAfter(qint64 id, int limit) const {
   if (rc != SQLITE_DONE) lastError_ = sqliteError("не читаются события");
   return out;
 }
+std::optional<StoredEvent> ResultStore::lastEventOf(const QVector<EventKind>& kinds) const {
+  if (!db_ || kinds.isEmpty()) return std::nullopt;
+  QStringList numbers;
+  for (EventKind k : kinds) numbers << QString::number(int(k));
+  const QByteArray sql = QStringLiteral("SELECT id, utc_ms, utc_offset, kind, text FROM events WHERE kind IN (%1)"
+                                        " ORDER BY id DESC LIMIT 1")
+                             .arg(numbers.join(QLatin1Char(',')))
+                             .toUtf8();
+  sqlite3_stmt* st = nullptr;
+  std::optional<StoredEvent> out;
+  if (sqlite3_prepare_v2(db_, sql.constData(), -1, &st, nullptr) == SQLITE_OK) {
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+      out = readEvent(st);
+      setStoreId(out->id, true, &out->storeId);
+    } else if (rc != SQLITE_DONE) {
+      lastError_ = sqliteError("не читаются события");
+    }
+  } else {
+    lastError_ = sqliteError("не читаются события");
+  }
+  sqlite3_finalize(st);
+  return out;
+}
+
 qint64 ResultStore::cursor(const QString& consumer) const {
   if (!db_) return 0;
   sqlite3_stmt* st = st_->getCursor;

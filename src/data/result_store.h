@@ -28,6 +28,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -68,6 +69,13 @@ enum class EventKind : int {
   ModbusServerFailed = 72,   // not started: a setting, or the address could not be listened on
   ModbusClientRefused = 73,  // a client not allowed, or one too many (rate-limited)
   PortOpened = 25,  // a port that could not be opened at first, tried again
+  // The operator's switches the statuses of results follow (with who).
+  MaintenanceOn = 30,
+  MaintenanceOff = 31,
+  PlantSwitchedOn = 32,   // the plant operating, by the operator's switch
+  PlantSwitchedOff = 33,
+  TestGasOn = 34,  // a test-gas check declared
+  TestGasOff = 35,
   StoreDamaged = 13,          // a read met damage in the database: results unreadable
   StoreIdentityRenewed = 14,  // the database had lost committed results: a new identity from here
   PublishConflict = 15,       // the central database holds other rows under numbers sent to it
@@ -291,6 +299,8 @@ class ResultStore {
 
   QVector<StoredEvent> events(qint64 fromUtcMs, qint64 toUtcMs) const;
   QVector<StoredEvent> eventsAfter(qint64 id, int limit) const;
+  // The newest event of one of these kinds (a switch's last turn).
+  std::optional<StoredEvent> lastEventOf(const QVector<EventKind>& kinds) const;
 
   // Damage met by reads: every span once, to `observer` when the read that
   // met it is over (the program logs it and tells the operator), and all of

@@ -197,6 +197,8 @@ void Session::start(const SessionStart& s) {
   poll_.setFuels(fuels_);
   applyPollSettings();
   monitor_.start(s.emissions, std::max(1, int(measuring_.refreshPeriod)), o2References(fuels_));
+  plant_ = emissions::PlantOperation(s.emissions.validation().plant);
+  restoreSwitches();
   poll_.restart();
   wanted_ = s.mode;
   wantedAsked_ = false;
@@ -375,6 +377,13 @@ void Session::setFuels(const FuelTable& fuels, int fuelIndex) {
 
 void Session::setEmissionSettings(const emissions::EmissionSettings& settings) {
   monitor_.setSettings(settings);
+  const emissions::PlantRule rule = settings.validation().plant;
+  if (!(rule == plant_.rule())) {
+    // A new rule watches from the next result; the switch keeps its position.
+    const bool switchOn = plant_.switchOn();
+    plant_ = emissions::PlantOperation(rule);
+    plant_.setSwitch(switchOn);
+  }
   logEvent(EventKind::SettingsApplied, QStringLiteral(u"Нормативы выбросов изменены"));
   emitEmissions();
 }
@@ -480,7 +489,59 @@ void Session::onTimer() {
   if (dailyLogs_.hasEarlierDays()) dailyLogs_.writeNext();
 }
 
-void Session::onResultTaken(const Result& result) {
+void Session::setMaintenance(bool on, const QString& who) {
+  if (on == maintenance_) return;
+  maintenance_ = on;
+  const QString by = who.isEmpty() ? QString() : QStringLiteral(u" (%1)").arg(who);
+  logEvent(on ? EventKind::MaintenanceOn : EventKind::MaintenanceOff,
+           (on ? QStringLiteral(u"Техобслуживание начато") : QStringLiteral(u"Техобслуживание окончено")) + by);
+  emit switchesChanged(maintenance_, testGas_, plant_.switchOn());
+}
+
+void Session::setTestGas(bool on, const QString& who) {
+  if (on == testGas_) return;
+  testGas_ = on;
+  const QString by = who.isEmpty() ? QString() : QStringLiteral(u" (%1)").arg(who);
+  logEvent(on ? EventKind::TestGasOn : EventKind::TestGasOff,
+           (on ? QStringLiteral(u"Проверка поверочным газом начата") : QStringLiteral(u"Проверка поверочным газом окончена")) +
+               by);
+  emit switchesChanged(maintenance_, testGas_, plant_.switchOn());
+}
+
+void Session::setPlantOperating(bool operating, const QString& who) {
+  if (operating == plant_.switchOn()) return;
+  plant_.setSwitch(operating);
+  const QString by = who.isEmpty() ? QString() : QStringLiteral(u" (%1)").arg(who);
+  logEvent(operating ? EventKind::PlantSwitchedOn : EventKind::PlantSwitchedOff,
+           (operating ? QStringLiteral(u"Установка в работе") : QStringLiteral(u"Установка остановлена")) + by);
+  emit switchesChanged(maintenance_, testGas_, plant_.switchOn());
+}
+
+void Session::restoreSwitches() {
+  if (store_.isOpen()) {
+    const std::optional<StoredEvent> m = store_.lastEventOf({EventKind::MaintenanceOn, EventKind::MaintenanceOff});
+    maintenance_ = m && m->kind == EventKind::MaintenanceOn;
+    const std::optional<StoredEvent> t = store_.lastEventOf({EventKind::TestGasOn, EventKind::TestGasOff});
+    testGas_ = t && t->kind == EventKind::TestGasOn;
+    const std::optional<StoredEvent> p = store_.lastEventOf({EventKind::PlantSwitchedOn, EventKind::PlantSwitchedOff});
+    plant_.setSwitch(!p || p->kind == EventKind::PlantSwitchedOn);
+  }
+  emit switchesChanged(maintenance_, testGas_, plant_.switchOn());
+}
+
+ResultStatus Session::decideStatus(const Result& result) {
+  emissions::StatusInputs in;
+  in.analyzerState = poll_.analyzerState();
+  // Every result passes the O2 rule's watch, so it follows the plant in time.
+  in.plantOperating = plant_.observe(result);
+  in.maintenance = maintenance_;
+  in.testGas = testGas_;
+  return emissions::decideStatus(result, in, monitor_.settings().validation());
+}
+
+void Session::onResultTaken(const Result& taken) {
+  Result result = taken;
+  result.status = decideStatus(result);
   // Committed before it is reported: a crash after this loses nothing shown.
   qint64 seq = 0;
   if (store_.isWritable()) {

@@ -29,6 +29,7 @@
 #include "device/analyzer_link.h"
 #include "device/fuel_table.h"
 #include "emissions/emission_monitor.h"
+#include "emissions/result_status.h"
 #include "modbus_server/server_settings.h"
 #include "publish/service_settings.h"
 #include "service/page_check.h"
@@ -85,6 +86,13 @@ class Session : public QObject {
   void requestMode(ModeRequest mode);
   // Clears every latched alarm (logged with its time).
   void acknowledgeAlarms();
+  // The operator's switches every result's status follows from the next one
+  // on: maintenance, and the plant operating (for the switch's plant rule).
+  // Logged with `who` (empty: no accounts); the last turn of each is read
+  // back from the event log at the next start.
+  void setMaintenance(bool on, const QString& who);
+  void setTestGas(bool on, const QString& who);
+  void setPlantOperating(bool operating, const QString& who);
   void resetStatistics();
   // A data file was saved from the table: the log's day begins now.
   void restartLogDay();
@@ -117,6 +125,9 @@ class Session : public QObject {
   Timer* quickTimer() const { return quickTimer_; }
   const PageCheck& pageCheck() const { return pageCheck_; }
   ModeRequest wantedMode() const { return wanted_; }
+  bool maintenance() const { return maintenance_; }
+  bool testGas() const { return testGas_; }
+  bool plantSwitchOn() const { return plant_.switchOn(); }
   // Thread-safe: how regularly the cycle ticks.
   const PollWatch& pollWatch() const { return watch_; }
 
@@ -168,6 +179,8 @@ class Session : public QObject {
   void uncommittedChanged(int count);
 
   void emissionsChanged(const emissions::MonitorState& state);
+  // The switches' state: at start, and after each turn.
+  void switchesChanged(bool maintenance, bool testGas, bool plantOperating);
   // Alarms or pre-alarms latched by one completed average, after they went
   // into the event log.
   void emissionAlarmsRaised(const QVector<emissions::AlarmEvent>& events);
@@ -218,6 +231,9 @@ class Session : public QObject {
   void tellDataWriteFailure();
   void setWanted(ModeRequest mode);
   void noteDay(const Result& result);
+  // The result's status, from the analyzer's state, the plant and the switches.
+  ResultStatus decideStatus(const Result& result);
+  void restoreSwitches();
   void emitEmissions();
   // Publishing's line and the Modbus TCP server's.
   QString publishingText() const;
@@ -250,6 +266,9 @@ class Session : public QObject {
   ResultsLog dayTable_;
   QVector<QDate> days_;
   ModeRequest wanted_ = ModeRequest::None;
+  emissions::PlantOperation plant_;
+  bool maintenance_ = false;
+  bool testGas_ = false;
   bool wantedAsked_ = false;  // the wanted mode was asked for since it was set
   bool diskShort_ = false;
   bool started_ = false;

@@ -259,6 +259,18 @@ void SessionHost::stop() {
 
 void SessionHost::requestMode(ModeRequest mode) { post([mode](Session& s) { s.requestMode(mode); }); }
 void SessionHost::acknowledgeAlarms() { post([](Session& s) { s.acknowledgeAlarms(); }); }
+void SessionHost::setMaintenance(bool on) {
+  const QString who = access_.state().user;
+  post([on, who](Session& s) { s.setMaintenance(on, who); });
+}
+void SessionHost::setTestGas(bool on) {
+  const QString who = access_.state().user;
+  post([on, who](Session& s) { s.setTestGas(on, who); });
+}
+void SessionHost::setPlantOperating(bool operating) {
+  const QString who = access_.state().user;
+  post([operating, who](Session& s) { s.setPlantOperating(operating, who); });
+}
 void SessionHost::resetStatistics() { post([](Session& s) { s.resetStatistics(); }); }
 void SessionHost::restartLogDay() { post([](Session& s) { s.restartLogDay(); }); }
 void SessionHost::reopenPort() { post([](Session& s) { s.reopenPort(); }); }

@@ -98,6 +98,10 @@ class SessionHost : public QObject {
   // ---- the operator's commands, queued to the session
   void requestMode(ModeRequest mode);
   void acknowledgeAlarms();
+  // The switches, logged with whoever is logged in.
+  void setMaintenance(bool on);
+  void setTestGas(bool on);
+  void setPlantOperating(bool operating);
   void resetStatistics();
   void restartLogDay();
   void reopenPort();
