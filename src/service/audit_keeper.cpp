@@ -132,6 +132,25 @@ void AuditKeeper::onEvent(EventKind kind, const QString& text) {
     case EventKind::AlarmAcknowledged:
       trail_.record(AuditKind::AlarmAcknowledged, QString(), text);
       break;
+    case EventKind::MaintenanceOn:
+      trail_.record(AuditKind::MaintenanceOn, QString(), text);
+      break;
+    case EventKind::MaintenanceOff:
+      trail_.record(AuditKind::MaintenanceOff, QString(), text);
+      break;
+    // The other switches results' statuses follow, as the settings they are.
+    case EventKind::TestGasOn:
+    case EventKind::TestGasOff:
+      trail_.record(AuditKind::SettingChanged, QStringLiteral(u"Проверка поверочным газом"), text,
+                    kind == EventKind::TestGasOn ? QStringLiteral(u"нет") : QStringLiteral(u"идёт"),
+                    kind == EventKind::TestGasOn ? QStringLiteral(u"идёт") : QStringLiteral(u"нет"));
+      break;
+    case EventKind::PlantSwitchedOn:
+    case EventKind::PlantSwitchedOff:
+      trail_.record(AuditKind::SettingChanged, QStringLiteral(u"Установка в работе"), text,
+                    kind == EventKind::PlantSwitchedOn ? QStringLiteral(u"нет") : QStringLiteral(u"да"),
+                    kind == EventKind::PlantSwitchedOn ? QStringLiteral(u"да") : QStringLiteral(u"нет"));
+      break;
     default:
       break;
   }

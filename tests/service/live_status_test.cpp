@@ -59,6 +59,17 @@ TEST_F(LiveStatusTest, MaintenanceMarksTheResultsFromTheNextOnAndTheNextStartKee
   take();
   EXPECT_EQ(stored().mid(2), (QVector<ResultStatus>{ResultStatus::Maintenance, ResultStatus::Valid}));
   EXPECT_EQ(events(EventKind::MaintenanceOff).value(0).text, QStringLiteral(u"Техобслуживание окончено"));
+
+  // Both turns are in the audit trail, with who turned them.
+  host().flushAudit();
+  QVector<AuditEntry> entries;
+  host().postAudit([&entries](AuditKeeper& k) { entries = k.trail().entriesAfter(0, 1000); });
+  host().flushAudit();
+  QStringList turns;
+  for (const AuditEntry& e : entries)
+    if (e.kind == AuditKind::MaintenanceOn || e.kind == AuditKind::MaintenanceOff) turns << e.text;
+  EXPECT_EQ(turns, (QStringList{QStringLiteral(u"Техобслуживание начато (Петров)"),
+                                QStringLiteral(u"Техобслуживание окончено")}));
 }
 
 TEST_F(LiveStatusTest, ZeroSettingAndATestGasCheckMakeTestsAndFaultsOutrankMaintenance) {
