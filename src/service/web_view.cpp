@@ -5,6 +5,7 @@
 
 #include "publish/service_settings.h"
 #include "service/session.h"
+#include "service/web_sources.h"
 #include "web/local_history.h"
 #include "web/web_json.h"
 
@@ -39,8 +40,13 @@ void WebView::start() {
   history_ = history.get();
   lastSeq_ = session_.store().lastCommittedSeq();
   history_->setBasis(session_.emissions().config(), session_.emissions().settings().limits);
+  // The program's accounts and its audit trail, as the window has them.
+  const web::MakeUsers users = [](const QString& settingsPasswordHash) {
+    return std::make_unique<AccountUsers>(UserAccounts::defaultPath(), settingsPasswordHash);
+  };
   if (!web::startFromSettings(service_, settingsPath, std::move(history),
-                              [this](const QString& line) { emit message(line); })) {
+                              [this](const QString& line) { emit message(line); }, false, users,
+                              std::make_unique<TrailAudit>(session_.store().path()))) {
     history_ = nullptr;
     return;
   }

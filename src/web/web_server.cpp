@@ -4,6 +4,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QHttpServerRequest>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -306,10 +307,16 @@ WebServer::Reply WebServer::route(const QHttpServerRequest& request, QTcpSocket*
   const qint64 now = nowMs_();
   std::optional<WebUser> user;
   const QString token = sessionCookie(request.value(QByteArrayLiteral("cookie")));
-  if (!sources_.users || !sources_.users->hasUsers())
-    user = WebUser{QString(), Role::Administrator};  // no users: loopback only, see webProblems()
-  else
+  if (!sources_.users || !sources_.users->hasUsers()) {
+    // No users: the pages are for this computer only (see webProblems()).
+    // Accounts removed while another address is served let nobody in.
+    if (!QHostAddress(settings_.address).isLoopback())
+      return {403, kHtml,
+              "<!doctype html><meta charset=utf-8><title>403</title><p>Вход невозможен: пользователи не заданы.", {}};
+    user = WebUser{QString(), Role::Administrator};
+  } else {
     user = access_.session(token, now);
+  }
 
   if (path == QLatin1String("/logout")) {
     access_.close(token);

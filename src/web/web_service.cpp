@@ -71,12 +71,22 @@ void WebService::stop() {
 }
 
 bool startFromSettings(WebService& service, const QString& settingsPath, std::unique_ptr<HistorySource> history,
-                       const std::function<void(const QString&)>& say, bool always) {
+                       const std::function<void(const QString&)>& say, bool always, const MakeUsers& makeUsers,
+                       std::unique_ptr<AuditSource> audit) {
   WebSettingsLoad loaded = loadWebSettings(settingsPath);
   if (always && !loaded.settings.enabled && loaded.problems.isEmpty()) {
     loaded.settings.enabled = true;
     loaded.problems = webProblems(loaded.settings);
   }
+  std::unique_ptr<UserDirectory> users = makeUsers ? makeUsers(loaded.settings.passwordHash)
+                                                   : std::make_unique<SinglePasswordUsers>(loaded.settings.passwordHash);
+  if (users->hasUsers()) {
+    // A login is asked for all the same: what only a missing password refused goes.
+    const QStringList withUsers = webProblems(loaded.settings, true);
+    for (const QString& p : webProblems(loaded.settings, false))
+      if (!withUsers.contains(p)) loaded.problems.removeAll(p);
+  }
+  if (!audit) audit = std::make_unique<NoAuditTrail>();
   if (!loaded.problems.isEmpty()) {
     say(QStringLiteral(u"Веб-страницы выключены: ") + loaded.problems.join(QStringLiteral("; ")));
     return false;
@@ -84,15 +94,13 @@ bool startFromSettings(WebService& service, const QString& settingsPath, std::un
   if (!loaded.settings.enabled) return true;
   for (const QString& w : loaded.warnings) say(QStringLiteral(u"Веб-страницы: ") + w);
   QString error;
-  if (!service.start(loaded.settings, std::move(history),
-                     std::make_unique<SinglePasswordUsers>(loaded.settings.passwordHash), std::make_unique<NoAuditTrail>(),
-                     &error)) {
+  const bool loginAsked = users->hasUsers();
+  if (!service.start(loaded.settings, std::move(history), std::move(users), std::move(audit), &error)) {
     say(QStringLiteral(u"Веб-страницы выключены: ") + error);
     return false;
   }
   say(QStringLiteral(u"Веб-страницы: %1%2").arg(service.url(),
-                                               loaded.settings.passwordHash.isEmpty() ? QStringLiteral(u" (без входа, только с этого компьютера)")
-                                                                                      : QString()));
+                                               loginAsked ? QString() : QStringLiteral(u" (без входа, только с этого компьютера)")));
   return true;
 }
 

@@ -51,7 +51,13 @@ class WebService : public QObject {
 // is enabled (`always`: whatever Enabled says); every line for the log goes
 // to `say`. False when it is enabled and could not start (the settings or the
 // port), true otherwise.
+// `makeUsers` makes who may log in from the settings' password hash (none
+// given: that single password); `audit` is the trail the audit page shows
+// (none given: no trail). Users defined elsewhere than the settings let the
+// pages out on another address than loopback as a password does.
+using MakeUsers = std::function<std::unique_ptr<UserDirectory>(const QString& settingsPasswordHash)>;
 bool startFromSettings(WebService& service, const QString& settingsPath, std::unique_ptr<HistorySource> history,
-                       const std::function<void(const QString&)>& say, bool always = false);
+                       const std::function<void(const QString&)>& say, bool always = false,
+                       const MakeUsers& makeUsers = {}, std::unique_ptr<AuditSource> audit = {});
 
 }  // namespace web

@@ -77,7 +77,7 @@ WebSettingsLoad loadWebSettings(const QString& path) {
   return out;
 }
 
-QStringList webProblems(const WebSettings& w) {
+QStringList webProblems(const WebSettings& w, bool haveUsers) {
   QStringList p;
   QHostAddress address;
   if (!address.setAddress(w.address)) p << QStringLiteral(u"%1: не IP-адрес: %2").arg(kAddress, w.address);
@@ -95,7 +95,7 @@ QStringList webProblems(const WebSettings& w) {
   }
   if (!w.passwordHash.isEmpty() && !w.passwordHash.startsWith(QLatin1String("$argon2id$")))
     p << QStringLiteral(u"%1: не хеш Argon2id (задайте пароль командой korvex --web-password)").arg(kPasswordHash);
-  if (p.isEmpty() && w.passwordHash.isEmpty() && !address.isLoopback())
+  if (p.isEmpty() && w.passwordHash.isEmpty() && !haveUsers && !address.isLoopback())
     p << QStringLiteral(u"%1: без пароля страницы отдаются только на локальном адресе (127.0.0.1): задайте пароль командой korvex --web-password")
              .arg(kAddress);
   return p;

@@ -46,7 +46,9 @@ struct WebSettingsLoad {
 WebSettingsLoad loadWebSettings(const QString& path);
 // What keeps these settings from being used (files are checked to exist and
 // be readable, not parsed); empty when they can be used.
-QStringList webProblems(const WebSettings& settings);
+// `haveUsers`: who logs in is defined elsewhere (the program's accounts), so
+// a missing password does not keep the pages on loopback.
+QStringList webProblems(const WebSettings& settings, bool haveUsers = false);
 
 // Argon2id hash of a password (libsodium, interactive limits); empty on failure.
 QString hashPassword(const QByteArray& password);

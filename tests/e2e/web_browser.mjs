@@ -112,9 +112,11 @@ try {
   say(`EVENTS rows=${await page.locator('#events tbody tr').count()}`);
   await page.screenshot({ path: path.join(out, 'web-events.png') });
 
+  // The program's own audit trail: its start is in it.
   await page.goto(`${base}/audit`);
-  await page.locator('#none:not([hidden])').waitFor({ timeout: 10000 });
-  say('AUDIT none');
+  await page.locator('#audit:not([hidden]) tbody tr').first().waitFor({ timeout: 10000 });
+  const actions = await page.locator('#audit tbody tr td:nth-child(3)').allTextContents();
+  say(`AUDIT rows=${actions.length} started=${actions.includes('Запуск программы')}`);
   await page.screenshot({ path: path.join(out, 'web-audit.png') });
 
   // On a phone.
