@@ -123,6 +123,11 @@ void AuditKeeper::accountsWritten(const QString& path) {
   if (trail_.isWritable()) watch_.acceptWritten(trail_, path);
 }
 
+void AuditKeeper::recordSwitch(const QString& what, bool on, const QString& offText, const QString& onText,
+                               const QString& text) {
+  trail_.record(AuditKind::SettingChanged, what, text, on ? offText : onText, on ? onText : offText);
+}
+
 void AuditKeeper::onEvent(EventKind kind, const QString& text) {
   if (!trail_.isWritable()) return;
   switch (kind) {
@@ -141,15 +146,13 @@ void AuditKeeper::onEvent(EventKind kind, const QString& text) {
     // The other switches results' statuses follow, as the settings they are.
     case EventKind::TestGasOn:
     case EventKind::TestGasOff:
-      trail_.record(AuditKind::SettingChanged, QStringLiteral(u"Проверка поверочным газом"), text,
-                    kind == EventKind::TestGasOn ? QStringLiteral(u"нет") : QStringLiteral(u"идёт"),
-                    kind == EventKind::TestGasOn ? QStringLiteral(u"идёт") : QStringLiteral(u"нет"));
+      recordSwitch(QStringLiteral(u"Проверка поверочным газом"), kind == EventKind::TestGasOn,
+                   QStringLiteral(u"нет"), QStringLiteral(u"идёт"), text);
       break;
     case EventKind::PlantSwitchedOn:
     case EventKind::PlantSwitchedOff:
-      trail_.record(AuditKind::SettingChanged, QStringLiteral(u"Установка в работе"), text,
-                    kind == EventKind::PlantSwitchedOn ? QStringLiteral(u"нет") : QStringLiteral(u"да"),
-                    kind == EventKind::PlantSwitchedOn ? QStringLiteral(u"да") : QStringLiteral(u"нет"));
+      recordSwitch(QStringLiteral(u"Установка в работе"), kind == EventKind::PlantSwitchedOn, QStringLiteral(u"нет"),
+                   QStringLiteral(u"да"), text);
       break;
     default:
       break;

@@ -82,6 +82,8 @@ class AuditKeeper : public QObject {
  private:
   void onSealTick();
   void resealLateDays();
+  // A switch's turn as a changed setting: its position before and after.
+  void recordSwitch(const QString& what, bool on, const QString& offText, const QString& onText, const QString& text);
 
   AuditTrail trail_;
   ResultStore results_;  // read-only, for the seals

@@ -489,32 +489,32 @@ void Session::onTimer() {
   if (dailyLogs_.hasEarlierDays()) dailyLogs_.writeNext();
 }
 
+void Session::switchTurned(EventKind kind, const QString& text, const QString& who) {
+  logEvent(kind, who.isEmpty() ? text : QStringLiteral(u"%1 (%2)").arg(text, who));
+  emit switchesChanged(maintenance_, testGas_, plant_.switchOn());
+}
+
 void Session::setMaintenance(bool on, const QString& who) {
   if (on == maintenance_) return;
   maintenance_ = on;
-  const QString by = who.isEmpty() ? QString() : QStringLiteral(u" (%1)").arg(who);
-  logEvent(on ? EventKind::MaintenanceOn : EventKind::MaintenanceOff,
-           (on ? QStringLiteral(u"Техобслуживание начато") : QStringLiteral(u"Техобслуживание окончено")) + by);
-  emit switchesChanged(maintenance_, testGas_, plant_.switchOn());
+  switchTurned(on ? EventKind::MaintenanceOn : EventKind::MaintenanceOff,
+               on ? QStringLiteral(u"Техобслуживание начато") : QStringLiteral(u"Техобслуживание окончено"), who);
 }
 
 void Session::setTestGas(bool on, const QString& who) {
   if (on == testGas_) return;
   testGas_ = on;
-  const QString by = who.isEmpty() ? QString() : QStringLiteral(u" (%1)").arg(who);
-  logEvent(on ? EventKind::TestGasOn : EventKind::TestGasOff,
-           (on ? QStringLiteral(u"Проверка поверочным газом начата") : QStringLiteral(u"Проверка поверочным газом окончена")) +
-               by);
-  emit switchesChanged(maintenance_, testGas_, plant_.switchOn());
+  switchTurned(on ? EventKind::TestGasOn : EventKind::TestGasOff,
+               on ? QStringLiteral(u"Проверка поверочным газом начата")
+                  : QStringLiteral(u"Проверка поверочным газом окончена"),
+               who);
 }
 
 void Session::setPlantOperating(bool operating, const QString& who) {
   if (operating == plant_.switchOn()) return;
   plant_.setSwitch(operating);
-  const QString by = who.isEmpty() ? QString() : QStringLiteral(u" (%1)").arg(who);
-  logEvent(operating ? EventKind::PlantSwitchedOn : EventKind::PlantSwitchedOff,
-           (operating ? QStringLiteral(u"Установка в работе") : QStringLiteral(u"Установка остановлена")) + by);
-  emit switchesChanged(maintenance_, testGas_, plant_.switchOn());
+  switchTurned(operating ? EventKind::PlantSwitchedOn : EventKind::PlantSwitchedOff,
+               operating ? QStringLiteral(u"Установка в работе") : QStringLiteral(u"Установка остановлена"), who);
 }
 
 void Session::restoreSwitches() {

@@ -234,6 +234,8 @@ class Session : public QObject {
   // The result's status, from the analyzer's state, the plant and the switches.
   ResultStatus decideStatus(const Result& result);
   void restoreSwitches();
+  // Logs a switch's turn (with who turned it) and tells the new positions.
+  void switchTurned(EventKind kind, const QString& text, const QString& who);
   void emitEmissions();
   // Publishing's line and the Modbus TCP server's.
   QString publishingText() const;
