@@ -90,6 +90,16 @@ QString statusText(ResultStatus status) {
   return {};
 }
 
+namespace {
+
+// The means before the confidence interval; validity as judged.
+emissions::ComponentAverages measuredOnly(emissions::ComponentAverages c) {
+  for (emissions::ComponentAverage& a : c) a.mean = a.measured;
+  return c;
+}
+
+}  // namespace
+
 ShownAverage shownAverage(const emissions::IntervalAverage& a) {
   ShownAverage s;
   s.startUtcMs = a.startUtcMs;
@@ -97,7 +107,8 @@ ShownAverage shownAverage(const emissions::IntervalAverage& a) {
   s.startOffset = a.startOffset;
   s.endOffset = a.endOffset;
   s.count = a.resultCount;
-  s.measured = a.components;
+  s.measured = measuredOnly(a.components);
+  s.validated = a.components;
   return s;
 }
 
@@ -108,7 +119,8 @@ ShownAverage shownAverage(const emissions::DailyAverage& d) {
   s.startOffset = d.intervals.isEmpty() ? 0 : d.intervals.first().startOffset;
   s.endOffset = d.intervals.isEmpty() ? 0 : d.intervals.last().endOffset;
   s.count = int(d.intervals.size());
-  s.measured = d.components;
+  s.measured = measuredOnly(d.components);
+  s.validated = d.components;
   return s;
 }
 

@@ -28,8 +28,9 @@
 
 namespace web {
 
-// An average as the pages show it: measured (today every average is this),
-// and the validated one where it exists.
+// An average as the pages show it: measured (the means before any
+// confidence interval) and validated (as judged: under a regulation profile
+// less the confidence interval, the measured means otherwise).
 struct ShownAverage {
   qint64 startUtcMs = 0;
   qint64 endUtcMs = 0;
@@ -37,7 +38,7 @@ struct ShownAverage {
   int endOffset = 0;
   int count = 0;  // results (an interval) or intervals (a day)
   emissions::ComponentAverages measured{};
-  std::optional<emissions::ComponentAverages> validated;  // none until results carry a validation
+  std::optional<emissions::ComponentAverages> validated;  // none where not known
 };
 
 // One analyzer as the overview shows it, at one moment.
