@@ -16,8 +16,11 @@ ComponentAverageSnapshot component(const ComponentAverage& a, Exceedance exceeda
   c.count = a.count;
   c.valid = a.valid;
   if (a.count > 0) {
-    c.measured = a.mean;
-    c.validated = std::max(0.0, a.mean - c.confidence);
+    // The mean is what the limits judge: under a regulation profile the
+    // measured mean less the confidence interval, the measured one otherwise.
+    c.measured = a.measured;
+    c.confidence = a.ci;
+    c.validated = a.mean;
   }
   c.exceedance = a.valid ? exceedance : Exceedance::None;
   return c;
@@ -54,7 +57,10 @@ AverageSnapshot averageSnapshot(const StoredAverage& s) {
     const Exceedance e = c.exceedance == 2 ? Exceedance::Alarm
                          : c.exceedance == 1 ? Exceedance::PreAlarm
                                              : Exceedance::None;
-    out.components[size_t(i)] = component(ComponentAverage{c.mean, c.count, c.valid}, e);
+    ComponentAverage a{c.validated, c.count, c.valid};
+    a.measured = c.mean;
+    a.ci = c.ci;
+    out.components[size_t(i)] = component(a, e);
   }
   return out;
 }

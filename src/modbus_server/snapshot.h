@@ -74,8 +74,8 @@ struct AnalyzerSnapshot {
   int intervalMinutes = emissions::kDefaultIntervalMinutes;
 };
 
-// The averages as the emissions engine has them. The averages carry no
-// confidence interval yet: the validated value is the measured one.
+// The averages as the emissions engine has them: measured, the confidence
+// interval the regulation profile subtracts (0 without one) and validated.
 AverageSnapshot averageSnapshot(const emissions::IntervalAverage& a, const emissions::AlarmLimits& limits);
 AverageSnapshot averageSnapshot(const emissions::DailyAverage& d, const emissions::AlarmLimits& limits);
 // A day's average as the results database keeps it, with the exceedance it was judged.

@@ -196,7 +196,9 @@ TEST(RegisterImage, NoValueIsEverSentAsNotANumber) {
   for (int at = 32; at < 66; at += 2) EXPECT_EQ(floatAt(empty, at), kMissingValue) << at;
 }
 
-TEST(RegisterImage, AveragesOfTheEngineAreValidatedAsMeasuredAndJudgedOnlyWhenValid) {
+// Measured, the confidence interval a regulation profile subtracts, and the
+// validated value the limits judge; without a profile the interval is 0.
+TEST(RegisterImage, AveragesCarryMeasuredConfidenceAndValidatedAndAreJudgedOnlyWhenValid) {
   emissions::AlarmLimits limits;
   limits[emissions::Component::CO].interval = 100;
   limits[emissions::Component::NOx].interval = 100;
@@ -204,13 +206,18 @@ TEST(RegisterImage, AveragesOfTheEngineAreValidatedAsMeasuredAndJudgedOnlyWhenVa
   emissions::IntervalAverage a;
   a.startUtcMs = 1000;
   a.endUtcMs = 601000;
-  a.components[0] = {120, 300, true};    // CO valid above its limit
+  a.components[0] = {120, 300, true};    // CO valid above its limit: 150 measured less 30
+  a.components[0].measured = 150;
+  a.components[0].ci = 30;
   a.components[1] = {120, 100, false};   // NOx as high, but invalid
+  a.components[1].measured = 120;
   a.components[2] = {0, 0, false};       // SO2 without values
   const AverageSnapshot s = averageSnapshot(a, limits);
-  EXPECT_EQ(s.components[0].measured, 120);
+  EXPECT_EQ(s.components[0].measured, 150);
+  EXPECT_EQ(s.components[0].confidence, 30);
   EXPECT_EQ(s.components[0].validated, 120);
-  EXPECT_EQ(s.components[0].confidence, 0);
+  EXPECT_EQ(s.components[1].measured, 120);
+  EXPECT_EQ(s.components[1].confidence, 0);
   EXPECT_EQ(s.components[0].exceedance, Exceedance::Alarm);
   EXPECT_EQ(s.components[1].exceedance, Exceedance::None);
   EXPECT_FALSE(s.components[1].valid);
@@ -223,10 +230,15 @@ TEST(RegisterImage, AveragesOfTheEngineAreValidatedAsMeasuredAndJudgedOnlyWhenVa
 
   StoredAverage stored;
   stored.period = AveragePeriodKind::Day;
-  stored.components[0] = {55, 44, true, 2};
+  stored.components[0] = {60, 44, true, 2};
+  stored.components[0].ci = 5;
+  stored.components[0].validated = 55;
   stored.components[3] = {5, 3, false, 1};  // an invalid average is judged nothing
+  stored.components[3].validated = 5;
   const AverageSnapshot fromStore = averageSnapshot(stored);
   EXPECT_EQ(fromStore.components[0].exceedance, Exceedance::Alarm);
+  EXPECT_EQ(fromStore.components[0].measured, 60);
+  EXPECT_EQ(fromStore.components[0].confidence, 5);
   EXPECT_EQ(fromStore.components[0].validated, 55);
   EXPECT_EQ(fromStore.components[3].exceedance, Exceedance::None);
 }
