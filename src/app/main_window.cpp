@@ -435,18 +435,15 @@ void MainWindow::buildMenu() {
   connect(emissionLimits, &QAction::triggered, this, &MainWindow::onEmissionLimitsTriggered);
   connect(acknowledge, &QAction::triggered, this, &MainWindow::onAcknowledgeAlarmsTriggered);
   // The session decides: the check follows what it reports back.
-  connect(maintenanceAction_, &QAction::triggered, this, [this](bool on) {
-    maintenanceAction_->setChecked(!on);
-    if (permitted(Command::Maintenance)) host_.setMaintenance(on);
-  });
-  connect(testGasAction_, &QAction::triggered, this, [this](bool on) {
-    testGasAction_->setChecked(!on);
-    if (permitted(Command::Maintenance)) host_.setTestGas(on);
-  });
-  connect(plantAction_, &QAction::triggered, this, [this](bool on) {
-    plantAction_->setChecked(!on);
-    if (permitted(Command::Maintenance)) host_.setPlantOperating(on);
-  });
+  const auto bindSwitch = [this](QAction* action, void (SessionHost::*turn)(bool)) {
+    connect(action, &QAction::triggered, this, [this, action, turn](bool on) {
+      action->setChecked(!on);
+      if (permitted(Command::Maintenance)) (host_.*turn)(on);
+    });
+  };
+  bindSwitch(maintenanceAction_, &SessionHost::setMaintenance);
+  bindSwitch(testGasAction_, &SessionHost::setTestGas);
+  bindSwitch(plantAction_, &SessionHost::setPlantOperating);
   // The plant's switch only where the plant rule is the operator's switch.
   const auto showPlantSwitch = [this](const emissions::EmissionSettings& e) {
     plantAction_->setVisible(e.plant.source == emissions::PlantRule::Source::Switch);

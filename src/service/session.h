@@ -87,7 +87,8 @@ class Session : public QObject {
   // Clears every latched alarm (logged with its time).
   void acknowledgeAlarms();
   // The operator's switches every result's status follows from the next one
-  // on: maintenance, and the plant operating (for the switch's plant rule).
+  // on: maintenance, a test-gas check, and the plant operating (for the
+  // switch's plant rule).
   // Logged with `who` (empty: no accounts); the last turn of each is read
   // back from the event log at the next start.
   void setMaintenance(bool on, const QString& who);

@@ -32,9 +32,7 @@ bool AccountUsers::refresh() const {
   if (size != readSize_ || modified != readModified_) {
     readSize_ = size;
     readModified_ = modified;
-    UserAccounts fresh;
-    unreadable_ = !fresh.load(path_);
-    accounts_ = fresh;
+    unreadable_ = !accounts_.load(path_);
   }
   return unreadable_ || !accounts_.isEmpty();
 }

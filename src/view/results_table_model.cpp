@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QStringList>
 
 #include "data/results_log.h"
 #include "emissions/result_status.h"
@@ -67,9 +68,12 @@ QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
 QVariant ResultsTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation == Qt::Horizontal && section == kStatusColumn) {
     if (role == Qt::DisplayRole) return QStringLiteral(u"Статус");
-    if (role == Qt::ToolTipRole)
-      return QStringLiteral(u"Статус результата: Д — достоверно, ВД — вне диапазона калибровки, З — замещено, "
-                            u"ТО — техобслуживание, НП — неисправность, ОСТ — установка не работает, ТЕСТ — проверка");
+    if (role == Qt::ToolTipRole) {
+      QStringList codes;
+      for (int k = 0; k < kResultStatusCount; ++k)
+        codes << emissions::statusCode(ResultStatus(k)) + QStringLiteral(u" — ") + emissions::statusTitle(ResultStatus(k));
+      return QStringLiteral(u"Статус результата: ") + codes.join(QStringLiteral(", "));
+    }
   }
   if (orientation == Qt::Horizontal && role == Qt::DisplayRole) return shownText(log_.header(section));
   if (orientation == Qt::Vertical && role == Qt::DisplayRole) return section + 1;

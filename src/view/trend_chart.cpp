@@ -275,8 +275,7 @@ TrendChart::~TrendChart() = default;
 void TrendChart::setResultsLog(const ResultsLog* log) {
   if (log_) disconnect(log_, nullptr, this, nullptr);
   log_ = log;
-  invalidStretches_.clear();
-  if (log_ && log_->count() > log_->loadedCount()) noteStatuses(log_->loadedCount(), log_->count() - 1);
+  noteAllStatuses();
   for (TrendSeries* s : series_) s->setLog(log);
   if (log_) {
     connect(log_, &ResultsLog::rowsAppended, this, &TrendChart::onRowsAppended);
@@ -298,6 +297,12 @@ void TrendChart::noteStatuses(int first, int last) {
   }
 }
 
+void TrendChart::noteAllStatuses() {
+  invalidStretches_.clear();
+  // A data file's rows come first and have none.
+  if (log_) noteStatuses(log_->loadedCount(), log_->count() - 1);
+}
+
 void TrendChart::onRowsAppended(int first, int last) {
   noteStatuses(first, last);
   for (TrendSeries* s : series_) s->noteAppended(first, last);
@@ -306,8 +311,7 @@ void TrendChart::onRowsAppended(int first, int last) {
 }
 
 void TrendChart::onLogReset() {
-  invalidStretches_.clear();
-  if (log_ && log_->count() > log_->loadedCount()) noteStatuses(log_->loadedCount(), log_->count() - 1);
+  noteAllStatuses();
   for (TrendSeries* s : series_) s->noteReset();
   refresh();
 }

@@ -150,6 +150,7 @@ class TrendChart : public QCustomPlot, public TrendSeries::Host {
   void onRowsAppended(int first, int last);
   void onLogReset();
   void noteStatuses(int first, int last);
+  void noteAllStatuses();
   int axisIndex(QCPAxis* axis) const;
   void saveScalesOnce();
   void applyAutomaticRanges();
