@@ -346,20 +346,21 @@ TEST_F(SerialPortTest, TheLinkOpensAt9600N82CollectsTheReplyAndClosesWithTheLine
   EXPECT_EQ(serial_.closeCount, 2);
 }
 
-// The real driver on a pseudo-terminal of the test's own. The event loop
-// polls the descriptor before it delivers posted events, so bytes that a
-// posted read of ours takes (as the driver's notification of earlier bytes
-// does) are gone when Qt's read notification for them comes: Qt reads
-// nothing and reports an error. The line is well; the port stays open.
+// A pseudo-terminal's master (non-blocking) and the path of its line; empty
+// when none could be made.
+QString openPseudoTerminal(int* master) {
+  *master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) return {};
+  return QString::fromLocal8Bit(ptsname(*master));
+}
+
 // A program killed between creating the port's lock file and writing its id
 // into it leaves it empty; Qt would keep the port closed for half a minute.
 // A live owner's lock keeps it closed to a second opener.
 TEST(QtSerialPortTest, AnEmptyLockFileLeftByAKilledOpenerDoesNotKeepThePortClosed) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const QString path = QString::fromLocal8Bit(ptsname(master));
+  int master = -1;
+  const QString path = openPseudoTerminal(&master);
+  ASSERT_FALSE(path.isEmpty());
   const QString lock = serialPortLockPath(path);
   ASSERT_FALSE(lock.isEmpty());
   {
@@ -379,15 +380,18 @@ TEST(QtSerialPortTest, AnEmptyLockFileLeftByAKilledOpenerDoesNotKeepThePortClose
   ::close(master);
 }
 
+// The real driver on a pseudo-terminal of the test's own. The event loop
+// polls the descriptor before it delivers posted events, so bytes that a
+// posted read of ours takes (as the driver's notification of earlier bytes
+// does) are gone when Qt's read notification for them comes: Qt reads
+// nothing and reports an error. The line is well; the port stays open.
 TEST(QtSerialPortTest, BytesTakenBeforeTheirReadNotificationLeaveThePortOpenAndDelivering) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const QString path = QString::fromLocal8Bit(ptsname(master));
+  int master = -1;
+  const QString path = openPseudoTerminal(&master);
+  ASSERT_FALSE(path.isEmpty());
   // A second descriptor on the line, opened before the port takes it
   // exclusively, tells when bytes written to the master have arrived.
-  const int watch = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  const int watch = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(watch, 0);
   const auto arrive = [&](const char* bytes, size_t count) {
     if (::write(master, bytes, count) != ssize_t(count)) return false;
