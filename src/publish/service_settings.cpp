@@ -22,6 +22,9 @@ namespace {
 const QString kMode = QStringLiteral("Service/Mode");
 const QString kSite = QStringLiteral("Analyzer/Site");
 const QString kName = QStringLiteral("Analyzer/Name");
+// Slot 2 is index 0.
+QString otherNameKey(size_t index) { return kName + QString::number(index + 2); }
+bool badTopicLevel(const QString& name);
 const QString kMqttEnabled = QStringLiteral("Mqtt/Enabled");
 const QString kMqttHost = QStringLiteral("Mqtt/Host");
 const QString kMqttPort = QStringLiteral("Mqtt/Port");
@@ -124,6 +127,13 @@ QSet<QString> readSettings(QSettings& s, ServiceSettingsLoad& out) {
     r.problem(kMode, QStringLiteral(u"не continuous, single, cyclic или none"), mode);
   r.string(kSite, v.site);
   r.string(kName, v.analyzerName);
+  for (size_t i = 0; i < v.otherNames.size(); ++i) {
+    r.string(otherNameKey(i), v.otherNames[i]);
+    if (!v.otherNames[i].isEmpty() && badTopicLevel(v.otherNames[i])) {
+      r.problem(otherNameKey(i), QStringLiteral(u"содержит '/', '+' или '#'"), v.otherNames[i]);
+      v.otherNames[i].clear();
+    }
+  }
 
   MqttSettings& m = v.mqtt;
   r.flag(kMqttEnabled, m.enabled);
@@ -160,6 +170,8 @@ void writeSettings(QSettings& s, const ServiceSettings& v) {
   s.setValue(kMode, v.mode);
   s.setValue(kSite, v.site);
   s.setValue(kName, v.analyzerName);
+  for (size_t i = 0; i < v.otherNames.size(); ++i)
+    if (!v.otherNames[i].isEmpty()) s.setValue(otherNameKey(i), v.otherNames[i]);
   const MqttSettings& m = v.mqtt;
   s.setValue(kMqttEnabled, m.enabled);
   s.setValue(kMqttHost, m.host);
@@ -204,6 +216,13 @@ bool MqttSettings::operator==(const MqttSettings& o) const {
 bool CentralSettings::operator==(const CentralSettings& o) const {
   return enabled == o.enabled && connection == o.connection && retryMinMs == o.retryMinMs &&
          retryMaxMs == o.retryMaxMs && batchSize == o.batchSize;
+}
+
+QString ServiceSettings::nameOf(int slot) const {
+  if (slot <= 1) return analyzerName;
+  const size_t i = size_t(slot - 2);
+  if (i < otherNames.size() && !otherNames[i].isEmpty()) return otherNames[i];
+  return analyzerName + QLatin1Char('-') + QString::number(slot);
 }
 
 bool ServiceSettings::holdsPassword() const {

@@ -8,6 +8,8 @@
 //   [Analyzer]
 //   Site=plant-7            ; names in topics and in the central database:
 //   Name=boiler-3           ; not empty, no '/', '+', '#'
+//   Name2=boiler-4          ; the further analyzers of the line (slots 2..8); by
+//                           ; default the first one's name and "-<slot>"
 //   [Mqtt]
 //   Enabled=true
 //   Host=broker.example
@@ -32,6 +34,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <array>
 
 namespace publish {
 
@@ -77,15 +80,19 @@ struct ServiceSettings {
   QString mode = QStringLiteral("continuous");  // of the headless service; --mode overrides
   QString site;
   QString analyzerName;
+  // The names of the further analyzers of the line, slots 2..8 (empty: by default).
+  std::array<QString, 7> otherNames;
   MqttSettings mqtt;
   CentralSettings central;
 
-  AnalyzerIdentity identity(int address) const { return {site, analyzerName, address}; }
+  // The name of the analyzer of the line in `slot` (1..8).
+  QString nameOf(int slot) const;
+  AnalyzerIdentity identity(int address, int slot = 1) const { return {site, nameOf(slot), address}; }
   // True when the file holding these must be kept from other users.
   bool holdsPassword() const;
   bool operator==(const ServiceSettings& o) const {
-    return mode == o.mode && site == o.site && analyzerName == o.analyzerName && mqtt == o.mqtt &&
-           central == o.central;
+    return mode == o.mode && site == o.site && analyzerName == o.analyzerName && otherNames == o.otherNames &&
+           mqtt == o.mqtt && central == o.central;
   }
 };
 

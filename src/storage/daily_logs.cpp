@@ -12,7 +12,7 @@
 // own and writes its log.
 class DailyLogs::Writer : public QObject {
  public:
-  bool write(const QString& dbPath, const QDate& day, QString* error) {
+  bool write(const QString& dbPath, const QDate& day, int slot, QString* error) {
     if (!reader_.isOpen() || reader_.path() != dbPath) {
       reader_.close();
       const ResultStore::OpenResult opened = reader_.openForReading(dbPath);
@@ -25,7 +25,7 @@ class DailyLogs::Writer : public QObject {
     log.beginLoad();
     reader_.forEachResultOnDay(day, [&log](const StoredResult& s) { log.append(s.result); });
     log.endLoad();
-    return writeTableFile(log, dailyLogPath(day), error);
+    return writeTableFile(log, dailyLogPath(day, slot), error);
   }
   void close() { reader_.close(); }
 
@@ -98,16 +98,17 @@ void DailyLogs::startNext(bool earlier) {
   }
   inFlight_ = day;
   const QString dbPath = store_.path();
+  const int slot = slot_;
   Writer* w = writer();
   if (!thread_) {
     QString error;
-    const bool ok = w->write(dbPath, day, &error);
+    const bool ok = w->write(dbPath, day, slot, &error);
     written(day, ok, error);
     return;
   }
-  QMetaObject::invokeMethod(w, [this, w, dbPath, day] {
+  QMetaObject::invokeMethod(w, [this, w, dbPath, day, slot] {
     QString error;
-    const bool ok = w->write(dbPath, day, &error);
+    const bool ok = w->write(dbPath, day, slot, &error);
     QMetaObject::invokeMethod(this, [this, day, ok, error] { written(day, ok, error); }, Qt::QueuedConnection);
   });
 }
@@ -141,7 +142,7 @@ void DailyLogs::written(const QDate& day, bool ok, const QString& error) {
   if (store_.isWritable()) store_.markLogWritten(day, seams::currentDateTime().toMSecsSinceEpoch());
   missing_.remove(day);
   failureLogged_.remove(day);
-  log_(EventKind::DailyLogWritten, QStringLiteral(u"Суточный журнал записан: %1").arg(dailyLogPath(day)));
+  log_(EventKind::DailyLogWritten, QStringLiteral(u"Суточный журнал записан: %1").arg(dailyLogPath(day, slot_)));
   if (missing_.isEmpty()) operatorTold_ = false;
   // The ended day's chain of logs that failed before goes on at once.
   if (!missing_.isEmpty()) startNext(false);
@@ -152,7 +153,7 @@ void DailyLogs::failed(const QDate& day, const QString& error) {
   if (!failureLogged_.contains(day)) {
     failureLogged_.insert(day);
     log_(EventKind::DailyLogFailed,
-         QStringLiteral(u"Суточный журнал не записан: %1 (%2)").arg(dailyLogPath(day), error));
+         QStringLiteral(u"Суточный журнал не записан: %1 (%2)").arg(dailyLogPath(day, slot_), error));
   }
   if (!operatorTold_) {
     operatorTold_ = true;
@@ -160,6 +161,6 @@ void DailyLogs::failed(const QDate& day, const QString& error) {
   }
 }
 
-bool DailyLogs::writeFromTable(const ResultsLog& table, const QDate& day, QString* error) {
-  return writeTableFile(table, dailyLogPath(day), error);
+bool DailyLogs::writeFromTable(const ResultsLog& table, const QDate& day, int slot, QString* error) {
+  return writeTableFile(table, dailyLogPath(day, slot), error);
 }

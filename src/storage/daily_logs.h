@@ -62,7 +62,9 @@ class DailyLogs : public QObject {
   void finish();
 
   // A day's log from the table's results, by atomic replace.
-  static bool writeFromTable(const ResultsLog& table, const QDate& day, QString* error = nullptr);
+  static bool writeFromTable(const ResultsLog& table, const QDate& day, int slot = 1, QString* error = nullptr);
+  // The analyzer of the line whose logs these are (its slot, 1..8).
+  void setSlot(int slot) { slot_ = slot; }
 
  signals:
   // A log failed, the first since the logs were last all written: the
@@ -83,6 +85,7 @@ class DailyLogs : public QObject {
   std::unique_ptr<QThread> thread_;
   Writer* writer_ = nullptr;  // lives in thread_ (or here); made with the first log
   bool ownThread_ = true;
+  int slot_ = 1;
   QDate inFlight_;
   QSet<QDate> missing_;        // days whose log could not be written yet
   QSet<QDate> earlier_;        // days found without a log, not tried yet

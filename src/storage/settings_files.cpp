@@ -11,7 +11,6 @@
 
 namespace {
 
-const QString kDeviceFileName = QStringLiteral("Device-001.ini");
 
 // Position of the extension's dot in the file-name part of `path`, or -1.
 qsizetype extensionDot(const QString& path) {
@@ -130,8 +129,59 @@ SettingsFiles::SettingsFiles(const QString& programPath) {
   qsizetype cut = settingsPath_.size();
   while (cut > 0 && settingsPath_.at(cut - 1) != QLatin1Char('/') && settingsPath_.at(cut - 1) != QLatin1Char('\\'))
     --cut;
-  devicePath_ = settingsPath_.left(cut) + kDeviceFileName;
+  devicePath_ = settingsPath_.left(cut) + QStringLiteral("Device-001.ini");
   device_.deviceSlot = 1;
+}
+
+QString deviceFilePath(const QString& programPath, int slot) {
+  const QString device = SettingsFiles(programPath).devicePath();
+  return device.left(device.size() - int(sizeof "001.ini") + 1) +
+         QStringLiteral("%1.ini").arg(slot, 3, 10, QLatin1Char('0'));
+}
+
+QVector<LineAnalyzer> SettingsFiles::lineAnalyzers(const MeasuringSettings& line) const {
+  QVector<LineAnalyzer> out;
+  for (int slot = 2; slot <= kSlotCount; ++slot) {
+    DeviceRecord record{};
+    if (!readRecord(deviceFilePath(settingsPath_, slot), &record, kDeviceRecordSize)) continue;
+    if (record.deviceAddress < 1 || record.deviceAddress > 247) continue;
+    LineAnalyzer a;
+    a.slot = slot;
+    a.measuring = line;
+    a.measuring.address = record.deviceAddress;
+    const int i = slotIndex(record);
+    a.measuring.times.zeroSetting = record.calibrationTime[i];
+    a.measuring.times.drain = record.drainTime[i];
+    a.measuring.times.measuring = record.measurementTime[i];
+    a.measuring.times.continuousPeriod = record.calibrationInterval[i];
+    a.measuring.times.cyclePeriod = record.cyclePeriod[i];
+    a.fuelIndex = record.fuelIndex;
+    out.append(a);
+  }
+  return out;
+}
+
+bool SettingsFiles::addLineAnalyzer(int slot, uint8_t address, QString* error) const {
+  const QString path = deviceFilePath(settingsPath_, slot);
+  DeviceRecord record{};
+  if (!readRecord(path, &record, kDeviceRecordSize)) {
+    SettingsFiles defaults(settingsPath_);
+    defaults.device_ = DeviceRecord{};
+    defaults.device_.deviceSlot = uint8_t(slot);
+    defaults.reset();
+    record = defaults.device_;
+  }
+  record.deviceAddress = address;
+  if (writeRecord(path, &record, kDeviceRecordSize)) return true;
+  if (error) *error = QDir::toNativeSeparators(path);
+  return false;
+}
+
+bool SettingsFiles::removeLineAnalyzer(int slot, QString* error) const {
+  const QString path = deviceFilePath(settingsPath_, slot);
+  if (!QFileInfo::exists(path) || QFile::remove(path)) return true;
+  if (error) *error = QDir::toNativeSeparators(path);
+  return false;
 }
 
 bool SettingsFiles::load() {

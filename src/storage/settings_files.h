@@ -8,6 +8,7 @@
 // as it was read.
 
 #include <QString>
+#include <QVector>
 
 #include "storage/settings_records.h"
 #include "storage/settings_values.h"
@@ -17,6 +18,10 @@
 QString changeFileExt(const QString& path, const QString& extension);
 // The path with the extension of its file name removed.
 QString pathWithoutExtension(const QString& path);
+
+// The device file of the analyzer in `slot` (1..8) beside the program:
+// "Device-001.ini" .. "Device-008.ini".
+QString deviceFilePath(const QString& programPath, int slot);
 
 inline constexpr int kProgramSettingsSize = 237;
 inline constexpr int kDeviceRecordSize = 239;
@@ -50,6 +55,16 @@ class SettingsFiles {
   void setView(const ViewSettings& settings);
   bool setPrint(const PrintSettings& settings);
   void setRunState(const RunState& state);
+
+  // The further analyzers of the line: each of slots 2..8 whose device file
+  // holds a whole record with an address of 1..247, with the port and the
+  // refresh period of `line`.
+  QVector<LineAnalyzer> lineAnalyzers(const MeasuringSettings& line) const;
+  // Adds the analyzer at `address` in `slot` (2..8): its device file gets the
+  // address, and the defaults of its slot when it had none. Removing deletes
+  // the file. False, with `error`, when not done.
+  bool addLineAnalyzer(int slot, uint8_t address, QString* error) const;
+  bool removeLineAnalyzer(int slot, QString* error) const;
 
   // The records as the files hold them.
   const ProgramSettings& programRecord() const { return program_; }

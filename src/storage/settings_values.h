@@ -90,6 +90,19 @@ struct RunState {
   Measurement measurement;
 };
 
+// A further analyzer on the line (slots 2..8), as its device file beside the
+// program configures it: its address (the file's first byte), its cycle
+// times and fuel row. The port and the refresh period are the line's.
+struct LineAnalyzer {
+  int slot = 2;
+  MeasuringSettings measuring;
+  int fuelIndex = 0;
+
+  bool operator==(const LineAnalyzer& o) const {
+    return slot == o.slot && measuring == o.measuring && fuelIndex == o.fuelIndex;
+  }
+};
+
 Q_DECLARE_METATYPE(MeasuringSettings)
 Q_DECLARE_METATYPE(ViewSettings)
 Q_DECLARE_METATYPE(PrintSettings)

@@ -180,9 +180,10 @@ bool readLines(QFile& file, LineLoader& loader) {
 
 }  // namespace
 
-QString dailyLogPath(const QDate& day) {
+QString dailyLogPath(const QDate& day, int slot) {
   return pathWithoutExtension(seams::executablePath()) + QLatin1Char('-') +
-         day.toString(QStringLiteral("yy-MM-dd")) + QStringLiteral(".ask");
+         day.toString(QStringLiteral("yy-MM-dd")) + (slot > 1 ? QStringLiteral("-%1").arg(slot) : QString()) +
+         QStringLiteral(".ask");
 }
 
 QString dataFilePath(const QDate& day) {

@@ -12,8 +12,9 @@
 class ResultsLog;
 
 // The daily log of `day`: the executable's path without its extension, "-",
-// "yy-MM-dd", ".ask"; and the data file proposed for saving on `day` (".kvx").
-QString dailyLogPath(const QDate& day);
+// "yy-MM-dd", ".ask" (a further analyzer of the line adds "-<slot>"); and the
+// data file proposed for saving on `day` (".kvx").
+QString dailyLogPath(const QDate& day, int slot = 1);
 QString dataFilePath(const QDate& day);
 
 // The file's bytes for the whole log (an empty log gives the header and one

@@ -299,28 +299,14 @@ bool prepareSettings(const QString& program, const QString& portName, int addres
 }
 
 // The device files of slots 2..N beside the program's own ("Device-002.ini"
-// and on), one for each further analyzer on the line: a whole record whose
-// first byte is that analyzer's address. A file that is there keeps every
-// other byte; one missing or short gets the defaults of its slot.
+// and on), one for each further analyzer on the line, its first byte that
+// analyzer's address. A file that is there keeps every other byte.
 bool prepareSlotFiles(const QString& program, const std::vector<int>& addresses,
                       std::string* error) {
-  const QString dir = QFileInfo(SettingsFiles(program).devicePath()).path();
+  const SettingsFiles files(program);
   for (size_t k = 2; k <= addresses.size(); ++k) {
-    const QString path = dir + QStringLiteral("/Device-%1.ini").arg(k, 3, 10, QLatin1Char('0'));
-    DeviceRecord record{};
-    QFile file(path);
-    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.read(kDeviceRecordSize) : QByteArray();
-    if (bytes.size() == kDeviceRecordSize) {
-      std::memcpy(&record, bytes.constData(), sizeof record);
-    } else {
-      SettingsFiles defaults(program);
-      defaults.deviceRecord() = DeviceRecord{};
-      defaults.deviceRecord().deviceSlot = uint8_t(k);
-      defaults.reset();
-      record = defaults.deviceRecord();
-    }
-    record.deviceAddress = uint8_t(addresses[k - 1]);
-    if (!writeFileAtomically(path, QByteArray(reinterpret_cast<const char*>(&record), sizeof record))) {
+    QString path;
+    if (!files.addLineAnalyzer(int(k), uint8_t(addresses[k - 1]), &path)) {
       *error = "cannot write " + path.toStdString();
       return false;
     }
