@@ -435,10 +435,10 @@ void MainWindow::buildMenu() {
   connect(emissionLimits, &QAction::triggered, this, &MainWindow::onEmissionLimitsTriggered);
   connect(acknowledge, &QAction::triggered, this, &MainWindow::onAcknowledgeAlarmsTriggered);
   // The session decides: the check follows what it reports back.
-  const auto bindSwitch = [this](QAction* action, void (SessionHost::*turn)(bool)) {
+  const auto bindSwitch = [this](QAction* action, void (SessionHost::*turn)(bool, int)) {
     connect(action, &QAction::triggered, this, [this, action, turn](bool on) {
       action->setChecked(!on);
-      if (permitted(Command::Maintenance)) (host_.*turn)(on);
+      if (permitted(Command::Maintenance)) (host_.*turn)(on, 0);
     });
   };
   bindSwitch(maintenanceAction_, &SessionHost::setMaintenance);

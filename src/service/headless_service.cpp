@@ -96,11 +96,13 @@ HeadlessService::HeadlessService(HeadlessOptions options, std::function<void(con
   web_ = std::make_unique<WebView>(*session);
   connect(web_.get(), &WebView::message, this, &HeadlessService::say);
   connect(&host_.notices(), &NoticeBoard::added, this, [this](const Notice& n) { say(n.line()); });
-  connect(session, &Session::eventLogged, this, &HeadlessService::say);
-  connect(session, &Session::resultRecorded, this, [this](qint64 seq, const Result& r) {
-    if (!options_.verbose) return;
-    QStringList cells = resultCells(r.values, r.faultBits, r.localDateTime(), int(seq));
-    say(QStringLiteral(u"Результат ") + cells.join(QLatin1Char(' ')));
+  listenTo(session, QString());
+  // Every analyzer of the line: its events and results say whose they are.
+  connect(&host_, &SessionHost::analyzersAdded, this, [this, session] {
+    for (int i = 1; i < session->analyzerCount(); ++i) {
+      Session* other = session->analyzer(i);
+      listenTo(other, Session::analyzerTitle(other->slot(), other->measuring().address) + QStringLiteral(": "));
+    }
   });
   connect(session, &Session::publishingChanged, this, [this](const QString& state) {
     if (state == publishingState_) return;
@@ -110,6 +112,15 @@ HeadlessService::HeadlessService(HeadlessOptions options, std::function<void(con
 }
 
 HeadlessService::~HeadlessService() { stop(); }
+
+void HeadlessService::listenTo(Session* session, const QString& whose) {
+  connect(session, &Session::eventLogged, this, [this, whose](const QString& text) { say(whose + text); });
+  connect(session, &Session::resultRecorded, this, [this, whose](qint64 seq, const Result& r) {
+    if (!options_.verbose) return;
+    QStringList cells = resultCells(r.values, r.faultBits, r.localDateTime(), int(seq));
+    say(whose + QStringLiteral(u"Результат ") + cells.join(QLatin1Char(' ')));
+  });
+}
 
 void HeadlessService::say(const QString& text) {
   QString line = text;

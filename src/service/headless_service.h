@@ -60,6 +60,8 @@ class HeadlessService : public QObject {
 
  private:
   void say(const QString& text);
+  // Its events, and its results with --verbose; `whose` before each line.
+  void listenTo(Session* session, const QString& whose);
 
   HeadlessOptions options_;
   std::function<void(const QString&)> print_;

@@ -14,7 +14,8 @@ Publishing::~Publishing() {
   stop();
 }
 
-void Publishing::start(const publish::ServiceSettings& settings, int address, std::vector<double> o2RefByFuel) {
+void Publishing::start(const publish::ServiceSettings& settings, int address, std::vector<double> o2RefByFuel,
+                       int slot) {
   stop();
   settings_ = settings;
   const bool wanted = settings_.mqtt.enabled || settings_.central.enabled;
@@ -23,7 +24,7 @@ void Publishing::start(const publish::ServiceSettings& settings, int address, st
     emit stateChanged();
     return;
   }
-  const publish::AnalyzerIdentity identity = settings_.identity(address);
+  const publish::AnalyzerIdentity identity = settings_.identity(address, slot);
   std::vector<std::unique_ptr<Sink>> candidates;
   if (settings_.mqtt.enabled) candidates.push_back(std::make_unique<Publisher>(store_, settings_.mqtt, identity));
   if (settings_.central.enabled)

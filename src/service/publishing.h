@@ -23,7 +23,8 @@ class Publishing : public QObject {
 
   // Starts what `settings` enable, for the analyzer at `address`, the mg/m3
   // values at the reference O2 of each fuel row. Problems go out as messages.
-  void start(const publish::ServiceSettings& settings, int address, std::vector<double> o2RefByFuel);
+  // `slot`: the analyzer's on the line, whose name it is published under.
+  void start(const publish::ServiceSettings& settings, int address, std::vector<double> o2RefByFuel, int slot = 1);
   // Stops every sink; the broker is told "offline".
   void stop();
   // Rows were committed to the store.

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <utility>
 
+#include "acquisition/line_scheduler.h"
 #include "acquisition/state_texts.h"
 #include "data/recovery_file.h"
 #include "platform/seams.h"
@@ -58,8 +59,14 @@ ModeRequest modeFromName(const QString& name, bool* ok) {
   return ModeRequest::None;
 }
 
-Session::Session(QObject* parent)
+Session::Session(QObject* parent) : Session(nullptr, 1, parent) {}
+
+Session::Session(Session* line, int slot, QObject* parent)
     : QObject(parent),
+      line_(line),
+      slot_(slot),
+      ownLink_(line ? nullptr : std::make_unique<AnalyzerLink>()),
+      link_(line ? line->link_ : *ownLink_),
       poll_(link_),
       dailyLogs_(store_, [this](EventKind kind, const QString& text) { logEvent(kind, text); }),
       monitor_(store_, [this](EventKind kind, const QString& text) { logEvent(kind, text); }),
@@ -79,11 +86,12 @@ Session::Session(QObject* parent)
   // At start the analyzer's answers are taken as they come, not a second
   // apart: the stop's echo, the state, the ready analyzer's caption. A
   // program back after a crash or a logout measures again within a second.
-  connect(&link_, &AnalyzerLink::replyComplete, this, [this] {
-    if (quickTicksLeft_ <= 0 || !pollTimer_->isEnabled()) return;
-    --quickTicksLeft_;
-    quickTimer_->setEnabled(true);
-  });
+  if (!line_)
+    connect(&link_, &AnalyzerLink::replyComplete, this, [this] {
+      if (quickTicksLeft_ <= 0 || !pollTimer_->isEnabled()) return;
+      --quickTicksLeft_;
+      quickTimer_->setEnabled(true);
+    });
   connect(&pageCheck_, &PageCheck::damageFound, this, &Session::onDamageFound);
   connect(&pageCheck_, &PageCheck::finished, this, [this](const QStringList& problems) {
     for (const QString& problem : problems)
@@ -106,13 +114,15 @@ Session::Session(QObject* parent)
   connect(&poll_, &PollCycle::progressVisibleChanged, this, &Session::progressVisibleChanged);
   connect(&poll_, &PollCycle::linkAlarmChanged, this, &Session::linkAlarmChanged);
   connect(&poll_, &PollCycle::statisticsChanged, this, [this] { emit statisticsChanged(poll_.statistics()); });
-  connect(&link_, &AnalyzerLink::openFinished, this, &Session::onOpenFinished);
-  connect(&link_, &AnalyzerLink::reopened, this, [this] {
-    logEvent(EventKind::PortReopened, QStringLiteral(u"Порт открыт снова: %1").arg(measuring_.portName));
-  });
-  connect(&link_, &AnalyzerLink::openedLater, this, [this] {
-    logEvent(EventKind::PortOpened, QStringLiteral(u"Порт открыт: %1").arg(measuring_.portName));
-  });
+  if (!line_) {
+    connect(&link_, &AnalyzerLink::openFinished, this, &Session::onOpenFinished);
+    connect(&link_, &AnalyzerLink::reopened, this, [this] {
+      logEvent(EventKind::PortReopened, QStringLiteral(u"Порт открыт снова: %1").arg(measuring_.portName));
+    });
+    connect(&link_, &AnalyzerLink::openedLater, this, [this] {
+      logEvent(EventKind::PortOpened, QStringLiteral(u"Порт открыт: %1").arg(measuring_.portName));
+    });
+  }
   connect(&poll_, &PollCycle::linkAlarmChanged, this, [this](bool alarm) {
     if (alarm)
       logEvent(EventKind::LinkLost, QStringLiteral(u"Прибор не отвечает"));
@@ -151,6 +161,9 @@ Session::Session(QObject* parent)
 }
 
 Session::~Session() {
+  // Before the line they share goes.
+  delete scheduler_;
+  for (Session* other : others_) delete other;
   pageCheck_.stop();
   publishing_.stop();
   publishing_.setAuditTrail(nullptr);
@@ -181,8 +194,13 @@ void Session::start(const SessionStart& s) {
   measuring_ = s.measuring;
   fuels_ = s.fuels;
   fuelIndex_ = s.fuelIndex;
+  if (line_) {
+    measuring_ = config_.measuring;
+    fuelIndex_ = config_.fuelIndex;
+  }
   openDatabase();
-  openPort();
+  if (!line_) openPort();
+  dailyLogs_.setSlot(slot_);
   const QDate today = seams::currentDateTime().date();
   if (store_.isWritable()) {
     // Earlier days whose log is missing get it under their own date, one a
@@ -203,24 +221,55 @@ void Session::start(const SessionStart& s) {
   wanted_ = s.mode;
   wantedAsked_ = false;
   emit runStateChanged(runState());
-  pollTimer_->setInterval(s.pollIntervalMs);
-  pollTimer_->setEnabled(true);
-  // The first tick at once.
-  quickTicksLeft_ = kQuickStartTicks;
-  quickTimer_->setEnabled(true);
+  if (!line_) {
+    pollTimer_->setInterval(s.pollIntervalMs);
+    pollTimer_->setEnabled(true);
+    // The first tick at once.
+    quickTicksLeft_ = kQuickStartTicks;
+    quickTimer_->setEnabled(true);
+  }
   retryTimer_->setEnabled(true);
-  publishing_.start(s.service, measuring_.address, o2References(fuels_));
-  modbusFeed_.start(s.modbusServer);
+  publishing_.start(s.service, measuring_.address, o2References(fuels_), slot_);
+  if (!line_) modbusFeed_.start(s.modbusServer);
   if (store_.isOpen()) {
     days_ = store_.daysWithResults();
     emit daysChanged(days_);
   }
+  if (!line_) startOthers(s);
   emitEmissions();
   emit started();
 }
 
+QString Session::analyzerTitle(int slot, int address) {
+  return QStringLiteral(u"Анализатор %1 (адрес %2)").arg(slot).arg(address);
+}
+
+void Session::addAnalyzers(const QVector<LineAnalyzer>& analyzers) {
+  if (started_ || line_) return;
+  for (const LineAnalyzer& a : analyzers) {
+    auto* other = new Session(this, a.slot, this);
+    other->config_ = a;
+    other->measuring_ = a.measuring;
+    other->fuelIndex_ = a.fuelIndex;
+    others_.push_back(other);
+  }
+}
+
+void Session::startOthers(const SessionStart& s) {
+  if (others_.empty()) return;
+  std::vector<PollCycle*> cycles{&poll_};
+  for (Session* other : others_) {
+    other->start(s);
+    cycles.push_back(&other->poll_);
+  }
+  scheduler_ = new LineScheduler(link_, this);
+  scheduler_->setCycles(cycles);
+  connect(scheduler_, &LineScheduler::slotTicked, this, [this](int index) { analyzer(index)->afterTick(); });
+}
+
 void Session::openDatabase() {
-  const QString path = changeFileExt(seams::executablePath(), QStringLiteral(".db"));
+  const QString path = changeFileExt(seams::executablePath(),
+                                     slot_ > 1 ? QStringLiteral("-%1.db").arg(slot_) : QStringLiteral(".db"));
   // The newest pages are read before measuring starts; after a crash the
   // rest follows beside it, in steps (a year's file took half a minute).
   const ResultStore::OpenResult opened = store_.open(path, seams::currentDateTime().toMSecsSinceEpoch(),
@@ -356,13 +405,22 @@ void Session::setMeasuring(const MeasuringSettings& settings) {
   const bool otherPort = settings.portName != measuring_.portName;
   measuring_ = settings;
   applyPollSettings();
-  if (otherPort) openPort();
+  if (otherPort && !line_) openPort();
+  // The port and the refresh period are the line's.
+  for (Session* other : others_) {
+    MeasuringSettings m = other->measuring_;
+    m.portName = settings.portName;
+    m.refreshPeriod = settings.refreshPeriod;
+    other->setMeasuring(m);
+  }
   // The refresh period sets how many results an interval expects.
   monitor_.setMeasuring(std::max(1, int(measuring_.refreshPeriod)), o2References(fuels_));
   emitEmissions();
 }
 
-void Session::reopenPort() { openPort(); }
+void Session::reopenPort() {
+  if (!line_) openPort();
+}
 
 void Session::setFuels(const FuelTable& fuels, int fuelIndex) {
   fuels_ = fuels;
@@ -373,6 +431,8 @@ void Session::setFuels(const FuelTable& fuels, int fuelIndex) {
   monitor_.setMeasuring(std::max(1, int(measuring_.refreshPeriod)), o2References(fuels_));
   publishing_.setO2RefByFuel(o2References(fuels_));
   emitEmissions();
+  // The table is the line's; each analyzer keeps its row.
+  for (Session* other : others_) other->setFuels(fuels, other->fuelIndex_);
 }
 
 void Session::setEmissionSettings(const emissions::EmissionSettings& settings) {
@@ -386,10 +446,12 @@ void Session::setEmissionSettings(const emissions::EmissionSettings& settings) {
   }
   logEvent(EventKind::SettingsApplied, QStringLiteral(u"Нормативы выбросов изменены"));
   emitEmissions();
+  for (Session* other : others_) other->setEmissionSettings(settings);
 }
 
 void Session::setServiceSettings(const publish::ServiceSettings& settings) {
-  publishing_.start(settings, measuring_.address, o2References(fuels_));
+  publishing_.start(settings, measuring_.address, o2References(fuels_), slot_);
+  for (Session* other : others_) other->setServiceSettings(settings);
 }
 
 void Session::requestMode(ModeRequest mode) {
@@ -453,6 +515,9 @@ void Session::stop() {
   pollTimer_->setEnabled(false);
   quickTimer_->setEnabled(false);
   retryTimer_->setEnabled(false);
+  // Nothing more on the line but the stops, one analyzer after the other.
+  if (scheduler_) scheduler_->setCycles({});
+  for (Session* other : others_) other->stop();
   pageCheck_.stop();
   publishing_.stop();
   publishing_.setAuditTrail(nullptr);
@@ -460,7 +525,8 @@ void Session::stop() {
   modbusFeed_.stop();
   poll_.setRequestKind(Request::Stop);
   link_.send(poll_.settings().address, Request::Stop);
-  // A moment for the frame to leave before the port is closed.
+  // A moment for the frame to leave (and the analyzer's echo) before the
+  // port is closed or the next analyzer's stop goes out.
   QThread::msleep(100);
   dailyLogs_.finish();
   if (store_.isOpen()) {
@@ -476,7 +542,16 @@ void Session::stop() {
 
 void Session::onTimer() {
   watch_.tick();
+  if (scheduler_) {
+    // Each analyzer's tick comes in turn (slotTicked).
+    scheduler_->startRound();
+    return;
+  }
   poll_.tick();
+  afterTick();
+}
+
+void Session::afterTick() {
   QVector<emissions::AlarmEvent> raised;
   if (monitor_.advance(&raised)) {
     if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
@@ -587,7 +662,7 @@ void Session::onDayEnded(const QDate& day) {
   if (!store_.isWritable()) {
     // Without a database the table is the day's only record; a log that
     // could not be written keeps the day's results, for the next log.
-    const bool written = DailyLogs::writeFromTable(dayTable_, day);
+    const bool written = DailyLogs::writeFromTable(dayTable_, day, slot_);
     if (written)
       dayTable_.clear();
     else
@@ -649,7 +724,13 @@ void Session::reportCommit(const ResultStore::AppendOutcome& outcome) {
 
 void Session::tell(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep,
                    bool record) {
-  const Notice n = Notice::at(seams::currentDateTime(), topic, level, title, text, beep);
+  // A further analyzer's notice says whose it is.
+  QString heading = title;
+  if (line_) {
+    const QString whose = analyzerTitle(slot_, measuring_.address);
+    heading = title.isEmpty() ? whose : whose + QStringLiteral(": ") + title;
+  }
+  const Notice n = Notice::at(seams::currentDateTime(), topic, level, heading, text, beep);
   if (record) recordNotice(n);
   emit notice(n);
 }

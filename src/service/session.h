@@ -1,7 +1,11 @@
 #pragma once
 // One run of the program against one analyzer, without widgets: the line to
 // the analyzer, the poll cycle and its timer, the results database, the
-// daily logs, the emissions and publishing. In the window program it lives
+// daily logs, the emissions and publishing. Further analyzers on the same
+// line (slots 2..8) are sessions of their own, each with its own database
+// ("<program>-N.db"), daily logs ("-N") and publishing name, made by the
+// first one (addAnalyzers) and sharing its line: then a LineScheduler polls
+// them in turn, so that a silent one never stalls the others. In the window program it lives
 // in a thread of its own (SessionHost), so nothing the window does — a box,
 // a dialog, a report, a history, a printout — delays a poll; the service may
 // run it in its main thread. It is started and told the settings and the
@@ -39,6 +43,7 @@
 #include "storage/daily_logs.h"
 #include "storage/settings_values.h"
 
+class LineScheduler;
 class Timer;
 
 // What a session starts with.
@@ -63,6 +68,21 @@ class Session : public QObject {
  public:
   explicit Session(QObject* parent = nullptr);
   ~Session() override;
+
+  // ---- the line's further analyzers
+  // Before start: a session of its own for each, on this one's line, not yet
+  // started (connect to them first; start() starts them with this one, in
+  // their own settings and this one's mode).
+  void addAnalyzers(const QVector<LineAnalyzer>& analyzers);
+  // 1 for the line's first analyzer (the program's own settings).
+  int slot() const { return slot_; }
+  // The analyzers of the line: 0 is this one, the others in slot order.
+  int analyzerCount() const { return 1 + int(others_.size()); }
+  Session* analyzer(int index) { return index <= 0 ? this : others_.at(size_t(index - 1)); }
+  // "Анализатор 2 (адрес 5)": how the event log and notices name a further analyzer.
+  static QString analyzerTitle(int slot, int address);
+  // Polls the analyzers in turn when there are several; null with one.
+  LineScheduler* scheduler() const { return scheduler_; }
 
   // ---- commands, in the session's thread (SessionHost queues them there)
 
@@ -209,7 +229,12 @@ class Session : public QObject {
   void openDatabase();
   void openPort();
   void applyPollSettings();
+  Session(Session* line, int slot, QObject* parent);
   void onTimer();
+  // What follows an analyzer's tick: the emissions' intervals, the run state,
+  // an earlier day's log.
+  void afterTick();
+  void startOthers(const SessionStart& start);
   void onResultTaken(const Result& result);
   void onDayEnded(const QDate& day);
   void onLinkLost();
@@ -242,7 +267,12 @@ class Session : public QObject {
   QString publishingText() const;
   RunState runState() const;
 
-  AnalyzerLink link_;
+  // The line's first analyzer owns the line; the others use its.
+  Session* line_ = nullptr;
+  int slot_ = 1;
+  LineAnalyzer config_;  // of a further analyzer
+  std::unique_ptr<AnalyzerLink> ownLink_;
+  AnalyzerLink& link_;
   PollCycle poll_;
   ResultStore store_;
   DailyLogs dailyLogs_;
@@ -276,6 +306,8 @@ class Session : public QObject {
   bool diskShort_ = false;
   bool started_ = false;
   bool stopped_ = false;
+  std::vector<Session*> others_;  // children
+  LineScheduler* scheduler_ = nullptr;
   // Last: it listens to the session's signals.
   ModbusServerFeed modbusFeed_;
 };

@@ -233,9 +233,30 @@ void SessionHost::start() {
   }
   s.pollIntervalMs = options_.pollIntervalMs;
   s.dailyLogsOwnThread = options_.helperThreading == Threading::OwnThread;
+  addAnalyzers(settings_.files().lineAnalyzers(s.measuring));
   started_ = true;
   post([s](Session& session) { session.start(s); });
   for (const Notice& n : std::exchange(startUpNotices_, {})) post([n](Session& session) { session.recordNotice(n); });
+}
+
+void SessionHost::addAnalyzers(const QVector<LineAnalyzer>& others) {
+  if (others.isEmpty()) return;
+  Session* s = session_;
+  if (thread_)
+    QMetaObject::invokeMethod(s, [s, others] { s->addAnalyzers(others); }, Qt::BlockingQueuedConnection);
+  else
+    s->addAnalyzers(others);
+  analyzerCount_ = s->analyzerCount();
+  AuditKeeper* k = audit_;
+  for (int i = 1; i < analyzerCount_; ++i) {
+    Session* other = s->analyzer(i);
+    const QString whose = Session::analyzerTitle(others[i - 1].slot, others[i - 1].measuring.address) + QStringLiteral(": ");
+    // The trail is the line's: a further analyzer's events in it say whose they are.
+    connect(other, &Session::eventKindLogged, k,
+            [k, whose](EventKind kind, const QString& text) { k->onEvent(kind, whose + text); });
+    connect(other, &Session::notice, this, [this](const Notice& n) { notices_.add(n); });
+  }
+  emit analyzersAdded();
 }
 
 void SessionHost::stop() {
@@ -257,19 +278,29 @@ void SessionHost::stop() {
     k->stop();
 }
 
-void SessionHost::requestMode(ModeRequest mode) { post([mode](Session& s) { s.requestMode(mode); }); }
-void SessionHost::acknowledgeAlarms() { post([](Session& s) { s.acknowledgeAlarms(); }); }
-void SessionHost::setMaintenance(bool on) {
-  const QString who = access_.state().user;
-  post([on, who](Session& s) { s.setMaintenance(on, who); });
+void SessionHost::postTo(int analyzer, std::function<void(Session&)> call) {
+  post([analyzer, call = std::move(call)](Session& s) {
+    if (analyzer >= 0 && analyzer < s.analyzerCount()) call(*s.analyzer(analyzer));
+  });
 }
-void SessionHost::setTestGas(bool on) {
-  const QString who = access_.state().user;
-  post([on, who](Session& s) { s.setTestGas(on, who); });
+
+void SessionHost::requestMode(ModeRequest mode, int analyzer) {
+  postTo(analyzer, [mode](Session& s) { s.requestMode(mode); });
 }
-void SessionHost::setPlantOperating(bool operating) {
+void SessionHost::acknowledgeAlarms(int analyzer) {
+  postTo(analyzer, [](Session& s) { s.acknowledgeAlarms(); });
+}
+void SessionHost::setMaintenance(bool on, int analyzer) {
   const QString who = access_.state().user;
-  post([operating, who](Session& s) { s.setPlantOperating(operating, who); });
+  postTo(analyzer, [on, who](Session& s) { s.setMaintenance(on, who); });
+}
+void SessionHost::setTestGas(bool on, int analyzer) {
+  const QString who = access_.state().user;
+  postTo(analyzer, [on, who](Session& s) { s.setTestGas(on, who); });
+}
+void SessionHost::setPlantOperating(bool operating, int analyzer) {
+  const QString who = access_.state().user;
+  postTo(analyzer, [operating, who](Session& s) { s.setPlantOperating(operating, who); });
 }
 void SessionHost::resetStatistics() { post([](Session& s) { s.resetStatistics(); }); }
 void SessionHost::restartLogDay() { post([](Session& s) { s.restartLogDay(); }); }

@@ -95,13 +95,17 @@ class SessionHost : public QObject {
   const Options& options() const { return options_; }
   bool isStarted() const { return started_; }
 
+  // The analyzers of the line (1 until start() found further ones); the
+  // commands below take an analyzer's index (0: the first, the program's own).
+  int analyzerCount() const { return analyzerCount_; }
+
   // ---- the operator's commands, queued to the session
-  void requestMode(ModeRequest mode);
-  void acknowledgeAlarms();
+  void requestMode(ModeRequest mode, int analyzer = 0);
+  void acknowledgeAlarms(int analyzer = 0);
   // The switches, logged with whoever is logged in.
-  void setMaintenance(bool on);
-  void setTestGas(bool on);
-  void setPlantOperating(bool operating);
+  void setMaintenance(bool on, int analyzer = 0);
+  void setTestGas(bool on, int analyzer = 0);
+  void setPlantOperating(bool operating, int analyzer = 0);
   void resetStatistics();
   void restartLogDay();
   void reopenPort();
@@ -113,12 +117,18 @@ class SessionHost : public QObject {
   void computeReport(const QDate& from, const QDate& to);
 
  signals:
+  // In start(), before the sessions start: the further analyzers of the line
+  // are made (session()->analyzer(1..)), to connect to.
+  void analyzersAdded();
   void reportReady(const emissions::EmissionReport& report);
   void reportFailed(const QString& why);
 
  private:
   // Runs `call` in the session's thread.
   void post(std::function<void(Session&)> call);
+  // The same with the analyzer of that index.
+  void postTo(int analyzer, std::function<void(Session&)> call);
+  void addAnalyzers(const QVector<LineAnalyzer>& others);
   void tellStartUp(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep);
 
   Options options_;
@@ -136,6 +146,7 @@ class SessionHost : public QObject {
   qint64 reportCutoffUtcMs_ = 0;
   emissions::AlarmLimits reportLimits_;
   QVector<Notice> startUpNotices_;  // told before the session had its event log
+  int analyzerCount_ = 1;
   bool started_ = false;
   bool stopped_ = false;
 };
