@@ -205,6 +205,11 @@ ChainHead ChainHead::fromText(const QString& text) {
   return h;
 }
 
+namespace {
+// A head file of a chain begun with nothing committed yet.
+constexpr char kChainBegun[] = "begun";
+}  // namespace
+
 QString chainHeadPath(const QString& dbPath) {
   const QFileInfo db(dbPath);
   return db.absoluteDir().filePath(db.completeBaseName() + QStringLiteral("-audit.head"));
@@ -216,6 +221,10 @@ bool readChainHead(const QString& dbPath, ChainHead* head, bool* exists) {
   if (!file.open(QIODevice::ReadOnly)) return false;
   const QList<QByteArray> lines = file.read(4096).split('\n');
   if (lines.size() < 2 || lines[0] != "korvex-audit-head/1") return false;
+  if (lines[1] == kChainBegun) {
+    *head = ChainHead();
+    return true;
+  }
   *head = ChainHead::fromText(QString::fromLatin1(lines[1]));
   return head->isValid();
 }
@@ -223,7 +232,8 @@ bool readChainHead(const QString& dbPath, ChainHead* head, bool* exists) {
 bool writeChainHead(const QString& dbPath, const ChainHead& head, QString* error) {
   QSaveFile file(chainHeadPath(dbPath));
   file.setDirectWriteFallback(false);
-  const QByteArray bytes = "korvex-audit-head/1\n" + head.text().toLatin1() + '\n';
+  const QByteArray bytes =
+      "korvex-audit-head/1\n" + (head.isValid() ? head.text().toLatin1() : QByteArray(kChainBegun)) + '\n';
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() ||
       !file.commit()) {
     if (error) *error = file.errorString();
@@ -371,10 +381,19 @@ bool AuditTrail::loadHead(QString* error) {
     return true;
   }
   ChainHead file;
-  if (writable_ && readChainHead(path_, &file)) {
+  bool exists = false;
+  if (writable_ && readChainHead(path_, &file, &exists) && file.isValid()) {
     // An empty trail beside the end of an earlier chain: this database
     // replaces one that was moved aside or lost. The chain goes on.
     continuesFrom_ = head_ = file;
+  } else if (writable_ && !exists) {
+    // The head file exists before the first entry does: a start killed
+    // between the first commit and the first head leaves a head one commit
+    // behind, which a check accepts, and never a trail without a head
+    // file, which it takes for the head deleted.
+    QString why;
+    if (!writeChainHead(path_, ChainHead(), &why))
+      lastError_ = QStringLiteral(u"не записывается конец цепочки: %1").arg(why);
   }
   return true;
 }

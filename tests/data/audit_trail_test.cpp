@@ -170,6 +170,22 @@ TEST_F(AuditTrailTest, EntriesCutOffTheEndAreFoundAgainstTheHeadFileAndAGapInThe
   EXPECT_EQ(c.brokenEntry, 3);
 }
 
+// A program killed at its first start between the first commit and the first
+// head: the head file, there from the trail's start, is one commit behind,
+// which is no break.
+TEST_F(AuditTrailTest, AStartKilledBeforeTheFirstHeadIsNoBreak) {
+  Open();
+  const QString head = chainHeadPath(path_);
+  ASSERT_TRUE(QFile::exists(head));
+  const QByteArray begun = test_files::readAll(head);
+  trail_.record(AuditKind::Login, QStringLiteral("admin"), QStringLiteral(u"Вход"));
+  Close();
+  ASSERT_NE(test_files::readAll(head), begun);
+  ASSERT_TRUE(test_files::writeAll(head, begun));
+  const TrailCheck c = Check();
+  EXPECT_EQ(c.status, Status::Whole) << c.line.toStdString();
+}
+
 TEST_F(AuditTrailTest, ASealedDayNamesTheResultsAndTheAverageChangedAfterIt) {
   Open();
   FillAndSealTheDay();
