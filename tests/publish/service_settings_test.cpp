@@ -21,6 +21,7 @@ ServiceSettings fullSettings() {
   ServiceSettings s;
   s.site = QStringLiteral("plant-7");
   s.analyzerName = QStringLiteral("boiler-3");
+  s.otherNames[1] = QStringLiteral("boiler-5");  // slot 3
   s.mqtt.enabled = true;
   s.mqtt.host = QStringLiteral("broker.example");
   s.mqtt.port = 8884;
@@ -167,4 +168,23 @@ TEST(ServiceSettingsTest, AWrongNumberOrAddressSwitchesItsDestinationOffNeverToA
     EXPECT_EQ(load.settings.central.enabled, w.mqtt) << w.key << "=" << w.value;
     EXPECT_TRUE(load.message().contains(key)) << load.message().toStdString();
   }
+}
+
+// The line's further analyzers publish under their own names: the one given,
+// or the first one's with "-<slot>"; a name that would break the topics is
+// refused and the default used.
+TEST(ServiceSettingsTest, EachAnalyzerOfTheLineHasItsOwnNameInTheTopics) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("korvex-service.ini"));
+  ASSERT_TRUE(test_files::writeAll(path, "[Analyzer]\nSite=plant-7\nName=boiler-3\nName3=boiler-5\nName4=a/b\n"));
+  const ServiceSettingsLoad loaded = loadServiceSettings(path);
+  EXPECT_EQ(loaded.status, ServiceSettingsStatus::InvalidValues);
+  EXPECT_TRUE(loaded.message().contains(QStringLiteral("Analyzer/Name4")));
+  const ServiceSettings& s = loaded.settings;
+  EXPECT_EQ(s.nameOf(1), QStringLiteral("boiler-3"));
+  EXPECT_EQ(s.nameOf(2), QStringLiteral("boiler-3-2"));
+  EXPECT_EQ(s.nameOf(3), QStringLiteral("boiler-5"));
+  EXPECT_EQ(s.nameOf(4), QStringLiteral("boiler-3-4"));
+  EXPECT_EQ(s.identity(5, 3).name, QStringLiteral("boiler-5"));
+  EXPECT_EQ(s.identity(5, 3).address, 5);
 }

@@ -344,3 +344,44 @@ TEST(ShortStrings, Windows1251AndTheThirtyCharacterCut) {
 }
 
 }  // namespace
+
+// The line's further analyzers are their device files: a new one gets its
+// slot's defaults and its address as the first byte, an existing one keeps
+// every other byte, the first analyzer's file is never touched, and a file
+// without a whole record or a usable address is no analyzer.
+TEST_F(SettingsFilesTest, FurtherAnalyzersAreTheDeviceFilesOfSlotsTwoToEight) {
+  ASSERT_TRUE(writeAll(devicePath_, defaultDeviceImage()));
+  const QString second = QDir(dir_.path()).filePath(QStringLiteral("Device-002.ini"));
+  const QString eighth = QDir(dir_.path()).filePath(QStringLiteral("Device-008.ini"));
+  EXPECT_EQ(deviceFilePath(files_.settingsPath(), 2), second);
+  QString error;
+  ASSERT_TRUE(files_.addLineAnalyzer(2, 9, &error));
+  QByteArray image = readAll(second);
+  ASSERT_EQ(image.size(), 239);
+  EXPECT_EQ(uint8_t(image[0]), 9);
+  EXPECT_EQ(uint8_t(image[1]), 2);       // its slot
+  EXPECT_EQ(uint8_t(image[10 + 1]), 3);  // the slot's zero setting time
+  image[26 + 1] = 7;                     // measuring 7 minutes, the operator's
+  ASSERT_TRUE(writeAll(second, image));
+  ASSERT_TRUE(files_.addLineAnalyzer(2, 11, &error));
+  EXPECT_EQ(uint8_t(readAll(second)[26 + 1]), 7);
+  EXPECT_EQ(readAll(devicePath_), defaultDeviceImage());
+
+  ASSERT_TRUE(writeAll(eighth, QByteArray(100, '\x05')));  // short: no analyzer
+  ASSERT_TRUE(writeAll(QDir(dir_.path()).filePath(QStringLiteral("Device-005.ini")), QByteArray(239, '\0')));
+  MeasuringSettings line;
+  line.portName = QStringLiteral("tcp://127.0.0.1:4001");
+  line.refreshPeriod = 2;
+  const QVector<LineAnalyzer> found = files_.lineAnalyzers(line);
+  ASSERT_EQ(found.size(), 1);
+  EXPECT_EQ(found[0].slot, 2);
+  EXPECT_EQ(found[0].measuring.address, 11);
+  EXPECT_EQ(found[0].measuring.portName, line.portName);
+  EXPECT_EQ(found[0].measuring.refreshPeriod, 2);
+  EXPECT_EQ(found[0].measuring.times.measuring, 7);
+
+  ASSERT_TRUE(files_.removeLineAnalyzer(2, &error));
+  EXPECT_FALSE(QFile::exists(second));
+  EXPECT_TRUE(files_.lineAnalyzers(line).isEmpty());
+  EXPECT_TRUE(QFile::exists(devicePath_));
+}
