@@ -18,6 +18,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include "app/analyzer_strip.h"
+#include "dialogs/analyzers_dialog.h"
 #include <algorithm>
 #include <utility>
 
@@ -95,6 +98,7 @@ MainWindow::MainWindow(SessionHost& host, QWidget* parent) : QMainWindow(parent)
   fuelDialog_ = new FuelDialog(this);
   viewDialog_ = new ViewDialog(this);
   optionsDialog_ = new OptionsDialog(this);
+  analyzersDialog_ = new AnalyzersDialog(this);
   historyDialog_ = new HistoryDialog(this);
   publishDialog_ = new PublishDialog(this);
   publishDialog_->setApplier([this](const publish::ServiceSettings& settings, QString* error) {
@@ -137,6 +141,9 @@ void MainWindow::buildLayout() {
   sides->addLayout(outer, 1);
   outer->setContentsMargins(0, 0, 0, 0);
   outer->setSpacing(0);
+  strip_ = new AnalyzerStrip(central);
+  outer->addWidget(strip_);
+  connect(strip_, &AnalyzerStrip::selectedChanged, this, &MainWindow::selectAnalyzer);
   auto* top = new QHBoxLayout;
   top->setContentsMargins(0, 0, 0, 0);
   top->setSpacing(0);
@@ -402,8 +409,10 @@ void MainWindow::buildMenu() {
   QAction* viewParameters = named(service->addAction(QStringLiteral(u"Параметры просмотра")), "N5");
   QAction* fuelParameters = named(service->addAction(QStringLiteral(u"Параметры топлива и расчетов")), "N7");
   QAction* publish = named(service->addAction(QStringLiteral(u"Публикация результатов...")), "ActionPublish");
+  QAction* analyzers = named(service->addAction(QStringLiteral(u"Анализаторы...")), "AnalyzersAction");
+  connect(analyzers, &QAction::triggered, this, &MainWindow::onAnalyzersTriggered);
   statisticsView_ = new LinkStatisticsView(this, service);
-  connect(statisticsView_, &LinkStatisticsView::resetRequested, this, [this] { host_.resetStatistics(); });
+  connect(statisticsView_, &LinkStatisticsView::resetRequested, this, [this] { host_.resetStatistics(selected_); });
   named(service->addSeparator(), "EmissionsSeparator");
   QAction* emissionLimits = named(service->addAction(QStringLiteral(u"Нормативы выбросов...")), "EmissionLimitsAction");
   QAction* emissionReport = named(service->addAction(QStringLiteral(u"Отчёт о выбросах...")), "EmissionReportAction");
@@ -438,7 +447,7 @@ void MainWindow::buildMenu() {
   const auto bindSwitch = [this](QAction* action, void (SessionHost::*turn)(bool, int)) {
     connect(action, &QAction::triggered, this, [this, action, turn](bool on) {
       action->setChecked(!on);
-      if (permitted(Command::Maintenance)) (host_.*turn)(on, 0);
+      if (permitted(Command::Maintenance)) (host_.*turn)(on, selected_);
     });
   };
   bindSwitch(maintenanceAction_, &SessionHost::setMaintenance);
@@ -468,6 +477,7 @@ void MainWindow::buildMenu() {
 
   // Who may give which command; nothing changes while there are no accounts.
   gate_ = new PermissionGate(this);
+  gate_->bind(analyzers, Command::Options);
   for (QAction* a : {saveAction_, open, history, auditLog}) gate_->bind(a, Command::History);
   for (QAction* a : {printChart, printTable, choosePrinter, chooseFont, emissionReport}) gate_->bind(a, Command::Reports);
   gate_->bind(options, Command::Options);
@@ -503,51 +513,12 @@ void MainWindow::buildMenu() {
 }
 
 void MainWindow::connectSession() {
-  const Session* session = host_.session();
-  connect(session, &Session::stateTextChanged, this, &MainWindow::showState);
-  connect(session, &Session::linkAlarmChanged, this, &MainWindow::showLinkAlarm);
-  connect(session, &Session::captionChanged, this, &QWidget::setWindowTitle);
-  connect(session, &Session::measurementShown, this, &MainWindow::showCaption);
-  connect(session, &Session::progressChanged, progressBar_, &QProgressBar::setValue);
-  connect(session, &Session::progressVisibleChanged, progressBar_, &QWidget::setVisible);
-  connect(session, &Session::wantedModeChanged, this, &MainWindow::showWantedMode);
-  // Whether measuring goes on behind the history shown.
-  connect(session, &Session::runStateChanged, this, [this](const RunState& state) {
-    if (WorkMode(state.workMode) == workMode_) return;
-    workMode_ = WorkMode(state.workMode);
-    showHistoryBanner();
-  });
-  connect(session, &Session::uncommittedChanged, this, [this](int count) { uncommitted_ = count; });
-  connect(session, &Session::diskRoomChanged, this, [this](bool spaceShort, qint64 bytesFree) {
-    spaceShort_ = spaceShort;
-    bytesFree_ = bytesFree;
-    showPublishing();
-  });
-  connect(session, &Session::analyzerReady, this, [this] {
-    // A mode the session keeps going is started again by itself.
-    if (wantedMode_ != ModeRequest::None) return;
-    continuousButton_->setEnabled(true);
-    singleButton_->setEnabled(true);
-    cyclicButton_->setEnabled(true);
-  });
-  connect(session, &Session::analyzerLost, this, [this] {
-    // No mode to start again: nothing can be started until the analyzer is back.
-    if (wantedMode_ == ModeRequest::None) showStopped();
-  });
-  connect(session, &Session::statisticsChanged, statisticsView_, &LinkStatisticsView::onStatistics);
-  connect(session, &Session::resultsRestored, this, &MainWindow::onResultsRestored);
-  connect(session, &Session::resultRecorded, this, [this](qint64, const Result& r) { live_.append(r); });
-  connect(session, &Session::newDay, this, &MainWindow::onNewDay);
-  connect(session, &Session::daysChanged, this, [this](const QVector<QDate>& days) { days_ = days; });
-  connect(session, &Session::emissionsChanged, emissionsPanel_, &EmissionsPanel::show);
-  connect(session, &Session::switchesChanged, this, &MainWindow::onSwitchesChanged);
-  connect(emissionsPanel_, &EmissionsPanel::acknowledgeRequested, this, [this] { host_.acknowledgeAlarms(); });
-  // New alarms sound once; the lamp stays on until acknowledged.
-  connect(session, &Session::emissionAlarmsRaised, this, [] { seams::beep(); });
-  connect(session, &Session::publishingChanged, this, [this](const QString& state) {
-    publishingState_ = state;
-    showPublishing();
-  });
+  shown_.resize(1);
+  connectAnalyzer(0, host_.session());
+  // The line's further analyzers are made as the host starts.
+  connect(&host_, &SessionHost::analyzersAdded, this, &MainWindow::onAnalyzersAdded);
+  connect(emissionsPanel_, &EmissionsPanel::acknowledgeRequested, this,
+          [this] { host_.acknowledgeAlarms(selected_); });
   connect(&host_.notices(), &NoticeBoard::added, this, [this](const Notice& n) {
     if (n.topic != NoticeTopic::Publishing) return;
     publishingMessage_ = QDateTime::fromMSecsSinceEpoch(n.utcMs, Qt::OffsetFromUTC, n.utcOffset)
@@ -561,6 +532,157 @@ void MainWindow::connectSession() {
   connect(&reader, &ResultReader::historyChunk, this, &MainWindow::onHistoryChunk);
   connect(&reader, &ResultReader::progress, historyProgressBar_, &QProgressBar::setValue);
   connect(&reader, &ResultReader::historyFinished, this, &MainWindow::onHistoryFinished);
+}
+
+// Each analyzer's reports are kept for its tile and for when it is selected;
+// the window shows those of the one selected.
+void MainWindow::connectAnalyzer(int index, const Session* session) {
+  const auto on = [this, index] { return index == selected_; };
+  connect(session, &Session::stateTextChanged, this, [this, index, on](const QString& text) {
+    shown_[size_t(index)].state = text;
+    strip_->setState(index, text);
+    if (on()) showState(text);
+  });
+  connect(session, &Session::linkAlarmChanged, this, [this, index, on](bool alarm) {
+    shown_[size_t(index)].linkAlarm = alarm;
+    strip_->setLinkAlarm(index, alarm);
+    if (on()) showLinkAlarm(alarm);
+  });
+  connect(session, &Session::captionChanged, this, [this, index, on](const QString& caption) {
+    shown_[size_t(index)].caption = caption;
+    if (on()) setWindowTitle(caption);
+  });
+  connect(session, &Session::measurementShown, this, [this, index, on](const Measurement& m) {
+    shown_[size_t(index)].caption = measurementCaption(m);
+    if (on()) showCaption(m);
+  });
+  connect(session, &Session::progressChanged, this, [this, index, on](int percent) {
+    shown_[size_t(index)].progress = percent;
+    if (on()) progressBar_->setValue(percent);
+  });
+  connect(session, &Session::progressVisibleChanged, this, [this, index, on](bool visible) {
+    shown_[size_t(index)].progressVisible = visible;
+    if (on()) progressBar_->setVisible(visible);
+  });
+  connect(session, &Session::wantedModeChanged, this, [this, index, on](ModeRequest mode) {
+    shown_[size_t(index)].wanted = mode;
+    if (on()) showWantedMode(mode);
+  });
+  // Whether measuring goes on behind the history shown.
+  connect(session, &Session::runStateChanged, this, [this, index, on](const RunState& state) {
+    shown_[size_t(index)].workMode = WorkMode(state.workMode);
+    if (!on() || WorkMode(state.workMode) == workMode_) return;
+    workMode_ = WorkMode(state.workMode);
+    showHistoryBanner();
+  });
+  connect(session, &Session::analyzerReady, this, [this, index, on] {
+    shown_[size_t(index)].ready = true;
+    if (on()) showReady();
+  });
+  connect(session, &Session::analyzerLost, this, [this, index, on] {
+    shown_[size_t(index)].ready = false;
+    // No mode to start again: nothing can be started until the analyzer is back.
+    if (on() && wantedMode_ == ModeRequest::None) showStopped();
+  });
+  connect(session, &Session::statisticsChanged, this, [this, index, on](const LinkStatistics& s) {
+    shown_[size_t(index)].statistics = s;
+    if (on()) statisticsView_->onStatistics(s);
+  });
+  connect(session, &Session::resultsRestored, this, [this, on](const QVector<Result>& results) {
+    if (on()) onResultsRestored(results);
+  });
+  connect(session, &Session::resultRecorded, this, [this, index, on](qint64, const Result& r) {
+    strip_->setLastResult(index, seams::fromDateTime(r.localDateTime()));
+    if (on()) live_.append(r);
+  });
+  connect(session, &Session::newDay, this, [this, on](bool clearTable) {
+    if (on()) onNewDay(clearTable);
+  });
+  connect(session, &Session::daysChanged, this, [this, index, on](const QVector<QDate>& days) {
+    shown_[size_t(index)].days = days;
+    if (on()) days_ = days;
+  });
+  connect(session, &Session::emissionsChanged, this, [this, index, on](const emissions::MonitorState& state) {
+    shown_[size_t(index)].emissions = state;
+    strip_->setEmissionAlarm(index, state.lamp != emissions::Lamp::Off);
+    if (on()) emissionsPanel_->show(state);
+  });
+  connect(session, &Session::switchesChanged, this,
+          [this, index, on](bool maintenance, bool testGas, bool plantOperating) {
+            shown_[size_t(index)].switches = {maintenance, testGas, plantOperating};
+            if (on()) onSwitchesChanged(maintenance, testGas, plantOperating);
+          });
+  connect(session, &Session::databaseOpened, this,
+          [this, index](const QString& path) { shown_[size_t(index)].databasePath = path; });
+  // New alarms sound once, whichever analyzer's; the lamp stays on until acknowledged.
+  connect(session, &Session::emissionAlarmsRaised, this, [] { seams::beep(); });
+  if (index > 0) return;
+  // The line's own: the disk, the database's backlog, publishing.
+  connect(session, &Session::uncommittedChanged, this, [this](int count) { uncommitted_ = count; });
+  connect(session, &Session::diskRoomChanged, this, [this](bool spaceShort, qint64 bytesFree) {
+    spaceShort_ = spaceShort;
+    bytesFree_ = bytesFree;
+    showPublishing();
+  });
+  connect(session, &Session::publishingChanged, this, [this](const QString& state) {
+    publishingState_ = state;
+    showPublishing();
+  });
+}
+
+void MainWindow::onAnalyzersAdded() {
+  Session* session = host_.session();
+  const int count = host_.analyzerCount();
+  shown_.resize(size_t(count));
+  QStringList titles;
+  const publish::ServiceSettings& service = host_.settings().service();
+  for (int i = 0; i < count; ++i) {
+    Session* s = session->analyzer(i);
+    QString title = QStringLiteral(u"%1 — адрес %2").arg(s->slot()).arg(s->measuring().address);
+    if (!service.analyzerName.isEmpty()) title += QStringLiteral(", ") + service.nameOf(s->slot());
+    titles << title;
+    if (i > 0) connectAnalyzer(i, s);
+  }
+  strip_->setAnalyzers(titles);
+}
+
+void MainWindow::showReady() {
+  // A mode the session keeps going is started again by itself.
+  if (wantedMode_ != ModeRequest::None) return;
+  continuousButton_->setEnabled(true);
+  singleButton_->setEnabled(true);
+  cyclicButton_->setEnabled(true);
+}
+
+void MainWindow::selectAnalyzer(int index) {
+  if (index < 0 || index >= int(shown_.size()) || index == selected_) return;
+  if (showingHistory_) onLiveTriggered();
+  selected_ = index;
+  const AnalyzerShown& a = shown_[size_t(index)];
+  showState(a.state);
+  showLinkAlarm(a.linkAlarm);
+  setWindowTitle(a.caption.isEmpty() ? QStringLiteral("Korvex") : a.caption);
+  progressBar_->setValue(a.progress);
+  progressBar_->setVisible(a.progressVisible);
+  workMode_ = a.workMode;
+  days_ = a.days;
+  statisticsView_->onStatistics(a.statistics);
+  emissionsPanel_->show(a.emissions);
+  onSwitchesChanged(a.switches[0], a.switches[1], a.switches[2]);
+  if (a.wanted != ModeRequest::None)
+    showWantedMode(a.wanted);
+  else if (a.ready) {
+    showWantedMode(ModeRequest::None);
+    showReady();
+  } else {
+    showWantedMode(ModeRequest::None);
+  }
+  // Its history and reports from its own database; its day's results anew.
+  host_.historyReader().setDatabase(a.databasePath);
+  host_.reportReader().setDatabase(a.databasePath);
+  host_.setReportAnalyzer(index);
+  live_.clear();
+  host_.showToday(index);
 }
 
 // ---------------------------------------------------------------------------
@@ -672,7 +794,7 @@ void MainWindow::onPublishTriggered() {
 
 void MainWindow::modeClicked(ModeRequest request) {
   if (!permitted(Command::Modes)) return;
-  host_.requestMode(request);
+  host_.requestMode(request, selected_);
   showWantedMode(request);
 }
 
@@ -682,7 +804,7 @@ void MainWindow::onContinuousClicked() { modeClicked(ModeRequest::Continuous); }
 
 void MainWindow::onStopClicked() {
   if (!permitted(Command::Modes)) return;
-  host_.requestMode(ModeRequest::Stop);
+  host_.requestMode(ModeRequest::Stop, selected_);
   showWantedMode(ModeRequest::None);
 }
 
@@ -1016,6 +1138,16 @@ void MainWindow::onOptionsTriggered() {
   if (samePort) host_.reopenPort();
 }
 
+void MainWindow::onAnalyzersTriggered() {
+  if (!permitted(Command::Options)) return;
+  const Settings& settings = host_.settings();
+  analyzersDialog_->fill(settings.measuring().address, settings.files().lineAnalyzers(settings.measuring()));
+  if (seams::execModal(analyzersDialog_) != QDialog::Accepted) return;
+  QString error;
+  if (!host_.settings().setLineAnalyzers(analyzersDialog_->chosen(), &error))
+    seams::errorBox(this, QStringLiteral(u"Ошибка записи файла настроек анализатора:\r\n%1").arg(error));
+}
+
 void MainWindow::onViewParametersTriggered() {
   ViewSettings settings = host_.settings().view();
   viewDialog_->fill(settings);
@@ -1066,7 +1198,7 @@ void MainWindow::onSwitchesChanged(bool maintenance, bool testGas, bool plantOpe
 }
 
 void MainWindow::onAcknowledgeAlarmsTriggered() {
-  if (permitted(Command::Acknowledge)) host_.acknowledgeAlarms();
+  if (permitted(Command::Acknowledge)) host_.acknowledgeAlarms(selected_);
 }
 
 void MainWindow::onEmissionReportTriggered() {

@@ -13,7 +13,9 @@
 #include <QDate>
 #include <QMainWindow>
 #include <QVector>
+#include <array>
 #include <memory>
+#include <vector>
 
 #include "data/results_log.h"
 #include "emissions/emission_monitor.h"
@@ -21,6 +23,8 @@
 #include "storage/permissions.h"
 
 class AboutBox;
+class AnalyzerStrip;
+class AnalyzersDialog;
 class AuditLogDialog;
 class AuditTrail;
 class LoginDialog;
@@ -104,6 +108,8 @@ class MainWindow : public QMainWindow {
   void onAboutTriggered();
   // "Публикация результатов...": the service settings file, applied at once.
   void onPublishTriggered();
+  // "Сервис → Анализаторы...": the line's further analyzers, for the next start.
+  void onAnalyzersTriggered();
   // History: a range of past days from the database, read in the
   // background with its progress in the banner, then in the table and chart;
   // and back to the results being taken.
@@ -133,6 +139,13 @@ class MainWindow : public QMainWindow {
   void buildLayout();
   void buildMenu();
   void connectSession();
+  // An analyzer's reports: kept, and shown while it is selected.
+  void connectAnalyzer(int index, const Session* session);
+  void onAnalyzersAdded();
+  // The window switched to the analyzer of `index`: what it last reported.
+  void selectAnalyzer(int index);
+  // The analyzer is idle and no mode is kept: the mode buttons may start one.
+  void showReady();
   void startUp();
   // True when the window may close: asked, unsaved results offered, the
   // analyzer stopped.
@@ -160,6 +173,25 @@ class MainWindow : public QMainWindow {
   void showHistoryBanner();
 
   SessionHost& host_;
+  // What each analyzer of the line last reported, for when it is selected.
+  struct AnalyzerShown {
+    QString state;
+    bool linkAlarm = false;
+    QString caption;
+    int progress = 0;
+    bool progressVisible = false;
+    ModeRequest wanted = ModeRequest::None;
+    bool ready = false;
+    WorkMode workMode = WorkMode::Idle;
+    LinkStatistics statistics;
+    QVector<QDate> days;
+    emissions::MonitorState emissions;
+    std::array<bool, 3> switches{false, false, true};
+    QString databasePath;
+  };
+  std::vector<AnalyzerShown> shown_;
+  int selected_ = 0;
+  AnalyzerStrip* strip_ = nullptr;
   ResultsLog live_;
   ResultsTableModel* model_ = nullptr;
   ResultsLog historyLog_;
@@ -210,6 +242,7 @@ class MainWindow : public QMainWindow {
   FuelDialog* fuelDialog_ = nullptr;
   ViewDialog* viewDialog_ = nullptr;
   OptionsDialog* optionsDialog_ = nullptr;
+  AnalyzersDialog* analyzersDialog_ = nullptr;
   HistoryDialog* historyDialog_ = nullptr;
   EmissionLimitsDialog* emissionLimitsDialog_ = nullptr;
   EmissionReportDialog* emissionReportDialog_ = nullptr;

@@ -494,6 +494,14 @@ void Session::acknowledgeAlarms() {
 
 void Session::resetStatistics() { poll_.resetStatistics(); }
 
+void Session::showToday() {
+  // Without a database the window shows what comes from now on.
+  QVector<Result> today;
+  if (store_.isOpen())
+    store_.forEachResultOnDay(seams::currentDateTime().date(), [&today](const StoredResult& r) { today.append(r.result); });
+  emit resultsRestored(today);
+}
+
 void Session::restartLogDay() { poll_.setLogDate(seams::now()); }
 
 void Session::storeReport(const QVector<emissions::DailyAverage>& days, qint64 cutoffUtcMs) {

@@ -115,6 +115,8 @@ class Session : public QObject {
   void setTestGas(bool on, const QString& who);
   void setPlantOperating(bool operating, const QString& who);
   void resetStatistics();
+  // Today's results from the database again (resultsRestored).
+  void showToday();
   // A data file was saved from the table: the log's day begins now.
   void restartLogDay();
   // The averages of a report computed elsewhere from the stored results:

@@ -102,7 +102,7 @@ SessionHost::SessionHost(Options options, QObject* parent)
             }
             if (status != ResultReader::Status::Done) return;
             const qint64 cutoff = reportCutoffUtcMs_;
-            post([days, cutoff](Session& s) { s.storeReport(days, cutoff); });
+            postTo(reportAnalyzer_, [days, cutoff](Session& s) { s.storeReport(days, cutoff); });
             emissions::EmissionReport report = emissions::EmissionReport::fromDays(days, reportLimits_);
             report.setTrailNote(trailNote);
             emit reportReady(report);
@@ -287,6 +287,9 @@ void SessionHost::postTo(int analyzer, std::function<void(Session&)> call) {
 void SessionHost::requestMode(ModeRequest mode, int analyzer) {
   postTo(analyzer, [mode](Session& s) { s.requestMode(mode); });
 }
+void SessionHost::showToday(int analyzer) {
+  postTo(analyzer, [](Session& s) { s.showToday(); });
+}
 void SessionHost::acknowledgeAlarms(int analyzer) {
   postTo(analyzer, [](Session& s) { s.acknowledgeAlarms(); });
 }
@@ -302,7 +305,9 @@ void SessionHost::setPlantOperating(bool operating, int analyzer) {
   const QString who = access_.state().user;
   postTo(analyzer, [operating, who](Session& s) { s.setPlantOperating(operating, who); });
 }
-void SessionHost::resetStatistics() { post([](Session& s) { s.resetStatistics(); }); }
+void SessionHost::resetStatistics(int analyzer) {
+  postTo(analyzer, [](Session& s) { s.resetStatistics(); });
+}
 void SessionHost::restartLogDay() { post([](Session& s) { s.restartLogDay(); }); }
 void SessionHost::reopenPort() { post([](Session& s) { s.reopenPort(); }); }
 

@@ -106,9 +106,15 @@ class SessionHost : public QObject {
   void setMaintenance(bool on, int analyzer = 0);
   void setTestGas(bool on, int analyzer = 0);
   void setPlantOperating(bool operating, int analyzer = 0);
-  void resetStatistics();
+  void resetStatistics(int analyzer = 0);
   void restartLogDay();
   void reopenPort();
+
+  // The analyzer's day's results again (resultsRestored), for a window
+  // switched to it.
+  void showToday(int analyzer);
+  // Whose averages the reports' stored averages are (an analyzer's index).
+  void setReportAnalyzer(int analyzer) { reportAnalyzer_ = analyzer; }
 
   // ---- reads in the reader's thread
   // The emission report of the local days from..to with the settings in
@@ -147,6 +153,7 @@ class SessionHost : public QObject {
   emissions::AlarmLimits reportLimits_;
   QVector<Notice> startUpNotices_;  // told before the session had its event log
   int analyzerCount_ = 1;
+  int reportAnalyzer_ = 0;
   bool started_ = false;
   bool stopped_ = false;
 };

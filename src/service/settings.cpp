@@ -54,6 +54,26 @@ emissions::AveragingConfig Settings::averagingConfig() const {
   return c.sanitized();
 }
 
+bool Settings::setLineAnalyzers(const QVector<QPair<int, int>>& analyzers, QString* error) {
+  QStringList paths;
+  bool ok = true;
+  for (int slot = 2; slot <= kSlotCount && ok; ++slot) {
+    int address = 0;
+    for (const auto& [s, a] : analyzers)
+      if (s == slot) address = a;
+    const bool had = QFileInfo::exists(deviceFilePath(files_.settingsPath(), slot));
+    if (address > 0)
+      ok = files_.addLineAnalyzer(slot, uint8_t(address), error);
+    else if (had)
+      ok = files_.removeLineAnalyzer(slot, error);
+    else
+      continue;
+    paths << deviceFilePath(files_.settingsPath(), slot);
+  }
+  if (!paths.isEmpty()) emit written(paths);
+  return ok;
+}
+
 bool Settings::save(bool withRunState) {
   if (withRunState) {
     RunState state = runState_;

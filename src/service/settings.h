@@ -66,6 +66,11 @@ class Settings : public QObject {
   // written with the next change.
   void setRunState(const RunState& state);
 
+  // The further analyzers of the line (slot, address): their device files
+  // written, those of the slots not given removed; in force at the next
+  // start. False, with `error`, at the first file that failed.
+  bool setLineAnalyzers(const QVector<QPair<int, int>>& analyzers, QString* error);
+
   QString emissionsPath() const;
   QString servicePath() const;
   const SettingsFiles& files() const { return files_; }

@@ -1,0 +1,102 @@
+// Two analyzers on the line, as the window shows them: each one's results go
+// to its own database and only the selected one's into the table; its state,
+// alarm and mode follow the selector; the mode buttons command the analyzer
+// selected and no other; with one analyzer nothing of this is shown.
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QToolButton>
+
+#include "app/analyzer_strip.h"
+#include "storage/settings_files.h"
+#include "support/korvex_fixture.h"
+
+namespace {
+
+class LineAnalyzersTest : public KorvexFixture {
+ protected:
+  void startWithSecondAnalyzerAt(uint8_t address) {
+    writeDefaultSettings();
+    QString error;
+    ASSERT_TRUE(SettingsFiles().addLineAnalyzer(2, address, &error)) << error.toStdString();
+    startProgram();
+  }
+
+  // A result of the analyzer `index`, taken now, its Tg `tg`.
+  void resultOf(int index, double tg) {
+    Measurement m;
+    m.values[channel::Tg] = tg;
+    if (index == 0) {
+      addResult(m);
+      return;
+    }
+    Result r;
+    r.utcMs = now().toMSecsSinceEpoch();
+    r.utcOffset = now().offsetFromUtc();
+    r.values = m.values;
+    emit session().analyzer(index)->pollCycle().resultTaken(r);
+  }
+
+  QString stateShown() const { return find<QLabel>("LabelMode")->text(); }
+};
+
+TEST_F(LineAnalyzersTest, TheWindowFollowsTheSelectedAnalyzerAndItsButtonsCommandItAlone) {
+  startWithSecondAnalyzerAt(7);
+  ASSERT_EQ(host().analyzerCount(), 2);
+  Session* second = session().analyzer(1);
+  EXPECT_EQ(second->measuring().address, 7);
+  EXPECT_TRUE(find<AnalyzerStrip>("AnalyzerStrip")->isVisibleTo(&window()));
+
+  // Each result in its own database; the table shows the first analyzer's.
+  resultOf(0, 100);
+  advance(1);
+  resultOf(1, 200);
+  ASSERT_EQ(results().count(), 1);
+  EXPECT_EQ(results().value(0, channel::Tg), 100);
+  EXPECT_TRUE(QFileInfo::exists(inDir(QStringLiteral("korvex-2.db"))));
+  EXPECT_EQ(second->store().path(), inDir(QStringLiteral("korvex-2.db")));
+
+  // The second's state and lost link stay on its tile until it is selected.
+  QToolButton* tile = find<QToolButton>("AnalyzerTile2");
+  emit second->pollCycle().stateTextChanged(QStringLiteral(u"ВТОРОЙ"));
+  EXPECT_TRUE(tile->text().contains(QStringLiteral(u"ВТОРОЙ")));
+  emit second->pollCycle().linkAlarmChanged(true);
+  EXPECT_TRUE(tile->text().contains(QStringLiteral(u"Прибор не отвечает")));
+  emit second->pollCycle().analyzerReady();
+  EXPECT_NE(stateShown(), QStringLiteral(u"ВТОРОЙ"));
+
+  find<QToolButton>("AnalyzerTile2")->click();
+  EXPECT_EQ(stateShown(), QStringLiteral(u"ВТОРОЙ"));
+  EXPECT_EQ(find<QLabel>("LabelMode")->palette().color(QPalette::Window), QColor(Qt::red));
+  ASSERT_EQ(results().count(), 1);
+  EXPECT_EQ(results().value(0, channel::Tg), 200);
+  // Results of the one not shown do not enter the table.
+  resultOf(0, 101);
+  EXPECT_EQ(results().count(), 1);
+
+  QToolButton* continuous = find<QToolButton>("BitBtnPost");
+  ASSERT_TRUE(continuous->isEnabled());
+  continuous->click();
+  EXPECT_EQ(second->wantedMode(), ModeRequest::Continuous);
+  EXPECT_EQ(session().wantedMode(), ModeRequest::None);
+
+  // Back to the first: its day's results, its own buttons.
+  find<QToolButton>("AnalyzerTile1")->click();
+  ASSERT_EQ(results().count(), 2);
+  EXPECT_EQ(results().value(1, channel::Tg), 101);
+  EXPECT_FALSE(find<QToolButton>("SpeedButtonLedConst")->isEnabled());
+}
+
+TEST_F(LineAnalyzersTest, WithOneAnalyzerThereIsNoStripAndNoFurtherDatabase) {
+  startWithDefaults();
+  EXPECT_EQ(host().analyzerCount(), 1);
+  EXPECT_FALSE(find<AnalyzerStrip>("AnalyzerStrip")->isVisibleTo(&window()));
+  EXPECT_EQ(session().scheduler(), nullptr);
+  resultOf(0, 100);
+  EXPECT_EQ(results().count(), 1);
+  EXPECT_FALSE(QFileInfo::exists(inDir(QStringLiteral("korvex-2.db"))));
+}
+
+}  // namespace
