@@ -62,10 +62,14 @@ idle        2           -      -        -
 polling     6           -      -        -
 continuous  9           -      -        60
 fullday     9           -      -        60
+line1       9           -      -        60
+line8       18          -      -        60
 '
-#   phase     against     at most
+#   phase     against     at most  of
 RATIOS_TABLE='
-fullday     continuous  1.2
+fullday     continuous  1.2      cpu
+line8       line1       2        cpu
+line8       line1       2        wake-ups
 '
 # shellcheck disable=SC2206
 phases=(${KORVEX_BENCH_PHASES:-$(awk 'NF {printf "%s ", $1}' <<<"$PHASES_TABLE")})
@@ -107,6 +111,35 @@ phase_fullday() {
   sleep 10
 }
 
+# Several analyzers on one line (korvex-sim --analyzers N, Device-00K.ini for
+# each further one) in a continuous measurement, a round a second: one, then
+# eight. The program's own work (the window, the database's commits) is per
+# result, so eight may cost at most twice one (RATIOS).
+phase_line1() { line_phase 1; }
+phase_line8() { line_phase 8; }
+line_phase() {
+  local dir=$work/line$1
+  start_line_sim "$1" "$dir"
+  restart_program "$dir" --mode continuous
+  sleep 15  # every analyzer measuring
+  grep -c '^@.* STATE 2' "$line_log" >/dev/null || { echo "no analyzer of the line measures" >&2; return 1; }
+}
+
+# A simulator of $1 analyzers on a line of its own, the settings for the
+# program in $2 (a result a second).
+line_sim_pid=
+line_log=
+start_line_sim() {
+  [ -n "$line_sim_pid" ] && kill "$line_sim_pid" 2>/dev/null && wait "$line_sim_pid" 2>/dev/null
+  mkdir -p "$2"
+  line_log=$2.sim.log
+  "$bin/korvex-sim" --analyzers "$1" --settings "$2/korvex" --zero 0 >"$line_log" 2>&1 </dev/null &
+  line_sim_pid=$!
+  for _ in $(seq 100); do grep -q '^READY' "$line_log" && break; sleep 0.1; done
+  grep -q '^READY' "$line_log" || { echo "the line's simulator did not start:" >&2; cat "$line_log" >&2; exit 2; }
+  "$bin/korvex-bench-dir" "$2" || exit 2
+}
+
 # Machinery ------------------------------------------------------------------
 
 work=$(mktemp -d)
@@ -119,6 +152,7 @@ cleanup() {
   set +e
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  [ -n "$line_sim_pid" ] && kill "$line_sim_pid" 2>/dev/null && wait "$line_sim_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -246,7 +280,7 @@ echo "korvex against korvex-sim on $(sed -n 's/^PORT //p' "$log"), ${seconds} s 
 printf '%-12s %14s %8s %10s %8s %10s %8s %8s %10s\n' phase "wake-ups/s" budget "CPU %" budget "RSS MiB" budget \
        threads "voluntary"
 missed=0
-declare -A cpu_of ticks_of rate_of
+declare -A cpu_of ticks_of rate_of wake_of
 for phase in "${phases[@]}"; do
   row=$(awk -v p="$phase" '$1 == p' <<<"$PHASES_TABLE")
   [ -n "$row" ] || { echo "no phase '$phase' in the table" >&2; exit 2; }
@@ -259,6 +293,7 @@ for phase in "${phases[@]}"; do
   cpu_of[$phase]=$cpu
   ticks_of[$phase]=$ticks
   rate_of[$phase]=$rate
+  wake_of[$phase]=$wake
   verdict=
   over() { [ "$2" != - ] && awk -v v="$1" -v b="$2" 'BEGIN {exit !(v > b)}'; }
   if over "$wake" "$wake_budget"; then verdict+=" wake-ups over budget"; fi
@@ -272,14 +307,19 @@ for phase in "${phases[@]}"; do
   kill -0 "$app_pid" 2>/dev/null || { echo "the program ended during '$phase'" >&2; exit 1; }
 done
 
-# CPU of one phase against another's, where both ran.
-while read -r phase against most; do
+# CPU or wake-ups of one phase against another's, where both ran.
+while read -r phase against most what; do
   [ -n "$phase" ] && [ -n "${cpu_of[$phase]:-}" ] && [ -n "${cpu_of[$against]:-}" ] || continue
-  ratio=$(awk -v a="${rate_of[$phase]}" -v b="${rate_of[$against]}" 'BEGIN {r = 1e9; if (b > 0) r = a / b; else if (a == 0) r = 1; printf "%.2f", r}')
+  if [ "$what" = wake-ups ]; then
+    a=${wake_of[$phase]} b=${wake_of[$against]}
+    shown="$a / $b a second"
+  else
+    a=${rate_of[$phase]} b=${rate_of[$against]}
+    shown="${cpu_of[$phase]} % / ${cpu_of[$against]} % (${ticks_of[$phase]} / ${ticks_of[$against]} ticks)"
+  fi
+  ratio=$(awk -v a="$a" -v b="$b" 'BEGIN {r = 1e9; if (b > 0) r = a / b; else if (a == 0) r = 1; printf "%.2f", r}')
   verdict=
   awk -v r="$ratio" -v m="$most" 'BEGIN {exit !(r > m)}' && verdict="  MISSED" && missed=1
-  printf 'CPU %s / %s: %s %% / %s %% (%s / %s ticks) = %s (budget <= %s)%s\n' "$phase" "$against" \
-         "${cpu_of[$phase]}" "${cpu_of[$against]}" "${ticks_of[$phase]}" "${ticks_of[$against]}" "$ratio" "$most" \
-         "$verdict"
+  printf '%s %s / %s: %s = %s (budget <= %s)%s\n' "$what" "$phase" "$against" "$shown" "$ratio" "$most" "$verdict"
 done <<<"$RATIOS_TABLE"
 exit "$missed"
