@@ -50,7 +50,21 @@ void ModbusServerFeed::start(const modbus_server::ServerSettingsLoad& loaded) {
   emit stateChanged();
 }
 
+void ModbusServerFeed::serveOn(modbus_server::Server* server, int unitId) {
+  if (shared_) shared_->withdraw(unitId_);
+  shared_ = server;
+  unitId_ = unitId;
+  if (!shared_) return;
+  shared_->publish(snapshot());
+  session_.logEvent(EventKind::ModbusServerStarted,
+                    QStringLiteral(u"Сервер Modbus TCP: прибор — устройство (unit id) %1").arg(unitId));
+}
+
 void ModbusServerFeed::stop() {
+  if (shared_) {
+    shared_->withdraw(unitId_);
+    shared_ = nullptr;
+  }
   if (!server_) return;
   server_->stop();
   server_.reset();
@@ -65,7 +79,7 @@ QString ModbusServerFeed::stateText() const {
 }
 
 void ModbusServerFeed::schedule() {
-  if (scheduled_ || !server_) return;
+  if (scheduled_ || !server()) return;
   scheduled_ = true;
   QTimer::singleShot(0, this, [this] {
     scheduled_ = false;
@@ -74,12 +88,12 @@ void ModbusServerFeed::schedule() {
 }
 
 void ModbusServerFeed::publish() {
-  if (server_) server_->publish(snapshot());
+  if (modbus_server::Server* s = server()) s->publish(snapshot());
 }
 
 AnalyzerSnapshot ModbusServerFeed::snapshot() {
   AnalyzerSnapshot s;
-  s.unitId = kUnitId;
+  s.unitId = unitId_;
   s.resultCount = resultCount_;
   const PollCycle& poll = session_.pollCycle();
   s.analyzerState = poll.analyzerState();

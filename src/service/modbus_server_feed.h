@@ -1,7 +1,9 @@
 #pragma once
 // The Modbus TCP server for the plant's control system, fed from the
 // session: section [ModbusServer] of the service settings file says whether
-// and where it serves. The session's analyzer is unit id 1. Lives in the
+// and where it serves. The line's first analyzer's session runs the server
+// as unit id 1; each further analyzer of the line is the unit id of its
+// slot (2..8) on that same server. Lives in the
 // session's thread: after every poll tick and every change of the emissions
 // (each result among them) a new snapshot is built once the tick is over and
 // goes to the server, which serves it from a thread of its own and never
@@ -23,7 +25,7 @@ class Session;
 class ModbusServerFeed : public QObject {
   Q_OBJECT
  public:
-  static constexpr int kUnitId = 1;
+  static constexpr int kUnitId = 1;  // the line's first analyzer
 
   explicit ModbusServerFeed(Session& session, QObject* parent = nullptr);
   ~ModbusServerFeed() override;
@@ -31,8 +33,11 @@ class ModbusServerFeed : public QObject {
   // Starts the server when the settings enable it.
   void start(const modbus_server::ServerSettingsLoad& loaded);
   void stop();
+  // A further analyzer of the line: served as `unitId` by the first one's
+  // server (null: not served). The server outlives this feed's use of it.
+  void serveOn(modbus_server::Server* server, int unitId);
 
-  modbus_server::Server* server() const { return server_.get(); }
+  modbus_server::Server* server() const { return server_ ? server_.get() : shared_; }
   // "Modbus TCP: 127.0.0.1:5502", "Modbus TCP: не запущен"; empty when not enabled.
   QString stateText() const;
   // The session's analyzer as the server shows it now.
@@ -50,6 +55,8 @@ class ModbusServerFeed : public QObject {
 
   Session& session_;
   std::unique_ptr<modbus_server::Server> server_;
+  modbus_server::Server* shared_ = nullptr;  // the first analyzer's, for a further one
+  int unitId_ = kUnitId;
   bool failed_ = false;
   bool scheduled_ = false;
   uint32_t resultCount_ = 0;

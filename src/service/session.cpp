@@ -262,6 +262,8 @@ void Session::startOthers(const SessionStart& s) {
     other->start(s);
     cycles.push_back(&other->poll_);
   }
+  // The further analyzers are further units of the first one's server.
+  for (Session* other : others_) other->modbusFeed_.serveOn(modbusFeed_.server(), other->slot_);
   scheduler_ = new LineScheduler(link_, this);
   scheduler_->setCycles(cycles);
   connect(scheduler_, &LineScheduler::slotTicked, this, [this](int index) { analyzer(index)->afterTick(); });

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "service/headless_service.h"
+#include "storage/settings_files.h"
 #include "support/session_fixture.h"
 
 namespace {
@@ -122,6 +123,27 @@ TEST_F(ModbusServerFeedTest, TheLinkStateFollowsTheAnalyzersAnswers) {
   EXPECT_EQ(published(), uint16_t(AnalyzerLinkState::NotAnswering));
   serviceSession().link().close();
   EXPECT_EQ(feed().snapshot().link, AnalyzerLinkState::PortClosed);
+}
+
+// Each analyzer of the line is a unit of the one server, at its slot's unit
+// id; a unit id of no analyzer has no image, and stopping withdraws them.
+TEST_F(ModbusServerFeedTest, EachAnalyzerOfTheLineIsTheUnitIdOfItsSlot) {
+  writeDefaultSettings();
+  QString error;
+  ASSERT_TRUE(SettingsFiles().addLineAnalyzer(3, 9, &error)) << error.toStdString();
+  startService("Enabled=true\nPort=0\n");
+  ASSERT_NE(feed().server(), nullptr);
+  ASSERT_EQ(serviceSession().analyzerCount(), 2);
+  modbus_server::Server* server = feed().server();
+  EXPECT_NE(server->image(1), nullptr);
+  EXPECT_NE(server->image(3), nullptr);
+  EXPECT_EQ(server->image(2), nullptr);
+  EXPECT_EQ(serviceSession().analyzer(1)->modbusServer().snapshot().unitId, 3);
+  EXPECT_EQ(linesWith(QStringLiteral(u"Анализатор 3 (адрес 9): Сервер Modbus TCP: прибор — устройство (unit id) 3")).size(), 1)
+      << lines_.join('\n').toStdString();
+  serviceSession().analyzer(1)->modbusServer().stop();
+  EXPECT_EQ(server->image(3), nullptr);
+  EXPECT_NE(server->image(1), nullptr);
 }
 
 }  // namespace
