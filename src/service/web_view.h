@@ -1,6 +1,6 @@
 #pragma once
-// The web view of this program's analyzer: the session's state handed to the
-// web server as a snapshot whenever it changes (the server runs in a thread
+// The web view of this program's analyzers (every one of the line): each
+// session's state handed to the web server as a snapshot whenever it changes (the server runs in a thread
 // of its own and reads the results database through a connection of its
 // own), started as the [Web] section of the service settings file says.
 // Lives in the session's thread and only listens to it: a snapshot is built
@@ -26,22 +26,30 @@ class WebView : public QObject {
   void start();
   void stop();
   web::WebService& service() { return service_; }
-  // The analyzer's key in the pages' addresses.
-  QString analyzerId() const { return id_; }
+  // The first analyzer's key in the pages' addresses; the others' follow
+  // from their names.
+  QString analyzerId() const { return units_.empty() ? QString() : units_.front().id; }
 
  signals:
   void message(const QString& text);
 
  private:
-  void schedule();
+  // An analyzer of the line as the pages know it.
+  struct Unit {
+    Session* session = nullptr;
+    QString id, name;
+    QString state;
+    qint64 lastSeq = 0;
+    bool changed = false;
+  };
+  void listenTo(size_t unit);
+  void schedule(size_t unit);
   void publish();
 
   Session& session_;
   web::WebService service_;
   web::LocalHistory* history_ = nullptr;  // owned by service_
-  QString id_;
-  QString site_, name_;
-  QString state_;
-  qint64 lastSeq_ = 0;
+  QString site_;
+  std::vector<Unit> units_;
   bool scheduled_ = false;
 };

@@ -1,8 +1,9 @@
 #pragma once
-// The history of the one analyzer this program measures, from its results
-// database through a read-only connection of the web thread's own, and its
-// report computed as the report dialog computes it. The averaging and the
-// limits in force are handed over by the measuring side when they change.
+// The history of the analyzers this program measures (the line's: each from
+// its own results database) through read-only connections of the web
+// thread's own, and their reports computed as the report dialog computes
+// them. The averaging and the limits in force are handed over by the
+// measuring side when they change.
 
 #include <QMutex>
 #include <memory>
@@ -17,10 +18,14 @@ class LocalHistory : public HistorySource {
   LocalHistory(QString databasePath, AnalyzerInfo analyzer);
   ~LocalHistory() override;
 
-  // From any thread.
-  void setBasis(const emissions::AveragingConfig& config, const emissions::AlarmLimits& limits);
+  // A further analyzer of the line, before the web thread reads.
+  void addAnalyzer(QString databasePath, AnalyzerInfo analyzer);
 
-  QVector<AnalyzerInfo> analyzers() override { return {analyzer_}; }
+  // From any thread: of the analyzer `id` (empty: every one).
+  void setBasis(const emissions::AveragingConfig& config, const emissions::AlarmLimits& limits,
+                const QString& id = QString());
+
+  QVector<AnalyzerInfo> analyzers() override;
   std::vector<StoredResult> results(const QString& id, qint64 fromUtcMs, qint64 toUtcMs) override;
   std::vector<double> o2RefByFuel(const QString& id) override;
   QVector<StoredEvent> events(const QString& id, qint64 fromUtcMs, qint64 toUtcMs, int limit) override;
@@ -30,16 +35,20 @@ class LocalHistory : public HistorySource {
   int intervalMinutes(const QString& id) override;
 
  private:
-  // The connection, opened at the first use; null without a database.
-  const ResultStore* store();
-  std::pair<emissions::AveragingConfig, emissions::AlarmLimits> basis() const;
+  struct Part {
+    QString path;
+    AnalyzerInfo analyzer;
+    std::unique_ptr<ResultStore> store;
+    emissions::AveragingConfig config;
+    emissions::AlarmLimits limits;
+  };
+  // The analyzer's connection, opened at the first use; null without a
+  // database or an analyzer of that id.
+  const ResultStore* store(const QString& id);
+  std::pair<emissions::AveragingConfig, emissions::AlarmLimits> basis(const QString& id) const;
 
-  QString path_;
-  AnalyzerInfo analyzer_;
-  std::unique_ptr<ResultStore> store_;
-  mutable QMutex mutex_;
-  emissions::AveragingConfig config_;
-  emissions::AlarmLimits limits_;
+  std::vector<Part> parts_;
+  mutable QMutex mutex_;  // the bases
 };
 
 }  // namespace web

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QFile>
+
 #include "service/headless_service.h"
+#include "storage/settings_files.h"
 #include "support/session_fixture.h"
 
 namespace {
@@ -103,6 +107,43 @@ TEST_F(HeadlessServiceTest, StartUpProblemsArePrintedAndLoggedAsEvents) {
   EXPECT_EQ(settingsEvents[0].text, QStringLiteral(u"Файл конфигурации отсутствует! Сброс конфигурации!"));
   service_->stop();
   EXPECT_TRUE(lines_.last().endsWith(QStringLiteral(u"Остановлено")));
+}
+
+}  // namespace
+
+namespace {
+
+// The web view of a line of two analyzers: both on the overview under their
+// names, each with its own history, and a result of the second one shown as
+// its own.
+TEST_F(HeadlessServiceTest, TheWebViewShowsEveryAnalyzerOfTheLineUnderItsName) {
+  writeDefaultSettings();
+  QString error;
+  ASSERT_TRUE(SettingsFiles().addLineAnalyzer(2, 9, &error)) << error.toStdString();
+  QFile ini(inDir(QStringLiteral("korvex-service.ini")));
+  ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+  ini.write("[Service]\nMode=none\n[Analyzer]\nSite=plant-7\nName=boiler-3\n[Web]\nEnabled=true\nPort=0\n");
+  ini.close();
+  startService({QStringLiteral("--headless")});
+  ASSERT_TRUE(service_->web().service().isRunning()) << lines_.join('\n').toStdString();
+  ASSERT_EQ(serviceSession().analyzerCount(), 2);
+
+  Result r;
+  r.utcMs = now().toMSecsSinceEpoch();
+  r.utcOffset = now().offsetFromUtc();
+  r.values[channel::Tg] = 222;
+  emit serviceSession().analyzer(1)->pollCycle().resultTaken(r);
+  QCoreApplication::processEvents();
+
+  const std::vector<web::LiveSnapshot> all = service_->web().service().hub().all();
+  ASSERT_EQ(all.size(), size_t(2));
+  EXPECT_EQ(all[0].id, QStringLiteral("plant-7-boiler-3"));
+  EXPECT_EQ(all[1].id, QStringLiteral("plant-7-boiler-3-2"));
+  EXPECT_EQ(all[1].address, 9);
+  EXPECT_FALSE(all[0].last.has_value());
+  ASSERT_TRUE(all[1].last.has_value());
+  EXPECT_EQ(all[1].last->result.values[channel::Tg], 222);
+  EXPECT_EQ(all[1].last->seq, 1);
 }
 
 }  // namespace
