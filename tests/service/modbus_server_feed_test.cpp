@@ -11,6 +11,7 @@
 
 #include "service/headless_service.h"
 #include "storage/settings_files.h"
+#include "support/raw_modbus_client.h"
 #include "support/session_fixture.h"
 
 namespace {
@@ -135,15 +136,22 @@ TEST_F(ModbusServerFeedTest, EachAnalyzerOfTheLineIsTheUnitIdOfItsSlot) {
   ASSERT_NE(feed().server(), nullptr);
   ASSERT_EQ(serviceSession().analyzerCount(), 2);
   modbus_server::Server* server = feed().server();
-  EXPECT_NE(server->image(1), nullptr);
-  EXPECT_NE(server->image(3), nullptr);
-  EXPECT_EQ(server->image(2), nullptr);
   EXPECT_EQ(serviceSession().analyzer(1)->modbusServer().snapshot().unitId, 3);
   EXPECT_EQ(linesWith(QStringLiteral(u"Анализатор 3 (адрес 9): Сервер Modbus TCP: прибор — устройство (unit id) 3")).size(), 1)
       << lines_.join('\n').toStdString();
+  // As a control system reads them, over TCP.
+  RawModbusClient client;
+  ASSERT_TRUE(client.connect(server->port()));
+  const auto exceptionOf = [&client](uint8_t unit) {
+    const std::optional<RawModbusClient::Reply> r = client.read(unit, 4, modbus_server::reg::kLinkState, 1);
+    return r ? r->exception : -1;
+  };
+  EXPECT_EQ(exceptionOf(1), 0);
+  EXPECT_EQ(exceptionOf(3), 0);
+  EXPECT_EQ(exceptionOf(2), 0x0B);
   serviceSession().analyzer(1)->modbusServer().stop();
-  EXPECT_EQ(server->image(3), nullptr);
-  EXPECT_NE(server->image(1), nullptr);
+  EXPECT_EQ(exceptionOf(3), 0x0B);
+  EXPECT_EQ(exceptionOf(1), 0);
 }
 
 }  // namespace
