@@ -101,7 +101,7 @@ HeadlessService::HeadlessService(HeadlessOptions options, std::function<void(con
   connect(&host_, &SessionHost::analyzersAdded, this, [this, session] {
     for (int i = 1; i < session->analyzerCount(); ++i) {
       Session* other = session->analyzer(i);
-      listenTo(other, Session::analyzerTitle(other->slot(), other->measuring().address) + QStringLiteral(": "));
+      listenTo(other, other->analyzerTitle() + QStringLiteral(": "));
     }
   });
   connect(session, &Session::publishingChanged, this, [this](const QString& state) {

@@ -191,12 +191,11 @@ void Session::onDamageFound(const UnreadableSpan& span) {
 void Session::start(const SessionStart& s) {
   if (started_) return;
   started_ = true;
-  measuring_ = s.measuring;
   fuels_ = s.fuels;
-  fuelIndex_ = s.fuelIndex;
-  if (line_) {
-    measuring_ = config_.measuring;
-    fuelIndex_ = config_.fuelIndex;
+  // A further analyzer has its own since it was added.
+  if (!line_) {
+    measuring_ = s.measuring;
+    fuelIndex_ = s.fuelIndex;
   }
   openDatabase();
   if (!line_) openPort();
@@ -240,15 +239,14 @@ void Session::start(const SessionStart& s) {
   emit started();
 }
 
-QString Session::analyzerTitle(int slot, int address) {
-  return QStringLiteral(u"Анализатор %1 (адрес %2)").arg(slot).arg(address);
+QString Session::analyzerTitle() const {
+  return QStringLiteral(u"Анализатор %1 (адрес %2)").arg(slot_).arg(measuring_.address);
 }
 
 void Session::addAnalyzers(const QVector<LineAnalyzer>& analyzers) {
   if (started_ || line_) return;
   for (const LineAnalyzer& a : analyzers) {
     auto* other = new Session(this, a.slot, this);
-    other->config_ = a;
     other->measuring_ = a.measuring;
     other->fuelIndex_ = a.fuelIndex;
     others_.push_back(other);
@@ -737,7 +735,7 @@ void Session::tell(NoticeTopic topic, NoticeLevel level, const QString& title, c
   // A further analyzer's notice says whose it is.
   QString heading = title;
   if (line_) {
-    const QString whose = analyzerTitle(slot_, measuring_.address);
+    const QString whose = analyzerTitle();
     heading = title.isEmpty() ? whose : whose + QStringLiteral(": ") + title;
   }
   const Notice n = Notice::at(seams::currentDateTime(), topic, level, heading, text, beep);

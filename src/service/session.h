@@ -80,7 +80,7 @@ class Session : public QObject {
   int analyzerCount() const { return 1 + int(others_.size()); }
   Session* analyzer(int index) { return index <= 0 ? this : others_.at(size_t(index - 1)); }
   // "Анализатор 2 (адрес 5)": how the event log and notices name a further analyzer.
-  static QString analyzerTitle(int slot, int address);
+  QString analyzerTitle() const;
   // Polls the analyzers in turn when there are several; null with one.
   LineScheduler* scheduler() const { return scheduler_; }
 
@@ -272,7 +272,6 @@ class Session : public QObject {
   // The line's first analyzer owns the line; the others use its.
   Session* line_ = nullptr;
   int slot_ = 1;
-  LineAnalyzer config_;  // of a further analyzer
   std::unique_ptr<AnalyzerLink> ownLink_;
   AnalyzerLink& link_;
   PollCycle poll_;

@@ -250,7 +250,7 @@ void SessionHost::addAnalyzers(const QVector<LineAnalyzer>& others) {
   AuditKeeper* k = audit_;
   for (int i = 1; i < analyzerCount_; ++i) {
     Session* other = s->analyzer(i);
-    const QString whose = Session::analyzerTitle(others[i - 1].slot, others[i - 1].measuring.address) + QStringLiteral(": ");
+    const QString whose = other->analyzerTitle() + QStringLiteral(": ");
     // The trail is the line's: a further analyzer's events in it say whose they are.
     connect(other, &Session::eventKindLogged, k,
             [k, whose](EventKind kind, const QString& text) { k->onEvent(kind, whose + text); });

@@ -61,14 +61,10 @@ bool Settings::setLineAnalyzers(const QVector<QPair<int, int>>& analyzers, QStri
     int address = 0;
     for (const auto& [s, a] : analyzers)
       if (s == slot) address = a;
-    const bool had = QFileInfo::exists(deviceFilePath(files_.settingsPath(), slot));
-    if (address > 0)
-      ok = files_.addLineAnalyzer(slot, uint8_t(address), error);
-    else if (had)
-      ok = files_.removeLineAnalyzer(slot, error);
-    else
-      continue;
-    paths << deviceFilePath(files_.settingsPath(), slot);
+    const QString path = deviceFilePath(files_.settingsPath(), slot);
+    if (address == 0 && !QFileInfo::exists(path)) continue;
+    ok = address > 0 ? files_.addLineAnalyzer(slot, uint8_t(address), error) : files_.removeLineAnalyzer(slot, error);
+    paths << path;
   }
   if (!paths.isEmpty()) emit written(paths);
   return ok;

@@ -126,17 +126,15 @@ std::array<ChannelLook, kChannelCount> defaultChannelLooks() {
 
 SettingsFiles::SettingsFiles(const QString& programPath) {
   settingsPath_ = changeFileExt(programPath.isEmpty() ? seams::executablePath() : programPath, QStringLiteral(".ini"));
-  qsizetype cut = settingsPath_.size();
-  while (cut > 0 && settingsPath_.at(cut - 1) != QLatin1Char('/') && settingsPath_.at(cut - 1) != QLatin1Char('\\'))
-    --cut;
-  devicePath_ = settingsPath_.left(cut) + QStringLiteral("Device-001.ini");
+  devicePath_ = deviceFilePath(settingsPath_, 1);
   device_.deviceSlot = 1;
 }
 
 QString deviceFilePath(const QString& programPath, int slot) {
-  const QString device = SettingsFiles(programPath).devicePath();
-  return device.left(device.size() - int(sizeof "001.ini") + 1) +
-         QStringLiteral("%1.ini").arg(slot, 3, 10, QLatin1Char('0'));
+  // Beside the program, whichever separator its path uses.
+  qsizetype cut = programPath.size();
+  while (cut > 0 && programPath.at(cut - 1) != QLatin1Char('/') && programPath.at(cut - 1) != QLatin1Char('\\')) --cut;
+  return programPath.left(cut) + QStringLiteral("Device-%1.ini").arg(slot, 3, 10, QLatin1Char('0'));
 }
 
 QVector<LineAnalyzer> SettingsFiles::lineAnalyzers(const MeasuringSettings& line) const {
