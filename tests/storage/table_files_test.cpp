@@ -304,12 +304,3 @@ TEST_F(TableFilesTest, AMissingFileFailsAndLeavesTheClearedTable) {
 }
 
 }  // namespace
-
-// A further analyzer's daily log is its own: the first one's keeps its name.
-TEST_F(TableFilesTest, AFurtherAnalyzersDailyLogEndsInItsSlot) {
-  seams::setExecutablePath(path(QStringLiteral("korvex")));
-  const QDate day(2026, 12, 8);
-  EXPECT_EQ(dailyLogPath(day), path(QStringLiteral("korvex-26-12-08.ask")));
-  EXPECT_EQ(dailyLogPath(day, 1), path(QStringLiteral("korvex-26-12-08.ask")));
-  EXPECT_EQ(dailyLogPath(day, 3), path(QStringLiteral("korvex-26-12-08-3.ask")));
-}

@@ -99,7 +99,6 @@ TEST(ResultsTableModelTest, TheStatusColumnShowsEachTakenResultsStatusAndNoneFor
   ASSERT_EQ(model.rowCount(), 3);
   EXPECT_TRUE(model.data(model.index(0, kStatusColumn), Qt::DisplayRole).isNull());
   EXPECT_EQ(model.data(model.index(1, kStatusColumn), Qt::DisplayRole).toString(), QStringLiteral(u"ТО"));
-  EXPECT_EQ(model.data(model.index(1, kStatusColumn), Qt::ToolTipRole).toString(), QStringLiteral(u"техобслуживание"));
   EXPECT_TRUE(model.data(model.index(1, kStatusColumn), Qt::ForegroundRole).isValid());
   // Outside the calibrated range still counts: flagged, not red.
   EXPECT_EQ(model.data(model.index(2, kStatusColumn), Qt::DisplayRole).toString(), QStringLiteral(u"ВД"));
