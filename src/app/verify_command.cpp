@@ -40,13 +40,26 @@ int runVerify(const QStringList& arguments, const std::function<void(const QStri
   }
   if (!directory.isEmpty())
     seams::setExecutablePath(QDir(directory).absoluteFilePath(QFileInfo(seams::executablePath()).fileName()));
+  // The line's database, then each further analyzer's that is there (also
+  // one whose analyzer was taken off the line: its days stay sealed).
   const QString db = changeFileExt(seams::executablePath(), QStringLiteral(".db"));
-  const TrailCheck check = checkTrail(db, TrailCheckScope());
-  print(check.line);
-  switch (check.status) {
-    case TrailCheck::Status::Whole: return 0;
-    case TrailCheck::Status::Broken: return 1;
-    case TrailCheck::Status::Unreadable: return 2;
+  QStringList others;
+  for (int slot = 2; slot <= 8; ++slot) {
+    const QString path = changeFileExt(seams::executablePath(), QStringLiteral("-%1.db").arg(slot));
+    if (QFileInfo::exists(path)) others << path;
   }
-  return 2;
+  int worst = 0;
+  const auto checkOne = [&](const QString& path, const QString& head) {
+    const TrailCheck check = checkTrail(path, TrailCheckScope());
+    print(head + check.line);
+    const int code = check.status == TrailCheck::Status::Whole ? 0 : check.status == TrailCheck::Status::Broken ? 1 : 2;
+    // Unreadable (2) outweighs broken (1) only where nothing was found broken.
+    if (code == 1 || (code == 2 && worst == 0)) worst = code;
+  };
+  if (others.isEmpty()) {
+    checkOne(db, QString());
+    return worst;
+  }
+  for (const QString& path : QStringList{db} + others) checkOne(path, QFileInfo(path).fileName() + QStringLiteral(": "));
+  return worst;
 }

@@ -33,27 +33,9 @@ SessionHost::SessionHost(Options options, QObject* parent)
     audit_->moveToThread(auditThread_.get());
   }
 
-  // What the session does that the trail records, straight to the keeper's
-  // thread, in the order the session did it.
   AuditKeeper* k = audit_;
-  const QString runAs = options_.runAs;
-  connect(session_, &Session::databaseMovedAside, k, [k](const QString& to) { k->noteMovedAside(to); });
-  connect(session_, &Session::databaseOpened, k,
-          [k, runAs](const QString& path, bool writable) { k->open(path, writable, runAs); });
-  connect(session_, &Session::started, k, [k] { k->sealDays(); });
+  connectKeeper(session_, k, QString());
   connect(session_, &Session::eventKindLogged, k, [k](EventKind kind, const QString& text) { k->onEvent(kind, text); });
-  connect(session_, &Session::resultRecorded, k, [k](qint64 seq, const Result& r) { k->onResult(seq, r); });
-  connect(session_, &Session::averagesStored, k, [k](const QDate& from, const QDate& to) {
-    k->resealDays(from, to, QStringLiteral(u"отчёт о выбросах"));
-  });
-  Session* s = session_;
-  connect(k, &AuditKeeper::opened, s, [s](const QString& path) { s->openAuditCopy(path); });
-  connect(k, &AuditKeeper::trailBroken, this, [this](const QString& text) {
-    tellStartUp(NoticeTopic::Audit, NoticeLevel::Error, QString(), text, true);
-  });
-  connect(k, &AuditKeeper::problem, this, [this](const QString& text) {
-    tellStartUp(NoticeTopic::Audit, NoticeLevel::Error, QString(), text, false);
-  });
   connect(&settings_, &Settings::written, this,
           [this](const QStringList& paths) { postAudit([paths](AuditKeeper& keeper) { keeper.settingsWritten(paths); }); });
   connect(&access_, &AccessControl::accountsSaved, this, [this] {
@@ -121,14 +103,39 @@ SessionHost::~SessionHost() {
   } else {
     delete session_;
   }
-  AuditKeeper* k = audit_;
+  std::vector<AuditKeeper*> keepers = std::exchange(analyzerAudits_, {});
+  keepers.push_back(audit_);
+  for (AuditKeeper* k : keepers) {
+    if (auditThread_)
+      QMetaObject::invokeMethod(k, [k] { delete k; }, Qt::BlockingQueuedConnection);
+    else
+      delete k;
+  }
   if (auditThread_) {
-    QMetaObject::invokeMethod(k, [k] { delete k; }, Qt::BlockingQueuedConnection);
     auditThread_->quit();
     auditThread_->wait();
-  } else {
-    delete k;
   }
+}
+
+void SessionHost::connectKeeper(Session* s, AuditKeeper* k, const QString& whose) {
+  // What the session does that the trail records, straight to the keeper's
+  // thread, in the order the session did it.
+  const QString runAs = options_.runAs;
+  connect(s, &Session::databaseMovedAside, k, [k](const QString& to) { k->noteMovedAside(to); });
+  connect(s, &Session::databaseOpened, k,
+          [k, runAs](const QString& path, bool writable) { k->open(path, writable, runAs); });
+  connect(s, &Session::started, k, [k] { k->sealDays(); });
+  connect(s, &Session::resultRecorded, k, [k](qint64 seq, const Result& r) { k->onResult(seq, r); });
+  connect(s, &Session::averagesStored, k, [k](const QDate& from, const QDate& to) {
+    k->resealDays(from, to, QStringLiteral(u"отчёт о выбросах"));
+  });
+  connect(k, &AuditKeeper::opened, s, [s](const QString& path) { s->openAuditCopy(path); });
+  connect(k, &AuditKeeper::trailBroken, this, [this, whose](const QString& text) {
+    tellStartUp(NoticeTopic::Audit, NoticeLevel::Error, QString(), whose + text, true);
+  });
+  connect(k, &AuditKeeper::problem, this, [this, whose](const QString& text) {
+    tellStartUp(NoticeTopic::Audit, NoticeLevel::Error, QString(), whose + text, false);
+  });
 }
 
 void SessionHost::postAudit(std::function<void(AuditKeeper&)> call) {
@@ -255,6 +262,12 @@ void SessionHost::addAnalyzers(const QVector<LineAnalyzer>& others) {
     connect(other, &Session::eventKindLogged, k,
             [k, whose](EventKind kind, const QString& text) { k->onEvent(kind, whose + text); });
     connect(other, &Session::notice, this, [this](const Notice& n) { notices_.add(n); });
+    // Its results are in a database of its own: their days are sealed there,
+    // in a chain of that database, or a change to them would go unseen.
+    auto* own = new AuditKeeper;
+    if (auditThread_) own->moveToThread(auditThread_.get());
+    analyzerAudits_.push_back(own);
+    connectKeeper(other, own, whose);
   }
   emit analyzersAdded();
 }
@@ -271,11 +284,14 @@ void SessionHost::stop() {
   else
     s->stop();
   // After the session: what it recorded last is in the keeper's queue.
-  AuditKeeper* k = audit_;
-  if (auditThread_)
-    QMetaObject::invokeMethod(k, [k] { k->stop(); }, Qt::BlockingQueuedConnection);
-  else
-    k->stop();
+  std::vector<AuditKeeper*> keepers = analyzerAudits_;
+  keepers.push_back(audit_);
+  for (AuditKeeper* k : keepers) {
+    if (auditThread_)
+      QMetaObject::invokeMethod(k, [k] { k->stop(); }, Qt::BlockingQueuedConnection);
+    else
+      k->stop();
+  }
 }
 
 void SessionHost::postTo(int analyzer, std::function<void(Session&)> call) {

@@ -74,8 +74,11 @@ class SessionHost : public QObject {
   // Who is at the program; its entries go to the audit trail.
   AccessControl& access() { return access_; }
   // The audit trail's keeper, to connect to. It lives in its own thread:
-  // call it only through postAudit().
-  AuditKeeper* audit() const { return audit_; }
+  // call it only through postAudit(). A further analyzer's (index 1..) keeps
+  // the seals of its own database's days, in a chain in that database.
+  AuditKeeper* audit(int analyzer = 0) const {
+    return analyzer == 0 ? audit_ : analyzer <= int(analyzerAudits_.size()) ? analyzerAudits_[analyzer - 1] : nullptr;
+  }
   // Runs `call` in the keeper's thread, after everything posted before.
   void postAudit(std::function<void(AuditKeeper&)> call);
   // Waits until the session and then the keeper have done everything
@@ -137,6 +140,9 @@ class SessionHost : public QObject {
   void addAnalyzers(const QVector<LineAnalyzer>& others);
   void tellStartUp(NoticeTopic topic, NoticeLevel level, const QString& title, const QString& text, bool beep);
 
+  // Feeds the keeper of `s`'s database; `whose` heads its notices.
+  void connectKeeper(Session* s, AuditKeeper* k, const QString& whose);
+
   Options options_;
   Settings settings_;
   NoticeBoard notices_;
@@ -144,6 +150,7 @@ class SessionHost : public QObject {
   std::unique_ptr<QThread> thread_;
   std::unique_ptr<QThread> auditThread_;
   AuditKeeper* audit_ = nullptr;  // lives in auditThread_
+  std::vector<AuditKeeper*> analyzerAudits_;  // the further analyzers', in auditThread_ too
   QString movedTo_;               // the damaged database was moved there at opening
   QString databasePath_;
   Session* session_ = nullptr;

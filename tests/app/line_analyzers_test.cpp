@@ -1,7 +1,8 @@
 // Two analyzers on the line, as the window shows them: each one's results go
 // to its own database and only the selected one's into the table; its state,
 // alarm and mode follow the selector; the mode buttons command the analyzer
-// selected and no other; with one analyzer nothing of this is shown.
+// selected and no other; its days are sealed in its own database; with one
+// analyzer nothing of this is shown.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,9 @@
 #include <QToolButton>
 
 #include "app/analyzer_strip.h"
+#include "data/trail_check.h"
+#include "platform/timer.h"
+#include "service/audit_keeper.h"
 #include "storage/settings_files.h"
 #include "support/korvex_fixture.h"
 
@@ -87,6 +91,35 @@ TEST_F(LineAnalyzersTest, TheWindowFollowsTheSelectedAnalyzerAndItsButtonsComman
   ASSERT_EQ(results().count(), 2);
   EXPECT_EQ(results().value(1, channel::Tg), 101);
   EXPECT_FALSE(find<QToolButton>("SpeedButtonLedConst")->isEnabled());
+}
+
+// The second analyzer's results are in its own database: their day is
+// sealed there, in its own chain, and checks whole after the run.
+TEST_F(LineAnalyzersTest, AFurtherAnalyzersDaysAreSealedInItsOwnDatabase) {
+  const QDate day(2026, 12, 6);
+  setNow(QDateTime(day, QTime(23, 50)));
+  startWithSecondAnalyzerAt(7);
+  ASSERT_EQ(host().analyzerCount(), 2);
+  AuditKeeper* own = host().audit(1);
+  ASSERT_NE(own, nullptr);
+  ASSERT_NE(own, host().audit(0));
+  resultOf(1, 200);
+  advance(1);
+  resultOf(1, 201);
+
+  setNow(QDateTime(day.addDays(1), QTime(0, 6)));
+  own->sealTimer()->fire();
+  const AuditEntry seal = own->trail().sealOf(day);
+  ASSERT_NE(seal.id, 0);
+  EXPECT_TRUE(seal.text.startsWith(QStringLiteral(u"День 06.12.2026 опечатан: результатов 2"))) << seal.text.toStdString();
+  // The line's trail holds no seal of the day: its own analyzer had no result.
+  EXPECT_EQ(host().audit(0)->trail().sealOf(day).id, 0);
+
+  stopProgram();
+  const TrailCheck check = checkTrail(inDir(QStringLiteral("korvex-2.db")), TrailCheckScope());
+  EXPECT_EQ(check.status, TrailCheck::Status::Whole) << check.line.toStdString();
+  EXPECT_EQ(check.days, 1);
+  EXPECT_GE(check.entries, 3);  // start, seal, stop
 }
 
 TEST_F(LineAnalyzersTest, WithOneAnalyzerThereIsNoStripAndNoFurtherDatabase) {

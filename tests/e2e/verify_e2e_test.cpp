@@ -1,9 +1,10 @@
 // korvex --verify on a results database changed afterwards with the sqlite3
 // shell, as an intruder would change it: a stored result, an emission
 // average, an audit entry, the last entry deleted; each is named and the
-// exit status is 1. A whole trail exits 0 with its summary, also while an
-// instance owns the file; a file that is no database exits 2. And the
-// service records its run under the operating system's account.
+// exit status is 1, also in a further analyzer's database. A whole trail
+// exits 0 with its summary, also while an instance owns the file; a file
+// that is no database exits 2. And the service records its run under the
+// operating system's account.
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,27 @@ TEST_F(VerifyE2E, EachChangeMadeWithTheShellIsNamedAndExitsOne) {
   v = verify();
   EXPECT_EQ(v.exitCode, 1);
   EXPECT_TRUE(v.line.contains(QStringLiteral(u"результатов 5001, опечатано 5000"))) << v.line.toStdString();
+}
+
+// A further analyzer's database, with its own chain and seals: each file is
+// checked under its name, and a change in the second is named there.
+TEST_F(VerifyE2E, EveryAnalyzersDatabaseIsCheckedAndAChangeInAFurtherOneIsNamedByIt) {
+  makeDatabase();
+  const QString second = inDir(QStringLiteral("korvex-2.db"));
+  ASSERT_TRUE(QFile::copy(db_, second));
+  ASSERT_TRUE(QFile::copy(inDir(QStringLiteral("korvex-audit.head")), inDir(QStringLiteral("korvex-2-audit.head"))));
+  Verdict v = verify();
+  EXPECT_EQ(v.exitCode, 0) << v.line.toStdString();
+  EXPECT_EQ(v.line, QStringLiteral(u"korvex.db: цепочка цела: 4 записи, 1 день\n"
+                                   u"korvex-2.db: цепочка цела: 4 записи, 1 день"));
+
+  db_ = second;
+  shell(QStringLiteral("UPDATE results SET co = 9 WHERE seq = 4000;"));
+  v = verify();
+  EXPECT_EQ(v.exitCode, 1);
+  EXPECT_EQ(v.line, QStringLiteral(u"korvex.db: цепочка цела: 4 записи, 1 день\n"
+                                   u"korvex-2.db: день 01.03.2026 (печать — запись 3): результаты № 1–4095 "
+                                   u"(03:00:00–04:08:14) изменены"));
 }
 
 TEST_F(VerifyE2E, AWholeTrailIsCheckedWhileAnInstanceOwnsItAndNoDatabaseExitsTwo) {
