@@ -146,7 +146,7 @@ int runCase(const std::string& name, const QString& dir) {
   memory(&after, &peak);
   const int rows = log.count();
   std::printf("%d %.1f %.1f %.1f %.1f %.1f\n", rows, double(after - before) / rows, double(peak - before) / rows, ms,
-              double(mallinfo2().uordblks - heapBefore) / rows, double(log.memoryUsage()) / rows);
+              (double(mallinfo2().uordblks) - double(heapBefore)) / rows, double(log.memoryUsage()) / rows);
   setSerialBackendFactory({});
   return 0;
 }
