@@ -6,6 +6,10 @@
 #include "print/printer_setup.h"
 #include "data/results_log.h"
 #include "data/value_format.h"
+#include "emissions/result_status.h"
+
+#include <array>
+#include <optional>
 
 QStringList protocolLines(const ResultsLog& log, double now) {
   QStringList lines;
@@ -19,9 +23,33 @@ QStringList protocolLines(const ResultsLog& log, double now) {
     for (int c = 0; c < kResultColumnCount; ++c) text += cellOf(c).rightJustified(kWidths[c]);
     return text;
   };
-  lines << line([&log](int c) { return log.header(c); });
-  for (int r = 0; r < log.count(); ++r) lines << line([&log, r](int c) { return log.cell(r, c); });
+  // Results taken by the program carry the status they were decided with:
+  // printed after the last column, with the codes used explained below. A
+  // table read from a file has none, and prints as it always did.
+  bool statuses = false;
+  for (int r = 0; r < log.count() && !statuses; ++r) statuses = log.status(r).has_value();
+  constexpr int kStatusWidth = 7;
+  std::array<bool, kResultStatusCount> used{};
+  lines << line([&log](int c) { return log.header(c); }) +
+               (statuses ? QStringLiteral(u"Статус").rightJustified(kStatusWidth) : QString());
+  for (int r = 0; r < log.count(); ++r) {
+    QString text = line([&log, r](int c) { return log.cell(r, c); });
+    if (const std::optional<ResultStatus> status = log.status(r)) {
+      text += emissions::statusCode(*status).rightJustified(kStatusWidth);
+      used[size_t(*status)] = true;
+    } else if (statuses) {
+      text += QString(kStatusWidth, QLatin1Char(' '));
+    }
+    lines << text;
+  }
   if (log.isEmpty()) lines << line([](int) { return QString(); });
+  if (statuses) {
+    QStringList legend;
+    for (int k = 0; k < kResultStatusCount; ++k)
+      if (used[size_t(k)])
+        legend << emissions::statusCode(ResultStatus(k)) + QStringLiteral(u" — ") + emissions::statusTitle(ResultStatus(k));
+    lines << QString() << QStringLiteral(u"Статус: ") + legend.join(QStringLiteral("; "));
+  }
   return lines;
 }
 

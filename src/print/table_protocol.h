@@ -14,6 +14,8 @@ class ResultsLog;
 // "Потокол замеров KVX от <date> <time>", then the headings and every result
 // (an empty row when there is none), each cell right-aligned in its field
 // (10, 14, 10, then 13 x 8 characters); a longer cell is written whole.
+// Results the program took get their status's code in a field of 7 at the
+// end of their line, and the codes used are explained in a last line.
 QStringList protocolLines(const ResultsLog& log, double now);
 
 // One printed piece of a line: its page (from 0), the top of its text in

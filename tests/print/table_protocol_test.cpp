@@ -7,6 +7,7 @@
 #include "platform/seams.h"
 #include "data/results_log.h"
 #include "data/value_format.h"
+#include "emissions/result_status.h"
 #include "platform/text_codec.h"
 
 namespace {
@@ -65,6 +66,27 @@ TEST_F(ProtocolLinesTest, ACellLongerThanItsFieldIsWrittenWholeAndShiftsTheRest)
   EXPECT_EQ(line.size(), 138 + 2 + 4);
   EXPECT_TRUE(line.startsWith(QStringLiteral("123456789012") + QString(24, QLatin1Char(' ')) +
                               QStringLiteral("1,2345678901       5")));
+}
+
+// Taken results print the status they were decided with, and the codes
+// used are explained; a file's rows above had no such field.
+TEST_F(ProtocolLinesTest, TakenResultsEndWithTheirStatusAndTheCodesUsedAreExplained) {
+  Result valid;
+  valid.utcMs = QDateTime(QDate(2026, 12, 6), QTime(17, 20, 31)).toMSecsSinceEpoch();
+  valid.values[channel::Tg] = 185;
+  Result maintenance = valid;
+  maintenance.utcMs += 1000;
+  maintenance.status = ResultStatus::Maintenance;
+  log_.append(valid);
+  log_.append(maintenance);
+  const QStringList lines = protocolLines(log_, now_);
+  ASSERT_EQ(lines.size(), 6);
+  EXPECT_TRUE(lines[1].endsWith(QStringLiteral(u"    Тест Статус"))) << lines[1].toStdString();
+  ASSERT_EQ(lines[2].size(), 138 + 7);
+  EXPECT_TRUE(lines[2].endsWith(QStringLiteral(u"      Д")));
+  EXPECT_TRUE(lines[3].endsWith(QStringLiteral(u"     ТО")));
+  EXPECT_EQ(lines[4], QString());
+  EXPECT_EQ(lines[5], QStringLiteral(u"Статус: Д — достоверно; ТО — ") + emissions::statusTitle(ResultStatus::Maintenance));
 }
 
 // Ten pixels a character.
