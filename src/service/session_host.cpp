@@ -46,6 +46,7 @@ SessionHost::SessionHost(Options options, QObject* parent)
   connect(session_, &Session::averagesStored, k, [k](const QDate& from, const QDate& to) {
     k->resealDays(from, to, QStringLiteral(u"отчёт о выбросах"));
   });
+  connect(session_, &Session::substitutesEntered, k, &AuditKeeper::recordSubstitutes);
   Session* s = session_;
   connect(k, &AuditKeeper::opened, s, [s](const QString& path) { s->openAuditCopy(path); });
   connect(k, &AuditKeeper::trailBroken, this, [this](const QString& text) {
@@ -255,6 +256,12 @@ void SessionHost::addAnalyzers(const QVector<LineAnalyzer>& others) {
     connect(other, &Session::eventKindLogged, k,
             [k, whose](EventKind kind, const QString& text) { k->onEvent(kind, whose + text); });
     connect(other, &Session::notice, this, [this](const Notice& n) { notices_.add(n); });
+    // Its substitutes are recorded under its name; the seals are of the first one's database.
+    connect(other, &Session::substitutesEntered, k,
+            [k, whose](const QString& span, const QString& values, const QString& reason, const QString& who,
+                       int count, const QDate&, const QDate&) {
+              k->recordSubstitutes(whose + span, values, reason, who, count, QDate(), QDate());
+            });
   }
   emit analyzersAdded();
 }
@@ -304,6 +311,10 @@ void SessionHost::setTestGas(bool on, int analyzer) {
 void SessionHost::setPlantOperating(bool operating, int analyzer) {
   const QString who = access_.state().user;
   postTo(analyzer, [operating, who](Session& s) { s.setPlantOperating(operating, who); });
+}
+void SessionHost::enterSubstitutes(const emissions::SubstituteEntry& entry, int analyzer) {
+  const QString who = access_.state().user;
+  postTo(analyzer, [entry, who](Session& s) { s.enterSubstitutes(entry, who); });
 }
 void SessionHost::resetStatistics(int analyzer) {
   postTo(analyzer, [](Session& s) { s.resetStatistics(); });
