@@ -30,14 +30,19 @@ QVector<int> requiredSubstituteChannels(const ValidationConfig& v) {
   return out;
 }
 
-QString substituteProblem(const SubstituteEntry& e, const ValidationConfig& v, qint64 nowUtcMs) {
-  if (e.toUtcMs <= e.fromUtcMs) return QStringLiteral(u"Конец периода должен быть позже его начала.");
+QString substituteProblem(const SubstituteEntry& e, const ValidationConfig& v, qint64 nowUtcMs, int* field) {
+  const auto fail = [field](int ch, const QString& text) {
+    if (field) *field = ch;
+    return text;
+  };
+  if (field) *field = -1;
+  if (e.toUtcMs <= e.fromUtcMs) return fail(-1, QStringLiteral(u"Конец периода должен быть позже его начала."));
   if (e.toUtcMs > nowUtcMs)
-    return QStringLiteral(u"Период не может заканчиваться в будущем: замещающие значения вводятся только за прошедшее время.");
-  if (e.reason.trimmed().isEmpty()) return QStringLiteral(u"Укажите причину ввода замещающих значений.");
+    return fail(-1, QStringLiteral(u"Период не может заканчиваться в будущем: замещающие значения вводятся только "
+                                   u"за прошедшее время."));
   for (int ch : requiredSubstituteChannels(v))
     if (!e.values[size_t(ch)])
-      return QStringLiteral(u"Введите значение %1: оно нужно для расчёта выбросов.").arg(channelLabel(ch));
+      return fail(ch, QStringLiteral(u"Введите значение %1: оно нужно для расчёта выбросов.").arg(channelLabel(ch)));
   bool any = false;
   for (int ch : kSubstituteChannels) {
     const std::optional<double>& value = e.values[size_t(ch)];
@@ -46,11 +51,12 @@ QString substituteProblem(const SubstituteEntry& e, const ValidationConfig& v, q
     // Below zero, or where the analyzer's codes begin: no reading it could have given.
     const double top = ch == channel::O2 ? 21.0 : kCodeOverload - 1;
     if (!std::isfinite(*value) || *value < 0 || *value > top)
-      return QStringLiteral(u"Значение %1 вне допустимого диапазона (0 … %2).")
-          .arg(channelLabel(ch))
-          .arg(QLocale::c().toString(top, 'g', 6));
+      return fail(ch, QStringLiteral(u"Значение %1 вне допустимого диапазона (0 … %2).")
+                          .arg(channelLabel(ch))
+                          .arg(QLocale::c().toString(top, 'g', 6)));
   }
-  if (!any) return QStringLiteral(u"Введите значение хотя бы одного компонента.");
+  if (!any) return fail(channel::CO, QStringLiteral(u"Введите значение хотя бы одного компонента."));
+  if (e.reason.trimmed().isEmpty()) return fail(-1, QStringLiteral(u"Укажите причину ввода замещающих значений."));
   return {};
 }
 

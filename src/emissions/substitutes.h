@@ -39,7 +39,9 @@ struct SubstituteEntry {
 QVector<int> requiredSubstituteChannels(const ValidationConfig& v);
 
 // Why the entry cannot be taken (for the operator); empty when it can.
-QString substituteProblem(const SubstituteEntry& e, const ValidationConfig& v, qint64 nowUtcMs);
+// `field` gets the channel the problem is of, -1 for the span or the reason.
+QString substituteProblem(const SubstituteEntry& e, const ValidationConfig& v, qint64 nowUtcMs,
+                          int* field = nullptr);
 
 // What the results of the span are made with besides the values.
 struct SubstituteBasis {
