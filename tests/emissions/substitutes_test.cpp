@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include "device/register_map.h"
+#include "emissions/classification.h"
 #include "emissions/explanation.h"
 #include "emissions/result_status.h"
 #include "emissions/substitutes.h"
@@ -111,6 +112,43 @@ TEST(Substitutes, FillOnlyTheExpectedTimesWithoutAResultThatCountsAndAreAveraged
 
   // Entered again over the same span: every slot is filled, nothing is added.
   EXPECT_TRUE(substituteResults(e, stored(all), basis, v).empty());
+}
+
+TEST(Substitutes, CountInTheClassificationAsSubstitutesButNotInTheCalibrationsRangeWeeks) {
+  const QTimeZone zone = QTimeZone::utc();
+  ValidationConfig v = wasteIncineration();
+  Qal2Calibration& cal = v.calibration[size_t(index(Component::CO))];
+  cal.set = true;
+  cal.highest = 10;  // valid up to 11 ppm
+  cal.date = kDay.addDays(-30);
+  AveragingConfig cfg = config(zone, 30, 60);
+  cfg.validation = v;
+  // A day: half-hours 0-23 measured within the range, 24-47 lost and filled
+  // with a value beyond the calibrated range (what a backup instrument read).
+  QVector<Result> all;
+  appendResults(all, at(kDay, QTime(0, 0), zone), 720, 60, zone, {3, 5});
+  SubstituteEntry e = entry(at(kDay, QTime(12, 0), zone), at(kDay.addDays(1), QTime(0, 0), zone));
+  e.values[channel::CO] = 40;
+  SubstituteBasis basis;
+  basis.periodSeconds = 60;
+  basis.zone = zone;
+  basis.fuel = builtInFuelTable()[0];
+  const std::vector<Result> added = substituteResults(e, stored(all), basis, v);
+  ASSERT_EQ(added.size(), 720u);
+  all += QVector<Result>(added.begin(), added.end());
+  const QVector<DailyAverage> days = computeDays(all, cfg, kDay, kDay);
+  ASSERT_EQ(days.size(), 1);
+  EXPECT_TRUE(days[0][Component::CO].valid);
+  const ComponentSummary s = summarize(days, AlarmLimits{}, v)[size_t(index(Component::CO))];
+  EXPECT_EQ(s.shortTermValid, 48);
+  EXPECT_EQ(s.resultsCounted, 1440);
+  EXPECT_EQ(s.substitutes, 720);
+  // Beyond the range they would make the whole week's half; the week holds the readings only.
+  EXPECT_EQ(s.outOfRange, 0);
+  ASSERT_EQ(s.weeks.size(), 1);
+  EXPECT_EQ(s.weeks[0].values, 720);
+  EXPECT_EQ(s.weeks[0].outside, 0);
+  EXPECT_FALSE(s.calibration.due());
 }
 
 TEST(Substitutes, AreRefusedForAFutureOrEmptySpanAnEmptyReasonAndAValueMissingOrImpossible) {
