@@ -9,11 +9,15 @@
 
 #include <QAction>
 #include <QDateTimeEdit>
+#include <QSignalSpy>
+#include <QTableView>
 #include <QLineEdit>
 
 #include "data/trail_check.h"
 #include "emissions/result_status.h"
 #include "platform/timer.h"
+#include "service/result_reader.h"
+#include "view/results_table_model.h"
 #include "service/audit_keeper.h"
 #include "storage/user_accounts.h"
 #include "support/korvex_fixture.h"
@@ -159,6 +163,28 @@ TEST_F(SubstitutesTest, ASpanTheLinkWasLostInFilledAfterItsDayWasSealedGivesAVal
   const AuditEntry resealed = trail().sealOf(kDay);
   EXPECT_EQ(resealed.kind, AuditKind::DayResealed);
   EXPECT_GT(resealed.id, recorded[0].id);
+
+  // The day's history shows them in their place, with their status.
+  modal_ = [&](QDialog* d) {
+    d->findChild<QDateEdit*>(QStringLiteral("DateFrom"))->setDate(kDay);
+    d->findChild<QDateEdit*>(QStringLiteral("DateTo"))->setDate(kDay);
+    d->accept();
+    return d->result();
+  };
+  QSignalSpy finished(&host().historyReader(), &ResultReader::historyFinished);
+  window().onHistoryTriggered();
+  modal_ = nullptr;
+  ASSERT_TRUE(finished.wait(30000));
+  ASSERT_TRUE(window().showingHistory());
+  const QAbstractItemModel* table = find<QTableView>("StringGrid1")->model();
+  ASSERT_EQ(table->rowCount(), 186);
+  const auto status = [&](int row, int role = Qt::DisplayRole) {
+    return table->index(row, kStatusColumn).data(role).toString();
+  };
+  EXPECT_EQ(status(29), QStringLiteral(u"Д"));
+  for (int row = 30; row < 180; ++row) ASSERT_EQ(status(row), QStringLiteral(u"З")) << row;
+  EXPECT_EQ(status(30, Qt::ToolTipRole), QStringLiteral(u"замещающее значение"));
+  EXPECT_EQ(status(180), QStringLiteral(u"Д"));
 
   // The same span again adds nothing.
   host().enterSubstitutes([&] {
