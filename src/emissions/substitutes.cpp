@@ -40,6 +40,9 @@ QString substituteProblem(const SubstituteEntry& e, const ValidationConfig& v, q
   if (e.toUtcMs > nowUtcMs)
     return fail(-1, QStringLiteral(u"Период не может заканчиваться в будущем: замещающие значения вводятся только "
                                    u"за прошедшее время."));
+  // A span is read whole and filled in the measuring's own thread: a week at most.
+  if (e.toUtcMs - e.fromUtcMs > qint64(kMaxSubstituteDays) * 86400000)
+    return fail(-1, QStringLiteral(u"Период не может быть длиннее %1 суток: введите его по частям.").arg(kMaxSubstituteDays));
   for (int ch : requiredSubstituteChannels(v))
     if (!e.values[size_t(ch)])
       return fail(ch, QStringLiteral(u"Введите значение %1: оно нужно для расчёта выбросов.").arg(channelLabel(ch)));

@@ -26,6 +26,9 @@ namespace emissions {
 inline constexpr std::array<int, 6> kSubstituteChannels = {channel::O2,  channel::CO,  channel::NO,
                                                            channel::NO2, channel::SO2, channel::H2S};
 
+// The longest span one entry may fill.
+inline constexpr int kMaxSubstituteDays = 7;
+
 struct SubstituteEntry {
   qint64 fromUtcMs = 0;  // the span: from, inclusive
   qint64 toUtcMs = 0;    // ... to, exclusive

@@ -162,6 +162,8 @@ TEST(Substitutes, AreRefusedForAFutureOrEmptySpanAnEmptyReasonAndAValueMissingOr
   EXPECT_TRUE(substituteProblem(future, v, now, &field).contains(QStringLiteral(u"в будущем")));
   EXPECT_EQ(field, -1);
   EXPECT_FALSE(substituteProblem(entry(now, now), v, now).isEmpty());
+  EXPECT_TRUE(substituteProblem(entry(now - qint64(kMaxSubstituteDays) * 86400000, now), v, now).isEmpty());
+  EXPECT_FALSE(substituteProblem(entry(now - qint64(kMaxSubstituteDays) * 86400000 - 60000, now), v, now).isEmpty());
 
   SubstituteEntry noReason = e;
   noReason.reason = QStringLiteral("  \t ");
