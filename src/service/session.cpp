@@ -644,9 +644,11 @@ void Session::enterSubstitutes(const emissions::SubstituteEntry& entry, const QS
     const QVector<emissions::AlarmEvent> raised = monitor_.resultsAdded(first, last, config);
     if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
     emitEmissions();
-    // Days the table or the history shows may have changed.
+    // Days the table or the history shows may have changed; today's table
+    // takes them in their place.
     days_ = store_.daysWithResults();
     emit daysChanged(days_);
+    if (last >= seams::currentDateTime().date()) showToday();
   }
   // The trail's entry, and the seals of the days touched again.
   emit substitutesEntered(span, values, reason, who, int(added.size()), first, last);

@@ -203,6 +203,41 @@ TEST_F(SubstitutesTest, ASpanTheLinkWasLostInFilledAfterItsDayWasSealedGivesAVal
   EXPECT_EQ(check.status, TrailCheck::Status::Whole) << check.line.toStdString();
 }
 
+TEST_F(SubstitutesTest, TodaysTableAndTodaysAveragesTakeThemInTheirPlace) {
+  setNow(QDateTime(kDay, QTime(10, 0)));
+  startWithDefaults();
+  for (int i = 0; i < 30; ++i) addResult(reading(10), i * 10);
+  setNow(QDateTime(kDay, QTime(10, 40)));
+  tick();
+  const qint64 start = QDateTime(kDay, QTime(10, 0)).toMSecsSinceEpoch();
+  ASSERT_EQ(window().results().count(), 30);
+  emissions::SubstituteEntry e;
+  e.fromUtcMs = start;
+  e.toUtcMs = start + 1800000;
+  e.values[channel::O2] = 6;
+  e.values[channel::CO] = 30;
+  e.reason = QStringLiteral(u"Прибор на поверке");
+  host().enterSubstitutes(e);
+  // Without accounts nobody is named.
+  const QVector<StoredEvent> logged = events(EventKind::SubstitutesEntered);
+  ASSERT_EQ(logged.size(), 1);
+  EXPECT_TRUE(logged[0].text.endsWith(QStringLiteral(u"причина: Прибор на поверке"))) << logged[0].text.toStdString();
+  ASSERT_EQ(window().results().count(), 180);
+  EXPECT_EQ(window().results().status(29), ResultStatus::Valid);
+  EXPECT_EQ(window().results().status(30), ResultStatus::Substitute);
+  EXPECT_EQ(window().results().status(179), ResultStatus::Substitute);
+  // Today's 10:00 half hour, stored again and as the panel's day stands: valid.
+  const QVector<StoredAverage> stored = session().store().averages(AveragePeriodKind::Interval, 30, start, start + 1);
+  ASSERT_EQ(stored.size(), 1);
+  EXPECT_TRUE(stored[0].components[0].valid);
+  EXPECT_EQ(stored[0].components[0].substitutes, 150);
+  const emissions::MonitorState state = session().emissions().state();
+  ASSERT_TRUE(state.lastInterval.has_value());
+  EXPECT_EQ(state.lastInterval->startUtcMs, start);
+  EXPECT_TRUE((*state.lastInterval)[emissions::Component::CO].valid);
+  EXPECT_EQ((*state.lastInterval)[emissions::Component::CO].substitutes, 150);
+}
+
 TEST_F(SubstitutesTest, AnOperatorCannotOpenTheDialog) {
   writeAccounts();
   setNow(QDateTime(kDay, QTime(10, 0)));
