@@ -624,7 +624,14 @@ void Session::enterSubstitutes(const emissions::SubstituteEntry& entry, const QS
   const qint64 half = qint64(basis.periodSeconds) * 500;
   const std::vector<Result> added = emissions::substituteResults(
       entry, store_.results(entry.fromUtcMs - half, entry.toUtcMs + half), basis, validation);
-  if (!added.empty()) reportCommit(store_.appendBatch(added));
+  // Waiting in memory (the disk refused the commit) they go in with the next
+  // write; the averages over them are then the report's to compute again.
+  bool committed = false;
+  if (!added.empty()) {
+    const ResultStore::AppendOutcome outcome = store_.appendBatch(added);
+    committed = outcome.state == ResultStore::AppendState::Committed;
+    reportCommit(outcome);
+  }
 
   const QString span = emissions::substituteSpanText(entry, zone);
   const QString values = emissions::substituteValuesText(entry, seams::locale());
@@ -636,7 +643,7 @@ void Session::enterSubstitutes(const emissions::SubstituteEntry& entry, const QS
   if (!who.isEmpty()) text += QStringLiteral(" (%1)").arg(who);
   logEvent(EventKind::SubstitutesEntered, text);
   QDate first, last;
-  if (!added.empty()) {
+  if (committed) {
     first = seams::fromDateTime(added.front().localDateTime()).date();
     last = seams::fromDateTime(added.back().localDateTime()).date();
     const emissions::AveragingConfig config =
