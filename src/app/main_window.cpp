@@ -32,6 +32,7 @@
 #include "device/fuel_table.h"
 #include "dialogs/about_box.h"
 #include "dialogs/audit_log_dialog.h"
+#include "dialogs/substitutes_dialog.h"
 #include "dialogs/emission_limits_dialog.h"
 #include "dialogs/emission_report_dialog.h"
 #include "emissions/report_csv.h"
@@ -108,6 +109,7 @@ MainWindow::MainWindow(SessionHost& host, QWidget* parent) : QMainWindow(parent)
     return true;
   });
   emissionLimitsDialog_ = new EmissionLimitsDialog(this);
+  substitutesDialog_ = new SubstitutesDialog(this);
   emissionReportDialog_ = new EmissionReportDialog(this);
   connect(emissionReportDialog_, &EmissionReportDialog::printRequested, this, &MainWindow::printEmissionReport);
   connect(emissionReportDialog_, &EmissionReportDialog::pdfRequested, this, &MainWindow::saveEmissionReportPdf);
@@ -429,6 +431,9 @@ void MainWindow::buildMenu() {
   plantAction_ = named(service->addAction(QStringLiteral(u"Установка в работе")), "PlantOperatingAction");
   plantAction_->setCheckable(true);
   plantAction_->setChecked(true);
+  QAction* substitutes = named(service->addAction(QStringLiteral(u"Замещающие значения...")), "SubstitutesAction");
+  substitutes->setToolTip(QStringLiteral(
+      u"Ввести значения за прошедший период без достоверных результатов, с причиной (записывается в журнал аудита)"));
   named(service->addSeparator(), "UsersSeparator");
   QAction* users = named(service->addAction(QStringLiteral(u"Пользователи...")), "UsersAction");
   QAction* login = named(service->addAction(QStringLiteral(u"Вход в систему...")), "LoginAction");
@@ -443,6 +448,7 @@ void MainWindow::buildMenu() {
   connect(emissionReport, &QAction::triggered, this, &MainWindow::onEmissionReportTriggered);
   connect(emissionLimits, &QAction::triggered, this, &MainWindow::onEmissionLimitsTriggered);
   connect(acknowledge, &QAction::triggered, this, &MainWindow::onAcknowledgeAlarmsTriggered);
+  connect(substitutes, &QAction::triggered, this, &MainWindow::onSubstitutesTriggered);
   // The session decides: the check follows what it reports back.
   const auto bindSwitch = [this](QAction* action, void (SessionHost::*turn)(bool, int)) {
     connect(action, &QAction::triggered, this, [this, action, turn](bool on) {
@@ -488,6 +494,7 @@ void MainWindow::buildMenu() {
   gate_->bind(maintenanceAction_, Command::Maintenance);
   gate_->bind(testGasAction_, Command::Maintenance);
   gate_->bind(plantAction_, Command::Maintenance);
+  gate_->bind(substitutes, Command::Substitutes);
   gate_->bind(users, Command::Users);
   for (QWidget* b : {static_cast<QWidget*>(cyclicButton_), static_cast<QWidget*>(singleButton_),
                      static_cast<QWidget*>(continuousButton_), static_cast<QWidget*>(stopButton_)})
@@ -1171,6 +1178,16 @@ void MainWindow::onFuelParametersTriggered() {
 
 // ---------------------------------------------------------------------------
 // Emissions
+
+void MainWindow::onSubstitutesTriggered() {
+  if (!permitted(Command::Substitutes)) return;
+  const int slot = host_.session() ? host_.session()->analyzer(selected_)->slot() : 1;
+  substitutesDialog_->fill(QStringLiteral(u"Анализатор %1").arg(slot), host_.settings().emissions().validation());
+  if (seams::execModal(substitutesDialog_) != QDialog::Accepted) return;
+  emissions::SubstituteEntry entry;
+  if (!substitutesDialog_->takeOver(&entry)) return;  // the dialog has checked every field
+  host_.enterSubstitutes(entry, selected_);
+}
 
 void MainWindow::onEmissionLimitsTriggered() {
   if (!permitted(Command::Limits)) return;

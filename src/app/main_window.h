@@ -26,6 +26,7 @@ class AboutBox;
 class AnalyzerStrip;
 class AnalyzersDialog;
 class AuditLogDialog;
+class SubstitutesDialog;
 class AuditTrail;
 class LoginDialog;
 class PermissionGate;
@@ -119,6 +120,8 @@ class MainWindow : public QMainWindow {
   // Emissions: the limits dialog, the report dialog, and acknowledging the
   // latched alarms (as the panel's button does).
   void onEmissionLimitsTriggered();
+  // "Сервис → Замещающие значения...": values for a past span of the selected analyzer.
+  void onSubstitutesTriggered();
   void onEmissionReportTriggered();
   void onAcknowledgeAlarmsTriggered();
   void onSwitchesChanged(bool maintenance, bool testGas, bool plantOperating);
@@ -245,6 +248,7 @@ class MainWindow : public QMainWindow {
   AnalyzersDialog* analyzersDialog_ = nullptr;
   HistoryDialog* historyDialog_ = nullptr;
   EmissionLimitsDialog* emissionLimitsDialog_ = nullptr;
+  SubstitutesDialog* substitutesDialog_ = nullptr;
   EmissionReportDialog* emissionReportDialog_ = nullptr;
   std::unique_ptr<QPrinter> printer_;
   bool activated_ = false;

@@ -76,6 +76,8 @@ enum class EventKind : int {
   PlantSwitchedOff = 33,
   TestGasOn = 34,  // a test-gas check declared
   TestGasOff = 35,
+  // Values the operator entered, with a reason, for a past span (with who).
+  SubstitutesEntered = 80,
   StoreDamaged = 13,          // a read met damage in the database: results unreadable
   StoreIdentityRenewed = 14,  // the database had lost committed results: a new identity from here
   PublishConflict = 15,       // the central database holds other rows under numbers sent to it

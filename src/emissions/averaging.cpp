@@ -104,8 +104,12 @@ void IntervalAccumulator::add(const Result& r, ResultStatus status, const Averag
     }
     sums_[i] += v.atReference;
     ++counts_[i];
-    if (v.status == ResultStatus::Substitute) ++substitutes_[i];
-    if (v.outsideRange) ++outOfRange_[i];
+    // A substitute is the operator's value, not a reading of the calibrated
+    // analyzer: it says nothing of the calibration's valid range.
+    if (v.status == ResultStatus::Substitute)
+      ++substitutes_[i];
+    else if (v.outsideRange)
+      ++outOfRange_[i];
   }
 }
 

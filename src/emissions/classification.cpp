@@ -54,7 +54,9 @@ ComponentSummaries summarize(const QVector<DailyAverage>& days, const AlarmLimit
         s.substitutes += a.substitutes;
         s.outOfRange += a.outOfRange;
         for (int r = 0; r < kInvalidReasonCount; ++r) s.invalidResults[size_t(r)] += a.invalid[size_t(r)];
-        if (a.count > 0) addToWeek(s.weeks, iv.startLocal().date(), a.count, a.outOfRange);
+        // The calibration's range is judged by the analyzer's own readings, substitutes left out.
+        if (a.count > a.substitutes)
+          addToWeek(s.weeks, iv.startLocal().date(), a.count - a.substitutes, a.outOfRange);
       }
       const ComponentAverage& a = d[c];
       if (a.valid) {

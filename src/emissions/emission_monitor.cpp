@@ -186,6 +186,14 @@ QVector<AlarmEvent> EmissionMonitor::storeReport(const QVector<DailyAverage>& da
   return raised;
 }
 
+QVector<AlarmEvent> EmissionMonitor::resultsAdded(QDate first, QDate last, const AveragingConfig& config) {
+  const QDate today = seams::currentDateTime().date();
+  const QVector<AlarmEvent> raised = storeReport(recomputeDays(store_, first, std::min(last, today), config), utcNow());
+  // Today's intervals so far and the running one, from the results as they are now.
+  if (last >= today) rebuild();
+  return raised;
+}
+
 MonitorState EmissionMonitor::state() const {
   MonitorState s;
   s.limits = settings_.limits;

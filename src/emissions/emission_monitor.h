@@ -73,6 +73,11 @@ class EmissionMonitor {
   // completed (judged and stored) first: stored by the report, it would
   // count as judged before and raise no alarm.
   QVector<AlarmEvent> storeReport(const QVector<DailyAverage>& days, qint64 cutoffUtcMs);
+  // Results were added to the past (substitute values) on the local days
+  // first..last: their averages are computed again from the stored results
+  // with `config` and stored as a report's are, and today's as it stands is
+  // rebuilt when the days reach it.
+  QVector<AlarmEvent> resultsAdded(QDate first, QDate last, const AveragingConfig& config);
 
   // Results the database could not read (damage a read met): no average
   // over them is stored or judged.

@@ -120,6 +120,8 @@ const char* eventKindName(EventKind kind) {
       return "testGasOn";
     case EventKind::TestGasOff:
       return "testGasOff";
+    case EventKind::SubstitutesEntered:
+      return "substitutesEntered";
     case EventKind::ModbusServerStarted:
       return "modbusServerStarted";
     case EventKind::ModbusServerStopped:

@@ -159,6 +159,15 @@ void AuditKeeper::onEvent(EventKind kind, const QString& text) {
   }
 }
 
+void AuditKeeper::recordSubstitutes(const QString& span, const QString& values, const QString& reason,
+                                     const QString& who, int count, const QDate& from, const QDate& to) {
+  if (!trail_.isWritable()) return;
+  QString text = QStringLiteral(u"Замещающие значения за %1 (результатов: %2); причина: %3").arg(span).arg(count).arg(reason);
+  if (!who.isEmpty()) text += QStringLiteral(u"; ввёл: %1").arg(who);
+  trail_.record(AuditKind::SubstituteValue, span, text, QString(), values);
+  if (from.isValid()) resealDays(from, to, QStringLiteral(u"замещающие значения"));
+}
+
 void AuditKeeper::stop() {
   if (stopped_) return;
   stopped_ = true;

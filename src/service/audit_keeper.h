@@ -58,6 +58,11 @@ class AuditKeeper : public QObject {
   // The accounts file was written by the program: not a change from outside.
   void accountsWritten(const QString& path);
   void onEvent(EventKind kind, const QString& text);
+  // Substitute values were entered (Session::substitutesEntered): the entry
+  // with the span, the values and the reason, then the seals of the days
+  // their results joined.
+  void recordSubstitutes(const QString& span, const QString& values, const QString& reason, const QString& who,
+                         int count, const QDate& from, const QDate& to);
   void onResult(qint64 seq, const Result& result);
   // Records the stop (once) and closes the trail.
   void stop();

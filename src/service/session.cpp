@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
+#include <QTimeZone>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 #include "acquisition/line_scheduler.h"
@@ -598,6 +600,65 @@ void Session::setPlantOperating(bool operating, const QString& who) {
   plant_.setSwitch(operating);
   switchTurned(operating ? EventKind::PlantSwitchedOn : EventKind::PlantSwitchedOff,
                operating ? QStringLiteral(u"Установка в работе") : QStringLiteral(u"Установка остановлена"), who);
+}
+
+void Session::enterSubstitutes(const emissions::SubstituteEntry& entry, const QString& who) {
+  const emissions::ValidationConfig validation = monitor_.settings().validation();
+  const QString problem = !store_.isWritable()
+                              ? QStringLiteral(u"База данных результатов недоступна для записи.")
+                              : emissions::substituteProblem(entry, validation, seams::currentDateTime().toMSecsSinceEpoch());
+  if (!problem.isEmpty()) {
+    tell(NoticeTopic::Database, NoticeLevel::Warning, QString(),
+         QStringLiteral(u"Замещающие значения не введены: ") + problem, false, false);
+    return;
+  }
+  const QTimeZone zone = QTimeZone::systemTimeZone();
+  emissions::SubstituteBasis basis;
+  basis.periodSeconds = std::max(1, int(measuring_.refreshPeriod));
+  basis.address = measuring_.address;
+  basis.fuelIndex = uint8_t(std::clamp(fuelIndex_, 0, kFuelCount - 1));
+  basis.fuel = fuels_[basis.fuelIndex];
+  basis.zone = zone;
+  // The span's results and half a period either side: a result that counts
+  // near the span's ends fills the slot there.
+  const qint64 half = qint64(basis.periodSeconds) * 500;
+  const std::vector<Result> added = emissions::substituteResults(
+      entry, store_.results(entry.fromUtcMs - half, entry.toUtcMs + half), basis, validation);
+  // Waiting in memory (the disk refused the commit) they go in with the next
+  // write; the averages over them are then the report's to compute again.
+  bool committed = false;
+  if (!added.empty()) {
+    const ResultStore::AppendOutcome outcome = store_.appendBatch(added);
+    committed = outcome.state == ResultStore::AppendState::Committed;
+    reportCommit(outcome);
+  }
+
+  const QString span = emissions::substituteSpanText(entry, zone);
+  const QString values = emissions::substituteValuesText(entry, seams::locale());
+  const QString reason = entry.reason.trimmed();
+  QString text = QStringLiteral(u"Замещающие значения за %1: %2; результатов добавлено: %3; причина: %4")
+                     .arg(span, values)
+                     .arg(added.size())
+                     .arg(reason);
+  if (!who.isEmpty()) text += QStringLiteral(" (%1)").arg(who);
+  logEvent(EventKind::SubstitutesEntered, text);
+  QDate first, last;
+  if (committed) {
+    first = seams::fromDateTime(added.front().localDateTime()).date();
+    last = seams::fromDateTime(added.back().localDateTime()).date();
+    const emissions::AveragingConfig config =
+        monitor_.settings().averaging(basis.periodSeconds, zone, o2References(fuels_));
+    const QVector<emissions::AlarmEvent> raised = monitor_.resultsAdded(first, last, config);
+    if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
+    emitEmissions();
+    // Days the table or the history shows may have changed; today's table
+    // takes them in their place.
+    days_ = store_.daysWithResults();
+    emit daysChanged(days_);
+    if (last >= seams::currentDateTime().date()) showToday();
+  }
+  // The trail's entry, and the seals of the days touched again.
+  emit substitutesEntered(span, values, reason, who, int(added.size()), first, last);
 }
 
 void Session::restoreSwitches() {

@@ -34,6 +34,7 @@
 #include "device/fuel_table.h"
 #include "emissions/emission_monitor.h"
 #include "emissions/result_status.h"
+#include "emissions/substitutes.h"
 #include "modbus_server/server_settings.h"
 #include "publish/service_settings.h"
 #include "service/page_check.h"
@@ -114,6 +115,13 @@ class Session : public QObject {
   void setMaintenance(bool on, const QString& who);
   void setTestGas(bool on, const QString& who);
   void setPlantOperating(bool operating, const QString& who);
+  // Substitute values for a past span, entered by `who` (empty: no
+  // accounts): results with the status "substitute" appended at the
+  // expected times the database has no result that counts for (nothing
+  // stored is changed), logged, and the averages of the days touched
+  // computed again and stored. Refused with a notice when the entry is not
+  // valid or the database is not writable.
+  void enterSubstitutes(const emissions::SubstituteEntry& entry, const QString& who);
   void resetStatistics();
   // Today's results from the database again (resultsRestored).
   void showToday();
@@ -222,6 +230,11 @@ class Session : public QObject {
   void databaseMovedAside(const QString& movedTo);
   // The averages of these local days were stored again (a report).
   void averagesStored(const QDate& from, const QDate& to);
+  // Substitute values were entered: `count` results over `span` ("dd.MM.yyyy
+  // HH:mm:ss – ..."), the values entered, the reason, who entered them; the
+  // local days whose results they joined (null: none).
+  void substitutesEntered(const QString& span, const QString& values, const QString& reason, const QString& who,
+                          int count, const QDate& from, const QDate& to);
   // The results database is open at `path` (read-only when not `writable`).
   void databaseOpened(const QString& path, bool writable);
   void started();

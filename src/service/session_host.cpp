@@ -36,6 +36,7 @@ SessionHost::SessionHost(Options options, QObject* parent)
   AuditKeeper* k = audit_;
   connectKeeper(session_, k, QString());
   connect(session_, &Session::eventKindLogged, k, [k](EventKind kind, const QString& text) { k->onEvent(kind, text); });
+  connect(session_, &Session::substitutesEntered, k, &AuditKeeper::recordSubstitutes);
   connect(&settings_, &Settings::written, this,
           [this](const QStringList& paths) { postAudit([paths](AuditKeeper& keeper) { keeper.settingsWritten(paths); }); });
   connect(&access_, &AccessControl::accountsSaved, this, [this] {
@@ -268,6 +269,16 @@ void SessionHost::addAnalyzers(const QVector<LineAnalyzer>& others) {
     if (auditThread_) own->moveToThread(auditThread_.get());
     analyzerAudits_.push_back(own);
     connectKeeper(other, own, whose);
+    // Its substitutes are recorded in the line's trail under its name, and
+    // the days they went into sealed again in its own.
+    connect(other, &Session::substitutesEntered, k,
+            [k, whose](const QString& span, const QString& values, const QString& reason, const QString& who,
+                       int count, const QDate&, const QDate&) {
+              k->recordSubstitutes(whose + span, values, reason, who, count, QDate(), QDate());
+            });
+    connect(other, &Session::substitutesEntered, own,
+            [own](const QString&, const QString&, const QString&, const QString&, int, const QDate& from,
+                  const QDate& to) { own->resealDays(from, to, QStringLiteral(u"замещающие значения")); });
   }
   emit analyzersAdded();
 }
@@ -320,6 +331,10 @@ void SessionHost::setTestGas(bool on, int analyzer) {
 void SessionHost::setPlantOperating(bool operating, int analyzer) {
   const QString who = access_.state().user;
   postTo(analyzer, [operating, who](Session& s) { s.setPlantOperating(operating, who); });
+}
+void SessionHost::enterSubstitutes(const emissions::SubstituteEntry& entry, int analyzer) {
+  const QString who = access_.state().user;
+  postTo(analyzer, [entry, who](Session& s) { s.enterSubstitutes(entry, who); });
 }
 void SessionHost::resetStatistics(int analyzer) {
   postTo(analyzer, [](Session& s) { s.resetStatistics(); });

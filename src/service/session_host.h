@@ -107,6 +107,8 @@ class SessionHost : public QObject {
   void acknowledgeAlarms(int analyzer = 0);
   // The switches, logged with whoever is logged in.
   void setMaintenance(bool on, int analyzer = 0);
+  // Substitute values for a past span of an analyzer, entered by the user logged in.
+  void enterSubstitutes(const emissions::SubstituteEntry& entry, int analyzer = 0);
   void setTestGas(bool on, int analyzer = 0);
   void setPlantOperating(bool operating, int analyzer = 0);
   void resetStatistics(int analyzer = 0);
