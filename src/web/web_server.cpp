@@ -262,6 +262,13 @@ void WebServer::sweep() {
 bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
   auto conn = connections_.find(socket);
   if (conn == connections_.end() || socket->state() != QAbstractSocket::ConnectedState) return true;
+  // A request sent behind one whose PDF is being drawn would be answered
+  // first, out of order: such a client loses the connection.
+  for (const std::unique_ptr<PdfJob>& job : pdfJobs_)
+    if (job->socket == socket && !job->answered) {
+      socket->abort();
+      return true;
+    }
   bool streamed = false, deferred = false;
   QElapsedTimer took;
   took.start();

@@ -1,7 +1,7 @@
 // The report's PDF over HTTP on loopback: drawn by the real program
 // (korvex --report-pdf) for a day's report, with its type and file name;
 // a request that is not a day or a range of them is refused before any
-// process starts; more PDFs at once than allowed are told to come back
+// process starts, one pipelined behind a PDF closes the connection; more PDFs at once than allowed are told to come back
 // (503, Retry-After) while the others are answered when they are drawn; a
 // drawing that hangs is cut off at its time limit, and its temporary file
 // goes with it.
@@ -126,6 +126,17 @@ TEST(WebPdf, HostileRequestsAreRefusedBeforeAnyProcessStarts) {
     EXPECT_EQ(r.header("content-type"), "application/json; charset=utf-8") << target.toStdString();
   }
   EXPECT_EQ(temp.files(QStringLiteral("started.*")), QStringList());
+  EXPECT_EQ(temp.files(QStringLiteral("korvex-report-*")), QStringList());
+
+  // A request sent behind one whose PDF is being drawn is not answered out
+  // of order: the connection closes. The drawing still going on when the
+  // server stops is ended with it.
+  const QByteArray pdf = "GET " + id + "&from=" + today() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const HttpReply pipelined = web_test::exchange(web.port(), pdf + "GET /api/analyzers HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 30000);
+  EXPECT_EQ(pipelined.status, 0);
+  EXPECT_TRUE(pipelined.closed);
+  QTRY_COMPARE_WITH_TIMEOUT(temp.files(QStringLiteral("started.*")).size(), 1, 60000);
+  web.service().stop();
   EXPECT_EQ(temp.files(QStringLiteral("korvex-report-*")), QStringList());
 }
 
