@@ -4,13 +4,16 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QFile>
 #include <QFont>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
 #include <cstdio>
 #include <cstring>
 
 #include "app/main_window.h"
+#include "app/report_pdf_command.h"
 #include "app/verify_command.h"
 #include "platform/qt_translations.h"
 #include "platform/seams.h"
@@ -121,6 +124,17 @@ int runVerify(int argc, char* argv[]) {
   return runVerify(QCoreApplication::arguments().mid(1));
 }
 
+// korvex --report-pdf --out FILE: the report's PDF for the web view, drawn
+// without a display.
+int runReportPdf(int argc, char* argv[]) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("korvex"));
+  QFile input;
+  if (!input.open(stdin, QIODevice::ReadOnly | QIODevice::Unbuffered)) return 2;
+  return runReportPdf(QCoreApplication::arguments().mid(1), input);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -132,6 +146,7 @@ int main(int argc, char* argv[]) {
   if (hasArgument(argc, argv, "--headless")) return runService(argc, argv, QStringLiteral("korvex --headless"));
   if (hasArgument(argc, argv, "--site")) return runSite(argc, argv);
   if (hasArgument(argc, argv, "--web-password")) return runWebPassword(argc, argv);
+  if (hasArgument(argc, argv, "--report-pdf")) return runReportPdf(argc, argv);
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("korvex"));

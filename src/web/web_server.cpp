@@ -1,13 +1,16 @@
 #include "web/web_server.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QCoreApplication>
 #include <QHttpServerRequest>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -15,6 +18,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryFile>
 #include <QTimeZone>
 #include <QUrlQuery>
 #include <cmath>
@@ -23,6 +27,7 @@
 #include "emissions/emission_texts.h"
 #include "emissions/report_csv.h"
 #include "emissions/report_table.h"
+#include "emissions/report_table_json.h"
 #include "web/column_reduction.h"
 #include "web/web_json.h"
 
@@ -63,6 +68,9 @@ const QByteArray kCsp =
 const QByteArray kJson = "application/json; charset=utf-8";
 const QByteArray kHtml = "text/html; charset=utf-8";
 
+// Larger than any report of 32 days; anything bigger is not the report.
+constexpr qint64 kMaxPdfBytes = qint64(64) << 20;
+
 QByteArray reasonPhrase(int status) {
   switch (status) {
     case 200: return "OK";
@@ -75,7 +83,9 @@ QByteArray reasonPhrase(int status) {
     case 408: return "Request Timeout";
     case 429: return "Too Many Requests";
     case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
     default: return "Error";
   }
 }
@@ -124,7 +134,24 @@ WebServer::WebServer(WebSettings settings, WebSources sources, QObject* parent)
   if (sources_.hub) connect(sources_.hub, &LiveHub::changed, this, &WebServer::onLiveChanged, Qt::QueuedConnection);
 }
 
-WebServer::~WebServer() = default;
+WebServer::~WebServer() {
+  // A PDF still being drawn is not waited for.
+  for (const std::unique_ptr<PdfJob>& job : pdfJobs_) {
+    QObject::disconnect(job->process, nullptr, this, nullptr);
+    job->process->kill();
+    job->process->waitForFinished(5000);
+    delete job->process;
+  }
+}
+
+QString reportPdfProgram() {
+  const QDir here(QCoreApplication::applicationDirPath());
+  for (const QString& candidate : {here.filePath(QStringLiteral("../lib/korvex/korvex")), here.filePath(QStringLiteral("korvex"))}) {
+    const QFileInfo f(candidate);
+    if (f.isFile() && f.isExecutable()) return f.canonicalFilePath();
+  }
+  return QString();
+}
 
 bool WebServer::start(QString* error) {
   QHostAddress address;
@@ -235,15 +262,27 @@ void WebServer::sweep() {
 bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
   auto conn = connections_.find(socket);
   if (conn == connections_.end() || socket->state() != QAbstractSocket::ConnectedState) return true;
-  bool streamed = false;
+  // A request sent behind one whose PDF is being drawn would be answered
+  // first, out of order: such a client loses the connection.
+  for (const std::unique_ptr<PdfJob>& job : pdfJobs_)
+    if (job->socket == socket && !job->answered) {
+      socket->abort();
+      return true;
+    }
+  bool streamed = false, deferred = false;
   QElapsedTimer took;
   took.start();
-  Reply reply = route(request, socket, &streamed);
+  Reply reply = route(request, socket, &streamed, &deferred);
   reply.headers.append(qMakePair(QByteArray("Server-Timing"), "app;dur=" + QByteArray::number(took.nsecsElapsed() / 1e6, 'f', 1)));
   conn = connections_.find(socket);
   if (conn == connections_.end()) return true;
   if (streamed) {
     conn->deadlineMs = 0;
+    return true;
+  }
+  if (deferred) {
+    // Answered when the PDF is drawn, or when its time is up.
+    conn->deadlineMs = nowMs_() + settings_.pdfTimeoutMs + settings_.requestDeadlineMs;
     return true;
   }
   send(request, socket, reply);
@@ -258,14 +297,19 @@ void WebServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* so
 }
 
 void WebServer::send(const QHttpServerRequest& request, QTcpSocket* socket, const Reply& reply) {
+  QHttpServerResponder responder = makeResponder(request, socket);
+  write(responder, request.method() == QHttpServerRequest::Method::Head,
+        request.value(QByteArrayLiteral("accept-encoding")).contains("deflate"), reply);
+}
+
+void WebServer::write(QHttpServerResponder& responder, bool head, bool deflate, const Reply& reply) {
   QByteArray body = reply.body;
   QList<QPair<QByteArray, QByteArray>> headers = reply.headers;
-  if (body.size() > 1024 && request.value(QByteArrayLiteral("accept-encoding")).contains("deflate")) {
+  if (body.size() > 1024 && deflate) {
     // zlib's format, which is HTTP's "deflate": qCompress adds a four-byte length before it.
     body = qCompress(body, 6).mid(4);
     headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("deflate")));
   }
-  QHttpServerResponder responder = makeResponder(request, socket);
   responder.writeStatusLine(QHttpServerResponder::StatusCode(reply.status));
   if (!reply.type.isEmpty()) responder.writeHeader("Content-Type", reply.type);
   responder.writeHeader("Content-Length", QByteArray::number(body.size()));
@@ -281,13 +325,14 @@ void WebServer::send(const QHttpServerRequest& request, QTcpSocket* socket, cons
     cacheSet = cacheSet || name == "Cache-Control";
   }
   if (!cacheSet) responder.writeHeader("Cache-Control", "no-store");
-  if (request.method() == QHttpServerRequest::Method::Head)
+  if (head)
     responder.writeBody("", 0);
   else
     responder.writeBody(body);
 }
 
-WebServer::Reply WebServer::route(const QHttpServerRequest& request, QTcpSocket* socket, bool* streamed) {
+WebServer::Reply WebServer::route(const QHttpServerRequest& request, QTcpSocket* socket, bool* streamed,
+                                  bool* deferred) {
   const QUrl& url = request.url();
   const auto method = request.method();
   if (!url.isValid()) return {400, "text/plain; charset=utf-8", "400 Bad Request\n", {}};
@@ -341,6 +386,7 @@ WebServer::Reply WebServer::route(const QHttpServerRequest& request, QTcpSocket*
     *streamed = true;
     return {};
   }
+  if (path == QLatin1String("/api/report.pdf")) return startPdf(request, socket, deferred);
   if (path.startsWith(QLatin1String("/api/"))) return api(path, request, *user);
   return {404, "text/plain; charset=utf-8", "404 Not Found\n", {}};
 }
@@ -736,6 +782,115 @@ WebServer::Reply WebServer::api(const QString& path, const QHttpServerRequest& r
             {{"Content-Disposition", "attachment; filename=\"" + name + "\""}}};
   }
   return {404, kJson, R"({"error":"нет такого адреса"})", {}};
+}
+
+// ---- the report's PDF
+
+WebServer::Reply WebServer::startPdf(const QHttpServerRequest& request, QTcpSocket* socket, bool* deferred) {
+  const auto refuse = [](int status, const QString& why) {
+    return Reply{status, kJson, jsonBytes(QJsonObject{{QStringLiteral("error"), why}}), {}};
+  };
+  HistorySource* history = sources_.history;
+  const QUrlQuery q(request.url());
+  const QString id = q.queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded);
+  bool known = false;
+  if (history)
+    for (const AnalyzerInfo& a : history->analyzers()) known = known || a.id == id;
+  if (!known) return refuse(404, QStringLiteral(u"нет такого анализатора"));
+  // Only the dates reach the report, and only once they are dates; the
+  // drawing process gets no word of the request on its command line.
+  const QString fromText = q.queryItemValue(QStringLiteral("from"), QUrl::FullyDecoded);
+  const QString toText = q.queryItemValue(QStringLiteral("to"), QUrl::FullyDecoded);
+  const QDate from = QDate::fromString(fromText, Qt::ISODate);
+  const QDate to = toText.isEmpty() ? from : QDate::fromString(toText, Qt::ISODate);
+  if (!from.isValid() || !to.isValid() || fromText.size() != 10 || (!toText.isEmpty() && toText.size() != 10))
+    return refuse(400, QStringLiteral(u"дата: ГГГГ-ММ-ДД"));
+  if (to < from || from.daysTo(to) > 31) return refuse(400, QStringLiteral(u"диапазон: от 1 до 32 суток"));
+  if (int(pdfJobs_.size()) >= settings_.maxPdfJobs) {
+    Reply busy = refuse(503, QStringLiteral(u"PDF уже составляются, повторите через несколько секунд"));
+    busy.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("5")));
+    return busy;
+  }
+  const QString program = settings_.pdfProgram.isEmpty() ? reportPdfProgram() : settings_.pdfProgram;
+  if (program.isEmpty()) return refuse(500, QStringLiteral(u"нет программы korvex, которая составляет PDF"));
+  const std::optional<emissions::EmissionReport> report = history->report(id, from, to);
+  if (!report) return refuse(400, QStringLiteral(u"нет отчёта"));
+  const QByteArray table =
+      emissions::reportTableToJson(emissions::reportTable(*report, from, to, history->intervalMinutes(id), russian()));
+
+  auto job = std::make_unique<PdfJob>();
+  job->file = std::make_unique<QTemporaryFile>(QDir::temp().filePath(QStringLiteral("korvex-report-XXXXXX.pdf")));
+  if (!job->file->open()) return refuse(500, QStringLiteral(u"PDF не составлен: нет временного файла"));
+  job->file->close();
+  job->socket = socket;
+  job->responder = std::make_unique<QHttpServerResponder>(makeResponder(request, socket));
+  job->head = request.method() == QHttpServerRequest::Method::Head;
+  job->closeAfter = request.value(QByteArrayLiteral("connection")).toLower().contains("close");
+  job->fileName = "emissions-" + from.toString(Qt::ISODate).toLatin1() +
+                  (from == to ? QByteArray() : "-" + to.toString(Qt::ISODate).toLatin1()) + ".pdf";
+  PdfJob* raw = job.get();
+  raw->process = new QProcess(this);
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  raw->process->setProcessEnvironment(environment);
+  raw->process->setStandardOutputFile(QProcess::nullDevice());
+  const auto failed = [this, raw](const QString& why) {
+    emit message(QStringLiteral(u"Веб: PDF отчёта не составлен: %1").arg(why));
+    finishPdf(raw, Reply{500, kJson, jsonBytes(QJsonObject{{QStringLiteral("error"), QStringLiteral(u"PDF не составлен")}}), {}});
+  };
+  connect(raw->process, &QProcess::finished, this, [this, raw, failed](int code, QProcess::ExitStatus status) {
+    if (!raw->answered) {
+      QFile f(raw->file->fileName());
+      QByteArray pdf;
+      if (status == QProcess::NormalExit && code == 0 && f.open(QIODevice::ReadOnly) && f.size() <= kMaxPdfBytes)
+        pdf = f.readAll();
+      if (pdf.startsWith("%PDF-"))
+        finishPdf(raw, Reply{200, "application/pdf", pdf,
+                             {{"Content-Disposition", "attachment; filename=\"" + raw->fileName + "\""}}});
+      else
+        failed(QString::fromUtf8(raw->process->readAllStandardError()).simplified().left(500));
+    }
+    dropPdf(raw);
+  });
+  // Queued: a program that does not start is told of within start().
+  connect(raw->process, &QProcess::errorOccurred, this, [this, raw, failed, program](QProcess::ProcessError e) {
+    if (e != QProcess::FailedToStart) return;  // the end comes with finished()
+    failed(QStringLiteral(u"%1 не запускается").arg(program));
+    dropPdf(raw);
+  }, Qt::QueuedConnection);
+  raw->timer.setSingleShot(true);
+  connect(&raw->timer, &QTimer::timeout, this, [this, raw] {
+    emit message(QStringLiteral(u"Веб: PDF отчёта не составлен за %1 с, прерван").arg(settings_.pdfTimeoutMs / 1000.0));
+    finishPdf(raw, Reply{504, kJson, jsonBytes(QJsonObject{{QStringLiteral("error"), QStringLiteral(u"PDF не составлен вовремя")}}), {}});
+    raw->process->kill();
+  });
+  pdfJobs_.push_back(std::move(job));
+  raw->process->start(program, {QStringLiteral("--report-pdf"), QStringLiteral("--out"), raw->file->fileName()});
+  raw->process->write(table);
+  raw->process->closeWriteChannel();
+  raw->timer.start(settings_.pdfTimeoutMs);
+  *deferred = true;
+  return {};
+}
+
+void WebServer::finishPdf(PdfJob* job, const Reply& reply) {
+  if (job->answered) return;
+  job->answered = true;
+  job->timer.stop();
+  QTcpSocket* socket = job->socket.data();
+  const auto conn = connections_.find(socket);
+  if (!socket || conn == connections_.end() || socket->state() != QAbstractSocket::ConnectedState) return;
+  write(*job->responder, job->head, false, reply);
+  conn->bytes = 0;
+  conn->deadlineMs = nowMs_() + settings_.requestDeadlineMs;
+  if (job->closeAfter) socket->disconnectFromHost();
+}
+
+void WebServer::dropPdf(PdfJob* job) {
+  const auto it = std::find_if(pdfJobs_.begin(), pdfJobs_.end(), [job](const auto& j) { return j.get() == job; });
+  if (it == pdfJobs_.end()) return;
+  (*it)->process->deleteLater();
+  pdfJobs_.erase(it);  // and its temporary file with it
 }
 
 }  // namespace web

@@ -30,10 +30,17 @@
 #include "web/web_settings.h"
 #include "web/web_source.h"
 
+class QProcess;
 class QTcpServer;
 class QTcpSocket;
+class QTemporaryFile;
 
 namespace web {
+
+// The program that draws the report's PDF: korvex itself, found beside the
+// running program (korvex --headless, --site, the build tree) or where the
+// package installs it beside korvexd (../lib/korvex/korvex); empty when none.
+QString reportPdfProgram();
 
 struct WebSources {
   LiveHub* hub = nullptr;
@@ -59,6 +66,7 @@ class WebServer : public QAbstractHttpServer {
   quint16 port() const { return port_; }
   int connectionCount() const { return int(connections_.size()); }
   int streamCount() const { return int(streams_.size()); }
+  int pdfJobCount() const { return int(pdfJobs_.size()); }
   // The clock of sessions and rate limits (tests replace it).
   void setClock(std::function<qint64()> nowMs) { nowMs_ = std::move(nowMs); }
 
@@ -88,6 +96,18 @@ class WebServer : public QAbstractHttpServer {
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;
   };
+  // A report's PDF being drawn by a process of its own; answered when it ends.
+  struct PdfJob {
+    QPointer<QTcpSocket> socket;
+    std::unique_ptr<QHttpServerResponder> responder;
+    bool head = false;
+    bool closeAfter = false;  // the client asked to close
+    bool answered = false;
+    QByteArray fileName;      // offered to the browser
+    QProcess* process = nullptr;
+    std::unique_ptr<QTemporaryFile> file;
+    QTimer timer;
+  };
 
   // Takes a new connection or refuses it; false: it was closed.
   bool admit(QTcpSocket* socket);
@@ -95,8 +115,14 @@ class WebServer : public QAbstractHttpServer {
   void sweep();
   void forget(QTcpSocket* socket);
 
-  Reply route(const QHttpServerRequest& request, QTcpSocket* socket, bool* streamed);
+  Reply route(const QHttpServerRequest& request, QTcpSocket* socket, bool* streamed, bool* deferred);
   void send(const QHttpServerRequest& request, QTcpSocket* socket, const Reply& reply);
+  void write(QHttpServerResponder& responder, bool head, bool deflate, const Reply& reply);
+  // Starts drawing a report's PDF; a reply at once when refused (bad
+  // request, too many at work), none (`deferred`) when it is under way.
+  Reply startPdf(const QHttpServerRequest& request, QTcpSocket* socket, bool* deferred);
+  void finishPdf(PdfJob* job, const Reply& reply);
+  void dropPdf(PdfJob* job);
   Reply page(const QString& asset) const;
   Reply asset(const QString& name) const;
   Reply loginPage(const QString& message, int status) const;
@@ -125,6 +151,7 @@ class WebServer : public QAbstractHttpServer {
     std::vector<StoredResult> rows;
   };
   QHash<QString, TrendCache> trendCache_;
+  std::vector<std::unique_ptr<PdfJob>> pdfJobs_;
 };
 
 }  // namespace web

@@ -31,6 +31,13 @@ struct WebSettings {
   QString passwordHash;
   // Not in the file: how long a request may take to arrive whole (tests shorten it).
   int requestDeadlineMs = 10000;
+  // Not in the file: the report's PDF is drawn by the program with the print
+  // layer (korvex --report-pdf), a process of its own. Empty: found beside
+  // this program (see reportPdfProgram()). At most `maxPdfJobs` at once, each
+  // killed after `pdfTimeoutMs`.
+  QString pdfProgram;
+  int pdfTimeoutMs = 60000;
+  int maxPdfJobs = 2;
 
   bool https() const { return !certificateFile.isEmpty() || !keyFile.isEmpty(); }
   bool loopbackOnly() const { return QHostAddress(address).isLoopback(); }

@@ -1,7 +1,7 @@
 // Drives Debian's chromium through playwright-core against a running
 // `korvex --headless` with its web view, as a person would: the login, the
 // overview changing with the next result, the trend of a day, the report
-// and its CSV download, the events and the audit page. Prints one line per
+// and its CSV and PDF downloads, the events and the audit page. Prints one line per
 // finding ("OVERVIEW ...", "CSV <path>", ...) for the GoogleTest that runs
 // it; exits non-zero with the reason on the first failure.
 //
@@ -103,6 +103,10 @@ try {
   const csv = path.join(out, download.suggestedFilename());
   await download.saveAs(csv);
   say(`CSV ${csv}`);
+  const [pdfDownload] = await Promise.all([page.waitForEvent('download', { timeout: 60000 }), page.click('#pdf')]);
+  const pdf = path.join(out, pdfDownload.suggestedFilename());
+  await pdfDownload.saveAs(pdf);
+  say(`PDF ${pdf}`);
   await page.selectOption('#period', 'month');
   await page.waitForFunction(() => document.querySelector('#report')?.dataset.loaded?.startsWith('month'), null, { timeout: 20000 });
   await page.screenshot({ path: path.join(out, 'web-report-month.png') });

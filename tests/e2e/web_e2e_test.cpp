@@ -2,7 +2,8 @@
 // browser: Debian's chromium driven by playwright-core (tests/e2e/web_browser.mjs)
 // logs in, sees the overview change with the next result, draws the trend
 // of a generated day, downloads the report's CSV (compared here with the
-// report dialog's CSV of the same day), and finds nothing without a login.
+// report dialog's CSV of the same day) and its PDF, and finds nothing without
+// a login.
 // And measuring goes on while hundreds of clients hold connections open.
 
 #include <gtest/gtest.h>
@@ -153,6 +154,15 @@ TEST_F(WebE2E, ABrowserLogsInSeesLiveValuesTheDaysTrendAndTheDialogsCsv) {
   QFile csv(csvLines.first().mid(4));
   ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
   const QByteArray downloaded = csv.readAll();
+  // The PDF of the same day, drawn by the program beside the service.
+  const QStringList pdfLines = lines.filter(QRegularExpression(QStringLiteral("^PDF ")));
+  ASSERT_EQ(pdfLines.size(), 1);
+  EXPECT_TRUE(pdfLines.first().endsWith(QStringLiteral("/emissions-") + reportDay_.toString(Qt::ISODate) + QStringLiteral(".pdf")));
+  QProcess pdfText;
+  pdfText.start(QStringLiteral("pdftotext"), {pdfLines.first().mid(4), QStringLiteral("-")});
+  ASSERT_TRUE(pdfText.waitForFinished(60000));
+  EXPECT_TRUE(QString::fromUtf8(pdfText.readAllStandardOutput())
+                  .contains(QStringLiteral(u"Отчёт о выбросах за ") + reportDay_.toString(QStringLiteral("dd.MM.yyyy"))));
   ASSERT_TRUE(service_.terminate());
   // The report as the window computes it: from the stored results, with the settings in force.
   Settings settings;

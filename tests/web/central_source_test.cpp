@@ -1,12 +1,13 @@
 // A site's pages from the central PostgreSQL database (korvex --site): every
 // analyzer the services copied there, its newest result live, its trend and
-// its report, read from a real server of the test's own.
+// its report (the CSV and the PDF), read from a real server of the test's own.
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QProcess>
 
 #include "emissions/report_csv.h"
 #include "publish/central_writer.h"
@@ -48,6 +49,9 @@ TEST(CentralSource, EveryAnalyzerOfTheDatabaseWithItsNewestResultTrendAndReport)
   web::WebSettings settings;
   settings.enabled = true;
   settings.port = 0;
+#ifdef KORVEX_PROGRAM_PATH
+  settings.pdfProgram = QStringLiteral(KORVEX_PROGRAM_PATH);
+#endif
   QString error;
   ASSERT_TRUE(service.start(settings, std::make_unique<web::CentralHistory>(db.connectionString()),
                             std::make_unique<web::SinglePasswordUsers>(QString()), std::make_unique<web::NoAuditTrail>(), &error))
@@ -97,6 +101,20 @@ TEST(CentralSource, EveryAnalyzerOfTheDatabaseWithItsNewestResultTrendAndReport)
                                                    emissions::CsvFormat::withSeparator(QLatin1Char(','), QLocale(QLocale::Russian)));
   EXPECT_EQ(csv.body, expected);
   EXPECT_TRUE(csv.body.contains(",valid,"));  // a result a minute is what these intervals expect
+
+  // The same day's PDF, drawn from the central database's report.
+  const web_test::HttpReply pdf = web_test::exchange(service.port(),
+      "GET /api/report.pdf?id=" + id.toUtf8() + "&from=" + day.toString(Qt::ISODate).toUtf8() +
+      " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", 120000);
+  ASSERT_EQ(pdf.status, 200) << pdf.body.left(300).toStdString();
+  ASSERT_TRUE(pdf.body.startsWith("%PDF-"));
+  QProcess text;
+  text.start(QStringLiteral("pdftotext"), {QStringLiteral("-"), QStringLiteral("-")});
+  text.write(pdf.body);
+  text.closeWriteChannel();
+  ASSERT_TRUE(text.waitForFinished(60000));
+  EXPECT_TRUE(QString::fromUtf8(text.readAllStandardOutput())
+                  .contains(QStringLiteral(u"Отчёт о выбросах за ") + day.toString(QStringLiteral("dd.MM.yyyy"))));
   service.stop();
 }
 

@@ -65,7 +65,8 @@ HttpReply request(quint16 port, const QByteArray& method, const QByteArray& targ
   return exchange(port, raw);
 }
 
-WebServerFixture::WebServerFixture(const QString& password, int requestDeadlineMs, int results) {
+WebServerFixture::WebServerFixture(const QString& password, int requestDeadlineMs, int results,
+                                   const std::function<void(web::WebSettings&)>& adjust) {
   ResultStore::setDurableForTesting(false);
   {
     ResultStore store;
@@ -91,6 +92,7 @@ WebServerFixture::WebServerFixture(const QString& password, int requestDeadlineM
   settings.port = 0;
   settings.requestDeadlineMs = requestDeadlineMs;
   if (!password.isEmpty()) settings.passwordHash = web::hashPassword(password.toUtf8());
+  if (adjust) adjust(settings);
   auto history = std::make_unique<web::LocalHistory>(databasePath(),
                                                       web::AnalyzerInfo{analyzerId(), QStringLiteral("plant"), QStringLiteral("boiler"), 1});
   emissions::AveragingConfig config;

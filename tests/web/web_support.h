@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 #include "web/web_service.h"
@@ -31,7 +32,9 @@ HttpReply request(quint16 port, const QByteArray& method, const QByteArray& targ
 // a web service over it on a free loopback port.
 class WebServerFixture {
  public:
-  WebServerFixture(const QString& password, int requestDeadlineMs = 10000, int results = 120);
+  // `adjust` changes the settings before the server starts.
+  WebServerFixture(const QString& password, int requestDeadlineMs = 10000, int results = 120,
+                   const std::function<void(web::WebSettings&)>& adjust = {});
   ~WebServerFixture();
   bool ok() const { return ok_; }
   QString error() const { return error_; }

@@ -1,5 +1,5 @@
 'use strict';
-// The emission report of a day, a month or a year as a table, and the CSV of a day or a month.
+// The emission report of a day, a month or a year as a table, and the CSV and the PDF of a day or a month.
 (() => {
   const { el, get, isoDate } = Korvex;
   const analyzer = document.getElementById('analyzer');
@@ -7,6 +7,7 @@
   const date = document.getElementById('date');
   const sep = document.getElementById('sep');
   const csv = document.getElementById('csv');
+  const pdf = document.getElementById('pdf');
   date.value = Korvex.param('date') || isoDate(new Date());
   if (Korvex.param('period')) period.value = Korvex.param('period');
 
@@ -24,6 +25,8 @@
     const [from, to] = range();
     csv.hidden = period.value === 'year';
     csv.href = '/api/report.csv?' + new URLSearchParams({ id: analyzer.value, from, to, sep: sep.value });
+    pdf.hidden = period.value === 'year';
+    pdf.href = '/api/report.pdf?' + new URLSearchParams({ id: analyzer.value, from, to });
     const r = await get('/api/report?' + new URLSearchParams({ id: analyzer.value, period: period.value, date: date.value }));
     document.getElementById('title').textContent = r.title;
     document.getElementById('notes').replaceChildren(...r.notes.map((n) => el('li', { text: n })));
