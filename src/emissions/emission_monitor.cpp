@@ -19,13 +19,10 @@ EmissionMonitor::EmissionMonitor(ResultStore& store, EventLog log) : store_(stor
 
 EmissionMonitor::~EmissionMonitor() = default;
 
+// With the settings' regulation profile, calibrations, gas and plant rule:
+// the averages shown, judged, stored and published are the validated ones.
 AveragingConfig EmissionMonitor::config() const {
-  AveragingConfig c;
-  c.intervalMinutes = settings_.intervalMinutes;
-  c.resultPeriodSeconds = std::max(1, resultPeriodSeconds_);
-  c.zone = QTimeZone::systemTimeZone();
-  c.o2RefByFuel = o2RefByFuel_;
-  return c.sanitized();
+  return settings_.averaging(std::max(1, resultPeriodSeconds_), QTimeZone::systemTimeZone(), o2RefByFuel_);
 }
 
 void EmissionMonitor::start(const EmissionSettings& settings, int resultPeriodSeconds,
@@ -38,8 +35,11 @@ void EmissionMonitor::start(const EmissionSettings& settings, int resultPeriodSe
 }
 
 void EmissionMonitor::setSettings(const EmissionSettings& settings) {
-  const bool rebuildNeeded = settings.intervalMinutes != settings_.intervalMinutes || !engine_;
+  const AveragingConfig before = config();
   settings_ = settings;
+  const AveragingConfig after = config();
+  const bool rebuildNeeded =
+      !engine_ || after.intervalMinutes != before.intervalMinutes || !(after.validation == before.validation);
   if (rebuildNeeded)
     rebuild();
   else
@@ -100,16 +100,20 @@ void EmissionMonitor::storeMissedDays() {
     if (!withResults.contains(d)) continue;
     const QVector<qint64> starts = dayIntervalStarts(d, c);
     if (starts.isEmpty() ||
-        !store_.averages(AveragePeriodKind::Day, c.intervalMinutes, starts.first(), starts.first() + 1).isEmpty())
+        !store_.averages(AveragePeriodKind::Day, c.intervalMinutes, starts.first(), starts.first() + 1,
+                         int(c.validation.profile))
+             .isEmpty())
       continue;
-    store_.storeAverages(storedForm(recomputeDay(store_, d, c), c.intervalMinutes, settings_.limits));
+    store_.storeAverages(storedForm(recomputeDay(store_, d, c), c, settings_.limits));
   }
 }
 
 void EmissionMonitor::take(const EngineUpdate& update, QVector<AlarmEvent>* raised) {
   if (update.completedIntervals.isEmpty() && update.completedDays.isEmpty() && update.events.isEmpty()) return;
   updateToday();
-  const int minutes = engine_->config().intervalMinutes;
+  const AveragingConfig& c = engine_->config();
+  const int minutes = c.intervalMinutes;
+  const int profile = int(c.validation.profile);
   const AlarmLimits& limits = engine_->limits();
   // Averages the database already holds were judged before (a replay at
   // start): their alarms are latched again, quietly.
@@ -123,17 +127,17 @@ void EmissionMonitor::take(const EngineUpdate& update, QVector<AlarmEvent>* rais
   QVector<StoredAverage> fresh;
   for (const IntervalAverage& a : update.completedIntervals) {
     if (unreadable(a.startUtcMs, a.endUtcMs) ||
-        !store_.averages(AveragePeriodKind::Interval, minutes, a.startUtcMs, a.startUtcMs + 1).isEmpty())
+        !store_.averages(AveragePeriodKind::Interval, minutes, a.startUtcMs, a.startUtcMs + 1, profile).isEmpty())
       knownIntervals.insert(a.startUtcMs);
     else
-      fresh.append(toStored(a, minutes, limits));
+      fresh.append(toStored(a, c, limits));
   }
   for (const DailyAverage& d : update.completedDays) {
     if (unreadable(d.startUtcMs, d.endUtcMs) ||
-        !store_.averages(AveragePeriodKind::Day, minutes, d.startUtcMs, d.startUtcMs + 1).isEmpty())
+        !store_.averages(AveragePeriodKind::Day, minutes, d.startUtcMs, d.startUtcMs + 1, profile).isEmpty())
       knownDays.insert(d.startUtcMs);
     else
-      fresh.append(toStored(d, minutes, limits));
+      fresh.append(toStored(d, c, limits));
   }
   if (store_.isWritable()) store_.storeAverages(fresh);
   const qint64 intervalMs = engine_->config().intervalMs();
@@ -179,8 +183,8 @@ QVector<AlarmEvent> EmissionMonitor::storeReport(const QVector<DailyAverage>& da
   for (const DailyAverage& d : days) {
     for (const IntervalAverage& iv : d.intervals)
       if (iv.endUtcMs <= cutoffUtcMs && !iv.unreadable)
-        over.append(toStored(iv, c.intervalMinutes, settings_.limits));
-    if (d.endUtcMs <= cutoffUtcMs && !d.unreadable) over.append(toStored(d, c.intervalMinutes, settings_.limits));
+        over.append(toStored(iv, c, settings_.limits));
+    if (d.endUtcMs <= cutoffUtcMs && !d.unreadable) over.append(toStored(d, c, settings_.limits));
   }
   store_.storeAverages(over);
   return raised;
@@ -200,6 +204,7 @@ MonitorState EmissionMonitor::state() const {
   s.intervalMinutes = settings_.intervalMinutes;
   if (!engine_) return s;
   const AveragingConfig& c = engine_->config();
+  s.intervalMinutes = c.intervalMinutes;  // a regulation profile's short-term length
   s.lastResult = lastResult_;
   if (lastResult_) {
     s.current = convert(*lastResult_, c.o2RefByFuel);

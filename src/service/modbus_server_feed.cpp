@@ -130,10 +130,11 @@ std::optional<AverageSnapshot> ModbusServerFeed::storedPreviousDay(const QDate& 
   previousDayFor_ = today;
   previousDayMinutes_ = intervalMinutes;
   previousDay_.reset();
-  const QTimeZone zone = session_.emissions().engine()->config().zone;
-  const qint64 from = QDateTime(today.addDays(-1), QTime(0, 0), zone).toMSecsSinceEpoch();
-  const qint64 to = QDateTime(today, QTime(0, 0), zone).toMSecsSinceEpoch();
-  const QVector<StoredAverage> stored = session_.store().averages(AveragePeriodKind::Day, intervalMinutes, from, to);
+  const emissions::AveragingConfig& c = session_.emissions().engine()->config();
+  const qint64 from = QDateTime(today.addDays(-1), QTime(0, 0), c.zone).toMSecsSinceEpoch();
+  const qint64 to = QDateTime(today, QTime(0, 0), c.zone).toMSecsSinceEpoch();
+  const QVector<StoredAverage> stored =
+      session_.store().averages(AveragePeriodKind::Day, intervalMinutes, from, to, int(c.validation.profile));
   if (!stored.isEmpty()) previousDay_ = modbus_server::averageSnapshot(stored.last());
   return previousDay_;
 }

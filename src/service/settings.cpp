@@ -46,12 +46,8 @@ publish::ServiceSettingsLoad Settings::loadService() {
 }
 
 emissions::AveragingConfig Settings::averagingConfig() const {
-  emissions::AveragingConfig c;
-  c.intervalMinutes = emissions_.intervalMinutes;
-  c.resultPeriodSeconds = std::max(1, int(measuring_.refreshPeriod));
-  c.zone = QTimeZone::systemTimeZone();
-  c.o2RefByFuel = o2References(fuels_);
-  return c.sanitized();
+  return emissions_.averaging(std::max(1, int(measuring_.refreshPeriod)), QTimeZone::systemTimeZone(),
+                              o2References(fuels_));
 }
 
 bool Settings::setLineAnalyzers(const QVector<QPair<int, int>>& analyzers, QString* error) {

@@ -94,6 +94,31 @@ TEST_F(EmissionsTest, AResultAtExactlyHh30ClosesTheIntervalAndOpensTheNext) {
   EXPECT_NEAR(session().emissions().state().current[1].value_or(0), 246.36, 0.005);
 }
 
+// Under a regulation profile the running program's averages are the
+// validated ones: the stored interval carries its profile and confidence
+// interval (17. BImSchV: CO 10 % of a daily limit of 50), and the reports
+// are computed under it too.
+TEST_F(EmissionsTest, UnderARegulationProfileTheRunningAveragesAreValidated) {
+  emissions::EmissionSettings s;
+  s.profile = emissions::RegulationProfile::WasteIncineration;
+  s.limits[emissions::Component::CO].daily = 50.0;
+  QString error;
+  ASSERT_TRUE(emissions::saveEmissionSettings(inDir(QStringLiteral("korvex-emissions.ini")), s, &error))
+      << error.toStdString();
+  startWithDefaults();
+  EXPECT_EQ(settings().averagingConfig().validation.profile, emissions::RegulationProfile::WasteIncineration);
+  feed(kCo80, utc(10, 30));
+  addResult(kCo80);
+  EXPECT_TRUE(intervals().isEmpty());  // none without a profile
+  const auto stored = session().store().averages(AveragePeriodKind::Interval, 30, 0, std::numeric_limits<qint64>::max(),
+                                                 int(emissions::RegulationProfile::WasteIncineration));
+  ASSERT_EQ(stored.size(), 1);
+  EXPECT_DOUBLE_EQ(stored[0].components[0].mean, 80);
+  EXPECT_DOUBLE_EQ(stored[0].components[0].ci, 5);
+  EXPECT_DOUBLE_EQ(stored[0].components[0].validated, 75);
+  EXPECT_EQ(value("EmissionLastCO")->text(), QStringLiteral("75,0"));
+}
+
 TEST_F(EmissionsTest, ALostLinkClosesItsIntervalOnTimeAsInvalid) {
   startWithDefaults();
   feed(kCo80, utc(10, 10));  // 60 of the 120 results an interval needs
