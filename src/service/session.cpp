@@ -164,6 +164,7 @@ Session::Session(Session* line, int slot, QObject* parent)
 Session::~Session() {
   // Before the line they share goes.
   delete scheduler_;
+  scheduler_ = nullptr;  // what the others report meanwhile is no round's
   for (Session* other : others_) delete other;
   pageCheck_.stop();
   publishing_.stop();
