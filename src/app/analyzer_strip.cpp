@@ -80,11 +80,18 @@ void AnalyzerStrip::setLastResult(int index, const QDateTime& at) {
 }
 
 void AnalyzerStrip::showTile(int index) {
-  const Tile& t = tiles_[size_t(index)];
+  Tile& t = tiles_[size_t(index)];
   const QString last = t.lastResult.isValid() ? t.lastResult.toString(QStringLiteral("hh:mm:ss")) : QStringLiteral("—");
   const QString state = t.linkAlarm ? QStringLiteral(u"Прибор не отвечает") : t.state;
-  t.button->setText(QStringLiteral(u"%1\n%2\nРезультат: %3").arg(t.title, state, last));
+  const QString text = QStringLiteral(u"%1\n%2\nРезультат: %3").arg(t.title, state, last);
+  if (text != t.shownText) {
+    t.shownText = text;
+    t.button->setText(text);
+  }
   // The lamp: red while the analyzer does not answer, yellow with an alarm latched.
+  const int lampState = t.linkAlarm ? 2 : t.emissionAlarm ? 1 : 0;
+  if (lampState == t.shownLamp) return;
+  t.shownLamp = lampState;
   const QColor lamp = t.linkAlarm ? QColor(0xd0, 0, 0) : t.emissionAlarm ? QColor(0xe0, 0xb0, 0) : QColor(0, 0xa0, 0);
   QPixmap pixmap(14, 14);
   pixmap.fill(Qt::transparent);

@@ -40,6 +40,10 @@ class AnalyzerStrip : public QWidget {
     QDateTime lastResult;
     bool linkAlarm = false;
     bool emissionAlarm = false;
+    // What the button shows: set again only when it changes (every report
+    // of every analyzer comes here, the lamp rarely changes).
+    QString shownText;
+    int shownLamp = -1;
   };
   void showTile(int index);
 

@@ -28,6 +28,7 @@
 #include "app/emissions_panel.h"
 #include "app/link_statistics_view.h"
 #include "app/notice_bar.h"
+#include "service/round_reports.h"
 #include "data/value_format.h"
 #include "device/fuel_table.h"
 #include "dialogs/about_box.h"
@@ -125,6 +126,7 @@ MainWindow::MainWindow(SessionHost& host, QWidget* parent) : QMainWindow(parent)
 // The window, half gone, hears no more of the session.
 MainWindow::~MainWindow() {
   qApp->removeEventFilter(this);
+  if (RoundReports* reports = host_.session()->roundReports()) reports->setReceiver(nullptr);
   disconnect(host_.session(), nullptr, this, nullptr);
   disconnect(&host_, nullptr, this, nullptr);
   disconnect(host_.audit(), nullptr, this, nullptr);
@@ -541,97 +543,105 @@ void MainWindow::connectSession() {
   connect(&reader, &ResultReader::historyFinished, this, &MainWindow::onHistoryFinished);
 }
 
+template <typename... Args, typename Slot>
+void MainWindow::follow(const Session* session, void (Session::*signal)(Args...), Slot slot) {
+  if (RoundReports* reports = host_.session()->roundReports())
+    reports->forward(session, signal, std::move(slot));
+  else
+    connect(session, signal, this, std::move(slot));
+}
+
 // Each analyzer's reports are kept for its tile and for when it is selected;
 // the window shows those of the one selected.
 void MainWindow::connectAnalyzer(int index, const Session* session) {
   const auto on = [this, index] { return index == selected_; };
-  connect(session, &Session::stateTextChanged, this, [this, index, on](const QString& text) {
+  follow(session, &Session::stateTextChanged, [this, index, on](const QString& text) {
     shown_[size_t(index)].state = text;
     strip_->setState(index, text);
     if (on()) showState(text);
   });
-  connect(session, &Session::linkAlarmChanged, this, [this, index, on](bool alarm) {
+  follow(session, &Session::linkAlarmChanged, [this, index, on](bool alarm) {
     shown_[size_t(index)].linkAlarm = alarm;
     strip_->setLinkAlarm(index, alarm);
     if (on()) showLinkAlarm(alarm);
   });
-  connect(session, &Session::captionChanged, this, [this, index, on](const QString& caption) {
+  follow(session, &Session::captionChanged, [this, index, on](const QString& caption) {
     shown_[size_t(index)].caption = caption;
     if (on()) setWindowTitle(caption);
   });
-  connect(session, &Session::measurementShown, this, [this, index, on](const Measurement& m) {
+  follow(session, &Session::measurementShown, [this, index, on](const Measurement& m) {
     shown_[size_t(index)].caption = measurementCaption(m);
     if (on()) showCaption(m);
   });
-  connect(session, &Session::progressChanged, this, [this, index, on](int percent) {
+  follow(session, &Session::progressChanged, [this, index, on](int percent) {
     shown_[size_t(index)].progress = percent;
     if (on()) progressBar_->setValue(percent);
   });
-  connect(session, &Session::progressVisibleChanged, this, [this, index, on](bool visible) {
+  follow(session, &Session::progressVisibleChanged, [this, index, on](bool visible) {
     shown_[size_t(index)].progressVisible = visible;
     if (on()) progressBar_->setVisible(visible);
   });
-  connect(session, &Session::wantedModeChanged, this, [this, index, on](ModeRequest mode) {
+  follow(session, &Session::wantedModeChanged, [this, index, on](ModeRequest mode) {
     shown_[size_t(index)].wanted = mode;
     if (on()) showWantedMode(mode);
   });
   // Whether measuring goes on behind the history shown.
-  connect(session, &Session::runStateChanged, this, [this, index, on](const RunState& state) {
+  follow(session, &Session::runStateChanged, [this, index, on](const RunState& state) {
     shown_[size_t(index)].workMode = WorkMode(state.workMode);
     if (!on() || WorkMode(state.workMode) == workMode_) return;
     workMode_ = WorkMode(state.workMode);
     showHistoryBanner();
   });
-  connect(session, &Session::analyzerReady, this, [this, index, on] {
+  follow(session, &Session::analyzerReady, [this, index, on] {
     shown_[size_t(index)].ready = true;
     if (on()) showReady();
   });
-  connect(session, &Session::analyzerLost, this, [this, index, on] {
+  follow(session, &Session::analyzerLost, [this, index, on] {
     shown_[size_t(index)].ready = false;
     // No mode to start again: nothing can be started until the analyzer is back.
     if (on() && wantedMode_ == ModeRequest::None) showStopped();
   });
-  connect(session, &Session::statisticsChanged, this, [this, index, on](const LinkStatistics& s) {
+  follow(session, &Session::statisticsChanged, [this, index, on](const LinkStatistics& s) {
     shown_[size_t(index)].statistics = s;
     if (on()) statisticsView_->onStatistics(s);
   });
-  connect(session, &Session::resultsRestored, this, [this, on](const QVector<Result>& results) {
+  follow(session, &Session::resultsRestored, [this, on](const QVector<Result>& results) {
     if (on()) onResultsRestored(results);
   });
-  connect(session, &Session::resultRecorded, this, [this, index, on](qint64, const Result& r) {
+  follow(session, &Session::resultRecorded, [this, index, on](qint64, const Result& r) {
     strip_->setLastResult(index, seams::fromDateTime(r.localDateTime()));
     if (on()) live_.append(r);
   });
-  connect(session, &Session::newDay, this, [this, on](bool clearTable) {
+  follow(session, &Session::newDay, [this, on](bool clearTable) {
     if (on()) onNewDay(clearTable);
   });
-  connect(session, &Session::daysChanged, this, [this, index, on](const QVector<QDate>& days) {
+  follow(session, &Session::daysChanged, [this, index, on](const QVector<QDate>& days) {
     shown_[size_t(index)].days = days;
     if (on()) days_ = days;
   });
-  connect(session, &Session::emissionsChanged, this, [this, index, on](const emissions::MonitorState& state) {
+  follow(session, &Session::emissionsChanged, [this, index, on](const emissions::MonitorState& state) {
     shown_[size_t(index)].emissions = state;
     strip_->setEmissionAlarm(index, state.lamp != emissions::Lamp::Off);
     if (on()) emissionsPanel_->show(state);
   });
-  connect(session, &Session::switchesChanged, this,
+  follow(session, &Session::switchesChanged,
           [this, index, on](bool maintenance, bool testGas, bool plantOperating) {
             shown_[size_t(index)].switches = {maintenance, testGas, plantOperating};
             if (on()) onSwitchesChanged(maintenance, testGas, plantOperating);
           });
-  connect(session, &Session::databaseOpened, this,
-          [this, index](const QString& path) { shown_[size_t(index)].databasePath = path; });
+  follow(session, &Session::databaseOpened,
+         [this, index](const QString& path, bool) { shown_[size_t(index)].databasePath = path; });
   // New alarms sound once, whichever analyzer's; the lamp stays on until acknowledged.
-  connect(session, &Session::emissionAlarmsRaised, this, [] { seams::beep(); });
+  follow(session, &Session::emissionAlarmsRaised, [](const QVector<emissions::AlarmEvent>&) { seams::beep(); });
   if (index > 0) return;
   // The line's own: the disk, the database's backlog, publishing.
-  connect(session, &Session::uncommittedChanged, this, [this](int count) { uncommitted_ = count; });
-  connect(session, &Session::diskRoomChanged, this, [this](bool spaceShort, qint64 bytesFree) {
+  follow(session, &Session::uncommittedChanged, [this](int count) { uncommitted_ = count; });
+  follow(session, &Session::diskRoomChanged, [this](bool spaceShort, qint64 bytesFree) {
     spaceShort_ = spaceShort;
     bytesFree_ = bytesFree;
     showPublishing();
   });
-  connect(session, &Session::publishingChanged, this, [this](const QString& state) {
+  follow(session, &Session::publishingChanged, [this](const QString& state) {
     publishingState_ = state;
     showPublishing();
   });
@@ -641,6 +651,13 @@ void MainWindow::onAnalyzersAdded() {
   Session* session = host_.session();
   const int count = host_.analyzerCount();
   shown_.resize(size_t(count));
+  // Each analyzer's reports come once a round, the first one's too: its
+  // own connections are made anew through them.
+  if (RoundReports* reports = session->roundReports()) {
+    reports->setReceiver(this);
+    disconnect(session, nullptr, this, nullptr);
+    connectAnalyzer(0, session);
+  }
   QStringList titles;
   const publish::ServiceSettings& service = host_.settings().service();
   for (int i = 0; i < count; ++i) {

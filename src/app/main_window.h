@@ -144,6 +144,10 @@ class MainWindow : public QMainWindow {
   void connectSession();
   // An analyzer's reports: kept, and shown while it is selected.
   void connectAnalyzer(int index, const Session* session);
+  // A signal of an analyzer to the window: with several, through the line's
+  // round reports (told once a round), else queued as any.
+  template <typename... Args, typename Slot>
+  void follow(const Session* session, void (Session::*signal)(Args...), Slot slot);
   void onAnalyzersAdded();
   // The window switched to the analyzer of `index`: what it last reported.
   void selectAnalyzer(int index);

@@ -14,6 +14,7 @@
 #include "data/recovery_file.h"
 #include "platform/seams.h"
 #include "platform/timer.h"
+#include "service/round_reports.h"
 #include "storage/settings_files.h"
 
 namespace {
@@ -165,6 +166,7 @@ Session::Session(Session* line, int slot, QObject* parent)
 Session::~Session() {
   // Before the line they share goes.
   delete scheduler_;
+  scheduler_ = nullptr;  // what the others report meanwhile is no round's
   for (Session* other : others_) delete other;
   pageCheck_.stop();
   publishing_.stop();
@@ -253,6 +255,10 @@ void Session::addAnalyzers(const QVector<LineAnalyzer>& analyzers) {
     other->fuelIndex_ = a.fuelIndex;
     others_.push_back(other);
   }
+  if (!others_.empty() && !roundReports_) {
+    roundReports_ = new RoundReports(this);
+    roundReports_->setHolding([this] { return scheduler_ && scheduler_->roundRunning(); });
+  }
 }
 
 void Session::startOthers(const SessionStart& s) {
@@ -267,6 +273,7 @@ void Session::startOthers(const SessionStart& s) {
   scheduler_ = new LineScheduler(link_, this);
   scheduler_->setCycles(cycles);
   connect(scheduler_, &LineScheduler::slotTicked, this, [this](int index) { analyzer(index)->afterTick(); });
+  connect(scheduler_, &LineScheduler::roundFinished, roundReports_, &RoundReports::flush);
 }
 
 void Session::openDatabase() {
@@ -544,6 +551,8 @@ void Session::stop() {
     keepUncommitted();
     store_.close();
   }
+  // The last round's reports, cut short by the stop.
+  if (roundReports_) roundReports_->flush();
   emit stopped();
 }
 

@@ -45,6 +45,7 @@
 #include "storage/settings_values.h"
 
 class LineScheduler;
+class RoundReports;
 class Timer;
 
 // What a session starts with.
@@ -84,6 +85,9 @@ class Session : public QObject {
   QString analyzerTitle() const;
   // Polls the analyzers in turn when there are several; null with one.
   LineScheduler* scheduler() const { return scheduler_; }
+  // With several analyzers: the window's way to hear of them once a round
+  // (connect through it before start); null with one.
+  RoundReports* roundReports() const { return roundReports_; }
 
   // ---- commands, in the session's thread (SessionHost queues them there)
 
@@ -322,6 +326,7 @@ class Session : public QObject {
   bool stopped_ = false;
   std::vector<Session*> others_;  // children
   LineScheduler* scheduler_ = nullptr;
+  RoundReports* roundReports_ = nullptr;  // a child
   // Last: it listens to the session's signals.
   ModbusServerFeed modbusFeed_;
 };

@@ -2,7 +2,8 @@
 // to its own database and only the selected one's into the table; its state,
 // alarm and mode follow the selector; the mode buttons command the analyzer
 // selected and no other; its days are sealed in its own database; with one
-// analyzer nothing of this is shown.
+// analyzer nothing of this is shown. While a round polls the line the window
+// is told nothing, and at its end every result of the round at once.
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,12 @@
 #include <QLabel>
 #include <QToolButton>
 
+#include "acquisition/line_scheduler.h"
 #include "app/analyzer_strip.h"
 #include "data/trail_check.h"
 #include "platform/timer.h"
 #include "service/audit_keeper.h"
+#include "service/round_reports.h"
 #include "storage/settings_files.h"
 #include "support/korvex_fixture.h"
 
@@ -122,11 +125,58 @@ TEST_F(LineAnalyzersTest, AFurtherAnalyzersDaysAreSealedInItsOwnDatabase) {
   EXPECT_GE(check.entries, 3);  // start, seal, stop
 }
 
+TEST_F(LineAnalyzersTest, ARoundsResultsAreCommittedAtOnceAndShownTogetherAtItsEnd) {
+  startWithSecondAnalyzerAt(7);
+  LineScheduler* line = session().scheduler();
+  ASSERT_NE(line, nullptr);
+  RoundReports* reports = session().roundReports();
+  ASSERT_NE(reports, nullptr);
+  // Nothing answers: each exchange ends on its reply's time, then the gap.
+  Timer* replyTime = nullptr;
+  Timer* gap = nullptr;
+  for (Timer* t : line->findChildren<Timer*>()) (t->interval() == line->timing().gapMs ? gap : replyTime) = t;
+  ASSERT_TRUE(replyTime && gap);
+  Session* second = session().analyzer(1);
+  QToolButton* tile = find<QToolButton>("AnalyzerTile2");
+  const int rows = results().count();
+  const QString tileBefore = tile->text();
+
+  line->startRound();
+  ASSERT_TRUE(line->roundRunning());
+  const qint64 told = reports->deliveries();
+  resultOf(0, 100);
+  advance(1);
+  resultOf(1, 200);
+  // In their databases before anything is shown; the window still as it was.
+  EXPECT_EQ(session().store().resultsOnDay(now().date()).size(), size_t(rows + 1));
+  ASSERT_EQ(second->store().resultsOnDay(now().date()).size(), 1u);
+  EXPECT_EQ(results().count(), rows);
+  EXPECT_EQ(tile->text(), tileBefore);
+
+  for (int i = 0; i < 10 && line->roundRunning(); ++i) {
+    replyTime->fire();
+    gap->fire();
+  }
+  ASSERT_FALSE(line->roundRunning());
+  // Told once, and everything: the first's result in the table, the
+  // second's time on its tile.
+  EXPECT_EQ(reports->deliveries(), told + 1);
+  ASSERT_EQ(results().count(), rows + 1);
+  EXPECT_EQ(results().value(rows, channel::Tg), 100);
+  EXPECT_TRUE(tile->text().contains(now().toString(QStringLiteral("hh:mm:ss")))) << tile->text().toStdString();
+
+  // The second selected: its result of that round in the table.
+  tile->click();
+  ASSERT_EQ(results().count(), 1);
+  EXPECT_EQ(results().value(0, channel::Tg), 200);
+}
+
 TEST_F(LineAnalyzersTest, WithOneAnalyzerThereIsNoStripAndNoFurtherDatabase) {
   startWithDefaults();
   EXPECT_EQ(host().analyzerCount(), 1);
   EXPECT_FALSE(find<AnalyzerStrip>("AnalyzerStrip")->isVisibleTo(&window()));
   EXPECT_EQ(session().scheduler(), nullptr);
+  EXPECT_EQ(session().roundReports(), nullptr);
   resultOf(0, 100);
   EXPECT_EQ(results().count(), 1);
   EXPECT_FALSE(QFileInfo::exists(inDir(QStringLiteral("korvex-2.db"))));
