@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QLocale>
 
 #include "device/register_map.h"
 #include "emissions/classification.h"
@@ -189,14 +188,6 @@ TEST(Substitutes, AreRefusedForAFutureOrEmptySpanAnEmptyReasonAndAValueMissingOr
   SubstituteEntry o2High = e;
   o2High.values[channel::O2] = 22;
   EXPECT_FALSE(substituteProblem(o2High, v, now).isEmpty());
-}
-
-TEST(Substitutes, TheValuesAndTheSpanAreWrittenOutForTheTrail) {
-  const QTimeZone zone = QTimeZone::utc();
-  SubstituteEntry e = entry(at(kDay, QTime(10, 0), zone), at(kDay, QTime(10, 30), zone));
-  e.values[channel::CO] = 12.5;
-  EXPECT_EQ(substituteValuesText(e, QLocale(QLocale::Russian)), QStringLiteral("O2 3 %, CO 12,5 ppm"));
-  EXPECT_EQ(substituteSpanText(e, zone), QStringLiteral(u"07.12.2026 10:00:00 – 07.12.2026 10:30:00"));
 }
 
 }  // namespace
