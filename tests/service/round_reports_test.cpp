@@ -77,25 +77,4 @@ TEST(RoundReportsTest, ARoundsReportsReachTheReceiverTogetherInTheirOrderInItsOw
   EXPECT_EQ(received.seen().size(), 4u);
 }
 
-TEST(RoundReportsTest, AReceiverInTheSendersThreadIsCalledDirectlyOutsideARound) {
-  QObject receiver;
-  AnalyzerLink link;
-  LineScheduler line(link);
-  RoundReports reports;
-  bool roundRunning = false;
-  reports.setHolding([&roundRunning] { return roundRunning; });
-  reports.setReceiver(&receiver);
-  std::vector<int> seen;
-  reports.forward(&line, &LineScheduler::slotTicked, [&seen](int slot) { seen.push_back(slot); });
-  emit line.slotTicked(1);
-  EXPECT_EQ(seen, (std::vector<int>{1}));
-  roundRunning = true;
-  emit line.slotTicked(2);
-  emit line.slotTicked(3);
-  EXPECT_EQ(seen.size(), 1u);
-  reports.flush();
-  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
-  EXPECT_EQ(reports.deliveries(), 2);
-}
-
 }  // namespace
