@@ -15,6 +15,7 @@
 #                                      (default: every phase of the table)
 #   KORVEX_BENCH_SIM_ARGS="--tcp 0"    more options of the simulator (here: the
 #                                      program reaches it over TCP)
+#   KORVEX_BENCH_THREADS=1             each thread's wake-ups as well, to stderr
 #
 # Adding a phase: a line in the PHASES table below (name, wake-up budget a
 # second, CPU budget in per cent, resident memory budget in MiB, least seconds
@@ -113,9 +114,10 @@ phase_fullday() {
 
 # Several analyzers on one line (korvex-sim --analyzers N, Device-00K.ini for
 # each further one) in a continuous measurement, a round a second: one, then
-# eight. Eight may cost at most twice one (RATIOS): not met yet, as every
-# analyzer's result is its own commit to its own database, and its own
-# signals to the window.
+# eight. Eight may cost at most twice one (RATIOS): the wake-ups are not met
+# yet, as each analyzer's exchange wakes the session's thread twice (its
+# reply, the silent interval after it) and the round's one sync of the eight
+# databases waits for the disk more often than one analyzer's commit does.
 phase_line1() { line_phase 1; }
 phase_line8() { line_phase 8; }
 line_phase() {
@@ -186,14 +188,14 @@ sim_cmd() {
   return 1
 }
 
-# "tid voluntary involuntary" for every thread of $1.
+# "tid voluntary involuntary name" for every thread of $1.
 thread_switches() {
   local s tid
   for s in /proc/"$1"/task/*/status; do
     tid=${s%/status}
     tid=${tid##*/}
-    awk -v tid="$tid" '/^voluntary_ctxt_switches/ {v = $2} /^nonvoluntary_ctxt_switches/ {n = $2}
-                       END {print tid, v, n}' "$s" 2>/dev/null || true
+    awk -v tid="$tid" '/^Name:/ {name = $2} /^voluntary_ctxt_switches/ {v = $2}
+                       /^nonvoluntary_ctxt_switches/ {n = $2} END {print tid, v, n, name}' "$s" 2>/dev/null || true
   done
 }
 
@@ -215,14 +217,18 @@ rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 measure() {
   local -A before_v before_n
   local tid v n vol=0 invol=0 t0 t1 c0 c1 threads=0
-  while read -r tid v n; do before_v[$tid]=$v; before_n[$tid]=$n; done < <(thread_switches "$app_pid")
+  while read -r tid v n _; do before_v[$tid]=$v; before_n[$tid]=$n; done < <(thread_switches "$app_pid")
   c0=$(cpu_ticks "$app_pid")
   t0=$(date +%s.%N)
   sleep "$1"
-  while read -r tid v n; do
+  while read -r tid v n name; do
     vol=$(( vol + v - ${before_v[$tid]:-0} ))
     invol=$(( invol + n - ${before_n[$tid]:-0} ))
     threads=$(( threads + 1 ))
+    # KORVEX_BENCH_THREADS=1: each thread's share, to stderr.
+    [ "${KORVEX_BENCH_THREADS:-0}" = 1 ] &&
+      awk -v t="$name/$tid" -v v="$(( v - ${before_v[$tid]:-0} ))" -v n="$(( n - ${before_n[$tid]:-0} ))" \
+          -v d="$1" 'BEGIN {printf "  %-24s voluntary %6.2f/s  involuntary %6.2f/s\n", t, v / d, n / d}' >&2
   done < <(thread_switches "$app_pid")
   c1=$(cpu_ticks "$app_pid")
   t1=$(date +%s.%N)

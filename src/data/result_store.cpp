@@ -74,6 +74,7 @@
 // the file lost committed results (its log removed by another program, an
 // older copy put back): numbering goes on after the mark under a new identity.
 
+#include "platform/disk_sync.h"
 #include "platform/free_memory.h"
 #include "platform/guarded_files.h"
 #include "platform/lock_files.h"
@@ -1443,6 +1444,7 @@ void ResultStore::close() {
   writable_ = false;
   pending_.clear();
   failing_ = false;
+  unsynced_ = false;  // closing checkpoints the log, syncing it first
   nextSeq_ = nextEventId_ = 1;
   lastCommittedSeq_ = 0;
   lastDay_ = std::numeric_limits<qint64>::min();
@@ -1548,9 +1550,52 @@ qint64 ResultStore::bytesFree() const {
   return storage.isValid() ? storage.bytesAvailable() : -1;
 }
 
-ResultStore::AppendOutcome ResultStore::append(const Result& result) {
+ResultStore::AppendOutcome ResultStore::append(const Result& result, Sync sync) {
   const std::vector<Result> one{result};
-  return appendBatch(one);
+  // The log's pages are written, not waited for: a crash of the program
+  // loses nothing, a power cut before syncTogether() may lose them.
+  const bool later = sync == Sync::Later && g_durable && isWritable() && exec("PRAGMA synchronous=NORMAL");
+  const AppendOutcome outcome = appendBatch(one);
+  if (!later) return outcome;
+  if (outcome.state == AppendState::Committed) unsynced_ = true;
+  // Should this fail, later commits stay unsynced_ until syncTogether().
+  if (exec("PRAGMA synchronous=FULL")) return outcome;
+  unsynced_ = true;
+  return outcome;
+}
+
+bool ResultStore::syncLog() {
+  if (!unsynced_) return true;
+  sqlite3_file* log = nullptr;
+  if (!db_ || sqlite3_file_control(db_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) != SQLITE_OK || !log ||
+      !log->pMethods || log->pMethods->xSync(log, SQLITE_SYNC_NORMAL) != SQLITE_OK)
+    return false;
+  unsynced_ = false;
+  return true;
+}
+
+bool ResultStore::syncTogether(const std::vector<ResultStore*>& stores) {
+  std::vector<ResultStore*> waiting;
+  for (ResultStore* s : stores)
+    if (s && s->unsynced_) waiting.push_back(s);
+  if (waiting.empty()) return true;
+  // Without durability (tests) there is nothing to wait for.
+  bool together = !g_durable;
+  // Beside each other, on one file system: one sync of it holds them all.
+  if (!together && waiting.size() > 1 && waiting.front()->mark_) {
+    const QString dir = QFileInfo(waiting.front()->path_).absolutePath();
+    together = std::all_of(waiting.begin(), waiting.end(),
+                           [&dir](const ResultStore* s) { return QFileInfo(s->path_).absolutePath() == dir; }) &&
+               syncFileSystem(int(waiting.front()->mark_->handle()));
+  }
+  bool ok = true;
+  for (ResultStore* s : waiting) {
+    if (together)
+      s->unsynced_ = false;
+    else
+      ok = s->syncLog() && ok;
+  }
+  return ok;
 }
 
 ResultStore::AppendOutcome ResultStore::appendBatch(const std::vector<Result>& results,

@@ -266,7 +266,18 @@ class ResultStore {
 
   // Writing. Each call commits (durably) everything still pending and then
   // the new item, in order, in one transaction.
-  AppendOutcome append(const Result& result);
+  //
+  // Sync::Later leaves the commit in the system's cache until syncTogether():
+  // several analyzers' databases written in one round then wait for the disk
+  // once, not once each. Nothing committed so may be told to anyone before.
+  enum class Sync { Now, Later };
+  AppendOutcome append(const Result& result, Sync sync = Sync::Now);
+  // Committed with Sync::Later and not yet known to be on the disk.
+  bool needsSync() const { return unsynced_; }
+  // What these stores committed with Sync::Later, to the disk: in one wait
+  // where the system can sync their file system at once, else each store's
+  // log in turn. False when one failed; that one still needsSync().
+  static bool syncTogether(const std::vector<ResultStore*>& stores);
   // Many results in one transaction, e.g. imported from a data file.
   // `progress` is told how many of them are written so far, every 1024.
   AppendOutcome appendBatch(const std::vector<Result>& results,
@@ -410,6 +421,8 @@ class ResultStore {
   bool moveAside(qint64 nowUtcMs, QString* movedTo, QString* error);
 
   AppendOutcome commit(qint64 firstSeq, const std::vector<Result>* batch, const std::function<void(int)>& progress);
+  // The log of what was committed with Sync::Later, to the disk.
+  bool syncLog();
   int contextOf(const Result& r);
   void afterCommit();
   const Context& contextById(qint64 id) const;
@@ -434,6 +447,7 @@ class ResultStore {
   bool averagesV4_ = false;  // the averages' table has the columns of schema 4
   std::deque<Item> pending_;
   bool failing_ = false;
+  bool unsynced_ = false;  // committed with Sync::Later since the last sync
   qint64 nextSeq_ = 1;
   qint64 nextEventId_ = 1;
   qint64 lastCommittedSeq_ = 0;

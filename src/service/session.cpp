@@ -257,7 +257,7 @@ void Session::addAnalyzers(const QVector<LineAnalyzer>& analyzers) {
   }
   if (!others_.empty() && !roundReports_) {
     roundReports_ = new RoundReports(this);
-    roundReports_->setHolding([this] { return scheduler_ && scheduler_->roundRunning(); });
+    roundReports_->setHolding([this] { return finishing_ || inRound(); });
   }
 }
 
@@ -273,7 +273,7 @@ void Session::startOthers(const SessionStart& s) {
   scheduler_ = new LineScheduler(link_, this);
   scheduler_->setCycles(cycles);
   connect(scheduler_, &LineScheduler::slotTicked, this, [this](int index) { analyzer(index)->afterTick(); });
-  connect(scheduler_, &LineScheduler::roundFinished, roundReports_, &RoundReports::flush);
+  connect(scheduler_, &LineScheduler::roundFinished, this, [this] { finishRound(); });
 }
 
 void Session::openDatabase() {
@@ -532,8 +532,12 @@ void Session::stop() {
   pollTimer_->setEnabled(false);
   quickTimer_->setEnabled(false);
   retryTimer_->setEnabled(false);
-  // Nothing more on the line but the stops, one analyzer after the other.
-  if (scheduler_) scheduler_->setCycles({});
+  // Nothing more on the line but the stops, one analyzer after the other;
+  // what a round cut short took is told first.
+  if (scheduler_) {
+    finishRound(false);
+    scheduler_->setCycles({});
+  }
   for (Session* other : others_) other->stop();
   pageCheck_.stop();
   publishing_.stop();
@@ -551,7 +555,7 @@ void Session::stop() {
     keepUncommitted();
     store_.close();
   }
-  // The last round's reports, cut short by the stop.
+  // What was told since.
   if (roundReports_) roundReports_->flush();
   emit stopped();
 }
@@ -571,16 +575,20 @@ void Session::onTimer() {
 }
 
 void Session::afterTick() {
-  QVector<emissions::AlarmEvent> raised;
-  if (monitor_.advance(&raised)) {
-    if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
-    emitEmissions();
-  }
+  // In a round the emissions move on at its end, after its results.
+  if (!inRound()) advanceEmissions();
   emit runStateChanged(runState());
   // One missing log of an earlier day a tick, while the request is on the
   // line: a day's log takes a fraction of a second, a year of them would
   // hold the poll for minutes.
   if (dailyLogs_.hasEarlierDays()) dailyLogs_.writeNext();
+}
+
+void Session::advanceEmissions() {
+  QVector<emissions::AlarmEvent> raised;
+  if (!monitor_.advance(&raised)) return;
+  if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
+  emitEmissions();
 }
 
 void Session::switchTurned(EventKind kind, const QString& text, const QString& who) {
@@ -696,24 +704,61 @@ void Session::onResultTaken(const Result& taken) {
   Result result = taken;
   result.status = decideStatus(result);
   // Committed before it is reported: a crash after this loses nothing shown.
-  qint64 seq = 0;
-  if (store_.isWritable()) {
-    const ResultStore::AppendOutcome outcome = store_.append(result);
-    seq = outcome.id;
-    reportCommit(outcome);
+  // In a round of several analyzers the commit's wait for the disk is the
+  // round's, shared by all of them: the result is told at the round's end.
+  const bool inRound = this->inRound();
+  Held held{result, {}, store_.isWritable()};
+  if (held.stored)
+    held.outcome = store_.append(result, inRound ? ResultStore::Sync::Later : ResultStore::Sync::Now);
+  else
+    dayTable_.append(result);
+  if (inRound) {
+    held_.push_back(std::move(held));
+    return;
+  }
+  tellResult(result, held.stored ? &held.outcome : nullptr);
+}
+
+void Session::tellResult(const Result& result, const ResultStore::AppendOutcome* outcome) {
+  if (outcome) {
+    reportCommit(*outcome);
     // The disk's room, once the database finds it short, with every result until it is not.
     if (store_.spaceShort() || diskShort_) {
       diskShort_ = store_.spaceShort();
       emit diskRoomChanged(diskShort_, diskShort_ ? store_.bytesFree() : 0);
     }
-  } else {
-    dayTable_.append(result);
   }
   noteDay(result);
-  emit resultRecorded(seq, result);
+  emit resultRecorded(outcome ? outcome->id : 0, result);
   const QVector<emissions::AlarmEvent> raised = monitor_.addResult(result);
   if (!raised.isEmpty()) emit emissionAlarmsRaised(raised);
   emitEmissions();
+}
+
+bool Session::inRound() const {
+  const Session* line = line_ ? line_ : this;
+  return line->scheduler_ && line->scheduler_->roundRunning();
+}
+
+void Session::finishRound(bool advance) {
+  std::vector<ResultStore*> stores;
+  for (int i = 0; i < analyzerCount(); ++i) stores.push_back(&analyzer(i)->store_);
+  ResultStore::syncTogether(stores);
+  finishing_ = true;
+  for (int i = 0; i < analyzerCount(); ++i) {
+    Session* s = analyzer(i);
+    // Told once a failing streak; the next round's sync tries again.
+    const bool failed = s->store_.needsSync();
+    if (failed && !s->syncFailing_)
+      s->tellDatabaseProblem(DatabaseProblem::SyncFailing, QStringLiteral(u"журнал не сбрасывается на диск"));
+    s->syncFailing_ = failed;
+    std::vector<Held> held;
+    held.swap(s->held_);
+    for (const Held& h : held) s->tellResult(h.result, h.stored ? &h.outcome : nullptr);
+    if (advance) s->advanceEmissions();
+  }
+  finishing_ = false;
+  if (roundReports_) roundReports_->flush();
 }
 
 void Session::noteDay(const Result& result) {
@@ -861,6 +906,10 @@ QString Session::problemText(DatabaseProblem problem, const QString& detail) {
     case DatabaseProblem::WriteFailing:
       text = QStringLiteral(u"Ошибка записи в базу данных результатов:\r\n%1\r\n"
                             u"Результаты хранятся в памяти и будут записаны, когда запись станет возможна.");
+      break;
+    case DatabaseProblem::SyncFailing:
+      text = QStringLiteral(u"Ошибка записи на диск базы данных результатов:\r\n%1\r\n"
+                            u"Результаты записаны в базу данных, но отключение питания может их стереть.");
       break;
     case DatabaseProblem::Damaged:
       text = QStringLiteral(u"База данных результатов повреждена: не читаются %1.\r\n"

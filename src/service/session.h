@@ -172,6 +172,7 @@ class Session : public QObject {
     Replaced,       // it was damaged: moved aside (detail: where), a new one begun
     Unavailable,    // none: results go only into the daily logs (detail: why)
     WriteFailing,   // commits fail (disk full): results wait in memory (detail: why)
+    SyncFailing,    // committed results could not be made to reach the disk (detail: why)
     Damaged,        // a read met damage: results unreadable (detail: which)
     ResultsLost,    // it lost results it had committed; numbering goes on under a new identity (detail: all of it)
   };
@@ -255,6 +256,16 @@ class Session : public QObject {
   void afterTick();
   void startOthers(const SessionStart& start);
   void onResultTaken(const Result& result);
+  // A result committed (`outcome`; null without a database), to everyone.
+  void tellResult(const Result& result, const ResultStore::AppendOutcome* outcome);
+  // A round's end (and a stop in one): the line's databases to the disk in
+  // one wait, then every analyzer's results of the round told, its emissions
+  // advanced (`advance`; a stop leaves them as they are), and the window
+  // told of it all at once.
+  void finishRound(bool advance = true);
+  // Whether the line's scheduler is in a round (then results are held).
+  bool inRound() const;
+  void advanceEmissions();
   void onDayEnded(const QDate& day);
   void onLinkLost();
   void onAnalyzerReady();
@@ -327,6 +338,15 @@ class Session : public QObject {
   std::vector<Session*> others_;  // children
   LineScheduler* scheduler_ = nullptr;
   RoundReports* roundReports_ = nullptr;  // a child
+  // Results of the running round: committed, not yet synced nor told.
+  struct Held {
+    Result result;
+    ResultStore::AppendOutcome outcome;
+    bool stored = false;
+  };
+  std::vector<Held> held_;
+  bool finishing_ = false;    // the round's results being told: the window waits
+  bool syncFailing_ = false;  // told once until a round's sync works again
   // Last: it listens to the session's signals.
   ModbusServerFeed modbusFeed_;
 };

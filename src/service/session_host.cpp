@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/seams.h"
+#include "service/round_reports.h"
 #include "storage/settings_records.h"
 
 SessionHost::SessionHost(Options options, QObject* parent)
@@ -126,7 +127,7 @@ void SessionHost::connectKeeper(Session* s, AuditKeeper* k, const QString& whose
   connect(s, &Session::databaseOpened, k,
           [k, runAs](const QString& path, bool writable) { k->open(path, writable, runAs); });
   connect(s, &Session::started, k, [k] { k->sealDays(); });
-  connect(s, &Session::resultRecorded, k, [k](qint64 seq, const Result& r) { k->onResult(seq, r); });
+  connectKeeperResults(s, k);
   connect(s, &Session::averagesStored, k, [k](const QDate& from, const QDate& to) {
     k->resealDays(from, to, QStringLiteral(u"отчёт о выбросах"));
   });
@@ -137,6 +138,15 @@ void SessionHost::connectKeeper(Session* s, AuditKeeper* k, const QString& whose
   connect(k, &AuditKeeper::problem, this, [this, whose](const QString& text) {
     tellStartUp(NoticeTopic::Audit, NoticeLevel::Error, QString(), whose + text, false);
   });
+}
+
+void SessionHost::connectKeeperResults(Session* s, AuditKeeper* k) {
+  const auto onResult = [k](qint64 seq, const Result& r) { k->onResult(seq, r); };
+  // With several analyzers once a round, each round's results in one call.
+  if (RoundReports* reports = session_->roundReports())
+    reports->forward(s, &Session::resultRecorded, k, onResult);
+  else
+    connect(s, &Session::resultRecorded, k, onResult);
 }
 
 void SessionHost::postAudit(std::function<void(AuditKeeper&)> call) {
@@ -256,6 +266,8 @@ void SessionHost::addAnalyzers(const QVector<LineAnalyzer>& others) {
     s->addAnalyzers(others);
   analyzerCount_ = s->analyzerCount();
   AuditKeeper* k = audit_;
+  disconnect(s, &Session::resultRecorded, k, nullptr);
+  connectKeeperResults(s, k);
   for (int i = 1; i < analyzerCount_; ++i) {
     Session* other = s->analyzer(i);
     const QString whose = other->analyzerTitle() + QStringLiteral(": ");

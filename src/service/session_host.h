@@ -144,6 +144,8 @@ class SessionHost : public QObject {
 
   // Feeds the keeper of `s`'s database; `whose` heads its notices.
   void connectKeeper(Session* s, AuditKeeper* k, const QString& whose);
+  // The keeper hears of `s`'s results: once a round with several analyzers.
+  void connectKeeperResults(Session* s, AuditKeeper* k);
 
   Options options_;
   Settings settings_;

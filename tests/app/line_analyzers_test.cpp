@@ -2,8 +2,9 @@
 // to its own database and only the selected one's into the table; its state,
 // alarm and mode follow the selector; the mode buttons command the analyzer
 // selected and no other; its days are sealed in its own database; with one
-// analyzer nothing of this is shown. While a round polls the line the window
-// is told nothing, and at its end every result of the round at once.
+// analyzer nothing of this is shown. While a round polls the line nobody is
+// told of its results, and at its end, after one wait for the disk for all
+// of them, everybody; the window once.
 
 #include <gtest/gtest.h>
 
@@ -125,7 +126,13 @@ TEST_F(LineAnalyzersTest, AFurtherAnalyzersDaysAreSealedInItsOwnDatabase) {
   EXPECT_GE(check.entries, 3);  // start, seal, stop
 }
 
-TEST_F(LineAnalyzersTest, ARoundsResultsAreCommittedAtOnceAndShownTogetherAtItsEnd) {
+// The round's results wait for the disk together, once, at its end: each is
+// committed at once, and nobody hears of any before that one sync.
+TEST_F(LineAnalyzersTest, ARoundsResultsAreCommittedAtOnceSyncedTogetherAndShownTogetherAtItsEnd) {
+  struct Durable {
+    Durable() { ResultStore::setDurableForTesting(true); }
+    ~Durable() { ResultStore::setDurableForTesting(false); }
+  } durable;
   startWithSecondAnalyzerAt(7);
   LineScheduler* line = session().scheduler();
   ASSERT_NE(line, nullptr);
@@ -140,16 +147,26 @@ TEST_F(LineAnalyzersTest, ARoundsResultsAreCommittedAtOnceAndShownTogetherAtItsE
   QToolButton* tile = find<QToolButton>("AnalyzerTile2");
   const int rows = results().count();
   const QString tileBefore = tile->text();
+  // Whether anything was told of a result before its database's sync.
+  int toldUnsynced = 0, told = 0;
+  for (Session* s : {&session(), second})
+    QObject::connect(s, &Session::resultRecorded, s, [&, s] {
+      ++told;
+      if (s->store().needsSync()) ++toldUnsynced;
+    });
 
   line->startRound();
   ASSERT_TRUE(line->roundRunning());
-  const qint64 told = reports->deliveries();
+  const qint64 deliveries = reports->deliveries();
   resultOf(0, 100);
   advance(1);
   resultOf(1, 200);
-  // In their databases before anything is shown; the window still as it was.
+  // In their databases before anything is shown, not yet synced; nobody told.
   EXPECT_EQ(session().store().resultsOnDay(now().date()).size(), size_t(rows + 1));
   ASSERT_EQ(second->store().resultsOnDay(now().date()).size(), 1u);
+  EXPECT_TRUE(session().store().needsSync());
+  EXPECT_TRUE(second->store().needsSync());
+  EXPECT_EQ(told, 0);
   EXPECT_EQ(results().count(), rows);
   EXPECT_EQ(tile->text(), tileBefore);
 
@@ -158,9 +175,11 @@ TEST_F(LineAnalyzersTest, ARoundsResultsAreCommittedAtOnceAndShownTogetherAtItsE
     gap->fire();
   }
   ASSERT_FALSE(line->roundRunning());
-  // Told once, and everything: the first's result in the table, the
-  // second's time on its tile.
-  EXPECT_EQ(reports->deliveries(), told + 1);
+  EXPECT_EQ(told, 2);
+  EXPECT_EQ(toldUnsynced, 0);
+  // The window and each database's keeper told once, and everything: the
+  // first's result in the table, the second's time on its tile.
+  EXPECT_EQ(reports->deliveries(), deliveries + 3);
   ASSERT_EQ(results().count(), rows + 1);
   EXPECT_EQ(results().value(rows, channel::Tg), 100);
   EXPECT_TRUE(tile->text().contains(now().toString(QStringLiteral("hh:mm:ss")))) << tile->text().toStdString();

@@ -39,10 +39,10 @@ class CrashSafetyTest : public testing::Test {
     }
   }
 
-  void StartWriter(int singles, int batch, int pauseAt, bool hold = false) {
+  void StartWriter(int singles, int batch, int pauseAt, const QString& option = QString()) {
     writer_.setProgram(QStringLiteral(KORVEX_STORE_WRITER));
     writer_.setArguments({path_, QString::number(singles), QString::number(batch), QString::number(pauseAt)});
-    if (hold) writer_.setArguments(writer_.arguments() << QStringLiteral("HOLD"));
+    if (!option.isEmpty()) writer_.setArguments(writer_.arguments() << option);
     writer_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     writer_.start();
     ASSERT_TRUE(writer_.waitForStarted());
@@ -99,6 +99,62 @@ TEST_F(CrashSafetyTest, AWriterKilledBetweenCommitsKeepsEveryCommittedResult) {
   ExpectRows(store, acknowledged, acknowledged + 1);
 }
 
+// Commits whose wait for the disk is left for later (a round of several
+// analyzers, synced together at its end) are commits all the same: the
+// program killed before the sync keeps every one.
+TEST_F(CrashSafetyTest, CommitsLeftForALaterSyncSurviveTheWriterKilled) {
+  const int killAfter = Random(1, 300);
+  SCOPED_TRACE("killed after " + std::to_string(killAfter) + " commits");
+  ResultStore::setDurableForTesting(true);
+  StartWriter(100000, 0, 0, QStringLiteral("LATER"));
+  int acknowledged = 0;
+  while (acknowledged < killAfter) {
+    ASSERT_EQ(Line(), "C " + std::to_string(acknowledged + 1));
+    ++acknowledged;
+  }
+  acknowledged += Kill();
+  ResultStore::setDurableForTesting(false);
+  ResultStore store;
+  ExpectRows(store, acknowledged, acknowledged + 1);
+}
+
+// The sync: one for the file system where the databases lie side by side,
+// each one's log where they do not; afterwards nothing waits, and further
+// commits wait for the disk themselves again.
+TEST_F(CrashSafetyTest, CommitsLeftForLaterAreSyncedTogetherOrEachOnItsOwn) {
+  ResultStore::setDurableForTesting(true);
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(elsewhere.isValid());
+  ResultStore first, second, apart;
+  ASSERT_EQ(first.open(path_, store_rows::kStartUtcMs).status, OpenStatus::Opened);
+  ASSERT_EQ(second.open(QDir(dir_.path()).filePath(QStringLiteral("korvex-2.db")), store_rows::kStartUtcMs).status,
+            OpenStatus::Opened);
+  ASSERT_EQ(apart.open(QDir(elsewhere.path()).filePath(QStringLiteral("korvex-3.db")), store_rows::kStartUtcMs).status,
+            OpenStatus::Opened);
+  const std::vector<ResultStore*> line{&first, &second};
+  const std::vector<ResultStore*> all{&first, &second, &apart};
+  for (ResultStore* s : all) {
+    ASSERT_EQ(s->append(store_rows::Row(0), ResultStore::Sync::Later).state, ResultStore::AppendState::Committed);
+    EXPECT_TRUE(s->needsSync());
+  }
+  // Side by side: the file system's sync.
+  EXPECT_TRUE(ResultStore::syncTogether(line));
+  EXPECT_FALSE(first.needsSync());
+  EXPECT_FALSE(second.needsSync());
+  EXPECT_TRUE(apart.needsSync());
+  // Apart: each log through SQLite's own file.
+  ASSERT_EQ(first.append(store_rows::Row(1), ResultStore::Sync::Later).state, ResultStore::AppendState::Committed);
+  EXPECT_TRUE(ResultStore::syncTogether(all));
+  for (ResultStore* s : all) EXPECT_FALSE(s->needsSync());
+  EXPECT_TRUE(ResultStore::syncTogether(all)) << "nothing waiting";
+  ASSERT_EQ(second.append(store_rows::Row(1)).state, ResultStore::AppendState::Committed);
+  EXPECT_FALSE(second.needsSync());
+  ResultStore::setDurableForTesting(false);
+  first.close();
+  ResultStore again;
+  ExpectRows(again, 2, 2);
+}
+
 TEST_F(CrashSafetyTest, AWriterKilledInTheMiddleOfABatchLeavesNoneOfIt) {
   const int singles = Random(1, 40), pauseAt = Random(40000, 80000);
   SCOPED_TRACE(std::to_string(singles) + " single results, killed after " + std::to_string(pauseAt) +
@@ -150,7 +206,7 @@ TEST_F(CrashSafetyTest, CommitsWriteIntoLogSpaceTakenAtOpening) {
 // new identity instead of giving them again.
 TEST_F(CrashSafetyTest, ALogRemovedByAnotherProgramIsNoticedAndItsNumbersAreNotGivenAgain) {
   constexpr int kSingles = 300, kBatch = 1500;
-  StartWriter(kSingles, kBatch, kBatch + 1, true);
+  StartWriter(kSingles, kBatch, kBatch + 1, QStringLiteral("HOLD"));
   for (int i = 1; i <= kSingles; ++i) ASSERT_EQ(Line(), "C " + std::to_string(i));
   ASSERT_EQ(Line(), "WAIT");
   {
