@@ -46,15 +46,6 @@ class AuditTest : public KorvexFixture {
     setNow(at);
     startProgram();
   }
-  // Accounts made before the program starts: an administrator and an operator.
-  void writeAccounts() {
-    UserAccounts accounts;
-    ASSERT_TRUE(accounts.load(UserAccounts::defaultPath()));
-    QString error;
-    ASSERT_TRUE(accounts.add(QStringLiteral("admin"), Role::Administrator, QStringLiteral("Admin-pass-1"), &error));
-    ASSERT_TRUE(accounts.add(QStringLiteral(u"Петров"), Role::Operator, QStringLiteral("Operator-pass-2"), &error));
-    ASSERT_TRUE(accounts.save(&error)) << error.toStdString();
-  }
   QAction* action(const char* name) { return find<QAction>(name); }
   // Enabled as the menu shows it: the action and the group the gate keeps it in.
   bool shownEnabled(QAction* a) { return a->isEnabled(); }

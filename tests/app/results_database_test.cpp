@@ -48,20 +48,6 @@ class ResultsDatabaseTest : public KorvexFixture {
   QString shownO2(int row) const {
     return find<QTableView>("StringGrid1")->model()->index(row, kFirstValueColumn + channel::O2).data().toString();
   }
-  // The history dialog answered with the range from..to, and the history
-  // read in the background until it is shown.
-  void showHistory(const QDate& from, const QDate& to) {
-    modal_ = [&](QDialog* d) {
-      find<QDateEdit>("DateFrom", d)->setDate(from);
-      find<QDateEdit>("DateTo", d)->setDate(to);
-      d->accept();
-      return d->result();
-    };
-    QSignalSpy finished(&host().historyReader(), &ResultReader::historyFinished);
-    window().onHistoryTriggered();
-    modal_ = nullptr;
-    ASSERT_TRUE(finished.wait(30000));
-  }
 };
 
 TEST_F(ResultsDatabaseTest, RestartBringsTodayBackUnsavedAndWritesAMissedDaysLogUnderItsOwnDate) {

@@ -1,10 +1,14 @@
 #include "support/korvex_fixture.h"
 
+#include <QDateEdit>
 #include <QDialog>
 #include <QLabel>
 #include <QPrinter>
+#include <QSignalSpy>
 
 #include "print/printers.h"
+#include "service/result_reader.h"
+#include "storage/user_accounts.h"
 
 std::unique_ptr<QPrinter> printerWithoutSystemPrinters() {
   auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -75,4 +79,30 @@ std::vector<RecordedMessage> KorvexFixture::takeMessages() {
   std::vector<RecordedMessage> out;
   out.swap(messages_);
   return out;
+}
+
+void KorvexFixture::writeAccounts(bool withEngineer) {
+  UserAccounts accounts;
+  ASSERT_TRUE(accounts.load(UserAccounts::defaultPath()));
+  QString error;
+  // The first account is an administrator's.
+  ASSERT_TRUE(accounts.add(QStringLiteral("admin"), Role::Administrator, QStringLiteral("Admin-pass-1"), &error));
+  if (withEngineer) {
+    ASSERT_TRUE(accounts.add(QStringLiteral(u"Иванов"), Role::Engineer, QStringLiteral("Engineer-pass-3"), &error));
+  }
+  ASSERT_TRUE(accounts.add(QStringLiteral(u"Петров"), Role::Operator, QStringLiteral("Operator-pass-2"), &error));
+  ASSERT_TRUE(accounts.save(&error)) << error.toStdString();
+}
+
+void KorvexFixture::showHistory(const QDate& from, const QDate& to) {
+  modal_ = [&](QDialog* d) {
+    find<QDateEdit>("DateFrom", d)->setDate(from);
+    find<QDateEdit>("DateTo", d)->setDate(to);
+    d->accept();
+    return d->result();
+  };
+  QSignalSpy finished(&host().historyReader(), &ResultReader::historyFinished);
+  window().onHistoryTriggered();
+  modal_ = nullptr;
+  ASSERT_TRUE(finished.wait(30000));
 }

@@ -65,6 +65,14 @@ class KorvexFixture : public SessionFixture {
   // Messages shown since the last call (or since SetUp).
   std::vector<RecordedMessage> takeMessages();
 
+  // Accounts made before the program starts: an administrator "admin"
+  // ("Admin-pass-1"), an operator "Петров" ("Operator-pass-2") and, when
+  // asked, an engineer "Иванов" ("Engineer-pass-3").
+  void writeAccounts(bool withEngineer = false);
+  // The history dialog answered with the range from..to, and the history
+  // read in the background until it is shown.
+  void showHistory(const QDate& from, const QDate& to);
+
   std::vector<RecordedMessage> messages_;
   std::deque<seams::MsgResult> answers_;  // when empty: OK, and Yes to a question
   int beeps_ = 0;

@@ -62,6 +62,16 @@ QString gatedProgram(const QString& dir) {
   return path;
 }
 
+// A server whose PDFs the gated program draws, `jobs` at once, each within `timeoutMs`.
+std::unique_ptr<WebServerFixture> gatedServer(const TempDirectory& temp, int jobs, int timeoutMs = 60000) {
+  const QString program = gatedProgram(temp.path());
+  return std::make_unique<WebServerFixture>(QString(), 10000, 120, [&](web::WebSettings& s) {
+    s.pdfProgram = program;
+    s.maxPdfJobs = jobs;
+    s.pdfTimeoutMs = timeoutMs;
+  });
+}
+
 QByteArray get(const QByteArray& target, const QByteArray& cookie) {
   return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept-Encoding: gzip, deflate\r\nCookie: " + cookie +
          "\r\nConnection: close\r\n\r\n";
@@ -103,8 +113,8 @@ TEST(WebPdf, ADayReportComesAsAPdfDrawnByTheProgram) {
 
 TEST(WebPdf, HostileRequestsAreRefusedBeforeAnyProcessStarts) {
   TempDirectory temp;
-  const QString program = gatedProgram(temp.path());
-  WebServerFixture web(QString(), 10000, 120, [&](web::WebSettings& s) { s.pdfProgram = program; });
+  const auto server = gatedServer(temp, 2);
+  WebServerFixture& web = *server;
   ASSERT_TRUE(web.ok()) << web.error().toStdString();
   const QByteArray id = "/api/report.pdf?id=plant-boiler";
   const std::vector<std::pair<QByteArray, int>> cases = {
@@ -142,11 +152,8 @@ TEST(WebPdf, HostileRequestsAreRefusedBeforeAnyProcessStarts) {
 
 TEST(WebPdf, MoreThanTheLimitAtOnceIs503AndTheOthersAreAnsweredWhenDrawn) {
   TempDirectory temp;
-  const QString program = gatedProgram(temp.path());
-  WebServerFixture web(QString(), 10000, 120, [&](web::WebSettings& s) {
-    s.pdfProgram = program;
-    s.maxPdfJobs = 2;
-  });
+  const auto server = gatedServer(temp, 2);
+  WebServerFixture& web = *server;
   ASSERT_TRUE(web.ok()) << web.error().toStdString();
   const QByteArray request = get("/api/report.pdf?id=plant-boiler&from=" + today(), "x=y");
   QTcpSocket first, second;
@@ -181,12 +188,8 @@ TEST(WebPdf, MoreThanTheLimitAtOnceIs503AndTheOthersAreAnsweredWhenDrawn) {
 
 TEST(WebPdf, ADrawingThatHangsIsCutOffAtItsTimeLimit) {
   TempDirectory temp;
-  const QString program = gatedProgram(temp.path());
-  WebServerFixture web(QString(), 10000, 120, [&](web::WebSettings& s) {
-    s.pdfProgram = program;
-    s.maxPdfJobs = 1;
-    s.pdfTimeoutMs = 300;
-  });
+  const auto server = gatedServer(temp, 1, 300);
+  WebServerFixture& web = *server;
   ASSERT_TRUE(web.ok()) << web.error().toStdString();
   const QByteArray target = "/api/report.pdf?id=plant-boiler&from=" + today();
   for (int round = 0; round < 2; ++round) {
