@@ -1557,10 +1557,9 @@ ResultStore::AppendOutcome ResultStore::append(const Result& result, Sync sync) 
   const bool later = sync == Sync::Later && g_durable && isWritable() && exec("PRAGMA synchronous=NORMAL");
   const AppendOutcome outcome = appendBatch(one);
   if (!later) return outcome;
-  if (outcome.state == AppendState::Committed) unsynced_ = true;
-  // Should this fail, later commits stay unsynced_ until syncTogether().
-  if (exec("PRAGMA synchronous=FULL")) return outcome;
-  unsynced_ = true;
+  // Should FULL not come back, the commits after wait for syncTogether() too.
+  const bool restored = exec("PRAGMA synchronous=FULL");
+  if (outcome.state == AppendState::Committed || !restored) unsynced_ = true;
   return outcome;
 }
 
